@@ -1,0 +1,56 @@
+#pragma once
+
+#include "core/MemoryImageList.h"
+#include "discovery/ListingHost.h"
+
+#include <cstdio>
+
+// Message boxes on the command line: each text goes to standard error, carriage returns as line
+// breaks, prefixed with its title when it has one.
+class StderrMessages : public MessageBoxes {
+public:
+    void show(const QString& text, MessageIcon icon, const QString& title) override;
+};
+
+// The mouse pointer has no meaning without a window, but the runs still read back what they set.
+class RememberedPointer : public MousePointer {
+public:
+    Pointer pointer() const override { return m_pointer; }
+    void setPointer(Pointer pointer) override { m_pointer = pointer; }
+
+private:
+    Pointer m_pointer = Pointer::Default;
+};
+
+// The image list of the command line; with an output stream it prints every entry as it is
+// added, one per line, as the page's raw bytes.
+class PrintingImageList : public MemoryImageList {
+public:
+    explicit PrintingImageList(std::FILE* out = nullptr) : m_out(out) {}
+    int add(const QByteArray& text) override;
+
+private:
+    std::FILE* m_out;
+};
+
+// The listing run's view of the command line: a fixed address, no folder box.
+class CliHost : public ListingHost {
+public:
+    CliHost(QString address, std::FILE* listOut) : m_address(std::move(address)), m_list(listOut) {}
+
+    ImageList& imageList() override { return m_list; }
+    MessageBoxes& messages() override { return m_messages; }
+    MousePointer& pointer() override { return m_pointer; }
+    bool filterTicked(FilterBox) const override { return false; }
+    QString customFilterText() const override { return {}; }
+    QString addressText() const override { return m_address; }
+    QString folderText() const override { return {}; }
+
+    PrintingImageList& list() { return m_list; }
+
+private:
+    QString m_address;
+    PrintingImageList m_list;
+    StderrMessages m_messages;
+    RememberedPointer m_pointer;
+};

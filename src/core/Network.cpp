@@ -1,0 +1,181 @@
+#include "core/Network.h"
+
+#include "core/Cancellation.h"
+
+#include <QEventLoop>
+#include <QFile>
+#include <QNetworkAccessManager>
+#include <QNetworkReply>
+#include <QNetworkRequest>
+#include <QSslCertificate>
+#include <QSslConfiguration>
+#include <QThreadStorage>
+#include <QTimer>
+
+namespace network {
+
+namespace {
+void trustExtraCertificates() {
+    const QByteArray bundle = qgetenv("SSL_CERT_FILE");
+    if (bundle.isEmpty())
+        return;
+    const QList<QSslCertificate> certs = QSslCertificate::fromPath(QFile::decodeName(bundle), QSsl::Pem);
+    if (certs.isEmpty())
+        return;
+    QSslConfiguration config = QSslConfiguration::defaultConfiguration();
+    config.addCaCertificates(certs);
+    QSslConfiguration::setDefaultConfiguration(config);
+}
+} // namespace
+
+QNetworkAccessManager& manager() {
+    static QThreadStorage<QNetworkAccessManager*> managers;
+    if (!managers.hasLocalData()) {
+        static bool trusted = (trustExtraCertificates(), true);
+        Q_UNUSED(trusted);
+        auto* nam = new QNetworkAccessManager;
+        nam->setRedirectPolicy(QNetworkRequest::NoLessSafeRedirectPolicy);
+        managers.setLocalData(nam);
+    }
+    return *managers.localData();
+}
+
+QUrl requestUrl(const QByteArray& link) {
+    static const char hex[] = "0123456789ABCDEF";
+    QByteArray encoded;
+    encoded.reserve(link.size());
+    for (char c : link) {
+        const auto b = static_cast<unsigned char>(c);
+        if (b <= 0x20 || b >= 0x7F) {
+            encoded += '%';
+            encoded += hex[b >> 4];
+            encoded += hex[b & 0xF];
+        } else {
+            encoded += c;
+        }
+    }
+    return QUrl::fromEncoded(encoded, QUrl::TolerantMode);
+}
+
+QNetworkRequest getRequest(const QUrl& url, bool identityEncoding) {
+    QNetworkRequest request(url);
+    request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::NoLessSafeRedirectPolicy);
+    request.setMaximumRedirectsAllowed(maxRedirects);
+    request.setAttribute(QNetworkRequest::CacheLoadControlAttribute, QNetworkRequest::AlwaysNetwork);
+    request.setHeader(QNetworkRequest::UserAgentHeader, QByteArrayLiteral("Varnolux/" VARNOLUX_VERSION));
+    // Setting the header ourselves also stops Qt from decompressing behind our back.
+    if (identityEncoding)
+        request.setRawHeader(QByteArrayLiteral("Accept-Encoding"), QByteArrayLiteral("identity"));
+    return request;
+}
+
+int idleTimeoutMs() {
+    bool ok = false;
+    const int fromEnv = qEnvironmentVariableIntValue("VARNOLUX_IDLE_TIMEOUT_MS", &ok);
+    return ok && fromEnv > 0 ? fromEnv : 30000;
+}
+
+} // namespace network
+
+ActiveReply::ActiveReply(QNetworkReply* reply) : m_reply(reply) {
+    m_idle = new QTimer(reply);
+    m_idle->setSingleShot(true);
+    m_idle->setInterval(network::idleTimeoutMs());
+    auto restart = [this] {
+        if (m_idle)
+            m_idle->start();
+    };
+    QObject::connect(reply, &QNetworkReply::metaDataChanged, m_idle, [this, restart] {
+        m_headersIn = true;
+        restart();
+    });
+    QObject::connect(reply, &QNetworkReply::readyRead, m_idle, restart);
+    QObject::connect(reply, &QNetworkReply::downloadProgress, m_idle, restart);
+    QObject::connect(reply, &QNetworkReply::redirected, m_idle, restart);
+    QObject::connect(reply, &QNetworkReply::finished, m_idle, [this] { m_idle->stop(); });
+    QObject::connect(m_idle, &QTimer::timeout, reply, [this] {
+        m_timedOut = true;
+        m_reply->abort();
+    });
+    QObject::connect(&Cancellation::instance(), &Cancellation::cancelled, reply, [this] {
+        m_cancelled = true;
+        m_reply->abort();
+    });
+    m_idle->start();
+    if (Cancellation::requested()) {
+        m_cancelled = true;
+        reply->abort();
+    }
+}
+
+ActiveReply::~ActiveReply() {
+    if (m_reply) {
+        // The connections below capture this object; none may outlive it.
+        m_reply->disconnect();
+        m_idle->stop();
+        m_idle->disconnect();
+        QObject::disconnect(&Cancellation::instance(), nullptr, m_reply, nullptr);
+        if (!m_reply->isFinished())
+            m_reply->abort();
+        m_reply->deleteLater();
+    }
+}
+
+bool ActiveReply::isFinished() const { return !m_reply || m_reply->isFinished(); }
+
+bool ActiveReply::reached(Until until) const {
+    if (isFinished())
+        return true;
+    switch (until) {
+    case Until::Headers:
+        return m_headersIn;
+    case Until::Data:
+        return m_reply->bytesAvailable() > 0;
+    case Until::Finished:
+        return false;
+    }
+    return true;
+}
+
+bool ActiveReply::wait(Until until) {
+    if (m_cancelled || Cancellation::requested())
+        return false;
+    if (reached(until))
+        return true;
+    QEventLoop loop;
+    QObject::connect(m_reply, &QNetworkReply::finished, &loop, &QEventLoop::quit);
+    QObject::connect(&Cancellation::instance(), &Cancellation::cancelled, &loop, &QEventLoop::quit);
+    if (until == Until::Headers)
+        QObject::connect(m_reply, &QNetworkReply::metaDataChanged, &loop, &QEventLoop::quit);
+    if (until == Until::Data)
+        QObject::connect(m_reply, &QNetworkReply::readyRead, &loop, &QEventLoop::quit);
+    while (!reached(until) && !m_cancelled && !Cancellation::requested())
+        loop.exec();
+    return !m_cancelled && !Cancellation::requested();
+}
+
+bool ActiveReply::waitForHeaders() { return wait(Until::Headers); }
+bool ActiveReply::waitForData() { return wait(Until::Data); }
+bool ActiveReply::waitForFinished() { return wait(Until::Finished); }
+
+int ActiveReply::httpStatus() const {
+    return m_reply ? m_reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt() : 0;
+}
+
+QString ActiveReply::failureReason() const {
+    if (m_cancelled)
+        return QStringLiteral("the transfer was cancelled");
+    if (m_timedOut)
+        return QStringLiteral("no data arrived for %1 seconds").arg(network::idleTimeoutMs() / 1000.0);
+    if (!m_reply)
+        return QStringLiteral("the transfer was lost");
+    const int status = httpStatus();
+    if (status >= 400) {
+        const QString phrase =
+            QString::fromLatin1(m_reply->attribute(QNetworkRequest::HttpReasonPhraseAttribute).toByteArray());
+        return QStringLiteral("the server answered HTTP %1%2").arg(status).arg(phrase.isEmpty() ? QString() : u' ' + phrase);
+    }
+    if (m_reply->isFinished() && m_reply->error() != QNetworkReply::NoError)
+        return m_reply->errorString();
+    return {};
+}

@@ -1,0 +1,74 @@
+#pragma once
+
+#include <QByteArray>
+#include <QPointer>
+#include <QString>
+#include <QUrl>
+
+class QNetworkAccessManager;
+class QNetworkReply;
+class QNetworkRequest;
+class QTimer;
+
+namespace network {
+
+// The calling thread's one access manager, so that connections are reused from one request to
+// the next. Honours SSL_CERT_FILE as an extra bundle of trusted CA certificates.
+QNetworkAccessManager& manager();
+
+// Link bytes as a request URL. Blanks, control bytes and bytes outside ASCII are percent-encoded,
+// so the server is asked for exactly the resource the page named.
+QUrl requestUrl(const QByteArray& link);
+
+// A GET request with our limits: redirects followed up to maxRedirects, never from https to
+// plain http. identityEncoding asks the server not to compress, so a length counts the bytes
+// that arrive.
+QNetworkRequest getRequest(const QUrl& url, bool identityEncoding);
+
+inline constexpr int maxRedirects = 20;
+
+// How long a transfer may go without receiving anything before it fails; 30 s unless the
+// environment variable VARNOLUX_IDLE_TIMEOUT_MS says otherwise (tests shorten it).
+int idleTimeoutMs();
+
+} // namespace network
+
+// Owns one reply for its whole life: aborts it on an idle time-out or when the program is closing,
+// and lets sequential code wait for it in a local event loop, so the window keeps painting and
+// handling clicks meanwhile. Never busy-polls.
+class ActiveReply {
+public:
+    explicit ActiveReply(QNetworkReply* reply);
+    ~ActiveReply();
+    ActiveReply(const ActiveReply&) = delete;
+    ActiveReply& operator=(const ActiveReply&) = delete;
+
+    QNetworkReply* reply() const { return m_reply; }
+
+    // Waits until the response headers are in (or the reply ended). False when cancelled.
+    bool waitForHeaders();
+    // Waits until body bytes are available or the reply ended. False when cancelled.
+    bool waitForData();
+    // Waits until the reply ended. False when cancelled.
+    bool waitForFinished();
+
+    bool isFinished() const;
+    bool timedOut() const { return m_timedOut; }
+    bool cancelled() const { return m_cancelled; }
+    // The HTTP status code, or 0 before headers or for a non-HTTP failure.
+    int httpStatus() const;
+    // Why the transfer failed, readable by a user; empty while nothing went wrong. An HTTP error
+    // status counts as a failure.
+    QString failureReason() const;
+
+private:
+    enum class Until { Headers, Data, Finished };
+    bool wait(Until until);
+    bool reached(Until until) const;
+
+    QPointer<QNetworkReply> m_reply;
+    QTimer* m_idle = nullptr;
+    bool m_timedOut = false;
+    bool m_cancelled = false;
+    bool m_headersIn = false;
+};

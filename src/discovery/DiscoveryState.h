@@ -1,0 +1,62 @@
+#pragma once
+
+#include <QByteArray>
+#include <QList>
+#include <QSet>
+
+#include <optional>
+#include <vector>
+
+// The image types a listing run accepts, cut from the filter text. Entries are kept exactly as
+// cut (spaces, case, empty pieces); their upper-case forms are kept beside them for the test.
+class ImageTypeFilter {
+public:
+    ImageTypeFilter() = default;
+    explicit ImageTypeFilter(QList<QByteArray> entries);
+
+    const QList<QByteArray>& entries() const { return m_entries; }
+    qsizetype size() const { return m_entries.size(); }
+    // The filter test: the text after the link's last "." (the whole link without one), turned to
+    // upper case, equals at least one entry turned to upper case.
+    bool passes(QByteArrayView link) const;
+    // Same test for a piece already cut from a link.
+    bool matchesPiece(QByteArrayView piece) const;
+
+private:
+    QList<QByteArray> m_entries;
+    QSet<QByteArray> m_upper;
+};
+
+// The listing run's stack of page addresses. Keys are unique regardless of letter case; an item
+// added without a key takes none.
+class PendingPageStack {
+public:
+    int count() const { return int(m_items.size()); }
+    void add(const QByteArray& item);
+    // Adds item under key; false (and nothing changes) when the key is already present.
+    bool addKeyed(const QByteArray& item, const QByteArray& key);
+    const QByteArray& last() const;
+    void removeLast();
+    bool containsKey(const QByteArray& key) const;
+
+private:
+    struct Item {
+        QByteArray value;
+        std::optional<QByteArray> foldedKey;
+    };
+    std::vector<Item> m_items;
+    QSet<QByteArray> m_keys;
+};
+
+// What discovery knows while it works: the filter, the stack of pages still to visit, and the
+// page fetched last. One object, owned by whoever runs the listing; the page fields keep the last
+// page's values until the next fetch replaces them.
+struct DiscoveryState {
+    ImageTypeFilter ImageFilter;
+    std::optional<PendingPageStack> PendingPages;
+    QByteArray PageAddress;
+    QByteArray PageBase;
+    // The page's raw bytes; position p (counted from 1) is PageData[p - 1].
+    QByteArray PageData;
+    qint32 PageLength = 0;
+};

@@ -1,0 +1,187 @@
+#include "discovery/LinkScanner.h"
+
+#include "core/Bytes.h"
+#include "core/Cancellation.h"
+#include "core/ErrorTrap.h"
+#include "core/Ui.h"
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+
+#include <cstring>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
+namespace {
+
+// The scan looks only where an equals sign is followed by a double quote: both openings end that
+// way, so every other byte is passed over in bulk. Returns the index of such an "=" in
+// [from, limit), or -1. limit never exceeds size - 1, so the quote always lies inside the page.
+qsizetype findEqualsQuote(const char* p, qsizetype from, qsizetype limit) {
+    qsizetype i = from;
+#if defined(__SSE2__)
+    const __m128i equals = _mm_set1_epi8('=');
+    const __m128i quote = _mm_set1_epi8('"');
+    for (; i + 16 <= limit; i += 16) {
+        const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i));
+        const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i + 1));
+        const int mask = _mm_movemask_epi8(_mm_and_si128(_mm_cmpeq_epi8(a, equals), _mm_cmpeq_epi8(b, quote)));
+        if (mask)
+            return i + __builtin_ctz(unsigned(mask));
+    }
+#endif
+    while (i < limit) {
+        const void* hit = std::memchr(p + i, '=', size_t(limit - i));
+        if (!hit)
+            return -1;
+        i = static_cast<const char*>(hit) - p;
+        if (p[i + 1] == '"')
+            return i;
+        ++i;
+    }
+    return -1;
+}
+
+bool lowerEquals(const char* p, const char* word, qsizetype n) {
+    for (qsizetype k = 0; k < n; ++k)
+        if (bytes::lower(p[k]) != word[k])
+            return false;
+    return true;
+}
+
+bool usableLink(const QByteArray& link) { return !link.contains('@') && !link.contains("file://"); }
+
+// How much of the page is scanned between two looks at the clock.
+constexpr qsizetype sliceBytes = 256 * 1024;
+// How long the scan may keep the event loop waiting.
+constexpr qint64 yieldEveryMs = 15;
+
+} // namespace
+
+LinkScanner::LinkScanner(DiscoveryState& state, ImageList& list, std::function<QByteArray()> addressText)
+    : m_state(state), m_list(list), m_addressText(std::move(addressText)),
+      m_yield([] { QCoreApplication::processEvents(); }) {}
+
+void LinkScanner::CollectData() {
+    const qsizetype length = qMin<qsizetype>(m_state.PageLength, m_state.PageData.size());
+    if (length < 5)
+        return;
+    const char* p = m_state.PageData.constData();
+    QElapsedTimer clock;
+    clock.start();
+    qsizetype from = 0;
+    while (from < length - 1) {
+        const qsizetype limit = qMin(length - 1, from + sliceBytes);
+        for (;;) {
+            const qsizetype q = findEqualsQuote(p, from, limit);
+            if (q < 0) {
+                from = limit;
+                break;
+            }
+            from = q + 1;
+            // A value starts right behind the quote; positions here are counted from 1.
+            const qint64 valueStart = q + 3;
+            try {
+                if (q >= 3 && lowerEquals(p + q - 3, "src", 3))
+                    handleSrc(valueStart);
+                else if (q >= 4 && lowerEquals(p + q - 4, "href", 4))
+                    handleHref(valueStart);
+            } catch (...) {
+                // A failure while handling one opening costs only that opening.
+            }
+        }
+        if (clock.elapsed() >= yieldEveryMs) {
+            m_yield();
+            if (Cancellation::requested())
+                return;
+            clock.restart();
+        }
+    }
+}
+
+QByteArray LinkScanner::GetLinkValue(qint64 s) const {
+    const QByteArray& data = m_state.PageData;
+    const qsizetype length = qMin<qsizetype>(m_state.PageLength, data.size());
+    // The byte at s is never the closing quote: the search starts behind it.
+    if (s < 1 || s >= length)
+        return {};
+    const void* close = std::memchr(data.constData() + s, '"', size_t(length - s));
+    if (!close)
+        return {};
+    const qsizetype end = static_cast<const char*>(close) - data.constData();
+    return data.mid(s - 1, end - (s - 1));
+}
+
+QByteArray resolveLink(QByteArrayView pageBase, QByteArrayView value) {
+    if (value.startsWith('/'))
+        value = value.sliced(1);
+    if (value.size() >= 4 && bytes::equalsNoCase(value.first(4), "http"))
+        return value.toByteArray();
+    QByteArray link;
+    link.reserve(pageBase.size() + 1 + value.size());
+    link.append(pageBase).append('/').append(value);
+    return link;
+}
+
+QByteArray LinkScanner::MakeAbsolute(qint64 s) const {
+    const QByteArray value = GetLinkValue(s);
+    if (value.isEmpty())
+        return {};
+    return resolveLink(m_state.PageBase, value);
+}
+
+void LinkScanner::AddImageLink(qint64 s) {
+    const QByteArray link = MakeAbsolute(s);
+    if (!link.isEmpty())
+        addLink(link);
+}
+
+void LinkScanner::handleSrc(qint64 valueStart) {
+    const QByteArray link = MakeAbsolute(valueStart);
+    if (!link.isEmpty() && usableLink(link))
+        addLink(link);
+}
+
+void LinkScanner::handleHref(qint64 valueStart) {
+    const QByteArray link = MakeAbsolute(valueStart);
+    if (link.isEmpty())
+        return;
+    const QByteArrayView lastPiece = QByteArrayView(link).sliced(link.lastIndexOf('/') + 1);
+    if (lastPiece.contains('.')) {
+        if (usableLink(link))
+            addLink(link);
+        return;
+    }
+    if (bytes::containsNoCase(link, m_addressText()) && !IsSortLink(link)) {
+        if (!m_state.PendingPages)
+            throw StepFailure(QStringLiteral("Object variable not set"));
+        m_state.PendingPages->addKeyed(link, link);
+    }
+}
+
+void LinkScanner::addLink(const QByteArray& link) {
+    if (!m_state.ImageFilter.passes(link) || IsListed(m_list, link))
+        return;
+    const int entry = m_list.add(link);
+    m_list.setTicked(entry, true);
+    m_list.scrollTo(entry);
+}
+
+bool IsSortLink(QByteArrayView link) {
+    const qsizetype at = bytes::indexOfNoCase(link, "/?C=");
+    return at >= 0 && bytes::indexOfNoCase(link, ";O=", at + 4) >= 0;
+}
+
+bool IsListed(const ImageList& list, const QByteArray& text) {
+    // The entry count and position were 16-bit: past 32,767 the test overflows instead of answering.
+    const int n = list.count();
+    if (n > 32767)
+        throw StepFailure(QStringLiteral("Overflow"));
+    if (list.contains(text))
+        return true;
+    if (n == 32767)
+        throw StepFailure(QStringLiteral("Overflow"));
+    return false;
+}

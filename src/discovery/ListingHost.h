@@ -1,0 +1,26 @@
+#pragma once
+
+#include "core/Ui.h"
+
+#include <QString>
+
+enum class FilterBox { Jpg, Gif, Custom };
+
+// What a listing run reads from and shows on its window. The window and the command-line mode
+// each implement it; every text is read afresh when the run needs it.
+class ListingHost {
+public:
+    virtual ~ListingHost() = default;
+
+    virtual ImageList& imageList() = 0;
+    virtual MessageBoxes& messages() = 0;
+    virtual MousePointer& pointer() = 0;
+
+    virtual bool filterTicked(FilterBox box) const = 0;
+    // The custom list of extensions.
+    virtual QString customFilterText() const = 0;
+    // The address box.
+    virtual QString addressText() const = 0;
+    // The destination folder box.
+    virtual QString folderText() const = 0;
+};

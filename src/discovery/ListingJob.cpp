@@ -1,0 +1,124 @@
+#include "discovery/ListingJob.h"
+
+#include "core/Cancellation.h"
+#include "core/ErrorTrap.h"
+#include "discovery/LinkScanner.h"
+#include "discovery/ListingHost.h"
+#include "discovery/PageRetrieval.h"
+
+#include <QFileInfo>
+
+#include <limits>
+
+namespace {
+
+// Only blanks count as space here, as the filter test's own "trim" always did.
+bool isBlank(const QString& text) {
+    for (QChar c : text)
+        if (c != u' ')
+            return false;
+    return true;
+}
+
+ImageTypeFilter cutFilterText(const QString& text) {
+    // An empty text cuts into no entries at all, not into one empty entry.
+    QList<QByteArray> entries;
+    if (!text.isEmpty())
+        for (const QString& piece : text.split(u','))
+            entries << piece.toUtf8();
+    return ImageTypeFilter(std::move(entries));
+}
+
+} // namespace
+
+bool FolderExists(const QString& path) {
+    if (path.isEmpty())
+        return false;
+    return QFileInfo(path).isDir();
+}
+
+QString BuildFilterText(bool jpg, bool gif, bool custom, const QString& customText) {
+    QString text;
+    if (jpg)
+        text += QLatin1StringView("JPG,");
+    if (gif)
+        text += QLatin1StringView("GIF,");
+    if (custom)
+        text += customText;
+    return text;
+}
+
+ListingJob::ListingJob(ListingHost& host, DiscoveryState& state) : m_host(host), m_state(state) {}
+
+ListingOutcome ListingJob::PushButton5_Click() {
+    ErrorTrap trap(m_host.messages(), trapTags::pushButton5);
+    QString text;
+    trap.step(100, [&] { text.clear(); });
+    if (trap.condition(102, [&] { return m_host.filterTicked(FilterBox::Jpg); }))
+        trap.step(104, [&] { text += QLatin1StringView("JPG,"); });
+    if (trap.condition(106, [&] { return m_host.filterTicked(FilterBox::Gif); }))
+        trap.step(108, [&] { text += QLatin1StringView("GIF,"); });
+    if (trap.condition(110, [&] { return m_host.filterTicked(FilterBox::Custom); }))
+        trap.step(112, [&] { text += m_host.customFilterText(); });
+    return run(text, Options{});
+}
+
+ListingOutcome ListingJob::run(const QString& filterText, Options options) {
+    ErrorTrap trap(m_host.messages(), trapTags::pushButton5);
+    MessageBoxes& messages = m_host.messages();
+    QString text = filterText;
+    m_failure.clear();
+
+    if (trap.condition(114, [&] { return isBlank(text); })) {
+        trap.step(158, [&] { messages.show(QStringLiteral("Select image filter first.")); });
+        return ListingOutcome::NoFilter;
+    }
+    if (trap.condition(116, [&] { return text.endsWith(u','); }))
+        trap.step(118, [&] { text.chop(1); });
+    trap.step(120, [&] { m_state.ImageFilter = cutFilterText(text); });
+    trap.step(122, [&] { m_host.pointer().setPointer(Pointer::Busy); });
+    trap.step(124, [&] { m_host.imageList().clear(); });
+    if (options.checkFolder && trap.condition(126, [&] { return !FolderExists(m_host.folderText()); })) {
+        trap.step(154, [&] { m_host.pointer().setPointer(Pointer::Default); });
+        trap.step(156, [&] { messages.show(QStringLiteral("Folder does not exist. Please select another folder.")); });
+        return ListingOutcome::NoFolder;
+    }
+
+    LinkScanner scanner(m_state, m_host.imageList(), [this] { return m_host.addressText().toUtf8(); });
+    PageRetrieval retrieval(m_state, scanner, messages);
+    trap.step(128, [&] { m_state.PendingPages.emplace(); });
+    trap.step(130, [&] { m_state.PendingPages.value().add(m_host.addressText().toUtf8()); });
+
+    qint32 pass = 0;
+    trap.step(132, [&] { pass = 0; });
+    while (trap.condition(134, [&] { return m_state.PendingPages.value().count() >= 1; })) {
+        trap.step(136, [&] {
+            const QByteArray address = m_state.PendingPages.value().last();
+            retrieval.GetUrls(m_host.imageList(), address, 1, pass);
+        });
+        if (pass == 0 && !retrieval.fetchFailure().isEmpty())
+            m_failure = retrieval.fetchFailure();
+        if (Cancellation::requested()) {
+            m_state.PendingPages.reset();
+            return ListingOutcome::Cancelled;
+        }
+        trap.step(138, [&] { m_state.PendingPages.value().removeLast(); });
+        trap.step(140, [&] {
+            if (pass == std::numeric_limits<qint32>::max())
+                throw StepFailure(QStringLiteral("Overflow"));
+            ++pass;
+        });
+        // Without a stack (it could not be made) the loop would never end.
+        if (!m_state.PendingPages)
+            break;
+    }
+    trap.step(142, [&] { m_state.PendingPages.reset(); });
+
+    // A page that could not be fetched is a failure and is reported as one, never as "Done.".
+    if (!m_failure.isEmpty())
+        trap.step(150, [&] { messages.show(m_failure); });
+    else if (options.announceDone)
+        trap.step(150, [&] { messages.show(QStringLiteral("Done.")); });
+    trap.step(152, [&] { m_host.pointer().setPointer(Pointer::Default); });
+    return m_failure.isEmpty() ? ListingOutcome::Done : ListingOutcome::FetchFailed;
+}

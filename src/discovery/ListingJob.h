@@ -1,0 +1,47 @@
+#pragma once
+
+#include "discovery/DiscoveryState.h"
+
+#include <QString>
+
+class ListingHost;
+
+enum class ListingOutcome {
+    NoFilter,    // "Select image filter first."
+    NoFolder,    // the destination folder is missing
+    FetchFailed, // the typed page could not be fetched
+    Done,
+    Cancelled,   // the program is closing
+};
+
+// Whether a path names an existing directory. Never fails.
+bool FolderExists(const QString& path);
+
+// The filter text as the listing job builds it from the check boxes and the custom list.
+QString BuildFilterText(bool jpg, bool gif, bool custom, const QString& customText);
+
+// The listing job behind "Start Listing Web Image Files": builds the filter, checks the folder,
+// empties the list, fetches and scans the typed page, and reports the end.
+class ListingJob {
+public:
+    struct Options {
+        bool checkFolder = true;  // the command line has no destination folder to test
+        bool announceDone = true; // the window shows "Done."; the command line stays quiet
+    };
+
+    ListingJob(ListingHost& host, DiscoveryState& state);
+
+    // The whole click: the filter text from the host's check boxes, then run().
+    ListingOutcome PushButton5_Click();
+    // Everything after the filter text is built.
+    ListingOutcome run(const QString& filterText, Options options);
+    ListingOutcome run(const QString& filterText) { return run(filterText, Options{}); }
+
+    // For FetchFailed: the message naming the address and the reason.
+    const QString& failure() const { return m_failure; }
+
+private:
+    ListingHost& m_host;
+    DiscoveryState& m_state;
+    QString m_failure;
+};

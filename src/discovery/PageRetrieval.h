@@ -1,0 +1,44 @@
+#pragma once
+
+#include "discovery/DiscoveryState.h"
+
+#include <QByteArray>
+#include <QString>
+
+class ImageList;
+class MessageBoxes;
+class LinkScanner;
+class QFileDevice;
+
+// Handles one page address of a listing run: works out the address to fetch and the base for
+// relative links, fetches the page into a private temporary file, loads its bytes and has the
+// scanner go through them.
+class PageRetrieval {
+public:
+    PageRetrieval(DiscoveryState& state, LinkScanner& scanner, MessageBoxes& boxes);
+
+    // True when the page was fetched and scanned. For any pass but the first it does nothing
+    // unless a filter entry matches the text after the address's last ".".
+    bool GetUrls(ImageList& list, const QByteArray& address, qint16 slot, qint32 pass);
+    // Sets PageAddress and PageBase from a typed address.
+    void SetPageAddress(const QByteArray& address);
+
+    // Why the last fetch failed, naming the address; empty after a successful one.
+    const QString& fetchFailure() const { return m_fetchFailure; }
+
+private:
+    DiscoveryState& m_state;
+    LinkScanner& m_scanner;
+    MessageBoxes& m_boxes;
+    QString m_fetchFailure;
+};
+
+// Fetches address (followed through redirects) into the open file, streaming the body as it
+// arrives. False with a readable reason when the page could not be fetched completely.
+bool DownloadToFile(const QByteArray& address, QFileDevice& file, QString* reason);
+
+// Deletes a file; reports nothing. Used for the temporary page file.
+void RemoveFile(const QString& path);
+
+// Pages above this size are refused: the page length is a signed 32-bit count.
+inline constexpr qint64 maxPageBytes = 0x7FFFFFFF;
