@@ -1,0 +1,5 @@
+#include "shell/OnlineCheck.h"
+
+#include "core/Ui.h"
+
+void CheckOnline(MessageBoxes&) {}
