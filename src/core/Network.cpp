@@ -121,7 +121,9 @@ ActiveReply::~ActiveReply() {
     }
 }
 
-bool ActiveReply::isFinished() const { return !m_reply || m_reply->isFinished(); }
+bool ActiveReply::isFinished() const {
+    return !m_reply || m_reply->isFinished();
+}
 
 bool ActiveReply::reached(Until until) const {
     if (isFinished())
@@ -154,9 +156,15 @@ bool ActiveReply::wait(Until until) {
     return !m_cancelled && !Cancellation::requested();
 }
 
-bool ActiveReply::waitForHeaders() { return wait(Until::Headers); }
-bool ActiveReply::waitForData() { return wait(Until::Data); }
-bool ActiveReply::waitForFinished() { return wait(Until::Finished); }
+bool ActiveReply::waitForHeaders() {
+    return wait(Until::Headers);
+}
+bool ActiveReply::waitForData() {
+    return wait(Until::Data);
+}
+bool ActiveReply::waitForFinished() {
+    return wait(Until::Finished);
+}
 
 int ActiveReply::httpStatus() const {
     return m_reply ? m_reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt() : 0;
@@ -173,7 +181,9 @@ QString ActiveReply::failureReason() const {
     if (status >= 400) {
         const QString phrase =
             QString::fromLatin1(m_reply->attribute(QNetworkRequest::HttpReasonPhraseAttribute).toByteArray());
-        return QStringLiteral("the server answered HTTP %1%2").arg(status).arg(phrase.isEmpty() ? QString() : u' ' + phrase);
+        return QStringLiteral("the server answered HTTP %1%2")
+            .arg(status)
+            .arg(phrase.isEmpty() ? QString() : u' ' + phrase);
     }
     if (m_reply->isFinished() && m_reply->error() != QNetworkReply::NoError)
         return m_reply->errorString();
