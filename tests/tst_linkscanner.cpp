@@ -8,6 +8,11 @@ using Links = QList<QByteArray>;
 
 namespace {
 
+// A byte string literal that may hold NUL bytes.
+template <size_t N> QByteArray raw(const char (&literal)[N]) {
+    return QByteArray(literal, N - 1);
+}
+
 const QByteArray base = "http://h/d";
 
 struct Scan {
@@ -138,10 +143,10 @@ void TestLinkScanner::collectData_data() {
         << QByteArray(R"(<img src="a."><img src="b.">)") << QStringLiteral("JPG,,GIF") << addr
         << Links{base + "/a.", base + "/b."} << Links{};
     QTest::newRow("page bytes are kept as bytes")
-        << QByteArray("<img src=\"caf\xc3\xa9.jpg\"><img src=\"\xff\x00\x01.gif\">", 40) << jg << addr
-        << Links{base + "/caf\xc3\xa9.jpg", base + QByteArray("/\xff\x00\x01.gif", 8)} << Links{};
+        << raw("<img src=\"caf\xc3\xa9.jpg\"><img src=\"\xff\x00\x01.gif\">") << jg << addr
+        << Links{base + "/caf\xc3\xa9.jpg", base + raw("/\xff\x00\x01.gif")} << Links{};
     QTest::newRow("a UTF-16 page has no openings in byte terms")
-        << QByteArray("\xff\xfes\0r\0c\0=\0\"\0a\0.\0j\0p\0g\0\"\0", 26) << jg << addr << Links{} << Links{};
+        << raw("\xff\xfes\0r\0c\0=\0\"\0a\0.\0j\0p\0g\0\"\0") << jg << addr << Links{} << Links{};
 }
 
 void TestLinkScanner::collectData() {

@@ -14,7 +14,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
     DiscoveryState state;
     state.PageBase = first < 0 ? input : input.left(first);
-    const QByteArray filter = first < 0 ? QByteArray() : input.mid(first + 1, second < 0 ? -1 : second - first - 1);
+    const QByteArray filter =
+        first < 0 ? QByteArray() : input.mid(first + 1, second < 0 ? -1 : second - first - 1);
     state.ImageFilter = CutFilterText(QString::fromUtf8(filter));
     state.PendingPages.emplace();
     state.PageData = second < 0 ? QByteArray() : input.mid(second + 1);
@@ -29,7 +30,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     // What the scanner promises whatever the page holds.
     for (int i = 1; i <= list.count(); ++i) {
         const QByteArray link = list.text(i);
-        if (link.contains('@') || link.contains("file://") || !state.ImageFilter.passes(link) || !list.ticked(i))
+        if (link.contains('@') || link.contains("file://") || !state.ImageFilter.passes(link) ||
+            !list.ticked(i))
             __builtin_trap();
     }
     if (list.count() > 32767)
