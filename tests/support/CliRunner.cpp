@@ -5,6 +5,11 @@
 #include <QProcessEnvironment>
 #include <QTimer>
 
+#ifdef Q_OS_LINUX
+#include <csignal>
+#include <sys/prctl.h>
+#endif
+
 CliResult runProcess(const QString& program, const QStringList& arguments, const CliOptions& options) {
     CliResult result;
     QProcess process;
@@ -14,6 +19,10 @@ CliResult runProcess(const QString& program, const QStringList& arguments, const
     for (const auto& [name, value] : options.environment)
         environment.insert(name, value);
     process.setProcessEnvironment(environment);
+#ifdef Q_OS_LINUX
+    // Should the test process die, its child must not outlive it.
+    process.setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGKILL); });
+#endif
     if (!options.workingDirectory.isEmpty())
         process.setWorkingDirectory(options.workingDirectory);
 

@@ -9,6 +9,11 @@
 #include <QTcpServer>
 #include <QTimer>
 
+#ifdef Q_OS_LINUX
+#include <csignal>
+#include <sys/prctl.h>
+#endif
+
 namespace {
 
 quint16 freePort() {
@@ -121,6 +126,10 @@ bool Nginx::startOnce(int timeoutMs, bool* portTaken) {
     delete m_process;
     m_process = new QProcess;
     m_process->setProcessChannelMode(QProcess::MergedChannels);
+#ifdef Q_OS_LINUX
+    // Should the test process die, its child must not outlive it.
+    m_process->setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGKILL); });
+#endif
     // -e: the compiled-in error log may not be writable; nginx opens it before reading conf.
     m_process->start(executable(), {QStringLiteral("-p"), dir, QStringLiteral("-c"), confPath,
                                     QStringLiteral("-e"), dir + QStringLiteral("/error.log")});

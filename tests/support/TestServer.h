@@ -25,6 +25,10 @@ class TestCertificate;
 //     server.route("/a.png", serve::generated(100000).chunked({1000}));
 //     ... run the code under test against server.url("/page") ...
 //     QCOMPARE(server.requests().at(1).header("Accept-Encoding"), "identity");
+//
+// Requests on one connection are answered in turn (keep-alive and pipelining work); a HEAD
+// request gets the head alone. Unknown paths get a 404 unless setFallback() says otherwise.
+// For HTTPS call useTls() with a TestCertificate before the first request.
 
 using HeaderList = QList<std::pair<QByteArray, QByteArray>>;
 
