@@ -90,9 +90,24 @@ ActiveReply::ActiveReply(QNetworkReply* reply) : m_reply(reply) {
         restart();
     });
     QObject::connect(reply, &QNetworkReply::readyRead, m_idle, restart);
-    QObject::connect(reply, &QNetworkReply::downloadProgress, m_idle, restart);
+    QObject::connect(reply, &QNetworkReply::downloadProgress, m_idle, [this, restart](qint64 received, qint64) {
+        m_received = received;
+        restart();
+    });
     QObject::connect(reply, &QNetworkReply::redirected, m_idle, restart);
-    QObject::connect(reply, &QNetworkReply::finished, m_idle, [this] { m_idle->stop(); });
+    m_lowSpeed = new QTimer(reply);
+    m_lowSpeed->setInterval(2 * network::idleTimeoutMs());
+    QObject::connect(m_lowSpeed, &QTimer::timeout, reply, [this] {
+        if (m_received - m_receivedAtLastCheck < network::lowSpeedBytes && !m_reply->isFinished()) {
+            m_tooSlow = true;
+            m_reply->abort();
+        }
+        m_receivedAtLastCheck = m_received;
+    });
+    QObject::connect(reply, &QNetworkReply::finished, m_idle, [this] {
+        m_idle->stop();
+        m_lowSpeed->stop();
+    });
     QObject::connect(m_idle, &QTimer::timeout, reply, [this] {
         m_timedOut = true;
         m_reply->abort();
@@ -102,6 +117,7 @@ ActiveReply::ActiveReply(QNetworkReply* reply) : m_reply(reply) {
         m_reply->abort();
     });
     m_idle->start();
+    m_lowSpeed->start();
     if (Cancellation::requested()) {
         m_cancelled = true;
         reply->abort();
@@ -114,6 +130,8 @@ ActiveReply::~ActiveReply() {
         m_reply->disconnect();
         m_idle->stop();
         m_idle->disconnect();
+        m_lowSpeed->stop();
+        m_lowSpeed->disconnect();
         QObject::disconnect(&Cancellation::instance(), nullptr, m_reply, nullptr);
         if (!m_reply->isFinished())
             m_reply->abort();
@@ -175,8 +193,17 @@ QString ActiveReply::failureReason() const {
         return QStringLiteral("the transfer was cancelled");
     if (m_timedOut)
         return QStringLiteral("no data arrived for %1 seconds").arg(network::idleTimeoutMs() / 1000.0);
+    if (m_tooSlow)
+        return QStringLiteral("the server sent less than %1 bytes in %2 seconds")
+            .arg(network::lowSpeedBytes)
+            .arg(2 * network::idleTimeoutMs() / 1000.0);
     if (!m_reply)
         return QStringLiteral("the transfer was lost");
+    // Two different lengths leave no way to know where the body ends.
+    const QList<QByteArray> lengths = m_reply->rawHeader("Content-Length").split(',');
+    for (const QByteArray& length : lengths)
+        if (length.trimmed() != lengths.first().trimmed())
+            return QStringLiteral("the server sent two different lengths");
     const int status = httpStatus();
     if (status >= 400) {
         const QString phrase =
