@@ -4,6 +4,7 @@
 
 #include <QEventLoop>
 #include <QFile>
+#include <QFileInfo>
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QNetworkRequest>
@@ -19,6 +20,13 @@ void trustExtraCertificates() {
     const QByteArray bundle = qgetenv("SSL_CERT_FILE");
     if (bundle.isEmpty())
         return;
+    // Many systems point SSL_CERT_FILE at their own bundle, which is trusted already; parsing it
+    // again would cost every start tens of milliseconds.
+    const QString path = QFileInfo(QFile::decodeName(bundle)).canonicalFilePath();
+    for (const char* system : {"/etc/ssl/certs/ca-certificates.crt", "/etc/pki/tls/certs/ca-bundle.crt",
+                               "/etc/ssl/cert.pem", "/etc/ssl/ca-bundle.pem"})
+        if (path == QFileInfo(QString::fromLatin1(system)).canonicalFilePath())
+            return;
     const QList<QSslCertificate> certs = QSslCertificate::fromPath(QFile::decodeName(bundle), QSsl::Pem);
     if (certs.isEmpty())
         return;
@@ -31,7 +39,7 @@ void trustExtraCertificates() {
 QNetworkAccessManager& manager() {
     static QThreadStorage<QNetworkAccessManager*> managers;
     if (!managers.hasLocalData()) {
-        static bool trusted = (trustExtraCertificates(), true);
+        static const bool trusted = (trustExtraCertificates(), true);
         Q_UNUSED(trusted);
         auto* nam = new QNetworkAccessManager;
         nam->setRedirectPolicy(QNetworkRequest::NoLessSafeRedirectPolicy);
