@@ -67,7 +67,9 @@ void TestHostilePage::initTestCase() {
     qputenv("TEMP", QFile::encodeName(m_temp.path()));
 }
 
-void TestHostilePage::cleanupTestCase() { network::manager().clearConnectionCache(); }
+void TestHostilePage::cleanupTestCase() {
+    network::manager().clearConnectionCache();
+}
 
 void TestHostilePage::hostileServer_data() {
     QTest::addColumn<Behaviour>("behaviour");
@@ -81,32 +83,39 @@ void TestHostilePage::hostileServer_data() {
     const QByteArray body75 = page + QByteArray(75 - page.size(), ' ');
 
     QTest::newRow("length 75, 5 bytes, close") << serve::cutShort(75, 5) << false << none << false;
-    QTest::newRow("more body than the length") << serve::rawHeaders("Content-Length: 5\r\n", page) << false
-                                               << page.left(5) << false;
+    QTest::newRow("more body than the length")
+        << serve::rawHeaders("Content-Length: 5\r\n", page) << false << page.left(5) << false;
     QTest::newRow("no length, ended by closing") << serve::ok(page).withoutLength() << false << page << false;
     // A length that is no usable number counts as no length: the body ends with the connection.
     QTest::newRow("length -1") << serve::rawHeaders("Content-Length: -1\r\n", page) << false << page << false;
-    QTest::newRow("length abc") << serve::rawHeaders("Content-Length: abc\r\n", page) << false << page << false;
+    QTest::newRow("length abc") << serve::rawHeaders("Content-Length: abc\r\n", page) << false << page
+                                << false;
     QTest::newRow("length beyond 64 bits")
         << serve::rawHeaders("Content-Length: 99999999999999999999\r\n", page) << false << page << false;
     QTest::newRow("two different lengths")
         << serve::rawHeaders("Content-Length: 5\r\nContent-Length: 17\r\n", page) << false << none << false;
     QTest::newRow("length beside chunked encoding")
-        << serve::rawHeaders("Content-Length: 3\r\nTransfer-Encoding: chunked\r\n", "11\r\n" + page + "\r\n0\r\n\r\n")
+        << serve::rawHeaders("Content-Length: 3\r\nTransfer-Encoding: chunked\r\n",
+                             "11\r\n" + page + "\r\n0\r\n\r\n")
         << false << page << false;
-    QTest::newRow("chunk size FFFFFFF4") << serve::rawHeaders("Transfer-Encoding: chunked\r\n", "FFFFFFF4\r\n" + page)
-                                         << false << page << true;
+    QTest::newRow("chunk size FFFFFFF4")
+        << serve::rawHeaders("Transfer-Encoding: chunked\r\n", "FFFFFFF4\r\n" + page) << false << page
+        << true;
     QTest::newRow("chunk size FFFFFFFFFFFFFFF4")
-        << serve::rawHeaders("Transfer-Encoding: chunked\r\n", "FFFFFFFFFFFFFFF4\r\n" + page) << false << page << true;
-    QTest::newRow("gzip page is read") << serve::ok(gzip(page)).withHeader("Content-Encoding", "gzip") << false
-                                       << page << false;
+        << serve::rawHeaders("Transfer-Encoding: chunked\r\n", "FFFFFFFFFFFFFFF4\r\n" + page) << false << page
+        << true;
+    QTest::newRow("gzip page is read")
+        << serve::ok(gzip(page)).withHeader("Content-Encoding", "gzip") << false << page << false;
     QTest::newRow("gzip bomb is stopped")
-        << serve::ok(gzip(QByteArray(60 << 20, '\0'))).withHeader("Content-Encoding", "gzip") << false << none << false;
-    QTest::newRow("body that never ends hits the page cap") << serve::generated(1LL << 40) << false << none << false;
+        << serve::ok(gzip(QByteArray(60 << 20, '\0'))).withHeader("Content-Encoding", "gzip") << false << none
+        << false;
+    QTest::newRow("body that never ends hits the page cap")
+        << serve::generated(1LL << 40) << false << none << false;
     QTest::newRow("redirect loop") << serve::redirect("/page/") << false << none << false;
     QTest::newRow("redirect to file") << serve::redirect("file:///etc/passwd") << false << none << false;
     QTest::newRow("redirect to ftp") << serve::redirect("ftp://127.0.0.1/x/") << false << none << false;
-    QTest::newRow("redirect from https to http") << serve::redirect("http://127.0.0.1:1/") << true << none << false;
+    QTest::newRow("redirect from https to http")
+        << serve::redirect("http://127.0.0.1:1/") << true << none << false;
     QTest::newRow("silent server") << serve::stall() << false << none << false;
     QTest::newRow("headers then stall") << serve::headersThenStall(1000) << false << none << false;
     QTest::newRow("a byte at a time, too slowly") << serve::trickle(body75, 150) << false << none << false;
@@ -138,7 +147,8 @@ void TestHostilePage::hostileServer() {
         QCOMPARE(outcome, ListingOutcome::FetchFailed);
         QCOMPARE(window.list.count(), 0);
         QCOMPARE(window.boxes.messages.size(), 1);
-        QVERIFY2(window.boxes.texts().first().contains(window.address), qPrintable(window.boxes.texts().first()));
+        QVERIFY2(window.boxes.texts().first().contains(window.address),
+                 qPrintable(window.boxes.texts().first()));
     } else {
         QCOMPARE(outcome, ListingOutcome::Done);
         QCOMPARE(state.PageData, seen);

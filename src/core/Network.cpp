@@ -98,10 +98,11 @@ ActiveReply::ActiveReply(QNetworkReply* reply) : m_reply(reply) {
         restart();
     });
     QObject::connect(reply, &QNetworkReply::readyRead, m_idle, restart);
-    QObject::connect(reply, &QNetworkReply::downloadProgress, m_idle, [this, restart](qint64 received, qint64) {
-        m_received = received;
-        restart();
-    });
+    QObject::connect(reply, &QNetworkReply::downloadProgress, m_idle,
+                     [this, restart](qint64 received, qint64) {
+                         m_received = received;
+                         restart();
+                     });
     QObject::connect(reply, &QNetworkReply::redirected, m_idle, restart);
     m_lowSpeed = new QTimer(reply);
     m_lowSpeed->setInterval(2 * network::idleTimeoutMs());

@@ -61,7 +61,9 @@ bool lowerEquals(const char* p, const char* word, qsizetype n) {
     return true;
 }
 
-bool usableLink(const QByteArray& link) { return !link.contains('@') && !link.contains("file://"); }
+bool usableLink(const QByteArray& link) {
+    return !link.contains('@') && !link.contains("file://");
+}
 
 // Once the list holds 32,767 entries, IsListed either finds a link or fails, so the scan lists
 // nothing more. Asking first spares a page with more image links than that one thrown failure
