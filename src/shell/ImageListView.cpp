@@ -4,7 +4,12 @@
 
 #include <QHeaderView>
 
-ImageListModel::ImageListModel(QObject* parent) : QAbstractListModel(parent) {}
+#include <algorithm>
+
+ImageListModel::ImageListModel(QObject* parent) : QAbstractListModel(parent) {
+    m_flushTimer.setSingleShot(true);
+    connect(&m_flushTimer, &QTimer::timeout, this, &ImageListModel::flush);
+}
 
 void ImageListModel::clear() {
     beginResetModel();
@@ -60,14 +65,17 @@ void ImageListModel::setHeader(const QString& header) {
 }
 
 void ImageListModel::scheduleFlush() {
-    if (m_flushScheduled)
+    if (m_flushTimer.isActive())
         return;
-    m_flushScheduled = true;
-    QMetaObject::invokeMethod(this, &ImageListModel::flush, Qt::QueuedConnection);
+    // The first entry after a pause shows at the next turn of the event loop; a steady stream
+    // shows in batches.
+    const qint64 since = m_sinceFlush.isValid() ? m_sinceFlush.elapsed() : batchIntervalMs;
+    m_flushTimer.start(int(std::clamp<qint64>(batchIntervalMs - since, 0, batchIntervalMs)));
 }
 
 void ImageListModel::flush() {
-    m_flushScheduled = false;
+    m_flushTimer.stop();
+    m_sinceFlush.start();
     if (count() > m_shown) {
         beginInsertRows({}, m_shown, count() - 1);
         m_shown = count();

@@ -3,15 +3,18 @@
 #include "core/Ui.h"
 
 #include <QAbstractListModel>
+#include <QElapsedTimer>
 #include <QSet>
+#include <QTimer>
 #include <QTreeView>
 
 #include <vector>
 
 // The found image links as a checkable one-column model. Runs add entries one at a time, often
-// tens of thousands in a row; the model buffers them and announces them to the view in one
-// insertion when the event loop next runs, so the view lays itself out once per batch rather than
-// once per entry. Every ImageList operation sees the buffered entries at once.
+// tens of thousands in a row, and let the event loop run in between. Each announcement of new
+// rows makes the view lay out every row again, so the model buffers new entries and announces
+// them in batches at most a few times a second; every ImageList operation sees the buffered
+// entries at once.
 class ImageListModel : public QAbstractListModel, public ImageList {
     Q_OBJECT
 public:
@@ -28,8 +31,10 @@ public:
     bool contains(const QByteArray& text) const override { return m_texts.contains(text); }
 
     void setHeader(const QString& header);
-    // Announces buffered entries to the views now rather than when the event loop runs.
+    // Announces buffered entries to the views now rather than with the next batch.
     void flush();
+    // The least time between two batches.
+    static constexpr int batchIntervalMs = 50;
 
     // QAbstractItemModel
     int rowCount(const QModelIndex& parent = {}) const override;
@@ -55,7 +60,8 @@ private:
     // Entries 1 .. m_shown are known to the views; later ones wait for the next flush.
     int m_shown = 0;
     int m_scrollTarget = 0;
-    bool m_flushScheduled = false;
+    QTimer m_flushTimer;
+    QElapsedTimer m_sinceFlush;
     QString m_header;
 };
 
