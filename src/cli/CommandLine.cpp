@@ -13,7 +13,9 @@ namespace {
 
 enum Exit { ExitOk = 0, ExitFailed = 1, ExitUsage = 2 };
 
-void printErr(const QString& text) { std::fputs(text.toLocal8Bit().constData(), stderr); }
+void printErr(const QString& text) {
+    std::fputs(text.toLocal8Bit().constData(), stderr);
+}
 
 int usageError(const QString& problem) {
     printErr(QStringLiteral("varnolux: %1\n").arg(problem));
@@ -81,20 +83,19 @@ int runList(const QStringList& args) {
 } // namespace
 
 QString commandLineUsage() {
-    return QStringLiteral(
-        "Usage: varnolux                                   open the window\n"
-        "       varnolux list [--filter TEXT] [--] ADDRESS\n"
-        "       varnolux download [--filter TEXT] [--] ADDRESS FOLDER\n"
-        "       varnolux --help | --version\n"
-        "\n"
-        "list      prints the image links of the page at ADDRESS, one per line.\n"
-        "download  saves every image link of the page at ADDRESS into FOLDER.\n"
-        "\n"
-        "--filter TEXT  comma-separated image types, as the window's filter boxes build\n"
-        "               them (default JPG,GIF); letter case is ignored.\n"
-        "\n"
-        "Exit status: 0 success, 1 the page or some image could not be fetched,\n"
-        "2 bad arguments, no image filter, or a missing folder.\n");
+    return QStringLiteral("Usage: varnolux                                   open the window\n"
+                          "       varnolux list [--filter TEXT] [--] ADDRESS\n"
+                          "       varnolux download [--filter TEXT] [--] ADDRESS FOLDER\n"
+                          "       varnolux --help | --version\n"
+                          "\n"
+                          "list      prints the image links of the page at ADDRESS, one per line.\n"
+                          "download  saves every image link of the page at ADDRESS into FOLDER.\n"
+                          "\n"
+                          "--filter TEXT  comma-separated image types, as the window's filter boxes build\n"
+                          "               them (default JPG,GIF); letter case is ignored.\n"
+                          "\n"
+                          "Exit status: 0 success, 1 the page or some image could not be fetched,\n"
+                          "2 bad arguments, no image filter, or a missing folder.\n");
 }
 
 void StderrMessages::show(const QString& text, MessageIcon, const QString& title) {

@@ -4,12 +4,15 @@
 #include "core/ErrorTrap.h"
 
 ImageTypeFilter::ImageTypeFilter(QList<QByteArray> entries) : m_entries(std::move(entries)) {
-    for (const QByteArray& entry : m_entries)
+    for (const QByteArray& entry : m_entries) {
         m_upper.insert(bytes::toUpper(entry));
+        m_longest = qMax(m_longest, entry.size());
+    }
 }
 
 bool ImageTypeFilter::matchesPiece(QByteArrayView piece) const {
-    if (m_upper.isEmpty())
+    // Most pieces are far longer than any type; they need no upper-case copy to be turned down.
+    if (piece.size() > m_longest)
         return false;
     return m_upper.contains(bytes::toUpper(piece));
 }
@@ -19,7 +22,9 @@ bool ImageTypeFilter::passes(QByteArrayView link) const {
     return matchesPiece(dot < 0 ? link : link.sliced(dot + 1));
 }
 
-void PendingPageStack::add(const QByteArray& item) { m_items.push_back({item, std::nullopt}); }
+void PendingPageStack::add(const QByteArray& item) {
+    m_items.push_back({item, std::nullopt});
+}
 
 bool PendingPageStack::addKeyed(const QByteArray& item, const QByteArray& key) {
     QByteArray folded = bytes::toLower(key);
@@ -30,7 +35,9 @@ bool PendingPageStack::addKeyed(const QByteArray& item, const QByteArray& key) {
     return true;
 }
 
-bool PendingPageStack::containsKey(const QByteArray& key) const { return m_keys.contains(bytes::toLower(key)); }
+bool PendingPageStack::containsKey(const QByteArray& key) const {
+    return m_keys.contains(bytes::toLower(key));
+}
 
 const QByteArray& PendingPageStack::last() const {
     if (m_items.empty())

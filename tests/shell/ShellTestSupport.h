@@ -1,6 +1,7 @@
 #pragma once
 
 #include "core/Ui.h"
+#include "support/RecordingUi.h"
 
 #include <QDir>
 #include <QList>
@@ -9,26 +10,6 @@
 #include <QTemporaryDir>
 
 #include <optional>
-
-// Message boxes that are recorded instead of shown.
-class RecordingBoxes : public MessageBoxes {
-public:
-    struct Shown {
-        QString text;
-        MessageIcon icon;
-        QString title;
-    };
-    void show(const QString& text, MessageIcon icon, const QString& title) override {
-        shown.append({text, icon, title});
-    }
-    QStringList texts() const {
-        QStringList result;
-        for (const Shown& box : shown)
-            result << box.text;
-        return result;
-    }
-    QList<Shown> shown;
-};
 
 // A per-test settings store location: QSettings' per-user INI files go to a fresh temporary
 // folder for the life of this object.

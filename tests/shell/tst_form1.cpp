@@ -26,7 +26,7 @@
 // A window whose every contact with the outside goes to a recorder: no ping, no browser, no
 // dialog, no real message box, and a program folder of its own.
 struct TestWindow {
-    RecordingBoxes boxes;
+    RecordingMessages boxes;
     QTemporaryDir programFolder;
     QString desktop = QDir::tempPath() + QStringLiteral("/desk top");
     int draw = 50;
@@ -297,7 +297,7 @@ void TestForm1::firstStartWritesTheRestoredKeys() {
     QCOMPARE(m_settings->stored(QStringLiteral("JPG")), QStringLiteral("1"));
     QCOMPARE(m_settings->stored(QStringLiteral("GIF")), QStringLiteral("1"));
     QCOMPARE(m_settings->stored(QStringLiteral("X Filter")), QStringLiteral("BMP,PNG"));
-    QVERIFY(m_test->boxes.shown.isEmpty());
+    QVERIFY(m_test->boxes.messages.isEmpty());
 }
 
 void TestForm1::restoreOfStoredTicks_data() {
@@ -438,10 +438,10 @@ void TestForm1::failingStartupStepIsReportedAndStartupGoesOn() {
     Form1 window(seams);
     window.Form_Load();
 
-    QCOMPARE(m_test->boxes.shown.size(), 1);
-    QCOMPARE(m_test->boxes.shown[0].text, report(description, line));
-    QCOMPARE(m_test->boxes.shown[0].title, QStringLiteral("Application Error"));
-    QCOMPARE(m_test->boxes.shown[0].icon, MessageIcon::Warning);
+    QCOMPARE(m_test->boxes.messages.size(), 1);
+    QCOMPARE(m_test->boxes.messages[0].text, report(description, line));
+    QCOMPARE(m_test->boxes.messages[0].title, QStringLiteral("Application Error"));
+    QCOMPARE(m_test->boxes.messages[0].icon, MessageIcon::Warning);
     // Everything after the failing step still happened.
     QCOMPARE(window.windowTitle(), QStringLiteral("Varnolux"));
     QCOMPARE(control<QLineEdit>(window, "Text1")->text(), QStringLiteral("BMP,PNG"));
@@ -487,7 +487,7 @@ void TestForm1::skin() {
     QCOMPARE(window.styleSheet(), present ? QString::fromUtf8(sheet) : QString());
     // Text boxes keep their white face either way.
     QCOMPARE(control(window, "Text2")->palette().color(QPalette::Base), QColor(Qt::white));
-    QVERIFY(m_test->boxes.shown.isEmpty());
+    QVERIFY(m_test->boxes.messages.isEmpty());
 }
 
 // ---- Mouse pointer ----
@@ -559,7 +559,7 @@ void TestForm1::handStateShowsTheCursorFile() {
         QCOMPARE(window.cursor().hotSpot(), QPoint(11, 1));
     moveOver(window, QStringLiteral("Form1"));
     QCOMPARE(window.cursor().shape(), Qt::ArrowCursor);
-    QVERIFY(m_test->boxes.shown.isEmpty());
+    QVERIFY(m_test->boxes.messages.isEmpty());
 }
 
 // ---- Controls that save themselves ----
@@ -654,10 +654,10 @@ void TestForm1::helpTexts() {
     Form1& window = m_test->load();
     QVERIFY(showWindow(window));
     click(window, button.toLatin1().constData());
-    QCOMPARE(m_test->boxes.shown.size(), 1);
-    QCOMPARE(m_test->boxes.shown[0].text, text);
-    QCOMPARE(m_test->boxes.shown[0].icon, MessageIcon::None);
-    QCOMPARE(m_test->boxes.shown[0].title, QString());
+    QCOMPARE(m_test->boxes.messages.size(), 1);
+    QCOMPARE(m_test->boxes.messages[0].text, text);
+    QCOMPARE(m_test->boxes.messages[0].icon, MessageIcon::None);
+    QCOMPARE(m_test->boxes.messages[0].title, QString());
 }
 
 void TestForm1::sampleSiteButton_data() {
@@ -686,7 +686,7 @@ void TestForm1::sampleSiteButton() {
     QVERIFY(!control<QCheckBox>(window, "Check4")->isChecked());
     QCOMPARE(control<QLineEdit>(window, "Text2")->text(), folderBefore);
     QCOMPARE(window.imageList().count(), 0);
-    QVERIFY(m_test->boxes.shown.isEmpty());
+    QVERIFY(m_test->boxes.messages.isEmpty());
 }
 
 // ---- Destination folder ----
@@ -715,7 +715,7 @@ void TestForm1::folderChooser() {
     QCOMPARE(control<QLineEdit>(window, "Text2")->text(), expected);
     QCOMPARE(m_settings->stored(QStringLiteral("Text2")), expected);
     QCOMPARE(m_settings->stored(QStringLiteral("LastFolderDot")), lastFolder);
-    QVERIFY(m_test->boxes.shown.isEmpty());
+    QVERIFY(m_test->boxes.messages.isEmpty());
 }
 
 void TestForm1::folderChooserOpensAtTheLastPick() {
@@ -778,7 +778,7 @@ void TestForm1::listButtons() {
     window.pointer().setPointer(Pointer::Default);
     click(window, "PushButton10");
     QCOMPARE(list.count(), 0);
-    QVERIFY(m_test->boxes.shown.isEmpty());
+    QVERIFY(m_test->boxes.messages.isEmpty());
 }
 
 void TestForm1::listingStopsBeforeFetching_data() {
@@ -828,7 +828,7 @@ void TestForm1::secondStartDuringARunIsIgnored() {
     });
     QVERIFY(ran);
     QVERIFY(!nestedRan);
-    QVERIFY(m_test->boxes.shown.isEmpty());
+    QVERIFY(m_test->boxes.messages.isEmpty());
     QVERIFY(!window.runActive());
     // Once the run is over the button works again.
     click(window, "PushButton5");

@@ -70,13 +70,13 @@ void TestListOperations::tickAll() {
         list.add("http://h/" + QByteArray::number(i) + ".jpg");
         list.setTicked(int(i + 1), before[i] == u'x');
     }
-    RecordingBoxes boxes;
+    RecordingMessages boxes;
     if (check)
         CheckAllEntries(list, boxes);
     else
         UncheckAllEntries(list, boxes);
     QCOMPARE(ticks(list), after);
-    QVERIFY(boxes.shown.isEmpty());
+    QVERIFY(boxes.messages.isEmpty());
 }
 
 void TestListOperations::failingEntryIsReportedAndSkipped_data() {
@@ -95,20 +95,20 @@ void TestListOperations::failingEntryIsReportedAndSkipped() {
         list.setTicked(i, !check);
     }
     list.failOn = {2, 3};
-    RecordingBoxes boxes;
+    RecordingMessages boxes;
     if (check)
         CheckAllEntries(list, boxes);
     else
         UncheckAllEntries(list, boxes);
     // The failing entries keep their tick, the walk goes on, one report per failure in order.
     QCOMPARE(ticks(list), check ? QStringLiteral("x..x") : QStringLiteral(".xx."));
-    QCOMPARE(boxes.shown.size(), 2);
-    QCOMPARE(boxes.shown[0].text,
+    QCOMPARE(boxes.messages.size(), 2);
+    QCOMPARE(boxes.messages[0].text,
              QStringLiteral("Entry 2 refused\r\n") + tag +
                  QStringLiteral("at line 102\r\rPlease email screenshot of this message to "
                                 "support@quennick.com"));
-    QVERIFY(boxes.shown[1].text.startsWith(QStringLiteral("Entry 3 refused\r\n")));
-    QCOMPARE(boxes.shown[1].title, QStringLiteral("Application Error"));
+    QVERIFY(boxes.messages[1].text.startsWith(QStringLiteral("Entry 3 refused\r\n")));
+    QCOMPARE(boxes.messages[1].title, QStringLiteral("Application Error"));
 }
 
 void TestListOperations::clearList_data() {
@@ -128,12 +128,12 @@ void TestListOperations::clearList() {
     MemoryImageList list;
     for (int i = 1; i <= entriesBefore; ++i)
         list.add("http://h/" + QByteArray::number(i) + ".gif");
-    RecordingBoxes boxes;
+    RecordingMessages boxes;
     FixedPointer mouse{Pointer(pointer)};
     ClearList(list, mouse, boxes);
     QCOMPARE(list.count(), entriesAfter);
     QCOMPARE(mouse.pointer(), Pointer(pointer));
-    QVERIFY(boxes.shown.isEmpty());
+    QVERIFY(boxes.messages.isEmpty());
 }
 
 QTEST_GUILESS_MAIN(TestListOperations)

@@ -54,7 +54,7 @@ void TestSettingsStore::readsBackExactlyWhatWasWritten_data() {
 void TestSettingsStore::readsBackExactlyWhatWasWritten() {
     QFETCH(int, setting);
     QFETCH(QString, value);
-    RecordingBoxes boxes;
+    RecordingMessages boxes;
     {
         SettingsStore store(boxes, desktop);
         store.write(Setting(setting), value);
@@ -62,7 +62,7 @@ void TestSettingsStore::readsBackExactlyWhatWasWritten() {
     // A new store, as at the next start of the program.
     SettingsStore store(boxes, desktop);
     QCOMPARE(store.read(Setting(setting)), value);
-    QVERIFY(boxes.shown.isEmpty());
+    QVERIFY(boxes.messages.isEmpty());
 }
 
 void TestSettingsStore::absentKeysGiveTheirDefaults_data() {
@@ -80,7 +80,7 @@ void TestSettingsStore::absentKeysGiveTheirDefaults_data() {
 void TestSettingsStore::absentKeysGiveTheirDefaults() {
     QFETCH(int, setting);
     QFETCH(QString, expected);
-    RecordingBoxes boxes;
+    RecordingMessages boxes;
     SettingsStore store(boxes, desktop);
     QCOMPARE(store.read(Setting(setting)), expected);
     // Reading never creates a key.
@@ -89,7 +89,7 @@ void TestSettingsStore::absentKeysGiveTheirDefaults() {
 
 void TestSettingsStore::desktopDefaultFailsEvenWhenAFolderIsStored() {
     m_settings->put(QStringLiteral("Text2"), QStringLiteral("/stored/"));
-    RecordingBoxes boxes;
+    RecordingMessages boxes;
     SettingsStore store(boxes, []() -> QString { throw StepFailure(QStringLiteral("no desktop")); });
     QVERIFY_THROWS_EXCEPTION(StepFailure, store.read(Setting::Text2));
     // Keys without the desktop default are unaffected.
@@ -118,13 +118,13 @@ void TestSettingsStore::checkBoxKeysTickOnlyAtNumericOne() {
     QFETCH(QString, stored);
     QFETCH(bool, ticked);
     m_settings->put(QStringLiteral("JPG"), stored);
-    RecordingBoxes boxes;
+    RecordingMessages boxes;
     SettingsStore store(boxes, desktop);
     QCOMPARE(store.readTick(Setting::Jpg), ticked);
 }
 
 void TestSettingsStore::everyWriteReachesTheDiskAtOnce() {
-    RecordingBoxes boxes;
+    RecordingMessages boxes;
     SettingsStore store(boxes, desktop);
     const QString address = QStringLiteral("http://ex");
     // As if typed: one write per character, each readable by another process at once.
@@ -144,7 +144,7 @@ void TestSettingsStore::handEditedListValueReadsAsText() {
     QVERIFY(file.open(QIODevice::WriteOnly));
     file.write("[Varnolux]\nX%20Filter=BMP,PNG\n");
     file.close();
-    RecordingBoxes boxes;
+    RecordingMessages boxes;
     SettingsStore store(boxes, desktop);
     QCOMPARE(store.read(Setting::XFilter), QStringLiteral("BMP,PNG"));
 }
@@ -157,7 +157,7 @@ void TestSettingsStore::damagedFileGivesDefaultsAndOneNotice() {
     file.write(damaged);
     file.close();
 
-    RecordingBoxes boxes;
+    RecordingMessages boxes;
     SettingsStore store(boxes, desktop);
     QCOMPARE(store.readTick(Setting::Jpg), true);
     QCOMPARE(store.read(Setting::WebSite), QString());
@@ -167,8 +167,8 @@ void TestSettingsStore::damagedFileGivesDefaultsAndOneNotice() {
     QCOMPARE(store.read(Setting::WebSite), QStringLiteral("http://new/"));
     QCOMPARE(store.readTick(Setting::Jpg), false);
     QVERIFY(!store.saving());
-    QCOMPARE(boxes.shown.size(), 1);
-    QVERIFY(boxes.shown[0].text.contains(QStringLiteral("Settings cannot be saved")));
+    QCOMPARE(boxes.messages.size(), 1);
+    QVERIFY(boxes.messages[0].text.contains(QStringLiteral("Settings cannot be saved")));
     // The damaged file is left as the user had it.
     QVERIFY(file.open(QIODevice::ReadOnly));
     QCOMPARE(file.readAll(), damaged);
@@ -181,16 +181,16 @@ void TestSettingsStore::unwritableLocationKeepsValuesAndTellsOnce() {
     QVERIFY(blocker.open(QIODevice::WriteOnly));
     blocker.close();
 
-    RecordingBoxes boxes;
+    RecordingMessages boxes;
     SettingsStore store(boxes, desktop);
     store.write(Setting::WebSite, QStringLiteral("http://a/"));
     store.write(Setting::WebSite, QStringLiteral("http://ab/"));
     store.writeTick(Setting::Gif, false);
     QCOMPARE(store.read(Setting::WebSite), QStringLiteral("http://ab/"));
     QCOMPARE(store.readTick(Setting::Gif), false);
-    QCOMPARE(boxes.shown.size(), 1);
-    QVERIFY(boxes.shown[0].text.startsWith(QStringLiteral("Settings cannot be saved to ")));
-    QCOMPARE(boxes.shown[0].icon, MessageIcon::None);
+    QCOMPARE(boxes.messages.size(), 1);
+    QVERIFY(boxes.messages[0].text.startsWith(QStringLiteral("Settings cannot be saved to ")));
+    QCOMPARE(boxes.messages[0].icon, MessageIcon::None);
 }
 
 QTEST_GUILESS_MAIN(TestSettingsStore)
