@@ -9,6 +9,7 @@
 #include "shell/AppTitle.h"
 #include "shell/Form1.h"
 #include "shell/ImageListView.h"
+#include "support/TestServer.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -22,6 +23,7 @@
 #include <QUrl>
 
 #include <memory>
+#include <utility>
 
 // A window whose every contact with the outside goes to a recorder: no ping, no browser, no
 // dialog, no real message box, and a program folder of its own.
@@ -117,6 +119,7 @@ QString sampleAddress() {
 class TestForm1 : public QObject {
     Q_OBJECT
 private slots:
+    void initTestCase();
     void init();
     void cleanup();
 
@@ -160,11 +163,23 @@ private slots:
     void secondStartDuringARunIsIgnored();
     void closing_data();
     void closing();
+    void listingRunFillsTheList();
+    void closingDuringAFetchEndsTheRunAtOnce();
 
 private:
+    QTemporaryDir m_temp;
     std::unique_ptr<TemporarySettings> m_settings;
     std::unique_ptr<TestWindow> m_test;
 };
+
+void TestForm1::initTestCase() {
+    QVERIFY(m_temp.isValid());
+    // The listing run's temporary page file goes here, where the tests can see it is removed.
+    qputenv("TEMP", QFile::encodeName(m_temp.path()));
+    // Long enough that a run which ignores the window closing would end by time-out, with a
+    // message, rather than quietly.
+    qputenv("VARNOLUX_IDLE_TIMEOUT_MS", "10000");
+}
 
 void TestForm1::init() {
     Cancellation::reset();
@@ -851,6 +866,69 @@ void TestForm1::closing() {
         window.close();
     QCOMPARE(Cancellation::requested(), duringRun);
     QVERIFY(!window.isVisible());
+}
+
+void TestForm1::listingRunFillsTheList() {
+    TestServer server;
+    const QByteArray images = server.address("/img/");
+    server.route("/gallery/", serve::ok("<html><img src=\"" + images + "a.jpg\"><a href=\"" + images +
+                                        "b.GIF\">b</a><img src=\"" + images + "c.png\"><img src=\"" + images +
+                                        "a.jpg\"></html>"));
+    m_settings->put(QStringLiteral("Web Site"), QString::fromLatin1(server.address("/gallery/")));
+    m_settings->put(QStringLiteral("Text2"), m_temp.path());
+    Form1& window = m_test->load();
+    QVERIFY(showWindow(window));
+    window.imageList().add("http://old/entry.jpg");
+
+    // While "Done." is open the run is still going: the pointer is busy, the hover rule leaves
+    // it so, and a second start is ignored.
+    Pointer pointerAtDone = Pointer::Default;
+    Qt::CursorShape shapeAtDone = Qt::ArrowCursor;
+    bool secondStartTried = false;
+    m_test->boxes.onShow = [&](const RecordingMessages::Message&) {
+        if (std::exchange(secondStartTried, true))
+            return;
+        QVERIFY(window.runActive());
+        moveOver(window, QStringLiteral("PushButton7"));
+        pointerAtDone = window.pointer().pointer();
+        shapeAtDone = window.cursor().shape();
+        click(window, "PushButton5");
+    };
+    click(window, "PushButton5");
+
+    QCOMPARE(m_test->boxes.texts(), QStringList{QStringLiteral("Done.")});
+    QCOMPARE(pointerAtDone, Pointer::Busy);
+    QCOMPARE(shapeAtDone, Qt::WaitCursor);
+    ImageList& list = window.imageList();
+    QCOMPARE(list.count(), 2);
+    QCOMPARE(list.text(1), images + "a.jpg");
+    QCOMPARE(list.text(2), images + "b.GIF");
+    QVERIFY(list.ticked(1) && list.ticked(2));
+    QTRY_COMPARE(control<ImageListView>(window, "ListView1")->model()->rowCount(), 2);
+    QCOMPARE(window.pointer().pointer(), Pointer::Default);
+    QVERIFY(!window.runActive());
+    QCOMPARE(server.distinctPaths(), QList<QByteArray>{"/gallery/"});
+    QCOMPARE(QDir(m_temp.path()).entryList(QDir::Files), QStringList());
+}
+
+void TestForm1::closingDuringAFetchEndsTheRunAtOnce() {
+    TestServer server;
+    server.route("/slow/", serve::stall());
+    m_settings->put(QStringLiteral("Web Site"), QString::fromLatin1(server.address("/slow/")));
+    m_settings->put(QStringLiteral("Text2"), m_temp.path());
+    Form1& window = m_test->load();
+    QVERIFY(showWindow(window));
+    // The user closes the window while the run waits for the page.
+    connect(&server, &TestServer::requestArrived, &window, [&] { window.close(); });
+    click(window, "PushButton5");
+
+    QVERIFY(Cancellation::requested());
+    QVERIFY(!window.isVisible());
+    QVERIFY(!window.runActive());
+    // No "Done.", no failure message, no error report: nobody is left to read them.
+    QCOMPARE(m_test->boxes.texts(), QStringList());
+    QCOMPARE(window.imageList().count(), 0);
+    QCOMPARE(QDir(m_temp.path()).entryList(QDir::Files), QStringList());
 }
 
 QTEST_MAIN(TestForm1)
