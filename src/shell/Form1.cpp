@@ -38,7 +38,6 @@
 namespace {
 
 enum class Kind { PushButton, Frame, TextBox, CheckBox, List, ProgressBar };
-enum class HoverRule { Hand, Arrow, Unchanged };
 
 // One control of the window. Positions are in twips within the container (none: the window).
 struct ControlSpec {
@@ -228,11 +227,8 @@ void Form1::buildControls() {
         // Every control answers mouse moves itself, so a move over a control never reaches the
         // frame or window around it.
         control->setAttribute(Qt::WA_NoMousePropagation);
-        const Hover hover = spec.hover == HoverRule::Hand    ? Hover::Hand
-                            : spec.hover == HoverRule::Arrow ? Hover::Arrow
-                                                             : Hover::Unchanged;
-        m_hover.insert(control, hover);
-        if (hover != Hover::Unchanged) {
+        m_hover.insert(control, spec.hover);
+        if (spec.hover != HoverRule::Unchanged) {
             control->setMouseTracking(true);
             control->installEventFilter(this);
         }
@@ -268,12 +264,12 @@ void Form1::buildControls() {
         part->setMouseTracking(true);
         part->setAttribute(Qt::WA_NoMousePropagation);
         part->installEventFilter(this);
-        m_hover.insert(part, Hover::Arrow);
+        m_hover.insert(part, HoverRule::Arrow);
     }
     // The window's own background.
     setMouseTracking(true);
     installEventFilter(this);
-    m_hover.insert(this, Hover::Arrow);
+    m_hover.insert(this, HoverRule::Arrow);
 
     // Frames and the progress bar take no focus; chaining them would pull their children out of
     // place, so only controls that take focus go into the chain.
@@ -411,13 +407,13 @@ bool Form1::eventFilter(QObject* watched, QEvent* event) {
     return QWidget::eventFilter(watched, event);
 }
 
-void Form1::MouseMove(Hover hover) {
+void Form1::MouseMove(HoverRule hover) {
     // A run owns the busy pointer.
     if (m_pointer.pointer() == Pointer::Busy)
         return;
-    if (hover == Hover::Hand)
+    if (hover == HoverRule::Hand)
         m_pointer.setPointer(Pointer::Hand);
-    else if (hover == Hover::Arrow)
+    else if (hover == HoverRule::Arrow)
         m_pointer.setPointer(Pointer::Default);
 }
 

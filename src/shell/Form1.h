@@ -38,6 +38,9 @@ struct Form1Seams {
     QString programFolder;
 };
 
+// What a mouse move over a control does to the window's pointer.
+enum class HoverRule { Hand, Arrow, Unchanged };
+
 // The main window: every control in its fixed layout, the start-up that restores the user's last
 // choices, the hover rule of the mouse pointer, and the click handlers of its buttons. Controls
 // carry their design names as object names (PushButton1 ... PushButton10, Check1, txtWebsite, ...).
@@ -76,8 +79,6 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
-    enum class Hover { Hand, Arrow, Unchanged };
-
     void buildControls();
     void connectHandlers();
     QString programFolder() const;
@@ -103,7 +104,7 @@ private:
     void Text1_Change();
     void Text2_Change();
     void Text2_GotFocus();
-    void MouseMove(Hover hover);
+    void MouseMove(HoverRule hover);
 
     struct Controls {
         QPushButton* PushButton1 = nullptr;
@@ -137,7 +138,7 @@ private:
     std::unique_ptr<ProgressBarDisplay> m_progress;
     DiscoveryState m_discovery;
     // The hover rule's entry for each widget that reports mouse moves.
-    QHash<const QObject*, Hover> m_hover;
+    QHash<const QObject*, HoverRule> m_hover;
     bool m_runActive = false;
     bool m_centred = false;
 };

@@ -19,6 +19,7 @@
 #include <QLineEdit>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QScreen>
 #include <QTest>
 #include <QUrl>
 
@@ -125,6 +126,7 @@ private slots:
 
     void windowIsFixedAndMinimizableOnly();
     void controlsStayInsideTheirContainersWithoutOverlap();
+    void centredWhenFirstShown();
     void fontsAreArialBold();
     void tabOrderFollowsTheLayout();
     void firstStartWritesTheRestoredKeys();
@@ -254,6 +256,19 @@ void TestForm1::controlsStayInsideTheirContainersWithoutOverlap() {
     QCOMPARE(control(window, "PushButton1")->parentWidget()->objectName(), QStringLiteral("Frame1"));
     QCOMPARE(control(window, "Text2")->parentWidget()->objectName(), QStringLiteral("Frame3"));
     QCOMPARE(control(window, "PushButton2")->parentWidget()->objectName(), QStringLiteral("Frame3"));
+}
+
+void TestForm1::centredWhenFirstShown() {
+    Form1& window = m_test->load();
+    QVERIFY(showWindow(window));
+    const QPoint offset = window.frameGeometry().center() - window.screen()->availableGeometry().center();
+    QVERIFY2(offset.manhattanLength() <= 2,
+             qPrintable(QStringLiteral("%1,%2").arg(offset.x()).arg(offset.y())));
+    // Later shows keep wherever the user moved the window.
+    window.hide();
+    window.move(10, 10);
+    window.show();
+    QCOMPARE(window.pos(), QPoint(10, 10));
 }
 
 void TestForm1::fontsAreArialBold() {
