@@ -305,7 +305,15 @@ void Form1::connectHandlers() {
 }
 
 QString Form1::programFolder() const {
-    return m_seams.programFolder.isEmpty() ? QCoreApplication::applicationDirPath() : m_seams.programFolder;
+    if (!m_seams.programFolder.isEmpty())
+        return m_seams.programFolder;
+    // Built, the data files stand beside the executable; installed, the executable is in bin/ and
+    // its data files in share/varnolux/.
+    const QString beside = QCoreApplication::applicationDirPath();
+    const QString installed = QDir(beside).absoluteFilePath(QStringLiteral("../share/varnolux"));
+    return !QFileInfo::exists(beside + QLatin1StringView("/HAND-M.CUR")) && QFileInfo(installed).isDir()
+               ? QDir::cleanPath(installed)
+               : beside;
 }
 
 // ---- Start and end ----
