@@ -4,7 +4,7 @@
 #include "core/Network.h"
 #include "discovery/ListingHost.h"
 #include "discovery/ListingJob.h"
-#include "support/RecordingUi.h"
+#include "support/FakeListingWindow.h"
 #include "support/TestCertificate.h"
 #include "support/TestServer.h"
 
@@ -16,21 +16,7 @@
 
 namespace {
 
-class FakeWindow : public ListingHost {
-public:
-    ImageList& imageList() override { return list; }
-    MessageBoxes& messages() override { return boxes; }
-    MousePointer& pointer() override { return mouse; }
-    bool filterTicked(FilterBox box) const override { return box != FilterBox::Custom; }
-    QString customFilterText() const override { return {}; }
-    QString addressText() const override { return address; }
-    QString folderText() const override { return QDir::tempPath(); }
-
-    MemoryImageList list;
-    RecordingMessages boxes;
-    RecordingPointer mouse;
-    QString address;
-};
+using FakeWindow = FakeListingWindow;
 
 const QByteArray page = R"(<img src="a.jpg">)";
 

@@ -3,7 +3,7 @@
 #include "discovery/ListingHost.h"
 #include "discovery/ListingJob.h"
 #include "support/CliRunner.h"
-#include "support/RecordingUi.h"
+#include "support/FakeListingWindow.h"
 #include "support/TestCertificate.h"
 #include "support/TestServer.h"
 
@@ -14,34 +14,7 @@
 
 namespace {
 
-// The window as the listing run sees it, with recording seams.
-class FakeWindow : public ListingHost {
-public:
-    ImageList& imageList() override { return list; }
-    MessageBoxes& messages() override { return boxes; }
-    MousePointer& pointer() override { return mouse; }
-    bool filterTicked(FilterBox box) const override {
-        return box == FilterBox::Jpg ? jpg : box == FilterBox::Gif ? gif : custom;
-    }
-    QString customFilterText() const override { return customText; }
-    QString addressText() const override { return address; }
-    QString folderText() const override { return folder; }
-
-    QList<QByteArray> entries() const {
-        QList<QByteArray> out;
-        for (int i = 1; i <= list.count(); ++i)
-            out << list.text(i);
-        return out;
-    }
-
-    MemoryImageList list;
-    RecordingMessages boxes;
-    RecordingPointer mouse;
-    bool jpg = true, gif = true, custom = false;
-    QString customText = QStringLiteral("BMP,PNG");
-    QString address;
-    QString folder = QDir::tempPath();
-};
+using FakeWindow = FakeListingWindow;
 
 const QByteArray page = R"(<html><img src="a.jpg"><img SRC="/b.gif"><a href="sub/">s</a>
 <a href="c.png">c</a><img src="http://elsewhere/d.JPG"></html>)";

@@ -40,7 +40,7 @@ namespace {
 enum class Kind { PushButton, Frame, TextBox, CheckBox, List, ProgressBar };
 
 // One control of the window. Positions are in twips within the container (none: the window).
-struct ControlSpec {
+struct ControlRow {
     QLatin1StringView name;
     Kind kind;
     QLatin1StringView container;
@@ -53,7 +53,7 @@ struct ControlSpec {
 using L = QLatin1StringView;
 
 // The window's layout, top to bottom; containers come before what they hold.
-constexpr ControlSpec controlTable[] = {
+constexpr ControlRow controlTable[] = {
     {L("PushButton3"), Kind::PushButton, L(""), L("Help"), 120, 120, 3840, 405, 18, HoverRule::Hand},
     {L("PushButton4"), Kind::PushButton, L(""), L("Load Sample/Example Website"), 4080, 120, 3840, 405, 19,
      HoverRule::Hand},
@@ -170,12 +170,12 @@ Form1::~Form1() = default;
 void Form1::buildControls() {
     QHash<QString, QWidget*> byName;
     std::vector<std::pair<int, QWidget*>> tabOrder;
-    for (const ControlSpec& spec : controlTable) {
-        QWidget* parent = spec.container.isEmpty() ? this : byName.value(QString(spec.container));
+    for (const ControlRow& row : controlTable) {
+        QWidget* parent = row.container.isEmpty() ? this : byName.value(QString(row.container));
         Q_ASSERT(parent);
-        const QString caption(spec.caption);
+        const QString caption(row.caption);
         QWidget* control = nullptr;
-        switch (spec.kind) {
+        switch (row.kind) {
         case Kind::PushButton: {
             auto* button = new QPushButton(caption, parent);
             button->setFont(arialBold(11.25));
@@ -219,16 +219,16 @@ void Form1::buildControls() {
             break;
         }
         }
-        control->setObjectName(QString(spec.name));
-        control->setGeometry(twips(spec.left), twips(spec.top), twips(spec.width), twips(spec.height));
+        control->setObjectName(QString(row.name));
+        control->setGeometry(twips(row.left), twips(row.top), twips(row.width), twips(row.height));
         byName.insert(control->objectName(), control);
-        tabOrder.emplace_back(spec.tab, control);
+        tabOrder.emplace_back(row.tab, control);
 
         // Every control answers mouse moves itself, so a move over a control never reaches the
         // frame or window around it.
         control->setAttribute(Qt::WA_NoMousePropagation);
-        m_hover.insert(control, spec.hover);
-        if (spec.hover != HoverRule::Unchanged) {
+        m_hover.insert(control, row.hover);
+        if (row.hover != HoverRule::Unchanged) {
             control->setMouseTracking(true);
             control->installEventFilter(this);
         }
