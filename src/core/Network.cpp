@@ -121,16 +121,24 @@ ActiveReply::~ActiveReply() {
     }
 }
 
-bool ActiveReply::isFinished() const { return !m_reply || m_reply->isFinished(); }
+bool ActiveReply::isFinished() const {
+    return !m_reply || m_reply->isFinished();
+}
 
 bool ActiveReply::reached(Until until) const {
     if (isFinished())
         return true;
     switch (until) {
-    case Until::Headers:
-        return m_headersIn;
+    case Until::Headers: {
+        if (!m_headersIn)
+            return false;
+        // A redirect's headers are not the response's: the reply follows it (or fails) and the
+        // final headers come later.
+        const int status = httpStatus();
+        return status < 300 || status > 399;
+    }
     case Until::Data:
-        return m_reply->bytesAvailable() > 0;
+        return m_reply->bytesAvailable() >= m_wantBytes;
     case Until::Finished:
         return false;
     }
@@ -154,9 +162,16 @@ bool ActiveReply::wait(Until until) {
     return !m_cancelled && !Cancellation::requested();
 }
 
-bool ActiveReply::waitForHeaders() { return wait(Until::Headers); }
-bool ActiveReply::waitForData() { return wait(Until::Data); }
-bool ActiveReply::waitForFinished() { return wait(Until::Finished); }
+bool ActiveReply::waitForHeaders() {
+    return wait(Until::Headers);
+}
+bool ActiveReply::waitForBytes(qint64 count) {
+    m_wantBytes = qMax<qint64>(count, 1);
+    return wait(Until::Data);
+}
+bool ActiveReply::waitForFinished() {
+    return wait(Until::Finished);
+}
 
 int ActiveReply::httpStatus() const {
     return m_reply ? m_reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt() : 0;
@@ -173,7 +188,9 @@ QString ActiveReply::failureReason() const {
     if (status >= 400) {
         const QString phrase =
             QString::fromLatin1(m_reply->attribute(QNetworkRequest::HttpReasonPhraseAttribute).toByteArray());
-        return QStringLiteral("the server answered HTTP %1%2").arg(status).arg(phrase.isEmpty() ? QString() : u' ' + phrase);
+        return QStringLiteral("the server answered HTTP %1%2")
+            .arg(status)
+            .arg(phrase.isEmpty() ? QString() : u' ' + phrase);
     }
     if (m_reply->isFinished() && m_reply->error() != QNetworkReply::NoError)
         return m_reply->errorString();

@@ -48,7 +48,10 @@ public:
     // Waits until the response headers are in (or the reply ended). False when cancelled.
     bool waitForHeaders();
     // Waits until body bytes are available or the reply ended. False when cancelled.
-    bool waitForData();
+    bool waitForData() { return waitForBytes(1); }
+    // Waits until at least count body bytes are available or the reply ended. False when
+    // cancelled.
+    bool waitForBytes(qint64 count);
     // Waits until the reply ended. False when cancelled.
     bool waitForFinished();
 
@@ -71,4 +74,5 @@ private:
     bool m_timedOut = false;
     bool m_cancelled = false;
     bool m_headersIn = false;
+    qint64 m_wantBytes = 1;
 };
