@@ -78,6 +78,8 @@ int idleTimeoutMs() {
 } // namespace network
 
 ActiveReply::ActiveReply(QNetworkReply* reply) : m_reply(reply) {
+    // A reply taken over after it started may have its headers in already.
+    m_headersIn = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).isValid();
     m_idle = new QTimer(reply);
     m_idle->setSingleShot(true);
     m_idle->setInterval(network::idleTimeoutMs());

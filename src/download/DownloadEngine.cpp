@@ -2,20 +2,10 @@
 
 #include "core/ErrorTrap.h"
 #include "core/Ui.h"
+#include "download/PartFile.h"
 #include "download/Transfer.h"
 
-#include <QDir>
-#include <QFile>
-#include <QFileInfo>
-#include <QTemporaryFile>
-
 #include <cmath>
-#include <filesystem>
-#include <system_error>
-
-#ifdef Q_OS_UNIX
-#include <sys/stat.h>
-#endif
 
 namespace {
 
@@ -31,51 +21,18 @@ QByteArray trimBlanks(const QByteArray& text) {
     return text.sliced(from, to - from);
 }
 
-std::filesystem::path fsPath(const QString& path) {
-#ifdef Q_OS_WIN
-    return std::filesystem::path(path.toStdWString());
-#else
-    return std::filesystem::path(QFile::encodeName(path).toStdString());
-#endif
-}
-
-// A temporary file is private to its owner; a saved image gets the permissions any newly created
-// file would get.
-void giveUsualPermissions(QFile& file) {
-#ifdef Q_OS_UNIX
-    static const mode_t mask = [] {
-        const mode_t m = ::umask(0);
-        ::umask(m);
-        return m;
-    }();
-    const mode_t mode = 0666 & ~mask;
-    QFileDevice::Permissions p;
-    if (mode & S_IRUSR)
-        p |= QFileDevice::ReadOwner | QFileDevice::ReadUser;
-    if (mode & S_IWUSR)
-        p |= QFileDevice::WriteOwner | QFileDevice::WriteUser;
-    if (mode & S_IRGRP)
-        p |= QFileDevice::ReadGroup;
-    if (mode & S_IWGRP)
-        p |= QFileDevice::WriteGroup;
-    if (mode & S_IROTH)
-        p |= QFileDevice::ReadOther;
-    if (mode & S_IWOTH)
-        p |= QFileDevice::WriteOther;
-    file.setPermissions(p);
-#else
-    Q_UNUSED(file);
-#endif
-}
-
-QString native(const QString& path) {
-    return QDir::toNativeSeparators(path);
-}
-
 } // namespace
 
 DownloadEngine::DownloadEngine(Transfer& transfer, ProgressDisplay& bar, MessageBoxes& boxes)
     : m_transfer(transfer), m_bar(bar), m_boxes(boxes) {}
+
+void DownloadEngine::expect(const QList<QByteArray>& addresses) {
+    QList<QByteArray> requested;
+    requested.reserve(addresses.size());
+    for (const QByteArray& address : addresses)
+        requested << trimBlanks(address);
+    m_transfer.expect(requested);
+}
 
 QString DownloadEngine::percentText(const QString& address, int percent) {
     return QLatin1StringView("Downloading ") + address + QLatin1StringView("...") + QString::number(percent) +
@@ -148,19 +105,12 @@ DownloadResult DownloadEngine::DownloadFile(QByteArray address, const QString& d
     trap.step(118, [&] { left = expected; });
     trap.step(120, [&] { received = 0; });
 
-    // The body goes to a fresh file beside the destination, created exclusively, so nothing
-    // existing is opened, truncated or written through a planted link.
-    const QFileInfo destination(destinationPath);
-    const QString folder = destination.absolutePath();
-    QTemporaryFile part(QDir(folder).filePath(QStringLiteral(".varnolux-XXXXXX.part")));
-    part.setAutoRemove(true);
+    // The body goes to a fresh file beside the destination and replaces it only when complete.
+    PartFile part;
     QString openFailure;
     if (!trap.step(124, [&] {
-            if (!part.open()) {
-                openFailure =
-                    QStringLiteral("Cannot create a file in %1: %2").arg(native(folder), part.errorString());
+            if (!part.create(destinationPath, &openFailure))
                 throw StepFailure(openFailure);
-            }
         }))
         return giveUp(openFailure.isEmpty() ? QStringLiteral("the file could not be created") : openFailure);
 
@@ -168,11 +118,8 @@ DownloadResult DownloadEngine::DownloadFile(QByteArray address, const QString& d
     QByteArray chunk;
     auto writeChunk = [&] {
         return trap.step(150, [&] {
-            if (part.write(chunk) != chunk.size()) {
-                failure =
-                    QStringLiteral("Cannot write %1: %2").arg(native(part.fileName()), part.errorString());
+            if (!part.write(chunk, &failure))
                 throw StepFailure(failure);
-            }
         });
     };
     if (expected >= 0) {
@@ -221,24 +168,11 @@ DownloadResult DownloadEngine::DownloadFile(QByteArray address, const QString& d
     if (const QString why = m_transfer.failureReason(); !why.isEmpty())
         return giveUp(why);
 
+    // rename() replaces the destination in one step, and replaces a symbolic link itself
+    // instead of writing through it.
     if (!trap.step(152, [&] {
-            giveUsualPermissions(part);
-            if (!part.flush())
-                failure =
-                    QStringLiteral("Cannot write %1: %2").arg(native(part.fileName()), part.errorString());
-            part.close();
-            if (failure.isEmpty()) {
-                // rename() replaces the destination in one step, and replaces a symbolic link
-                // itself instead of writing through it.
-                std::error_code error;
-                std::filesystem::rename(fsPath(part.fileName()), fsPath(destinationPath), error);
-                if (error)
-                    failure = QStringLiteral("Cannot save %1: %2")
-                                  .arg(native(destinationPath), QString::fromLocal8Bit(error.message()));
-            }
-            if (!failure.isEmpty())
+            if (!part.commit(&failure))
                 throw StepFailure(failure);
-            part.setAutoRemove(false);
         }))
         return giveUp(failure.isEmpty() ? QStringLiteral("the file could not be saved") : failure);
 

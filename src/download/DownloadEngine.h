@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QList>
 #include <QString>
 
 #include <functional>
@@ -29,6 +30,10 @@ public:
     DownloadEngine(Transfer& transfer, ProgressDisplay& bar, MessageBoxes& boxes);
 
     void setProgressListener(ProgressListener listener) { m_listener = std::move(listener); }
+
+    // The addresses likely to be downloaded next, the next one first; the transfer may request
+    // them early.
+    void expect(const QList<QByteArray>& addresses);
 
     // Failures of the destination (it cannot be created, written or put in place) are reported
     // once through the error trap; failures of the transfer only in the result.

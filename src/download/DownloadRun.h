@@ -47,8 +47,12 @@ public:
     static QString endMessage(int attempted, const QList<Failure>& failures);
     static constexpr int listedFailures = 20;
 
+    // How many of the coming ticked entries the transfer is told of, and how far the run looks.
+    static constexpr int expectedAhead = 4;
+    static constexpr int lookAhead = 16;
+
 private:
-    DownloadResult downloadEntry(int entry, const QByteArray& link, DownloadEngine& engine);
+    QList<QByteArray> upcoming(int from, int count) const;
 
     DownloadHost& m_host;
     Transfer* m_transfer;

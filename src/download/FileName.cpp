@@ -19,6 +19,13 @@ QString printable(const QByteArray& name) {
 }
 } // namespace
 
+QByteArray ofLink(const QByteArray& link) {
+    QByteArray name = link;
+    if (name.endsWith('/'))
+        name.chop(1);
+    return name.sliced(name.lastIndexOf('/') + 1);
+}
+
 QString unsafeReason(const QByteArray& name) {
     if (name.isEmpty())
         return QStringLiteral("the link gives no file name");

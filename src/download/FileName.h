@@ -3,8 +3,12 @@
 #include <QByteArray>
 #include <QString>
 
-// What keeps the file a download run names after a link inside the destination folder.
+// How a download run names the file of a link, and what keeps that name inside the folder.
 namespace fileName {
+
+// The link's last "/"-separated part, after one final "/" is dropped. Taken literally: a query
+// or fragment stays, percent-escapes stay undecoded.
+QByteArray ofLink(const QByteArray& link);
 
 // Why a name cannot be used as a file name in the destination folder: empty, "." or "..", a path
 // separator of any platform, a NUL or another control byte. Empty when the name is safe.

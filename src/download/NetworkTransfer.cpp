@@ -1,26 +1,90 @@
 #include "download/NetworkTransfer.h"
 
+#include "core/Cancellation.h"
 #include "core/Network.h"
 
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QNetworkRequest>
 
-NetworkTransfer::NetworkTransfer() = default;
-NetworkTransfer::~NetworkTransfer() = default;
+#include <algorithm>
 
-bool NetworkTransfer::start(const QByteArray& address, QString* reason) {
-    m_active.reset();
+NetworkTransfer::NetworkTransfer() {
+    m_cancelled =
+        QObject::connect(&Cancellation::instance(), &Cancellation::cancelled, [this] { dropEarly(); });
+}
+
+NetworkTransfer::~NetworkTransfer() {
+    QObject::disconnect(m_cancelled);
+    dropEarly();
+}
+
+QNetworkReply* NetworkTransfer::request(const QByteArray& address, QString* reason) {
     const QUrl url = network::requestUrl(address);
     const QString scheme = url.scheme();
     // https is fetched over TLS as it is; only the two web schemes are fetched at all.
     if (!url.isValid() || url.host().isEmpty() || (scheme != u"http" && scheme != u"https")) {
         if (reason)
             *reason = QStringLiteral("%1 is not a web address").arg(QString::fromUtf8(address));
-        return false;
+        return nullptr;
     }
     QNetworkReply* reply = network::manager().get(network::getRequest(url, /*identityEncoding=*/true));
     reply->setReadBufferSize(readBufferBytes);
+    return reply;
+}
+
+void NetworkTransfer::drop(QNetworkReply* reply) {
+    reply->abort();
+    reply->deleteLater();
+}
+
+void NetworkTransfer::dropEarly() {
+    for (const Early& early : m_early)
+        drop(early.reply);
+    m_early.clear();
+}
+
+void NetworkTransfer::expect(const QList<QByteArray>& addresses) {
+    if (Cancellation::requested())
+        return;
+    const QList<QByteArray> wanted = addresses.mid(0, maxEarly);
+    std::erase_if(m_early, [&](const Early& early) {
+        if (wanted.contains(early.address))
+            return false;
+        drop(early.reply);
+        return true;
+    });
+    for (const QByteArray& address : wanted) {
+        const bool requested = std::any_of(m_early.begin(), m_early.end(),
+                                           [&](const Early& early) { return early.address == address; });
+        if (requested)
+            continue;
+        if (QNetworkReply* reply = request(address, nullptr))
+            m_early.push_back({address, reply});
+    }
+}
+
+bool NetworkTransfer::start(const QByteArray& address, QString* reason) {
+    m_active.reset();
+    const auto early =
+        std::find_if(m_early.begin(), m_early.end(), [&](const Early& e) { return e.address == address; });
+    if (early != m_early.end()) {
+        QNetworkReply* reply = early->reply;
+        m_early.erase(early);
+        // An early request lost on the way (say the server closed its idle connection) is only a
+        // head start gone: the address is requested afresh. A server's answer counts as it is.
+        const bool lost = reply->isFinished() && reply->error() != QNetworkReply::NoError &&
+                          reply->error() < QNetworkReply::ContentAccessDenied;
+        if (!lost) {
+            // The idle time-out counts from here: until now nobody was reading.
+            m_active = std::make_unique<ActiveReply>(reply);
+            return true;
+        }
+        drop(reply);
+    }
+    QNetworkReply* reply = request(address, reason);
+    if (!reply)
+        return false;
     m_active = std::make_unique<ActiveReply>(reply);
     return true;
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QList>
 #include <QString>
 
 // The four operations the download engine needs from a transfer component: start a GET, wait for
@@ -13,6 +14,10 @@ public:
     // Starts a GET of the address and returns at once. False, with a readable reason, when the
     // request cannot even start (not a web address).
     virtual bool start(const QByteArray& address, QString* reason) = 0;
+    // The addresses that will probably be started next, the next one first. A transfer may
+    // request them early so that one response is on its way while another is written; start()
+    // still decides what is fetched and saved, and an early request nobody starts is dropped.
+    virtual void expect(const QList<QByteArray>& addresses) { Q_UNUSED(addresses); }
     // Waits, without polling, until the response's status and headers are in or the transfer
     // ended. Other events run meanwhile.
     virtual void waitForResponse() = 0;
