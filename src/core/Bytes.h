@@ -7,8 +7,12 @@
 // character set is never decoded, so no other byte has a known case.
 namespace bytes {
 
-inline char upper(char c) { return (c >= 'a' && c <= 'z') ? char(c - 'a' + 'A') : c; }
-inline char lower(char c) { return (c >= 'A' && c <= 'Z') ? char(c - 'A' + 'a') : c; }
+inline char upper(char c) {
+    return (c >= 'a' && c <= 'z') ? char(c - 'a' + 'A') : c;
+}
+inline char lower(char c) {
+    return (c >= 'A' && c <= 'Z') ? char(c - 'A' + 'a') : c;
+}
 
 QByteArray toUpper(QByteArrayView text);
 QByteArray toLower(QByteArrayView text);

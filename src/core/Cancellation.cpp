@@ -5,7 +5,9 @@ Cancellation& Cancellation::instance() {
     return *self;
 }
 
-bool Cancellation::requested() { return instance().m_requested; }
+bool Cancellation::requested() {
+    return instance().m_requested;
+}
 
 void Cancellation::request() {
     Cancellation& self = instance();
@@ -15,4 +17,6 @@ void Cancellation::request() {
     emit self.cancelled();
 }
 
-void Cancellation::reset() { instance().m_requested = false; }
+void Cancellation::reset() {
+    instance().m_requested = false;
+}

@@ -20,6 +20,12 @@ const MemoryImageList::Entry& MemoryImageList::at(int entry) const {
     return m_entries[size_t(entry - 1)];
 }
 
-QByteArray MemoryImageList::text(int entry) const { return at(entry).text; }
-bool MemoryImageList::ticked(int entry) const { return at(entry).ticked; }
-void MemoryImageList::setTicked(int entry, bool ticked) { const_cast<Entry&>(at(entry)).ticked = ticked; }
+QByteArray MemoryImageList::text(int entry) const {
+    return at(entry).text;
+}
+bool MemoryImageList::ticked(int entry) const {
+    return at(entry).ticked;
+}
+void MemoryImageList::setTicked(int entry, bool ticked) {
+    const_cast<Entry&>(at(entry)).ticked = ticked;
+}

@@ -32,7 +32,8 @@ public:
     virtual ~MessageBoxes() = default;
     // Shows a modal box with an OK button and returns once it is closed. An empty title stands for
     // the application title. Bare carriage returns in text are line breaks.
-    virtual void show(const QString& text, MessageIcon icon = MessageIcon::None, const QString& title = {}) = 0;
+    virtual void show(const QString& text, MessageIcon icon = MessageIcon::None,
+                      const QString& title = {}) = 0;
 };
 
 // The window's mouse pointer, which doubles as the sign that a run is active.

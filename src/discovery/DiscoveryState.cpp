@@ -19,7 +19,9 @@ bool ImageTypeFilter::passes(QByteArrayView link) const {
     return matchesPiece(dot < 0 ? link : link.sliced(dot + 1));
 }
 
-void PendingPageStack::add(const QByteArray& item) { m_items.push_back({item, std::nullopt}); }
+void PendingPageStack::add(const QByteArray& item) {
+    m_items.push_back({item, std::nullopt});
+}
 
 bool PendingPageStack::addKeyed(const QByteArray& item, const QByteArray& key) {
     QByteArray folded = bytes::toLower(key);
@@ -30,7 +32,9 @@ bool PendingPageStack::addKeyed(const QByteArray& item, const QByteArray& key) {
     return true;
 }
 
-bool PendingPageStack::containsKey(const QByteArray& key) const { return m_keys.contains(bytes::toLower(key)); }
+bool PendingPageStack::containsKey(const QByteArray& key) const {
+    return m_keys.contains(bytes::toLower(key));
+}
 
 const QByteArray& PendingPageStack::last() const {
     if (m_items.empty())

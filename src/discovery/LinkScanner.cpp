@@ -27,7 +27,8 @@ qsizetype findEqualsQuote(const char* p, qsizetype from, qsizetype limit) {
     for (; i + 16 <= limit; i += 16) {
         const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i));
         const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i + 1));
-        const int mask = _mm_movemask_epi8(_mm_and_si128(_mm_cmpeq_epi8(a, equals), _mm_cmpeq_epi8(b, quote)));
+        const int mask =
+            _mm_movemask_epi8(_mm_and_si128(_mm_cmpeq_epi8(a, equals), _mm_cmpeq_epi8(b, quote)));
         if (mask)
             return i + __builtin_ctz(unsigned(mask));
     }
@@ -51,7 +52,9 @@ bool lowerEquals(const char* p, const char* word, qsizetype n) {
     return true;
 }
 
-bool usableLink(const QByteArray& link) { return !link.contains('@') && !link.contains("file://"); }
+bool usableLink(const QByteArray& link) {
+    return !link.contains('@') && !link.contains("file://");
+}
 
 // How much of the page is scanned between two looks at the clock.
 constexpr qsizetype sliceBytes = 256 * 1024;

@@ -20,7 +20,9 @@ bool isBlank(const QString& text) {
     return true;
 }
 
-ImageTypeFilter cutFilterText(const QString& text) {
+} // namespace
+
+ImageTypeFilter CutFilterText(const QString& text) {
     // An empty text cuts into no entries at all, not into one empty entry.
     QList<QByteArray> entries;
     if (!text.isEmpty())
@@ -28,8 +30,6 @@ ImageTypeFilter cutFilterText(const QString& text) {
             entries << piece.toUtf8();
     return ImageTypeFilter(std::move(entries));
 }
-
-} // namespace
 
 bool FolderExists(const QString& path) {
     if (path.isEmpty())
@@ -75,12 +75,14 @@ ListingOutcome ListingJob::run(const QString& filterText, Options options) {
     }
     if (trap.condition(116, [&] { return text.endsWith(u','); }))
         trap.step(118, [&] { text.chop(1); });
-    trap.step(120, [&] { m_state.ImageFilter = cutFilterText(text); });
+    trap.step(120, [&] { m_state.ImageFilter = CutFilterText(text); });
     trap.step(122, [&] { m_host.pointer().setPointer(Pointer::Busy); });
     trap.step(124, [&] { m_host.imageList().clear(); });
     if (options.checkFolder && trap.condition(126, [&] { return !FolderExists(m_host.folderText()); })) {
         trap.step(154, [&] { m_host.pointer().setPointer(Pointer::Default); });
-        trap.step(156, [&] { messages.show(QStringLiteral("Folder does not exist. Please select another folder.")); });
+        trap.step(156, [&] {
+            messages.show(QStringLiteral("Folder does not exist. Please select another folder."));
+        });
         return ListingOutcome::NoFolder;
     }
 

@@ -11,7 +11,7 @@ enum class ListingOutcome {
     NoFolder,    // the destination folder is missing
     FetchFailed, // the typed page could not be fetched
     Done,
-    Cancelled,   // the program is closing
+    Cancelled, // the program is closing
 };
 
 // Whether a path names an existing directory. Never fails.
@@ -19,6 +19,10 @@ bool FolderExists(const QString& path);
 
 // The filter text as the listing job builds it from the check boxes and the custom list.
 QString BuildFilterText(bool jpg, bool gif, bool custom, const QString& customText);
+
+// The filter text cut at every "," into the filter's entries, kept exactly as cut. An empty text
+// gives no entries at all.
+ImageTypeFilter CutFilterText(const QString& text);
 
 // The listing job behind "Start Listing Web Image Files": builds the filter, checks the folder,
 // empties the list, fetches and scans the typed page, and reports the end.

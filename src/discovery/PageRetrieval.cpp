@@ -14,9 +14,13 @@
 
 namespace {
 
-bool startsWithHttp(QByteArrayView s) { return s.size() >= 4 && bytes::equalsNoCase(s.first(4), "http"); }
+bool startsWithHttp(QByteArrayView s) {
+    return s.size() >= 4 && bytes::equalsNoCase(s.first(4), "http");
+}
 
-QByteArrayView lastDotPiece(QByteArrayView s) { return s.sliced(s.lastIndexOf('.') + 1); }
+QByteArrayView lastDotPiece(QByteArrayView s) {
+    return s.sliced(s.lastIndexOf('.') + 1);
+}
 
 // The folder for the temporary page file: TEMP when set, as before, else the platform's own.
 QString temporaryFolder() {
@@ -149,7 +153,8 @@ bool DownloadToFile(const QByteArray& address, QFileDevice& file, QString* reaso
             if (received > maxPageBytes) {
                 writeError = QStringLiteral("the page is larger than 2 GiB");
             } else if (file.write(chunk) != chunk.size()) {
-                writeError = QStringLiteral("the temporary file could not be written (%1)").arg(file.errorString());
+                writeError =
+                    QStringLiteral("the temporary file could not be written (%1)").arg(file.errorString());
             }
             if (!writeError.isEmpty())
                 reply->abort();
