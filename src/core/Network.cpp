@@ -93,7 +93,10 @@ ActiveReply::ActiveReply(QNetworkReply* reply) : m_reply(reply) {
     });
     QObject::connect(reply, &QNetworkReply::readyRead, m_idle, restart);
     QObject::connect(reply, &QNetworkReply::downloadProgress, m_idle, restart);
-    QObject::connect(reply, &QNetworkReply::redirected, m_idle, restart);
+    QObject::connect(reply, &QNetworkReply::redirected, m_idle, [this, restart] {
+        m_headersIn = false;
+        restart();
+    });
     QObject::connect(reply, &QNetworkReply::finished, m_idle, [this] { m_idle->stop(); });
     QObject::connect(m_idle, &QTimer::timeout, reply, [this] {
         m_timedOut = true;
@@ -137,7 +140,7 @@ bool ActiveReply::reached(Until until) const {
         // A redirect's headers are not the response's: the reply follows it (or fails) and the
         // final headers come later.
         const int status = httpStatus();
-        return status < 300 || status > 399;
+        return status >= 100 && (status < 300 || status > 399);
     }
     case Until::Data:
         return m_reply->bytesAvailable() >= m_wantBytes;

@@ -92,8 +92,12 @@ DownloadResult DownloadEngine::DownloadFile(QByteArray address, const QString& d
 
     // The wait is event-driven and bounded by the idle time-out; the window stays responsive.
     trap.step(106, [&] { m_transfer.waitForResponse(); });
-    if (const QString why = m_transfer.failureReason(); !why.isEmpty())
-        return giveUp(why);
+    // A success whose body then broke off is told by the chunk reads below, with the count.
+    if (const QString why = m_transfer.failureReason(); !why.isEmpty()) {
+        const int status = m_transfer.status();
+        if (status < 200 || status > 299)
+            return giveUp(why);
+    }
 
     // -1: no usable "Content-Length"; the whole body is saved, however long it turns out.
     qint64 expected = -1;
@@ -167,6 +171,9 @@ DownloadResult DownloadEngine::DownloadFile(QByteArray address, const QString& d
     m_transfer.waitForEnd();
     if (const QString why = m_transfer.failureReason(); !why.isEmpty())
         return giveUp(why);
+    // More than announced means the length was not the body's: no image to trust.
+    if (m_transfer.unreadBytes() > 0)
+        return giveUp(QStringLiteral("the body is longer than the %1 bytes announced").arg(expected));
 
     // rename() replaces the destination in one step, and replaces a symbolic link itself
     // instead of writing through it.

@@ -97,13 +97,18 @@ void NetworkTransfer::waitForResponse() {
 QString NetworkTransfer::headerValue(const QByteArray& name) const {
     if (!m_active || !m_active->reply())
         return {};
-    return QString::fromLatin1(m_active->reply()->rawHeader(name));
+    QByteArray value = m_active->reply()->rawHeader(name);
+    // After a redirect Qt 6.4 may keep the redirect's own length and join the final one after
+    // it ("0, 2000"); the last one is the response's.
+    if (name.compare("Content-Length", Qt::CaseInsensitive) == 0)
+        value = value.sliced(value.lastIndexOf(',') + 1).trimmed();
+    return QString::fromLatin1(value);
 }
 
 QByteArray NetworkTransfer::nextChunk(qint64 size) {
     if (!m_active || !m_active->reply() || size <= 0)
         return {};
-    if (!m_active->waitForBytes(size))
+    if (!m_active->waitForBytes(size) || !m_active->reply()->isOpen())
         return {};
     return m_active->reply()->read(size);
 }
@@ -111,6 +116,11 @@ QByteArray NetworkTransfer::nextChunk(qint64 size) {
 void NetworkTransfer::waitForEnd() {
     if (m_active)
         m_active->waitForFinished();
+}
+
+qint64 NetworkTransfer::unreadBytes() const {
+    return m_active && m_active->reply() && m_active->reply()->isOpen() ? m_active->reply()->bytesAvailable()
+                                                                        : 0;
 }
 
 void NetworkTransfer::abort() {
@@ -128,6 +138,10 @@ QString NetworkTransfer::failureReason() const {
     if (status != 0 && (status < 200 || status > 299))
         return QStringLiteral("the server answered HTTP %1").arg(status);
     return {};
+}
+
+int NetworkTransfer::status() const {
+    return m_active ? m_active->httpStatus() : 0;
 }
 
 bool NetworkTransfer::cancelled() const {

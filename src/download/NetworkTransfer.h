@@ -26,8 +26,10 @@ public:
     QString headerValue(const QByteArray& name) const override;
     QByteArray nextChunk(qint64 size) override;
     void waitForEnd() override;
+    qint64 unreadBytes() const override;
     void abort() override;
     QString failureReason() const override;
+    int status() const override;
     bool cancelled() const override;
 
     // What a reply may hold unread: the network is read no faster than the body is written.

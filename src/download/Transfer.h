@@ -28,12 +28,16 @@ public:
     virtual QByteArray nextChunk(qint64 size) = 0;
     // Waits until the transfer has ended.
     virtual void waitForEnd() = 0;
+    // Body bytes that arrived and were not read.
+    virtual qint64 unreadBytes() const = 0;
     // Stops the transfer; the rest of the body is not wanted.
     virtual void abort() = 0;
 
     // Why the transfer failed so far, readable by a user; empty while nothing went wrong. A
     // status other than success counts as a failure.
     virtual QString failureReason() const = 0;
+    // The response's HTTP status; 0 while there is none.
+    virtual int status() const = 0;
     // True when the transfer was cut off because the program is closing.
     virtual bool cancelled() const = 0;
 };
