@@ -120,7 +120,9 @@ ActiveReply::~ActiveReply() {
         m_idle->stop();
         m_idle->disconnect();
         QObject::disconnect(&Cancellation::instance(), nullptr, m_reply, nullptr);
-        if (!m_reply->isFinished())
+        // A reply with an HTTP error status has its failure on the way already: aborting it
+        // too makes Qt report a second error. Deleting it ends the transfer all the same.
+        if (!m_reply->isFinished() && m_reply->error() == QNetworkReply::NoError && httpStatus() < 400)
             m_reply->abort();
         m_reply->deleteLater();
     }

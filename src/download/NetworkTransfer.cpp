@@ -33,8 +33,16 @@ QNetworkReply* NetworkTransfer::request(const QByteArray& address, QString* reas
     return reply;
 }
 
+// A reply with an HTTP error status has its failure on the way already: aborting it too makes Qt
+// report a second error. Deleting it ends the transfer all the same.
+void NetworkTransfer::stop(QNetworkReply* reply) {
+    const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
+    if (!reply->isFinished() && reply->error() == QNetworkReply::NoError && status < 400)
+        reply->abort();
+}
+
 void NetworkTransfer::drop(QNetworkReply* reply) {
-    reply->abort();
+    stop(reply);
     reply->deleteLater();
 }
 
@@ -125,7 +133,7 @@ qint64 NetworkTransfer::unreadBytes() const {
 
 void NetworkTransfer::abort() {
     if (m_active && m_active->reply())
-        m_active->reply()->abort();
+        stop(m_active->reply());
 }
 
 QString NetworkTransfer::failureReason() const {

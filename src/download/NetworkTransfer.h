@@ -43,6 +43,7 @@ private:
         QNetworkReply* reply;
     };
     QNetworkReply* request(const QByteArray& address, QString* reason);
+    static void stop(QNetworkReply* reply);
     static void drop(QNetworkReply* reply);
     void dropEarly();
 
