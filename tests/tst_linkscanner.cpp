@@ -63,6 +63,8 @@ private slots:
     void isListedCap();
     void scanNeverGrowsListPastCap();
     void entriesAreTickedAndScrolledIntoView();
+    void hostilePages_data();
+    void hostilePages();
 };
 
 void TestLinkScanner::collectData_data() {
@@ -291,6 +293,33 @@ void TestLinkScanner::entriesAreTickedAndScrolledIntoView() {
     QCOMPARE(list.count(), 2);
     QVERIFY(list.ticked(1) && list.ticked(2));
     QCOMPARE(list.scrolledTo(), 2);
+}
+
+void TestLinkScanner::hostilePages_data() {
+    QTest::addColumn<QByteArray>("page");
+    QTest::addColumn<QString>("filter");
+    QTest::addColumn<QByteArray>("pageBase");
+    QTest::addColumn<Links>("listed");
+    const QByteArray megabyte(1 << 20, 'a');
+    QTest::newRow("a one-megabyte value") << "<img src=\"" + megabyte + ".jpg\">" << QStringLiteral("JPG")
+                                          << base << Links{base + "/" + megabyte + ".jpg"};
+    // Each opening's value runs to the next opening's quote: linear, not quadratic.
+    QTest::newRow("a million openings in a row")
+        << QByteArray("src=\"").repeated(1000000) << QStringLiteral("x/d/src=") << QByteArray("http://h.x/d")
+        << Links{"http://h.x/d/src="};
+    QTest::newRow("NUL and invalid UTF-8 around the openings")
+        << raw("\0\xc3(\0src=\"\xfe\xff.gif\"\0\x80href=\"\xc0\xaf.jpg\"\0") << QStringLiteral("JPG,GIF")
+        << base << Links{base + "/\xfe\xff.gif", base + "/\xc0\xaf.jpg"};
+    QTest::newRow("an opening as the last bytes of the page")
+        << QByteArray("xxxxxxxxxx href=\"") << QStringLiteral("JPG") << base << Links{};
+}
+
+void TestLinkScanner::hostilePages() {
+    QFETCH(QByteArray, page);
+    QFETCH(QString, filter);
+    QFETCH(QByteArray, pageBase);
+    QFETCH(Links, listed);
+    QCOMPARE(scan(page, filter, "http://h/d/", pageBase).listed, listed);
 }
 
 QTEST_GUILESS_MAIN(TestLinkScanner)

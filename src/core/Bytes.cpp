@@ -30,12 +30,10 @@ qsizetype indexOfNoCase(QByteArrayView haystack, QByteArrayView needle, qsizetyp
         from = 0;
     if (needle.isEmpty())
         return from <= haystack.size() ? from : -1;
-    const QByteArray lowNeedle = toLower(needle);
+    const char first = lower(needle[0]);
     const qsizetype last = haystack.size() - needle.size();
     for (qsizetype i = from; i <= last; ++i) {
-        if (lower(haystack[i]) != lowNeedle[0])
-            continue;
-        if (equalsNoCase(haystack.sliced(i, needle.size()), lowNeedle))
+        if (lower(haystack[i]) == first && equalsNoCase(haystack.sliced(i, needle.size()), needle))
             return i;
     }
     return -1;

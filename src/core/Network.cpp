@@ -4,6 +4,7 @@
 
 #include <QEventLoop>
 #include <QFile>
+#include <QFileInfo>
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QNetworkRequest>
@@ -19,6 +20,13 @@ void trustExtraCertificates() {
     const QByteArray bundle = qgetenv("SSL_CERT_FILE");
     if (bundle.isEmpty())
         return;
+    // Many systems point SSL_CERT_FILE at their own bundle, which is trusted already; parsing it
+    // again would cost every start tens of milliseconds.
+    const QString path = QFileInfo(QFile::decodeName(bundle)).canonicalFilePath();
+    for (const char* system : {"/etc/ssl/certs/ca-certificates.crt", "/etc/pki/tls/certs/ca-bundle.crt",
+                               "/etc/ssl/cert.pem", "/etc/ssl/ca-bundle.pem"})
+        if (path == QFileInfo(QString::fromLatin1(system)).canonicalFilePath())
+            return;
     const QList<QSslCertificate> certs = QSslCertificate::fromPath(QFile::decodeName(bundle), QSsl::Pem);
     if (certs.isEmpty())
         return;
@@ -31,7 +39,7 @@ void trustExtraCertificates() {
 QNetworkAccessManager& manager() {
     static QThreadStorage<QNetworkAccessManager*> managers;
     if (!managers.hasLocalData()) {
-        static bool trusted = (trustExtraCertificates(), true);
+        static const bool trusted = (trustExtraCertificates(), true);
         Q_UNUSED(trusted);
         auto* nam = new QNetworkAccessManager;
         nam->setRedirectPolicy(QNetworkRequest::NoLessSafeRedirectPolicy);
@@ -92,12 +100,28 @@ ActiveReply::ActiveReply(QNetworkReply* reply) : m_reply(reply) {
         restart();
     });
     QObject::connect(reply, &QNetworkReply::readyRead, m_idle, restart);
-    QObject::connect(reply, &QNetworkReply::downloadProgress, m_idle, restart);
+    QObject::connect(reply, &QNetworkReply::downloadProgress, m_idle,
+                     [this, restart](qint64 received, qint64) {
+                         m_received = received;
+                         restart();
+                     });
     QObject::connect(reply, &QNetworkReply::redirected, m_idle, [this, restart] {
         m_headersIn = false;
         restart();
     });
-    QObject::connect(reply, &QNetworkReply::finished, m_idle, [this] { m_idle->stop(); });
+    m_lowSpeed = new QTimer(reply);
+    m_lowSpeed->setInterval(2 * network::idleTimeoutMs());
+    QObject::connect(m_lowSpeed, &QTimer::timeout, reply, [this] {
+        if (m_received - m_receivedAtLastCheck < network::lowSpeedBytes && !m_reply->isFinished()) {
+            m_tooSlow = true;
+            m_reply->abort();
+        }
+        m_receivedAtLastCheck = m_received;
+    });
+    QObject::connect(reply, &QNetworkReply::finished, m_idle, [this] {
+        m_idle->stop();
+        m_lowSpeed->stop();
+    });
     QObject::connect(m_idle, &QTimer::timeout, reply, [this] {
         m_timedOut = true;
         m_reply->abort();
@@ -107,6 +131,7 @@ ActiveReply::ActiveReply(QNetworkReply* reply) : m_reply(reply) {
         m_reply->abort();
     });
     m_idle->start();
+    m_lowSpeed->start();
     if (Cancellation::requested()) {
         m_cancelled = true;
         reply->abort();
@@ -119,6 +144,8 @@ ActiveReply::~ActiveReply() {
         m_reply->disconnect();
         m_idle->stop();
         m_idle->disconnect();
+        m_lowSpeed->stop();
+        m_lowSpeed->disconnect();
         QObject::disconnect(&Cancellation::instance(), nullptr, m_reply, nullptr);
         // A reply with an HTTP error status has its failure on the way already: aborting it
         // too makes Qt report a second error. Deleting it ends the transfer all the same.
@@ -189,8 +216,17 @@ QString ActiveReply::failureReason() const {
         return QStringLiteral("the transfer was cancelled");
     if (m_timedOut)
         return QStringLiteral("no data arrived for %1 seconds").arg(network::idleTimeoutMs() / 1000.0);
+    if (m_tooSlow)
+        return QStringLiteral("the server sent less than %1 bytes in %2 seconds")
+            .arg(network::lowSpeedBytes)
+            .arg(2 * network::idleTimeoutMs() / 1000.0);
     if (!m_reply)
         return QStringLiteral("the transfer was lost");
+    // Two different lengths leave no way to know where the body ends.
+    const QList<QByteArray> lengths = m_reply->rawHeader("Content-Length").split(',');
+    for (const QByteArray& length : lengths)
+        if (length.trimmed() != lengths.first().trimmed())
+            return QStringLiteral("the server sent two different lengths");
     const int status = httpStatus();
     if (status >= 400) {
         const QString phrase =

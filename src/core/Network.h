@@ -31,6 +31,10 @@ inline constexpr int maxRedirects = 20;
 // environment variable VARNOLUX_IDLE_TIMEOUT_MS says otherwise (tests shorten it).
 int idleTimeoutMs();
 
+// A server that keeps a transfer alive with a byte now and then fails it too: fewer than
+// lowSpeedBytes arriving within twice the idle time-out is too slow.
+inline constexpr qint64 lowSpeedBytes = 1024;
+
 } // namespace network
 
 // Owns one reply for its whole life: aborts it on an idle time-out or when the program is closing,
@@ -57,6 +61,7 @@ public:
 
     bool isFinished() const;
     bool timedOut() const { return m_timedOut; }
+    bool tooSlow() const { return m_tooSlow; }
     bool cancelled() const { return m_cancelled; }
     // The HTTP status code, or 0 before headers or for a non-HTTP failure.
     int httpStatus() const;
@@ -71,7 +76,11 @@ private:
 
     QPointer<QNetworkReply> m_reply;
     QTimer* m_idle = nullptr;
+    QTimer* m_lowSpeed = nullptr;
+    qint64 m_received = 0;
+    qint64 m_receivedAtLastCheck = 0;
     bool m_timedOut = false;
+    bool m_tooSlow = false;
     bool m_cancelled = false;
     bool m_headersIn = false;
     qint64 m_wantBytes = 1;

@@ -4,12 +4,15 @@
 #include "core/ErrorTrap.h"
 
 ImageTypeFilter::ImageTypeFilter(QList<QByteArray> entries) : m_entries(std::move(entries)) {
-    for (const QByteArray& entry : m_entries)
+    for (const QByteArray& entry : m_entries) {
         m_upper.insert(bytes::toUpper(entry));
+        m_longest = qMax(m_longest, entry.size());
+    }
 }
 
 bool ImageTypeFilter::matchesPiece(QByteArrayView piece) const {
-    if (m_upper.isEmpty())
+    // Most pieces are far longer than any type; they need no upper-case copy to be turned down.
+    if (piece.size() > m_longest)
         return false;
     return m_upper.contains(bytes::toUpper(piece));
 }

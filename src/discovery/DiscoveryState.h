@@ -25,6 +25,7 @@ public:
 private:
     QList<QByteArray> m_entries;
     QSet<QByteArray> m_upper;
+    qsizetype m_longest = -1;
 };
 
 // The listing run's stack of page addresses. Keys are unique regardless of letter case; an item

@@ -16,19 +16,27 @@
 
 namespace {
 
-// The scan looks only where an equals sign is followed by a double quote: both openings end that
-// way, so every other byte is passed over in bulk. Returns the index of such an "=" in
-// [from, limit), or -1. limit never exceeds size - 1, so the quote always lies inside the page.
+// The scan looks only where an equals sign is followed by a double quote and preceded by a c or
+// an f: both openings end that way, so every other byte, and the many class="…" and id="…" of a
+// page, are passed over in bulk. Returns the index of such an "=" in [from, limit), or -1. from
+// is at least 1 (the byte before it is read); limit never exceeds size - 1, so the quote always
+// lies inside the page.
 qsizetype findEqualsQuote(const char* p, qsizetype from, qsizetype limit) {
     qsizetype i = from;
 #if defined(__SSE2__)
     const __m128i equals = _mm_set1_epi8('=');
     const __m128i quote = _mm_set1_epi8('"');
+    const __m128i caseBit = _mm_set1_epi8(0x20);
+    const __m128i c = _mm_set1_epi8('c');
+    const __m128i f = _mm_set1_epi8('f');
     for (; i + 16 <= limit; i += 16) {
+        const __m128i before =
+            _mm_or_si128(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i - 1)), caseBit);
         const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i));
         const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i + 1));
-        const int mask =
-            _mm_movemask_epi8(_mm_and_si128(_mm_cmpeq_epi8(a, equals), _mm_cmpeq_epi8(b, quote)));
+        const __m128i named = _mm_or_si128(_mm_cmpeq_epi8(before, c), _mm_cmpeq_epi8(before, f));
+        const int mask = _mm_movemask_epi8(
+            _mm_and_si128(named, _mm_and_si128(_mm_cmpeq_epi8(a, equals), _mm_cmpeq_epi8(b, quote))));
         if (mask)
             return i + __builtin_ctz(unsigned(mask));
     }
@@ -38,7 +46,8 @@ qsizetype findEqualsQuote(const char* p, qsizetype from, qsizetype limit) {
         if (!hit)
             return -1;
         i = static_cast<const char*>(hit) - p;
-        if (p[i + 1] == '"')
+        const char named = char(p[i - 1] | 0x20);
+        if (p[i + 1] == '"' && (named == 'c' || named == 'f'))
             return i;
         ++i;
     }
@@ -56,10 +65,19 @@ bool usableLink(const QByteArray& link) {
     return !link.contains('@') && !link.contains("file://");
 }
 
+// Once the list holds 32,767 entries, IsListed either finds a link or fails, so the scan lists
+// nothing more. Asking first spares a page with more image links than that one thrown failure
+// per link.
+bool listIsFull(const ImageList& list) {
+    return list.count() >= 32767;
+}
+
 // How much of the page is scanned between two looks at the clock.
 constexpr qsizetype sliceBytes = 256 * 1024;
-// How long the scan may keep the event loop waiting.
+// How long the scan may keep the event loop waiting; a slice dense with links also looks at the
+// clock every so many openings, since adding an entry to the window's list costs more.
 constexpr qint64 yieldEveryMs = 15;
+constexpr int openingsBetweenClockLooks = 256;
 
 } // namespace
 
@@ -74,7 +92,9 @@ void LinkScanner::CollectData() {
     const char* p = m_state.PageData.constData();
     QElapsedTimer clock;
     clock.start();
-    qsizetype from = 0;
+    // The shortest name, src, stands before the first possible "=".
+    qsizetype from = 3;
+    int openings = 0;
     while (from < length - 1) {
         const qsizetype limit = qMin(length - 1, from + sliceBytes);
         for (;;) {
@@ -94,6 +114,11 @@ void LinkScanner::CollectData() {
             } catch (...) {
                 // A failure while handling one opening costs only that opening.
             }
+            if (++openings == openingsBetweenClockLooks) {
+                openings = 0;
+                if (clock.elapsed() >= yieldEveryMs)
+                    break;
+            }
         }
         if (clock.elapsed() >= yieldEveryMs) {
             m_yield();
@@ -104,17 +129,27 @@ void LinkScanner::CollectData() {
     }
 }
 
-QByteArray LinkScanner::GetLinkValue(qint64 s) const {
-    const QByteArray& data = m_state.PageData;
-    const qsizetype length = qMin<qsizetype>(m_state.PageLength, data.size());
+namespace {
+
+// The value at s as a view into the page, so that making a link copies its bytes only once.
+// Empty when no closing quote stands before the end of the page.
+QByteArrayView valueAt(const DiscoveryState& state, qint64 s) {
+    const QByteArray& data = state.PageData;
+    const qsizetype length = qMin<qsizetype>(state.PageLength, data.size());
     // The byte at s is never the closing quote: the search starts behind it.
     if (s < 1 || s >= length)
         return {};
     const void* close = std::memchr(data.constData() + s, '"', size_t(length - s));
     if (!close)
         return {};
-    const qsizetype end = static_cast<const char*>(close) - data.constData();
-    return data.mid(s - 1, end - (s - 1));
+    const char* begin = data.constData() + (s - 1);
+    return QByteArrayView(begin, static_cast<const char*>(close) - begin);
+}
+
+} // namespace
+
+QByteArray LinkScanner::GetLinkValue(qint64 s) const {
+    return valueAt(m_state, s).toByteArray();
 }
 
 QByteArray resolveLink(QByteArrayView pageBase, QByteArrayView value) {
@@ -129,7 +164,7 @@ QByteArray resolveLink(QByteArrayView pageBase, QByteArrayView value) {
 }
 
 QByteArray LinkScanner::MakeAbsolute(qint64 s) const {
-    const QByteArray value = GetLinkValue(s);
+    const QByteArrayView value = valueAt(m_state, s);
     if (value.isEmpty())
         return {};
     return resolveLink(m_state.PageBase, value);
@@ -143,7 +178,7 @@ void LinkScanner::AddImageLink(qint64 s) {
 
 void LinkScanner::handleSrc(qint64 valueStart) {
     const QByteArray link = MakeAbsolute(valueStart);
-    if (!link.isEmpty() && usableLink(link))
+    if (!link.isEmpty() && usableLink(link) && !listIsFull(m_list))
         addLink(link);
 }
 
@@ -153,7 +188,7 @@ void LinkScanner::handleHref(qint64 valueStart) {
         return;
     const QByteArrayView lastPiece = QByteArrayView(link).sliced(link.lastIndexOf('/') + 1);
     if (lastPiece.contains('.')) {
-        if (usableLink(link))
+        if (usableLink(link) && !listIsFull(m_list))
             addLink(link);
         return;
     }
