@@ -30,7 +30,11 @@ if ((${#missing[@]})); then
 fi
 [ -x "$varnolux" ] || { echo "No program at $varnolux: build first (./run or cmake --build)." >&2; exit 2; }
 
-work="$(mktemp -d /tmp/varnolux-bench.XXXXXX)"
+# Loopback only: no proxy may stand between the clients and the server.
+unset http_proxy https_proxy HTTP_PROXY HTTPS_PROXY all_proxy ALL_PROXY
+export no_proxy=127.0.0.1 NO_PROXY=127.0.0.1
+
+work="$(mktemp -d "${TMPDIR:-/tmp}/varnolux-download-bench.XXXXXX")"
 nginx_pid=""
 cleanup() {
     if [ -n "$nginx_pid" ]; then
@@ -43,7 +47,7 @@ trap cleanup EXIT INT TERM
 
 # --- the site ---------------------------------------------------------------------------------
 site="$work/site"
-mkdir -p "$site/small" "$site/big" "$work/nginx"
+mkdir -p "$site/small" "$site/big" "$work/nginx" "$work/out"
 echo "Making $small_count images of $small_bytes bytes and one of $big_mib MiB in $work ..." >&2
 head -c $((small_count * small_bytes)) /dev/urandom | split -a 4 -d -b "$small_bytes" - "$site/small/img"
 for f in "$site"/small/img*; do mv "$f" "$f.jpg"; done
@@ -90,35 +94,6 @@ base="http://127.0.0.1:$port"
 grep -o 'img[0-9]*\.jpg' "$site/small/index.html" | sed "s|^|$base/small/|" >"$work/list.txt"
 
 # --- measuring ----------------------------------------------------------------------------------
-# measure NAME COMMAND...: runs the command $runs times into a fresh folder $out, keeps the best
-# wall time and that run's peak memory in best_s / best_kb.
-measure() {
-    local name="$1"
-    shift
-    best_s=""
-    best_kb=""
-    for _ in $(seq "$runs"); do
-        out="$work/out"
-        rm -rf "$out"
-        mkdir -p "$out"
-        sync
-        local stats="$work/time.txt"
-        if ! /usr/bin/time -v -o "$stats" "$@" >"$work/cmd.log" 2>&1; then
-            echo "$name failed:" >&2
-            tail -5 "$work/cmd.log" >&2
-            exit 1
-        fi
-        local wall kb
-        wall="$(awk -F': ' '/Elapsed \(wall clock\)/ {print $2}' "$stats" |
-            awk -F: '{ if (NF == 3) print $1*3600 + $2*60 + $3; else print $1*60 + $2 }')"
-        kb="$(awk -F': ' '/Maximum resident set size/ {print $2}' "$stats")"
-        if [ -z "$best_s" ] || awk -v a="$wall" -v b="$best_s" 'BEGIN { exit !(a < b) }'; then
-            best_s="$wall"
-            best_kb="$kb"
-        fi
-    done
-}
-
 # check_files FOLDER SOURCE: every file of SOURCE arrived byte for byte.
 check_files() {
     local folder="$1" source="$2" f
@@ -127,7 +102,38 @@ check_files() {
     done
 }
 
+# measure KEY COMMAND...: runs the command once into a fresh folder that stands for OUT in its
+# arguments, checks every file of $expected arrived byte for byte, and keeps the wall time (clock
+# around the command) and peak memory (GNU time) in secs[KEY] and mem[KEY] when it is the best
+# run of KEY so far. The tools take turns, so a busy moment of the machine does not fall on one
+# alone. Folders of small files are removed only at the end, since a file system that has just
+# deleted many files is slower to create the next ones; a big file is removed at once, so its
+# unwritten pages do not slow the runs after it.
 declare -A secs mem
+run_no=0
+measure() {
+    local key="$1"
+    shift
+    run_no=$((run_no + 1))
+    local out="$work/out/$run_no" stats="$work/time.txt" started ended wall kb
+    mkdir -p "$out"
+    started="$(date +%s.%N)"
+    if ! /usr/bin/time -v -o "$stats" "${@//OUT/$out}" >"$work/cmd.log" 2>&1; then
+        echo "$key failed:" >&2
+        tail -5 "$work/cmd.log" >&2
+        exit 1
+    fi
+    ended="$(date +%s.%N)"
+    wall="$(awk -v a="$started" -v b="$ended" 'BEGIN { printf "%.3f", b - a }')"
+    kb="$(awk -F': ' '/Maximum resident set size/ {print $2}' "$stats")"
+    check_files "$out" "$expected"
+    [ "$expected" != "$site/big" ] || rm -rf "$out"
+    if [ -z "${secs[$key]:-}" ] || awk -v a="$wall" -v b="${secs[$key]}" 'BEGIN { exit !(a < b) }'; then
+        secs[$key]="$wall"
+        mem[$key]="$kb"
+    fi
+}
+
 row() { # tool label, megabytes moved
     printf '  %-34s %8.3f s %10.1f MB/s %8.1f MB peak\n' "$1" "${secs[$1]}" \
         "$(awk -v mb="$2" -v s="${secs[$1]}" 'BEGIN { print (s > 0 ? mb / s : 0) }')" \
@@ -138,23 +144,19 @@ small_mb="$(awk -v n="$small_count" -v b="$small_bytes" 'BEGIN { print n * b / 1
 big_mb="$(awk -v m="$big_mib" 'BEGIN { print m * 1048576 / 1e6 }')"
 
 echo "Small images ($small_count x $small_bytes bytes), best of $runs ..." >&2
-measure "varnolux download" "$varnolux" download "$base/small/index.html" "$work/out"
-check_files "$work/out" "$site/small"
-secs["varnolux download (small)"]=$best_s mem["varnolux download (small)"]=$best_kb
-measure "wget -i" wget -q -i "$work/list.txt" -P "$work/out"
-check_files "$work/out" "$site/small"
-secs["wget -i (small)"]=$best_s mem["wget -i (small)"]=$best_kb
+expected="$site/small"
+for _ in $(seq "$runs"); do
+    measure "varnolux download (small)" "$varnolux" download "$base/small/index.html" OUT
+    measure "wget -i (small)" wget -q -i "$work/list.txt" -P OUT
+done
 
 echo "Big image ($big_mib MiB), best of $runs ..." >&2
-measure "varnolux download" "$varnolux" download "$base/big/index.html" "$work/out"
-check_files "$work/out" "$site/big"
-secs["varnolux download (big)"]=$best_s mem["varnolux download (big)"]=$best_kb
-measure "curl -o" curl -fsS -o "$work/out/big.jpg" "$base/big/big.jpg"
-check_files "$work/out" "$site/big"
-secs["curl -o (big)"]=$best_s mem["curl -o (big)"]=$best_kb
-measure "wget" wget -q -P "$work/out" "$base/big/big.jpg"
-check_files "$work/out" "$site/big"
-secs["wget (big)"]=$best_s mem["wget (big)"]=$best_kb
+expected="$site/big"
+for _ in $(seq "$runs"); do
+    measure "varnolux download (big)" "$varnolux" download "$base/big/index.html" OUT
+    measure "curl -o (big)" curl -fsS -o OUT/big.jpg "$base/big/big.jpg"
+    measure "wget (big)" wget -q -P OUT "$base/big/big.jpg"
+done
 
 echo
 echo "Downloads from nginx on 127.0.0.1 (best of $runs runs each; wall time includes start-up)"

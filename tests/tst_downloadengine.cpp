@@ -83,6 +83,7 @@ private slots:
     void saves();
     void failsAndKeepsWhatWasThere_data();
     void failsAndKeepsWhatWasThere();
+    void followsARedirect_data();
     void followsARedirect();
     void fetchesHttpsOverTls();
     void asksForTheIdentityEncoding();
@@ -193,10 +194,10 @@ void DownloadEngineTest::failsAndKeepsWhatWasThere_data() {
     QTest::newRow("connection reset mid-body") << serve::reset(3000, 1500) << QStringLiteral("of 3000 bytes");
     QTest::newRow("two lengths, the larger last: not trusted")
         << serve::rawHeaders("Content-Length: 1000\r\nContent-Length: 3000\r\n", generatedBytes(0, 3000))
-        << QStringLiteral("1000 of 3000 bytes");
+        << QStringLiteral("two different lengths");
     QTest::newRow("two lengths, the smaller last: not trusted")
         << serve::rawHeaders("Content-Length: 3000\r\nContent-Length: 1000\r\n", generatedBytes(0, 3000))
-        << QStringLiteral("longer than the 1000 bytes");
+        << QStringLiteral("two different lengths");
     QTest::newRow("length beyond 32 bits is taken as it is")
         << serve::cutShort(5'000'000'000, 3000) << QStringLiteral("ended after 3000 of 5000000000 bytes");
     QTest::newRow("no answer at all: idle time-out") << serve::stall() << QStringLiteral("no data arrived");
@@ -232,22 +233,34 @@ void DownloadEngineTest::failsAndKeepsWhatWasThere() {
     QCOMPARE(bar.text(), QStringLiteral("Progress Bar"));
 }
 
+void DownloadEngineTest::followsARedirect_data() {
+    QTest::addColumn<int>("status");
+    QTest::addColumn<int>("hops");
+    for (int status : {301, 302, 303, 307, 308})
+        QTest::addRow("%d, one hop", status) << status << 1;
+    QTest::newRow("302, three hops") << 302 << 3;
+}
+
 void DownloadEngineTest::followsARedirect() {
+    QFETCH(int, status);
+    QFETCH(int, hops);
+
     TestServer server;
-    server.route("/old.jpg", serve::redirect("/new.jpg", 301));
-    server.route("/new.jpg", serve::generated(2000));
+    // Redirects carry a length of their own; the image's length is what counts.
+    const QByteArray first = server.redirectChain("/old", hops, serve::generated(2000), status);
     QTemporaryDir dir;
     RecordingProgress bar;
     RecordingMessages boxes;
     NetworkTransfer transfer;
     DownloadEngine engine(transfer, bar, boxes);
-    const QByteArray address = server.address("/old.jpg");
+    const QByteArray address = server.address(first);
     const DownloadResult result = engine.DownloadFile(address, dir.filePath(QStringLiteral("old.jpg")));
 
     QVERIFY2(result.saved, qPrintable(result.reason));
     QCOMPARE(readAll(dir.filePath(QStringLiteral("old.jpg"))), generatedBytes(0, 2000));
-    // The texts name the address as it was asked for.
-    QCOMPARE(bar.texts.at(1), percentText(address, 51));
+    // The texts name the address as it was asked for, with the percent of the known length.
+    QCOMPARE(bar.texts.mid(1), (QStringList{percentText(address, 51), percentText(address, 100),
+                                            QStringLiteral("Progress Bar")}));
 }
 
 void DownloadEngineTest::fetchesHttpsOverTls() {

@@ -97,6 +97,9 @@ ActiveReply::ActiveReply(QNetworkReply* reply) : m_reply(reply) {
     };
     QObject::connect(reply, &QNetworkReply::metaDataChanged, m_idle, [this, restart] {
         m_headersIn = true;
+        const int status = httpStatus();
+        if (status >= 300 && status <= 399)
+            m_redirectLength = m_reply->rawHeader("Content-Length");
         restart();
     });
     QObject::connect(reply, &QNetworkReply::readyRead, m_idle, restart);
@@ -211,6 +214,15 @@ int ActiveReply::httpStatus() const {
     return m_reply ? m_reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt() : 0;
 }
 
+QByteArray ActiveReply::contentLength() const {
+    if (!m_reply)
+        return {};
+    const QByteArray value = m_reply->rawHeader("Content-Length");
+    if (!m_redirectLength.isEmpty() && httpStatus() < 300 && value.startsWith(m_redirectLength + ','))
+        return value.sliced(m_redirectLength.size() + 1).trimmed();
+    return value;
+}
+
 QString ActiveReply::failureReason() const {
     if (m_cancelled)
         return QStringLiteral("the transfer was cancelled");
@@ -223,7 +235,7 @@ QString ActiveReply::failureReason() const {
     if (!m_reply)
         return QStringLiteral("the transfer was lost");
     // Two different lengths leave no way to know where the body ends.
-    const QList<QByteArray> lengths = m_reply->rawHeader("Content-Length").split(',');
+    const QList<QByteArray> lengths = contentLength().split(',');
     for (const QByteArray& length : lengths)
         if (length.trimmed() != lengths.first().trimmed())
             return QStringLiteral("the server sent two different lengths");

@@ -65,6 +65,9 @@ public:
     bool cancelled() const { return m_cancelled; }
     // The HTTP status code, or 0 before headers or for a non-HTTP failure.
     int httpStatus() const;
+    // The response's "Content-Length" value as sent. After a redirect Qt 6.4 may keep the
+    // redirect's own length in front of it ("0, 2000"); that part is left out.
+    QByteArray contentLength() const;
     // Why the transfer failed, readable by a user; empty while nothing went wrong. An HTTP error
     // status counts as a failure.
     QString failureReason() const;
@@ -84,4 +87,5 @@ private:
     bool m_cancelled = false;
     bool m_headersIn = false;
     qint64 m_wantBytes = 1;
+    QByteArray m_redirectLength;
 };

@@ -105,12 +105,9 @@ void NetworkTransfer::waitForResponse() {
 QString NetworkTransfer::headerValue(const QByteArray& name) const {
     if (!m_active || !m_active->reply())
         return {};
-    QByteArray value = m_active->reply()->rawHeader(name);
-    // After a redirect Qt 6.4 may keep the redirect's own length and join the final one after
-    // it ("0, 2000"); the last one is the response's.
     if (name.compare("Content-Length", Qt::CaseInsensitive) == 0)
-        value = value.sliced(value.lastIndexOf(',') + 1).trimmed();
-    return QString::fromLatin1(value);
+        return QString::fromLatin1(m_active->contentLength());
+    return QString::fromLatin1(m_active->reply()->rawHeader(name));
 }
 
 QByteArray NetworkTransfer::nextChunk(qint64 size) {
