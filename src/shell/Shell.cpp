@@ -1,11 +1,12 @@
 #include "shell/Shell.h"
 
+#include "shell/Form1.h"
+
 #include <QApplication>
-#include <QWidget>
 
 int runWindow() {
-    QWidget window;
-    window.setWindowTitle(QStringLiteral("Varnolux"));
+    Form1 window;
+    window.Form_Load();
     window.show();
     return QApplication::exec();
 }

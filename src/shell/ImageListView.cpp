@@ -1,0 +1,147 @@
+#include "shell/ImageListView.h"
+
+#include "core/ErrorTrap.h"
+
+#include <QHeaderView>
+
+#include <algorithm>
+
+ImageListModel::ImageListModel(QObject* parent) : QAbstractListModel(parent) {
+    m_flushTimer.setSingleShot(true);
+    connect(&m_flushTimer, &QTimer::timeout, this, &ImageListModel::flush);
+}
+
+void ImageListModel::clear() {
+    beginResetModel();
+    m_entries.clear();
+    m_texts.clear();
+    m_shown = 0;
+    m_scrollTarget = 0;
+    endResetModel();
+}
+
+int ImageListModel::add(const QByteArray& text) {
+    m_entries.push_back({text, false});
+    m_texts.insert(text);
+    scheduleFlush();
+    return count();
+}
+
+const ImageListModel::Entry& ImageListModel::at(int entry) const {
+    if (entry < 1 || entry > count())
+        throw StepFailure(QStringLiteral("Index out of bounds"));
+    return m_entries[size_t(entry - 1)];
+}
+
+QByteArray ImageListModel::text(int entry) const {
+    return at(entry).text;
+}
+
+bool ImageListModel::ticked(int entry) const {
+    return at(entry).ticked;
+}
+
+void ImageListModel::setTicked(int entry, bool ticked) {
+    at(entry);
+    Entry& target = m_entries[size_t(entry - 1)];
+    if (target.ticked == ticked)
+        return;
+    target.ticked = ticked;
+    if (entry <= m_shown) {
+        const QModelIndex changed = index(entry - 1);
+        emit dataChanged(changed, changed, {Qt::CheckStateRole});
+    }
+}
+
+void ImageListModel::scrollTo(int entry) {
+    at(entry);
+    m_scrollTarget = entry;
+    scheduleFlush();
+}
+
+void ImageListModel::setHeader(const QString& header) {
+    m_header = header;
+    emit headerDataChanged(Qt::Horizontal, 0, 0);
+}
+
+void ImageListModel::scheduleFlush() {
+    if (m_flushTimer.isActive())
+        return;
+    // The first entry after a pause shows at the next turn of the event loop; a steady stream
+    // shows in batches.
+    const qint64 since = m_sinceFlush.isValid() ? m_sinceFlush.elapsed() : batchIntervalMs;
+    m_flushTimer.start(int(std::clamp<qint64>(batchIntervalMs - since, 0, batchIntervalMs)));
+}
+
+void ImageListModel::flush() {
+    m_flushTimer.stop();
+    m_sinceFlush.start();
+    if (count() > m_shown) {
+        beginInsertRows({}, m_shown, count() - 1);
+        m_shown = count();
+        endInsertRows();
+    }
+    // Only the last request matters: the view scrolls once per batch.
+    if (m_scrollTarget > 0 && m_scrollTarget <= m_shown) {
+        const int row = m_scrollTarget - 1;
+        m_scrollTarget = 0;
+        emit scrollRequested(row);
+    }
+}
+
+int ImageListModel::rowCount(const QModelIndex& parent) const {
+    return parent.isValid() ? 0 : m_shown;
+}
+
+QVariant ImageListModel::data(const QModelIndex& index, int role) const {
+    if (!index.isValid() || index.row() >= m_shown || index.column() != 0)
+        return {};
+    const Entry& entry = m_entries[size_t(index.row())];
+    switch (role) {
+    case Qt::DisplayRole:
+        return QString::fromUtf8(entry.text);
+    case Qt::CheckStateRole:
+        return entry.ticked ? Qt::Checked : Qt::Unchecked;
+    default:
+        return {};
+    }
+}
+
+bool ImageListModel::setData(const QModelIndex& index, const QVariant& value, int role) {
+    if (!index.isValid() || index.row() >= m_shown || role != Qt::CheckStateRole)
+        return false;
+    setTicked(index.row() + 1, value.toInt() == Qt::Checked);
+    return true;
+}
+
+Qt::ItemFlags ImageListModel::flags(const QModelIndex& index) const {
+    if (!index.isValid())
+        return Qt::NoItemFlags;
+    return Qt::ItemIsEnabled | Qt::ItemIsSelectable | Qt::ItemIsUserCheckable | Qt::ItemNeverHasChildren;
+}
+
+QVariant ImageListModel::headerData(int section, Qt::Orientation orientation, int role) const {
+    if (section == 0 && orientation == Qt::Horizontal && role == Qt::DisplayRole)
+        return m_header;
+    return {};
+}
+
+ImageListView::ImageListView(QWidget* parent) : QTreeView(parent), m_model(new ImageListModel(this)) {
+    setModel(m_model);
+    setRootIsDecorated(false);
+    setItemsExpandable(false);
+    setExpandsOnDoubleClick(false);
+    // Every row has the same height, which keeps layout and scrolling cheap for long lists.
+    setUniformRowHeights(true);
+    setEditTriggers(QAbstractItemView::NoEditTriggers);
+    setSelectionMode(QAbstractItemView::SingleSelection);
+    // The user widens the column by dragging its edge to see long links in full.
+    header()->setStretchLastSection(false);
+    header()->setSectionsMovable(false);
+    connect(m_model, &ImageListModel::scrollRequested, this,
+            [this](int row) { QTreeView::scrollTo(m_model->index(row), QAbstractItemView::EnsureVisible); });
+}
+
+void ImageListView::addColumn(const QString& header) {
+    m_model->setHeader(header);
+}

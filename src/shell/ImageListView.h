@@ -1,0 +1,81 @@
+#pragma once
+
+#include "core/Ui.h"
+
+#include <QAbstractListModel>
+#include <QElapsedTimer>
+#include <QSet>
+#include <QTimer>
+#include <QTreeView>
+
+#include <vector>
+
+// The found image links as a checkable one-column model. Runs add entries one at a time, often
+// tens of thousands in a row, and let the event loop run in between. Each announcement of new
+// rows makes the view lay out every row again, so the model buffers new entries and announces
+// them in batches at most a few times a second; every ImageList operation sees the buffered
+// entries at once.
+class ImageListModel : public QAbstractListModel, public ImageList {
+    Q_OBJECT
+public:
+    explicit ImageListModel(QObject* parent = nullptr);
+
+    // ImageList
+    int count() const override { return int(m_entries.size()); }
+    void clear() override;
+    int add(const QByteArray& text) override;
+    QByteArray text(int entry) const override;
+    bool ticked(int entry) const override;
+    void setTicked(int entry, bool ticked) override;
+    void scrollTo(int entry) override;
+    bool contains(const QByteArray& text) const override { return m_texts.contains(text); }
+
+    void setHeader(const QString& header);
+    // Announces buffered entries to the views now rather than with the next batch.
+    void flush();
+    // The least time between two batches.
+    static constexpr int batchIntervalMs = 50;
+
+    // QAbstractItemModel
+    int rowCount(const QModelIndex& parent = {}) const override;
+    QVariant data(const QModelIndex& index, int role) const override;
+    bool setData(const QModelIndex& index, const QVariant& value, int role) override;
+    Qt::ItemFlags flags(const QModelIndex& index) const override;
+    QVariant headerData(int section, Qt::Orientation orientation, int role) const override;
+
+signals:
+    // After a flush: the row that the last scrollTo asked for.
+    void scrollRequested(int row);
+
+private:
+    struct Entry {
+        QByteArray text;
+        bool ticked = false;
+    };
+    const Entry& at(int entry) const;
+    void scheduleFlush();
+
+    std::vector<Entry> m_entries;
+    QSet<QByteArray> m_texts;
+    // Entries 1 .. m_shown are known to the views; later ones wait for the next flush.
+    int m_shown = 0;
+    int m_scrollTarget = 0;
+    QTimer m_flushTimer;
+    QElapsedTimer m_sinceFlush;
+    QString m_header;
+};
+
+// The list control: one column headed by the model's header, a check box in front of every
+// entry, no editing, and a double-click that does nothing.
+class ImageListView : public QTreeView {
+    Q_OBJECT
+public:
+    explicit ImageListView(QWidget* parent = nullptr);
+
+    ImageListModel& list() { return *m_model; }
+    // Adds the one column with its header text.
+    void addColumn(const QString& header);
+
+private:
+    ImageListModel* m_model;
+};

@@ -1,0 +1,79 @@
+#pragma once
+
+#include <QHash>
+#include <QLatin1StringView>
+#include <QString>
+
+#include <functional>
+#include <memory>
+
+class MessageBoxes;
+class QSettings;
+
+// The user's last choices, one named text per key.
+enum class Setting { WebSite, Text2, Jpg, Gif, X, XFilter, LastFolderDot };
+
+// How a key is read back and what stands in for it while it has never been written.
+struct SettingInfo {
+    Setting setting;
+    QLatin1StringView key;
+    // Check-box keys hold "1" or "0" and are read by their numeric value.
+    bool checkBox;
+    QLatin1StringView defaultText;
+    // The default is the desktop folder rather than defaultText.
+    bool defaultsToDesktop;
+};
+
+// Every key the program stores, with its default and its reading rule.
+inline constexpr SettingInfo settingsTable[] = {
+    {Setting::WebSite, QLatin1StringView("Web Site"), false, QLatin1StringView(""), false},
+    {Setting::Text2, QLatin1StringView("Text2"), false, QLatin1StringView(""), true},
+    {Setting::Jpg, QLatin1StringView("JPG"), true, QLatin1StringView("1"), false},
+    {Setting::Gif, QLatin1StringView("GIF"), true, QLatin1StringView("1"), false},
+    {Setting::X, QLatin1StringView("X"), true, QLatin1StringView("0"), false},
+    {Setting::XFilter, QLatin1StringView("X Filter"), false, QLatin1StringView("BMP,PNG"), false},
+    {Setting::LastFolderDot, QLatin1StringView("LastFolderDot"), false, QLatin1StringView(""), false},
+};
+
+const SettingInfo& settingInfo(Setting setting);
+
+// The numeric value of the number a text begins with (after leading blanks): "1.0" and "01" are 1,
+// "2" is 2, a text that begins with no number is 0.
+double NumericValue(const QString& text);
+
+// Per-user settings in an INI file (organisation and application "Quennick", section "Varnolux").
+// Every write reaches the disk at once. A file that cannot be read or written never stops the
+// program: the store then keeps values in memory only, starts from the defaults if the file was
+// unreadable, and tells the user once that settings cannot be saved.
+class SettingsStore {
+public:
+    // desktopFolder gives the default of "Text2"; it may throw, and it is asked before the stored
+    // value is looked at, so its failure fails the read whatever is stored.
+    SettingsStore(MessageBoxes& notices, std::function<QString()> desktopFolder);
+    ~SettingsStore();
+    SettingsStore(const SettingsStore&) = delete;
+    SettingsStore& operator=(const SettingsStore&) = delete;
+
+    // The stored text, or the key's default when it was never written.
+    QString read(Setting setting) const;
+    // A check-box key: ticked when the numeric value of its text is 1.
+    bool readTick(Setting setting) const;
+    void write(Setting setting, const QString& text);
+    void writeTick(Setting setting, bool ticked);
+
+    // False once the file turned out unreadable or unwritable.
+    bool saving() const { return m_state == State::Healthy; }
+    QString fileName() const;
+
+private:
+    enum class State { Healthy, Unreadable, Unwritable };
+    void tellOnce() const;
+
+    MessageBoxes& m_notices;
+    std::function<QString()> m_desktopFolder;
+    std::unique_ptr<QSettings> m_settings;
+    State m_state = State::Healthy;
+    // Values written since the file failed; they last until the program ends.
+    QHash<QString, QString> m_unsaved;
+    mutable bool m_told = false;
+};
