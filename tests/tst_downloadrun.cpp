@@ -8,6 +8,7 @@
 #include "core/Network.h"
 #include "download/DownloadHost.h"
 #include "download/DownloadRun.h"
+#include "download/ListOperations.h"
 #include "support/RecordingUi.h"
 #include "support/TestServer.h"
 
@@ -78,7 +79,7 @@ private slots:
     void emptyListIsDoneAtOnce();
     void missingFolderStopsBeforeAnyEntry();
     void uncheckAllWhileWaitingSkipsTheRest();
-    void pointerIsBusyWhileTheRunWaits();
+    void clearListIsRefusedDuringTheRun();
     void secondStartIsIgnored();
     void startWhileAnotherRunIsActiveIsIgnored();
     void folderTypedDuringTheRunAppliesToLaterEntries();
@@ -306,19 +307,17 @@ void DownloadRunTest::uncheckAllWhileWaitingSkipsTheRest() {
     for (const char* path : {"/1.jpg", "/2.jpg", "/3.jpg", "/4.jpg"})
         host.add(server.address(path));
     // The first request arrives while the run waits for the first entry's server.
-    connect(&server, &TestServer::requestArrived, this, [&] {
-        for (int i = 1; i <= host.list.count(); ++i)
-            host.list.setTicked(i, false);
-    });
+    RecordingMessages buttonBoxes;
+    connect(&server, &TestServer::requestArrived, this, [&] { UncheckAllEntries(host.list, buttonBoxes); });
 
     QCOMPARE(DownloadRun(host).PushButton6_Click(), DownloadOutcome::Done);
     QCOMPARE(entries(dir.path()), QStringList{QStringLiteral("1.jpg")});
     QCOMPARE(host.boxes.texts(), QStringList{QStringLiteral("Done.")});
     QCOMPARE(host.bar.values, (QList<int>{1, 2, 3, 4, 0}));
+    QCOMPARE(buttonBoxes.texts(), QStringList());
 }
 
-void DownloadRunTest::pointerIsBusyWhileTheRunWaits() {
-    // "Clear List" refuses while the pointer is busy: it must be busy whenever a click can come.
+void DownloadRunTest::clearListIsRefusedDuringTheRun() {
     TestServer server;
     server.setFallback([](const RecordedRequest&) { return serve::generated(2000); });
     QTemporaryDir dir;
@@ -326,14 +325,23 @@ void DownloadRunTest::pointerIsBusyWhileTheRunWaits() {
     host.folder = dir.path() + u'/';
     host.add(server.address("/1.jpg"));
     host.add(server.address("/2.jpg"));
-    QList<Pointer> seen;
-    connect(&server, &TestServer::requestArrived, this, [&] { seen << host.mouse.pointer(); });
+    RecordingMessages buttonBoxes;
+    QList<int> countsAfterClear;
+    connect(&server, &TestServer::requestArrived, this, [&] {
+        ClearList(host.list, host.mouse, buttonBoxes);
+        countsAfterClear << host.list.count();
+    });
 
     QCOMPARE(DownloadRun(host).PushButton6_Click(), DownloadOutcome::Done);
-    QVERIFY(!seen.isEmpty());
-    for (Pointer p : seen)
-        QCOMPARE(p, Pointer::Busy);
-    QCOMPARE(host.mouse.pointer(), Pointer::Default);
+    QVERIFY(!countsAfterClear.isEmpty());
+    for (int count : countsAfterClear)
+        QCOMPARE(count, 2);
+    QCOMPARE(entries(dir.path()), (QStringList{QStringLiteral("1.jpg"), QStringLiteral("2.jpg")}));
+
+    // After "Done." the list can be cleared.
+    ClearList(host.list, host.mouse, buttonBoxes);
+    QCOMPARE(host.list.count(), 0);
+    QCOMPARE(buttonBoxes.texts(), QStringList());
 }
 
 void DownloadRunTest::secondStartIsIgnored() {
