@@ -95,10 +95,13 @@ void CliDownloadHost::draw(bool force) {
     if (!force && m_lastDraw >= 0 && now - m_lastDraw < redrawMs)
         return;
     m_lastDraw = now;
-    const QString file =
-        m_fileExpected >= 0
-            ? QStringLiteral("%1%").arg(DownloadEngine::percentDone(m_fileBytes, m_fileExpected))
-            : QStringLiteral("%1 bytes").arg(m_fileBytes);
+    QString file;
+    if (m_fileExpected >= 0)
+        file = QStringLiteral("%1%").arg(DownloadEngine::percentDone(m_fileBytes, m_fileExpected));
+    else if (m_fileBytes > 0)
+        file = QStringLiteral("%1 bytes").arg(m_fileBytes);
+    else
+        file = QStringLiteral("waiting");
     QString link = QString::fromUtf8(m_link);
     if (link.size() > linkRoom)
         link = QStringLiteral("...") + link.right(linkRoom - 3);
