@@ -1,13 +1,22 @@
 #include "cli/CommandLine.h"
 
+#include "cli/CliDownloadHost.h"
 #include "cli/CliHost.h"
 #include "core/Product.h"
 #include "discovery/ListingJob.h"
+#include "download/DownloadRun.h"
 
 #include <QCoreApplication>
+#include <QDir>
 #include <QStringList>
 
 #include <cstdio>
+
+#ifdef Q_OS_WIN
+#include <io.h>
+#else
+#include <unistd.h>
+#endif
 
 namespace {
 
@@ -80,6 +89,50 @@ int runList(const QStringList& args) {
     return ExitFailed;
 }
 
+bool stderrIsTerminal() {
+#ifdef Q_OS_WIN
+    return _isatty(_fileno(stderr)) != 0;
+#else
+    return isatty(fileno(stderr)) != 0;
+#endif
+}
+
+int runDownload(const QStringList& args) {
+    const Parsed parsed = parse(args);
+    if (!parsed.error.isEmpty())
+        return usageError(parsed.error);
+    if (parsed.positional.size() != 2)
+        return usageError(QStringLiteral("'download' takes an ADDRESS and a FOLDER"));
+    const QString folder = parsed.positional.at(1);
+    // Tested before the page is fetched: without a folder there is nothing to do.
+    if (!FolderExists(folder)) {
+        printErr(QStringLiteral("varnolux: Folder does not exist. Please select another folder. (%1)\n")
+                     .arg(QDir::toNativeSeparators(folder)));
+        return ExitUsage;
+    }
+
+    // The page is listed as 'list' lists it, without printing the links.
+    CliHost listing(parsed.positional.front(), nullptr);
+    DiscoveryState state;
+    ListingJob job(listing, state);
+    switch (job.run(parsed.filter, {.checkFolder = false, .announceDone = false})) {
+    case ListingOutcome::Done:
+        break;
+    case ListingOutcome::NoFilter:
+    case ListingOutcome::NoFolder:
+        return ExitUsage;
+    case ListingOutcome::FetchFailed:
+    case ListingOutcome::Cancelled:
+        return ExitFailed;
+    }
+
+    CliDownloadHost host(listing.list(), folder, stderr, stderrIsTerminal());
+    DownloadRun run(host);
+    const DownloadOutcome outcome = run.run({.announceEnd = false});
+    host.finish(run.saved(), run.attempted());
+    return outcome == DownloadOutcome::Done ? ExitOk : ExitFailed;
+}
+
 } // namespace
 
 QString commandLineUsage() {
@@ -89,7 +142,10 @@ QString commandLineUsage() {
                           "       varnolux --help | --version\n"
                           "\n"
                           "list      prints the image links of the page at ADDRESS, one per line.\n"
-                          "download  saves every image link of the page at ADDRESS into FOLDER.\n"
+                          "download  saves every image link of the page at ADDRESS into FOLDER, each\n"
+                          "          under the last part of its link, replacing a file only once the\n"
+                          "          new one has arrived whole. Shows a progress line on a terminal,\n"
+                          "          else one line per saved or failed file, then a summary.\n"
                           "\n"
                           "--filter TEXT  comma-separated image types, as the window's filter boxes build\n"
                           "               them (default JPG,GIF); letter case is ignored.\n"
@@ -137,5 +193,7 @@ int runCommandLine(int argc, char** argv) {
     }
     if (command == QLatin1StringView("list"))
         return runList(args);
+    if (command == QLatin1StringView("download"))
+        return runDownload(args);
     return usageError(QStringLiteral("unknown command '%1'").arg(command));
 }

@@ -86,6 +86,8 @@ int idleTimeoutMs() {
 } // namespace network
 
 ActiveReply::ActiveReply(QNetworkReply* reply) : m_reply(reply) {
+    // A reply taken over after it started may have its headers in already.
+    m_headersIn = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).isValid();
     m_idle = new QTimer(reply);
     m_idle->setSingleShot(true);
     m_idle->setInterval(network::idleTimeoutMs());
@@ -95,6 +97,9 @@ ActiveReply::ActiveReply(QNetworkReply* reply) : m_reply(reply) {
     };
     QObject::connect(reply, &QNetworkReply::metaDataChanged, m_idle, [this, restart] {
         m_headersIn = true;
+        const int status = httpStatus();
+        if (status >= 300 && status <= 399)
+            m_redirectLength = m_reply->rawHeader("Content-Length");
         restart();
     });
     QObject::connect(reply, &QNetworkReply::readyRead, m_idle, restart);
@@ -103,7 +108,10 @@ ActiveReply::ActiveReply(QNetworkReply* reply) : m_reply(reply) {
                          m_received = received;
                          restart();
                      });
-    QObject::connect(reply, &QNetworkReply::redirected, m_idle, restart);
+    QObject::connect(reply, &QNetworkReply::redirected, m_idle, [this, restart] {
+        m_headersIn = false;
+        restart();
+    });
     m_lowSpeed = new QTimer(reply);
     m_lowSpeed->setInterval(2 * network::idleTimeoutMs());
     QObject::connect(m_lowSpeed, &QTimer::timeout, reply, [this] {
@@ -142,7 +150,9 @@ ActiveReply::~ActiveReply() {
         m_lowSpeed->stop();
         m_lowSpeed->disconnect();
         QObject::disconnect(&Cancellation::instance(), nullptr, m_reply, nullptr);
-        if (!m_reply->isFinished())
+        // A reply with an HTTP error status has its failure on the way already: aborting it
+        // too makes Qt report a second error. Deleting it ends the transfer all the same.
+        if (!m_reply->isFinished() && m_reply->error() == QNetworkReply::NoError && httpStatus() < 400)
             m_reply->abort();
         m_reply->deleteLater();
     }
@@ -156,10 +166,16 @@ bool ActiveReply::reached(Until until) const {
     if (isFinished())
         return true;
     switch (until) {
-    case Until::Headers:
-        return m_headersIn;
+    case Until::Headers: {
+        if (!m_headersIn)
+            return false;
+        // A redirect's headers are not the response's: the reply follows it (or fails) and the
+        // final headers come later.
+        const int status = httpStatus();
+        return status >= 100 && (status < 300 || status > 399);
+    }
     case Until::Data:
-        return m_reply->bytesAvailable() > 0;
+        return m_reply->bytesAvailable() >= m_wantBytes;
     case Until::Finished:
         return false;
     }
@@ -186,7 +202,8 @@ bool ActiveReply::wait(Until until) {
 bool ActiveReply::waitForHeaders() {
     return wait(Until::Headers);
 }
-bool ActiveReply::waitForData() {
+bool ActiveReply::waitForBytes(qint64 count) {
+    m_wantBytes = qMax<qint64>(count, 1);
     return wait(Until::Data);
 }
 bool ActiveReply::waitForFinished() {
@@ -195,6 +212,15 @@ bool ActiveReply::waitForFinished() {
 
 int ActiveReply::httpStatus() const {
     return m_reply ? m_reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt() : 0;
+}
+
+QByteArray ActiveReply::contentLength() const {
+    if (!m_reply)
+        return {};
+    const QByteArray value = m_reply->rawHeader("Content-Length");
+    if (!m_redirectLength.isEmpty() && httpStatus() < 300 && value.startsWith(m_redirectLength + ','))
+        return value.sliced(m_redirectLength.size() + 1).trimmed();
+    return value;
 }
 
 QString ActiveReply::failureReason() const {
@@ -209,7 +235,7 @@ QString ActiveReply::failureReason() const {
     if (!m_reply)
         return QStringLiteral("the transfer was lost");
     // Two different lengths leave no way to know where the body ends.
-    const QList<QByteArray> lengths = m_reply->rawHeader("Content-Length").split(',');
+    const QList<QByteArray> lengths = contentLength().split(',');
     for (const QByteArray& length : lengths)
         if (length.trimmed() != lengths.first().trimmed())
             return QStringLiteral("the server sent two different lengths");

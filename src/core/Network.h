@@ -52,7 +52,10 @@ public:
     // Waits until the response headers are in (or the reply ended). False when cancelled.
     bool waitForHeaders();
     // Waits until body bytes are available or the reply ended. False when cancelled.
-    bool waitForData();
+    bool waitForData() { return waitForBytes(1); }
+    // Waits until at least count body bytes are available or the reply ended. False when
+    // cancelled.
+    bool waitForBytes(qint64 count);
     // Waits until the reply ended. False when cancelled.
     bool waitForFinished();
 
@@ -62,6 +65,9 @@ public:
     bool cancelled() const { return m_cancelled; }
     // The HTTP status code, or 0 before headers or for a non-HTTP failure.
     int httpStatus() const;
+    // The response's "Content-Length" value as sent. After a redirect Qt 6.4 may keep the
+    // redirect's own length in front of it ("0, 2000"); that part is left out.
+    QByteArray contentLength() const;
     // Why the transfer failed, readable by a user; empty while nothing went wrong. An HTTP error
     // status counts as a failure.
     QString failureReason() const;
@@ -80,4 +86,6 @@ private:
     bool m_tooSlow = false;
     bool m_cancelled = false;
     bool m_headersIn = false;
+    qint64 m_wantBytes = 1;
+    QByteArray m_redirectLength;
 };

@@ -1,0 +1,114 @@
+#include "cli/CliDownloadHost.h"
+
+#include "download/DownloadEngine.h"
+
+#include <QDir>
+
+namespace {
+
+void put(std::FILE* out, const QString& text) {
+    std::fputs(text.toLocal8Bit().constData(), out);
+    std::fflush(out);
+}
+
+// Redraws at most ten times a second: a terminal is slow next to a fast download.
+constexpr qint64 redrawMs = 100;
+// Room for the link in the progress line of an 80-column terminal.
+constexpr qsizetype linkRoom = 40;
+
+} // namespace
+
+CliDownloadHost::CliDownloadHost(ImageList& list, QString folder, std::FILE* out, bool terminal)
+    : m_list(list), m_folder(std::move(folder)), m_out(out), m_terminal(terminal) {
+    m_clock.start();
+}
+
+void CliDownloadHost::Messages::show(const QString& text, MessageIcon icon, const QString& title) {
+    m_host.clearLine();
+    m_stderr.show(text, icon, title);
+}
+
+QString CliDownloadHost::rate(double bytesPerSecond) {
+    if (bytesPerSecond < 1000)
+        return QStringLiteral("%1 B/s").arg(qRound64(bytesPerSecond));
+    if (bytesPerSecond < 1000 * 1000)
+        return QStringLiteral("%1 KB/s").arg(bytesPerSecond / 1000, 0, 'f', 1);
+    return QStringLiteral("%1 MB/s").arg(bytesPerSecond / (1000 * 1000), 0, 'f', 1);
+}
+
+void CliDownloadHost::entryStarted(int, int ordinal, const QByteArray& link) {
+    m_ordinal = ordinal;
+    m_link = link;
+    m_fileBytes = 0;
+    m_fileExpected = -1;
+    draw(true);
+}
+
+void CliDownloadHost::fileProgress(qint64 received, qint64 expected) {
+    m_fileBytes = received;
+    m_fileExpected = expected;
+    draw(false);
+}
+
+void CliDownloadHost::entryFinished(int, const QByteArray& link, const QString& path,
+                                    const DownloadResult& result) {
+    m_fileBytes = 0;
+    if (result.saved) {
+        m_doneBytes += result.bytes;
+        if (!m_terminal)
+            put(m_out, QStringLiteral("saved %1 -> %2 (%3 bytes)\n")
+                           .arg(QString::fromUtf8(link), QDir::toNativeSeparators(path))
+                           .arg(result.bytes));
+        return;
+    }
+    // Failures stay on screen on a terminal too: the progress line would overwrite them.
+    clearLine();
+    put(m_out, QStringLiteral("failed %1: %2\n").arg(QString::fromUtf8(link), result.reason));
+}
+
+void CliDownloadHost::finish(int saved, int attempted) {
+    clearLine();
+    const double seconds = qMax<qint64>(m_clock.elapsed(), 1) / 1000.0;
+    QString text = QStringLiteral("Saved %1 of %2 images into %3 (%4 bytes in %5 s, %6)")
+                       .arg(saved)
+                       .arg(attempted)
+                       .arg(QDir::toNativeSeparators(m_folder))
+                       .arg(m_doneBytes)
+                       .arg(seconds, 0, 'f', 1)
+                       .arg(rate(double(m_doneBytes) / seconds));
+    if (saved < attempted)
+        text += QStringLiteral("; %1 failed").arg(attempted - saved);
+    put(m_out, text + QLatin1StringView(".\n"));
+}
+
+void CliDownloadHost::clearLine() {
+    if (m_lineShown) {
+        put(m_out, QStringLiteral("\r\x1b[K"));
+        m_lineShown = false;
+    }
+}
+
+void CliDownloadHost::draw(bool force) {
+    if (!m_terminal)
+        return;
+    const qint64 now = m_clock.elapsed();
+    if (!force && m_lastDraw >= 0 && now - m_lastDraw < redrawMs)
+        return;
+    m_lastDraw = now;
+    QString file;
+    if (m_fileExpected >= 0)
+        file = QStringLiteral("%1%").arg(DownloadEngine::percentDone(m_fileBytes, m_fileExpected));
+    else if (m_fileBytes > 0)
+        file = QStringLiteral("%1 bytes").arg(m_fileBytes);
+    else
+        file = QStringLiteral("waiting");
+    QString link = QString::fromUtf8(m_link);
+    if (link.size() > linkRoom)
+        link = QStringLiteral("...") + link.right(linkRoom - 3);
+    const double seconds = qMax<qint64>(now, 1) / 1000.0;
+    put(m_out, QStringLiteral("\r\x1b[K[%1/%2] %3 %4  %5")
+                   .arg(m_ordinal)
+                   .arg(m_list.count())
+                   .arg(file, link, rate(double(totalBytes()) / seconds)));
+    m_lineShown = true;
+}

@@ -1,0 +1,57 @@
+#pragma once
+
+#include <QByteArray>
+#include <QList>
+#include <QString>
+
+#include <functional>
+
+class MessageBoxes;
+class ProgressDisplay;
+class Transfer;
+
+// What became of one download.
+struct DownloadResult {
+    bool saved = false;
+    bool cancelled = false; // cut off because the program is closing
+    qint64 bytes = 0;       // body bytes received
+    QString reason;         // why nothing was saved, readable by a user
+};
+
+// The download engine: fetches one image address and saves its body under the destination path,
+// showing the progress as text on the bar. The body streams in 1024-byte chunks into a temporary
+// file beside the destination, which replaces the destination only once the body is complete, so
+// a failed or cut-off download loses nothing and leaves nothing behind.
+class DownloadEngine {
+public:
+    // Told after each chunk: bytes received so far and the expected length, -1 when unknown.
+    using ProgressListener = std::function<void(qint64 received, qint64 expected)>;
+
+    DownloadEngine(Transfer& transfer, ProgressDisplay& bar, MessageBoxes& boxes);
+
+    void setProgressListener(ProgressListener listener) { m_listener = std::move(listener); }
+
+    // The addresses likely to be downloaded next, the next one first; the transfer may request
+    // them early.
+    void expect(const QList<QByteArray>& addresses);
+
+    // Failures of the destination (it cannot be created, written or put in place) are reported
+    // once through the error trap; failures of the transfer only in the result.
+    DownloadResult DownloadFile(QByteArray address, const QString& destinationPath);
+
+    static constexpr qint64 chunkSize = 1024;
+
+    // The bar's text after a chunk: the percent done when the length is known, else the bytes.
+    static QString percentText(const QString& address, int percent);
+    static QString bytesText(const QString& address, qint64 received);
+    // (100 / expected) × received, to the nearest integer, a tie going to the even one.
+    static int percentDone(qint64 received, qint64 expected);
+    // The expected length from a "Content-Length" value; -1 when it is absent or unusable.
+    static qint64 expectedLength(const QString& contentLength);
+
+private:
+    Transfer& m_transfer;
+    ProgressDisplay& m_bar;
+    MessageBoxes& m_boxes;
+    ProgressListener m_listener;
+};

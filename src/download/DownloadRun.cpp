@@ -1,0 +1,139 @@
+#include "download/DownloadRun.h"
+
+#include "core/Cancellation.h"
+#include "core/ErrorTrap.h"
+#include "discovery/ListingJob.h"
+#include "download/DownloadHost.h"
+#include "download/FileName.h"
+#include "download/NetworkTransfer.h"
+
+#include <QFile>
+
+#include <memory>
+
+DownloadRun::DownloadRun(DownloadHost& host, Transfer* transfer) : m_host(host), m_transfer(transfer) {}
+
+DownloadRun::~DownloadRun() = default;
+
+QString DownloadRun::endMessage(int attempted, const QList<Failure>& failures) {
+    if (failures.isEmpty())
+        return QStringLiteral("Done.");
+    QString text = failures.size() == 1
+                       ? QStringLiteral("1 of %1 downloads failed:").arg(attempted)
+                       : QStringLiteral("%1 of %2 downloads failed:").arg(failures.size()).arg(attempted);
+    const qsizetype listed = qMin<qsizetype>(failures.size(), listedFailures);
+    for (qsizetype i = 0; i < listed; ++i)
+        text += u'\r' + QString::fromUtf8(failures[i].link) + QLatin1StringView(": ") + failures[i].reason;
+    if (failures.size() > listed)
+        text += QStringLiteral("\rand %1 more.").arg(failures.size() - listed);
+    return text;
+}
+
+QList<QByteArray> DownloadRun::upcoming(int from, int count) const {
+    // Only a hint for the transfer: the tick is still read again when the run gets there.
+    QList<QByteArray> links;
+    try {
+        const ImageList& list = m_host.imageList();
+        for (int j = from; j <= count && j < from + lookAhead && links.size() < expectedAhead; ++j) {
+            if (!list.ticked(j))
+                continue;
+            const QByteArray link = list.text(j);
+            if (fileName::unsafeReason(fileName::ofLink(link)).isEmpty())
+                links << link;
+        }
+    } catch (const std::exception&) {
+    }
+    return links;
+}
+
+DownloadOutcome DownloadRun::run(Options options) {
+    ErrorTrap trap(m_host.messages(), trapTags::pushButton6);
+    MessageBoxes& messages = m_host.messages();
+    ImageList& list = m_host.imageList();
+    ProgressDisplay& bar = m_host.progress();
+    bool& busy = m_host.DownloadBusy();
+
+    if (trap.condition(100, [&] { return busy; }))
+        return DownloadOutcome::Ignored;
+    trap.step(102, [&] { busy = true; });
+    m_attempted = 0;
+    m_saved = 0;
+    m_bytes = 0;
+    m_failures.clear();
+
+    trap.step(110, [&] { bar.setMaximum(list.count()); });
+    if (trap.condition(112, [&] { return !FolderExists(m_host.folderText()); })) {
+        trap.step(112, [&] {
+            messages.show(QStringLiteral("Folder does not exist. Please select another folder."));
+        });
+        trap.step(146, [&] { busy = false; });
+        return DownloadOutcome::NoFolder;
+    }
+
+    std::unique_ptr<NetworkTransfer> ownTransfer;
+    if (!m_transfer)
+        ownTransfer = std::make_unique<NetworkTransfer>();
+    DownloadEngine engine(m_transfer ? *m_transfer : *ownTransfer, bar, messages);
+    engine.setProgressListener(
+        [this](qint64 received, qint64 expected) { m_host.fileProgress(received, expected); });
+
+    bool cancelled = false;
+    int n = 0;
+    trap.step(114, [&] { n = list.count(); });
+    for (int i = 1; i <= n && !cancelled; ++i) {
+        trap.step(116, [&] { m_host.pointer().setPointer(Pointer::Busy); });
+        // The tick is read when the run gets here, so a change made meanwhile counts.
+        if (trap.condition(118, [&] { return list.ticked(i); })) {
+            QByteArray link;
+            QByteArray name;
+            trap.step(120, [&] {
+                link = list.text(i);
+                name = link;
+            });
+            if (trap.condition(122, [&] { return name.endsWith('/'); }))
+                trap.step(124, [&] { name.chop(1); });
+            trap.step(126, [&] { name = name.sliced(name.lastIndexOf('/') + 1); });
+            ++m_attempted;
+            m_host.entryStarted(i, m_attempted, link);
+
+            // The name must stay inside the folder; the folder text is read afresh, as typed now.
+            QString reason = fileName::unsafeReason(name);
+            QString path;
+            trap.step(128, [&] {
+                const QString folder = m_host.folderText();
+                if (folder.isEmpty() && reason.isEmpty())
+                    reason = QStringLiteral("no destination folder is given");
+                path = fileName::withFinalSeparator(folder) + QFile::decodeName(name);
+            });
+            DownloadResult result;
+            result.reason = reason;
+            if (reason.isEmpty()) {
+                QList<QByteArray> coming = upcoming(i + 1, n);
+                coming.prepend(link);
+                engine.expect(coming);
+                trap.step(130, [&] { result = engine.DownloadFile(link, path); });
+            }
+            if (result.saved) {
+                ++m_saved;
+                m_bytes += result.bytes;
+            } else {
+                if (result.reason.isEmpty())
+                    result.reason = QStringLiteral("the download failed");
+                m_failures.append({link, result.reason});
+            }
+            m_host.entryFinished(i, link, path, result);
+            cancelled = result.cancelled || Cancellation::requested();
+        }
+        trap.step(132, [&] { bar.setValue(i); });
+    }
+    trap.step(136, [&] { m_host.pointer().setPointer(Pointer::Default); });
+    trap.step(138, [&] { bar.setValue(0); });
+    trap.step(140, [&] { bar.setText(QStringLiteral("Progress Bar")); });
+    // Nobody is left to read a message once the program is closing.
+    if (!cancelled && options.announceEnd)
+        trap.step(142, [&] { messages.show(endMessage(m_attempted, m_failures)); });
+    trap.step(146, [&] { busy = false; });
+    if (cancelled)
+        return DownloadOutcome::Cancelled;
+    return m_failures.isEmpty() ? DownloadOutcome::Done : DownloadOutcome::SomeFailed;
+}

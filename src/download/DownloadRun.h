@@ -1,0 +1,63 @@
+#pragma once
+
+#include "download/DownloadEngine.h"
+
+#include <QByteArray>
+#include <QList>
+#include <QString>
+
+class DownloadHost;
+class Transfer;
+
+enum class DownloadOutcome {
+    Ignored,  // a run was active already
+    NoFolder, // "Folder does not exist. Please select another folder."
+    Done,     // every ticked entry was saved
+    SomeFailed,
+    Cancelled, // the program is closing
+};
+
+// The download run behind "Start Downloading Selected Images": walks the list from top to bottom
+// and saves every entry that is ticked when the run reaches it into the destination folder,
+// under the last part of its link. Counts what it saved and ends with "Done." only when nothing
+// failed; otherwise the message lists the failures.
+class DownloadRun {
+public:
+    struct Options {
+        bool announceEnd = true; // the window shows the final message; the command line its own
+    };
+    struct Failure {
+        QByteArray link;
+        QString reason;
+    };
+
+    // Without a transfer the run fetches over the network.
+    explicit DownloadRun(DownloadHost& host, Transfer* transfer = nullptr);
+    ~DownloadRun();
+
+    DownloadOutcome PushButton6_Click() { return run(Options{}); }
+    DownloadOutcome run(Options options);
+
+    int attempted() const { return m_attempted; }
+    int saved() const { return m_saved; }
+    qint64 bytesSaved() const { return m_bytes; }
+    const QList<Failure>& failures() const { return m_failures; }
+
+    // The final message: "Done." or how many failed, with the first failed links and reasons.
+    static QString endMessage(int attempted, const QList<Failure>& failures);
+    static constexpr int listedFailures = 20;
+
+    // How many of the coming ticked entries the transfer is told of, and how far the run looks.
+    static constexpr int expectedAhead = 4;
+    static constexpr int lookAhead = 16;
+
+private:
+    QList<QByteArray> upcoming(int from, int count) const;
+
+    DownloadHost& m_host;
+    Transfer* m_transfer;
+    int m_attempted = 0;
+    int m_saved = 0;
+    qint64 m_bytes = 0;
+    QList<Failure> m_failures;
+};

@@ -1,0 +1,104 @@
+#include "download/PartFile.h"
+
+#include <QDir>
+#include <QRandomGenerator>
+
+#include <filesystem>
+#include <system_error>
+
+namespace {
+
+std::filesystem::path fsPath(const QString& path) {
+#ifdef Q_OS_WIN
+    return std::filesystem::path(path.toStdWString());
+#else
+    return std::filesystem::path(QFile::encodeName(path).toStdString());
+#endif
+}
+
+// The folder part of a path, with its final separator; empty for a bare name.
+QString folderOf(const QString& path) {
+    qsizetype cut = path.lastIndexOf(u'/');
+#ifdef Q_OS_WIN
+    cut = qMax(cut, path.lastIndexOf(u'\\'));
+#endif
+    return path.left(cut + 1);
+}
+
+QString randomPartName() {
+    static constexpr char letters[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
+    QString name = QStringLiteral(".varnolux-XXXXXX.part");
+    for (qsizetype i = 10; i < 16; ++i)
+        name[i] = QLatin1Char(letters[QRandomGenerator::global()->bounded(int(sizeof letters - 1))]);
+    return name;
+}
+
+QString native(const QString& path) {
+    return QDir::toNativeSeparators(path);
+}
+
+} // namespace
+
+PartFile::~PartFile() {
+    discard();
+}
+
+bool PartFile::create(const QString& destinationPath, QString* reason) {
+    discard();
+    m_destination = destinationPath;
+    const QString folder = folderOf(destinationPath);
+    // NewOnly is O_CREAT | O_EXCL: an existing name, a planted link included, is never opened.
+    // The new file gets the usual permissions of a new file, as the saved image should.
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        m_file.setFileName(folder + randomPartName());
+        if (m_file.open(QIODevice::WriteOnly | QIODevice::NewOnly)) {
+            m_created = true;
+            return true;
+        }
+        if (!m_file.exists())
+            break;
+    }
+    if (reason)
+        *reason = QStringLiteral("Cannot create a file in %1: %2")
+                      .arg(native(folder.isEmpty() ? QDir::currentPath() : folder), m_file.errorString());
+    return false;
+}
+
+bool PartFile::write(const QByteArray& bytes, QString* reason) {
+    if (m_file.write(bytes) == bytes.size())
+        return true;
+    if (reason)
+        *reason = QStringLiteral("Cannot write %1: %2").arg(native(m_file.fileName()), m_file.errorString());
+    return false;
+}
+
+bool PartFile::commit(QString* reason) {
+    auto fail = [&](const QString& why) {
+        if (reason)
+            *reason = why;
+        discard();
+        return false;
+    };
+    if (!m_created)
+        return fail(QStringLiteral("No file was created for %1").arg(native(m_destination)));
+    if (!m_file.flush())
+        return fail(
+            QStringLiteral("Cannot write %1: %2").arg(native(m_file.fileName()), m_file.errorString()));
+    m_file.close();
+    // rename() replaces the destination in one step: readers see the old file or the new one.
+    std::error_code error;
+    std::filesystem::rename(fsPath(m_file.fileName()), fsPath(m_destination), error);
+    if (error)
+        return fail(QStringLiteral("Cannot save %1: %2")
+                        .arg(native(m_destination), QString::fromLocal8Bit(error.message())));
+    m_created = false;
+    return true;
+}
+
+void PartFile::discard() {
+    if (!m_created)
+        return;
+    m_file.close();
+    m_file.remove();
+    m_created = false;
+}

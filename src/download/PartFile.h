@@ -1,0 +1,33 @@
+#pragma once
+
+#include <QFile>
+#include <QString>
+
+// The file a download is written into until it is complete: a fresh, clearly named
+// ".varnolux-XXXXXX.part" in the destination's own folder, created exclusively so that nothing
+// existing is opened, truncated or written through a planted link. commit() puts it in place of
+// the destination in one rename; otherwise it is deleted when it goes out of scope.
+class PartFile {
+public:
+    PartFile() = default;
+    ~PartFile();
+    PartFile(const PartFile&) = delete;
+    PartFile& operator=(const PartFile&) = delete;
+
+    // Creates the file in the folder that destinationPath names. False with a reason.
+    bool create(const QString& destinationPath, QString* reason);
+    // Appends bytes; false with a reason.
+    bool write(const QByteArray& bytes, QString* reason);
+    // Flushes, closes and renames the file onto destinationPath, replacing whatever is there
+    // (a symbolic link itself, never its target). False with a reason; the file is then deleted.
+    bool commit(QString* reason);
+
+    QString fileName() const { return m_file.fileName(); }
+
+private:
+    void discard();
+
+    QFile m_file;
+    QString m_destination;
+    bool m_created = false;
+};

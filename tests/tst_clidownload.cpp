@@ -1,0 +1,212 @@
+// 'varnolux download' as a user runs it: the built program against a loopback server and a real
+// nginx, its exit codes, its lines, and the files it leaves.
+
+#include "core/Network.h"
+#include "support/CliRunner.h"
+#include "support/Nginx.h"
+#include "support/TestServer.h"
+
+#include <QDir>
+#include <QFile>
+#include <QRandomGenerator>
+#include <QTemporaryDir>
+#include <QtTest>
+
+namespace {
+
+QByteArray readAll(const QString& path) {
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+bool writeFile(const QString& path, const QByteArray& bytes) {
+    QDir().mkpath(QFileInfo(path).path());
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
+}
+
+QStringList entries(const QString& folder) {
+    return QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot, QDir::Name);
+}
+
+QByteArray randomBytes(qsizetype size) {
+    QByteArray bytes(size, Qt::Uninitialized);
+    for (char& c : bytes)
+        c = char(QRandomGenerator::global()->bounded(256));
+    return bytes;
+}
+
+QString text(const QByteArray& bytes) {
+    return QString::fromUtf8(bytes);
+}
+
+} // namespace
+
+class CliDownloadTest : public QObject {
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void rejectsBadArguments_data();
+    void rejectsBadArguments();
+    void savesWhatTheListingFinds();
+    void filterAndOptionEndWork();
+    void pageThatCannotBeFetchedFails();
+    void pageWithoutImagesSavesNothing();
+    void savesANginxSiteByteForByte();
+};
+
+void CliDownloadTest::initTestCase() {
+    QVERIFY(QFileInfo(varnoluxExecutable()).isExecutable());
+}
+
+void CliDownloadTest::rejectsBadArguments_data() {
+    QTest::addColumn<QStringList>("arguments"); // ADDRESS and FOLDER stand for real ones
+    QTest::addColumn<QString>("says");
+
+    QTest::newRow("nothing to download") << QStringList{} << QStringLiteral("ADDRESS and a FOLDER");
+    QTest::newRow("no folder") << QStringList{QStringLiteral("ADDRESS")}
+                               << QStringLiteral("ADDRESS and a FOLDER");
+    QTest::newRow("one argument too many")
+        << QStringList{QStringLiteral("ADDRESS"), QStringLiteral("FOLDER"), QStringLiteral("more")}
+        << QStringLiteral("ADDRESS and a FOLDER");
+    QTest::newRow("an unknown option")
+        << QStringList{QStringLiteral("--fast"), QStringLiteral("ADDRESS"), QStringLiteral("FOLDER")}
+        << QStringLiteral("unknown option '--fast'");
+    QTest::newRow("a filter without its value")
+        << QStringList{QStringLiteral("ADDRESS"), QStringLiteral("FOLDER"), QStringLiteral("--filter")}
+        << QStringLiteral("needs a value");
+    QTest::newRow("a folder that does not exist")
+        << QStringList{QStringLiteral("ADDRESS"), QStringLiteral("FOLDER/missing")}
+        << QStringLiteral("Folder does not exist");
+    QTest::newRow("an empty filter") << QStringList{QStringLiteral("--filter="), QStringLiteral("ADDRESS"),
+                                                    QStringLiteral("FOLDER")}
+                                     << QStringLiteral("Select image filter first.");
+}
+
+void CliDownloadTest::rejectsBadArguments() {
+    QFETCH(QStringList, arguments);
+    QFETCH(QString, says);
+
+    TestServer server;
+    server.route("/", serve::ok("<img src=\"a.jpg\">"));
+    server.route("/a.jpg", serve::generated(100));
+    QTemporaryDir dir;
+    QStringList args{QStringLiteral("download")};
+    for (QString a : arguments)
+        args << a.replace(QStringLiteral("ADDRESS"), text(server.address("/")))
+                    .replace(QStringLiteral("FOLDER"), dir.path());
+
+    const CliResult r = runVarnolux(args);
+    QVERIFY2(r.finished, qPrintable(r.errorString));
+    QCOMPARE(r.exitCode, 2);
+    QVERIFY2(r.err.contains(says.toUtf8()), r.err.constData());
+    QCOMPARE(entries(dir.path()), QStringList());
+    // Nothing is fetched before the arguments are known to be good.
+    QVERIFY(!server.distinctPaths().contains("/a.jpg"));
+}
+
+void CliDownloadTest::savesWhatTheListingFinds() {
+    TestServer server;
+    server.route("/gallery/", serve::ok("<html><img src=\"a.jpg\"><img src=\"b.GIF\"><img src=\"c.png\">"
+                                        "<a href=\"gone.jpg\">x</a></html>"));
+    server.route("/gallery/a.jpg", serve::generated(5000));
+    server.route("/gallery/b.GIF", serve::generated(1025).chunked({300}));
+    server.route("/gallery/c.png", serve::generated(10));
+    QTemporaryDir dir;
+
+    const CliResult r =
+        runVarnolux({QStringLiteral("download"), text(server.address("/gallery/")), dir.path()});
+    QVERIFY2(r.finished, qPrintable(r.errorString));
+    QCOMPARE(r.exitCode, 1);
+    QCOMPARE(entries(dir.path()), (QStringList{QStringLiteral("a.jpg"), QStringLiteral("b.GIF")}));
+    QCOMPARE(readAll(dir.filePath(QStringLiteral("a.jpg"))), generatedBytes(0, 5000));
+    QCOMPARE(readAll(dir.filePath(QStringLiteral("b.GIF"))), generatedBytes(0, 1025));
+
+    // Not on a terminal: one line per file, then the summary.
+    const QList<QByteArray> lines = r.err.trimmed().split('\n');
+    QCOMPARE(lines.size(), 4);
+    QCOMPARE(lines[0], "saved " + server.address("/gallery/a.jpg") + " -> " +
+                           QFile::encodeName(dir.filePath(QStringLiteral("a.jpg"))) + " (5000 bytes)");
+    QCOMPARE(lines[1], "saved " + server.address("/gallery/b.GIF") + " -> " +
+                           QFile::encodeName(dir.filePath(QStringLiteral("b.GIF"))) + " (1025 bytes)");
+    QCOMPARE(lines[2],
+             "failed " + server.address("/gallery/gone.jpg") + ": the server answered HTTP 404 Not Found");
+    QVERIFY2(lines[3].startsWith("Saved 2 of 3 images into " + QFile::encodeName(dir.path())),
+             lines[3].constData());
+    QVERIFY2(lines[3].endsWith("; 1 failed."), lines[3].constData());
+    QCOMPARE(r.out, QByteArray());
+}
+
+void CliDownloadTest::filterAndOptionEndWork() {
+    TestServer server;
+    server.route("/", serve::ok("<img src=\"a.jpg\"><img src=\"c.png\">"));
+    server.route("/a.jpg", serve::generated(100));
+    server.route("/c.png", serve::generated(200));
+    QTemporaryDir dir;
+
+    const CliResult r =
+        runVarnolux({QStringLiteral("download"), QStringLiteral("--filter"), QStringLiteral("png"),
+                     QStringLiteral("--"), text(server.address("/")), dir.path()});
+    QVERIFY2(r.finished, qPrintable(r.errorString));
+    QCOMPARE(r.exitCode, 0);
+    QCOMPARE(entries(dir.path()), QStringList{QStringLiteral("c.png")});
+    QCOMPARE(readAll(dir.filePath(QStringLiteral("c.png"))), generatedBytes(0, 200));
+}
+
+void CliDownloadTest::pageThatCannotBeFetchedFails() {
+    TestServer server;
+    QTemporaryDir dir;
+    const CliResult r =
+        runVarnolux({QStringLiteral("download"), text(server.address("/nothing/")), dir.path()});
+    QVERIFY2(r.finished, qPrintable(r.errorString));
+    QCOMPARE(r.exitCode, 1);
+    QVERIFY2(r.err.contains("could not be fetched"), r.err.constData());
+    QCOMPARE(entries(dir.path()), QStringList());
+}
+
+void CliDownloadTest::pageWithoutImagesSavesNothing() {
+    TestServer server;
+    server.route("/", serve::ok("<html><p>No pictures here.</p></html>"));
+    QTemporaryDir dir;
+    const CliResult r = runVarnolux({QStringLiteral("download"), text(server.address("/")), dir.path()});
+    QVERIFY2(r.finished, qPrintable(r.errorString));
+    QCOMPARE(r.exitCode, 0);
+    QVERIFY2(r.err.startsWith("Saved 0 of 0 images"), r.err.constData());
+    QCOMPARE(entries(dir.path()), QStringList());
+}
+
+void CliDownloadTest::savesANginxSiteByteForByte() {
+    QTemporaryDir site;
+    const QList<std::pair<QString, QByteArray>> files{
+        {QStringLiteral("photos/one.jpg"), randomBytes(150'000)},
+        {QStringLiteral("photos/two.jpg"), randomBytes(1024)},
+        {QStringLiteral("photos/three.gif"), randomBytes(1025)},
+        {QStringLiteral("art/big.jpg"), randomBytes(3'000'000)},
+        {QStringLiteral("photos/empty.gif"), QByteArray()},
+    };
+    for (const auto& [path, bytes] : files)
+        QVERIFY(writeFile(site.filePath(path), bytes));
+    QVERIFY(writeFile(site.filePath(QStringLiteral("photos/index.html")),
+                      "<html><body><img src=\"one.jpg\"><img src=\"two.jpg\">\n<a href=\"three.gif\">3</a>"
+                      "<img src=\"../art/big.jpg\"><img src=\"empty.gif\"></body></html>"));
+    Nginx nginx(site.path());
+    VARNOLUX_START_NGINX_OR_SKIP(nginx);
+    QTemporaryDir out;
+
+    const CliResult r =
+        runVarnolux({QStringLiteral("download"), text(nginx.base() + "/photos/index.html"), out.path()});
+    QVERIFY2(r.finished, qPrintable(r.errorString));
+    QVERIFY2(r.exitCode == 0, r.err.constData());
+    QStringList names;
+    for (const auto& [path, bytes] : files) {
+        const QString name = QFileInfo(path).fileName();
+        names << name;
+        QVERIFY2(readAll(out.filePath(name)) == bytes, qPrintable(name));
+    }
+    names.sort();
+    QCOMPARE(entries(out.path()), names);
+}
+
+QTEST_GUILESS_MAIN(CliDownloadTest)
+#include "tst_clidownload.moc"

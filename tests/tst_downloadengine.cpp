@@ -1,0 +1,401 @@
+// The download engine against a loopback server that answers well, lies, stalls or breaks off:
+// the chunk reads and bar texts, what is saved, and that a failure saves and leaves nothing.
+
+#include "core/Cancellation.h"
+#include "core/ErrorTrap.h"
+#include "core/Network.h"
+#include "download/DownloadEngine.h"
+#include "download/NetworkTransfer.h"
+#include "support/RecordingUi.h"
+#include "support/TestCertificate.h"
+#include "support/TestServer.h"
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <QtTest>
+
+#include <memory>
+
+Q_DECLARE_METATYPE(Behaviour)
+
+namespace {
+
+// The real transfer, with every chunk size the engine asks for written down.
+class CountingTransfer : public Transfer {
+public:
+    bool start(const QByteArray& address, QString* reason) override { return m_real.start(address, reason); }
+    void waitForResponse() override { m_real.waitForResponse(); }
+    QString headerValue(const QByteArray& name) const override { return m_real.headerValue(name); }
+    QByteArray nextChunk(qint64 size) override {
+        reads << size;
+        return m_real.nextChunk(size);
+    }
+    void waitForEnd() override { m_real.waitForEnd(); }
+    qint64 unreadBytes() const override { return m_real.unreadBytes(); }
+    void abort() override { m_real.abort(); }
+    QString failureReason() const override { return m_real.failureReason(); }
+    int status() const override { return m_real.status(); }
+    bool cancelled() const override { return m_real.cancelled(); }
+
+    QList<qint64> reads;
+
+private:
+    NetworkTransfer m_real;
+};
+
+QByteArray readAll(const QString& path) {
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+bool writeFile(const QString& path, const QByteArray& bytes) {
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
+}
+
+// Everything in the folder: after any download only the destination may be there.
+QStringList folderEntries(const QString& folder) {
+    return QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
+                                  QDir::Name);
+}
+
+QString percentText(const QByteArray& address, int percent) {
+    return QStringLiteral("Downloading %1...%2 % Downloaded").arg(QString::fromUtf8(address)).arg(percent);
+}
+
+QString bytesText(const QByteArray& address, qint64 bytes) {
+    return QStringLiteral("Downloading %1...%2 Bytes Downloaded").arg(QString::fromUtf8(address)).arg(bytes);
+}
+
+} // namespace
+
+class DownloadEngineTest : public QObject {
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void cleanupTestCase();
+    void cleanup();
+
+    void saves_data();
+    void saves();
+    void failsAndKeepsWhatWasThere_data();
+    void failsAndKeepsWhatWasThere();
+    void followsARedirect_data();
+    void followsARedirect();
+    void fetchesHttpsOverTls();
+    void asksForTheIdentityEncoding();
+    void blanksAroundTheAddressAreNotRequested();
+    void replacesAPlantedLinkInsteadOfWritingThroughIt();
+    void reportsAnUnopenableDestinationOnce();
+    void cancellingMidBodyLeavesNothingBehind();
+    void percentRoundsHalfToEven_data();
+    void percentRoundsHalfToEven();
+
+private:
+    std::unique_ptr<TestCertificate> m_certificate;
+};
+
+void DownloadEngineTest::initTestCase() {
+    m_certificate = std::make_unique<TestCertificate>();
+    QVERIFY2(m_certificate->isValid(), qPrintable(m_certificate->errorString()));
+    // Both are read when the network manager is made, so before any request.
+    qputenv("SSL_CERT_FILE", QFile::encodeName(m_certificate->caBundlePath()));
+    qputenv("VARNOLUX_IDLE_TIMEOUT_MS", "300");
+}
+
+void DownloadEngineTest::cleanupTestCase() {
+    network::manager().clearConnectionCache();
+}
+
+void DownloadEngineTest::cleanup() {
+    Cancellation::reset();
+}
+
+void DownloadEngineTest::saves_data() {
+    QTest::addColumn<Behaviour>("behaviour");
+    QTest::addColumn<QByteArray>("body");
+    QTest::addColumn<QList<qint64>>("reads");
+    // The number in each chunk's text: a percent, or bytes when the length is unknown.
+    QTest::addColumn<QList<qint64>>("shown");
+    QTest::addColumn<bool>("percent");
+
+    const QByteArray b3000 = generatedBytes(0, 3000);
+    QTest::newRow("3000 bytes: reads of 1024, 1024, 952 show 34, 68, 100")
+        << serve::generated(3000) << b3000 << QList<qint64>{1024, 1024, 952} << QList<qint64>{34, 68, 100}
+        << true;
+    QTest::newRow("exactly 1024 bytes: one read") << serve::generated(1024) << generatedBytes(0, 1024)
+                                                  << QList<qint64>{1024} << QList<qint64>{100} << true;
+    QTest::newRow("1025 bytes: reads of 1024 and 1")
+        << serve::generated(1025) << generatedBytes(0, 1025) << QList<qint64>{1024, 1}
+        << QList<qint64>{100, 100} << true;
+    QTest::newRow("length 0: an empty file, no chunk texts")
+        << serve::ok("") << QByteArray() << QList<qint64>{} << QList<qint64>{} << true;
+    QTest::newRow("no length, ended by closing: the whole body, bytes shown")
+        << serve::generated(3000).withoutLength() << b3000 << QList<qint64>{1024, 1024, 1024, 1024}
+        << QList<qint64>{1024, 2048, 3000} << false;
+    QTest::newRow("chunked transfer: the whole body, bytes shown")
+        << serve::generated(3000).chunked({700}) << b3000 << QList<qint64>{1024, 1024, 1024, 1024}
+        << QList<qint64>{1024, 2048, 3000} << false;
+    QTest::newRow("length not a number: the whole body, bytes shown")
+        << serve::rawHeaders("Content-Length: many\r\n", b3000) << b3000
+        << QList<qint64>{1024, 1024, 1024, 1024} << QList<qint64>{1024, 2048, 3000} << false;
+    QTest::newRow("an error page is not looked at when the status is 200")
+        << serve::ok("<html>Sorry</html>") << QByteArray("<html>Sorry</html>") << QList<qint64>{18}
+        << QList<qint64>{100} << true;
+}
+
+void DownloadEngineTest::saves() {
+    QFETCH(Behaviour, behaviour);
+    QFETCH(QByteArray, body);
+    QFETCH(QList<qint64>, reads);
+    QFETCH(QList<qint64>, shown);
+    QFETCH(bool, percent);
+
+    TestServer server;
+    server.route("/pic.jpg", behaviour);
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("pic.jpg"));
+    // A longer file of the same name ends up holding exactly the new bytes.
+    QVERIFY(writeFile(path, QByteArray(10000, 'x')));
+
+    RecordingProgress bar;
+    RecordingMessages boxes;
+    CountingTransfer transfer;
+    DownloadEngine engine(transfer, bar, boxes);
+    const QByteArray address = server.address("/pic.jpg");
+    const DownloadResult result = engine.DownloadFile(address, path);
+
+    QVERIFY2(result.saved, qPrintable(result.reason));
+    QCOMPARE(result.bytes, qint64(body.size()));
+    QCOMPARE(readAll(path), body);
+    QCOMPARE(transfer.reads, reads);
+    QStringList texts{QStringLiteral("Downloading: ") + QString::fromUtf8(address)};
+    for (qint64 n : shown)
+        texts << (percent ? percentText(address, int(n)) : bytesText(address, n));
+    texts << QStringLiteral("Progress Bar");
+    QCOMPARE(bar.texts, texts);
+    QCOMPARE(boxes.texts(), QStringList());
+    QCOMPARE(folderEntries(dir.path()), QStringList{QStringLiteral("pic.jpg")});
+}
+
+void DownloadEngineTest::failsAndKeepsWhatWasThere_data() {
+    QTest::addColumn<Behaviour>("behaviour");
+    QTest::addColumn<QString>("reason");
+
+    QTest::newRow("404 with a body") << serve::response(404, "Not Found", {}, "<html>gone</html>")
+                                     << QStringLiteral("HTTP 404");
+    QTest::newRow("500 with a body") << serve::response(500, "Internal Server Error", {}, "oops")
+                                     << QStringLiteral("HTTP 500");
+    QTest::newRow("body shorter than its length")
+        << serve::cutShort(3000, 2000) << QStringLiteral("ended after 2000 of 3000 bytes");
+    QTest::newRow("connection reset mid-body") << serve::reset(3000, 1500) << QStringLiteral("of 3000 bytes");
+    QTest::newRow("two lengths, the larger last: not trusted")
+        << serve::rawHeaders("Content-Length: 1000\r\nContent-Length: 3000\r\n", generatedBytes(0, 3000))
+        << QStringLiteral("two different lengths");
+    QTest::newRow("two lengths, the smaller last: not trusted")
+        << serve::rawHeaders("Content-Length: 3000\r\nContent-Length: 1000\r\n", generatedBytes(0, 3000))
+        << QStringLiteral("two different lengths");
+    QTest::newRow("length beyond 32 bits is taken as it is")
+        << serve::cutShort(5'000'000'000, 3000) << QStringLiteral("ended after 3000 of 5000000000 bytes");
+    QTest::newRow("no answer at all: idle time-out") << serve::stall() << QStringLiteral("no data arrived");
+    QTest::newRow("head, then silence: idle time-out")
+        << serve::headersThenStall(3000) << QStringLiteral("no data arrived");
+    QTest::newRow("redirect to itself") << serve::redirect("/pic.jpg") << QString();
+}
+
+void DownloadEngineTest::failsAndKeepsWhatWasThere() {
+    QFETCH(Behaviour, behaviour);
+    QFETCH(QString, reason);
+
+    TestServer server;
+    server.route("/pic.jpg", behaviour);
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("pic.jpg"));
+    QVERIFY(writeFile(path, "the old picture"));
+
+    RecordingProgress bar;
+    RecordingMessages boxes;
+    NetworkTransfer transfer;
+    DownloadEngine engine(transfer, bar, boxes);
+    const DownloadResult result = engine.DownloadFile(server.address("/pic.jpg"), path);
+
+    QVERIFY(!result.saved);
+    QVERIFY(!result.cancelled);
+    QVERIFY(!result.reason.isEmpty());
+    QVERIFY2(result.reason.contains(reason), qPrintable(result.reason));
+    QCOMPARE(readAll(path), QByteArray("the old picture"));
+    QCOMPARE(folderEntries(dir.path()), QStringList{QStringLiteral("pic.jpg")});
+    // A server's failure is no fault of the program: no error report, only the result.
+    QCOMPARE(boxes.texts(), QStringList());
+    QCOMPARE(bar.text(), QStringLiteral("Progress Bar"));
+}
+
+void DownloadEngineTest::followsARedirect_data() {
+    QTest::addColumn<int>("status");
+    QTest::addColumn<int>("hops");
+    for (int status : {301, 302, 303, 307, 308})
+        QTest::addRow("%d, one hop", status) << status << 1;
+    QTest::newRow("302, three hops") << 302 << 3;
+}
+
+void DownloadEngineTest::followsARedirect() {
+    QFETCH(int, status);
+    QFETCH(int, hops);
+
+    TestServer server;
+    // Redirects carry a length of their own; the image's length is what counts.
+    const QByteArray first = server.redirectChain("/old", hops, serve::generated(2000), status);
+    QTemporaryDir dir;
+    RecordingProgress bar;
+    RecordingMessages boxes;
+    NetworkTransfer transfer;
+    DownloadEngine engine(transfer, bar, boxes);
+    const QByteArray address = server.address(first);
+    const DownloadResult result = engine.DownloadFile(address, dir.filePath(QStringLiteral("old.jpg")));
+
+    QVERIFY2(result.saved, qPrintable(result.reason));
+    QCOMPARE(readAll(dir.filePath(QStringLiteral("old.jpg"))), generatedBytes(0, 2000));
+    // The texts name the address as it was asked for, with the percent of the known length.
+    QCOMPARE(bar.texts.mid(1), (QStringList{percentText(address, 51), percentText(address, 100),
+                                            QStringLiteral("Progress Bar")}));
+}
+
+void DownloadEngineTest::fetchesHttpsOverTls() {
+    TestServer server;
+    server.useTls(*m_certificate);
+    server.route("/secure.png", serve::generated(1500));
+    QTemporaryDir dir;
+    RecordingProgress bar;
+    RecordingMessages boxes;
+    NetworkTransfer transfer;
+    DownloadEngine engine(transfer, bar, boxes);
+    const QByteArray address = server.address("/secure.png");
+    QVERIFY(address.startsWith("https://"));
+    const DownloadResult result = engine.DownloadFile(address, dir.filePath(QStringLiteral("secure.png")));
+
+    // The server speaks TLS only, so a plain-http request could not have been answered.
+    QVERIFY2(result.saved, qPrintable(result.reason));
+    QCOMPARE(readAll(dir.filePath(QStringLiteral("secure.png"))), generatedBytes(0, 1500));
+    QCOMPARE(bar.texts.first(), QStringLiteral("Downloading: ") + QString::fromUtf8(address));
+}
+
+void DownloadEngineTest::asksForTheIdentityEncoding() {
+    TestServer server;
+    server.route("/a.gif", serve::ok("GIF89a", "image/gif"));
+    QTemporaryDir dir;
+    RecordingProgress bar;
+    RecordingMessages boxes;
+    NetworkTransfer transfer;
+    DownloadEngine engine(transfer, bar, boxes);
+    QVERIFY(engine.DownloadFile(server.address("/a.gif"), dir.filePath(QStringLiteral("a.gif"))).saved);
+    QCOMPARE(server.requests().size(), 1);
+    QCOMPARE(server.requests().first().method, QByteArray("GET"));
+    QCOMPARE(server.requests().first().header("Accept-Encoding"), QByteArray("identity"));
+}
+
+void DownloadEngineTest::blanksAroundTheAddressAreNotRequested() {
+    TestServer server;
+    server.route("/a.jpg", serve::generated(100));
+    QTemporaryDir dir;
+    RecordingProgress bar;
+    RecordingMessages boxes;
+    NetworkTransfer transfer;
+    DownloadEngine engine(transfer, bar, boxes);
+    const QByteArray address = "  " + server.address("/a.jpg") + " ";
+    const DownloadResult result = engine.DownloadFile(address, dir.filePath(QStringLiteral("a.jpg")));
+
+    QVERIFY2(result.saved, qPrintable(result.reason));
+    QCOMPARE(server.paths(), QList<QByteArray>{"/a.jpg"});
+    // The bar keeps the address as it was passed in.
+    QCOMPARE(bar.texts.mid(0, 2), (QStringList{QStringLiteral("Downloading: ") + QString::fromUtf8(address),
+                                               percentText(address, 100)}));
+}
+
+void DownloadEngineTest::replacesAPlantedLinkInsteadOfWritingThroughIt() {
+    TestServer server;
+    server.route("/a.jpg", serve::generated(3000));
+    QTemporaryDir dir;
+    QTemporaryDir elsewhere;
+    const QString target = elsewhere.filePath(QStringLiteral("precious.txt"));
+    QVERIFY(writeFile(target, "keep me"));
+    const QString path = dir.filePath(QStringLiteral("a.jpg"));
+    QVERIFY(QFile::link(target, path));
+
+    RecordingProgress bar;
+    RecordingMessages boxes;
+    NetworkTransfer transfer;
+    DownloadEngine engine(transfer, bar, boxes);
+    QVERIFY(engine.DownloadFile(server.address("/a.jpg"), path).saved);
+
+    QCOMPARE(readAll(target), QByteArray("keep me"));
+    QVERIFY(!QFileInfo(path).isSymLink());
+    QCOMPARE(readAll(path), generatedBytes(0, 3000));
+}
+
+void DownloadEngineTest::reportsAnUnopenableDestinationOnce() {
+    TestServer server;
+    server.route("/a.jpg", serve::generated(5000));
+    QTemporaryDir dir;
+    RecordingProgress bar;
+    RecordingMessages boxes;
+    NetworkTransfer transfer;
+    DownloadEngine engine(transfer, bar, boxes);
+    const QString path = dir.filePath(QStringLiteral("no such folder/a.jpg"));
+    const DownloadResult result = engine.DownloadFile(server.address("/a.jpg"), path);
+
+    QVERIFY(!result.saved);
+    QCOMPARE(boxes.messages.size(), 1);
+    QVERIFY2(boxes.messages.first().text.contains(trapTags::downloadFile + QLatin1StringView("at line 124")),
+             qPrintable(boxes.messages.first().text));
+    QCOMPARE(boxes.messages.first().title, QStringLiteral("Application Error"));
+    QVERIFY(result.reason.contains(QStringLiteral("Cannot create a file")));
+    QCOMPARE(folderEntries(dir.path()), QStringList());
+}
+
+void DownloadEngineTest::cancellingMidBodyLeavesNothingBehind() {
+    TestServer server;
+    server.route("/slow.jpg", serve::generated(4000).trickled(5));
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("slow.jpg"));
+    QVERIFY(writeFile(path, "the old picture"));
+    // The window closes while the body comes in.
+    connect(&server, &TestServer::requestArrived, this,
+            [] { QTimer::singleShot(100, [] { Cancellation::request(); }); });
+
+    RecordingProgress bar;
+    RecordingMessages boxes;
+    NetworkTransfer transfer;
+    DownloadEngine engine(transfer, bar, boxes);
+    const DownloadResult result = engine.DownloadFile(server.address("/slow.jpg"), path);
+
+    QVERIFY(!result.saved);
+    QVERIFY(result.cancelled);
+    QCOMPARE(readAll(path), QByteArray("the old picture"));
+    QCOMPARE(folderEntries(dir.path()), QStringList{QStringLiteral("slow.jpg")});
+    QCOMPARE(boxes.texts(), QStringList());
+}
+
+void DownloadEngineTest::percentRoundsHalfToEven_data() {
+    QTest::addColumn<qint64>("received");
+    QTest::addColumn<qint64>("expected");
+    QTest::addColumn<int>("percent");
+
+    QTest::newRow("12.5 goes down to the even 12") << qint64(1) << qint64(8) << 12;
+    QTest::newRow("37.5 goes up to the even 38") << qint64(3) << qint64(8) << 38;
+    QTest::newRow("62.5 goes down to the even 62") << qint64(5) << qint64(8) << 62;
+    QTest::newRow("a third of 3000 is 34 percent") << qint64(1024) << qint64(3000) << 34;
+    QTest::newRow("beyond 32 bits") << qint64(3'000'000'000) << qint64(6'000'000'000) << 50;
+}
+
+void DownloadEngineTest::percentRoundsHalfToEven() {
+    QFETCH(qint64, received);
+    QFETCH(qint64, expected);
+    QFETCH(int, percent);
+    QCOMPARE(DownloadEngine::percentDone(received, expected), percent);
+}
+
+QTEST_GUILESS_MAIN(DownloadEngineTest)
+#include "tst_downloadengine.moc"

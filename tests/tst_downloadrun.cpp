@@ -1,0 +1,468 @@
+// The download run over a recording window: which entries it fetches, under which names and into
+// which folder, what the bar and pointer show, how a second start, "Uncheck All" and a closing
+// window during a run come out, and what the final message says.
+
+#include "core/Cancellation.h"
+#include "core/ErrorTrap.h"
+#include "core/MemoryImageList.h"
+#include "core/Network.h"
+#include "download/DownloadHost.h"
+#include "download/DownloadRun.h"
+#include "download/ListOperations.h"
+#include "support/RecordingUi.h"
+#include "support/TestServer.h"
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <unistd.h>
+
+namespace {
+
+// The window as the run sees it.
+class TestHost : public DownloadHost {
+public:
+    ImageList& imageList() override { return list; }
+    MessageBoxes& messages() override { return boxes; }
+    MousePointer& pointer() override { return mouse; }
+    ProgressDisplay& progress() override { return bar; }
+    QString folderText() const override { return folder; }
+    bool& DownloadBusy() override { return busy; }
+
+    // Adds an entry, ticked unless told otherwise.
+    void add(const QByteArray& link, bool ticked = true) { list.setTicked(list.add(link), ticked); }
+
+    MemoryImageList list;
+    RecordingMessages boxes;
+    RecordingPointer mouse;
+    RecordingProgress bar;
+    QString folder;
+    bool busy = false;
+};
+
+QByteArray readAll(const QString& path) {
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+bool writeFile(const QString& path, const QByteArray& bytes) {
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
+}
+
+QStringList entries(const QString& folder) {
+    return QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
+                                  QDir::Name);
+}
+
+const QString folderMissing = QStringLiteral("Folder does not exist. Please select another folder.");
+
+} // namespace
+
+class DownloadRunTest : public QObject {
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void cleanupTestCase();
+    void cleanup();
+
+    void namesEachFileInsideTheFolder_data();
+    void namesEachFileInsideTheFolder();
+    void addsTheMissingFinalSeparator();
+    void replacesOrKeepsAnExistingFile_data();
+    void replacesOrKeepsAnExistingFile();
+    void reportsAnUnwritableFolderOncePerEntry();
+    void walksEveryEntryButFetchesOnlyTheTicked();
+    void emptyListIsDoneAtOnce();
+    void missingFolderStopsBeforeAnyEntry();
+    void uncheckAllWhileWaitingSkipsTheRest();
+    void clearListIsRefusedDuringTheRun();
+    void secondStartIsIgnored();
+    void startWhileAnotherRunIsActiveIsIgnored();
+    void folderTypedDuringTheRunAppliesToLaterEntries();
+    void finalMessageListsTheFailures_data();
+    void finalMessageListsTheFailures();
+    void closingTheWindowEndsTheRunQuietly();
+};
+
+void DownloadRunTest::initTestCase() {
+    qputenv("VARNOLUX_IDLE_TIMEOUT_MS", "300");
+}
+
+void DownloadRunTest::cleanupTestCase() {
+    network::manager().clearConnectionCache();
+}
+
+void DownloadRunTest::cleanup() {
+    Cancellation::reset();
+}
+
+void DownloadRunTest::namesEachFileInsideTheFolder_data() {
+    QTest::addColumn<QByteArray>("path"); // the link's path on the server
+    QTest::addColumn<QString>("name");    // the file saved, or empty when the entry fails
+    QTest::addColumn<QString>("reason");  // part of the failure's reason
+
+    QTest::newRow("the last part of the link")
+        << QByteArray("/dir/pic.jpg") << QStringLiteral("pic.jpg") << QString();
+    QTest::newRow("a query stays in the name")
+        << QByteArray("/img.php?id=7") << QStringLiteral("img.php?id=7") << QString();
+    QTest::newRow("percent-escapes stay undecoded")
+        << QByteArray("/a%20b.jpg") << QStringLiteral("a%20b.jpg") << QString();
+    QTest::newRow("one final slash is dropped") << QByteArray("/dir/") << QStringLiteral("dir") << QString();
+    QTest::newRow("two final slashes leave no name")
+        << QByteArray("/dir//") << QString() << QStringLiteral("no file name");
+    QTest::newRow("dot dot would climb out") << QByteArray("/x/..") << QString() << QStringLiteral("\"..\"");
+    QTest::newRow("a lone dot names the folder")
+        << QByteArray("/x/.") << QString() << QStringLiteral("\".\"");
+    QTest::newRow("a backslash is a separator elsewhere")
+        << QByteArray("/..\\..\\evil.jpg") << QString() << QStringLiteral("path separator");
+    QTest::newRow("a control byte") << QByteArray("/a\x01.jpg") << QString()
+                                    << QStringLiteral("control character");
+    QTest::newRow("a NUL byte") << QByteArray("/a\0b.jpg", 8) << QString()
+                                << QStringLiteral("control character");
+}
+
+void DownloadRunTest::namesEachFileInsideTheFolder() {
+    QFETCH(QByteArray, path);
+    QFETCH(QString, name);
+    QFETCH(QString, reason);
+
+    TestServer server;
+    server.setFallback([](const RecordedRequest&) { return serve::generated(1500); });
+    QTemporaryDir parent;
+    QVERIFY(QDir(parent.path()).mkdir(QStringLiteral("images")));
+    TestHost host;
+    host.folder = parent.filePath(QStringLiteral("images")) + u'/';
+    const QByteArray link = server.address(path);
+    host.add(link);
+
+    DownloadRun run(host);
+    const DownloadOutcome outcome = run.PushButton6_Click();
+
+    QCOMPARE(entries(parent.path()), QStringList{QStringLiteral("images")});
+    if (name.isEmpty()) {
+        QCOMPARE(outcome, DownloadOutcome::SomeFailed);
+        QCOMPARE(entries(host.folder), QStringList());
+        QCOMPARE(host.boxes.messages.size(), 1);
+        const QString message = host.boxes.messages.last().text;
+        QVERIFY2(message.startsWith(QStringLiteral("1 of 1 downloads failed:\r") + QString::fromUtf8(link) +
+                                    QLatin1StringView(": ")),
+                 qPrintable(message));
+        QVERIFY2(message.contains(reason), qPrintable(message));
+        // A name that would leave the folder is never asked for.
+        QCOMPARE(server.requests().size(), 0);
+    } else {
+        QCOMPARE(outcome, DownloadOutcome::Done);
+        QCOMPARE(entries(host.folder), QStringList{name});
+        QCOMPARE(readAll(host.folder + name), generatedBytes(0, 1500));
+        QCOMPARE(host.boxes.texts(), QStringList{QStringLiteral("Done.")});
+    }
+}
+
+void DownloadRunTest::addsTheMissingFinalSeparator() {
+    TestServer server;
+    server.route("/pic.jpg", serve::generated(700));
+    QTemporaryDir parent;
+    QVERIFY(QDir(parent.path()).mkdir(QStringLiteral("Images")));
+    TestHost host;
+    host.folder = parent.filePath(QStringLiteral("Images"));
+    host.add(server.address("/pic.jpg"));
+
+    QCOMPARE(DownloadRun(host).PushButton6_Click(), DownloadOutcome::Done);
+    // Not "Imagespic.jpg" beside the folder.
+    QCOMPARE(entries(parent.path()), QStringList{QStringLiteral("Images")});
+    QCOMPARE(readAll(host.folder + QLatin1StringView("/pic.jpg")), generatedBytes(0, 700));
+}
+
+void DownloadRunTest::replacesOrKeepsAnExistingFile_data() {
+    QTest::addColumn<Behaviour>("behaviour");
+    QTest::addColumn<QByteArray>("after");
+
+    QTest::newRow("a longer file is replaced by exactly the new bytes")
+        << serve::generated(1000) << generatedBytes(0, 1000);
+    QTest::newRow("a failed download leaves the file untouched")
+        << serve::response(404, "Not Found", {}, "nothing here") << QByteArray(5000, 'o');
+    QTest::newRow("a cut-off download leaves the file untouched")
+        << serve::cutShort(8000, 3000) << QByteArray(5000, 'o');
+}
+
+void DownloadRunTest::replacesOrKeepsAnExistingFile() {
+    QFETCH(Behaviour, behaviour);
+    QFETCH(QByteArray, after);
+
+    TestServer server;
+    server.route("/photo.jpg", behaviour);
+    QTemporaryDir dir;
+    TestHost host;
+    host.folder = dir.path() + u'/';
+    QVERIFY(writeFile(host.folder + QLatin1StringView("photo.jpg"), QByteArray(5000, 'o')));
+    host.add(server.address("/photo.jpg"));
+
+    DownloadRun(host).PushButton6_Click();
+    QCOMPARE(readAll(host.folder + QLatin1StringView("photo.jpg")), after);
+    QCOMPARE(entries(dir.path()), QStringList{QStringLiteral("photo.jpg")});
+}
+
+void DownloadRunTest::reportsAnUnwritableFolderOncePerEntry() {
+    TestServer server;
+    server.setFallback([](const RecordedRequest&) { return serve::generated(4000); });
+    QTemporaryDir dir;
+    TestHost host;
+    // Permissions do not stop root; no one can create files in /proc.
+    if (::geteuid() == 0) {
+        host.folder = QStringLiteral("/proc/");
+    } else {
+        host.folder = dir.path() + u'/';
+        QVERIFY(QFile::setPermissions(dir.path(), QFileDevice::ReadOwner | QFileDevice::ExeOwner));
+    }
+    host.add(server.address("/a.jpg"));
+    host.add(server.address("/b.jpg"));
+
+    QCOMPARE(DownloadRun(host).PushButton6_Click(), DownloadOutcome::SomeFailed);
+    QFile::setPermissions(dir.path(),
+                          QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+
+    // One report per entry, from the step that opens the file, then the summary.
+    QCOMPARE(host.boxes.messages.size(), 3);
+    for (int i = 0; i < 2; ++i) {
+        QCOMPARE(host.boxes.messages[i].title, QStringLiteral("Application Error"));
+        QVERIFY(
+            host.boxes.messages[i].text.contains(trapTags::downloadFile + QLatin1StringView("at line 124")));
+    }
+    QVERIFY2(host.boxes.messages[2].text.startsWith(QStringLiteral("2 of 2 downloads failed:")),
+             qPrintable(host.boxes.messages[2].text));
+    QCOMPARE(entries(dir.path()), QStringList());
+}
+
+void DownloadRunTest::walksEveryEntryButFetchesOnlyTheTicked() {
+    TestServer server;
+    server.setFallback([](const RecordedRequest&) { return serve::generated(100); });
+    QTemporaryDir dir;
+    TestHost host;
+    host.folder = dir.path() + u'/';
+    host.add(server.address("/1.jpg"), false);
+    host.add(server.address("/2.jpg"), true);
+    host.add(server.address("/3.jpg"), false);
+
+    QCOMPARE(DownloadRun(host).PushButton6_Click(), DownloadOutcome::Done);
+    QCOMPARE(server.distinctPaths(), QList<QByteArray>{"/2.jpg"});
+    QCOMPARE(entries(dir.path()), QStringList{QStringLiteral("2.jpg")});
+    QCOMPARE(host.bar.maxima, QList<int>{3});
+    QCOMPARE(host.bar.values, (QList<int>{1, 2, 3, 0}));
+    QCOMPARE(host.bar.text(), QStringLiteral("Progress Bar"));
+    QCOMPARE(host.mouse.changes,
+             (QList<Pointer>{Pointer::Busy, Pointer::Busy, Pointer::Busy, Pointer::Default}));
+    QCOMPARE(host.boxes.texts(), QStringList{QStringLiteral("Done.")});
+    QVERIFY(!host.busy);
+
+    // Nothing ticked: every entry is still walked, nothing is fetched, and the run is done.
+    host.list.setTicked(2, false);
+    host.bar.values.clear();
+    server.clearRequests();
+    QCOMPARE(DownloadRun(host).PushButton6_Click(), DownloadOutcome::Done);
+    QCOMPARE(server.requests().size(), 0);
+    QCOMPARE(host.bar.values, (QList<int>{1, 2, 3, 0}));
+    QCOMPARE(host.boxes.texts().last(), QStringLiteral("Done."));
+}
+
+void DownloadRunTest::emptyListIsDoneAtOnce() {
+    QTemporaryDir dir;
+    TestHost host;
+    host.folder = dir.path() + u'/';
+    QCOMPARE(DownloadRun(host).PushButton6_Click(), DownloadOutcome::Done);
+    QCOMPARE(host.boxes.texts(), QStringList{QStringLiteral("Done.")});
+    QCOMPARE(host.bar.maxima, QList<int>{0});
+
+    // The folder test still runs on an empty list.
+    host.folder = dir.filePath(QStringLiteral("gone/"));
+    QCOMPARE(DownloadRun(host).PushButton6_Click(), DownloadOutcome::NoFolder);
+    QCOMPARE(host.boxes.texts().last(), folderMissing);
+}
+
+void DownloadRunTest::missingFolderStopsBeforeAnyEntry() {
+    TestServer server;
+    TestHost host;
+    host.folder = QStringLiteral("/no/such/folder/");
+    host.add(server.address("/a.jpg"));
+    host.add(server.address("/b.jpg"));
+
+    QCOMPARE(DownloadRun(host).PushButton6_Click(), DownloadOutcome::NoFolder);
+    QCOMPARE(host.boxes.texts(), QStringList{folderMissing});
+    QCOMPARE(host.bar.maxima, QList<int>{2});
+    QCOMPARE(host.bar.values, QList<int>{});
+    QCOMPARE(host.mouse.changes, QList<Pointer>{});
+    QCOMPARE(server.requests().size(), 0);
+    QVERIFY(!host.busy);
+}
+
+void DownloadRunTest::uncheckAllWhileWaitingSkipsTheRest() {
+    TestServer server;
+    server.setFallback([](const RecordedRequest&) { return serve::generated(2000); });
+    QTemporaryDir dir;
+    TestHost host;
+    host.folder = dir.path() + u'/';
+    for (const char* path : {"/1.jpg", "/2.jpg", "/3.jpg", "/4.jpg"})
+        host.add(server.address(path));
+    // The first request arrives while the run waits for the first entry's server.
+    RecordingMessages buttonBoxes;
+    connect(&server, &TestServer::requestArrived, this, [&] { UncheckAllEntries(host.list, buttonBoxes); });
+
+    QCOMPARE(DownloadRun(host).PushButton6_Click(), DownloadOutcome::Done);
+    QCOMPARE(entries(dir.path()), QStringList{QStringLiteral("1.jpg")});
+    QCOMPARE(host.boxes.texts(), QStringList{QStringLiteral("Done.")});
+    QCOMPARE(host.bar.values, (QList<int>{1, 2, 3, 4, 0}));
+    QCOMPARE(buttonBoxes.texts(), QStringList());
+}
+
+void DownloadRunTest::clearListIsRefusedDuringTheRun() {
+    TestServer server;
+    server.setFallback([](const RecordedRequest&) { return serve::generated(2000); });
+    QTemporaryDir dir;
+    TestHost host;
+    host.folder = dir.path() + u'/';
+    host.add(server.address("/1.jpg"));
+    host.add(server.address("/2.jpg"));
+    RecordingMessages buttonBoxes;
+    QList<int> countsAfterClear;
+    connect(&server, &TestServer::requestArrived, this, [&] {
+        ClearList(host.list, host.mouse, buttonBoxes);
+        countsAfterClear << host.list.count();
+    });
+
+    QCOMPARE(DownloadRun(host).PushButton6_Click(), DownloadOutcome::Done);
+    QVERIFY(!countsAfterClear.isEmpty());
+    for (int count : countsAfterClear)
+        QCOMPARE(count, 2);
+    QCOMPARE(entries(dir.path()), (QStringList{QStringLiteral("1.jpg"), QStringLiteral("2.jpg")}));
+
+    // After "Done." the list can be cleared.
+    ClearList(host.list, host.mouse, buttonBoxes);
+    QCOMPARE(host.list.count(), 0);
+    QCOMPARE(buttonBoxes.texts(), QStringList());
+}
+
+void DownloadRunTest::secondStartIsIgnored() {
+    TestServer server;
+    server.setFallback([](const RecordedRequest&) { return serve::generated(2000); });
+    QTemporaryDir dir;
+    TestHost host;
+    host.folder = dir.path() + u'/';
+    host.add(server.address("/1.jpg"));
+    host.add(server.address("/2.jpg"));
+    QList<DownloadOutcome> second;
+    connect(&server, &TestServer::requestArrived, this,
+            [&] { second << DownloadRun(host).PushButton6_Click(); });
+
+    QCOMPARE(DownloadRun(host).PushButton6_Click(), DownloadOutcome::Done);
+    QVERIFY(!second.isEmpty());
+    for (DownloadOutcome o : second)
+        QCOMPARE(o, DownloadOutcome::Ignored);
+    QCOMPARE(host.boxes.texts(), QStringList{QStringLiteral("Done.")});
+    QCOMPARE(host.bar.maxima, QList<int>{2});
+    QCOMPARE(entries(dir.path()), (QStringList{QStringLiteral("1.jpg"), QStringLiteral("2.jpg")}));
+    QVERIFY(!host.busy);
+}
+
+void DownloadRunTest::startWhileAnotherRunIsActiveIsIgnored() {
+    // The window holds the flag during a listing run too.
+    TestServer server;
+    QTemporaryDir dir;
+    TestHost host;
+    host.folder = dir.path() + u'/';
+    host.add(server.address("/1.jpg"));
+    host.busy = true;
+
+    QCOMPARE(DownloadRun(host).PushButton6_Click(), DownloadOutcome::Ignored);
+    QVERIFY(host.busy);
+    QCOMPARE(host.boxes.texts(), QStringList());
+    QCOMPARE(host.bar.maxima, QList<int>{});
+    QCOMPARE(host.mouse.changes, QList<Pointer>{});
+    QCOMPARE(server.requests().size(), 0);
+}
+
+void DownloadRunTest::folderTypedDuringTheRunAppliesToLaterEntries() {
+    TestServer server;
+    server.setFallback([](const RecordedRequest&) { return serve::generated(300); });
+    QTemporaryDir first;
+    QTemporaryDir second;
+    TestHost host;
+    host.folder = first.path() + u'/';
+    host.add(server.address("/1.jpg"));
+    host.add(server.address("/2.jpg"));
+    connect(&server, &TestServer::requestArrived, this, [&] { host.folder = second.path() + u'/'; });
+
+    QCOMPARE(DownloadRun(host).PushButton6_Click(), DownloadOutcome::Done);
+    QCOMPARE(entries(first.path()), QStringList{QStringLiteral("1.jpg")});
+    QCOMPARE(entries(second.path()), QStringList{QStringLiteral("2.jpg")});
+}
+
+void DownloadRunTest::finalMessageListsTheFailures_data() {
+    QTest::addColumn<int>("good");
+    QTest::addColumn<int>("bad");
+    QTest::addColumn<int>("listed");
+    QTest::addColumn<QString>("last");
+
+    QTest::newRow("one of three failed") << 2 << 1 << 1 << QString();
+    QTest::newRow("the first 20 are listed, then a count") << 0 << 25 << 20 << QStringLiteral("and 5 more.");
+}
+
+void DownloadRunTest::finalMessageListsTheFailures() {
+    QFETCH(int, good);
+    QFETCH(int, bad);
+    QFETCH(int, listed);
+    QFETCH(QString, last);
+
+    TestServer server; // unknown paths get a 404
+    QTemporaryDir dir;
+    TestHost host;
+    host.folder = dir.path() + u'/';
+    QList<QByteArray> failed;
+    for (int i = 0; i < good; ++i) {
+        const QByteArray path = "/good" + QByteArray::number(i) + ".jpg";
+        server.route(path, serve::generated(100));
+        host.add(server.address(path));
+    }
+    for (int i = 0; i < bad; ++i) {
+        failed << server.address("/bad" + QByteArray::number(i) + ".jpg");
+        host.add(failed.last());
+    }
+
+    DownloadRun run(host);
+    QCOMPARE(run.PushButton6_Click(), DownloadOutcome::SomeFailed);
+    QCOMPARE(run.saved(), good);
+    QCOMPARE(run.failures().size(), bad);
+    const QStringList lines = host.boxes.texts().last().split(u'\r');
+    QCOMPARE(lines.first(), bad == 1 ? QStringLiteral("1 of %1 downloads failed:").arg(good + bad)
+                                     : QStringLiteral("%1 of %2 downloads failed:").arg(bad).arg(good + bad));
+    for (int i = 0; i < listed; ++i)
+        QCOMPARE(lines.at(i + 1),
+                 QString::fromUtf8(failed[i]) + QStringLiteral(": the server answered HTTP 404 Not Found"));
+    QCOMPARE(lines.size(), 1 + listed + (last.isEmpty() ? 0 : 1));
+    if (!last.isEmpty())
+        QCOMPARE(lines.last(), last);
+}
+
+void DownloadRunTest::closingTheWindowEndsTheRunQuietly() {
+    TestServer server;
+    server.setFallback([](const RecordedRequest&) { return serve::generated(3000).trickled(5); });
+    QTemporaryDir dir;
+    TestHost host;
+    host.folder = dir.path() + u'/';
+    host.add(server.address("/1.jpg"));
+    host.add(server.address("/2.jpg"));
+    connect(&server, &TestServer::requestArrived, this,
+            [] { QTimer::singleShot(50, [] { Cancellation::request(); }); });
+
+    QCOMPARE(DownloadRun(host).PushButton6_Click(), DownloadOutcome::Cancelled);
+    // Nobody is left to read a message; nothing half-written stays behind.
+    QCOMPARE(host.boxes.texts(), QStringList());
+    QCOMPARE(entries(dir.path()), QStringList());
+    QVERIFY(!host.busy);
+    QCOMPARE(host.mouse.pointer(), Pointer::Default);
+}
+
+QTEST_GUILESS_MAIN(DownloadRunTest)
+#include "tst_downloadrun.moc"
