@@ -4,6 +4,7 @@
 #include "core/ErrorTrap.h"
 #include "core/Product.h"
 #include "discovery/ListingJob.h"
+#include "download/DownloadRun.h"
 #include "download/ListOperations.h"
 #include "shell/AppTitle.h"
 #include "shell/CursorFile.h"
@@ -496,8 +497,10 @@ void Form1::PushButton5_Click() {
 }
 
 void Form1::PushButton6_Click() {
-    // Hook for the download run ("Start Downloading Selected Images"): it starts here through
-    // runExclusively once the download run is wired in. Until then the button does nothing.
+    // The run tests and sets the window's one busy flag itself, so a click during a listing or
+    // another download is ignored there.
+    DownloadRun run(*this);
+    run.PushButton6_Click();
 }
 
 void Form1::PushButton7_Click() {

@@ -3,6 +3,7 @@
 #include "core/Ui.h"
 #include "discovery/DiscoveryState.h"
 #include "discovery/ListingHost.h"
+#include "download/DownloadHost.h"
 #include "shell/WindowPointer.h"
 
 #include <QHash>
@@ -44,7 +45,7 @@ enum class HoverRule { Hand, Arrow, Unchanged };
 // The main window: every control in its fixed layout, the start-up that restores the user's last
 // choices, the hover rule of the mouse pointer, and the click handlers of its buttons. Controls
 // carry their design names as object names (PushButton1 ... PushButton10, Check1, txtWebsite, ...).
-class Form1 : public QWidget, public ListingHost {
+class Form1 : public QWidget, public ListingHost, public DownloadHost {
     Q_OBJECT
 public:
     explicit Form1(Form1Seams seams = {});
@@ -55,7 +56,7 @@ public:
     // The window is going away: a run in progress is told to stop at once.
     void Form_Unload();
 
-    // ListingHost
+    // ListingHost and DownloadHost
     ImageList& imageList() override;
     MessageBoxes& messages() override { return *m_boxes; }
     MousePointer& pointer() override { return m_pointer; }
@@ -64,7 +65,8 @@ public:
     QString addressText() const override;
     QString folderText() const override;
 
-    ProgressDisplay& progress();
+    ProgressDisplay& progress() override;
+    bool& DownloadBusy() override { return m_runActive; }
     SettingsStore& settings() { return *m_store; }
     DiscoveryState& discovery() { return m_discovery; }
 

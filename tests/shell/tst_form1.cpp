@@ -21,6 +21,7 @@
 #include <QPushButton>
 #include <QScreen>
 #include <QTest>
+#include <QTimer>
 #include <QUrl>
 
 #include <memory>
@@ -167,6 +168,8 @@ private slots:
     void closing();
     void listingRunFillsTheList();
     void closingDuringAFetchEndsTheRunAtOnce();
+    void downloadRunSavesTheTickedImages();
+    void closingDuringADownloadLeavesNoPartFile();
 
 private:
     QTemporaryDir m_temp;
@@ -944,6 +947,68 @@ void TestForm1::closingDuringAFetchEndsTheRunAtOnce() {
     QCOMPARE(m_test->boxes.texts(), QStringList());
     QCOMPARE(window.imageList().count(), 0);
     QCOMPARE(QDir(m_temp.path()).entryList(QDir::Files), QStringList());
+}
+
+void TestForm1::downloadRunSavesTheTickedImages() {
+    TestServer server;
+    server.route("/a.jpg", serve::ok("AAAA", "image/jpeg"));
+    server.route("/b.jpg", serve::ok("BBBBBBBB", "image/jpeg"));
+    server.route("/c.jpg", serve::ok("CC", "image/jpeg"));
+    const QString folder = m_temp.path() + QStringLiteral("/pics/");
+    QVERIFY(QDir().mkpath(folder));
+    m_settings->put(QStringLiteral("Text2"), folder);
+    Form1& window = m_test->load();
+    QVERIFY(showWindow(window));
+    ImageList& list = window.imageList();
+    for (const char* name : {"/a.jpg", "/b.jpg", "/c.jpg"})
+        list.setTicked(list.add(server.address(name)), true);
+    list.setTicked(2, false);
+
+    // While "Done." is open the run is still active: a listing or a second download is ignored.
+    m_test->boxes.onShow = [&](const RecordingMessages::Message&) {
+        QVERIFY(window.runActive());
+        QCOMPARE(window.pointer().pointer(), Pointer::Default);
+        click(window, "PushButton5");
+        click(window, "PushButton6");
+    };
+    click(window, "PushButton6");
+
+    QCOMPARE(m_test->boxes.texts(), QStringList{QStringLiteral("Done.")});
+    QCOMPARE(QDir(folder).entryList(QDir::Files | QDir::Hidden),
+             (QStringList{QStringLiteral("a.jpg"), QStringLiteral("c.jpg")}));
+    QFile saved(folder + QStringLiteral("a.jpg"));
+    QVERIFY(saved.open(QIODevice::ReadOnly));
+    QCOMPARE(saved.readAll(), QByteArray("AAAA"));
+    QCOMPARE(list.count(), 3);
+    QCOMPARE(control<QProgressBar>(window, "ProgressBar1")->text(), QStringLiteral("Progress Bar"));
+    QVERIFY(!window.runActive());
+    QCOMPARE(server.distinctPaths().size(), 2);
+}
+
+void TestForm1::closingDuringADownloadLeavesNoPartFile() {
+    TestServer server;
+    server.route("/old.jpg", serve::headersThenStall(100000));
+    const QString folder = m_temp.path() + QStringLiteral("/keep/");
+    QVERIFY(QDir().mkpath(folder));
+    QFile old(folder + QStringLiteral("old.jpg"));
+    QVERIFY(old.open(QIODevice::WriteOnly));
+    old.write("previous bytes");
+    old.close();
+    m_settings->put(QStringLiteral("Text2"), folder);
+    Form1& window = m_test->load();
+    QVERIFY(showWindow(window));
+    window.imageList().setTicked(window.imageList().add(server.address("/old.jpg")), true);
+    connect(&server, &TestServer::requestArrived, &window,
+            [&] { QTimer::singleShot(50, &window, [&] { window.close(); }); });
+    click(window, "PushButton6");
+
+    QVERIFY(Cancellation::requested());
+    QVERIFY(!window.isVisible());
+    QVERIFY(!window.runActive());
+    QCOMPARE(m_test->boxes.texts(), QStringList());
+    QCOMPARE(QDir(folder).entryList(QDir::Files | QDir::Hidden), QStringList{QStringLiteral("old.jpg")});
+    QVERIFY(old.open(QIODevice::ReadOnly));
+    QCOMPARE(old.readAll(), QByteArray("previous bytes"));
 }
 
 QTEST_MAIN(TestForm1)
