@@ -2,6 +2,7 @@
 
 #include "cli/CliDownloadHost.h"
 #include "cli/CliHost.h"
+#include "core/Network.h"
 #include "core/Product.h"
 #include "discovery/ListingJob.h"
 #include "download/DownloadRun.h"
@@ -191,9 +192,10 @@ int runCommandLine(int argc, char** argv) {
         std::fputs(commandLineUsage().toLocal8Bit().constData(), stdout);
         return ExitOk;
     }
-    if (command == QLatin1StringView("list"))
-        return runList(args);
-    if (command == QLatin1StringView("download"))
-        return runDownload(args);
+    if (command == QLatin1StringView("list") || command == QLatin1StringView("download")) {
+        const int exitCode = command == QLatin1StringView("list") ? runList(args) : runDownload(args);
+        network::releaseManager();
+        return exitCode;
+    }
     return usageError(QStringLiteral("unknown command '%1'").arg(command));
 }

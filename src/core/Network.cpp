@@ -2,6 +2,7 @@
 
 #include "core/Cancellation.h"
 
+#include <QCoreApplication>
 #include <QEventLoop>
 #include <QFile>
 #include <QFileInfo>
@@ -36,8 +37,13 @@ void trustExtraCertificates() {
 }
 } // namespace
 
+QThreadStorage<QNetworkAccessManager*>& managers() {
+    static QThreadStorage<QNetworkAccessManager*> perThread;
+    return perThread;
+}
+
 QNetworkAccessManager& manager() {
-    static QThreadStorage<QNetworkAccessManager*> managers;
+    QThreadStorage<QNetworkAccessManager*>& managers = network::managers();
     if (!managers.hasLocalData()) {
         static const bool trusted = (trustExtraCertificates(), true);
         Q_UNUSED(trusted);
@@ -75,6 +81,16 @@ QNetworkRequest getRequest(const QUrl& url, bool identityEncoding) {
     if (identityEncoding)
         request.setRawHeader(QByteArrayLiteral("Accept-Encoding"), QByteArrayLiteral("identity"));
     return request;
+}
+
+void releaseManager() {
+    // Replies handed to deleteLater and the manager's own queued calls are settled first, so
+    // nothing of the network is left behind when the program ends.
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    if (managers().hasLocalData())
+        managers().setLocalData(nullptr);
+    QCoreApplication::sendPostedEvents();
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
 }
 
 int idleTimeoutMs() {

@@ -1,12 +1,12 @@
 #pragma once
 
 #include <QByteArray>
+#include <QNetworkReply>
 #include <QPointer>
 #include <QString>
 #include <QUrl>
 
 class QNetworkAccessManager;
-class QNetworkReply;
 class QNetworkRequest;
 class QTimer;
 
@@ -15,6 +15,9 @@ namespace network {
 // The calling thread's one access manager, so that connections are reused from one request to
 // the next. Honours SSL_CERT_FILE as an extra bundle of trusted CA certificates.
 QNetworkAccessManager& manager();
+// Ends the calling thread's manager and whatever replies wait for deletion; called once, when the
+// program ends.
+void releaseManager();
 
 // Link bytes as a request URL. Blanks, control bytes and bytes outside ASCII are percent-encoded,
 // so the server is asked for exactly the resource the page named.
