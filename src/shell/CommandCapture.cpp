@@ -4,6 +4,7 @@
 #include "core/ErrorTrap.h"
 
 #include <QByteArray>
+#include <QCoreApplication>
 #include <QEventLoop>
 #include <QProcess>
 #include <QStringList>
@@ -76,6 +77,9 @@ void release(QProcess* process, bool kill) {
         delete process;
         return;
     }
+    // Owned by the application meanwhile, so a child still running when the program ends is
+    // cleaned up with it rather than leaked.
+    process->setParent(QCoreApplication::instance());
     QObject::connect(process, &QProcess::stateChanged, process, [process](QProcess::ProcessState state) {
         if (state == QProcess::NotRunning)
             process->deleteLater();
