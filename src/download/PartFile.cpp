@@ -1,6 +1,9 @@
 #include "download/PartFile.h"
 
+#include "download/FileName.h"
+
 #include <QDir>
+#include <QFileInfo>
 #include <QRandomGenerator>
 
 #include <filesystem>
@@ -33,6 +36,15 @@ QString randomPartName() {
     return name;
 }
 
+PartFile::NameSource& nameSource() {
+    static PartFile::NameSource source;
+    return source;
+}
+
+QString nextPartName() {
+    return nameSource() ? nameSource()() : randomPartName();
+}
+
 QString native(const QString& path) {
     return QDir::toNativeSeparators(path);
 }
@@ -50,12 +62,15 @@ bool PartFile::create(const QString& destinationPath, QString* reason) {
     // NewOnly is O_CREAT | O_EXCL: an existing name, a planted link included, is never opened.
     // The new file gets the usual permissions of a new file, as the saved image should.
     for (int attempt = 0; attempt < 100; ++attempt) {
-        m_file.setFileName(folder + randomPartName());
+        m_file.setFileName(folder + nextPartName());
         if (m_file.open(QIODevice::WriteOnly | QIODevice::NewOnly)) {
             m_created = true;
             return true;
         }
-        if (!m_file.exists())
+        // Only a name that is taken is worth another draw; a link counts as taken even when it
+        // leads nowhere, since the exclusive create refuses it all the same.
+        const QFileInfo taken(m_file.fileName());
+        if (!taken.exists() && !taken.isSymLink())
             break;
     }
     if (reason)
@@ -93,6 +108,15 @@ bool PartFile::commit(QString* reason) {
                         .arg(native(m_destination), QString::fromLocal8Bit(error.message())));
     m_created = false;
     return true;
+}
+
+bool PartFile::canCreateIn(const QString& folder, QString* reason) {
+    PartFile probe;
+    return probe.create(fileName::withFinalSeparator(folder), reason);
+}
+
+void PartFile::setNameSource(NameSource source) {
+    nameSource() = std::move(source);
 }
 
 void PartFile::discard() {

@@ -3,6 +3,8 @@
 #include <QFile>
 #include <QString>
 
+#include <functional>
+
 // The file a download is written into until it is complete: a fresh, clearly named
 // ".varnolux-XXXXXX.part" in the destination's own folder, created exclusively so that nothing
 // existing is opened, truncated or written through a planted link. commit() puts it in place of
@@ -23,6 +25,16 @@ public:
     bool commit(QString* reason);
 
     QString fileName() const { return m_file.fileName(); }
+
+    // Whether a file can be created in folder at all, tried the way a download creates its file.
+    // False with a reason.
+    static bool canCreateIn(const QString& folder, QString* reason);
+
+    // Draws the name of the next temporary file. The default draws ".varnolux-XXXXXX.part" with six
+    // random letters; tests give a source that repeats names they planted. An empty source brings
+    // the default back.
+    using NameSource = std::function<QString()>;
+    static void setNameSource(NameSource source);
 
 private:
     void discard();
