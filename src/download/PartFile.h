@@ -18,7 +18,7 @@ public:
 
     // Creates the file in the folder that destinationPath names. False with a reason.
     bool create(const QString& destinationPath, QString* reason);
-    // Appends bytes; false with a reason.
+    // Appends bytes; false with a reason. The bytes reach the file in blocks of bufferBytes.
     bool write(const QByteArray& bytes, QString* reason);
     // Flushes, closes and renames the file onto destinationPath, replacing whatever is there
     // (a symbolic link itself, never its target). False with a reason; the file is then deleted.
@@ -36,10 +36,14 @@ public:
     using NameSource = std::function<QString()>;
     static void setNameSource(NameSource source);
 
+    static constexpr qsizetype bufferBytes = 64 * 1024;
+
 private:
+    bool writePending(QString* reason);
     void discard();
 
     QFile m_file;
+    QByteArray m_pending;
     QString m_destination;
     bool m_created = false;
 };
