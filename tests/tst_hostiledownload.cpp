@@ -108,6 +108,11 @@ void TestHostileDownload::hostileServer_data() {
         << QString() << false;
     QTest::newRow("no length, ended by closing: all of it")
         << serve::ok(page).withoutLength() << false << Expect::Saved << page << QString() << false;
+    QTest::newRow("no length, closed before any body: refused")
+        << serve::ok({}).withoutLength() << false << Expect::Fails << none
+        << QStringLiteral("no body arrived") << false;
+    QTest::newRow("a length of 0 vouches for an empty file")
+        << serve::ok({}) << false << Expect::Saved << QByteArray() << QString() << false;
     QTest::newRow("length -1 counts as none") << serve::rawHeaders("Content-Length: -1\r\n", page) << false
                                               << Expect::Saved << page << QString() << false;
     QTest::newRow("length abc counts as none") << serve::rawHeaders("Content-Length: abc\r\n", page) << false
@@ -122,8 +127,10 @@ void TestHostileDownload::hostileServer_data() {
         << serve::rawHeaders("Content-Length: 3\r\nTransfer-Encoding: chunked\r\n",
                              "11\r\n" + page + "\r\n0\r\n\r\n")
         << false << Expect::Saved << page << QString() << false;
-    // The chunk promises 4 GiB; the close that cuts it short may reach the reply as the end of
-    // the body (Qt 6.4 finishes a reply whose connection closed with no data left unread).
+    // Chunked bodies whose end Qt 6.4 cannot be asked about. A close before the last chunk
+    // reaches the reply either as an error or, when the channel finds the socket closed with no
+    // data left unread before the error arrives, as the end of the body: a race, lost in some
+    // runs. The chunk below promises 4 GiB, so its close is always early.
     QTest::newRow("chunk size FFFFFFF4, then close: may fail, never more than sent")
         << serve::rawHeaders("Transfer-Encoding: chunked\r\n", "FFFFFFF4\r\n" + page) << false
         << Expect::MayFail << page << QString() << false;
@@ -133,10 +140,11 @@ void TestHostileDownload::hostileServer_data() {
         << serve::rawHeaders("Transfer-Encoding: chunked\r\n", "FFFFFFFFFFFFFFF4\r\n" + page) << false
         << Expect::Fails << none << QStringLiteral("no body") << false;
     // After a good chunk the same misreading ends the body early, and nothing Qt 6.4 reports
-    // tells it from a real end: the prefix is saved.
+    // tells it from a real end: the prefix is saved, every time.
     QTest::newRow("chunk size FFFFFFFFFFFFFFF4 later: may fail, never more than sent")
         << serve::rawHeaders("Transfer-Encoding: chunked\r\n", "5\r\n<img \r\nFFFFFFFFFFFFFFF4\r\n" + page)
         << false << Expect::MayFail << QByteArray("<img ") + page << QString() << false;
+    // The same race as for FFFFFFF4 above.
     QTest::newRow("chunked, closed inside a chunk: may fail, never more than sent")
         << serve::generated(3000).chunked({1000}).sendingOnly(1500).thenEnd(serve::End::Close) << false
         << Expect::MayFail << generatedBytes(0, 3000) << QString() << false;

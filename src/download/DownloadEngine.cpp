@@ -180,7 +180,9 @@ DownloadResult DownloadEngine::DownloadFile(QByteArray address, const QString& d
     // Without a length nothing tells an empty body from a broken one: a connection closed early,
     // or a chunk size Qt 6.4 misreads as the last chunk. Only a length of 0 vouches for it.
     if (expected < 0 && received == 0)
-        return giveUp(QStringLiteral("no body arrived, and no length of 0 said it was empty"));
+        return giveUp(
+            QStringLiteral("no body arrived, and without a length of 0 an empty body cannot be told "
+                           "from a broken one"));
 
     // rename() replaces the destination in one step, and replaces a symbolic link itself
     // instead of writing through it.
