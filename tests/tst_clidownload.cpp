@@ -53,6 +53,7 @@ private slots:
     void filterAndOptionEndWork();
     void pageThatCannotBeFetchedFails();
     void pageWithoutImagesSavesNothing();
+    void savedHtmlPageIsNamedAsNoImage();
     void savesANginxSiteByteForByte();
 };
 
@@ -79,6 +80,10 @@ void CliDownloadTest::rejectsBadArguments_data() {
     QTest::newRow("a folder that does not exist")
         << QStringList{QStringLiteral("ADDRESS"), QStringLiteral("FOLDER/missing")}
         << QStringLiteral("Folder does not exist");
+    // Nobody, root included, creates files in /proc.
+    QTest::newRow("a folder that takes no new file")
+        << QStringList{QStringLiteral("ADDRESS"), QStringLiteral("/proc")}
+        << QStringLiteral("Cannot create a file in /proc/");
     QTest::newRow("an empty filter") << QStringList{QStringLiteral("--filter="), QStringLiteral("ADDRESS"),
                                                     QStringLiteral("FOLDER")}
                                      << QStringLiteral("Select image filter first.");
@@ -174,6 +179,30 @@ void CliDownloadTest::pageWithoutImagesSavesNothing() {
     QCOMPARE(r.exitCode, 0);
     QVERIFY2(r.err.startsWith("Saved 0 of 0 images"), r.err.constData());
     QCOMPARE(entries(dir.path()), QStringList());
+}
+
+void CliDownloadTest::savedHtmlPageIsNamedAsNoImage() {
+    TestServer server;
+    const QByteArray login = "<!DOCTYPE html><html><form>Sign in</form></html>";
+    server.route("/", serve::ok("<img src=\"a.jpg\"><img src=\"b.jpg\">"));
+    server.route("/a.jpg", serve::ok(login));
+    server.route("/b.jpg", serve::ok("\xFF\xD8\xFF\xE0 a picture", "image/jpeg"));
+    QTemporaryDir dir;
+
+    const CliResult r = runVarnolux({QStringLiteral("download"), text(server.address("/")), dir.path()});
+    QVERIFY2(r.finished, qPrintable(r.errorString));
+    // Files are named by their link: the page is saved, and the run says what it is.
+    QCOMPARE(r.exitCode, 0);
+    QCOMPARE(readAll(dir.filePath(QStringLiteral("a.jpg"))), login);
+    const QList<QByteArray> lines = r.err.trimmed().split('\n');
+    QCOMPARE(lines.size(), 3);
+    QCOMPARE(lines[0], "saved " + server.address("/a.jpg") + " -> " +
+                           QFile::encodeName(dir.filePath(QStringLiteral("a.jpg"))) + " (" +
+                           QByteArray::number(login.size()) +
+                           " bytes), but its body is an HTML page, not an image");
+    QVERIFY2(lines[1].startsWith("saved " + server.address("/b.jpg")) && lines[1].endsWith(" bytes)"),
+             lines[1].constData());
+    QVERIFY2(lines[2].endsWith("; 1 saved file is an HTML page, not an image."), lines[2].constData());
 }
 
 void CliDownloadTest::savesANginxSiteByteForByte() {

@@ -4,6 +4,7 @@
 #include "core/Cancellation.h"
 #include "core/ErrorTrap.h"
 #include "core/Network.h"
+#include "download/BodySniffer.h"
 #include "download/DownloadEngine.h"
 #include "download/NetworkTransfer.h"
 #include "support/RecordingUi.h"
@@ -19,6 +20,7 @@
 #include <memory>
 
 Q_DECLARE_METATYPE(Behaviour)
+Q_DECLARE_METATYPE(BodyKind)
 
 namespace {
 
@@ -93,6 +95,8 @@ private slots:
     void cancellingMidBodyLeavesNothingBehind();
     void percentRoundsHalfToEven_data();
     void percentRoundsHalfToEven();
+    void tellsAnHtmlPageFromAnImage_data();
+    void tellsAnHtmlPageFromAnImage();
 
 private:
     std::unique_ptr<TestCertificate> m_certificate;
@@ -395,6 +399,41 @@ void DownloadEngineTest::percentRoundsHalfToEven() {
     QFETCH(qint64, expected);
     QFETCH(int, percent);
     QCOMPARE(DownloadEngine::percentDone(received, expected), percent);
+}
+
+void DownloadEngineTest::tellsAnHtmlPageFromAnImage_data() {
+    QTest::addColumn<QByteArray>("first");
+    QTest::addColumn<BodyKind>("kind");
+
+    QTest::newRow("PNG") << QByteArray("\x89PNG\r\n\x1a\n\0\0\0\rIHDR", 16) << BodyKind::Image;
+    QTest::newRow("JPEG") << QByteArray("\xFF\xD8\xFF\xE0\0\x10JFIF", 10) << BodyKind::Image;
+    QTest::newRow("GIF") << QByteArray("GIF89a\x01\0") << BodyKind::Image;
+    QTest::newRow("WebP") << QByteArray("RIFF\x24\0\0\0WEBPVP8 ", 16) << BodyKind::Image;
+    QTest::newRow("AVIF") << QByteArray("\0\0\0\x1C"
+                                        "ftypavif",
+                                        12)
+                          << BodyKind::Image;
+    QTest::newRow("an ISO media file of another brand is none") << QByteArray("\0\0\0\x1C"
+                                                                              "ftypisom",
+                                                                              12)
+                                                                << BodyKind::Unknown;
+    QTest::newRow("an HTML document type") << QByteArray("<!DOCTYPE html>\n<html>") << BodyKind::Html;
+    QTest::newRow("letter case does not matter") << QByteArray("<!doctype HTML>") << BodyKind::Html;
+    QTest::newRow("a bare html tag after a mark and blanks")
+        << QByteArray("\xEF\xBB\xBF \r\n\t<HTML lang=\"en\">") << BodyKind::Html;
+    QTest::newRow("a head without html") << QByteArray("<head><title>Sign in") << BodyKind::Html;
+    QTest::newRow("an SVG document type is an image's")
+        << QByteArray("<!DOCTYPE svg PUBLIC \"-//W3C//DTD SVG 1.1//EN\"") << BodyKind::Unknown;
+    QTest::newRow("a tag that only starts like html") << QByteArray("<htmlish>") << BodyKind::Unknown;
+    QTest::newRow("plain text") << QByteArray("Not found") << BodyKind::Unknown;
+    QTest::newRow("nothing") << QByteArray() << BodyKind::Unknown;
+    QTest::newRow("cut inside the document type") << QByteArray("<!DOCTYPE ht") << BodyKind::Unknown;
+}
+
+void DownloadEngineTest::tellsAnHtmlPageFromAnImage() {
+    QFETCH(QByteArray, first);
+    QFETCH(BodyKind, kind);
+    QCOMPARE(sniffBody(first), kind);
 }
 
 QTEST_GUILESS_MAIN(DownloadEngineTest)

@@ -3,13 +3,10 @@
 // window during a run come out, and what the final message says.
 
 #include "core/Cancellation.h"
-#include "core/ErrorTrap.h"
-#include "core/MemoryImageList.h"
 #include "core/Network.h"
-#include "download/DownloadHost.h"
 #include "download/DownloadRun.h"
 #include "download/ListOperations.h"
-#include "support/RecordingUi.h"
+#include "support/FakeDownloadWindow.h"
 #include "support/TestServer.h"
 
 #include <QDir>
@@ -21,26 +18,7 @@
 
 namespace {
 
-// The window as the run sees it.
-class TestHost : public DownloadHost {
-public:
-    ImageList& imageList() override { return list; }
-    MessageBoxes& messages() override { return boxes; }
-    MousePointer& pointer() override { return mouse; }
-    ProgressDisplay& progress() override { return bar; }
-    QString folderText() const override { return folder; }
-    bool& DownloadBusy() override { return busy; }
-
-    // Adds an entry, ticked unless told otherwise.
-    void add(const QByteArray& link, bool ticked = true) { list.setTicked(list.add(link), ticked); }
-
-    MemoryImageList list;
-    RecordingMessages boxes;
-    RecordingPointer mouse;
-    RecordingProgress bar;
-    QString folder;
-    bool busy = false;
-};
+using TestHost = FakeDownloadWindow;
 
 QByteArray readAll(const QString& path) {
     QFile file(path);
@@ -74,7 +52,7 @@ private slots:
     void addsTheMissingFinalSeparator();
     void replacesOrKeepsAnExistingFile_data();
     void replacesOrKeepsAnExistingFile();
-    void reportsAnUnwritableFolderOncePerEntry();
+    void unwritableFolderIsNamedBeforeAnyTransfer();
     void walksEveryEntryButFetchesOnlyTheTicked();
     void emptyListIsDoneAtOnce();
     void missingFolderStopsBeforeAnyEntry();
@@ -206,7 +184,7 @@ void DownloadRunTest::replacesOrKeepsAnExistingFile() {
     QCOMPARE(entries(dir.path()), QStringList{QStringLiteral("photo.jpg")});
 }
 
-void DownloadRunTest::reportsAnUnwritableFolderOncePerEntry() {
+void DownloadRunTest::unwritableFolderIsNamedBeforeAnyTransfer() {
     TestServer server;
     server.setFallback([](const RecordedRequest&) { return serve::generated(4000); });
     QTemporaryDir dir;
@@ -221,19 +199,19 @@ void DownloadRunTest::reportsAnUnwritableFolderOncePerEntry() {
     host.add(server.address("/a.jpg"));
     host.add(server.address("/b.jpg"));
 
-    QCOMPARE(DownloadRun(host).PushButton6_Click(), DownloadOutcome::SomeFailed);
+    QCOMPARE(DownloadRun(host).PushButton6_Click(), DownloadOutcome::FolderUnwritable);
     QFile::setPermissions(dir.path(),
                           QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
 
-    // One report per entry, from the step that opens the file, then the summary.
-    QCOMPARE(host.boxes.messages.size(), 3);
-    for (int i = 0; i < 2; ++i) {
-        QCOMPARE(host.boxes.messages[i].title, QStringLiteral("Application Error"));
-        QVERIFY(
-            host.boxes.messages[i].text.contains(trapTags::downloadFile + QLatin1StringView("at line 124")));
-    }
-    QVERIFY2(host.boxes.messages[2].text.startsWith(QStringLiteral("2 of 2 downloads failed:")),
-             qPrintable(host.boxes.messages[2].text));
+    // One message naming the folder, not one error report per entry after fetching it in vain.
+    QCOMPARE(host.boxes.messages.size(), 1);
+    const QString message = host.boxes.messages.first().text;
+    QVERIFY2(message.startsWith(QStringLiteral("Cannot create a file in ")), qPrintable(message));
+    QVERIFY2(message.endsWith(QStringLiteral(". Please select another folder.")), qPrintable(message));
+    QCOMPARE(server.requests().size(), 0);
+    QCOMPARE(host.bar.values, QList<int>{});
+    QCOMPARE(host.mouse.changes, QList<Pointer>{});
+    QVERIFY(!host.busy);
     QCOMPARE(entries(dir.path()), QStringList());
 }
 

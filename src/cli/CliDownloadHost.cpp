@@ -55,10 +55,19 @@ void CliDownloadHost::entryFinished(int, const QByteArray& link, const QString& 
     m_fileBytes = 0;
     if (result.saved) {
         m_doneBytes += result.bytes;
-        if (!m_terminal)
-            put(m_out, QStringLiteral("saved %1 -> %2 (%3 bytes)\n")
+        // A page saved under an image's name is worth a line on a terminal too.
+        const bool page = result.kind == BodyKind::Html;
+        if (page)
+            ++m_pages;
+        if (m_terminal && !page)
+            return;
+        clearLine();
+        QString line = QStringLiteral("saved %1 -> %2 (%3 bytes)")
                            .arg(QString::fromUtf8(link), QDir::toNativeSeparators(path))
-                           .arg(result.bytes));
+                           .arg(result.bytes);
+        if (page)
+            line += QLatin1StringView(", but its body is an HTML page, not an image");
+        put(m_out, line + u'\n');
         return;
     }
     // Failures stay on screen on a terminal too: the progress line would overwrite them.
@@ -78,6 +87,10 @@ void CliDownloadHost::finish(int saved, int attempted) {
                        .arg(rate(double(m_doneBytes) / seconds));
     if (saved < attempted)
         text += QStringLiteral("; %1 failed").arg(attempted - saved);
+    if (m_pages == 1)
+        text += QStringLiteral("; 1 saved file is an HTML page, not an image");
+    else if (m_pages > 1)
+        text += QStringLiteral("; %1 saved files are HTML pages, not images").arg(m_pages);
     put(m_out, text + QLatin1StringView(".\n"));
 }
 

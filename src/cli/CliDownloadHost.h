@@ -18,6 +18,7 @@ public:
 // The download run's view of the command line: the listed links, all ticked, into one folder.
 // On a terminal it redraws one progress line in place (entry i of n, the current file's percent
 // or bytes, the overall throughput); otherwise it prints one line per saved or failed file.
+// Failures and saved HTML pages get their line on a terminal too.
 class CliDownloadHost : public DownloadHost {
 public:
     CliDownloadHost(ImageList& list, QString folder, std::FILE* out, bool terminal);
@@ -72,5 +73,6 @@ private:
     qint64 m_fileBytes = 0;
     qint64 m_fileExpected = -1;
     qint64 m_doneBytes = 0;
+    int m_pages = 0; // saved files whose body is an HTML page
     bool m_lineShown = false;
 };

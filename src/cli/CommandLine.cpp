@@ -6,6 +6,7 @@
 #include "core/Product.h"
 #include "discovery/ListingJob.h"
 #include "download/DownloadRun.h"
+#include "download/PartFile.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -111,6 +112,11 @@ int runDownload(const QStringList& args) {
                      .arg(QDir::toNativeSeparators(folder)));
         return ExitUsage;
     }
+    QString unwritable;
+    if (!PartFile::canCreateIn(folder, &unwritable)) {
+        printErr(QStringLiteral("varnolux: %1. Please select another folder.\n").arg(unwritable));
+        return ExitUsage;
+    }
 
     // The page is listed as 'list' lists it, without printing the links.
     CliHost listing(parsed.positional.front(), nullptr);
@@ -152,7 +158,7 @@ QString commandLineUsage() {
                           "               them (default JPG,GIF); letter case is ignored.\n"
                           "\n"
                           "Exit status: 0 success, 1 the page or some image could not be fetched,\n"
-                          "2 bad arguments, no image filter, or a missing folder.\n");
+                          "2 bad arguments, no image filter, or a missing or unwritable folder.\n");
 }
 
 void StderrMessages::show(const QString& text, MessageIcon, const QString& title) {

@@ -233,6 +233,9 @@ int ActiveReply::httpStatus() const {
 QByteArray ActiveReply::contentLength() const {
     if (!m_reply)
         return {};
+    // A transfer coding frames the body itself and overrides any length beside it.
+    if (m_reply->hasRawHeader("Transfer-Encoding"))
+        return {};
     const QByteArray value = m_reply->rawHeader("Content-Length");
     if (!m_redirectLength.isEmpty() && httpStatus() < 300 && value.startsWith(m_redirectLength + ','))
         return value.sliced(m_redirectLength.size() + 1).trimmed();
@@ -263,7 +266,25 @@ QString ActiveReply::failureReason() const {
             .arg(status)
             .arg(phrase.isEmpty() ? QString() : u' ' + phrase);
     }
-    if (m_reply->isFinished() && m_reply->error() != QNetworkReply::NoError)
+    if (m_reply->isFinished() && m_reply->error() != QNetworkReply::NoError) {
+        // Qt's own words for a redirect it refused leave out where the server pointed.
+        const QString target = QString::fromLatin1(m_reply->rawHeader("Location"));
+        switch (m_reply->error()) {
+        case QNetworkReply::TooManyRedirectsError:
+            return QStringLiteral("the server redirected more than %1 times").arg(network::maxRedirects);
+        case QNetworkReply::InsecureRedirectError:
+            return QStringLiteral("the server redirected from https to plain http (%1)").arg(target);
+        case QNetworkReply::RemoteHostClosedError:
+            // A reset reads the same; either way the answer was cut off.
+            return QStringLiteral("the server closed the connection before its answer was complete");
+        case QNetworkReply::ProtocolUnknownError:
+            if (status >= 300 && status <= 399)
+                return QStringLiteral("the server redirected to %1, which is not a web address").arg(target);
+            break;
+        default:
+            break;
+        }
         return m_reply->errorString();
+    }
     return {};
 }

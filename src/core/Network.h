@@ -68,7 +68,8 @@ public:
     bool cancelled() const { return m_cancelled; }
     // The HTTP status code, or 0 before headers or for a non-HTTP failure.
     int httpStatus() const;
-    // The response's "Content-Length" value as sent. After a redirect Qt 6.4 may keep the
+    // The response's "Content-Length" value as sent; empty when a Transfer-Encoding frames the
+    // body instead, since that overrides the length. After a redirect Qt 6.4 may keep the
     // redirect's own length in front of it ("0, 2000"); that part is left out.
     QByteArray contentLength() const;
     // Why the transfer failed, readable by a user; empty while nothing went wrong. An HTTP error

@@ -120,7 +120,10 @@ DownloadResult DownloadEngine::DownloadFile(QByteArray address, const QString& d
 
     QString failure;
     QByteArray chunk;
+    QByteArray head; // the first bytes, to tell what the body is
     auto writeChunk = [&] {
+        if (head.size() < sniffLength)
+            head += chunk.first(qMin(chunk.size(), sniffLength - head.size()));
         return trap.step(150, [&] {
             if (!part.write(chunk, &failure))
                 throw StepFailure(failure);
@@ -174,6 +177,12 @@ DownloadResult DownloadEngine::DownloadFile(QByteArray address, const QString& d
     // More than announced means the length was not the body's: no image to trust.
     if (m_transfer.unreadBytes() > 0)
         return giveUp(QStringLiteral("the body is longer than the %1 bytes announced").arg(expected));
+    // Without a length nothing tells an empty body from a broken one: a connection closed early,
+    // or a chunk size Qt 6.4 misreads as the last chunk. Only a length of 0 vouches for it.
+    if (expected < 0 && received == 0)
+        return giveUp(
+            QStringLiteral("no body arrived, and without a length of 0 an empty body cannot be told "
+                           "from a broken one"));
 
     // rename() replaces the destination in one step, and replaces a symbolic link itself
     // instead of writing through it.
@@ -184,6 +193,7 @@ DownloadResult DownloadEngine::DownloadFile(QByteArray address, const QString& d
         return giveUp(failure.isEmpty() ? QStringLiteral("the file could not be saved") : failure);
 
     result.saved = true;
+    result.kind = sniffBody(head);
     trap.step(154, [&] { m_bar.setText(QStringLiteral("Progress Bar")); });
     return result;
 }

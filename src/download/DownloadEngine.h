@@ -1,5 +1,7 @@
 #pragma once
 
+#include "download/BodySniffer.h"
+
 #include <QByteArray>
 #include <QList>
 #include <QString>
@@ -13,9 +15,10 @@ class Transfer;
 // What became of one download.
 struct DownloadResult {
     bool saved = false;
-    bool cancelled = false; // cut off because the program is closing
-    qint64 bytes = 0;       // body bytes received
-    QString reason;         // why nothing was saved, readable by a user
+    bool cancelled = false;            // cut off because the program is closing
+    qint64 bytes = 0;                  // body bytes received
+    QString reason;                    // why nothing was saved, readable by a user
+    BodyKind kind = BodyKind::Unknown; // what the first bytes of a saved body say it is
 };
 
 // The download engine: fetches one image address and saves its body under the destination path,

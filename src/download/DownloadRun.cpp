@@ -6,8 +6,9 @@
 #include "download/DownloadHost.h"
 #include "download/FileName.h"
 #include "download/NetworkTransfer.h"
+#include "download/PartFile.h"
 
-#include <QFile>
+#include <QDir>
 
 #include <memory>
 
@@ -15,17 +16,27 @@ DownloadRun::DownloadRun(DownloadHost& host, Transfer* transfer) : m_host(host),
 
 DownloadRun::~DownloadRun() = default;
 
-QString DownloadRun::endMessage(int attempted, const QList<Failure>& failures) {
+QString DownloadRun::notAnImageNote() {
+    return QStringLiteral("saved, but its body is an HTML page, not an image");
+}
+
+QString DownloadRun::endMessage(int attempted, const QList<Failure>& failures, const QList<Note>& notes) {
+    auto list = [](QString& text, const QList<Failure>& items) {
+        const qsizetype listed = qMin<qsizetype>(items.size(), listedFailures);
+        for (qsizetype i = 0; i < listed; ++i)
+            text += u'\r' + QString::fromUtf8(items[i].link) + QLatin1StringView(": ") + items[i].reason;
+        if (items.size() > listed)
+            text += QStringLiteral("\rand %1 more.").arg(items.size() - listed);
+    };
+    QString text;
     if (failures.isEmpty())
-        return QStringLiteral("Done.");
-    QString text = failures.size() == 1
-                       ? QStringLiteral("1 of %1 downloads failed:").arg(attempted)
-                       : QStringLiteral("%1 of %2 downloads failed:").arg(failures.size()).arg(attempted);
-    const qsizetype listed = qMin<qsizetype>(failures.size(), listedFailures);
-    for (qsizetype i = 0; i < listed; ++i)
-        text += u'\r' + QString::fromUtf8(failures[i].link) + QLatin1StringView(": ") + failures[i].reason;
-    if (failures.size() > listed)
-        text += QStringLiteral("\rand %1 more.").arg(failures.size() - listed);
+        text = QStringLiteral("Done.");
+    else if (failures.size() == 1)
+        text = QStringLiteral("1 of %1 downloads failed:").arg(attempted);
+    else
+        text = QStringLiteral("%1 of %2 downloads failed:").arg(failures.size()).arg(attempted);
+    list(text, failures);
+    list(text, notes);
     return text;
 }
 
@@ -38,7 +49,7 @@ QList<QByteArray> DownloadRun::upcoming(int from, int count) const {
             if (!list.ticked(j))
                 continue;
             const QByteArray link = list.text(j);
-            if (fileName::unsafeReason(fileName::ofLink(link)).isEmpty())
+            if (fileName::checkFileName(fileName::ofLink(link)).isEmpty())
                 links << link;
         }
     } catch (const std::exception&) {
@@ -60,6 +71,7 @@ DownloadOutcome DownloadRun::run(Options options) {
     m_saved = 0;
     m_bytes = 0;
     m_failures.clear();
+    m_notes.clear();
 
     trap.step(110, [&] { bar.setMaximum(list.count()); });
     if (trap.condition(112, [&] { return !FolderExists(m_host.folderText()); })) {
@@ -68,6 +80,15 @@ DownloadOutcome DownloadRun::run(Options options) {
         });
         trap.step(146, [&] { busy = false; });
         return DownloadOutcome::NoFolder;
+    }
+    // A folder that takes no new file (read-only, or a system folder) is named now, once, and not
+    // after every entry was fetched in vain.
+    QString unwritable;
+    if (trap.condition(112, [&] { return !PartFile::canCreateIn(m_host.folderText(), &unwritable); })) {
+        trap.step(112,
+                  [&] { messages.show(unwritable + QLatin1StringView(". Please select another folder.")); });
+        trap.step(146, [&] { busy = false; });
+        return DownloadOutcome::FolderUnwritable;
     }
 
     std::unique_ptr<NetworkTransfer> ownTransfer;
@@ -92,18 +113,22 @@ DownloadOutcome DownloadRun::run(Options options) {
             });
             if (trap.condition(122, [&] { return name.endsWith('/'); }))
                 trap.step(124, [&] { name.chop(1); });
-            trap.step(126, [&] { name = name.sliced(name.lastIndexOf('/') + 1); });
+            trap.step(126, [&] { name = fileName::lastPart(name); });
             ++m_attempted;
             m_host.entryStarted(i, m_attempted, link);
 
             // The name must stay inside the folder; the folder text is read afresh, as typed now.
-            QString reason = fileName::unsafeReason(name);
+            QString reason = fileName::checkFileName(name);
             QString path;
             trap.step(128, [&] {
                 const QString folder = m_host.folderText();
-                if (folder.isEmpty() && reason.isEmpty())
+                if (reason.isEmpty() && folder.isEmpty())
                     reason = QStringLiteral("no destination folder is given");
-                path = fileName::withFinalSeparator(folder) + QFile::decodeName(name);
+                // A folder removed or retyped during the run costs its entries, not a request each.
+                else if (reason.isEmpty() && !FolderExists(folder))
+                    reason =
+                        QStringLiteral("the folder %1 does not exist").arg(QDir::toNativeSeparators(folder));
+                path = fileName::pathInFolder(folder, name);
             });
             DownloadResult result;
             result.reason = reason;
@@ -116,6 +141,8 @@ DownloadOutcome DownloadRun::run(Options options) {
             if (result.saved) {
                 ++m_saved;
                 m_bytes += result.bytes;
+                if (result.kind == BodyKind::Html)
+                    m_notes.append({link, notAnImageNote()});
             } else {
                 if (result.reason.isEmpty())
                     result.reason = QStringLiteral("the download failed");
@@ -131,7 +158,7 @@ DownloadOutcome DownloadRun::run(Options options) {
     trap.step(140, [&] { bar.setText(QStringLiteral("Progress Bar")); });
     // Nobody is left to read a message once the program is closing.
     if (!cancelled && options.announceEnd)
-        trap.step(142, [&] { messages.show(endMessage(m_attempted, m_failures)); });
+        trap.step(142, [&] { messages.show(endMessage(m_attempted, m_failures, m_notes)); });
     trap.step(146, [&] { busy = false; });
     if (cancelled)
         return DownloadOutcome::Cancelled;

@@ -10,9 +10,10 @@ class DownloadHost;
 class Transfer;
 
 enum class DownloadOutcome {
-    Ignored,  // a run was active already
-    NoFolder, // "Folder does not exist. Please select another folder."
-    Done,     // every ticked entry was saved
+    Ignored,          // a run was active already
+    NoFolder,         // "Folder does not exist. Please select another folder."
+    FolderUnwritable, // the folder exists, but no file can be created in it
+    Done,             // every ticked entry was saved
     SomeFailed,
     Cancelled, // the program is closing
 };
@@ -20,7 +21,8 @@ enum class DownloadOutcome {
 // The download run behind "Start Downloading Selected Images": walks the list from top to bottom
 // and saves every entry that is ticked when the run reaches it into the destination folder,
 // under the last part of its link. Counts what it saved and ends with "Done." only when nothing
-// failed; otherwise the message lists the failures.
+// failed; otherwise the message lists the failures. Saved files whose body is an HTML page are
+// listed after it.
 class DownloadRun {
 public:
     struct Options {
@@ -30,6 +32,8 @@ public:
         QByteArray link;
         QString reason;
     };
+    // A saved entry worth a word in the final message.
+    using Note = Failure;
 
     // Without a transfer the run fetches over the network.
     explicit DownloadRun(DownloadHost& host, Transfer* transfer = nullptr);
@@ -42,10 +46,14 @@ public:
     int saved() const { return m_saved; }
     qint64 bytesSaved() const { return m_bytes; }
     const QList<Failure>& failures() const { return m_failures; }
+    const QList<Note>& notes() const { return m_notes; }
 
-    // The final message: "Done." or how many failed, with the first failed links and reasons.
-    static QString endMessage(int attempted, const QList<Failure>& failures);
+    // The final message: "Done." or how many failed, with the first failed links and reasons,
+    // then the first notes.
+    static QString endMessage(int attempted, const QList<Failure>& failures, const QList<Note>& notes = {});
     static constexpr int listedFailures = 20;
+    // The note on a saved body that is an HTML page.
+    static QString notAnImageNote();
 
     // How many of the coming ticked entries the transfer is told of, and how far the run looks.
     static constexpr int expectedAhead = 4;
@@ -60,4 +68,5 @@ private:
     int m_saved = 0;
     qint64 m_bytes = 0;
     QList<Failure> m_failures;
+    QList<Note> m_notes;
 };

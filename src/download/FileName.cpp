@@ -1,44 +1,126 @@
 #include "download/FileName.h"
 
 #include <QDir>
+#include <QFile>
+#include <QStringList>
 
 namespace fileName {
 
 namespace {
-// The name as a user can read it in a message: control bytes shown as \xNN.
-QString printable(const QByteArray& name) {
-    QByteArray shown;
-    for (char c : name) {
-        const auto b = static_cast<unsigned char>(c);
-        if (b < 0x20 || b == 0x7F)
-            shown += "\\x" + QByteArray::number(b, 16).rightJustified(2, '0');
+
+// Marks that change the direction in which the text around them is shown. In a file name they
+// can make "gnp.exe" with U+202E in front read as "exe.png".
+bool isDirectionControl(char16_t c) {
+    return c == 0x061C || c == 0x200E || c == 0x200F || (c >= 0x202A && c <= 0x202E) ||
+           (c >= 0x2066 && c <= 0x2069);
+}
+
+// The name as a user can read it in a message: control bytes as \xNN, direction marks as <U+XXXX>
+// (else they would turn the message around too), and a long name shortened.
+QString printable(const QString& name) {
+    constexpr qsizetype room = 60;
+    QString shown;
+    for (QChar c : name) {
+        const char16_t u = c.unicode();
+        if (u < 0x20 || u == 0x7F)
+            shown += QStringLiteral("\\x%1").arg(int(u), 2, 16, QLatin1Char('0'));
+        else if (isDirectionControl(u))
+            shown += QStringLiteral("<U+%1>").arg(int(u), 4, 16, QLatin1Char('0')).toUpper();
         else
             shown += c;
     }
-    return QString::fromUtf8(shown);
+    if (shown.size() > room) {
+        shown.truncate(room - 3);
+        if (shown.back().isHighSurrogate())
+            shown.chop(1);
+        shown += QLatin1StringView("...");
+    }
+    return shown;
 }
+
+// Windows opens a device, not a file, for these names, with or without an extension.
+bool isDeviceName(const QString& name) {
+    static const QStringList devices = [] {
+        QStringList list{QStringLiteral("CON"), QStringLiteral("PRN"),    QStringLiteral("AUX"),
+                         QStringLiteral("NUL"), QStringLiteral("CONIN$"), QStringLiteral("CONOUT$")};
+        for (const QString& port : {QStringLiteral("COM"), QStringLiteral("LPT")}) {
+            for (char digit = '0'; digit <= '9'; ++digit)
+                list << port + QLatin1Char(digit);
+            // Windows takes the superscript digits one, two and three for digits here.
+            for (char16_t superscript : {u'\u00B9', u'\u00B2', u'\u00B3'})
+                list << port + QChar(superscript);
+        }
+        return list;
+    }();
+    QString base = name.section(u'.', 0, 0);
+    while (base.endsWith(u' '))
+        base.chop(1);
+    return devices.contains(base, Qt::CaseInsensitive);
+}
+
 } // namespace
+
+QByteArray lastPart(const QByteArray& text) {
+    return text.sliced(text.lastIndexOf('/') + 1);
+}
 
 QByteArray ofLink(const QByteArray& link) {
     QByteArray name = link;
     if (name.endsWith('/'))
         name.chop(1);
-    return name.sliced(name.lastIndexOf('/') + 1);
+    return lastPart(name);
 }
 
-QString unsafeReason(const QByteArray& name) {
+QString checkFileName(const QByteArray& name, Platform platform) {
     if (name.isEmpty())
         return QStringLiteral("the link gives no file name");
+    const QString decoded = QFile::decodeName(name);
+    const QString shown = printable(decoded);
     if (name == "." || name == "..")
-        return QStringLiteral("the file name \"%1\" names a folder, not a file")
-            .arg(QString::fromLatin1(name));
+        return QStringLiteral("the file name \"%1\" names a folder, not a file").arg(shown);
     for (char c : name) {
         const auto b = static_cast<unsigned char>(c);
         if (c == '/' || c == '\\')
-            return QStringLiteral("the file name \"%1\" holds a path separator").arg(printable(name));
+            return QStringLiteral("the file name \"%1\" holds a path separator").arg(shown);
         if (b < 0x20 || b == 0x7F)
-            return QStringLiteral("the file name \"%1\" holds a control character").arg(printable(name));
+            return QStringLiteral("the file name \"%1\" holds a control character").arg(shown);
     }
+    for (QChar c : decoded) {
+        if (isDirectionControl(c.unicode()))
+            return QStringLiteral("the file name \"%1\" holds a text-direction mark, which would show it as "
+                                  "something it is not")
+                .arg(shown);
+    }
+    if (platform == Platform::Windows) {
+        for (QChar c : decoded) {
+            if (!QStringView(u"<>:\"|?*").contains(c))
+                continue;
+            QString why =
+                QStringLiteral("the file name \"%1\" holds \"%2\", which Windows does not allow in a "
+                               "file name")
+                    .arg(shown, c);
+            if (c == u':')
+                why += QLatin1StringView(" (it would name a drive or a stream)");
+            return why;
+        }
+        if (decoded.endsWith(u'.') || decoded.endsWith(u' '))
+            return QStringLiteral("the file name \"%1\" ends in a dot or a blank, which Windows would drop")
+                .arg(shown);
+        if (isDeviceName(decoded))
+            return QStringLiteral("the file name \"%1\" is a device name on Windows").arg(shown);
+        if (decoded.size() > maxNameLength)
+            return QStringLiteral("the file name \"%1\" is %2 characters long, more than Windows allows (%3)")
+                .arg(shown)
+                .arg(decoded.size())
+                .arg(maxNameLength);
+        return {};
+    }
+    const qsizetype bytes = QFile::encodeName(decoded).size();
+    if (bytes > maxNameLength)
+        return QStringLiteral("the file name \"%1\" is %2 bytes long, more than the file system allows (%3)")
+            .arg(shown)
+            .arg(bytes)
+            .arg(maxNameLength);
     return {};
 }
 
@@ -46,6 +128,10 @@ QString withFinalSeparator(const QString& folder) {
     if (folder.endsWith(u'/') || folder.endsWith(QDir::separator()))
         return folder;
     return folder + QDir::separator();
+}
+
+QString pathInFolder(const QString& folder, const QByteArray& name) {
+    return withFinalSeparator(folder) + QFile::decodeName(name);
 }
 
 } // namespace fileName

@@ -1,6 +1,9 @@
 #include "download/PartFile.h"
 
+#include "download/FileName.h"
+
 #include <QDir>
+#include <QFileInfo>
 #include <QRandomGenerator>
 
 #include <filesystem>
@@ -33,6 +36,15 @@ QString randomPartName() {
     return name;
 }
 
+PartFile::NameSource& nameSource() {
+    static PartFile::NameSource source;
+    return source;
+}
+
+QString nextPartName() {
+    return nameSource() ? nameSource()() : randomPartName();
+}
+
 QString native(const QString& path) {
     return QDir::toNativeSeparators(path);
 }
@@ -50,12 +62,17 @@ bool PartFile::create(const QString& destinationPath, QString* reason) {
     // NewOnly is O_CREAT | O_EXCL: an existing name, a planted link included, is never opened.
     // The new file gets the usual permissions of a new file, as the saved image should.
     for (int attempt = 0; attempt < 100; ++attempt) {
-        m_file.setFileName(folder + randomPartName());
-        if (m_file.open(QIODevice::WriteOnly | QIODevice::NewOnly)) {
+        m_file.setFileName(folder + nextPartName());
+        // Unbuffered: the bytes are gathered here instead, so that a failed write reports the
+        // system's reason (QFile's own buffer loses it when a write is cut short).
+        if (m_file.open(QIODevice::WriteOnly | QIODevice::NewOnly | QIODevice::Unbuffered)) {
             m_created = true;
             return true;
         }
-        if (!m_file.exists())
+        // Only a name that is taken is worth another draw; a link counts as taken even when it
+        // leads nowhere, since the exclusive create refuses it all the same.
+        const QFileInfo taken(m_file.fileName());
+        if (!taken.exists() && !taken.isSymLink())
             break;
     }
     if (reason)
@@ -65,11 +82,27 @@ bool PartFile::create(const QString& destinationPath, QString* reason) {
 }
 
 bool PartFile::write(const QByteArray& bytes, QString* reason) {
-    if (m_file.write(bytes) == bytes.size())
-        return true;
-    if (reason)
-        *reason = QStringLiteral("Cannot write %1: %2").arg(native(m_file.fileName()), m_file.errorString());
-    return false;
+    m_pending += bytes;
+    return m_pending.size() < bufferBytes || writePending(reason);
+}
+
+bool PartFile::writePending(QString* reason) {
+    // A write cut short (the disk filled up, the file hit its size limit) is followed by one that
+    // fails with the reason.
+    qsizetype done = 0;
+    while (done < m_pending.size()) {
+        const qint64 written = m_file.write(m_pending.constData() + done, m_pending.size() - done);
+        if (written <= 0) {
+            m_pending.clear();
+            if (reason)
+                *reason = QStringLiteral("Cannot write %1: %2")
+                              .arg(native(m_file.fileName()), m_file.errorString());
+            return false;
+        }
+        done += written;
+    }
+    m_pending.clear();
+    return true;
 }
 
 bool PartFile::commit(QString* reason) {
@@ -81,9 +114,9 @@ bool PartFile::commit(QString* reason) {
     };
     if (!m_created)
         return fail(QStringLiteral("No file was created for %1").arg(native(m_destination)));
-    if (!m_file.flush())
-        return fail(
-            QStringLiteral("Cannot write %1: %2").arg(native(m_file.fileName()), m_file.errorString()));
+    QString failure;
+    if (!writePending(&failure))
+        return fail(failure);
     m_file.close();
     // rename() replaces the destination in one step: readers see the old file or the new one.
     std::error_code error;
@@ -95,7 +128,17 @@ bool PartFile::commit(QString* reason) {
     return true;
 }
 
+bool PartFile::canCreateIn(const QString& folder, QString* reason) {
+    PartFile probe;
+    return probe.create(fileName::withFinalSeparator(folder), reason);
+}
+
+void PartFile::setNameSource(NameSource source) {
+    nameSource() = std::move(source);
+}
+
 void PartFile::discard() {
+    m_pending.clear();
     if (!m_created)
         return;
     m_file.close();

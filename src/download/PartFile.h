@@ -3,6 +3,8 @@
 #include <QFile>
 #include <QString>
 
+#include <functional>
+
 // The file a download is written into until it is complete: a fresh, clearly named
 // ".varnolux-XXXXXX.part" in the destination's own folder, created exclusively so that nothing
 // existing is opened, truncated or written through a planted link. commit() puts it in place of
@@ -16,7 +18,7 @@ public:
 
     // Creates the file in the folder that destinationPath names. False with a reason.
     bool create(const QString& destinationPath, QString* reason);
-    // Appends bytes; false with a reason.
+    // Appends bytes; false with a reason. The bytes reach the file in blocks of bufferBytes.
     bool write(const QByteArray& bytes, QString* reason);
     // Flushes, closes and renames the file onto destinationPath, replacing whatever is there
     // (a symbolic link itself, never its target). False with a reason; the file is then deleted.
@@ -24,10 +26,24 @@ public:
 
     QString fileName() const { return m_file.fileName(); }
 
+    // Whether a file can be created in folder at all, tried the way a download creates its file.
+    // False with a reason.
+    static bool canCreateIn(const QString& folder, QString* reason);
+
+    // Draws the name of the next temporary file. The default draws ".varnolux-XXXXXX.part" with six
+    // random letters; tests give a source that repeats names they planted. An empty source brings
+    // the default back.
+    using NameSource = std::function<QString()>;
+    static void setNameSource(NameSource source);
+
+    static constexpr qsizetype bufferBytes = 64 * 1024;
+
 private:
+    bool writePending(QString* reason);
     void discard();
 
     QFile m_file;
+    QByteArray m_pending;
     QString m_destination;
     bool m_created = false;
 };

@@ -469,13 +469,19 @@ private:
 
     // The reset must come after the partial body, or the peer might never see those bytes.
     void resetWhenFlushed() {
-        qint64 pending = m_socket->bytesToWrite();
-        if (auto* ssl = qobject_cast<QSslSocket*>(m_socket))
-            pending += ssl->encryptedBytesToWrite();
-        if (pending > 0) {
-            m_socket->flush();
-            return;
+        auto pending = [this] {
+            qint64 bytes = m_socket->bytesToWrite();
+            if (auto* ssl = qobject_cast<QSslSocket*>(m_socket))
+                bytes += ssl->encryptedBytesToWrite();
+            return bytes;
+        };
+        // One flush() writes one buffered block, and inside a bytesWritten() handler it announces
+        // nothing, so no later signal would come for the rest: flush until the kernel takes no
+        // more, and wait for bytesWritten() only then.
+        while (pending() > 0 && m_socket->flush()) {
         }
+        if (pending() > 0)
+            return;
 #ifdef Q_OS_UNIX
         // A zero linger time turns close() into an abortive close: the kernel sends RST.
         const struct linger hard = {1, 0};
