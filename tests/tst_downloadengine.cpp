@@ -7,6 +7,7 @@
 #include "download/BodySniffer.h"
 #include "download/DownloadEngine.h"
 #include "download/NetworkTransfer.h"
+#include "support/Files.h"
 #include "support/RecordingUi.h"
 #include "support/TestCertificate.h"
 #include "support/TestServer.h"
@@ -46,22 +47,6 @@ public:
 private:
     NetworkTransfer m_real;
 };
-
-QByteArray readAll(const QString& path) {
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
-bool writeFile(const QString& path, const QByteArray& bytes) {
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
-}
-
-// Everything in the folder: after any download only the destination may be there.
-QStringList folderEntries(const QString& folder) {
-    return QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
-                                  QDir::Name);
-}
 
 QString percentText(const QByteArray& address, int percent) {
     return QStringLiteral("Downloading %1...%2 % Downloaded").arg(QString::fromUtf8(address)).arg(percent);

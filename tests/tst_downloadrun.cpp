@@ -7,6 +7,7 @@
 #include "download/DownloadRun.h"
 #include "download/ListOperations.h"
 #include "support/FakeDownloadWindow.h"
+#include "support/Files.h"
 #include "support/TestServer.h"
 
 #include <QDir>
@@ -19,21 +20,6 @@
 namespace {
 
 using TestHost = FakeDownloadWindow;
-
-QByteArray readAll(const QString& path) {
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
-bool writeFile(const QString& path, const QByteArray& bytes) {
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
-}
-
-QStringList entries(const QString& folder) {
-    return QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
-                                  QDir::Name);
-}
 
 const QString folderMissing = QStringLiteral("Folder does not exist. Please select another folder.");
 
@@ -120,10 +106,10 @@ void DownloadRunTest::namesEachFileInsideTheFolder() {
     DownloadRun run(host);
     const DownloadOutcome outcome = run.PushButton6_Click();
 
-    QCOMPARE(entries(parent.path()), QStringList{QStringLiteral("images")});
+    QCOMPARE(folderEntries(parent.path()), QStringList{QStringLiteral("images")});
     if (name.isEmpty()) {
         QCOMPARE(outcome, DownloadOutcome::SomeFailed);
-        QCOMPARE(entries(host.folder), QStringList());
+        QCOMPARE(folderEntries(host.folder), QStringList());
         QCOMPARE(host.boxes.messages.size(), 1);
         const QString message = host.boxes.messages.last().text;
         QVERIFY2(message.startsWith(QStringLiteral("1 of 1 downloads failed:\r") + QString::fromUtf8(link) +
@@ -134,7 +120,7 @@ void DownloadRunTest::namesEachFileInsideTheFolder() {
         QCOMPARE(server.requests().size(), 0);
     } else {
         QCOMPARE(outcome, DownloadOutcome::Done);
-        QCOMPARE(entries(host.folder), QStringList{name});
+        QCOMPARE(folderEntries(host.folder), QStringList{name});
         QCOMPARE(readAll(host.folder + name), generatedBytes(0, 1500));
         QCOMPARE(host.boxes.texts(), QStringList{QStringLiteral("Done.")});
     }
@@ -151,7 +137,7 @@ void DownloadRunTest::addsTheMissingFinalSeparator() {
 
     QCOMPARE(DownloadRun(host).PushButton6_Click(), DownloadOutcome::Done);
     // Not "Imagespic.jpg" beside the folder.
-    QCOMPARE(entries(parent.path()), QStringList{QStringLiteral("Images")});
+    QCOMPARE(folderEntries(parent.path()), QStringList{QStringLiteral("Images")});
     QCOMPARE(readAll(host.folder + QLatin1StringView("/pic.jpg")), generatedBytes(0, 700));
 }
 
@@ -181,7 +167,7 @@ void DownloadRunTest::replacesOrKeepsAnExistingFile() {
 
     DownloadRun(host).PushButton6_Click();
     QCOMPARE(readAll(host.folder + QLatin1StringView("photo.jpg")), after);
-    QCOMPARE(entries(dir.path()), QStringList{QStringLiteral("photo.jpg")});
+    QCOMPARE(folderEntries(dir.path()), QStringList{QStringLiteral("photo.jpg")});
 }
 
 void DownloadRunTest::unwritableFolderIsNamedBeforeAnyTransfer() {
@@ -212,7 +198,7 @@ void DownloadRunTest::unwritableFolderIsNamedBeforeAnyTransfer() {
     QCOMPARE(host.bar.values, QList<int>{});
     QCOMPARE(host.mouse.changes, QList<Pointer>{});
     QVERIFY(!host.busy);
-    QCOMPARE(entries(dir.path()), QStringList());
+    QCOMPARE(folderEntries(dir.path()), QStringList());
 }
 
 void DownloadRunTest::walksEveryEntryButFetchesOnlyTheTicked() {
@@ -227,7 +213,7 @@ void DownloadRunTest::walksEveryEntryButFetchesOnlyTheTicked() {
 
     QCOMPARE(DownloadRun(host).PushButton6_Click(), DownloadOutcome::Done);
     QCOMPARE(server.distinctPaths(), QList<QByteArray>{"/2.jpg"});
-    QCOMPARE(entries(dir.path()), QStringList{QStringLiteral("2.jpg")});
+    QCOMPARE(folderEntries(dir.path()), QStringList{QStringLiteral("2.jpg")});
     QCOMPARE(host.bar.maxima, QList<int>{3});
     QCOMPARE(host.bar.values, (QList<int>{1, 2, 3, 0}));
     QCOMPARE(host.bar.text(), QStringLiteral("Progress Bar"));
@@ -289,7 +275,7 @@ void DownloadRunTest::uncheckAllWhileWaitingSkipsTheRest() {
     connect(&server, &TestServer::requestArrived, this, [&] { UncheckAllEntries(host.list, buttonBoxes); });
 
     QCOMPARE(DownloadRun(host).PushButton6_Click(), DownloadOutcome::Done);
-    QCOMPARE(entries(dir.path()), QStringList{QStringLiteral("1.jpg")});
+    QCOMPARE(folderEntries(dir.path()), QStringList{QStringLiteral("1.jpg")});
     QCOMPARE(host.boxes.texts(), QStringList{QStringLiteral("Done.")});
     QCOMPARE(host.bar.values, (QList<int>{1, 2, 3, 4, 0}));
     QCOMPARE(buttonBoxes.texts(), QStringList());
@@ -314,7 +300,7 @@ void DownloadRunTest::clearListIsRefusedDuringTheRun() {
     QVERIFY(!countsAfterClear.isEmpty());
     for (int count : countsAfterClear)
         QCOMPARE(count, 2);
-    QCOMPARE(entries(dir.path()), (QStringList{QStringLiteral("1.jpg"), QStringLiteral("2.jpg")}));
+    QCOMPARE(folderEntries(dir.path()), (QStringList{QStringLiteral("1.jpg"), QStringLiteral("2.jpg")}));
 
     // After "Done." the list can be cleared.
     ClearList(host.list, host.mouse, buttonBoxes);
@@ -340,7 +326,7 @@ void DownloadRunTest::secondStartIsIgnored() {
         QCOMPARE(o, DownloadOutcome::Ignored);
     QCOMPARE(host.boxes.texts(), QStringList{QStringLiteral("Done.")});
     QCOMPARE(host.bar.maxima, QList<int>{2});
-    QCOMPARE(entries(dir.path()), (QStringList{QStringLiteral("1.jpg"), QStringLiteral("2.jpg")}));
+    QCOMPARE(folderEntries(dir.path()), (QStringList{QStringLiteral("1.jpg"), QStringLiteral("2.jpg")}));
     QVERIFY(!host.busy);
 }
 
@@ -373,8 +359,8 @@ void DownloadRunTest::folderTypedDuringTheRunAppliesToLaterEntries() {
     connect(&server, &TestServer::requestArrived, this, [&] { host.folder = second.path() + u'/'; });
 
     QCOMPARE(DownloadRun(host).PushButton6_Click(), DownloadOutcome::Done);
-    QCOMPARE(entries(first.path()), QStringList{QStringLiteral("1.jpg")});
-    QCOMPARE(entries(second.path()), QStringList{QStringLiteral("2.jpg")});
+    QCOMPARE(folderEntries(first.path()), QStringList{QStringLiteral("1.jpg")});
+    QCOMPARE(folderEntries(second.path()), QStringList{QStringLiteral("2.jpg")});
 }
 
 void DownloadRunTest::finalMessageListsTheFailures_data() {
@@ -437,7 +423,7 @@ void DownloadRunTest::closingTheWindowEndsTheRunQuietly() {
     QCOMPARE(DownloadRun(host).PushButton6_Click(), DownloadOutcome::Cancelled);
     // Nobody is left to read a message; nothing half-written stays behind.
     QCOMPARE(host.boxes.texts(), QStringList());
-    QCOMPARE(entries(dir.path()), QStringList());
+    QCOMPARE(folderEntries(dir.path()), QStringList());
     QVERIFY(!host.busy);
     QCOMPARE(host.mouse.pointer(), Pointer::Default);
 }

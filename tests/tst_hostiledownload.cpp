@@ -6,6 +6,7 @@
 #include "core/Network.h"
 #include "download/DownloadRun.h"
 #include "support/FakeDownloadWindow.h"
+#include "support/Files.h"
 #include "support/TestCertificate.h"
 #include "support/TestServer.h"
 
@@ -38,21 +39,6 @@ QByteArray gzip(const QByteArray& bytes) {
     gz.closeWriteChannel();
     gz.waitForFinished(-1);
     return gz.readAllStandardOutput();
-}
-
-QByteArray readAll(const QString& path) {
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
-bool writeFile(const QString& path, const QByteArray& bytes) {
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
-}
-
-QStringList entries(const QString& folder) {
-    return QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
-                                  QDir::Name);
 }
 
 } // namespace
@@ -231,7 +217,7 @@ void TestHostileDownload::hostileServer() {
     }
     QCOMPARE(message.contains(QString::fromUtf8(bad) + notImage), notAnImage);
     QCOMPARE(readAll(dir.filePath(QStringLiteral("good.png"))), goodBody);
-    QCOMPARE(entries(dir.path()), (QStringList{QStringLiteral("bad.png"), QStringLiteral("good.png")}));
+    QCOMPARE(folderEntries(dir.path()), (QStringList{QStringLiteral("bad.png"), QStringLiteral("good.png")}));
     QCOMPARE(window.mouse.pointer(), Pointer::Default);
     QVERIFY(!window.busy);
 }

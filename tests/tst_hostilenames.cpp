@@ -9,6 +9,7 @@
 #include "download/PartFile.h"
 #include "support/CliRunner.h"
 #include "support/FakeDownloadWindow.h"
+#include "support/Files.h"
 #include "support/TestServer.h"
 
 #include <QDir>
@@ -31,21 +32,6 @@ using fileName::Platform;
 namespace {
 
 const QByteArray oldBytes = "the old picture";
-
-QByteArray readAll(const QString& path) {
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
-bool writeFile(const QString& path, const QByteArray& bytes) {
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
-}
-
-QStringList entries(const QString& folder) {
-    return QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
-                                  QDir::Name);
-}
 
 bool isPartName(const QString& name) {
     static const QRegularExpression part(QStringLiteral("^\\.varnolux-[A-Za-z0-9]{6}\\.part$"));
@@ -248,12 +234,12 @@ void TestHostileNames::nothingLandsOutsideTheFolder() {
     DownloadRun run(window);
     run.PushButton6_Click();
 
-    QCOMPARE(entries(parent.path()), QStringList{QStringLiteral("images")});
+    QCOMPARE(folderEntries(parent.path()), QStringList{QStringLiteral("images")});
     QStringList expected{QStringLiteral("good.png")};
     if (!saved.isEmpty())
         expected << saved;
     expected.sort();
-    QCOMPARE(entries(window.folder), expected);
+    QCOMPARE(folderEntries(window.folder), expected);
     if (saved.isEmpty()) {
         QCOMPARE(run.failures().size(), 1);
         QCOMPARE(run.failures().first().link, link);
@@ -296,14 +282,14 @@ void TestHostileNames::linkAtTheDestinationIsReplaced() {
     // The link itself is replaced by the file; where it pointed nothing changed.
     QVERIFY(!QFileInfo(destination).isSymLink());
     QCOMPARE(readAll(destination), generatedBytes(0, 3000));
-    QCOMPARE(entries(dir.path()), QStringList{QStringLiteral("pic.png")});
+    QCOMPARE(folderEntries(dir.path()), QStringList{QStringLiteral("pic.png")});
     if (points == u"file")
         QCOMPARE(readAll(target), QByteArray("keep me"));
     else if (points == u"folder")
-        QCOMPARE(entries(target), QStringList());
+        QCOMPARE(folderEntries(target), QStringList());
     else
         QVERIFY(!QFileInfo::exists(target));
-    QCOMPARE(entries(elsewhere.path()),
+    QCOMPARE(folderEntries(elsewhere.path()),
              points == u"nowhere" ? QStringList() : QStringList{QStringLiteral("precious")});
 }
 
@@ -342,7 +328,7 @@ void TestHostileNames::plantAtTheTemporaryNameIsNeverWrittenThrough() {
 
     QCOMPARE(readAll(dir.filePath(QStringLiteral("pic.png"))), generatedBytes(0, 3000));
     // The plant is left as it was, and nothing was written where it leads.
-    QCOMPARE(entries(dir.path()), (QStringList{planted, QStringLiteral("pic.png")}));
+    QCOMPARE(folderEntries(dir.path()), (QStringList{planted, QStringLiteral("pic.png")}));
     if (plant == u"file") {
         QCOMPARE(readAll(plantPath), QByteArray("keep me"));
     } else {
@@ -405,12 +391,12 @@ void TestHostileNames::badFolderIsNamedBeforeAnyRequest() {
     QCOMPARE(server.requests().size(), 0);
     QCOMPARE(window.mouse.changes, QList<Pointer>{});
     // Nothing was made on the way: no folder, no temporary file, the file untouched.
-    const QStringList left = entries(parent.path());
+    const QStringList left = folderEntries(parent.path());
     QVERIFY2(left.isEmpty() || left == QStringList{QStringLiteral("chosen")}, qPrintable(left.join(u' ')));
     if (kind == u"file" || kind == u"below a file")
         QCOMPARE(readAll(inside), oldBytes);
     else if (QFileInfo(inside).isDir())
-        QCOMPARE(entries(inside), QStringList());
+        QCOMPARE(folderEntries(inside), QStringList());
 }
 
 void TestHostileNames::folderRemovedDuringTheRunCostsItsEntries() {
@@ -439,7 +425,7 @@ void TestHostileNames::folderRemovedDuringTheRunCostsItsEntries() {
     for (int i = 1; i < 3; ++i)
         QVERIFY2(run.failures()[i].reason.contains(QStringLiteral("does not exist")),
                  qPrintable(run.failures()[i].reason));
-    QCOMPARE(entries(parent.path()), QStringList());
+    QCOMPARE(folderEntries(parent.path()), QStringList());
 }
 
 void TestHostileNames::fullDiskKeepsTheOldFile() {
@@ -468,7 +454,8 @@ void TestHostileNames::fullDiskKeepsTheOldFile() {
              qPrintable(reason));
     QCOMPARE(readAll(dir.filePath(QStringLiteral("big.png"))), oldBytes);
     QCOMPARE(readAll(dir.filePath(QStringLiteral("small.png"))), generatedBytes(0, 1000));
-    QCOMPARE(entries(dir.path()), (QStringList{QStringLiteral("big.png"), QStringLiteral("small.png")}));
+    QCOMPARE(folderEntries(dir.path()),
+             (QStringList{QStringLiteral("big.png"), QStringLiteral("small.png")}));
 }
 
 void TestHostileNames::killedProgramLeavesOnlyATemporaryFile() {
@@ -497,13 +484,13 @@ void TestHostileNames::killedProgramLeavesOnlyATemporaryFile() {
                 return true;
         return false;
     };
-    QVERIFY2(QTest::qWaitFor(partWithBytes, 20000), qPrintable(entries(dir.path()).join(u' ')));
+    QVERIFY2(QTest::qWaitFor(partWithBytes, 20000), qPrintable(folderEntries(dir.path()).join(u' ')));
     program.kill();
     QVERIFY(program.waitForFinished());
     QCOMPARE(program.exitStatus(), QProcess::CrashExit);
 
     QCOMPARE(readAll(destination), oldBytes);
-    const QStringList left = entries(dir.path());
+    const QStringList left = folderEntries(dir.path());
     QCOMPARE(left.size(), 2);
     QVERIFY2(left.contains(QStringLiteral("pic.jpg")), qPrintable(left.join(u' ')));
     QVERIFY2(isPartName(left.first()), qPrintable(left.join(u' ')));
