@@ -86,7 +86,16 @@ ListingOutcome ListingJob::run(const QString& filterText, Options options) {
         return ListingOutcome::NoFolder;
     }
 
-    LinkScanner scanner(m_state, m_host.imageList(), [this] { return m_host.addressText().toUtf8(); });
+    // The address box is read afresh for every link, but converted only when it has changed.
+    LinkScanner scanner(m_state, m_host.imageList(),
+                        [this, text = QString(), bytes = QByteArray()]() mutable {
+                            const QString now = m_host.addressText();
+                            if (now != text || bytes.isNull()) {
+                                text = now;
+                                bytes = now.toUtf8();
+                            }
+                            return bytes;
+                        });
     PageRetrieval retrieval(m_state, scanner, messages);
     trap.step(128, [&] { m_state.PendingPages.emplace(); });
     trap.step(130, [&] { m_state.PendingPages.value().add(m_host.addressText().toUtf8()); });

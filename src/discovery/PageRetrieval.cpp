@@ -83,26 +83,30 @@ bool PageRetrieval::GetUrls(ImageList& list, const QByteArray& address, qint16 s
     // The page is fetched under the scheme it was given: https stays https.
     bool fetched = false;
     QString reason;
+    QByteArray body;
     trap.step(148, [&] {
         m_fetchFailure.clear();
-        fetched = DownloadToFile(m_state.PageAddress, page, &reason);
+        fetched = DownloadToFile(m_state.PageAddress, page, &reason, &body);
     });
     if (trap.condition(150, [&] { return !fetched; })) {
         m_fetchFailure = QStringLiteral("The page %1 could not be fetched: %2.")
                              .arg(QString::fromUtf8(m_state.PageAddress), reason);
         return false;
     }
-    trap.step(156, [&] {
-        if (!page.seek(0))
-            throw StepFailure(page.errorString());
-    });
     trap.step(158, [&] {
         const qint64 size = page.size();
-        if (size > maxPageBytes)
+        if (size > 0x7FFFFFFF)
             throw StepFailure(QStringLiteral("Overflow"));
         m_state.PageLength = qint32(size);
     });
     trap.step(162, [&] {
+        // The bytes were kept as they arrived; the file is read back only if the two disagree.
+        if (body.size() == m_state.PageLength) {
+            m_state.PageData = std::move(body);
+            return;
+        }
+        if (!page.seek(0))
+            throw StepFailure(page.errorString());
         m_state.PageData = page.read(m_state.PageLength);
         if (m_state.PageData.size() != m_state.PageLength)
             throw StepFailure(QStringLiteral("Input past end of file"));
@@ -127,7 +131,14 @@ void PageRetrieval::SetPageAddress(const QByteArray& address) {
         m_state.PageBase = a.left(slash);
 }
 
-bool DownloadToFile(const QByteArray& address, QFileDevice& file, QString* reason) {
+qint64 maxPageBytes() {
+    constexpr qint64 largest = 0x7FFFFFFF;
+    bool ok = false;
+    const qint64 fromEnv = qEnvironmentVariable("VARNOLUX_MAX_PAGE_BYTES").toLongLong(&ok);
+    return ok && fromEnv > 0 && fromEnv < largest ? fromEnv : largest;
+}
+
+bool DownloadToFile(const QByteArray& address, QFileDevice& file, QString* reason, QByteArray* body) {
     auto fail = [&](const QString& why) {
         if (reason)
             *reason = why;
@@ -145,19 +156,34 @@ bool DownloadToFile(const QByteArray& address, QFileDevice& file, QString* reaso
     ActiveReply active(network::manager().get(network::getRequest(url, false)));
     QNetworkReply* reply = active.reply();
     qint64 received = 0;
+    const qint64 limit = maxPageBytes();
     QString writeError;
+    if (body) {
+        body->clear();
+        // Room for an announced length, within reason: a lying server gets no more than this.
+        QObject::connect(reply, &QNetworkReply::metaDataChanged, reply, [&] {
+            bool known = false;
+            const qint64 announced = reply->header(QNetworkRequest::ContentLengthHeader).toLongLong(&known);
+            if (known && announced > body->capacity())
+                body->reserve(qMin<qint64>(announced, qMin<qint64>(limit, 256 << 20)));
+        });
+    }
     auto drain = [&] {
         while (reply->bytesAvailable() > 0 && writeError.isEmpty()) {
             const QByteArray chunk = reply->read(qMin<qint64>(reply->bytesAvailable(), 1 << 20));
             received += chunk.size();
-            if (received > maxPageBytes) {
-                writeError = QStringLiteral("the page is larger than 2 GiB");
-            } else if (file.write(chunk) != chunk.size()) {
+            if (received > limit)
+                writeError =
+                    QStringLiteral("the page is larger than %1 bytes, the most a page may hold").arg(limit);
+            else if (file.write(chunk) != chunk.size())
                 writeError =
                     QStringLiteral("the temporary file could not be written (%1)").arg(file.errorString());
-            }
-            if (!writeError.isEmpty())
+            if (!writeError.isEmpty()) {
                 reply->abort();
+                break;
+            }
+            if (body)
+                body->append(chunk);
         }
     };
     QObject::connect(reply, &QNetworkReply::readyRead, reply, drain);

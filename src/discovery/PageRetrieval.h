@@ -34,11 +34,14 @@ private:
 };
 
 // Fetches address (followed through redirects) into the open file, streaming the body as it
-// arrives. False with a readable reason when the page could not be fetched completely.
-bool DownloadToFile(const QByteArray& address, QFileDevice& file, QString* reason);
+// arrives; with body, the bytes are also kept there, which spares reading the file back. False
+// with a readable reason when the page could not be fetched completely.
+bool DownloadToFile(const QByteArray& address, QFileDevice& file, QString* reason,
+                    QByteArray* body = nullptr);
 
 // Deletes a file; reports nothing. Used for the temporary page file.
 void RemoveFile(const QString& path);
 
-// Pages above this size are refused: the page length is a signed 32-bit count.
-inline constexpr qint64 maxPageBytes = 0x7FFFFFFF;
+// Pages above this size are refused: the page length is a signed 32-bit count. The environment
+// variable VARNOLUX_MAX_PAGE_BYTES can only lower it (tests do).
+qint64 maxPageBytes();
