@@ -3,6 +3,7 @@
 
 #include "core/Network.h"
 #include "support/CliRunner.h"
+#include "support/Files.h"
 #include "support/Nginx.h"
 #include "support/TestServer.h"
 
@@ -13,21 +14,6 @@
 #include <QtTest>
 
 namespace {
-
-QByteArray readAll(const QString& path) {
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
-bool writeFile(const QString& path, const QByteArray& bytes) {
-    QDir().mkpath(QFileInfo(path).path());
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
-}
-
-QStringList entries(const QString& folder) {
-    return QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot, QDir::Name);
-}
 
 QByteArray randomBytes(qsizetype size) {
     QByteArray bytes(size, Qt::Uninitialized);
@@ -106,7 +92,7 @@ void CliDownloadTest::rejectsBadArguments() {
     QVERIFY2(r.finished, qPrintable(r.errorString));
     QCOMPARE(r.exitCode, 2);
     QVERIFY2(r.err.contains(says.toUtf8()), r.err.constData());
-    QCOMPARE(entries(dir.path()), QStringList());
+    QCOMPARE(folderEntries(dir.path()), QStringList());
     // Nothing is fetched before the arguments are known to be good.
     QVERIFY(!server.distinctPaths().contains("/a.jpg"));
 }
@@ -124,7 +110,7 @@ void CliDownloadTest::savesWhatTheListingFinds() {
         runVarnolux({QStringLiteral("download"), text(server.address("/gallery/")), dir.path()});
     QVERIFY2(r.finished, qPrintable(r.errorString));
     QCOMPARE(r.exitCode, 1);
-    QCOMPARE(entries(dir.path()), (QStringList{QStringLiteral("a.jpg"), QStringLiteral("b.GIF")}));
+    QCOMPARE(folderEntries(dir.path()), (QStringList{QStringLiteral("a.jpg"), QStringLiteral("b.GIF")}));
     QCOMPARE(readAll(dir.filePath(QStringLiteral("a.jpg"))), generatedBytes(0, 5000));
     QCOMPARE(readAll(dir.filePath(QStringLiteral("b.GIF"))), generatedBytes(0, 1025));
 
@@ -155,7 +141,7 @@ void CliDownloadTest::filterAndOptionEndWork() {
                      QStringLiteral("--"), text(server.address("/")), dir.path()});
     QVERIFY2(r.finished, qPrintable(r.errorString));
     QCOMPARE(r.exitCode, 0);
-    QCOMPARE(entries(dir.path()), QStringList{QStringLiteral("c.png")});
+    QCOMPARE(folderEntries(dir.path()), QStringList{QStringLiteral("c.png")});
     QCOMPARE(readAll(dir.filePath(QStringLiteral("c.png"))), generatedBytes(0, 200));
 }
 
@@ -167,7 +153,7 @@ void CliDownloadTest::pageThatCannotBeFetchedFails() {
     QVERIFY2(r.finished, qPrintable(r.errorString));
     QCOMPARE(r.exitCode, 1);
     QVERIFY2(r.err.contains("could not be fetched"), r.err.constData());
-    QCOMPARE(entries(dir.path()), QStringList());
+    QCOMPARE(folderEntries(dir.path()), QStringList());
 }
 
 void CliDownloadTest::pageWithoutImagesSavesNothing() {
@@ -178,7 +164,7 @@ void CliDownloadTest::pageWithoutImagesSavesNothing() {
     QVERIFY2(r.finished, qPrintable(r.errorString));
     QCOMPARE(r.exitCode, 0);
     QVERIFY2(r.err.startsWith("Saved 0 of 0 images"), r.err.constData());
-    QCOMPARE(entries(dir.path()), QStringList());
+    QCOMPARE(folderEntries(dir.path()), QStringList());
 }
 
 void CliDownloadTest::savedHtmlPageIsNamedAsNoImage() {
@@ -234,7 +220,7 @@ void CliDownloadTest::savesANginxSiteByteForByte() {
         QVERIFY2(readAll(out.filePath(name)) == bytes, qPrintable(name));
     }
     names.sort();
-    QCOMPARE(entries(out.path()), names);
+    QCOMPARE(folderEntries(out.path()), names);
 }
 
 QTEST_GUILESS_MAIN(CliDownloadTest)
