@@ -138,7 +138,8 @@ qint64 maxPageBytes() {
     return ok && fromEnv > 0 && fromEnv < largest ? fromEnv : largest;
 }
 
-bool DownloadToFile(const QByteArray& address, QFileDevice& file, QString* reason, QByteArray* body) {
+bool DownloadToFile(const QByteArray& address, QFileDevice& file, QString* reason, QByteArray* body,
+                    PageResponse* response) {
     auto fail = [&](const QString& why) {
         if (reason)
             *reason = why;
@@ -201,6 +202,10 @@ bool DownloadToFile(const QByteArray& address, QFileDevice& file, QString* reaso
         return fail(QStringLiteral("the body ended after %1 of %2 bytes").arg(received).arg(announced));
     if (!file.flush())
         return fail(QStringLiteral("the temporary file could not be written (%1)").arg(file.errorString()));
+    if (response) {
+        response->finalUrl = reply->url().toEncoded();
+        response->contentType = reply->rawHeader("Content-Type");
+    }
     return true;
 }
 

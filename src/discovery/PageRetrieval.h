@@ -33,11 +33,19 @@ private:
     QString m_fetchFailure;
 };
 
+// What the server said of a fetched page besides its bytes: the address it finally came from
+// (after redirects, as sent on the wire) and its Content-Type header, empty when it sent none.
+struct PageResponse {
+    QByteArray finalUrl;
+    QByteArray contentType;
+};
+
 // Fetches address (followed through redirects) into the open file, streaming the body as it
-// arrives; with body, the bytes are also kept there, which spares reading the file back. False
-// with a readable reason when the page could not be fetched completely.
+// arrives; with body, the bytes are also kept there, which spares reading the file back; with
+// response, what the server said of the page. False with a readable reason when the page could
+// not be fetched completely.
 bool DownloadToFile(const QByteArray& address, QFileDevice& file, QString* reason,
-                    QByteArray* body = nullptr);
+                    QByteArray* body = nullptr, PageResponse* response = nullptr);
 
 // Deletes a file; reports nothing. Used for the temporary page file.
 void RemoveFile(const QString& path);
