@@ -1,7 +1,6 @@
 // 'varnolux download' as a user runs it: the built program against a loopback server and a real
 // nginx, its exit codes, its lines, and the files it leaves.
 
-#include "core/Network.h"
 #include "support/CliRunner.h"
 #include "support/Files.h"
 #include "support/Nginx.h"

@@ -3,7 +3,6 @@
 // window during a run come out, and what the final message says.
 
 #include "core/Cancellation.h"
-#include "core/Network.h"
 #include "download/DownloadRun.h"
 #include "download/ListOperations.h"
 #include "support/FakeDownloadWindow.h"
@@ -30,7 +29,6 @@ class DownloadRunTest : public QObject {
 
 private slots:
     void initTestCase();
-    void cleanupTestCase();
     void cleanup();
 
     void namesEachFileInsideTheFolder_data();
@@ -54,10 +52,6 @@ private slots:
 
 void DownloadRunTest::initTestCase() {
     qputenv("VARNOLUX_IDLE_TIMEOUT_MS", "300");
-}
-
-void DownloadRunTest::cleanupTestCase() {
-    network::manager().clearConnectionCache();
 }
 
 void DownloadRunTest::cleanup() {

@@ -3,7 +3,6 @@
 // with a reason, a folder that cannot take the files is named before any request, and neither a
 // full disk nor a killed program leaves a truncated file under the final name.
 #include "core/Cancellation.h"
-#include "core/Network.h"
 #include "download/DownloadRun.h"
 #include "download/FileName.h"
 #include "download/PartFile.h"
@@ -110,7 +109,6 @@ void TestHostileNames::initTestCase() {
 void TestHostileNames::cleanup() {
     Cancellation::reset();
     PartFile::setNameSource({});
-    network::manager().clearConnectionCache();
 }
 
 void TestHostileNames::checksNamesForEachPlatform_data() {

@@ -1,5 +1,4 @@
 #include "core/MemoryImageList.h"
-#include "core/Network.h"
 #include "discovery/ListingHost.h"
 #include "discovery/ListingJob.h"
 #include "support/CliRunner.h"
@@ -26,7 +25,6 @@ class TestListing : public QObject {
 private slots:
     void initTestCase();
     void init();
-    void cleanupTestCase();
     void listsThePage();
     void fetchFailures_data();
     void fetchFailures();
@@ -56,10 +54,6 @@ void TestListing::initTestCase() {
 
 void TestListing::init() {
     QVERIFY(QDir(m_temp.path()).isEmpty());
-}
-
-void TestListing::cleanupTestCase() {
-    network::manager().clearConnectionCache();
 }
 
 void TestListing::listsThePage() {
@@ -158,7 +152,6 @@ void TestListing::secureServer() {
     } else {
         QCOMPARE(window.list.count(), 0);
     }
-    network::manager().clearConnectionCache();
 }
 
 void TestListing::filterAndFolderChecks_data() {

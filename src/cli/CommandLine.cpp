@@ -2,11 +2,11 @@
 
 #include "cli/CliDownloadHost.h"
 #include "cli/CliHost.h"
-#include "core/Network.h"
 #include "core/Product.h"
 #include "discovery/ListingJob.h"
 #include "download/DownloadRun.h"
 #include "download/PartFile.h"
+#include "net/CurlTransfer.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -34,12 +34,34 @@ int usageError(const QString& problem) {
     return ExitUsage;
 }
 
-// Arguments of a sub-command: --filter TEXT (or --filter=TEXT), "--", then positionals.
+// Arguments of a sub-command: --filter TEXT, --user-agent TEXT (or --NAME=TEXT), --no-referer,
+// "--", then positionals.
 struct Parsed {
     QString filter = QStringLiteral("JPG,GIF");
+    QByteArray userAgent; // empty: the default
+    bool referer = true;
     QStringList positional;
     QString error;
 };
+
+// Takes the value of --name TEXT or --name=TEXT at args[i]; false when arg is another option.
+bool optionValue(const QStringList& args, qsizetype& i, QLatin1StringView name, QString* value,
+                 QString* error) {
+    const QString& arg = args[i];
+    if (arg == name) {
+        if (i + 1 >= args.size()) {
+            *error = QStringLiteral("option '%1' needs a value").arg(name);
+            return true;
+        }
+        *value = args[++i];
+        return true;
+    }
+    if (arg.startsWith(name) && arg.mid(name.size()).startsWith(u'=')) {
+        *value = arg.mid(name.size() + 1);
+        return true;
+    }
+    return false;
+}
 
 Parsed parse(const QStringList& args) {
     Parsed parsed;
@@ -50,14 +72,25 @@ Parsed parse(const QStringList& args) {
             parsed.positional << arg;
         } else if (arg == QLatin1StringView("--")) {
             optionsEnded = true;
-        } else if (arg == QLatin1StringView("--filter")) {
-            if (i + 1 >= args.size()) {
-                parsed.error = QStringLiteral("option '--filter' needs a value");
+        } else if (optionValue(args, i, QLatin1StringView("--filter"), &parsed.filter, &parsed.error)) {
+            if (!parsed.error.isEmpty())
+                return parsed;
+        } else if (QString agent;
+                   optionValue(args, i, QLatin1StringView("--user-agent"), &agent, &parsed.error)) {
+            if (!parsed.error.isEmpty())
+                return parsed;
+            // A line break would end the header and start another of the user's making.
+            if (agent.contains(u'\n') || agent.contains(u'\r') || agent.contains(QChar(0))) {
+                parsed.error = QStringLiteral("the user agent may not contain a line break");
                 return parsed;
             }
-            parsed.filter = args[++i];
-        } else if (arg.startsWith(QLatin1StringView("--filter="))) {
-            parsed.filter = arg.mid(9);
+            if (agent.isEmpty()) {
+                parsed.error = QStringLiteral("the user agent may not be empty");
+                return parsed;
+            }
+            parsed.userAgent = agent.toUtf8();
+        } else if (arg == QLatin1StringView("--no-referer")) {
+            parsed.referer = false;
         } else {
             parsed.error = QStringLiteral("unknown option '%1'").arg(arg);
             return parsed;
@@ -75,7 +108,8 @@ int runList(const QStringList& args) {
 
     CliHost host(parsed.positional.front(), stdout);
     DiscoveryState state;
-    ListingJob job(host, state);
+    net::CurlTransferFactory network(parsed.userAgent);
+    ListingJob job(host, state, &network);
     const ListingOutcome outcome = job.run(parsed.filter, {.checkFolder = false, .announceDone = false});
     std::fflush(stdout);
     switch (outcome) {
@@ -119,9 +153,11 @@ int runDownload(const QStringList& args) {
     }
 
     // The page is listed as 'list' lists it, without printing the links.
+    // One factory for the page and its images, so they share connections.
+    net::CurlTransferFactory network(parsed.userAgent);
     CliHost listing(parsed.positional.front(), nullptr);
     DiscoveryState state;
-    ListingJob job(listing, state);
+    ListingJob job(listing, state, &network);
     switch (job.run(parsed.filter, {.checkFolder = false, .announceDone = false})) {
     case ListingOutcome::Done:
         break;
@@ -134,7 +170,9 @@ int runDownload(const QStringList& args) {
     }
 
     CliDownloadHost host(listing.list(), folder, stderr, stderrIsTerminal());
-    DownloadRun run(host);
+    DownloadRun run(host, &network);
+    if (parsed.referer)
+        run.setRefererPage(state.PageAddress);
     const DownloadOutcome outcome = run.run({.announceEnd = false});
     host.finish(run.saved(), run.attempted());
     return outcome == DownloadOutcome::Done ? ExitOk : ExitFailed;
@@ -144,8 +182,8 @@ int runDownload(const QStringList& args) {
 
 QString commandLineUsage() {
     return QStringLiteral("Usage: varnolux                                   open the window\n"
-                          "       varnolux list [--filter TEXT] [--] ADDRESS\n"
-                          "       varnolux download [--filter TEXT] [--] ADDRESS FOLDER\n"
+                          "       varnolux list [OPTIONS] [--] ADDRESS\n"
+                          "       varnolux download [OPTIONS] [--] ADDRESS FOLDER\n"
                           "       varnolux --help | --version\n"
                           "\n"
                           "list      prints the image links of the page at ADDRESS, one per line.\n"
@@ -156,6 +194,14 @@ QString commandLineUsage() {
                           "\n"
                           "--filter TEXT  comma-separated image types, as the window's filter boxes build\n"
                           "               them (default JPG,GIF); letter case is ignored.\n"
+                          "--user-agent TEXT  sent as User-Agent instead of Varnolux/VERSION.\n"
+                          "--no-referer   image requests carry no Referer; by default they name the\n"
+                          "               page as a browser does (its full address to its own site,\n"
+                          "               only the site to another one, nothing from https to http).\n"
+                          "\n"
+                          "Environment: http_proxy, https_proxy, all_proxy and no_proxy choose a proxy\n"
+                          "as curl reads them; SSL_CERT_FILE and SSL_CERT_DIR replace the trusted\n"
+                          "certificate authorities. HTTP/2 is used over https when the server offers it.\n"
                           "\n"
                           "Exit status: 0 success, 1 the page or some image could not be fetched,\n"
                           "2 bad arguments, no image filter, or a missing or unwritable folder.\n");
@@ -199,9 +245,7 @@ int runCommandLine(int argc, char** argv) {
         return ExitOk;
     }
     if (command == QLatin1StringView("list") || command == QLatin1StringView("download")) {
-        const int exitCode = command == QLatin1StringView("list") ? runList(args) : runDownload(args);
-        network::releaseManager();
-        return exitCode;
+        return command == QLatin1StringView("list") ? runList(args) : runDownload(args);
     }
     return usageError(QStringLiteral("unknown command '%1'").arg(command));
 }

@@ -48,7 +48,8 @@ QString BuildFilterText(bool jpg, bool gif, bool custom, const QString& customTe
     return text;
 }
 
-ListingJob::ListingJob(ListingHost& host, DiscoveryState& state) : m_host(host), m_state(state) {}
+ListingJob::ListingJob(ListingHost& host, DiscoveryState& state, net::TransferFactory* factory)
+    : m_host(host), m_state(state), m_factory(factory) {}
 
 ListingOutcome ListingJob::PushButton5_Click() {
     ErrorTrap trap(m_host.messages(), trapTags::pushButton5);
@@ -96,7 +97,7 @@ ListingOutcome ListingJob::run(const QString& filterText, Options options) {
                             }
                             return bytes;
                         });
-    PageRetrieval retrieval(m_state, scanner, messages);
+    PageRetrieval retrieval(m_state, scanner, messages, m_factory);
     trap.step(128, [&] { m_state.PendingPages.emplace(); });
     trap.step(130, [&] { m_state.PendingPages.value().add(m_host.addressText().toUtf8()); });
 

@@ -5,6 +5,9 @@
 #include <QString>
 
 class ListingHost;
+namespace net {
+class TransferFactory;
+}
 
 enum class ListingOutcome {
     NoFilter,    // "Select image filter first."
@@ -33,7 +36,8 @@ public:
         bool announceDone = true; // the window shows "Done."; the command line stays quiet
     };
 
-    ListingJob(ListingHost& host, DiscoveryState& state);
+    // The page is fetched by a transfer of factory; without one, by a network factory of its own.
+    ListingJob(ListingHost& host, DiscoveryState& state, net::TransferFactory* factory = nullptr);
 
     // The whole click: the filter text from the host's check boxes, then run().
     ListingOutcome PushButton5_Click();
@@ -47,5 +51,6 @@ public:
 private:
     ListingHost& m_host;
     DiscoveryState& m_state;
+    net::TransferFactory* m_factory;
     QString m_failure;
 };

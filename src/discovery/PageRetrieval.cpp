@@ -2,14 +2,12 @@
 
 #include "core/Bytes.h"
 #include "core/ErrorTrap.h"
-#include "core/Network.h"
 #include "discovery/LinkScanner.h"
+#include "net/CurlTransfer.h"
 
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
-#include <QNetworkAccessManager>
-#include <QNetworkReply>
 #include <QTemporaryFile>
 
 namespace {
@@ -30,8 +28,9 @@ QString temporaryFolder() {
 
 } // namespace
 
-PageRetrieval::PageRetrieval(DiscoveryState& state, LinkScanner& scanner, MessageBoxes& boxes)
-    : m_state(state), m_scanner(scanner), m_boxes(boxes) {}
+PageRetrieval::PageRetrieval(DiscoveryState& state, LinkScanner& scanner, MessageBoxes& boxes,
+                             net::TransferFactory* factory)
+    : m_state(state), m_scanner(scanner), m_boxes(boxes), m_factory(factory) {}
 
 bool PageRetrieval::GetUrls(ImageList& list, const QByteArray& address, qint16 slot, qint32 pass) {
     ErrorTrap trap(m_boxes, trapTags::getUrls);
@@ -86,7 +85,7 @@ bool PageRetrieval::GetUrls(ImageList& list, const QByteArray& address, qint16 s
     QByteArray body;
     trap.step(148, [&] {
         m_fetchFailure.clear();
-        fetched = DownloadToFile(m_state.PageAddress, page, &reason, &body);
+        fetched = DownloadToFile(m_state.PageAddress, page, &reason, &body, nullptr, m_factory);
     });
     if (trap.condition(150, [&] { return !fetched; })) {
         m_fetchFailure = QStringLiteral("The page %1 could not be fetched: %2.")
@@ -139,7 +138,7 @@ qint64 maxPageBytes() {
 }
 
 bool DownloadToFile(const QByteArray& address, QFileDevice& file, QString* reason, QByteArray* body,
-                    PageResponse* response) {
+                    PageResponse* response, net::TransferFactory* factory) {
     auto fail = [&](const QString& why) {
         if (reason)
             *reason = why;
@@ -149,62 +148,47 @@ bool DownloadToFile(const QByteArray& address, QFileDevice& file, QString* reaso
         return fail(QStringLiteral("the temporary file could not be created"));
     QCoreApplication::processEvents();
 
-    const QUrl url = network::requestUrl(address);
-    const QString scheme = url.scheme();
-    if (!url.isValid() || url.host().isEmpty() || (scheme != u"http" && scheme != u"https"))
-        return fail(QStringLiteral("it is not a valid web address"));
-
-    ActiveReply active(network::manager().get(network::getRequest(url, false)));
-    QNetworkReply* reply = active.reply();
-    qint64 received = 0;
+    std::unique_ptr<net::TransferFactory> ownFactory;
+    if (!factory)
+        factory = (ownFactory = std::make_unique<net::CurlTransferFactory>()).get();
+    const std::unique_ptr<net::Transfer> transfer = factory->create();
     const qint64 limit = maxPageBytes();
-    QString writeError;
+    net::Request request;
+    request.link = address;
+    request.identityEncoding = false;
+    request.maxBodyBytes = limit;
+    if (!transfer->start(request))
+        return fail(QStringLiteral("it is not a valid web address"));
+    transfer->waitForResponse();
     if (body) {
         body->clear();
         // Room for an announced length, within reason: a lying server gets no more than this.
-        QObject::connect(reply, &QNetworkReply::metaDataChanged, reply, [&] {
-            bool known = false;
-            const qint64 announced = reply->header(QNetworkRequest::ContentLengthHeader).toLongLong(&known);
-            if (known && announced > body->capacity())
-                body->reserve(qMin<qint64>(announced, qMin<qint64>(limit, 256 << 20)));
-        });
+        const qint64 announced = transfer->header("Content-Encoding").isEmpty()
+                                     ? QByteArray(transfer->header("Content-Length")).toLongLong()
+                                     : 0;
+        if (announced > 0)
+            body->reserve(qMin<qint64>(announced, qMin<qint64>(limit, 256 << 20)));
     }
-    auto drain = [&] {
-        while (reply->bytesAvailable() > 0 && writeError.isEmpty()) {
-            const QByteArray chunk = reply->read(qMin<qint64>(reply->bytesAvailable(), 1 << 20));
-            received += chunk.size();
-            if (received > limit)
-                writeError =
-                    QStringLiteral("the page is larger than %1 bytes, the most a page may hold").arg(limit);
-            else if (file.write(chunk) != chunk.size())
-                writeError =
-                    QStringLiteral("the temporary file could not be written (%1)").arg(file.errorString());
-            if (!writeError.isEmpty()) {
-                reply->abort();
-                break;
-            }
-            if (body)
-                body->append(chunk);
+    for (;;) {
+        const QByteArray piece = transfer->nextPiece(1 << 20);
+        if (piece.isEmpty())
+            break;
+        if (file.write(piece) != piece.size()) {
+            transfer->abort();
+            return fail(
+                QStringLiteral("the temporary file could not be written (%1)").arg(file.errorString()));
         }
-    };
-    QObject::connect(reply, &QNetworkReply::readyRead, reply, drain);
-    if (!active.waitForFinished())
-        return fail(QStringLiteral("the transfer was cancelled"));
-    drain();
-    if (!writeError.isEmpty())
-        return fail(writeError);
-    if (const QString why = active.failureReason(); !why.isEmpty())
+        if (body)
+            body->append(piece);
+    }
+    transfer->waitForEnd();
+    if (const QString why = transfer->failureReason(); !why.isEmpty())
         return fail(why);
-    // A body shorter than announced is a failed fetch, not a page.
-    bool known = false;
-    const qint64 announced = reply->header(QNetworkRequest::ContentLengthHeader).toLongLong(&known);
-    if (known && reply->rawHeader("Content-Encoding").isEmpty() && received < announced)
-        return fail(QStringLiteral("the body ended after %1 of %2 bytes").arg(received).arg(announced));
     if (!file.flush())
         return fail(QStringLiteral("the temporary file could not be written (%1)").arg(file.errorString()));
     if (response) {
-        response->finalUrl = reply->url().toEncoded();
-        response->contentType = reply->rawHeader("Content-Type");
+        response->finalUrl = transfer->finalAddress();
+        response->contentType = transfer->header("Content-Type");
     }
     return true;
 }

@@ -9,13 +9,18 @@ class ImageList;
 class MessageBoxes;
 class LinkScanner;
 class QFileDevice;
+namespace net {
+class TransferFactory;
+}
 
 // Handles one page address of a listing run: works out the address to fetch and the base for
 // relative links, fetches the page into a private temporary file, loads its bytes and has the
 // scanner go through them.
 class PageRetrieval {
 public:
-    PageRetrieval(DiscoveryState& state, LinkScanner& scanner, MessageBoxes& boxes);
+    // The page is fetched by a transfer of factory; without one, by a network factory of its own.
+    PageRetrieval(DiscoveryState& state, LinkScanner& scanner, MessageBoxes& boxes,
+                  net::TransferFactory* factory = nullptr);
 
     // True when the page was fetched and scanned. For any pass but the first it does nothing
     // unless a filter entry matches the text after the address's last ".".
@@ -30,6 +35,7 @@ private:
     DiscoveryState& m_state;
     LinkScanner& m_scanner;
     MessageBoxes& m_boxes;
+    net::TransferFactory* m_factory;
     QString m_fetchFailure;
 };
 
@@ -43,9 +49,10 @@ struct PageResponse {
 // Fetches address (followed through redirects) into the open file, streaming the body as it
 // arrives; with body, the bytes are also kept there, which spares reading the file back; with
 // response, what the server said of the page. False with a readable reason when the page could
-// not be fetched completely.
-bool DownloadToFile(const QByteArray& address, QFileDevice& file, QString* reason,
-                    QByteArray* body = nullptr, PageResponse* response = nullptr);
+// not be fetched completely. The page may come compressed and is stored decompressed, within
+// maxPageBytes(). Without a factory the fetch makes a network factory of its own.
+bool DownloadToFile(const QByteArray& address, QFileDevice& file, QString* reason, QByteArray* body = nullptr,
+                    PageResponse* response = nullptr, net::TransferFactory* factory = nullptr);
 
 // Deletes a file; reports nothing. Used for the temporary page file.
 void RemoveFile(const QString& path);

@@ -10,7 +10,9 @@
 
 class MessageBoxes;
 class ProgressDisplay;
+namespace net {
 class Transfer;
+}
 
 // What became of one download.
 struct DownloadResult {
@@ -30,13 +32,12 @@ public:
     // Told after each chunk: bytes received so far and the expected length, -1 when unknown.
     using ProgressListener = std::function<void(qint64 received, qint64 expected)>;
 
-    DownloadEngine(Transfer& transfer, ProgressDisplay& bar, MessageBoxes& boxes);
+    DownloadEngine(net::Transfer& transfer, ProgressDisplay& bar, MessageBoxes& boxes);
 
     void setProgressListener(ProgressListener listener) { m_listener = std::move(listener); }
-
-    // The addresses likely to be downloaded next, the next one first; the transfer may request
-    // them early.
-    void expect(const QList<QByteArray>& addresses);
+    // The page the images are listed on: each request names it as its Referer, as a browser
+    // would. Empty sends none.
+    void setRefererPage(QByteArray page) { m_refererPage = std::move(page); }
 
     // Failures of the destination (it cannot be created, written or put in place) are reported
     // once through the error trap; failures of the transfer only in the result.
@@ -53,7 +54,8 @@ public:
     static qint64 expectedLength(const QString& contentLength);
 
 private:
-    Transfer& m_transfer;
+    net::Transfer& m_transfer;
+    QByteArray m_refererPage;
     ProgressDisplay& m_bar;
     MessageBoxes& m_boxes;
     ProgressListener m_listener;

@@ -5,14 +5,15 @@
 #include "discovery/ListingJob.h"
 #include "download/DownloadHost.h"
 #include "download/FileName.h"
-#include "download/NetworkTransfer.h"
 #include "download/PartFile.h"
+#include "net/CurlTransfer.h"
 
 #include <QDir>
 
 #include <memory>
 
-DownloadRun::DownloadRun(DownloadHost& host, Transfer* transfer) : m_host(host), m_transfer(transfer) {}
+DownloadRun::DownloadRun(DownloadHost& host, net::TransferFactory* factory)
+    : m_host(host), m_factory(factory) {}
 
 DownloadRun::~DownloadRun() = default;
 
@@ -38,23 +39,6 @@ QString DownloadRun::endMessage(int attempted, const QList<Failure>& failures, c
     list(text, failures);
     list(text, notes);
     return text;
-}
-
-QList<QByteArray> DownloadRun::upcoming(int from, int count) const {
-    // Only a hint for the transfer: the tick is still read again when the run gets there.
-    QList<QByteArray> links;
-    try {
-        const ImageList& list = m_host.imageList();
-        for (int j = from; j <= count && j < from + lookAhead && links.size() < expectedAhead; ++j) {
-            if (!list.ticked(j))
-                continue;
-            const QByteArray link = list.text(j);
-            if (fileName::checkFileName(fileName::ofLink(link)).isEmpty())
-                links << link;
-        }
-    } catch (const std::exception&) {
-    }
-    return links;
 }
 
 DownloadOutcome DownloadRun::run(Options options) {
@@ -91,10 +75,12 @@ DownloadOutcome DownloadRun::run(Options options) {
         return DownloadOutcome::FolderUnwritable;
     }
 
-    std::unique_ptr<NetworkTransfer> ownTransfer;
-    if (!m_transfer)
-        ownTransfer = std::make_unique<NetworkTransfer>();
-    DownloadEngine engine(m_transfer ? *m_transfer : *ownTransfer, bar, messages);
+    std::unique_ptr<net::TransferFactory> ownFactory;
+    if (!m_factory)
+        ownFactory = std::make_unique<net::CurlTransferFactory>();
+    const std::unique_ptr<net::Transfer> transfer = (m_factory ? m_factory : ownFactory.get())->create();
+    DownloadEngine engine(*transfer, bar, messages);
+    engine.setRefererPage(m_refererPage);
     engine.setProgressListener(
         [this](qint64 received, qint64 expected) { m_host.fileProgress(received, expected); });
 
@@ -132,12 +118,8 @@ DownloadOutcome DownloadRun::run(Options options) {
             });
             DownloadResult result;
             result.reason = reason;
-            if (reason.isEmpty()) {
-                QList<QByteArray> coming = upcoming(i + 1, n);
-                coming.prepend(link);
-                engine.expect(coming);
+            if (reason.isEmpty())
                 trap.step(130, [&] { result = engine.DownloadFile(link, path); });
-            }
             if (result.saved) {
                 ++m_saved;
                 m_bytes += result.bytes;

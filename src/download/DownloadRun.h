@@ -7,7 +7,9 @@
 #include <QString>
 
 class DownloadHost;
-class Transfer;
+namespace net {
+class TransferFactory;
+}
 
 enum class DownloadOutcome {
     Ignored,          // a run was active already
@@ -35,12 +37,15 @@ public:
     // A saved entry worth a word in the final message.
     using Note = Failure;
 
-    // Without a transfer the run fetches over the network.
-    explicit DownloadRun(DownloadHost& host, Transfer* transfer = nullptr);
+    // The run's images are fetched by one transfer of the factory; without one, the run makes its
+    // own network factory.
+    explicit DownloadRun(DownloadHost& host, net::TransferFactory* factory = nullptr);
     ~DownloadRun();
 
     DownloadOutcome PushButton6_Click() { return run(Options{}); }
     DownloadOutcome run(Options options);
+    // The page the images come from, named as each request's Referer; empty sends none.
+    void setRefererPage(QByteArray page) { m_refererPage = std::move(page); }
 
     int attempted() const { return m_attempted; }
     int saved() const { return m_saved; }
@@ -55,15 +60,10 @@ public:
     // The note on a saved body that is an HTML page.
     static QString notAnImageNote();
 
-    // How many of the coming ticked entries the transfer is told of, and how far the run looks.
-    static constexpr int expectedAhead = 4;
-    static constexpr int lookAhead = 16;
-
 private:
-    QList<QByteArray> upcoming(int from, int count) const;
-
     DownloadHost& m_host;
-    Transfer* m_transfer;
+    net::TransferFactory* m_factory;
+    QByteArray m_refererPage;
     int m_attempted = 0;
     int m_saved = 0;
     qint64 m_bytes = 0;

@@ -6,6 +6,7 @@
 #include "discovery/ListingJob.h"
 #include "download/DownloadRun.h"
 #include "download/ListOperations.h"
+#include "net/CurlTransfer.h"
 #include "shell/AppTitle.h"
 #include "shell/CursorFile.h"
 #include "shell/FileRoutines.h"
@@ -491,7 +492,8 @@ void Form1::PushButton4_Click() {
 
 void Form1::PushButton5_Click() {
     runExclusively([this] {
-        ListingJob job(*this, m_discovery);
+        net::CurlTransferFactory network;
+        ListingJob job(*this, m_discovery, &network);
         job.PushButton5_Click();
     });
 }
@@ -499,7 +501,9 @@ void Form1::PushButton5_Click() {
 void Form1::PushButton6_Click() {
     // The run tests and sets the window's one busy flag itself, so a click during a listing or
     // another download is ignored there.
-    DownloadRun run(*this);
+    net::CurlTransferFactory network;
+    DownloadRun run(*this, &network);
+    run.setRefererPage(m_discovery.PageAddress);
     run.PushButton6_Click();
 }
 

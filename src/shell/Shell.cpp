@@ -1,6 +1,5 @@
 #include "shell/Shell.h"
 
-#include "core/Network.h"
 #include "shell/Form1.h"
 
 #include <QApplication>
@@ -13,6 +12,5 @@ int runWindow() {
         window.show();
         exitCode = QApplication::exec();
     }
-    network::releaseManager();
     return exitCode;
 }

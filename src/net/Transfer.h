@@ -1,0 +1,128 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+
+#include <memory>
+
+namespace net {
+
+// What to fetch and how. The link goes on the wire as the page wrote it, with blanks, control
+// bytes and bytes outside ASCII percent-encoded.
+struct Request {
+    QByteArray link;
+    // Images are asked for as they are stored, so a length counts the bytes that arrive and a
+    // compressed body is saved as sent. A page may come compressed and is decompressed.
+    bool identityEncoding = true;
+    QByteArray referer;   // empty: no Referer header
+    QByteArray userAgent; // empty: "Varnolux/VERSION"
+    // The most body bytes accepted (after decompression); -1 for no limit.
+    qint64 maxBodyBytes = -1;
+
+    // An image request of the link, with the defaults above.
+    static Request of(QByteArray link) {
+        Request request;
+        request.link = std::move(link);
+        return request;
+    }
+};
+
+// How a transfer ended. Ok while it runs or once it ended well.
+enum class Status {
+    Ok,
+    HttpStatus,       // the server answered with something other than success
+    CutShort,         // the connection ended before the announced length
+    ChunkCut,         // a chunked body without its terminating chunk
+    InvalidChunk,     // a chunk size that is not hex or does not fit
+    InvalidLength,    // a length that is no number or beyond 63 bits
+    TwoLengths,       // two different lengths for one body
+    Idle,             // nothing arrived for the idle time
+    TooSlow,          // less than lowSpeedBytes within twice the idle time
+    TooManyRedirects, //
+    InsecureRedirect, // from https to plain http
+    NotWebRedirect,   // to a scheme other than http or https
+    NotWebAddress,    // the request itself is no http or https address
+    TooBig,           // more body than maxBodyBytes
+    Bomb,             // a compressed body that expands beyond reason
+    Tls,              // the secure connection could not be made or trusted
+    NameLookup,       // the host name is unknown
+    Connect,          // the server could not be reached
+    Proxy,            // the proxy could not be reached or refused
+    Cancelled,        // the program is closing
+    Failed,           // anything else; the detail says what
+};
+
+struct Result {
+    Result(Status status = Status::Ok, QString detail = {}, int httpStatus = 0, qint64 number = 0)
+        : status(status), detail(std::move(detail)), httpStatus(httpStatus), number(number) {}
+
+    Status status = Status::Ok;
+    // What the table below words in: the reason phrase, the host, the redirect target, the
+    // library's own words.
+    QString detail;
+    int httpStatus = 0;
+    qint64 number = 0; // a count the wording needs (the redirect limit, the byte cap)
+
+    bool ok() const { return status == Status::Ok; }
+};
+
+// The user's words for a result; empty for Ok.
+QString reasonText(const Result& result);
+
+// How long a transfer may go without receiving anything before it fails; 30 s unless the
+// environment variable VARNOLUX_IDLE_TIMEOUT_MS says otherwise (tests shorten it). A transfer
+// paused because its reader is behind is not idle.
+int idleTimeoutMs();
+// A server that keeps a transfer alive with a byte now and then fails it too: fewer than
+// lowSpeedBytes arriving within twice the idle time-out is too slow.
+inline constexpr qint64 lowSpeedBytes = 1024;
+inline constexpr int maxRedirects = 20;
+
+// Link bytes as they go on the wire: blanks, control bytes and bytes outside ASCII
+// percent-encoded, everything else as it is.
+QByteArray wireAddress(const QByteArray& link);
+
+// One GET, read by sequential code: each wait runs the event loop until what it waits for is
+// there, so the window keeps painting meanwhile. Never polls. The body is buffered only up to a
+// bound; beyond it the transfer pauses until the reader catches up.
+class Transfer {
+public:
+    virtual ~Transfer() = default;
+
+    // Starts the request and returns at once. False, with the result set, when it cannot even
+    // start (not a web address).
+    virtual bool start(const Request& request) = 0;
+    // Waits until the final response's status and headers are in (redirects followed) or the
+    // transfer ended.
+    virtual void waitForResponse() = 0;
+    // A header of the final response as sent; empty when it has none.
+    virtual QByteArray header(const QByteArray& name) const = 0;
+    // The next body bytes, at most size of them. Waits until size bytes are there, so fewer come
+    // back only when the body ended, the transfer failed or it was cancelled.
+    virtual QByteArray nextChunk(qint64 size) = 0;
+    // Whatever body bytes are there, at most size; waits for at least one. Empty at the end.
+    virtual QByteArray nextPiece(qint64 size) = 0;
+    // Waits until the transfer has ended.
+    virtual void waitForEnd() = 0;
+    // Stops the transfer; the rest of the body is not wanted.
+    virtual void abort() = 0;
+
+    // How it went so far. An HTTP status other than success counts as a failure.
+    virtual Result result() const = 0;
+    // The final response's HTTP status; 0 while there is none.
+    virtual int status() const = 0;
+    // The address the final response came from, as sent on the wire.
+    virtual QByteArray finalAddress() const = 0;
+
+    QString failureReason() const { return reasonText(result()); }
+    bool cancelled() const { return result().status == Status::Cancelled; }
+};
+
+// Makes the transfers of one run. Transfers made by one factory share its connections.
+class TransferFactory {
+public:
+    virtual ~TransferFactory() = default;
+    virtual std::unique_ptr<Transfer> create() = 0;
+};
+
+} // namespace net
