@@ -35,6 +35,8 @@ private slots:
     void rejectsBadArguments_data();
     void rejectsBadArguments();
     void savesWhatTheListingFinds();
+    void sendsTheUserAgentAndReferer_data();
+    void sendsTheUserAgentAndReferer();
     void filterAndOptionEndWork();
     void pageThatCannotBeFetchedFails();
     void pageWithoutImagesSavesNothing();
@@ -69,6 +71,13 @@ void CliDownloadTest::rejectsBadArguments_data() {
     QTest::newRow("a folder that takes no new file")
         << QStringList{QStringLiteral("ADDRESS"), QStringLiteral("/proc")}
         << QStringLiteral("Cannot create a file in /proc/");
+    QTest::newRow("a user agent with a line break")
+        << QStringList{QStringLiteral("--user-agent"), QStringLiteral("x\r\nCookie: y"),
+                       QStringLiteral("ADDRESS"), QStringLiteral("FOLDER")}
+        << QStringLiteral("may not contain a line break");
+    QTest::newRow("a user agent without its value")
+        << QStringList{QStringLiteral("ADDRESS"), QStringLiteral("FOLDER"), QStringLiteral("--user-agent")}
+        << QStringLiteral("needs a value");
     QTest::newRow("an empty filter") << QStringList{QStringLiteral("--filter="), QStringLiteral("ADDRESS"),
                                                     QStringLiteral("FOLDER")}
                                      << QStringLiteral("Select image filter first.");
@@ -94,6 +103,43 @@ void CliDownloadTest::rejectsBadArguments() {
     QCOMPARE(folderEntries(dir.path()), QStringList());
     // Nothing is fetched before the arguments are known to be good.
     QVERIFY(!server.distinctPaths().contains("/a.jpg"));
+}
+
+void CliDownloadTest::sendsTheUserAgentAndReferer_data() {
+    QTest::addColumn<QStringList>("options");
+    QTest::addColumn<QByteArray>("agent");
+    QTest::addColumn<bool>("referer"); // the image request names the page
+
+    QTest::newRow("by default: our agent, the page as Referer")
+        << QStringList{} << QByteArray("Varnolux/" VARNOLUX_VERSION) << true;
+    QTest::newRow("--user-agent replaces ours on every request")
+        << QStringList{QStringLiteral("--user-agent"), QStringLiteral("Mozilla/5.0 (X11; Linux)")}
+        << QByteArray("Mozilla/5.0 (X11; Linux)") << true;
+    QTest::newRow("--user-agent=TEXT works too")
+        << QStringList{QStringLiteral("--user-agent=Fetcher 2")} << QByteArray("Fetcher 2") << true;
+    QTest::newRow("--no-referer sends none")
+        << QStringList{QStringLiteral("--no-referer")} << QByteArray("Varnolux/" VARNOLUX_VERSION) << false;
+}
+
+void CliDownloadTest::sendsTheUserAgentAndReferer() {
+    QFETCH(QStringList, options);
+    QFETCH(QByteArray, agent);
+    QFETCH(bool, referer);
+    TestServer server;
+    server.route("/gallery/", serve::ok("<img src=\"a.jpg\">"));
+    server.route("/gallery/a.jpg", serve::generated(100));
+    QTemporaryDir dir;
+    const CliResult r = runVarnolux(QStringList{QStringLiteral("download")} + options +
+                                    QStringList{text(server.address("/gallery/")), dir.path()});
+    QVERIFY2(r.finished && r.exitCode == 0, r.err.constData());
+    const QList<RecordedRequest>& requests = server.requests();
+    QCOMPARE(requests.size(), 2);
+    for (const RecordedRequest& request : requests)
+        QCOMPARE(request.header("User-Agent"), agent);
+    QCOMPARE(requests[0].header("Referer"), QByteArray());
+    QCOMPARE(requests[1].header("Referer"), referer ? server.address("/gallery/") : QByteArray());
+    // The page and its image share one connection.
+    QCOMPARE(requests[1].connection, requests[0].connection);
 }
 
 void CliDownloadTest::savesWhatTheListingFinds() {
