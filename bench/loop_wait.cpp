@@ -1,0 +1,71 @@
+// The longest wait of the event loop while the program fetches: a timer that wants to fire every
+// 5 ms notes the longest gap it sees during a download run of one page's images and during a
+// listing run of one page. The window repaints only when the loop turns, so this is the longest
+// it could freeze.
+//
+// Usage: bench_loop_wait DOWNLOAD_PAGE_URL FOLDER LIST_PAGE_URL
+
+#include "cli/CliDownloadHost.h"
+#include "cli/CliHost.h"
+#include "discovery/ListingJob.h"
+#include "download/DownloadRun.h"
+#include "net/CurlTransfer.h"
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QTimer>
+
+#include <cstdio>
+#include <functional>
+
+namespace {
+
+qint64 longestWaitDuring(const std::function<bool()>& work) {
+    QElapsedTimer sinceTick;
+    QTimer tick;
+    tick.setInterval(5);
+    qint64 longest = 0;
+    QObject::connect(&tick, &QTimer::timeout, [&] { longest = std::max(longest, sinceTick.restart()); });
+    sinceTick.start();
+    tick.start();
+    if (!work())
+        return -1;
+    return std::max(longest, sinceTick.elapsed());
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    QCoreApplication app(argc, argv);
+    if (argc != 4) {
+        std::fprintf(stderr, "usage: %s DOWNLOAD_PAGE_URL FOLDER LIST_PAGE_URL\n", argv[0]);
+        return 2;
+    }
+    const QString downloadPage = QString::fromLocal8Bit(argv[1]);
+    const QString folder = QString::fromLocal8Bit(argv[2]);
+    const QString listPage = QString::fromLocal8Bit(argv[3]);
+
+    const qint64 download = longestWaitDuring([&] {
+        net::CurlTransferFactory network;
+        CliHost listing(downloadPage, nullptr);
+        DiscoveryState state;
+        if (ListingJob(listing, state, &network)
+                .run(QStringLiteral("JPG"), {.checkFolder = false, .announceDone = false}) !=
+            ListingOutcome::Done)
+            return false;
+        CliDownloadHost host(listing.list(), folder, stderr, false);
+        DownloadRun run(host, &network);
+        return run.run({.announceEnd = false}) == DownloadOutcome::Done;
+    });
+    const qint64 list = longestWaitDuring([&] {
+        net::CurlTransferFactory network;
+        CliHost listing(listPage, nullptr);
+        DiscoveryState state;
+        return ListingJob(listing, state, &network)
+                   .run(QStringLiteral("JPG,GIF,PNG"), {.checkFolder = false, .announceDone = false}) ==
+               ListingOutcome::Done;
+    });
+    std::printf("event loop: longest wait during the download %lld ms, during the page listing %lld ms\n",
+                static_cast<long long>(download), static_cast<long long>(list));
+    return download < 0 || list < 0 ? 1 : 0;
+}
