@@ -37,11 +37,11 @@ public:
     bool start(const net::Request& request) override { return m_real->start(request); }
     void waitForResponse() override { m_real->waitForResponse(); }
     QByteArray header(const QByteArray& name) const override { return m_real->header(name); }
-    QByteArray nextChunk(qint64 size) override {
+    QByteArrayView nextChunk(qint64 size) override {
         reads << size;
         return m_real->nextChunk(size);
     }
-    QByteArray nextPiece(qint64 size) override { return m_real->nextPiece(size); }
+    QByteArrayView nextPiece(qint64 size) override { return m_real->nextPiece(size); }
     void waitForEnd() override { m_real->waitForEnd(); }
     void abort() override { m_real->abort(); }
     net::Result result() const override { return m_real->result(); }

@@ -25,7 +25,7 @@ Fetched fetch(net::TransferFactory& factory, const net::Request& request) {
     Fetched got;
     if (transfer->start(request)) {
         transfer->waitForResponse();
-        for (QByteArray piece; !(piece = transfer->nextPiece(1 << 20)).isEmpty();)
+        for (QByteArray piece; !(piece = transfer->nextPiece(1 << 20).toByteArray()).isEmpty();)
             got.body += piece;
         transfer->waitForEnd();
     }
@@ -212,13 +212,13 @@ void TestNet::aPausedTransferIsNotIdle() {
     QVERIFY(transfer->start(net::Request::of(server.address("/big"))));
     transfer->waitForResponse();
     QCOMPARE(transfer->status(), 200);
-    QByteArray head = transfer->nextChunk(1024);
+    QByteArray head = transfer->nextChunk(1024).toByteArray();
     QCOMPARE(head, generatedBytes(0, 1024));
     QTest::qWait(4 * net::idleTimeoutMs());
     QVERIFY2(transfer->result().ok(), qPrintable(transfer->failureReason()));
     qint64 received = head.size();
     bool intact = true;
-    for (QByteArray piece; !(piece = transfer->nextPiece(1 << 20)).isEmpty();) {
+    for (QByteArray piece; !(piece = transfer->nextPiece(1 << 20).toByteArray()).isEmpty();) {
         intact = intact && piece == generatedBytes(received, piece.size());
         received += piece.size();
     }
@@ -240,7 +240,7 @@ void TestNet::bodyPiecesArriveInOrderWhileTheReaderLags() {
     transfer->waitForResponse();
     qint64 received = 0;
     int pieces = 0;
-    for (QByteArray piece; !(piece = transfer->nextChunk(300000)).isEmpty();) {
+    for (QByteArray piece; !(piece = transfer->nextChunk(300000).toByteArray()).isEmpty();) {
         QCOMPARE(piece, generatedBytes(received, piece.size()));
         received += piece.size();
         if (++pieces % 8 == 0)
@@ -377,7 +377,7 @@ void TestNet::cancellingEndsTheTransfer() {
     transfer->waitForResponse();
     QTimer::singleShot(50, [] { Cancellation::request(); });
     qint64 received = 0;
-    for (QByteArray piece; !(piece = transfer->nextPiece(1 << 20)).isEmpty();)
+    for (QByteArray piece; !(piece = transfer->nextPiece(1 << 20).toByteArray()).isEmpty();)
         received += piece.size();
     QCOMPARE(transfer->result().status, net::Status::Cancelled);
     QVERIFY(received < (1 << 30));

@@ -31,7 +31,7 @@ Fetched fetch(const QByteArray& link, net::TransferFactory* factory = nullptr) {
     transfer->start(net::Request::of(link));
     transfer->waitForResponse();
     Fetched result;
-    for (QByteArray piece; !(piece = transfer->nextPiece(1 << 20)).isEmpty();)
+    for (QByteArray piece; !(piece = transfer->nextPiece(1 << 20).toByteArray()).isEmpty();)
         result.body += piece;
     transfer->waitForEnd();
     result.error = transfer->result().status;

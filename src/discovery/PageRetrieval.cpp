@@ -170,10 +170,10 @@ bool DownloadToFile(const QByteArray& address, QFileDevice& file, QString* reaso
             body->reserve(qMin<qint64>(announced, qMin<qint64>(limit, 256 << 20)));
     }
     for (;;) {
-        const QByteArray piece = transfer->nextPiece(1 << 20);
+        const QByteArrayView piece = transfer->nextPiece(1 << 20);
         if (piece.isEmpty())
             break;
-        if (file.write(piece) != piece.size()) {
+        if (file.write(piece.data(), piece.size()) != piece.size()) {
             transfer->abort();
             return fail(
                 QStringLiteral("the temporary file could not be written (%1)").arg(file.errorString()));

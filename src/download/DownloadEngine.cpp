@@ -119,8 +119,8 @@ DownloadResult DownloadEngine::DownloadFile(QByteArray address, const QString& d
         return giveUp(openFailure.isEmpty() ? QStringLiteral("the file could not be created") : openFailure);
 
     QString failure;
-    QByteArray chunk;
-    QByteArray head; // the first bytes, to tell what the body is
+    QByteArrayView chunk; // valid until the next read
+    QByteArray head;      // the first bytes, to tell what the body is
     auto writeChunk = [&] {
         if (head.size() < sniffLength)
             head += chunk.first(qMin(chunk.size(), sniffLength - head.size()));
@@ -130,6 +130,9 @@ DownloadResult DownloadEngine::DownloadFile(QByteArray address, const QString& d
         });
     };
     if (expected >= 0) {
+        // The text changes only with the percent; it is made anew only then.
+        int shownPercent = -1;
+        QString text;
         while (trap.condition(126, [&] { return left != 0; })) {
             qint64 size = 0;
             trap.step(134, [&] { size = qMin(left, chunkSize); });
@@ -147,7 +150,13 @@ DownloadResult DownloadEngine::DownloadFile(QByteArray address, const QString& d
             trap.step(144, [&] { received = expected - left; });
             int percent = 0;
             trap.step(146, [&] { percent = percentDone(received, expected); });
-            trap.step(148, [&] { m_bar.setText(percentText(shown, percent)); });
+            trap.step(148, [&] {
+                if (percent != shownPercent) {
+                    text = percentText(shown, percent);
+                    shownPercent = percent;
+                }
+                m_bar.setText(text);
+            });
             if (!writeChunk())
                 break;
             if (m_listener)

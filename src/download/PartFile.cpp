@@ -81,8 +81,8 @@ bool PartFile::create(const QString& destinationPath, QString* reason) {
     return false;
 }
 
-bool PartFile::write(const QByteArray& bytes, QString* reason) {
-    m_pending += bytes;
+bool PartFile::write(QByteArrayView bytes, QString* reason) {
+    m_pending.append(bytes);
     return m_pending.size() < bufferBytes || writePending(reason);
 }
 
@@ -93,7 +93,7 @@ bool PartFile::writePending(QString* reason) {
     while (done < m_pending.size()) {
         const qint64 written = m_file.write(m_pending.constData() + done, m_pending.size() - done);
         if (written <= 0) {
-            m_pending.clear();
+            m_pending.resize(0);
             if (reason)
                 *reason = QStringLiteral("Cannot write %1: %2")
                               .arg(native(m_file.fileName()), m_file.errorString());
@@ -101,7 +101,7 @@ bool PartFile::writePending(QString* reason) {
         }
         done += written;
     }
-    m_pending.clear();
+    m_pending.resize(0); // keeps the allocation for the next block
     return true;
 }
 

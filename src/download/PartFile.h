@@ -19,7 +19,7 @@ public:
     // Creates the file in the folder that destinationPath names. False with a reason.
     bool create(const QString& destinationPath, QString* reason);
     // Appends bytes; false with a reason. The bytes reach the file in blocks of bufferBytes.
-    bool write(const QByteArray& bytes, QString* reason);
+    bool write(QByteArrayView bytes, QString* reason);
     // Flushes, closes and renames the file onto destinationPath, replacing whatever is there
     // (a symbolic link itself, never its target). False with a reason; the file is then deleted.
     bool commit(QString* reason);

@@ -3,6 +3,7 @@
 #include "core/Cancellation.h"
 #include "net/WebPolicy.h"
 
+#include <QElapsedTimer>
 #include <QEventLoop>
 #include <QFile>
 #include <QHash>
@@ -136,8 +137,8 @@ public:
     bool start(const Request& request) override;
     void waitForResponse() override;
     QByteArray header(const QByteArray& name) const override;
-    QByteArray nextChunk(qint64 size) override;
-    QByteArray nextPiece(qint64 size) override;
+    QByteArrayView nextChunk(qint64 size) override;
+    QByteArrayView nextPiece(qint64 size) override;
     void waitForEnd() override;
     void abort() override;
     Result result() const override { return m_result; }
@@ -165,14 +166,20 @@ private:
     }
     void finish();
     void heard();
+    void startTimers();
     void setPaused(bool paused);
     void resumeIfRoom();
     Result fromCurl(CURLcode code) const;
     qsizetype buffered() const { return m_buffer.size() - m_readFrom; }
+    QByteArrayView take(qint64 size);
+    void compact();
     template <typename Done> void waitUntil(Done done);
+    // Quits the wait once: each quit wakes the event loop with a system call.
     void wake() {
-        if (m_loop)
+        if (m_loop) {
             m_loop->quit();
+            m_loop = nullptr;
+        }
     }
 
     std::shared_ptr<CurlMulti> m_multi;
@@ -203,7 +210,11 @@ private:
     bool m_ended = false;
     Result m_result;
 
+    // The idle timer is not restarted for every piece (that costs more than the piece itself):
+    // each piece restarts a clock, and the timer, when it fires, checks how long it has been.
     QTimer m_idle;
+    QElapsedTimer m_sinceHeard;
+    int m_idleMs = 30000;
     QTimer m_lowSpeed;
     qint64 m_heardBytes = 0;
     qint64 m_heardAtCheck = 0;
@@ -231,7 +242,13 @@ CurlTransfer::CurlTransfer(std::shared_ptr<CurlMulti> multi, QByteArray userAgen
     if (m_defaultAgent.isEmpty())
         m_defaultAgent = QByteArrayLiteral("Varnolux/" VARNOLUX_VERSION);
     m_idle.setSingleShot(true);
-    QObject::connect(&m_idle, &QTimer::timeout, [this] { fail(Status::Idle); });
+    QObject::connect(&m_idle, &QTimer::timeout, [this] {
+        const qint64 quiet = m_sinceHeard.elapsed();
+        if (quiet >= m_idleMs)
+            fail(Status::Idle);
+        else
+            m_idle.start(int(m_idleMs - quiet));
+    });
     QObject::connect(&m_lowSpeed, &QTimer::timeout, [this] {
         if (!m_paused && m_heardBytes - m_heardAtCheck < lowSpeedBytes)
             fail(Status::TooSlow);
@@ -252,11 +269,13 @@ CurlTransfer::~CurlTransfer() {
 bool CurlTransfer::start(const Request& request) {
     stopWire();
     m_request = request;
+    m_idleMs = idleTimeoutMs();
     m_url = wireAddress(request.link);
     m_redirects = 0;
     m_result = {};
     m_ended = false;
-    m_buffer.clear();
+    m_buffer.resize(0);
+    m_buffer.reserve(CurlTransferFactory::bufferBytes + CURL_MAX_WRITE_SIZE);
     m_readFrom = 0;
     m_bodyBytes = 0;
     const QUrl url = QUrl::fromEncoded(m_url, QUrl::TolerantMode);
@@ -333,9 +352,7 @@ void CurlTransfer::begin() {
     curl_easy_setopt(m_easy, CURLOPT_URL, m_url.constData());
     m_onWire = true;
     m_paused = false;
-    m_heardAtCheck = m_heardBytes;
-    m_idle.start(idleTimeoutMs());
-    m_lowSpeed.start(2 * idleTimeoutMs());
+    startTimers();
     m_multi->add(m_easy);
 }
 
@@ -362,8 +379,14 @@ void CurlTransfer::fail(Status status, const QString& detail, qint64 number) {
 }
 
 void CurlTransfer::heard() {
-    if (!m_paused)
-        m_idle.start(idleTimeoutMs());
+    m_sinceHeard.start();
+}
+
+void CurlTransfer::startTimers() {
+    m_sinceHeard.start();
+    m_heardAtCheck = m_heardBytes;
+    m_idle.start(m_idleMs);
+    m_lowSpeed.start(2 * m_idleMs);
 }
 
 size_t CurlTransfer::onHeader(char* data, size_t size, size_t count, void* self) {
@@ -465,13 +488,24 @@ size_t CurlTransfer::takeBody(const char* data, size_t size) {
         note(Status::TooBig, {}, m_request.maxBodyBytes);
         return 0;
     }
-    if (m_readFrom > 0 && m_readFrom >= m_buffer.size() / 2) {
-        m_buffer.remove(0, m_readFrom);
-        m_readFrom = 0;
-    }
+    compact();
     m_buffer.append(data, qsizetype(size));
     wake();
     return size;
+}
+
+// Drops the bytes already read. Runs only inside the next call on the transfer, so a view that
+// nextChunk or nextPiece handed out stays valid until then.
+void CurlTransfer::compact() {
+    if (m_readFrom == 0)
+        return;
+    if (m_readFrom == m_buffer.size()) {
+        m_buffer.resize(0); // keeps the allocation
+        m_readFrom = 0;
+    } else if (m_readFrom >= m_buffer.size() / 2) {
+        m_buffer.remove(0, m_readFrom);
+        m_readFrom = 0;
+    }
 }
 
 void CurlTransfer::setPaused(bool paused) {
@@ -483,9 +517,7 @@ void CurlTransfer::setPaused(bool paused) {
         m_idle.stop();
         m_lowSpeed.stop();
     } else if (m_onWire) {
-        m_heardAtCheck = m_heardBytes;
-        m_idle.start(idleTimeoutMs());
-        m_lowSpeed.start(2 * idleTimeoutMs());
+        startTimers();
     }
 }
 
@@ -587,7 +619,8 @@ template <typename Done> void CurlTransfer::waitUntil(Done done) {
         QEventLoop loop;
         m_loop = &loop;
         loop.exec();
-        m_loop = nullptr;
+        if (m_loop == &loop)
+            m_loop = nullptr;
     }
 }
 
@@ -605,39 +638,32 @@ QByteArray CurlTransfer::header(const QByteArray& name) const {
     return {};
 }
 
-QByteArray CurlTransfer::nextChunk(qint64 size) {
-    if (size <= 0)
-        return {};
-    waitUntil([&] { return buffered() >= size; });
+QByteArrayView CurlTransfer::take(qint64 size) {
     if (m_result.status == Status::Cancelled)
         return {};
-    const qsizetype take = qsizetype(qMin<qint64>(size, buffered()));
-    QByteArray chunk = m_buffer.sliced(m_readFrom, take);
-    m_readFrom += take;
-    resumeIfRoom();
-    return chunk;
+    const qsizetype count = qsizetype(qMin<qint64>(size, buffered()));
+    const QByteArrayView bytes(m_buffer.constData() + m_readFrom, count);
+    m_readFrom += count;
+    // No resume here: the kept bytes it hands over could move these before the caller has them.
+    return bytes;
 }
 
-QByteArray CurlTransfer::nextPiece(qint64 size) {
+QByteArrayView CurlTransfer::nextChunk(qint64 size) {
     if (size <= 0)
         return {};
-    waitUntil([&] { return buffered() > 0; });
-    if (m_result.status == Status::Cancelled)
-        return {};
-    const qsizetype take = qsizetype(qMin<qint64>(size, buffered()));
-    QByteArray piece;
-    if (m_readFrom == 0 && take == m_buffer.size()) {
-        piece = std::exchange(m_buffer, {});
-    } else {
-        piece = m_buffer.sliced(m_readFrom, take);
-        m_readFrom += take;
-    }
-    if (m_readFrom == m_buffer.size()) {
-        m_buffer.clear();
-        m_readFrom = 0;
-    }
+    compact();
     resumeIfRoom();
-    return piece;
+    waitUntil([&] { return buffered() >= size; });
+    return take(size);
+}
+
+QByteArrayView CurlTransfer::nextPiece(qint64 size) {
+    if (size <= 0)
+        return {};
+    compact();
+    resumeIfRoom();
+    waitUntil([&] { return buffered() > 0; });
+    return take(size);
 }
 
 void CurlTransfer::waitForEnd() {

@@ -98,10 +98,12 @@ public:
     // A header of the final response as sent; empty when it has none.
     virtual QByteArray header(const QByteArray& name) const = 0;
     // The next body bytes, at most size of them. Waits until size bytes are there, so fewer come
-    // back only when the body ended, the transfer failed or it was cancelled.
-    virtual QByteArray nextChunk(qint64 size) = 0;
+    // back only when the body ended, the transfer failed or it was cancelled. The bytes stay
+    // valid until the next call on the transfer: they are not copied out of its buffer.
+    virtual QByteArrayView nextChunk(qint64 size) = 0;
     // Whatever body bytes are there, at most size; waits for at least one. Empty at the end.
-    virtual QByteArray nextPiece(qint64 size) = 0;
+    // Valid until the next call, as for nextChunk.
+    virtual QByteArrayView nextPiece(qint64 size) = 0;
     // Waits until the transfer has ended.
     virtual void waitForEnd() = 0;
     // Stops the transfer; the rest of the body is not wanted.
