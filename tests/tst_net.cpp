@@ -4,10 +4,14 @@
 #include "core/Cancellation.h"
 #include "net/CurlTransfer.h"
 #include "net/WebPolicy.h"
+#include "support/Nginx.h"
+#include "support/TestCertificate.h"
 #include "support/TestServer.h"
 
+#include <QFile>
 #include <QHash>
 #include <QTcpServer>
+#include <QTemporaryDir>
 #include <QtTest>
 
 #include <memory>
@@ -94,9 +98,16 @@ private slots:
     void unknownNameAndRefusedConnection_data();
     void unknownNameAndRefusedConnection();
     void cancellingEndsTheTransfer();
+    void usesHttp2OverTlsWhenOffered();
+
+private:
+    TestCertificate m_certificate;
 };
 
 void TestNet::initTestCase() {
+    QVERIFY2(m_certificate.isValid(), qPrintable(m_certificate.errorString()));
+    // Read at the first request.
+    qputenv("SSL_CERT_FILE", QFile::encodeName(m_certificate.caBundlePath()));
     qputenv("VARNOLUX_IDLE_TIMEOUT_MS", "300");
     for (const char* name : proxyVariables)
         qunsetenv(name);
@@ -381,6 +392,32 @@ void TestNet::cancellingEndsTheTransfer() {
         received += piece.size();
     QCOMPARE(transfer->result().status, net::Status::Cancelled);
     QVERIFY(received < (1 << 30));
+}
+
+void TestNet::usesHttp2OverTlsWhenOffered() {
+    QTemporaryDir root;
+    QVERIFY(root.isValid());
+    QFile image(root.filePath(QStringLiteral("a.gif")));
+    QVERIFY(image.open(QIODevice::WriteOnly) && image.write("GIF89a over h2") == 14);
+    image.close();
+    QTcpServer probe;
+    QVERIFY(probe.listen(QHostAddress::LocalHost, 0));
+    const QByteArray tlsPort = QByteArray::number(probe.serverPort());
+    probe.close();
+    Nginx nginx(root.path(), "listen 127.0.0.1:" + tlsPort + " ssl http2;\nssl_certificate " +
+                                 QFile::encodeName(m_certificate.serverCertificatePath()) +
+                                 ";\nssl_certificate_key " +
+                                 QFile::encodeName(m_certificate.serverKeyPath()) + ";\n");
+    VARNOLUX_START_NGINX_OR_SKIP(nginx);
+    net::CurlTransferFactory factory;
+    const Fetched got = fetch(factory, net::Request::of("https://127.0.0.1:" + tlsPort + "/a.gif"));
+    QVERIFY2(got.result.ok(), qPrintable(net::reasonText(got.result)));
+    QCOMPARE(got.body, QByteArray("GIF89a over h2"));
+    QTRY_VERIFY2(nginx.accessLog().contains("\"GET /a.gif HTTP/2.0\""), nginx.accessLog().constData());
+    // Plain http stays HTTP/1.1.
+    QCOMPARE(fetch(factory, net::Request::of(nginx.url("/a.gif").toEncoded())).body,
+             QByteArray("GIF89a over h2"));
+    QTRY_VERIFY2(nginx.accessLog().contains("\"GET /a.gif HTTP/1.1\""), nginx.accessLog().constData());
 }
 
 QTEST_GUILESS_MAIN(TestNet)

@@ -56,9 +56,11 @@ public:
         QObject::connect(&m_timer, &QTimer::timeout, [this] { act(CURL_SOCKET_TIMEOUT, 0); });
     }
     ~CurlMulti() {
-        for (Watch* watch : std::as_const(m_watches))
-            delete watch;
+        // Closing its connections, the cleanup may still ask to stop watching their sockets.
+        qDeleteAll(m_watches);
+        m_watches.clear();
         curl_multi_cleanup(m_multi);
+        m_timer.stop();
     }
     CurlMulti(const CurlMulti&) = delete;
     CurlMulti& operator=(const CurlMulti&) = delete;

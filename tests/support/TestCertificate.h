@@ -18,7 +18,7 @@
 //     server.useTls(trusted);    // verification succeeds
 //     other.useTls(untrusted);   // verification fails
 //
-// SSL_CERT_FILE must be set before the program's network manager is first made: it is read once.
+// SSL_CERT_FILE must be set before the program makes its first request: it is read once.
 class TestCertificate {
 public:
     TestCertificate();
