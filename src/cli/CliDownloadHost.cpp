@@ -53,6 +53,15 @@ void CliDownloadHost::fileProgress(qint64 received, qint64 expected) {
 void CliDownloadHost::entryFinished(int, const QByteArray& link, const QString& path,
                                     const DownloadResult& result) {
     m_fileBytes = 0;
+    ++m_finished;
+    // Said only when it took more than one: a default run's lines stay as they were.
+    const QString tries = result.tries > 1 ? QStringLiteral(", %1 tries").arg(result.tries) : QString();
+    if (result.skipped) {
+        clearLine();
+        put(m_out, QStringLiteral("skipped %1 -> %2 (%3)\n")
+                       .arg(QString::fromUtf8(link), QDir::toNativeSeparators(path), result.reason));
+        return;
+    }
     if (result.saved) {
         m_doneBytes += result.bytes;
         // A page saved under an image's name is worth a line on a terminal too.
@@ -62,9 +71,10 @@ void CliDownloadHost::entryFinished(int, const QByteArray& link, const QString& 
         if (m_terminal && !page)
             return;
         clearLine();
-        QString line = QStringLiteral("saved %1 -> %2 (%3 bytes)")
+        QString line = QStringLiteral("saved %1 -> %2 (%3 bytes%4)")
                            .arg(QString::fromUtf8(link), QDir::toNativeSeparators(path))
-                           .arg(result.bytes);
+                           .arg(result.bytes)
+                           .arg(tries);
         if (page)
             line += QLatin1StringView(", but its body is an HTML page, not an image");
         put(m_out, line + u'\n');
@@ -72,10 +82,13 @@ void CliDownloadHost::entryFinished(int, const QByteArray& link, const QString& 
     }
     // Failures stay on screen on a terminal too: the progress line would overwrite them.
     clearLine();
-    put(m_out, QStringLiteral("failed %1: %2\n").arg(QString::fromUtf8(link), result.reason));
+    put(m_out,
+        QStringLiteral("failed %1: %2%3\n")
+            .arg(QString::fromUtf8(link), result.reason,
+                 result.tries > 1 ? QStringLiteral(" (after %1 tries)").arg(result.tries) : QString()));
 }
 
-void CliDownloadHost::finish(int saved, int attempted) {
+void CliDownloadHost::finish(int saved, int attempted, int skipped) {
     clearLine();
     const double seconds = qMax<qint64>(m_clock.elapsed(), 1) / 1000.0;
     QString text = QStringLiteral("Saved %1 of %2 images into %3 (%4 bytes in %5 s, %6)")
@@ -85,8 +98,10 @@ void CliDownloadHost::finish(int saved, int attempted) {
                        .arg(m_doneBytes)
                        .arg(seconds, 0, 'f', 1)
                        .arg(rate(double(m_doneBytes) / seconds));
-    if (saved < attempted)
-        text += QStringLiteral("; %1 failed").arg(attempted - saved);
+    if (skipped > 0)
+        text += QStringLiteral("; %1 skipped").arg(skipped);
+    if (saved + skipped < attempted)
+        text += QStringLiteral("; %1 failed").arg(attempted - saved - skipped);
     if (m_pages == 1)
         text += QStringLiteral("; 1 saved file is an HTML page, not an image");
     else if (m_pages > 1)
@@ -120,7 +135,7 @@ void CliDownloadHost::draw(bool force) {
         link = QStringLiteral("...") + link.right(linkRoom - 3);
     const double seconds = qMax<qint64>(now, 1) / 1000.0;
     put(m_out, QStringLiteral("\r\x1b[K[%1/%2] %3 %4  %5")
-                   .arg(m_ordinal)
+                   .arg(m_countFinished ? m_finished : m_ordinal)
                    .arg(m_list.count())
                    .arg(file, link, rate(double(totalBytes()) / seconds)));
     m_lineShown = true;

@@ -36,7 +36,9 @@ public:
                        const DownloadResult& result) override;
 
     // Ends the progress line and prints the summary.
-    void finish(int saved, int attempted);
+    void finish(int saved, int attempted, int skipped = 0);
+    // With parallel downloads the progress line counts finished entries, not started ones.
+    void setCountFinished(bool countFinished) { m_countFinished = countFinished; }
 
     // Bytes per second as a short text: "512 B/s", "12.3 KB/s", "105.0 MB/s".
     static QString rate(double bytesPerSecond);
@@ -75,4 +77,6 @@ private:
     qint64 m_doneBytes = 0;
     int m_pages = 0; // saved files whose body is an HTML page
     bool m_lineShown = false;
+    bool m_countFinished = false;
+    int m_finished = 0;
 };

@@ -4,6 +4,7 @@
 #include "cli/CliHost.h"
 #include "core/Product.h"
 #include "discovery/ListingJob.h"
+#include "download/DownloadOptions.h"
 #include "download/DownloadRun.h"
 #include "download/PartFile.h"
 #include "net/CurlTransfer.h"
@@ -40,6 +41,7 @@ struct Parsed {
     QString filter = QStringLiteral("JPG,GIF");
     QByteArray userAgent; // empty: the default
     bool referer = true;
+    DownloadOptions download;
     QStringList positional;
     QString error;
 };
@@ -61,6 +63,22 @@ bool optionValue(const QStringList& args, qsizetype& i, QLatin1StringView name, 
         return true;
     }
     return false;
+}
+
+// A whole number from low to high for the option; false with the error set.
+bool numberIn(const QString& option, const QString& value, int low, int high, int* number, QString* error) {
+    bool ok = false;
+    const int parsed = value.toInt(&ok);
+    if (!ok || parsed < low || parsed > high || value.startsWith(u'+')) {
+        *error = QStringLiteral("option '%1' takes a whole number from %2 to %3, not '%4'")
+                     .arg(option)
+                     .arg(low)
+                     .arg(high)
+                     .arg(value);
+        return false;
+    }
+    *number = parsed;
+    return true;
 }
 
 Parsed parse(const QStringList& args) {
@@ -91,6 +109,27 @@ Parsed parse(const QStringList& args) {
             parsed.userAgent = agent.toUtf8();
         } else if (arg == QLatin1StringView("--no-referer")) {
             parsed.referer = false;
+        } else if (QString value;
+                   optionValue(args, i, QLatin1StringView("--parallel"), &value, &parsed.error)) {
+            if (!parsed.error.isEmpty() ||
+                !numberIn(QStringLiteral("--parallel"), value, 1, DownloadOptions::maxParallel,
+                          &parsed.download.parallel, &parsed.error))
+                return parsed;
+        } else if (optionValue(args, i, QLatin1StringView("--retries"), &value, &parsed.error)) {
+            if (!parsed.error.isEmpty() ||
+                !numberIn(QStringLiteral("--retries"), value, 0, DownloadOptions::maxRetries,
+                          &parsed.download.retries, &parsed.error))
+                return parsed;
+        } else if (optionValue(args, i, QLatin1StringView("--on-exists"), &value, &parsed.error)) {
+            if (!parsed.error.isEmpty())
+                return parsed;
+            const std::optional<OnExists> onExists = onExistsFromText(value);
+            if (!onExists) {
+                parsed.error =
+                    QStringLiteral("option '--on-exists' takes replace, skip or rename, not '%1'").arg(value);
+                return parsed;
+            }
+            parsed.download.onExists = *onExists;
         } else {
             parsed.error = QStringLiteral("unknown option '%1'").arg(arg);
             return parsed;
@@ -170,11 +209,15 @@ int runDownload(const QStringList& args) {
     }
 
     CliDownloadHost host(listing.list(), folder, stderr, stderrIsTerminal());
+    host.setCountFinished(parsed.download.parallel > 1);
     DownloadRun run(host, &network);
     if (parsed.referer)
         run.setRefererPage(state.PageAddress);
+    run.setDownloadOptions(parsed.download);
+    const QByteArray agent = parsed.userAgent;
+    run.setLaneFactory([agent] { return std::make_unique<net::CurlTransferFactory>(agent); });
     const DownloadOutcome outcome = run.run({.announceEnd = false});
-    host.finish(run.saved(), run.attempted());
+    host.finish(run.saved(), run.attempted(), run.skipped());
     return outcome == DownloadOutcome::Done ? ExitOk : ExitFailed;
 }
 
@@ -198,6 +241,21 @@ QString commandLineUsage() {
                           "--no-referer   image requests carry no Referer; by default they name the\n"
                           "               page as a browser does (its full address to its own site,\n"
                           "               only the site to another one, nothing from https to http).\n"
+                          "\n"
+                          "download only:\n"
+                          "--parallel N   up to N images at once (1 to 16, default 1), at most 6 from one\n"
+                          "               host; among links of one file name the last one listed is\n"
+                          "               what remains.   varnolux download --parallel 8 URL ~/Pictures\n"
+                          "--on-exists replace|skip|rename  what to do with a file of the same name:\n"
+                          "               replace it once the new one is whole (default), keep it and\n"
+                          "               skip the link, or save as 'name (1).ext', 'name (2).ext', ...\n"
+                          "                               varnolux download --on-exists rename URL DIR\n"
+                          "--retries N    try a link again up to N times (0 to 100, default 0) after a\n"
+                          "               connection error, a time-out or HTTP 408, 429, 500, 502, 503 or\n"
+                          "               504, waiting 1 s, 2 s, 4 s ... (at most 60 s) or the server's\n"
+                          "               Retry-After (at most 120 s); a body that broke off resumes\n"
+                          "               where it stopped when the server offers ranges.\n"
+                          "                               varnolux download --retries 3 URL DIR\n"
                           "\n"
                           "Environment: http_proxy, https_proxy, all_proxy and no_proxy choose a proxy\n"
                           "as curl reads them; SSL_CERT_FILE and SSL_CERT_DIR replace the trusted\n"

@@ -11,9 +11,8 @@ bool Cancellation::requested() {
 
 void Cancellation::request() {
     Cancellation& self = instance();
-    if (self.m_requested)
+    if (self.m_requested.exchange(true))
         return;
-    self.m_requested = true;
     emit self.cancelled();
 }
 

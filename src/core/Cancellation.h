@@ -2,6 +2,8 @@
 
 #include <QObject>
 
+#include <atomic>
+
 // The process-wide request to stop whatever run is active, made when the window closes mid-run.
 // Every wait on the network or a child process listens for it, so the program ends promptly.
 class Cancellation : public QObject {
@@ -17,5 +19,6 @@ signals:
     void cancelled();
 
 private:
-    bool m_requested = false;
+    // Read by the download threads of a parallel run too.
+    std::atomic<bool> m_requested = false;
 };

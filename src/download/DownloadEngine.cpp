@@ -1,12 +1,17 @@
 #include "download/DownloadEngine.h"
 
+#include "core/Cancellation.h"
 #include "core/ErrorTrap.h"
 #include "core/Ui.h"
 #include "download/PartFile.h"
 #include "net/Transfer.h"
 #include "net/WebPolicy.h"
 
+#include <QEventLoop>
+#include <QTimer>
+
 #include <cmath>
+#include <limits>
 
 namespace {
 
@@ -56,31 +61,114 @@ qint64 DownloadEngine::expectedLength(const QString& contentLength) {
     return ok ? length : -1;
 }
 
+void DownloadEngine::setOptions(const DownloadOptions& options) {
+    m_retries = options.retries;
+    m_keepExisting = options.onExists == OnExists::Skip;
+    m_headers = options.headers;
+}
+
+bool DownloadEngine::pause(qint64 ms) {
+    if (Cancellation::requested())
+        return false;
+    QEventLoop loop;
+    QTimer timer;
+    timer.setSingleShot(true);
+    QObject::connect(&timer, &QTimer::timeout, &loop, &QEventLoop::quit);
+    QObject::connect(&Cancellation::instance(), &Cancellation::cancelled, &loop, &QEventLoop::quit);
+    timer.start(int(qMin<qint64>(ms, std::numeric_limits<int>::max())));
+    if (!Cancellation::requested())
+        loop.exec();
+    return !Cancellation::requested();
+}
+
 DownloadResult DownloadEngine::DownloadFile(QByteArray address, const QString& destinationPath) {
     ErrorTrap trap(m_boxes, trapTags::downloadFile);
-    DownloadResult result;
     const QString shown = QString::fromUtf8(address);
-
-    // Ends the call without saving: the temporary file (if any) goes with its destructor.
-    auto giveUp = [&](const QString& reason) {
-        result.saved = false;
-        result.reason = reason;
-        result.cancelled = result.cancelled || m_transfer.cancelled();
-        m_transfer.abort();
-        trap.step(154, [&] { m_bar.setText(QStringLiteral("Progress Bar")); });
-        return result;
-    };
 
     trap.step(100, [&] { m_bar.setText(QLatin1StringView("Downloading: ") + shown); });
     // https stays https: it is fetched over TLS, never rewritten to plain http.
     QByteArray requested;
     trap.step(102, [&] { requested = trimBlanks(address); });
+
+    // One part file for every try, so a resumed body continues where the last one broke off.
+    PartFile part;
+    TryState state;
+    DownloadResult result;
+    for (int tries = 1;; ++tries) {
+        result = tryOnce(trap, requested, shown, destinationPath, part, state);
+        result.tries = tries;
+        if (result.saved || result.skipped || result.cancelled || !state.retryable || tries > m_retries)
+            break;
+        qint64 wait = retry::backoffMs(tries);
+        if (state.retryAfterMs) {
+            if (*state.retryAfterMs > retry::maxRetryAfterSeconds * retry::unitMs()) {
+                result.reason += QStringLiteral("; the server asks to wait more than %1 seconds before "
+                                                "another try")
+                                     .arg(retry::maxRetryAfterSeconds);
+                break;
+            }
+            wait = *state.retryAfterMs;
+        }
+        if (!pause(wait)) {
+            result.cancelled = true;
+            break;
+        }
+    }
+    return result;
+}
+
+DownloadResult DownloadEngine::tryOnce(ErrorTrap& trap, const QByteArray& requested, const QString& shown,
+                                       const QString& destinationPath, PartFile& part, TryState& state) {
+    DownloadResult result;
+    // Resumed only into the bytes of the very same version, else the body starts again from zero.
+    const qint64 resumeFrom = state.resumable() && part.created() ? part.size() : 0;
+    const TryState before = state;
+    state = {};
+
+    // Ends the call without saving: the temporary file (if any) goes with the last try.
+    auto giveUp = [&](const QString& reason) {
+        result.saved = false;
+        result.reason = reason;
+        result.cancelled = result.cancelled || m_transfer.cancelled();
+        const net::Result wire = m_transfer.result();
+        result.httpStatus = m_transfer.status();
+        switch (wire.status) {
+        case net::Status::Connect:
+        case net::Status::CutShort:
+        case net::Status::ChunkCut:
+        case net::Status::Idle:
+        case net::Status::TooSlow:
+            state.retryable = true;
+            break;
+        case net::Status::HttpStatus:
+            state.retryable = retry::retryableStatus(wire.httpStatus);
+            break;
+        case net::Status::Failed:
+            // The server took the connection and closed it without a word.
+            state.retryable = wire.detail.contains(QLatin1StringView("without answering"));
+            break;
+        default:
+            break;
+        }
+        if (wire.status == net::Status::HttpStatus)
+            state.retryAfterMs = retry::retryAfterMs(m_transfer.header(QByteArrayLiteral("Retry-After")),
+                                                     QDateTime::currentDateTimeUtc());
+        m_transfer.abort();
+        trap.step(154, [&] { m_bar.setText(QStringLiteral("Progress Bar")); });
+        return result;
+    };
     QString startFailure;
     if (!trap.step(104, [&] {
             net::Request request;
             request.link = requested;
             request.identityEncoding = true;
             request.referer = net::refererFor(m_refererPage, net::wireAddress(requested));
+            request.headers = m_headers;
+            if (resumeFrom > 0) {
+                request.headers.append("Range: bytes=" + QByteArray::number(resumeFrom) + '-');
+                request.headers.append("If-Range: " +
+                                       (before.etag.isEmpty() ? before.lastModified : before.etag));
+            }
             if (!m_transfer.start(request)) {
                 startFailure = m_transfer.failureReason();
                 throw StepFailure(startFailure);
@@ -104,15 +192,45 @@ DownloadResult DownloadEngine::DownloadFile(QByteArray address, const QString& d
     trap.step(110,
               [&] { header = QString::fromLatin1(m_transfer.header(QByteArrayLiteral("Content-Length"))); });
     trap.step(114, [&] { expected = expectedLength(header); });
+
+    // The bytes already in the part file that this answer continues; 0 starts from scratch.
+    qint64 offset = 0;
+    const QByteArray etag = m_transfer.header(QByteArrayLiteral("ETag"));
+    const QByteArray lastModified = m_transfer.header(QByteArrayLiteral("Last-Modified"));
+    if (resumeFrom > 0 && m_transfer.status() == 206) {
+        const QByteArray range = m_transfer.header(QByteArrayLiteral("Content-Range")).trimmed();
+        const QByteArray wanted = "bytes " + QByteArray::number(resumeFrom) + '-' +
+                                  QByteArray::number(before.total - 1) + '/' +
+                                  QByteArray::number(before.total);
+        const bool sameVersion =
+            before.etag.isEmpty() ? lastModified == before.lastModified : etag == before.etag;
+        if (range != wanted || !sameVersion || expected != before.total - resumeFrom) {
+            // Not the rest of the same body: it starts again from zero, at once.
+            m_transfer.abort();
+            state = {};
+            return tryOnce(trap, requested, shown, destinationPath, part, state);
+        }
+        offset = resumeFrom;
+        expected += offset;
+    }
     qint64 left = 0;
     qint64 received = 0;
-    trap.step(118, [&] { left = expected; });
-    trap.step(120, [&] { received = 0; });
+    trap.step(118, [&] { left = expected - offset; });
+    trap.step(120, [&] { received = offset; });
+    // Whether a broken-off body of this answer can be resumed by the next try.
+    const bool takesRanges =
+        m_transfer.header(QByteArrayLiteral("Accept-Ranges")).trimmed() == "bytes" || offset > 0;
+    auto noteResumePoint = [&] {
+        if (takesRanges && expected > 0 && (!etag.isEmpty() || !lastModified.isEmpty())) {
+            state.etag = etag;
+            state.lastModified = lastModified;
+            state.total = expected;
+        }
+    };
 
     // The body goes to a fresh file beside the destination and replaces it only when complete.
-    PartFile part;
     QString openFailure;
-    if (!trap.step(124, [&] {
+    if (offset == 0 && !trap.step(124, [&] {
             if (!part.create(destinationPath, &openFailure))
                 throw StepFailure(openFailure);
         }))
@@ -176,13 +294,17 @@ DownloadResult DownloadEngine::DownloadFile(QByteArray address, const QString& d
         }
     }
     result.bytes = received;
-    if (!failure.isEmpty())
+    if (!failure.isEmpty()) {
+        noteResumePoint();
         return giveUp(failure);
+    }
 
     // The body is complete only when the transfer ended without a fault.
     m_transfer.waitForEnd();
-    if (const QString why = m_transfer.failureReason(); !why.isEmpty())
+    if (const QString why = m_transfer.failureReason(); !why.isEmpty()) {
+        noteResumePoint();
         return giveUp(why);
+    }
     // Without a length nothing tells an empty body from a connection closed before it began:
     // only a length of 0 vouches for an empty file.
     if (expected < 0 && received == 0)
@@ -192,11 +314,24 @@ DownloadResult DownloadEngine::DownloadFile(QByteArray address, const QString& d
 
     // rename() replaces the destination in one step, and replaces a symbolic link itself
     // instead of writing through it.
+    bool existed = false;
     if (!trap.step(152, [&] {
-            if (!part.commit(&failure))
+            if (m_keepExisting ? part.commitKeeping(&failure, &existed) : part.commit(&failure))
+                return;
+            // A file that appeared meanwhile under a name to be kept is no fault.
+            if (!existed)
                 throw StepFailure(failure);
-        }))
+        })) {
         return giveUp(failure.isEmpty() ? QStringLiteral("the file could not be saved") : failure);
+    }
+    if (existed) {
+        result.skipped = true;
+        result.httpStatus = m_transfer.status();
+        result.reason = QStringLiteral("the file exists");
+        trap.step(154, [&] { m_bar.setText(QStringLiteral("Progress Bar")); });
+        return result;
+    }
+    result.httpStatus = m_transfer.status();
 
     result.saved = true;
     result.kind = sniffBody(head);

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "download/BodySniffer.h"
+#include "download/DownloadOptions.h"
 
 #include <QByteArray>
 #include <QList>
@@ -8,7 +9,9 @@
 
 #include <functional>
 
+class ErrorTrap;
 class MessageBoxes;
+class PartFile;
 class ProgressDisplay;
 namespace net {
 class Transfer;
@@ -18,9 +21,12 @@ class Transfer;
 struct DownloadResult {
     bool saved = false;
     bool cancelled = false;            // cut off because the program is closing
+    bool skipped = false;              // the file existed and was kept; nothing was saved
     qint64 bytes = 0;                  // body bytes received
     QString reason;                    // why nothing was saved, readable by a user
     BodyKind kind = BodyKind::Unknown; // what the first bytes of a saved body say it is
+    int httpStatus = 0;                // the last response's status; 0 when none came
+    int tries = 0;                     // requests made for it
 };
 
 // The download engine: fetches one image address and saves its body under the destination path,
@@ -38,6 +44,8 @@ public:
     // The page the images are listed on: each request names it as its Referer, as a browser
     // would. Empty sends none.
     void setRefererPage(QByteArray page) { m_refererPage = std::move(page); }
+    // Retries, extra headers, and whether an existing destination is kept (skip) or replaced.
+    void setOptions(const DownloadOptions& options);
 
     // Failures of the destination (it cannot be created, written or put in place) are reported
     // once through the error trap; failures of the transfer only in the result.
@@ -54,7 +62,26 @@ public:
     static qint64 expectedLength(const QString& contentLength);
 
 private:
+    // What the last try learnt for the next one.
+    struct TryState {
+        bool retryable = false;
+        std::optional<qint64> retryAfterMs;
+        // A body that broke off may be resumed when its server takes ranges and names the
+        // version it sent, by an ETag or a Last-Modified date.
+        QByteArray etag;
+        QByteArray lastModified;
+        qint64 total = -1;
+        bool resumable() const { return total > 0 && (!etag.isEmpty() || !lastModified.isEmpty()); }
+    };
+    DownloadResult tryOnce(ErrorTrap& trap, const QByteArray& requested, const QString& shown,
+                           const QString& destinationPath, PartFile& part, TryState& state);
+    // Waits ms without blocking the event loop; false when the run was cancelled meanwhile.
+    static bool pause(qint64 ms);
+
     net::Transfer& m_transfer;
+    int m_retries = 0;
+    bool m_keepExisting = false;
+    QList<QByteArray> m_headers;
     QByteArray m_refererPage;
     ProgressDisplay& m_bar;
     MessageBoxes& m_boxes;

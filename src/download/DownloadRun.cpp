@@ -3,12 +3,22 @@
 #include "core/Cancellation.h"
 #include "core/ErrorTrap.h"
 #include "discovery/ListingJob.h"
+#include "download/Collision.h"
 #include "download/DownloadHost.h"
 #include "download/FileName.h"
 #include "download/PartFile.h"
 #include "net/CurlTransfer.h"
 
 #include <QDir>
+#include <QEventLoop>
+#include <QFile>
+#include <QFileInfo>
+#include <QThread>
+#include <QUrl>
+
+#include <algorithm>
+#include <optional>
+#include <vector>
 
 #include <memory>
 
@@ -39,6 +49,295 @@ QString DownloadRun::endMessage(int attempted, const QList<Failure>& failures, c
     list(text, failures);
     list(text, notes);
     return text;
+}
+
+DownloadRun::Entry DownloadRun::decide(ErrorTrap& trap, int i) {
+    ImageList& list = m_host.imageList();
+    Entry entry;
+    entry.index = i;
+    trap.step(120, [&] {
+        entry.link = list.text(i);
+        entry.name = entry.link;
+    });
+    if (trap.condition(122, [&] { return entry.name.endsWith('/'); }))
+        trap.step(124, [&] { entry.name.chop(1); });
+    trap.step(126, [&] { entry.name = fileName::lastPart(entry.name); });
+    ++m_attempted;
+    m_host.entryStarted(i, m_attempted, entry.link);
+
+    // The name must stay inside the folder; the folder text is read afresh, as typed now.
+    QString reason = fileName::checkFileName(entry.name);
+    trap.step(128, [&] {
+        entry.folder = m_host.folderText();
+        if (reason.isEmpty() && entry.folder.isEmpty())
+            reason = QStringLiteral("no destination folder is given");
+        // A folder removed or retyped during the run costs its entries, not a request each.
+        else if (reason.isEmpty() && !FolderExists(entry.folder))
+            reason =
+                QStringLiteral("the folder %1 does not exist").arg(QDir::toNativeSeparators(entry.folder));
+        entry.path = fileName::pathInFolder(entry.folder, entry.name);
+    });
+    entry.result.reason = reason;
+    return entry;
+}
+
+bool DownloadRun::claimDestination(Entry& entry) {
+    switch (m_options.onExists) {
+    case OnExists::Replace:
+        return true;
+    case OnExists::Skip: {
+        const QFileInfo info(entry.path);
+        if (info.exists() || info.isSymLink()) {
+            entry.result.skipped = true;
+            entry.result.reason = QStringLiteral("the file exists");
+            return false;
+        }
+        return true;
+    }
+    case OnExists::Rename: {
+        QString why;
+        if (!collision::reserve(entry.folder, entry.name, &entry.path, &why)) {
+            entry.result.reason = why;
+            return false;
+        }
+        entry.reserved = entry.path;
+        return true;
+    }
+    }
+    return true;
+}
+
+void DownloadRun::account(Entry& entry) {
+    DownloadResult& result = entry.result;
+    if (!entry.reserved.isEmpty() && !result.saved)
+        QFile::remove(entry.reserved);
+    if (result.saved) {
+        ++m_saved;
+        m_bytes += result.bytes;
+        if (result.kind == BodyKind::Html)
+            m_notes.append({entry.link, notAnImageNote()});
+    } else if (result.skipped) {
+        ++m_skipped;
+    } else {
+        if (result.reason.isEmpty())
+            result.reason = QStringLiteral("the download failed");
+        m_failures.append({entry.link, result.reason});
+    }
+    m_host.entryFinished(entry.index, entry.link, entry.path, result);
+}
+
+bool DownloadRun::runSequential(ErrorTrap& trap, DownloadEngine& engine, int n) {
+    ImageList& list = m_host.imageList();
+    bool cancelled = false;
+    for (int i = 1; i <= n && !cancelled; ++i) {
+        trap.step(116, [&] { m_host.pointer().setPointer(Pointer::Busy); });
+        // The tick is read when the run gets here, so a change made meanwhile counts.
+        if (trap.condition(118, [&] { return list.ticked(i); })) {
+            Entry entry = decide(trap, i);
+            if (entry.result.reason.isEmpty() && claimDestination(entry))
+                trap.step(130, [&] { entry.result = engine.DownloadFile(entry.link, entry.path); });
+            account(entry);
+            cancelled = entry.result.cancelled || Cancellation::requested();
+        }
+        trap.step(132, [&] { m_host.progress().setValue(i); });
+    }
+    return cancelled;
+}
+
+namespace {
+
+// The message boxes of a lane: what its downloads would show is shown by the run in its own
+// thread once the entry is accounted for.
+class CollectedMessages : public MessageBoxes {
+public:
+    struct Shown {
+        QString text;
+        MessageIcon icon;
+        QString title;
+    };
+    void show(const QString& text, MessageIcon icon, const QString& title) override {
+        m_shown.append({text, icon, title});
+    }
+    QList<Shown> take() { return std::exchange(m_shown, {}); }
+
+private:
+    QList<Shown> m_shown;
+};
+
+class NoBar : public ProgressDisplay {
+public:
+    void setText(const QString&) override {}
+    void setMaximum(int) override {}
+    void setValue(int) override {}
+};
+
+// One thread that downloads one entry at a time with its own transfer, and so its own
+// connections. Everything but the thread itself is made and destroyed in it.
+struct Lane {
+    struct Work {
+        std::unique_ptr<net::TransferFactory> factory;
+        std::unique_ptr<net::Transfer> transfer;
+        NoBar bar;
+        CollectedMessages boxes;
+        std::unique_ptr<DownloadEngine> engine;
+    };
+    QThread thread;
+    QObject* context = nullptr;
+    std::unique_ptr<Work> work;
+    bool busy = false;
+    QString host;
+    QString path;
+};
+
+QString hostOf(const QByteArray& link) {
+    const QUrl url = QUrl::fromEncoded(net::wireAddress(link.trimmed()), QUrl::TolerantMode);
+    return url.scheme().toLower() + QLatin1StringView("://") + url.host().toLower() + u':' +
+           QString::number(url.port(-1));
+}
+
+} // namespace
+
+bool DownloadRun::runParallel(ErrorTrap& trap, int n) {
+    ImageList& list = m_host.imageList();
+    const int lanes = qMin(m_options.parallel, DownloadOptions::maxParallel);
+    std::vector<std::unique_ptr<Lane>> pool;
+    QObject home; // completions come back to this thread through it
+    QEventLoop* waiting = nullptr;
+    struct Done {
+        Lane* lane;
+        Entry entry;
+        QList<CollectedMessages::Shown> shown;
+    };
+    QList<Done> done;
+
+    const FactoryMaker maker = m_laneFactory ? m_laneFactory : FactoryMaker([] {
+        return std::unique_ptr<net::TransferFactory>(std::make_unique<net::CurlTransferFactory>());
+    });
+    for (int l = 0; l < lanes; ++l) {
+        auto lane = std::make_unique<Lane>();
+        lane->context = new QObject;
+        lane->context->moveToThread(&lane->thread);
+        lane->thread.start();
+        pool.push_back(std::move(lane));
+    }
+    auto start = [&](Lane& lane, Entry entry) {
+        lane.busy = true;
+        lane.host = hostOf(entry.link);
+        lane.path = entry.path;
+        Lane* self = &lane;
+        QMetaObject::invokeMethod(lane.context, [this, self, entry, maker, &home, &done, &waiting]() mutable {
+            if (!self->work) {
+                self->work = std::make_unique<Lane::Work>();
+                self->work->factory = maker();
+                self->work->transfer = self->work->factory->create();
+                self->work->engine = std::make_unique<DownloadEngine>(*self->work->transfer, self->work->bar,
+                                                                      self->work->boxes);
+                self->work->engine->setRefererPage(m_refererPage);
+                self->work->engine->setOptions(m_options);
+            }
+            entry.result = self->work->engine->DownloadFile(entry.link, entry.path);
+            QList<CollectedMessages::Shown> shown = self->work->boxes.take();
+            QMetaObject::invokeMethod(&home, [self, entry, shown, &done, &waiting] {
+                done.append({self, entry, shown});
+                if (waiting)
+                    waiting->quit();
+            });
+        });
+    };
+    auto busyLanes = [&] {
+        return int(std::count_if(pool.begin(), pool.end(), [](const auto& lane) { return lane->busy; }));
+    };
+    // Takes in what has come back, in the order it came.
+    int finished = 0;
+    bool cancelled = false;
+    auto collect = [&] {
+        while (!done.isEmpty()) {
+            Done d = done.takeFirst();
+            d.lane->busy = false;
+            d.lane->path.clear();
+            for (const auto& box : std::as_const(d.shown))
+                m_host.messages().show(box.text, box.icon, box.title);
+            account(d.entry);
+            cancelled = cancelled || d.entry.result.cancelled || Cancellation::requested();
+            trap.step(132, [&] { m_host.progress().setValue(++finished); });
+        }
+    };
+    auto waitForOne = [&] {
+        if (done.isEmpty()) {
+            QEventLoop loop;
+            waiting = &loop;
+            loop.exec();
+            waiting = nullptr;
+        }
+        collect();
+    };
+
+    std::optional<Entry> held; // decided, waiting for its host or its file name to be free
+    for (int i = 1; (i <= n || held) && !cancelled;) {
+        if (!held) {
+            while (busyLanes() == lanes)
+                waitForOne();
+            if (cancelled)
+                break;
+            trap.step(116, [&] { m_host.pointer().setPointer(Pointer::Busy); });
+            const int index = i++;
+            // The tick is read when a lane is free for the entry, so a change made meanwhile counts.
+            if (!trap.condition(118, [&] { return list.ticked(index); }))
+                continue;
+            held = decide(trap, index);
+            if (!held->result.reason.isEmpty()) {
+                account(*held);
+                trap.step(132, [&] { m_host.progress().setValue(++finished); });
+                held.reset();
+                continue;
+            }
+        }
+        // At most so many to one host; one name is written by one entry at a time, in list order,
+        // so the last of them is what remains.
+        const QString host = hostOf(held->link);
+        auto blocked = [&] {
+            int toHost = 0;
+            for (const auto& lane : pool) {
+                if (!lane->busy)
+                    continue;
+                if (lane->host == host)
+                    ++toHost;
+                if (m_options.onExists != OnExists::Rename && lane->path == held->path)
+                    return true;
+            }
+            return toHost >= DownloadOptions::maxPerHost || busyLanes() == lanes;
+        };
+        while (blocked() && !cancelled)
+            waitForOne();
+        if (cancelled)
+            break;
+        Entry entry = std::move(*held);
+        held.reset();
+        if (!claimDestination(entry)) {
+            account(entry);
+            trap.step(132, [&] { m_host.progress().setValue(++finished); });
+            continue;
+        }
+        auto free = std::find_if(pool.begin(), pool.end(), [](const auto& lane) { return !lane->busy; });
+        start(**free, std::move(entry));
+    }
+    while (busyLanes() > 0)
+        waitForOne();
+    for (auto& lane : pool) {
+        Lane* self = lane.get();
+        QThread* homeThread = QThread::currentThread();
+        QMetaObject::invokeMethod(
+            self->context,
+            [self, homeThread] {
+                self->work.reset();
+                self->context->moveToThread(homeThread);
+            },
+            Qt::BlockingQueuedConnection);
+        lane->thread.quit();
+        lane->thread.wait();
+        delete lane->context;
+    }
+    return cancelled || Cancellation::requested();
 }
 
 DownloadOutcome DownloadRun::run(Options options) {
@@ -75,65 +374,23 @@ DownloadOutcome DownloadRun::run(Options options) {
         return DownloadOutcome::FolderUnwritable;
     }
 
-    std::unique_ptr<net::TransferFactory> ownFactory;
-    if (!m_factory)
-        ownFactory = std::make_unique<net::CurlTransferFactory>();
-    const std::unique_ptr<net::Transfer> transfer = (m_factory ? m_factory : ownFactory.get())->create();
-    DownloadEngine engine(*transfer, bar, messages);
-    engine.setRefererPage(m_refererPage);
-    engine.setProgressListener(
-        [this](qint64 received, qint64 expected) { m_host.fileProgress(received, expected); });
-
     bool cancelled = false;
     int n = 0;
     trap.step(114, [&] { n = list.count(); });
-    for (int i = 1; i <= n && !cancelled; ++i) {
-        trap.step(116, [&] { m_host.pointer().setPointer(Pointer::Busy); });
-        // The tick is read when the run gets here, so a change made meanwhile counts.
-        if (trap.condition(118, [&] { return list.ticked(i); })) {
-            QByteArray link;
-            QByteArray name;
-            trap.step(120, [&] {
-                link = list.text(i);
-                name = link;
-            });
-            if (trap.condition(122, [&] { return name.endsWith('/'); }))
-                trap.step(124, [&] { name.chop(1); });
-            trap.step(126, [&] { name = fileName::lastPart(name); });
-            ++m_attempted;
-            m_host.entryStarted(i, m_attempted, link);
-
-            // The name must stay inside the folder; the folder text is read afresh, as typed now.
-            QString reason = fileName::checkFileName(name);
-            QString path;
-            trap.step(128, [&] {
-                const QString folder = m_host.folderText();
-                if (reason.isEmpty() && folder.isEmpty())
-                    reason = QStringLiteral("no destination folder is given");
-                // A folder removed or retyped during the run costs its entries, not a request each.
-                else if (reason.isEmpty() && !FolderExists(folder))
-                    reason =
-                        QStringLiteral("the folder %1 does not exist").arg(QDir::toNativeSeparators(folder));
-                path = fileName::pathInFolder(folder, name);
-            });
-            DownloadResult result;
-            result.reason = reason;
-            if (reason.isEmpty())
-                trap.step(130, [&] { result = engine.DownloadFile(link, path); });
-            if (result.saved) {
-                ++m_saved;
-                m_bytes += result.bytes;
-                if (result.kind == BodyKind::Html)
-                    m_notes.append({link, notAnImageNote()});
-            } else {
-                if (result.reason.isEmpty())
-                    result.reason = QStringLiteral("the download failed");
-                m_failures.append({link, result.reason});
-            }
-            m_host.entryFinished(i, link, path, result);
-            cancelled = result.cancelled || Cancellation::requested();
-        }
-        trap.step(132, [&] { bar.setValue(i); });
+    m_skipped = 0;
+    if (m_options.parallel > 1) {
+        cancelled = runParallel(trap, n);
+    } else {
+        std::unique_ptr<net::TransferFactory> ownFactory;
+        if (!m_factory)
+            ownFactory = std::make_unique<net::CurlTransferFactory>();
+        const std::unique_ptr<net::Transfer> transfer = (m_factory ? m_factory : ownFactory.get())->create();
+        DownloadEngine engine(*transfer, bar, messages);
+        engine.setRefererPage(m_refererPage);
+        engine.setOptions(m_options);
+        engine.setProgressListener(
+            [this](qint64 received, qint64 expected) { m_host.fileProgress(received, expected); });
+        cancelled = runSequential(trap, engine, n);
     }
     trap.step(136, [&] { m_host.pointer().setPointer(Pointer::Default); });
     trap.step(138, [&] { bar.setValue(0); });

@@ -1,12 +1,17 @@
 #pragma once
 
 #include "download/DownloadEngine.h"
+#include "download/DownloadOptions.h"
 
 #include <QByteArray>
 #include <QList>
 #include <QString>
 
+#include <functional>
+#include <memory>
+
 class DownloadHost;
+class ErrorTrap;
 namespace net {
 class TransferFactory;
 }
@@ -46,9 +51,16 @@ public:
     DownloadOutcome run(Options options);
     // The page the images come from, named as each request's Referer; empty sends none.
     void setRefererPage(QByteArray page) { m_refererPage = std::move(page); }
+    // Parallel transfers, what to do with existing files, retries, extra headers.
+    void setDownloadOptions(DownloadOptions options) { m_options = std::move(options); }
+    // Makes the transfer factory of each parallel lane, in the lane's own thread; by default a
+    // network factory with the default user agent.
+    using FactoryMaker = std::function<std::unique_ptr<net::TransferFactory>()>;
+    void setLaneFactory(FactoryMaker maker) { m_laneFactory = std::move(maker); }
 
     int attempted() const { return m_attempted; }
     int saved() const { return m_saved; }
+    int skipped() const { return m_skipped; }
     qint64 bytesSaved() const { return m_bytes; }
     const QList<Failure>& failures() const { return m_failures; }
     const QList<Note>& notes() const { return m_notes; }
@@ -61,9 +73,29 @@ public:
     static QString notAnImageNote();
 
 private:
+    // One ticked entry as the run decided it.
+    struct Entry {
+        int index = 0;
+        QByteArray link;
+        QByteArray name;
+        QString folder;
+        QString path;
+        QString reserved; // an empty file taken under its name, removed if nothing is saved
+        DownloadResult result;
+    };
+    Entry decide(ErrorTrap& trap, int index);
+    // Applies --on-exists once nothing else stops the entry; false when it is not to be fetched.
+    bool claimDestination(Entry& entry);
+    void account(Entry& entry);
+    bool runSequential(ErrorTrap& trap, DownloadEngine& engine, int n);
+    bool runParallel(ErrorTrap& trap, int n);
+
     DownloadHost& m_host;
     net::TransferFactory* m_factory;
     QByteArray m_refererPage;
+    DownloadOptions m_options;
+    FactoryMaker m_laneFactory;
+    int m_skipped = 0;
     int m_attempted = 0;
     int m_saved = 0;
     qint64 m_bytes = 0;

@@ -6,6 +6,12 @@
 #include <QFileInfo>
 #include <QRandomGenerator>
 
+#ifndef Q_OS_WIN
+#include <unistd.h>
+#endif
+
+#include <cerrno>
+#include <cstring>
 #include <filesystem>
 #include <system_error>
 
@@ -57,6 +63,7 @@ PartFile::~PartFile() {
 
 bool PartFile::create(const QString& destinationPath, QString* reason) {
     discard();
+    m_written = 0;
     m_destination = destinationPath;
     const QString folder = folderOf(destinationPath);
     // NewOnly is O_CREAT | O_EXCL: an existing name, a planted link included, is never opened.
@@ -100,12 +107,13 @@ bool PartFile::writePending(QString* reason) {
             return false;
         }
         done += written;
+        m_written += written;
     }
     m_pending.resize(0); // keeps the allocation for the next block
     return true;
 }
 
-bool PartFile::commit(QString* reason) {
+bool PartFile::finishWriting(QString* reason) {
     auto fail = [&](const QString& why) {
         if (reason)
             *reason = why;
@@ -118,6 +126,51 @@ bool PartFile::commit(QString* reason) {
     if (!writePending(&failure))
         return fail(failure);
     m_file.close();
+    return true;
+}
+
+bool PartFile::commitKeeping(QString* reason, bool* existed) {
+    *existed = false;
+    if (!finishWriting(reason))
+        return false;
+        // A hard link is made only where no name exists yet: whatever appeared there meanwhile,
+        // another run's file included, stays as it is.
+#ifdef Q_OS_WIN
+    // Windows' rename never replaces.
+    if (!QFile::rename(m_file.fileName(), m_destination)) {
+        *existed = QFileInfo::exists(m_destination);
+        if (reason)
+            *reason = QStringLiteral("Cannot save %1: %2").arg(native(m_destination), m_file.errorString());
+        discard();
+        return false;
+    }
+#else
+    const QByteArray from = QFile::encodeName(m_file.fileName());
+    const QByteArray to = QFile::encodeName(m_destination);
+    if (::link(from.constData(), to.constData()) != 0) {
+        const int error = errno;
+        *existed = error == EEXIST;
+        if (reason)
+            *reason = QStringLiteral("Cannot save %1: %2")
+                          .arg(native(m_destination), QString::fromLocal8Bit(std::strerror(error)));
+        discard();
+        return false;
+    }
+    QFile::remove(m_file.fileName());
+#endif
+    m_created = false;
+    return true;
+}
+
+bool PartFile::commit(QString* reason) {
+    auto fail = [&](const QString& why) {
+        if (reason)
+            *reason = why;
+        discard();
+        return false;
+    };
+    if (!finishWriting(reason))
+        return false;
     // rename() replaces the destination in one step: readers see the old file or the new one.
     std::error_code error;
     std::filesystem::rename(fsPath(m_file.fileName()), fsPath(m_destination), error);

@@ -23,6 +23,13 @@ public:
     // Flushes, closes and renames the file onto destinationPath, replacing whatever is there
     // (a symbolic link itself, never its target). False with a reason; the file is then deleted.
     bool commit(QString* reason);
+    // As commit(), but an existing destination is kept: then false with *existed set and the
+    // file deleted.
+    bool commitKeeping(QString* reason, bool* existed);
+
+    // The bytes written so far, those still gathered included.
+    qint64 size() const { return m_written + m_pending.size(); }
+    bool created() const { return m_created; }
 
     QString fileName() const { return m_file.fileName(); }
 
@@ -40,10 +47,12 @@ public:
 
 private:
     bool writePending(QString* reason);
+    bool finishWriting(QString* reason);
     void discard();
 
     QFile m_file;
     QByteArray m_pending;
+    qint64 m_written = 0;
     QString m_destination;
     bool m_created = false;
 };

@@ -256,7 +256,8 @@ CurlTransfer::CurlTransfer(std::shared_ptr<CurlMulti> multi, QByteArray userAgen
             fail(Status::TooSlow);
         m_heardAtCheck = m_heardBytes;
     });
-    m_cancel = QObject::connect(&Cancellation::instance(), &Cancellation::cancelled,
+    // Through the timer, so a run on another thread hears the request in its own thread.
+    m_cancel = QObject::connect(&Cancellation::instance(), &Cancellation::cancelled, &m_idle,
                                 [this] { fail(Status::Cancelled); });
 }
 
@@ -325,6 +326,8 @@ bool CurlTransfer::start(const Request& request) {
         // Every coding this libcurl decodes: gzip, deflate, br, zstd as built.
         curl_easy_setopt(m_easy, CURLOPT_ACCEPT_ENCODING, "");
     }
+    for (const QByteArray& line : std::as_const(m_request.headers))
+        m_extraHeaders = curl_slist_append(m_extraHeaders, line.constData());
     curl_easy_setopt(m_easy, CURLOPT_HTTPHEADER, m_extraHeaders);
     // libcurl reads neither of these itself.
     static const QByteArray caFile = qgetenv("SSL_CERT_FILE");

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QList>
 #include <QString>
 
 #include <memory>
@@ -18,6 +19,8 @@ struct Request {
     QByteArray userAgent; // empty: "Varnolux/VERSION"
     // The most body bytes accepted (after decompression); -1 for no limit.
     qint64 maxBodyBytes = -1;
+    // More header lines, each "Name: value" without its line break.
+    QList<QByteArray> headers;
 
     // An image request of the link, with the defaults above.
     static Request of(QByteArray link) {

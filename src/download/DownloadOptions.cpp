@@ -1,0 +1,78 @@
+#include "download/DownloadOptions.h"
+
+#include <QLocale>
+
+std::optional<OnExists> onExistsFromText(const QString& text) {
+    for (OnExists value : {OnExists::Replace, OnExists::Skip, OnExists::Rename})
+        if (text == onExistsText(value))
+            return value;
+    return std::nullopt;
+}
+
+QLatin1StringView onExistsText(OnExists onExists) {
+    switch (onExists) {
+    case OnExists::Replace:
+        return QLatin1StringView("replace");
+    case OnExists::Skip:
+        return QLatin1StringView("skip");
+    case OnExists::Rename:
+        return QLatin1StringView("rename");
+    }
+    return QLatin1StringView("replace");
+}
+
+namespace retry {
+
+bool retryableStatus(int httpStatus) {
+    switch (httpStatus) {
+    case 408:
+    case 429:
+    case 500:
+    case 502:
+    case 503:
+    case 504:
+        return true;
+    default:
+        return false;
+    }
+}
+
+qint64 unitMs() {
+    bool ok = false;
+    const int fromEnv = qEnvironmentVariableIntValue("VARNOLUX_RETRY_UNIT_MS", &ok);
+    return ok && fromEnv > 0 ? fromEnv : 1000;
+}
+
+qint64 backoffMs(int n) {
+    const qint64 seconds = n >= 7 ? maxBackoffSeconds : qMin<qint64>(qint64(1) << (n - 1), maxBackoffSeconds);
+    return qMax<qint64>(seconds, 1) * unitMs();
+}
+
+std::optional<qint64> retryAfterMs(const QByteArray& value, const QDateTime& now) {
+    const QByteArray text = value.trimmed();
+    if (text.isEmpty())
+        return std::nullopt;
+    bool digits = true;
+    for (char c : text)
+        digits = digits && c >= '0' && c <= '9';
+    if (digits) {
+        bool ok = false;
+        const qint64 seconds = text.toLongLong(&ok);
+        // Beyond any sane wait, but still a wait: it is refused as too long, not taken as 0.
+        if (!ok || text.size() > 12)
+            return qint64(1) << 50;
+        return seconds > 0 ? std::optional<qint64>(seconds * unitMs()) : std::nullopt;
+    }
+    // IMF-fixdate, as HTTP servers send it: "Wed, 21 Oct 2015 07:28:00 GMT".
+    QDateTime when =
+        QLocale::c().toDateTime(QString::fromLatin1(text), QStringLiteral("ddd, dd MMM yyyy HH:mm:ss 'GMT'"));
+    if (!when.isValid())
+        return std::nullopt;
+    when = QDateTime(when.date(), when.time(), Qt::UTC);
+    const qint64 ms = now.msecsTo(when);
+    if (ms <= 0)
+        return std::nullopt;
+    return ms * unitMs() / 1000;
+}
+
+} // namespace retry
