@@ -3,6 +3,7 @@
 #include "core/Cancellation.h"
 #include "core/ErrorTrap.h"
 #include "core/Ui.h"
+#include "download/HostPacer.h"
 #include "download/PartFile.h"
 #include "net/Transfer.h"
 #include "net/WebPolicy.h"
@@ -157,6 +158,11 @@ DownloadResult DownloadEngine::tryOnce(ErrorTrap& trap, const QByteArray& reques
         trap.step(154, [&] { m_bar.setText(QStringLiteral("Progress Bar")); });
         return result;
     };
+    if (m_pacer && !pause(m_pacer->reserve(HostPacer::hostOf(requested)))) {
+        result.cancelled = true;
+        result.reason = net::reasonText({net::Status::Cancelled});
+        return result;
+    }
     QString startFailure;
     if (!trap.step(104, [&] {
             net::Request request;

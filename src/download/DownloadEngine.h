@@ -10,6 +10,7 @@
 #include <functional>
 
 class ErrorTrap;
+class HostPacer;
 class MessageBoxes;
 class PartFile;
 class ProgressDisplay;
@@ -46,6 +47,8 @@ public:
     void setRefererPage(QByteArray page) { m_refererPage = std::move(page); }
     // Retries, extra headers, and whether an existing destination is kept (skip) or replaced.
     void setOptions(const DownloadOptions& options);
+    // Keeps the pause between requests to one host; none without it.
+    void setPacer(HostPacer* pacer) { m_pacer = pacer; }
 
     // Failures of the destination (it cannot be created, written or put in place) are reported
     // once through the error trap; failures of the transfer only in the result.
@@ -79,6 +82,7 @@ private:
     static bool pause(qint64 ms);
 
     net::Transfer& m_transfer;
+    HostPacer* m_pacer = nullptr;
     int m_retries = 0;
     bool m_keepExisting = false;
     QList<QByteArray> m_headers;

@@ -4,6 +4,7 @@
 #include "core/ErrorTrap.h"
 #include "discovery/ListingJob.h"
 #include "download/Collision.h"
+#include "download/DownloadArchive.h"
 #include "download/DownloadHost.h"
 #include "download/FileName.h"
 #include "download/PartFile.h"
@@ -82,6 +83,11 @@ DownloadRun::Entry DownloadRun::decide(ErrorTrap& trap, int i) {
 }
 
 bool DownloadRun::claimDestination(Entry& entry) {
+    if (m_archive && m_archive->contains(entry.link)) {
+        entry.result.skipped = true;
+        entry.result.reason = QStringLiteral("in the download archive");
+        return false;
+    }
     switch (m_options.onExists) {
     case OnExists::Replace:
         return true;
@@ -114,6 +120,12 @@ void DownloadRun::account(Entry& entry) {
     if (result.saved) {
         ++m_saved;
         m_bytes += result.bytes;
+        // The file is in place before its link is recorded, so a crash between the two costs a
+        // second download at most, never a missing image.
+        if (QString why; m_archive && !m_archive->append(entry.link, &why) && !m_archiveFailed) {
+            m_archiveFailed = true;
+            m_host.messages().show(why);
+        }
         if (result.kind == BodyKind::Html)
             m_notes.append({entry.link, notAnImageNote()});
     } else if (result.skipped) {
@@ -234,6 +246,7 @@ bool DownloadRun::runParallel(ErrorTrap& trap, int n) {
                                                                       self->work->boxes);
                 self->work->engine->setRefererPage(m_refererPage);
                 self->work->engine->setOptions(m_options);
+                self->work->engine->setPacer(m_pacer);
             }
             entry.result = self->work->engine->DownloadFile(entry.link, entry.path);
             QList<CollectedMessages::Shown> shown = self->work->boxes.take();
@@ -388,6 +401,7 @@ DownloadOutcome DownloadRun::run(Options options) {
         DownloadEngine engine(*transfer, bar, messages);
         engine.setRefererPage(m_refererPage);
         engine.setOptions(m_options);
+        engine.setPacer(m_pacer);
         engine.setProgressListener(
             [this](qint64 received, qint64 expected) { m_host.fileProgress(received, expected); });
         cancelled = runSequential(trap, engine, n);

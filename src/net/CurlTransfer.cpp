@@ -133,7 +133,7 @@ private:
 
 class CurlTransfer : public Transfer {
 public:
-    CurlTransfer(std::shared_ptr<CurlMulti> multi, QByteArray userAgent);
+    CurlTransfer(std::shared_ptr<CurlMulti> multi, CurlDefaults defaults);
     ~CurlTransfer() override;
 
     bool start(const Request& request) override;
@@ -185,6 +185,7 @@ private:
     }
 
     std::shared_ptr<CurlMulti> m_multi;
+    CurlDefaults m_defaults;
     QByteArray m_defaultAgent;
     CURL* m_easy = nullptr;
     curl_slist* m_extraHeaders = nullptr;
@@ -239,8 +240,8 @@ void CurlMulti::act(curl_socket_t socket, int flags) {
     }
 }
 
-CurlTransfer::CurlTransfer(std::shared_ptr<CurlMulti> multi, QByteArray userAgent)
-    : m_multi(std::move(multi)), m_defaultAgent(std::move(userAgent)) {
+CurlTransfer::CurlTransfer(std::shared_ptr<CurlMulti> multi, CurlDefaults defaults)
+    : m_multi(std::move(multi)), m_defaults(std::move(defaults)), m_defaultAgent(m_defaults.userAgent) {
     if (m_defaultAgent.isEmpty())
         m_defaultAgent = QByteArrayLiteral("Varnolux/" VARNOLUX_VERSION);
     m_idle.setSingleShot(true);
@@ -326,8 +327,15 @@ bool CurlTransfer::start(const Request& request) {
         // Every coding this libcurl decodes: gzip, deflate, br, zstd as built.
         curl_easy_setopt(m_easy, CURLOPT_ACCEPT_ENCODING, "");
     }
+    for (const QByteArray& line : std::as_const(m_defaults.headers))
+        m_extraHeaders = curl_slist_append(m_extraHeaders, line.constData());
     for (const QByteArray& line : std::as_const(m_request.headers))
         m_extraHeaders = curl_slist_append(m_extraHeaders, line.constData());
+    // Read for every request and never written back: no cookie jar is set.
+    if (!m_defaults.cookieFile.isEmpty())
+        curl_easy_setopt(m_easy, CURLOPT_COOKIEFILE, m_defaults.cookieFile.constData());
+    if (m_defaults.maxBytesPerSecond > 0)
+        curl_easy_setopt(m_easy, CURLOPT_MAX_RECV_SPEED_LARGE, curl_off_t(m_defaults.maxBytesPerSecond));
     curl_easy_setopt(m_easy, CURLOPT_HTTPHEADER, m_extraHeaders);
     // libcurl reads neither of these itself.
     static const QByteArray caFile = qgetenv("SSL_CERT_FILE");
@@ -675,13 +683,17 @@ void CurlTransfer::waitForEnd() {
     waitUntil([] { return false; });
 }
 
-CurlTransferFactory::CurlTransferFactory(QByteArray userAgent)
-    : m_multi(std::make_shared<CurlMulti>()), m_userAgent(std::move(userAgent)) {}
+CurlTransferFactory::CurlTransferFactory(QByteArray userAgent) : m_multi(std::make_shared<CurlMulti>()) {
+    m_defaults.userAgent = std::move(userAgent);
+}
+
+CurlTransferFactory::CurlTransferFactory(CurlDefaults defaults)
+    : m_multi(std::make_shared<CurlMulti>()), m_defaults(std::move(defaults)) {}
 
 CurlTransferFactory::~CurlTransferFactory() = default;
 
 std::unique_ptr<Transfer> CurlTransferFactory::create() {
-    return std::make_unique<CurlTransfer>(m_multi, m_userAgent);
+    return std::make_unique<CurlTransfer>(m_multi, m_defaults);
 }
 
 } // namespace net

@@ -2,11 +2,21 @@
 
 #include "net/Transfer.h"
 
+#include <QList>
+
 #include <memory>
 
 namespace net {
 
 class CurlMulti;
+
+// What every request of a factory's transfers carries besides its own.
+struct CurlDefaults {
+    QByteArray userAgent;         // empty: "Varnolux/VERSION"
+    QList<QByteArray> headers;    // "Name: value" lines
+    QByteArray cookieFile;        // a Netscape cookie file, read and never written; empty: none
+    qint64 maxBytesPerSecond = 0; // 0: no limit
+};
 
 // The real transfers: libcurl's multi interface driven by the Qt event loop (socket notifiers
 // for its sockets, one single-shot timer for its time-outs), so the window never blocks and the
@@ -16,6 +26,7 @@ class CurlTransferFactory : public TransferFactory {
 public:
     // userAgent: what a request without its own User-Agent sends; empty for "Varnolux/VERSION".
     explicit CurlTransferFactory(QByteArray userAgent = {});
+    explicit CurlTransferFactory(CurlDefaults defaults);
     ~CurlTransferFactory() override;
 
     std::unique_ptr<Transfer> create() override;
@@ -25,7 +36,7 @@ public:
 
 private:
     std::shared_ptr<CurlMulti> m_multi;
-    QByteArray m_userAgent;
+    CurlDefaults m_defaults;
 };
 
 } // namespace net

@@ -504,6 +504,7 @@ void Form1::PushButton6_Click() {
     net::CurlTransferFactory network;
     DownloadRun run(*this, &network);
     run.setRefererPage(m_discovery.PageAddress);
+    run.setDownloadOptions(storedDownloadOptions(*m_store));
     run.PushButton6_Click();
 }
 

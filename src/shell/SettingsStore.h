@@ -11,7 +11,7 @@ class MessageBoxes;
 class QSettings;
 
 // The user's last choices, one named text per key.
-enum class Setting { WebSite, Text2, Jpg, Gif, X, XFilter, LastFolderDot };
+enum class Setting { WebSite, Text2, Jpg, Gif, X, XFilter, LastFolderDot, Parallel, OnExists, Retries };
 
 // How a key is read back and what stands in for it while it has never been written.
 struct SettingInfo {
@@ -33,9 +33,20 @@ inline constexpr SettingInfo settingsTable[] = {
     {Setting::X, QLatin1StringView("X"), true, QLatin1StringView("0"), false},
     {Setting::XFilter, QLatin1StringView("X Filter"), false, QLatin1StringView("BMP,PNG"), false},
     {Setting::LastFolderDot, QLatin1StringView("LastFolderDot"), false, QLatin1StringView(""), false},
+    // The download options; never written by the window on its own, so a first start writes only
+    // the keys above.
+    {Setting::Parallel, QLatin1StringView("Parallel"), false, QLatin1StringView("1"), false},
+    {Setting::OnExists, QLatin1StringView("On Exists"), false, QLatin1StringView("replace"), false},
+    {Setting::Retries, QLatin1StringView("Retries"), false, QLatin1StringView("0"), false},
 };
 
 const SettingInfo& settingInfo(Setting setting);
+
+struct DownloadOptions;
+class SettingsStore;
+// The download options the window's run uses, from the store; a value out of its range or
+// malformed counts as its default.
+DownloadOptions storedDownloadOptions(const SettingsStore& store);
 
 // The numeric value of the number a text begins with (after leading blanks): "1.0" and "01" are 1,
 // "2" is 2, a text that begins with no number is 0.
