@@ -27,6 +27,21 @@ QByteArray trimBlanks(const QByteArray& text) {
 DownloadEngine::DownloadEngine(net::Transfer& transfer, ProgressDisplay& bar, MessageBoxes& boxes)
     : m_transfer(transfer), m_bar(bar), m_boxes(boxes) {}
 
+net::Request DownloadEngine::requestFor(const QByteArray& address) const {
+    net::Request request = net::Request::of(address);
+    request.identityEncoding = true;
+    request.referer = net::refererFor(m_refererPage, net::wireAddress(address));
+    return request;
+}
+
+void DownloadEngine::expect(const QList<QByteArray>& addresses) {
+    QList<net::Request> requests;
+    requests.reserve(addresses.size());
+    for (const QByteArray& address : addresses)
+        requests << requestFor(trimBlanks(address));
+    m_transfer.expect(requests);
+}
+
 QString DownloadEngine::percentText(const QString& address, int percent) {
     return QLatin1StringView("Downloading ") + address + QLatin1StringView("...") + QString::number(percent) +
            QLatin1StringView(" % Downloaded");
@@ -77,11 +92,7 @@ DownloadResult DownloadEngine::DownloadFile(QByteArray address, const QString& d
     trap.step(102, [&] { requested = trimBlanks(address); });
     QString startFailure;
     if (!trap.step(104, [&] {
-            net::Request request;
-            request.link = requested;
-            request.identityEncoding = true;
-            request.referer = net::refererFor(m_refererPage, net::wireAddress(requested));
-            if (!m_transfer.start(request)) {
+            if (!m_transfer.start(requestFor(requested))) {
                 startFailure = m_transfer.failureReason();
                 throw StepFailure(startFailure);
             }

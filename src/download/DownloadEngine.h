@@ -12,7 +12,8 @@ class MessageBoxes;
 class ProgressDisplay;
 namespace net {
 class Transfer;
-}
+struct Request;
+} // namespace net
 
 // What became of one download.
 struct DownloadResult {
@@ -39,6 +40,10 @@ public:
     // would. Empty sends none.
     void setRefererPage(QByteArray page) { m_refererPage = std::move(page); }
 
+    // The addresses likely to be downloaded next, the next one first; the transfer may request
+    // them early.
+    void expect(const QList<QByteArray>& addresses);
+
     // Failures of the destination (it cannot be created, written or put in place) are reported
     // once through the error trap; failures of the transfer only in the result.
     DownloadResult DownloadFile(QByteArray address, const QString& destinationPath);
@@ -54,6 +59,8 @@ public:
     static qint64 expectedLength(const QString& contentLength);
 
 private:
+    net::Request requestFor(const QByteArray& address) const;
+
     net::Transfer& m_transfer;
     QByteArray m_refererPage;
     ProgressDisplay& m_bar;

@@ -41,6 +41,23 @@ QString DownloadRun::endMessage(int attempted, const QList<Failure>& failures, c
     return text;
 }
 
+QList<QByteArray> DownloadRun::upcoming(int from, int count) const {
+    // Only a hint for the transfer: the tick is still read again when the run gets there.
+    QList<QByteArray> links;
+    try {
+        const ImageList& list = m_host.imageList();
+        for (int j = from; j <= count && j < from + lookAhead && links.size() < expectedAhead; ++j) {
+            if (!list.ticked(j))
+                continue;
+            const QByteArray link = list.text(j);
+            if (fileName::checkFileName(fileName::ofLink(link)).isEmpty())
+                links << link;
+        }
+    } catch (const std::exception&) {
+    }
+    return links;
+}
+
 DownloadOutcome DownloadRun::run(Options options) {
     ErrorTrap trap(m_host.messages(), trapTags::pushButton6);
     MessageBoxes& messages = m_host.messages();
@@ -118,8 +135,12 @@ DownloadOutcome DownloadRun::run(Options options) {
             });
             DownloadResult result;
             result.reason = reason;
-            if (reason.isEmpty())
+            if (reason.isEmpty()) {
+                QList<QByteArray> coming = upcoming(i + 1, n);
+                coming.prepend(link);
+                engine.expect(coming);
                 trap.step(130, [&] { result = engine.DownloadFile(link, path); });
+            }
             if (result.saved) {
                 ++m_saved;
                 m_bytes += result.bytes;

@@ -60,7 +60,13 @@ public:
     // The note on a saved body that is an HTML page.
     static QString notAnImageNote();
 
+    // How many of the coming ticked entries the transfer is told of, and how far the run looks.
+    static constexpr int expectedAhead = 4;
+    static constexpr int lookAhead = 16;
+
 private:
+    QList<QByteArray> upcoming(int from, int count) const;
+
     DownloadHost& m_host;
     net::TransferFactory* m_factory;
     QByteArray m_refererPage;
