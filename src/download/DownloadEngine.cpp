@@ -33,6 +33,22 @@ QByteArray trimBlanks(const QByteArray& text) {
 DownloadEngine::DownloadEngine(net::Transfer& transfer, ProgressDisplay& bar, MessageBoxes& boxes)
     : m_transfer(transfer), m_bar(bar), m_boxes(boxes) {}
 
+net::Request DownloadEngine::requestFor(const QByteArray& address) const {
+    net::Request request = net::Request::of(address);
+    request.identityEncoding = true;
+    request.referer = net::refererFor(m_refererPage, net::wireAddress(address));
+    request.headers = m_headers;
+    return request;
+}
+
+void DownloadEngine::expect(const QList<QByteArray>& addresses) {
+    QList<net::Request> requests;
+    requests.reserve(addresses.size());
+    for (const QByteArray& address : addresses)
+        requests << requestFor(trimBlanks(address));
+    m_transfer.expect(requests);
+}
+
 QString DownloadEngine::percentText(const QString& address, int percent) {
     return QLatin1StringView("Downloading ") + address + QLatin1StringView("...") + QString::number(percent) +
            QLatin1StringView(" % Downloaded");
@@ -165,11 +181,7 @@ DownloadResult DownloadEngine::tryOnce(ErrorTrap& trap, const QByteArray& reques
     }
     QString startFailure;
     if (!trap.step(104, [&] {
-            net::Request request;
-            request.link = requested;
-            request.identityEncoding = true;
-            request.referer = net::refererFor(m_refererPage, net::wireAddress(requested));
-            request.headers = m_headers;
+            net::Request request = requestFor(requested);
             if (resumeFrom > 0) {
                 request.headers.append("Range: bytes=" + QByteArray::number(resumeFrom) + '-');
                 request.headers.append("If-Range: " +

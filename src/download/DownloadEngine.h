@@ -16,7 +16,8 @@ class PartFile;
 class ProgressDisplay;
 namespace net {
 class Transfer;
-}
+struct Request;
+} // namespace net
 
 // What became of one download.
 struct DownloadResult {
@@ -50,6 +51,10 @@ public:
     // Keeps the pause between requests to one host; none without it.
     void setPacer(HostPacer* pacer) { m_pacer = pacer; }
 
+    // The addresses likely to be downloaded next, the next one first; the transfer may request
+    // them early.
+    void expect(const QList<QByteArray>& addresses);
+
     // Failures of the destination (it cannot be created, written or put in place) are reported
     // once through the error trap; failures of the transfer only in the result.
     DownloadResult DownloadFile(QByteArray address, const QString& destinationPath);
@@ -80,6 +85,7 @@ private:
                            const QString& destinationPath, PartFile& part, TryState& state);
     // Waits ms without blocking the event loop; false when the run was cancelled meanwhile.
     static bool pause(qint64 ms);
+    net::Request requestFor(const QByteArray& address) const;
 
     net::Transfer& m_transfer;
     HostPacer* m_pacer = nullptr;

@@ -146,8 +146,15 @@ bool DownloadRun::runSequential(ErrorTrap& trap, DownloadEngine& engine, int n) 
         // The tick is read when the run gets here, so a change made meanwhile counts.
         if (trap.condition(118, [&] { return list.ticked(i); })) {
             Entry entry = decide(trap, i);
-            if (entry.result.reason.isEmpty() && claimDestination(entry))
+            if (entry.result.reason.isEmpty() && claimDestination(entry)) {
+                // Requests sent early would not keep the pause between requests to one host.
+                if (!m_pacer) {
+                    QList<QByteArray> coming = upcoming(i + 1, n);
+                    coming.prepend(entry.link);
+                    engine.expect(coming);
+                }
                 trap.step(130, [&] { entry.result = engine.DownloadFile(entry.link, entry.path); });
+            }
             account(entry);
             cancelled = entry.result.cancelled || Cancellation::requested();
         }
@@ -351,6 +358,29 @@ bool DownloadRun::runParallel(ErrorTrap& trap, int n) {
         delete lane->context;
     }
     return cancelled || Cancellation::requested();
+}
+
+QList<QByteArray> DownloadRun::upcoming(int from, int count) const {
+    // Only a hint for the transfer: the tick is still read again when the run gets there.
+    QList<QByteArray> links;
+    try {
+        const ImageList& list = m_host.imageList();
+        for (int j = from; j <= count && j < from + lookAhead && links.size() < expectedAhead; ++j) {
+            if (!list.ticked(j))
+                continue;
+            const QByteArray link = list.text(j);
+            const QByteArray name = fileName::ofLink(link);
+            if (!fileName::checkFileName(name).isEmpty() || (m_archive && m_archive->contains(link)))
+                continue;
+            // A file to be kept is not asked for, not even early.
+            if (m_options.onExists == OnExists::Skip &&
+                QFileInfo::exists(fileName::pathInFolder(m_host.folderText(), name)))
+                continue;
+            links << link;
+        }
+    } catch (const std::exception&) {
+    }
+    return links;
 }
 
 DownloadOutcome DownloadRun::run(Options options) {

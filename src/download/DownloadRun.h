@@ -78,6 +78,10 @@ public:
     // The note on a saved body that is an HTML page.
     static QString notAnImageNote();
 
+    // How many of the coming ticked entries the transfer is told of, and how far the run looks.
+    static constexpr int expectedAhead = 4;
+    static constexpr int lookAhead = 16;
+
 private:
     // One ticked entry as the run decided it.
     struct Entry {
@@ -95,6 +99,7 @@ private:
     void account(Entry& entry);
     bool runSequential(ErrorTrap& trap, DownloadEngine& engine, int n);
     bool runParallel(ErrorTrap& trap, int n);
+    QList<QByteArray> upcoming(int from, int count) const;
 
     DownloadHost& m_host;
     net::TransferFactory* m_factory;

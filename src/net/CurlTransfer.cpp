@@ -14,8 +14,10 @@
 
 #include <curl/curl.h>
 
+#include <algorithm>
 #include <limits>
 #include <utility>
+#include <vector>
 
 namespace net {
 
@@ -149,6 +151,12 @@ public:
 
     // libcurl's report that the transfer on the wire ended.
     void ended(CURLcode code);
+    // The reader takes over a transfer that was started early: the idle time counts from now.
+    void adopt() {
+        if (m_onWire && !m_paused)
+            startTimers();
+    }
+    const Request& request() const { return m_request; }
 
 private:
     static size_t onHeader(char* data, size_t size, size_t count, void* self);
@@ -683,6 +691,69 @@ void CurlTransfer::waitForEnd() {
     waitUntil([] { return false; });
 }
 
+// What the factory hands out: the transfer being read, and the expected ones sent ahead of it.
+class EarlyStartingTransfer : public Transfer {
+public:
+    EarlyStartingTransfer(std::shared_ptr<CurlMulti> multi, CurlDefaults defaults)
+        : m_multi(std::move(multi)), m_defaults(std::move(defaults)) {}
+
+    bool start(const Request& request) override {
+        const auto early = std::find_if(m_early.begin(), m_early.end(),
+                                        [&](const auto& e) { return e->request() == request; });
+        if (early != m_early.end()) {
+            std::unique_ptr<CurlTransfer> transfer = std::move(*early);
+            m_early.erase(early);
+            // A request that failed before anybody read it (say the server closed the idle
+            // connection, or it timed out unread) is only a head start gone: it is sent afresh.
+            // A server's answer counts as it is.
+            const Status status = transfer->result().status;
+            if (status == Status::Ok || status == Status::HttpStatus) {
+                m_active = std::move(transfer);
+                m_active->adopt();
+                return true;
+            }
+        }
+        if (!m_active)
+            m_active = std::make_unique<CurlTransfer>(m_multi, m_defaults);
+        return m_active->start(request);
+    }
+    void expect(const QList<Request>& next) override {
+        if (Cancellation::requested())
+            return;
+        const QList<Request> wanted = next.mid(0, CurlTransferFactory::maxEarly);
+        std::erase_if(m_early, [&](const auto& e) { return !wanted.contains(e->request()); });
+        for (const Request& request : wanted) {
+            if (std::any_of(m_early.begin(), m_early.end(),
+                            [&](const auto& e) { return e->request() == request; }))
+                continue;
+            auto transfer = std::make_unique<CurlTransfer>(m_multi, m_defaults);
+            if (transfer->start(request))
+                m_early.push_back(std::move(transfer));
+        }
+    }
+    void waitForResponse() override { active().waitForResponse(); }
+    QByteArray header(const QByteArray& name) const override { return active().header(name); }
+    QByteArrayView nextChunk(qint64 size) override { return active().nextChunk(size); }
+    QByteArrayView nextPiece(qint64 size) override { return active().nextPiece(size); }
+    void waitForEnd() override { active().waitForEnd(); }
+    void abort() override { active().abort(); }
+    Result result() const override { return m_active ? m_active->result() : Result(Status::Failed); }
+    int status() const override { return m_active ? m_active->status() : 0; }
+    QByteArray finalAddress() const override { return m_active ? m_active->finalAddress() : QByteArray(); }
+
+private:
+    CurlTransfer& active() const {
+        if (!m_active)
+            m_active = std::make_unique<CurlTransfer>(m_multi, m_defaults);
+        return *m_active;
+    }
+
+    std::shared_ptr<CurlMulti> m_multi;
+    CurlDefaults m_defaults;
+    mutable std::unique_ptr<CurlTransfer> m_active;
+    std::vector<std::unique_ptr<CurlTransfer>> m_early;
+};
+
 CurlTransferFactory::CurlTransferFactory(QByteArray userAgent) : m_multi(std::make_shared<CurlMulti>()) {
     m_defaults.userAgent = std::move(userAgent);
 }
@@ -693,7 +764,7 @@ CurlTransferFactory::CurlTransferFactory(CurlDefaults defaults)
 CurlTransferFactory::~CurlTransferFactory() = default;
 
 std::unique_ptr<Transfer> CurlTransferFactory::create() {
-    return std::make_unique<CurlTransfer>(m_multi, m_defaults);
+    return std::make_unique<EarlyStartingTransfer>(m_multi, m_defaults);
 }
 
 } // namespace net

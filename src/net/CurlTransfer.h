@@ -33,6 +33,8 @@ public:
 
     // How many body bytes a transfer holds for its reader before it pauses.
     static constexpr qsizetype bufferBytes = 1 << 20;
+    // How many expected requests a transfer sends ahead of time.
+    static constexpr int maxEarly = 4;
 
 private:
     std::shared_ptr<CurlMulti> m_multi;
