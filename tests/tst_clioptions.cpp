@@ -7,10 +7,14 @@
 #include <QDir>
 #include <QEventLoop>
 #include <QFile>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QTimer>
 #include <QtTest>
+
+#include <csignal>
 
 namespace {
 
@@ -53,6 +57,14 @@ private slots:
     void retriesFollowTheRules();
     void brokenBodiesResumeOrRestart_data();
     void brokenBodiesResumeOrRestart();
+    void inputTakesLinksOnePerLine_data();
+    void inputTakesLinksOnePerLine();
+    void archiveFetchesOnlyWhatIsNew();
+    void jsonKeepsEveryByte();
+    void signalsCancelTheRun_data();
+    void signalsCancelTheRun();
+    void cookiesAndHeadersGoWithEveryRequest();
+    void waitAndRateSlowTheRunDown();
 };
 
 void CliOptionsTest::rejectsBadOptionValues_data() {
@@ -78,6 +90,35 @@ void CliOptionsTest::rejectsBadOptionValues_data() {
         {QStringLiteral("--on-exists"), QStringLiteral("overwrite")},
         "option '--on-exists' takes replace, skip or rename, not 'overwrite'");
     row("--on-exists words are lower case", {QStringLiteral("--on-exists=Skip")}, "option '--on-exists'");
+    row("--limit-rate with an unknown suffix", {QStringLiteral("--limit-rate"), QStringLiteral("5X")},
+        "option '--limit-rate' takes bytes per second");
+    row("--limit-rate 0 limits nothing", {QStringLiteral("--limit-rate=0")}, "option '--limit-rate'");
+    row("--limit-rate below one byte", {QStringLiteral("--limit-rate=0.5")}, "option '--limit-rate'");
+    row("--wait abc is no number", {QStringLiteral("--wait"), QStringLiteral("abc")},
+        "option '--wait' takes seconds");
+    row("--wait -1 is negative", {QStringLiteral("--wait=-1")}, "option '--wait'");
+    row("--cookies of a missing file", {QStringLiteral("--cookies"), QStringLiteral("FOLDER/none.txt")},
+        "option '--cookies': cannot read");
+    row("--cookies of a folder", {QStringLiteral("--cookies"), QStringLiteral("FOLDER")},
+        "option '--cookies': cannot read");
+    row("--header with a line break", {QStringLiteral("--header"), QStringLiteral("X-A: 1\r\nX-B: 2")},
+        "option '--header' may not contain a line break");
+    row("--header naming Host", {QStringLiteral("--header"), QStringLiteral("host: example.org")},
+        "option '--header' may not set host");
+    row("--header naming Content-Length", {QStringLiteral("--header=Content-Length: 5")},
+        "option '--header' may not set Content-Length");
+    row("--header without a colon", {QStringLiteral("--header"), QStringLiteral("X-Flag")},
+        "option '--header' takes \"Name: value\"");
+    row("--download-archive that is a folder",
+        {QStringLiteral("--download-archive"), QStringLiteral("FOLDER")},
+        "option '--download-archive': cannot read");
+    row("--referer goes with --input only", {QStringLiteral("--referer"), QStringLiteral("http://x/")},
+        "option '--referer' goes with '--input'");
+    row("--input of a folder",
+        {QStringLiteral("NOADDRESS"), QStringLiteral("--input"), QStringLiteral("FOLDER")},
+        "option '--input': ");
+    row("--input of a missing file", {QStringLiteral("NOADDRESS"), QStringLiteral("--input=FOLDER/none")},
+        "option '--input': cannot read");
 }
 
 void CliOptionsTest::rejectsBadOptionValues() {
@@ -88,8 +129,12 @@ void CliOptionsTest::rejectsBadOptionValues() {
     server.route("/a.jpg", serve::generated(100));
     QTemporaryDir dir;
     // Options come first, except one whose value is missing, which must come last.
-    const bool last = options.size() == 1 && !options.front().contains(u'=');
-    const QStringList positional{text(server.address("/")), dir.path()};
+    const bool last = options == QStringList{QStringLiteral("--parallel")};
+    QStringList positional{text(server.address("/")), dir.path()};
+    if (options.removeAll(QStringLiteral("NOADDRESS")) > 0)
+        positional.removeFirst();
+    for (QString& option : options)
+        option.replace(QStringLiteral("FOLDER"), dir.path());
     const CliResult r = runVarnolux(QStringList{QStringLiteral("download")} +
                                     (last ? positional + options : options + positional));
     QVERIFY2(r.finished, qPrintable(r.errorString));
@@ -388,6 +433,217 @@ void CliOptionsTest::brokenBodiesResumeOrRestart() {
     // A restart after a mismatch asks for the whole body again.
     if (requests == 3)
         QCOMPARE(sent.at(3).header("Range"), QByteArray());
+}
+
+void CliOptionsTest::inputTakesLinksOnePerLine_data() {
+    QTest::addColumn<QStringList>("options");
+    QTest::addColumn<QByteArray>("referer");
+    QTest::newRow("no Referer unless asked") << QStringList{} << QByteArray();
+    QTest::newRow("--referer names one")
+        << QStringList{QStringLiteral("--referer"), QStringLiteral("http://gallery.example/")}
+        << QByteArray("http://gallery.example/");
+}
+
+void CliOptionsTest::inputTakesLinksOnePerLine() {
+    QFETCH(QStringList, options);
+    QFETCH(QByteArray, referer);
+    TestServer server;
+    server.route("/a.jpg", serve::ok("aaa", "image/jpeg"));
+    server.route("/b.png", serve::ok("bb", "image/png"));
+    QTemporaryDir dir;
+    CliOptions run;
+    // Blank lines, comments, CR LF line ends and blanks around a link are all taken in stride.
+    run.input = "# from varnolux list\n\n" + server.address("/a.jpg") + "\r\n   " + server.address("/b.png") +
+                "  \n#" + server.address("/c.jpg") + "\n";
+    const CliResult r =
+        runVarnolux(QStringList{QStringLiteral("download"), QStringLiteral("--input"), QStringLiteral("-")} +
+                        options + QStringList{dir.path()},
+                    run);
+    QVERIFY2(r.finished && r.exitCode == 0, r.err.constData());
+    QCOMPARE(folderEntries(dir.path()), (QStringList{QStringLiteral("a.jpg"), QStringLiteral("b.png")}));
+    QCOMPARE(server.paths(), (QList<QByteArray>{"/a.jpg", "/b.png"}));
+    for (const RecordedRequest& request : server.requests())
+        QCOMPARE(request.header("Referer"), referer);
+}
+
+void CliOptionsTest::archiveFetchesOnlyWhatIsNew() {
+    TestServer server;
+    server.route("/", serve::ok("<img src=\"a.jpg\"><img src=\"b.jpg\">"));
+    server.route("/a.jpg", serve::ok("aaa", "image/jpeg"));
+    server.route("/b.jpg", serve::ok("bbb", "image/jpeg"));
+    server.route("/c.jpg", serve::ok("ccc", "image/jpeg"));
+    QTemporaryDir dir;
+    QTemporaryDir state;
+    const QString archive = state.filePath(QStringLiteral("seen.txt"));
+    const QStringList args{QStringLiteral("download"), QStringLiteral("--download-archive"), archive,
+                           text(server.address("/")), dir.path()};
+    CliResult r = runVarnolux(args);
+    QVERIFY2(r.finished && r.exitCode == 0, r.err.constData());
+    QCOMPARE(readAll(archive), server.address("/a.jpg") + '\n' + server.address("/b.jpg") + '\n');
+
+    // A new image on the page, and a last line cut off while it was written: only those two are
+    // fetched, and the archive ends up whole.
+    server.route("/", serve::ok("<img src=\"a.jpg\"><img src=\"b.jpg\"><img src=\"c.jpg\">"));
+    QVERIFY(writeFile(archive, server.address("/a.jpg") + '\n' + server.address("/b.jpg").chopped(3)));
+    server.clearRequests();
+    r = runVarnolux(args);
+    QVERIFY2(r.finished && r.exitCode == 0, r.err.constData());
+    QCOMPARE(server.paths(), (QList<QByteArray>{"/", "/b.jpg", "/c.jpg"}));
+    QVERIFY2(r.err.contains("skipped " + server.address("/a.jpg")), r.err.constData());
+    QVERIFY2(errLines(r).last().contains("; 1 skipped"), r.err.constData());
+    QCOMPARE(readAll(archive), server.address("/a.jpg") + '\n' + server.address("/b.jpg").chopped(3) + '\n' +
+                                   server.address("/b.jpg") + '\n' + server.address("/c.jpg") + '\n');
+}
+
+void CliOptionsTest::jsonKeepsEveryByte() {
+    TestServer server;
+    // A Latin-1 byte and a quote in the links: neither is valid inside a JSON string as it is.
+    server.route(
+        "/", serve::ok("<img src=\"caf\xE9.jpg\"><img src=\"\xC3\xA9t\xC3\xA9.jpg\"><img src=\"gone.jpg\">"));
+    server.route("/caf%E9.jpg", serve::ok("one", "image/jpeg"));
+    server.route("/%C3%A9t%C3%A9.jpg", serve::ok("two", "image/jpeg"));
+    QTemporaryDir dir;
+    const CliResult list =
+        runVarnolux({QStringLiteral("list"), QStringLiteral("--json"), text(server.address("/"))});
+    QVERIFY2(list.finished && list.exitCode == 0, list.err.constData());
+    QCOMPARE(list.out, "{\"url\": \"" + server.address("/caf\\u00e9.jpg") + "\"}\n{\"url\": \"" +
+                           server.address("/\xC3\xA9t\xC3\xA9.jpg") + "\"}\n{\"url\": \"" +
+                           server.address("/gone.jpg") + "\"}\n");
+
+    const CliResult r = runVarnolux(
+        {QStringLiteral("download"), QStringLiteral("--json"), text(server.address("/")), dir.path()});
+    QVERIFY2(r.finished && r.exitCode == 1, r.err.constData());
+    const QList<QByteArray> lines = r.out.trimmed().split('\n');
+    QCOMPARE(lines.size(), 4);
+    QList<QJsonObject> objects;
+    for (const QByteArray& line : lines) {
+        QJsonParseError error;
+        const QJsonDocument document = QJsonDocument::fromJson(line, &error);
+        QVERIFY2(error.error == QJsonParseError::NoError && document.isObject(), line.constData());
+        objects << document.object();
+    }
+    QCOMPARE(objects[0].value(u"status").toString(), QStringLiteral("saved"));
+    QCOMPARE(objects[0].value(u"url").toString(), QString::fromLatin1(server.address("/caf\xE9.jpg")));
+    QCOMPARE(objects[0].value(u"bytes").toInteger(), 3);
+    QCOMPARE(objects[0].value(u"http_status").toInt(), 200);
+    QCOMPARE(objects[0].value(u"tries").toInt(), 1);
+    QVERIFY(objects[0].value(u"seconds").isDouble());
+    QCOMPARE(objects[1].value(u"path").toString(), dir.filePath(QStringLiteral("\u00e9t\u00e9.jpg")));
+    QCOMPARE(objects[2].value(u"status").toString(), QStringLiteral("failed"));
+    QCOMPARE(objects[2].value(u"http_status").toInt(), 404);
+    QVERIFY(objects[2].value(u"reason").toString().contains(QStringLiteral("404")));
+    QCOMPARE(objects[3].value(u"summary").toBool(), true);
+    QCOMPARE(objects[3].value(u"saved").toInt(), 2);
+    QCOMPARE(objects[3].value(u"failed").toInt(), 1);
+    // The lines for people stay on standard error.
+    QVERIFY(r.err.contains("Saved 2 of 3 images"));
+}
+
+void CliOptionsTest::signalsCancelTheRun_data() {
+    QTest::addColumn<int>("signal");
+    QTest::addColumn<int>("exitCode");
+    QTest::newRow("SIGINT exits 130") << int(SIGINT) << 130;
+    QTest::newRow("SIGTERM exits 143") << int(SIGTERM) << 143;
+    QTest::newRow("SIGHUP exits 129") << int(SIGHUP) << 129;
+}
+
+void CliOptionsTest::signalsCancelTheRun() {
+    QFETCH(int, signal);
+    QFETCH(int, exitCode);
+    TestServer server;
+    server.route("/", serve::ok("<img src=\"a.jpg\"><img src=\"slow.jpg\"><img src=\"c.jpg\">"));
+    server.route("/a.jpg", serve::ok("aaa", "image/jpeg"));
+    // Half the body, then nothing: the run is caught with a part file open.
+    server.route("/slow.jpg", serve::generated(200000).sendingOnly(100000).thenEnd(Behaviour::End::Stall));
+    server.route("/c.jpg", serve::ok("ccc", "image/jpeg"));
+    QTemporaryDir dir;
+    QProcess process;
+    process.start(varnoluxExecutable(), {QStringLiteral("download"), text(server.address("/")), dir.path()});
+    QVERIFY(process.waitForStarted());
+    QElapsedTimer clock;
+    clock.start();
+    auto partFiles = [&] {
+        return QDir(dir.path()).entryList({QStringLiteral(".varnolux-*")}, QDir::Files | QDir::Hidden);
+    };
+    while (clock.elapsed() < 10000 && partFiles().isEmpty())
+        QTest::qWait(10);
+    QVERIFY(!partFiles().isEmpty());
+    QTest::qWait(50);
+    ::kill(pid_t(process.processId()), signal);
+    while (clock.elapsed() < 20000 && process.state() != QProcess::NotRunning)
+        QTest::qWait(10);
+    QCOMPARE(process.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(process.exitCode(), exitCode);
+    QCOMPARE(folderEntries(dir.path()), QStringList{QStringLiteral("a.jpg")});
+    QVERIFY(partFiles().isEmpty());
+    const QByteArray err = process.readAllStandardError();
+    QVERIFY2(err.contains("Saved 1 of 2 images"), err.constData());
+}
+
+void CliOptionsTest::cookiesAndHeadersGoWithEveryRequest() {
+    TestServer server;
+    // Only a request with the session cookie and the header gets its answer.
+    server.setFallback([](const RecordedRequest& request) {
+        if (!request.header("Cookie").contains("session=abc123") || request.header("X-Token") != "t1")
+            return serve::response(403, "Forbidden");
+        if (request.path == "/")
+            return serve::ok("<img src=\"a.jpg\">");
+        return serve::ok("picture", "image/jpeg");
+    });
+    QTemporaryDir dir;
+    QTemporaryDir state;
+    const QString cookies = state.filePath(QStringLiteral("cookies.txt"));
+    const QByteArray file = "# Netscape HTTP Cookie File\n"
+                            "127.0.0.1\tFALSE\t/\tFALSE\t0\tsession\tabc123\n"
+                            "this line is no cookie\n"
+                            "other.example\tTRUE\t/\tFALSE\t0\telsewhere\t1\n";
+    QVERIFY(writeFile(cookies, file));
+    const CliResult r = runVarnolux({QStringLiteral("download"), QStringLiteral("--cookies"), cookies,
+                                     QStringLiteral("--header"), QStringLiteral("X-Token: t1"),
+                                     text(server.address("/")), dir.path()});
+    QVERIFY2(r.finished && r.exitCode == 0, r.err.constData());
+    QCOMPARE(readAll(dir.filePath(QStringLiteral("a.jpg"))), QByteArray("picture"));
+    QCOMPARE(r.err.count("warning"), 1);
+    QVERIFY2(r.err.contains("1 malformed line of"), r.err.constData());
+    for (const RecordedRequest& request : server.requests())
+        QVERIFY(!request.header("Cookie").contains("elsewhere"));
+    // Read, never written back.
+    QCOMPARE(readAll(cookies), file);
+}
+
+void CliOptionsTest::waitAndRateSlowTheRunDown() {
+    TestServer server;
+    server.route("/", serve::ok("<img src=\"a.jpg\"><img src=\"b.jpg\"><img src=\"c.jpg\">"));
+    for (const QByteArray path : {"/a.jpg", "/b.jpg", "/c.jpg"})
+        server.route(path, serve::generated(1000));
+    server.route("/big.jpg", serve::generated(3 * 1024 * 1024));
+    QList<qint64> arrivals;
+    QElapsedTimer clock;
+    clock.start();
+    connect(&server, &TestServer::requestArrived, this,
+            [&](const RecordedRequest&) { arrivals << clock.elapsed(); });
+    QTemporaryDir dir;
+    CliResult r = runVarnolux({QStringLiteral("download"), QStringLiteral("--wait"), QStringLiteral("0.2"),
+                               QStringLiteral("--parallel"), QStringLiteral("3"), text(server.address("/")),
+                               dir.path()});
+    QVERIFY2(r.finished && r.exitCode == 0, r.err.constData());
+    QCOMPARE(arrivals.size(), 4);
+    // The page counts as a request to the host too; the lanes keep the pause between them.
+    for (qsizetype i = 1; i < arrivals.size(); ++i)
+        QVERIFY2(arrivals[i] - arrivals[i - 1] >= 180,
+                 qPrintable(QString::number(arrivals[i] - arrivals[i - 1])));
+
+    // A lower bound only: 3 MiB at 1 MiB/s cannot take much less than 3 s (libcurl lets the first
+    // buffers through at full speed).
+    CliOptions run;
+    run.input = server.address("/big.jpg") + '\n';
+    clock.restart();
+    r = runVarnolux({QStringLiteral("download"), QStringLiteral("--limit-rate"), QStringLiteral("1M"),
+                     QStringLiteral("--input"), QStringLiteral("-"), dir.path()},
+                    run);
+    QVERIFY2(r.finished && r.exitCode == 0, r.err.constData());
+    QVERIFY2(clock.elapsed() >= 1500, qPrintable(QString::number(clock.elapsed())));
+    QVERIFY(readAll(dir.filePath(QStringLiteral("big.jpg"))) == generatedBytes(0, 3 * 1024 * 1024));
 }
 
 QTEST_GUILESS_MAIN(CliOptionsTest)
