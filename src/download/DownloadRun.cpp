@@ -219,6 +219,8 @@ QString hostOf(const QByteArray& link) {
 bool DownloadRun::runParallel(ErrorTrap& trap, int n) {
     ImageList& list = m_host.imageList();
     const int lanes = qMin(m_options.parallel, DownloadOptions::maxParallel);
+    // Made here first, so it lives in this thread and not in a lane's.
+    Cancellation::instance();
     std::vector<std::unique_ptr<Lane>> pool;
     QObject home; // completions come back to this thread through it
     QEventLoop* waiting = nullptr;
