@@ -290,6 +290,9 @@ bool CurlTransfer::start(const Request& request) {
     m_buffer.reserve(CurlTransferFactory::bufferBytes + CURL_MAX_WRITE_SIZE);
     m_readFrom = 0;
     m_bodyBytes = 0;
+    m_status = 0;
+    m_headers.clear();
+    m_headDone = false;
     const QUrl url = QUrl::fromEncoded(m_url, QUrl::TolerantMode);
     const QString scheme = url.scheme().toLower();
     if (!url.isValid() || url.host().isEmpty() || (scheme != u"http" && scheme != u"https")) {

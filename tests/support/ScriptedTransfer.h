@@ -4,6 +4,9 @@
 
 #include <QList>
 
+#include <memory>
+#include <vector>
+
 #include <utility>
 
 // A transfer that plays a script instead of talking to a server: the response's status and
@@ -36,6 +39,7 @@ public:
         m_result = m_script.failsAtResponse ? m_script.end : net::Result();
         return true;
     }
+    void expect(const QList<net::Request>& next) override { expected << next; }
     void waitForResponse() override {}
     QByteArray header(const QByteArray& name) const override {
         for (const auto& [key, value] : m_script.headers)
@@ -60,6 +64,7 @@ public:
     }
 
     QList<net::Request> requests;
+    QList<QList<net::Request>> expected; // each expect() call
     QList<qint64> reads;
     bool aborted = false;
 
@@ -78,4 +83,39 @@ private:
     net::Result m_result;
     qsizetype m_at = 0;
     bool m_ended = false;
+};
+
+// Hands out transfers that play the same script for every request. The factory keeps each one
+// it made, for the test to look at after the run that used it has ended.
+class ScriptedFactory : public net::TransferFactory {
+public:
+    explicit ScriptedFactory(ScriptedTransfer::Script script) : m_script(std::move(script)) {}
+    std::unique_ptr<net::Transfer> create() override {
+        made.push_back(std::make_unique<ScriptedTransfer>(m_script));
+        return std::make_unique<Lent>(*made.back());
+    }
+    std::vector<std::unique_ptr<ScriptedTransfer>> made;
+
+private:
+    // What the run owns: a stand-in for a transfer the factory keeps.
+    class Lent : public net::Transfer {
+    public:
+        explicit Lent(ScriptedTransfer& real) : m_real(real) {}
+        bool start(const net::Request& request) override { return m_real.start(request); }
+        void expect(const QList<net::Request>& next) override { m_real.expect(next); }
+        void waitForResponse() override { m_real.waitForResponse(); }
+        QByteArray header(const QByteArray& name) const override { return m_real.header(name); }
+        QByteArrayView nextChunk(qint64 size) override { return m_real.nextChunk(size); }
+        QByteArrayView nextPiece(qint64 size) override { return m_real.nextPiece(size); }
+        void waitForEnd() override { m_real.waitForEnd(); }
+        void abort() override { m_real.abort(); }
+        net::Result result() const override { return m_real.result(); }
+        int status() const override { return m_real.status(); }
+        QByteArray finalAddress() const override { return m_real.finalAddress(); }
+
+    private:
+        ScriptedTransfer& m_real;
+    };
+
+    ScriptedTransfer::Script m_script;
 };
