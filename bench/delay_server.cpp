@@ -34,8 +34,8 @@ int main(int argc, char** argv) {
         return serve::ok(*it, request.path.endsWith(".html") ? "text/html" : "image/jpeg").delayed(delayMs);
     });
     // Nothing is kept per request: a benchmark sends thousands.
-    QObject::connect(&server, &TestServer::requestArrived, &server, [&] { server.clearRequests(); },
-                     Qt::QueuedConnection);
+    QObject::connect(
+        &server, &TestServer::requestArrived, &server, [&] { server.clearRequests(); }, Qt::QueuedConnection);
     std::printf("%d\n", int(server.port()));
     std::fflush(stdout);
     return app.exec();
