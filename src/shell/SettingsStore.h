@@ -11,7 +11,22 @@ class MessageBoxes;
 class QSettings;
 
 // The user's last choices, one named text per key.
-enum class Setting { WebSite, Text2, Jpg, Gif, X, XFilter, LastFolderDot, Parallel, OnExists, Retries };
+enum class Setting {
+    WebSite,
+    Text2,
+    Jpg,
+    Gif,
+    X,
+    XFilter,
+    LastFolderDot,
+    Parallel,
+    OnExists,
+    Retries,
+    LimitRate,
+    Wait,
+    Cookies,
+    DownloadArchive,
+};
 
 // How a key is read back and what stands in for it while it has never been written.
 struct SettingInfo {
@@ -38,6 +53,10 @@ inline constexpr SettingInfo settingsTable[] = {
     {Setting::Parallel, QLatin1StringView("Parallel"), false, QLatin1StringView("1"), false},
     {Setting::OnExists, QLatin1StringView("On Exists"), false, QLatin1StringView("replace"), false},
     {Setting::Retries, QLatin1StringView("Retries"), false, QLatin1StringView("0"), false},
+    {Setting::LimitRate, QLatin1StringView("Limit Rate"), false, QLatin1StringView(""), false},
+    {Setting::Wait, QLatin1StringView("Wait"), false, QLatin1StringView("0"), false},
+    {Setting::Cookies, QLatin1StringView("Cookies"), false, QLatin1StringView(""), false},
+    {Setting::DownloadArchive, QLatin1StringView("Download Archive"), false, QLatin1StringView(""), false},
 };
 
 const SettingInfo& settingInfo(Setting setting);
