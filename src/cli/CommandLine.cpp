@@ -532,7 +532,7 @@ QString commandLineUsage() {
         "                   page as a browser does (its full address to its own site,\n"
         "                   only the site to another one, nothing from https to http).\n"
         "\n"
-        "download only:\n"
+        "for download (--limit-rate, --cookies, --header and --json for list too):\n"
         "--parallel N   up to N images at once (1 to 16, default 1), at most 6 from one\n"
         "               host; among links of one file name the last one listed is\n"
         "               what remains.   varnolux download --parallel 8 URL ~/Pictures\n"
