@@ -13,7 +13,7 @@
 #
 # Usage: bench/transfer_bench.sh   (after a build, alone on the machine; VARNOLUX_BUILD_DIR names
 #        another build folder)
-# Environment: RUNS (5), BIG_MIB (512), PAGE_MB (100).
+# Environment: RUNS (5), BIG_MIB (512), PAGE_MB (100), ONLY (list, small or big: that case alone).
 set -euo pipefail
 here="$(cd "$(dirname "$0")/.." && pwd)"
 build="$here/${VARNOLUX_BUILD_DIR:-build}"
@@ -23,6 +23,7 @@ loop_wait="$build/bench/bench_loop_wait"
 runs="${RUNS:-5}"
 big_mib="${BIG_MIB:-512}"
 page_mb="${PAGE_MB:-100}"
+only="${ONLY:-}"
 small_count=1000
 small_bytes=20480
 
@@ -69,6 +70,7 @@ for f in "$site"/small/img*; do mv "$f" "$f.jpg"; done
     for f in "$site"/small/img*.jpg; do echo "<img src=\"${f##*/}\">"; done
     echo "</body></html>"
 } >"$site/small/index.html"
+[ -n "$only" ] && [ "$only" != big ] && big_mib=1
 head -c $((big_mib * 1024 * 1024)) /dev/urandom >"$site/big/big.jpg"
 echo '<html><body><img src="big.jpg"></body></html>' >"$site/big/index.html"
 chmod -R a+rX "$work"
@@ -143,21 +145,30 @@ measure() {
 best() { tr ' ' '\n' <<<"${times[$1]}" | grep . | sort -n | head -1; }
 median() { tr ' ' '\n' <<<"${times[$1]}" | grep . | sort -n | awk '{a[NR]=$1} END {print a[int((NR+1)/2)]}'; }
 peak_mb() { tr ' ' '\n' <<<"${peaks[$1]}" | grep . | sort -n | tail -1 | awk '{printf "%.1f", $1/1024}'; }
-row() { printf '  %-44s best %6d ms  median %6d ms  peak %6s MB\n' "$1" "$(best "$1")" "$(median "$1")" "$(peak_mb "$1")"; }
+row() {
+    [ -n "${times[$1]:-}" ] || return 0
+    printf '  %-44s best %6d ms  median %6d ms  peak %6s MB\n' "$1" "$(best "$1")" "$(median "$1")" "$(peak_mb "$1")"
+}
 
 for where in shm disk; do
     if [ "$where" = shm ]; then dest="$shm"; else dest="$work/dest"; fi
     mkdir -p "$dest"
     echo "Runs with the files on $where ($dest), $runs rounds ..." >&2
     for _ in $(seq "$runs"); do
-        measure "$where: varnolux list (page)" - "$varnolux" list --filter JPG,GIF,PNG -- "$page_url"
-        measure "$where: curl -o /dev/null (page)" - curl -fsS -o /dev/null "$page_url"
-        measure "$where: varnolux download (small)" "$site/small" "$varnolux" download "$base/small/index.html" OUT
-        measure "$where: curl, all URLs in one (small)" "$site/small" curl -fsS --output-dir OUT --remote-name-all "${small_urls[@]}"
-        measure "$where: wget -i (small)" "$site/small" wget -q -i "$work/list.txt" -P OUT
-        measure "$where: varnolux download (big)" "$site/big" "$varnolux" download "$base/big/index.html" OUT
-        measure "$where: curl -o (big)" "$site/big" curl -fsS -o OUT/big.jpg "$base/big/big.jpg"
-        measure "$where: wget (big)" "$site/big" wget -q -P OUT "$base/big/big.jpg"
+        if [ -z "$only" ] || [ "$only" = list ]; then
+            measure "$where: varnolux list (page)" - "$varnolux" list --filter JPG,GIF,PNG -- "$page_url"
+            measure "$where: curl -o /dev/null (page)" - curl -fsS -o /dev/null "$page_url"
+        fi
+        if [ -z "$only" ] || [ "$only" = small ]; then
+            measure "$where: varnolux download (small)" "$site/small" "$varnolux" download "$base/small/index.html" OUT
+            measure "$where: curl, all URLs in one (small)" "$site/small" curl -fsS --output-dir OUT --remote-name-all "${small_urls[@]}"
+            measure "$where: wget -i (small)" "$site/small" wget -q -i "$work/list.txt" -P OUT
+        fi
+        if [ -z "$only" ] || [ "$only" = big ]; then
+            measure "$where: varnolux download (big)" "$site/big" "$varnolux" download "$base/big/index.html" OUT
+            measure "$where: curl -o (big)" "$site/big" curl -fsS -o OUT/big.jpg "$base/big/big.jpg"
+            measure "$where: wget (big)" "$site/big" wget -q -P OUT "$base/big/big.jpg"
+        fi
     done
 done
 
@@ -176,14 +187,22 @@ ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.2f", a / b }'; }
 verdict() { if awk "BEGIN { exit !($1) }"; then echo "met"; else echo "MISSED"; fi; }
 echo "Ratios (best runs):"
 for where in shm disk; do
-    list_r="$(ratio "$(best "$where: varnolux list (page)")" "$(awk -v c="$(best "$where: curl -o /dev/null (page)")" -v s="$scan_ms" 'BEGIN { print c + s }')")"
-    small_r="$(ratio "$(best "$where: varnolux download (small)")" "$(best "$where: curl, all URLs in one (small)")")"
-    big_r="$(ratio "$(best "$where: curl -o (big)")" "$(best "$where: varnolux download (big)")")"
-    big_peak="$(peak_mb "$where: varnolux download (big)")"
-    echo "  $where: list / (curl + scan) = $list_r (target <= 1.2: $(verdict "$list_r <= 1.2"));" \
-        "small / curl = $small_r (target <= 1.0: $(verdict "$small_r <= 1.0"));" \
-        "big throughput / curl's = $big_r (target >= 1.0: $(verdict "$big_r >= 1.0"));" \
-        "big peak $big_peak MB (target < 64: $(verdict "$big_peak < 64"))"
+    line="  $where:"
+    if [ -n "${times["$where: varnolux list (page)"]:-}" ]; then
+        list_r="$(ratio "$(best "$where: varnolux list (page)")" "$(awk -v c="$(best "$where: curl -o /dev/null (page)")" -v s="$scan_ms" 'BEGIN { print c + s }')")"
+        line+=" list / (curl + scan) = $list_r (target <= 1.2: $(verdict "$list_r <= 1.2"));"
+    fi
+    if [ -n "${times["$where: varnolux download (small)"]:-}" ]; then
+        small_r="$(ratio "$(best "$where: varnolux download (small)")" "$(best "$where: curl, all URLs in one (small)")")"
+        line+=" small / curl = $small_r (target <= 1.0: $(verdict "$small_r <= 1.0"));"
+    fi
+    if [ -n "${times["$where: varnolux download (big)"]:-}" ]; then
+        big_r="$(ratio "$(best "$where: curl -o (big)")" "$(best "$where: varnolux download (big)")")"
+        big_peak="$(peak_mb "$where: varnolux download (big)")"
+        line+=" big throughput / curl's = $big_r (target >= 1.0: $(verdict "$big_r >= 1.0"));"
+        line+=" big peak $big_peak MB (target < 64: $(verdict "$big_peak < 64"))"
+    fi
+    echo "$line"
 done
 
 mkdir -p "$shm/loop"

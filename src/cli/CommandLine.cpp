@@ -172,7 +172,7 @@ int runDownload(const QStringList& args) {
     CliDownloadHost host(listing.list(), folder, stderr, stderrIsTerminal());
     DownloadRun run(host, &network);
     if (parsed.referer)
-        run.setRefererPage(state.PageAddress);
+        run.setRefererPage(state.refererPage());
     const DownloadOutcome outcome = run.run({.announceEnd = false});
     host.finish(run.saved(), run.attempted());
     return outcome == DownloadOutcome::Done ? ExitOk : ExitFailed;

@@ -503,7 +503,7 @@ void Form1::PushButton6_Click() {
     // another download is ignored there.
     net::CurlTransferFactory network;
     DownloadRun run(*this, &network);
-    run.setRefererPage(m_discovery.PageAddress);
+    run.setRefererPage(m_discovery.refererPage());
     run.PushButton6_Click();
 }
 
