@@ -106,40 +106,53 @@ void CliDownloadTest::rejectsBadArguments() {
 }
 
 void CliDownloadTest::sendsTheUserAgentAndReferer_data() {
+    QTest::addColumn<QByteArray>("typed"); // the page address given; /old/ redirects to /gallery/
     QTest::addColumn<QStringList>("options");
     QTest::addColumn<QByteArray>("agent");
-    QTest::addColumn<bool>("referer"); // the image request names the page
+    QTest::addColumn<bool>("referer"); // the image request names the page where it ended up
 
+    const QByteArray ours("Varnolux/" VARNOLUX_VERSION);
     QTest::newRow("by default: our agent, the page as Referer")
-        << QStringList{} << QByteArray("Varnolux/" VARNOLUX_VERSION) << true;
+        << QByteArray("/gallery/") << QStringList{} << ours << true;
     QTest::newRow("--user-agent replaces ours on every request")
+        << QByteArray("/gallery/")
         << QStringList{QStringLiteral("--user-agent"), QStringLiteral("Mozilla/5.0 (X11; Linux)")}
         << QByteArray("Mozilla/5.0 (X11; Linux)") << true;
     QTest::newRow("--user-agent=TEXT works too")
-        << QStringList{QStringLiteral("--user-agent=Fetcher 2")} << QByteArray("Fetcher 2") << true;
+        << QByteArray("/gallery/") << QStringList{QStringLiteral("--user-agent=Fetcher 2")}
+        << QByteArray("Fetcher 2") << true;
     QTest::newRow("--no-referer sends none")
-        << QStringList{QStringLiteral("--no-referer")} << QByteArray("Varnolux/" VARNOLUX_VERSION) << false;
+        << QByteArray("/gallery/") << QStringList{QStringLiteral("--no-referer")} << ours << false;
+    QTest::newRow("a redirected page: the Referer is its final address, not the typed one")
+        << QByteArray("/old/") << QStringList{} << ours << true;
+    QTest::newRow("a redirected page with --no-referer sends none")
+        << QByteArray("/old/") << QStringList{QStringLiteral("--no-referer")} << ours << false;
 }
 
 void CliDownloadTest::sendsTheUserAgentAndReferer() {
+    QFETCH(QByteArray, typed);
     QFETCH(QStringList, options);
     QFETCH(QByteArray, agent);
     QFETCH(bool, referer);
     TestServer server;
+    server.route("/old/", serve::redirect(server.address("/gallery/")));
     server.route("/gallery/", serve::ok("<img src=\"a.jpg\">"));
-    server.route("/gallery/a.jpg", serve::generated(100));
+    // Links resolve against the typed address, so the image is asked for under it.
+    server.route(typed + "a.jpg", serve::generated(100));
     QTemporaryDir dir;
     const CliResult r = runVarnolux(QStringList{QStringLiteral("download")} + options +
-                                    QStringList{text(server.address("/gallery/")), dir.path()});
+                                    QStringList{text(server.address(typed)), dir.path()});
     QVERIFY2(r.finished && r.exitCode == 0, r.err.constData());
     const QList<RecordedRequest>& requests = server.requests();
-    QCOMPARE(requests.size(), 2);
+    QCOMPARE(requests.size(), typed == "/old/" ? 3 : 2);
     for (const RecordedRequest& request : requests)
         QCOMPARE(request.header("User-Agent"), agent);
-    QCOMPARE(requests[0].header("Referer"), QByteArray());
-    QCOMPARE(requests[1].header("Referer"), referer ? server.address("/gallery/") : QByteArray());
+    for (qsizetype i = 0; i + 1 < requests.size(); ++i)
+        QCOMPARE(requests[i].header("Referer"), QByteArray());
+    QCOMPARE(requests.last().path, typed + "a.jpg");
+    QCOMPARE(requests.last().header("Referer"), referer ? server.address("/gallery/") : QByteArray());
     // The page and its image share one connection.
-    QCOMPARE(requests[1].connection, requests[0].connection);
+    QCOMPARE(requests.last().connection, requests.first().connection);
 }
 
 void CliDownloadTest::savesWhatTheListingFinds() {

@@ -3,6 +3,7 @@
 #include "core/MemoryImageList.h"
 #include "discovery/ListingHost.h"
 #include "discovery/ListingJob.h"
+#include "discovery/PageRetrieval.h"
 #include "support/FakeListingWindow.h"
 #include "support/TestCertificate.h"
 #include "support/TestServer.h"
@@ -10,6 +11,7 @@
 #include <QDir>
 #include <QProcess>
 #include <QTemporaryDir>
+#include <QTemporaryFile>
 #include <QTest>
 
 namespace {
@@ -35,6 +37,8 @@ private slots:
     void initTestCase();
     void hostileServer_data();
     void hostileServer();
+    void pageFileHoldsTheBytes_data();
+    void pageFileHoldsTheBytes();
 
 private:
     QTemporaryDir m_temp;
@@ -157,6 +161,51 @@ void TestHostilePage::hostileServer() {
     }
     QCOMPARE(window.mouse.pointer(), Pointer::Default);
     QVERIFY2(QDir(m_temp.path()).isEmpty(), "no temporary page file is left behind");
+}
+
+void TestHostilePage::pageFileHoldsTheBytes_data() {
+    QTest::addColumn<Behaviour>("behaviour");
+    QTest::addColumn<bool>("keep"); // the caller asks for the bytes in memory too
+    // Several pieces of the transfer's size, so the file is written while more arrive.
+    const qint64 size = 2'500'000;
+    const Behaviour plain = serve::generated(size, "text/html");
+
+    QTest::newRow("announced length: room reserved once") << plain << true;
+    QTest::newRow("announced length, bytes not kept by the caller") << plain << false;
+    QTest::newRow("chunked, no length: the copy grows as it comes") << plain.chunked({70'000}) << true;
+    QTest::newRow("no length, ends with the connection") << plain.withoutLength() << true;
+    QTest::newRow("a length larger than the body: cut short fails")
+        << plain.withDeclaredLength(size + 10).thenEnd(Behaviour::End::Close) << true;
+    Behaviour packed = serve::ok(gzip(generatedBytes(0, size))).withHeader("Content-Encoding", "gzip");
+    QTest::newRow("gzip: the page is stored unpacked") << packed << true;
+}
+
+void TestHostilePage::pageFileHoldsTheBytes() {
+    QFETCH(Behaviour, behaviour);
+    QFETCH(bool, keep);
+    const qint64 size = 2'500'000;
+    const bool lies = behaviour.declaredLength && *behaviour.declaredLength > size;
+    TestServer server;
+    server.route("/p.html", behaviour);
+    QTemporaryFile file(m_temp.filePath(QStringLiteral("page-XXXXXX")));
+    QVERIFY(file.open());
+    QString reason;
+    QByteArray body;
+    PageResponse response;
+    const bool ok =
+        DownloadToFile(server.address("/p.html"), file, &reason, keep ? &body : nullptr, &response);
+    if (lies) {
+        QVERIFY(!ok);
+        QVERIFY2(!reason.isEmpty(), "a failure names its reason");
+        return;
+    }
+    QVERIFY2(ok, qPrintable(reason));
+    QCOMPARE(response.finalUrl, server.address("/p.html"));
+    const QByteArray expected = generatedBytes(0, size);
+    if (keep)
+        QVERIFY2(body == expected, "the bytes in memory are the page's");
+    QVERIFY(file.seek(0));
+    QVERIFY2(file.readAll() == expected, "the file holds the page's bytes, in order");
 }
 
 QTEST_GUILESS_MAIN(TestHostilePage)

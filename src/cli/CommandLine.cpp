@@ -490,7 +490,7 @@ int runDownload(const QStringList& args) {
     if (parsed.hasInput)
         run.setRefererPage(parsed.refererOption);
     else if (parsed.referer)
-        run.setRefererPage(state.PageAddress);
+        run.setRefererPage(state.refererPage());
     run.setDownloadOptions(parsed.download);
     if (!parsed.archive.isEmpty())
         run.setArchive(&archive);

@@ -57,7 +57,15 @@ struct DiscoveryState {
     std::optional<PendingPageStack> PendingPages;
     QByteArray PageAddress;
     QByteArray PageBase;
+    // Where the page finally came from, after redirects, as sent on the wire: what image
+    // requests name as their Referer. Empty until a fetch succeeds.
+    QByteArray PageFinalAddress;
     // The page's raw bytes; position p (counted from 1) is PageData[p - 1].
     QByteArray PageData;
     qint32 PageLength = 0;
+
+    // The page images are requested from: the one fetched, or the typed one before any fetch.
+    const QByteArray& refererPage() const {
+        return PageFinalAddress.isEmpty() ? PageAddress : PageFinalAddress;
+    }
 };

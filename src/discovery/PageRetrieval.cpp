@@ -10,6 +10,15 @@
 #include <QFile>
 #include <QTemporaryFile>
 
+#include <atomic>
+#include <condition_variable>
+#include <mutex>
+#include <thread>
+
+#ifdef Q_OS_LINUX
+#include <sys/mman.h>
+#endif
+
 namespace {
 
 bool startsWithHttp(QByteArrayView s) {
@@ -83,15 +92,17 @@ bool PageRetrieval::GetUrls(ImageList& list, const QByteArray& address, qint16 s
     bool fetched = false;
     QString reason;
     QByteArray body;
+    PageResponse response;
     trap.step(148, [&] {
         m_fetchFailure.clear();
-        fetched = DownloadToFile(m_state.PageAddress, page, &reason, &body, nullptr, m_factory);
+        fetched = DownloadToFile(m_state.PageAddress, page, &reason, &body, &response, m_factory);
     });
     if (trap.condition(150, [&] { return !fetched; })) {
         m_fetchFailure = QStringLiteral("The page %1 could not be fetched: %2.")
                              .arg(QString::fromUtf8(m_state.PageAddress), reason);
         return false;
     }
+    m_state.PageFinalAddress = response.finalUrl;
     trap.step(158, [&] {
         const qint64 size = page.size();
         if (size > 0x7FFFFFFF)
@@ -137,6 +148,109 @@ qint64 maxPageBytes() {
     return ok && fromEnv > 0 && fromEnv < largest ? fromEnv : largest;
 }
 
+namespace {
+
+// Writes the page into its file on a thread of its own while the network delivers, so neither
+// the transfer nor the window waits on the disk. The bytes come from the in-memory copy: the
+// writer is told how far it is filled and reads only below that mark, and the copy never moves
+// while the writer may read it (growing past its room waits for the writer first).
+class PageFileWriter {
+public:
+    PageFileWriter(QFileDevice& file, const QByteArray& bytes) : m_file(file), m_bytes(bytes) {
+        m_thread = std::thread([this] { work(); });
+    }
+    ~PageFileWriter() { finish(); }
+    PageFileWriter(const PageFileWriter&) = delete;
+    PageFileWriter& operator=(const PageFileWriter&) = delete;
+
+    // The bytes below filled may be written.
+    void filledTo(qsizetype filled) {
+        {
+            const std::lock_guard lock(m_mutex);
+            m_filled = filled;
+        }
+        m_wake.notify_one();
+    }
+    // Waits until everything told is written (or writing failed), so the bytes may move.
+    void drain() {
+        std::unique_lock lock(m_mutex);
+        m_drained.wait(lock, [this] { return m_written == m_filled || m_failed; });
+    }
+    // Writes the rest and stops; the file's failure, if any, is in failure().
+    void finish() {
+        if (!m_thread.joinable())
+            return;
+        {
+            const std::lock_guard lock(m_mutex);
+            m_done = true;
+        }
+        m_wake.notify_one();
+        // What is left is at most the last piece or two: the writer keeps up with the network.
+        m_thread.join();
+    }
+    bool failed() const { return m_failed; }
+    const QString& failure() const { return m_failure; }
+
+private:
+    void work() {
+        std::unique_lock lock(m_mutex);
+        for (;;) {
+            m_wake.wait(lock, [this] { return m_written < m_filled || m_done; });
+            if (m_written == m_filled) {
+                if (!m_file.flush())
+                    fail();
+                break;
+            }
+            const qsizetype from = m_written;
+            const qsizetype to = m_filled;
+            const char* data = m_bytes.constData();
+            lock.unlock();
+            const bool ok = m_file.write(data + from, to - from) == to - from;
+            lock.lock();
+            if (!ok) {
+                fail();
+                break;
+            }
+            m_written = to;
+            m_drained.notify_all();
+        }
+        m_drained.notify_all();
+    }
+    void fail() {
+        m_failure = m_file.errorString();
+        m_failed = true;
+    }
+
+    QFileDevice& m_file;
+    const QByteArray& m_bytes;
+    std::thread m_thread;
+    std::mutex m_mutex;
+    std::condition_variable m_wake;
+    std::condition_variable m_drained;
+    qsizetype m_filled = 0;
+    qsizetype m_written = 0;
+    bool m_done = false;
+    std::atomic<bool> m_failed = false;
+    QString m_failure;
+};
+
+// Room for bytes in one go, in memory the kernel may back with large pages: a 100 MB page then
+// costs a few dozen page faults instead of tens of thousands.
+void reserveLarge(QByteArray& bytes, qsizetype size) {
+    bytes.reserve(size);
+#ifdef MADV_HUGEPAGE
+    constexpr quintptr huge = 2 << 20;
+    if (size < qsizetype(4 * huge))
+        return;
+    const auto first = (quintptr(bytes.constData()) + huge - 1) & ~(huge - 1);
+    const auto last = (quintptr(bytes.constData()) + quintptr(size)) & ~(huge - 1);
+    if (last > first)
+        madvise(reinterpret_cast<void*>(first), last - first, MADV_HUGEPAGE);
+#endif
+}
+
+} // namespace
+
 bool DownloadToFile(const QByteArray& address, QFileDevice& file, QString* reason, QByteArray* body,
                     PageResponse* response, net::TransferFactory* factory) {
     auto fail = [&](const QString& why) {
@@ -160,32 +274,45 @@ bool DownloadToFile(const QByteArray& address, QFileDevice& file, QString* reaso
     if (!transfer->start(request))
         return fail(QStringLiteral("it is not a valid web address"));
     transfer->waitForResponse();
-    if (body) {
-        body->clear();
-        // Room for an announced length, within reason: a lying server gets no more than this.
-        const qint64 announced = transfer->header("Content-Encoding").isEmpty()
-                                     ? QByteArray(transfer->header("Content-Length")).toLongLong()
-                                     : 0;
-        if (announced > 0)
-            body->reserve(qMin<qint64>(announced, qMin<qint64>(limit, 256 << 20)));
-    }
+
+    // The bytes are kept in memory either way: the caller's copy, or one of our own that the
+    // writer reads from.
+    QByteArray own;
+    QByteArray& bytes = body ? *body : own;
+    bytes.clear();
+    // Room for an announced length, within reason: a lying server gets no more than this.
+    const qint64 announced = transfer->header("Content-Encoding").isEmpty()
+                                 ? QByteArray(transfer->header("Content-Length")).toLongLong()
+                                 : 0;
+    if (announced > 0)
+        reserveLarge(bytes, qsizetype(qMin<qint64>(announced, qMin<qint64>(limit, 256 << 20))));
+    PageFileWriter writer(file, bytes);
+    auto writeFailure = [&] {
+        return QStringLiteral("the temporary file could not be written (%1)").arg(writer.failure());
+    };
     for (;;) {
         const QByteArrayView piece = transfer->nextPiece(1 << 20);
         if (piece.isEmpty())
             break;
-        if (file.write(piece.data(), piece.size()) != piece.size()) {
+        if (writer.failed()) {
             transfer->abort();
-            return fail(
-                QStringLiteral("the temporary file could not be written (%1)").arg(file.errorString()));
+            writer.finish();
+            return fail(writeFailure());
         }
-        if (body)
-            body->append(piece);
+        if (bytes.size() + piece.size() > bytes.capacity()) {
+            // The copy is about to move: the writer must be done with where it is now.
+            writer.drain();
+            bytes.reserve(qMax(bytes.capacity() * 2, bytes.size() + piece.size()));
+        }
+        bytes.append(piece);
+        writer.filledTo(bytes.size());
     }
     transfer->waitForEnd();
+    writer.finish();
     if (const QString why = transfer->failureReason(); !why.isEmpty())
         return fail(why);
-    if (!file.flush())
-        return fail(QStringLiteral("the temporary file could not be written (%1)").arg(file.errorString()));
+    if (writer.failed())
+        return fail(writeFailure());
     if (response) {
         response->finalUrl = transfer->finalAddress();
         response->contentType = transfer->header("Content-Type");

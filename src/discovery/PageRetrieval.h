@@ -46,11 +46,12 @@ struct PageResponse {
     QByteArray contentType;
 };
 
-// Fetches address (followed through redirects) into the open file, streaming the body as it
-// arrives; with body, the bytes are also kept there, which spares reading the file back; with
-// response, what the server said of the page. False with a readable reason when the page could
-// not be fetched completely. The page may come compressed and is stored decompressed, within
-// maxPageBytes(). Without a factory the fetch makes a network factory of its own.
+// Fetches address (followed through redirects) into the open file, which a thread of its own writes
+// while the body arrives (the file is not to be touched until this returns); with body, the bytes
+// are also kept there, which spares reading the file back; with response, what the server said of
+// the page. False with a readable reason when the page could not be fetched completely. The page
+// may come compressed and is stored decompressed, within maxPageBytes(). Without a factory the
+// fetch makes a network factory of its own.
 bool DownloadToFile(const QByteArray& address, QFileDevice& file, QString* reason, QByteArray* body = nullptr,
                     PageResponse* response = nullptr, net::TransferFactory* factory = nullptr);
 

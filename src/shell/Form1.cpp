@@ -518,7 +518,7 @@ void Form1::PushButton6_Click() {
     }
     net::CurlTransferFactory network(defaults);
     DownloadRun run(*this, &network);
-    run.setRefererPage(m_discovery.PageAddress);
+    run.setRefererPage(m_discovery.refererPage());
     run.setDownloadOptions(options);
     net::CurlDefaults laneDefaults = defaults;
     if (laneDefaults.maxBytesPerSecond > 0)
