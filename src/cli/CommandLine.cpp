@@ -37,6 +37,7 @@ int usageError(const QString& problem) {
 // Arguments of a sub-command: --filter TEXT (or --filter=TEXT), "--", then positionals.
 struct Parsed {
     QString filter = QStringLiteral("JPG,GIF");
+    FindMode find = FindMode::Classic;
     QStringList positional;
     QString error;
 };
@@ -58,6 +59,25 @@ Parsed parse(const QStringList& args) {
             parsed.filter = args[++i];
         } else if (arg.startsWith(QLatin1StringView("--filter="))) {
             parsed.filter = arg.mid(9);
+        } else if (arg == QLatin1StringView("--find") || arg.startsWith(QLatin1StringView("--find="))) {
+            QString value;
+            if (arg.size() > 6) {
+                value = arg.mid(7);
+            } else if (i + 1 < args.size()) {
+                value = args[++i];
+            } else {
+                parsed.error = QStringLiteral("option '--find' needs a value: classic or browser");
+                return parsed;
+            }
+            if (value == QLatin1StringView("classic")) {
+                parsed.find = FindMode::Classic;
+            } else if (value == QLatin1StringView("browser")) {
+                parsed.find = FindMode::Browser;
+            } else {
+                parsed.error =
+                    QStringLiteral("option '--find' takes classic or browser, not '%1'").arg(value);
+                return parsed;
+            }
         } else {
             parsed.error = QStringLiteral("unknown option '%1'").arg(arg);
             return parsed;
@@ -76,7 +96,8 @@ int runList(const QStringList& args) {
     CliHost host(parsed.positional.front(), stdout);
     DiscoveryState state;
     ListingJob job(host, state);
-    const ListingOutcome outcome = job.run(parsed.filter, {.checkFolder = false, .announceDone = false});
+    const ListingOutcome outcome =
+        job.run(parsed.filter, {.checkFolder = false, .announceDone = false, .find = parsed.find});
     std::fflush(stdout);
     switch (outcome) {
     case ListingOutcome::Done:
@@ -122,7 +143,7 @@ int runDownload(const QStringList& args) {
     CliHost listing(parsed.positional.front(), nullptr);
     DiscoveryState state;
     ListingJob job(listing, state);
-    switch (job.run(parsed.filter, {.checkFolder = false, .announceDone = false})) {
+    switch (job.run(parsed.filter, {.checkFolder = false, .announceDone = false, .find = parsed.find})) {
     case ListingOutcome::Done:
         break;
     case ListingOutcome::NoFilter:
@@ -143,22 +164,28 @@ int runDownload(const QStringList& args) {
 } // namespace
 
 QString commandLineUsage() {
-    return QStringLiteral("Usage: varnolux                                   open the window\n"
-                          "       varnolux list [--filter TEXT] [--] ADDRESS\n"
-                          "       varnolux download [--filter TEXT] [--] ADDRESS FOLDER\n"
-                          "       varnolux --help | --version\n"
-                          "\n"
-                          "list      prints the image links of the page at ADDRESS, one per line.\n"
-                          "download  saves every image link of the page at ADDRESS into FOLDER, each\n"
-                          "          under the last part of its link, replacing a file only once the\n"
-                          "          new one has arrived whole. Shows a progress line on a terminal,\n"
-                          "          else one line per saved or failed file, then a summary.\n"
-                          "\n"
-                          "--filter TEXT  comma-separated image types, as the window's filter boxes build\n"
-                          "               them (default JPG,GIF); letter case is ignored.\n"
-                          "\n"
-                          "Exit status: 0 success, 1 the page or some image could not be fetched,\n"
-                          "2 bad arguments, no image filter, or a missing or unwritable folder.\n");
+    return QStringLiteral(
+        "Usage: varnolux                                   open the window\n"
+        "       varnolux list [--find MODE] [--filter TEXT] [--] ADDRESS\n"
+        "       varnolux download [--find MODE] [--filter TEXT] [--] ADDRESS FOLDER\n"
+        "       varnolux --help | --version\n"
+        "\n"
+        "list      prints the image links of the page at ADDRESS, one per line.\n"
+        "download  saves every image link of the page at ADDRESS into FOLDER, each\n"
+        "          under the last part of its link, replacing a file only once the\n"
+        "          new one has arrived whole. Shows a progress line on a terminal,\n"
+        "          else one line per saved or failed file, then a summary.\n"
+        "\n"
+        "--filter TEXT  comma-separated image types, as the window's filter boxes build\n"
+        "               them (default JPG,GIF); letter case is ignored.\n"
+        "--find MODE    classic (the default): the src=\"...\" and href=\"...\" values of\n"
+        "               the page; browser: every image a browser would show on the page\n"
+        "               (srcset, lazy-loading attributes, CSS url(), icons, og:image) and\n"
+        "               every link, resolved as a browser resolves them. In browser mode an\n"
+        "               image without a known image type is listed whatever the filter.\n"
+        "\n"
+        "Exit status: 0 success, 1 the page or some image could not be fetched,\n"
+        "2 bad arguments, no image filter, or a missing or unwritable folder.\n");
 }
 
 void StderrMessages::show(const QString& text, MessageIcon, const QString& title) {

@@ -14,6 +14,10 @@ enum class ListingOutcome {
     Cancelled, // the program is closing
 };
 
+// How the page's image links are found: the classic byte scan, or the page read as a browser
+// reads it (every image a browser would show or a link would fetch).
+enum class FindMode { Classic, Browser };
+
 // Whether a path names an existing directory. Never fails.
 bool FolderExists(const QString& path);
 
@@ -31,6 +35,7 @@ public:
     struct Options {
         bool checkFolder = true;  // the command line has no destination folder to test
         bool announceDone = true; // the window shows "Done."; the command line stays quiet
+        FindMode find = FindMode::Classic;
     };
 
     ListingJob(ListingHost& host, DiscoveryState& state);
@@ -45,6 +50,9 @@ public:
     const QString& failure() const { return m_failure; }
 
 private:
+    // The browser mode after the filter and the folder: fetches the one page and lists it.
+    void runBrowser();
+
     ListingHost& m_host;
     DiscoveryState& m_state;
     QString m_failure;
