@@ -45,6 +45,30 @@ bool isKnownImageType(QByteArrayView extension) {
     return false;
 }
 
+// Chromium escapes "|" in a path, which the URL Standard leaves as it is; the listing follows
+// the browser. In a serialised http(s) URL every "|" before the query or fragment is in the path:
+// the host refuses it and the userinfo has it escaped already.
+QByteArray withBrowserPathEscapes(const QByteArray& href) {
+    qsizetype end = href.size();
+    for (qsizetype i = 0; i < href.size(); ++i)
+        if (href[i] == '?' || href[i] == '#') {
+            end = i;
+            break;
+        }
+    const qsizetype bar = QByteArrayView(href).first(end).indexOf('|');
+    if (bar < 0)
+        return href;
+    QByteArray out = href.left(bar);
+    for (qsizetype i = bar; i < end; ++i) {
+        if (href[i] == '|')
+            out += "%7C";
+        else
+            out += href[i];
+    }
+    out += QByteArrayView(href).sliced(end);
+    return out;
+}
+
 // Resolves and lists the references the walk reports.
 class Lister : public MarkupWalker::Handler {
 public:
@@ -64,7 +88,7 @@ public:
             WebUrl::parse(QByteArrayView(value.data(), qsizetype(value.size())), m_base ? &*m_base : nullptr);
         if (!url || !url->isHttp())
             return;
-        const QByteArray& href = url->href();
+        const QByteArray href = withBrowserPathEscapes(url->href());
         if (!passesBrowserFilter(href, context, m_filter) || m_list.contains(href))
             return;
         const int entry = m_list.add(href);

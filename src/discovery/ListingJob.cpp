@@ -64,7 +64,7 @@ ListingOutcome ListingJob::PushButton5_Click() {
         trap.step(108, [&] { text += QLatin1StringView("GIF,"); });
     if (trap.condition(110, [&] { return m_host.filterTicked(FilterBox::Custom); }))
         trap.step(112, [&] { text += m_host.customFilterText(); });
-    return run(text, Options{});
+    return run(text, Options{.find = m_host.findMode()});
 }
 
 ListingOutcome ListingJob::run(const QString& filterText, Options options) {
