@@ -4,6 +4,10 @@
 #include <cstring>
 #include <unordered_set>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace {
 
 constexpr int endOfInput = -1;
@@ -53,6 +57,51 @@ void appendUtf8(std::string& out, std::uint32_t cp) {
         out.push_back(char(0x80 | ((cp >> 6) & 0x3F)));
         out.push_back(char(0x80 | (cp & 0x3F)));
     }
+}
+
+// Bytes that end a plain run of a tag name, an attribute name or an unquoted value; the rest
+// go over in one piece.
+struct StopTable {
+    bool stop[256] = {};
+    constexpr StopTable(const char* bytes, bool withNul) {
+        for (const char* b = bytes; *b; ++b)
+            stop[static_cast<unsigned char>(*b)] = true;
+        stop[0] = withNul;
+    }
+    bool operator[](char c) const { return stop[static_cast<unsigned char>(c)]; }
+};
+constexpr StopTable tagNameStops("\t\n\f\r />", true);
+constexpr StopTable attributeNameStops("\t\n\f\r />=", true);
+constexpr StopTable unquotedValueStops("\t\n\f\r &>", true);
+
+// The first position in [from, size) holding one of four bytes, or size: attribute values and
+// comments are mostly plain bytes, passed over sixteen at a time.
+std::size_t findAny(const char* data, std::size_t from, std::size_t size, char a, char b, char c, char d) {
+    std::size_t i = from;
+#if defined(__SSE2__)
+    const __m128i va = _mm_set1_epi8(a), vb = _mm_set1_epi8(b), vc = _mm_set1_epi8(c), vd = _mm_set1_epi8(d);
+    for (; i + 16 <= size; i += 16) {
+        const __m128i x = _mm_loadu_si128(reinterpret_cast<const __m128i*>(data + i));
+        const __m128i hit = _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(x, va), _mm_cmpeq_epi8(x, vb)),
+                                         _mm_or_si128(_mm_cmpeq_epi8(x, vc), _mm_cmpeq_epi8(x, vd)));
+        if (const int mask = _mm_movemask_epi8(hit))
+            return i + std::size_t(__builtin_ctz(unsigned(mask)));
+    }
+#endif
+    for (; i < size; ++i) {
+        const char x = data[i];
+        if (x == a || x == b || x == c || x == d)
+            return i;
+    }
+    return size;
+}
+
+void appendLowered(std::string& out, const char* p, std::size_t n) {
+    const std::size_t old = out.size();
+    out.append(p, n);
+    for (std::size_t i = old; i < out.size(); ++i)
+        if (static_cast<unsigned char>(out[i] - 'A') < 26)
+            out[i] = char(out[i] + 32);
 }
 
 // Numeric references to these C1 positions mean what windows-1252 puts there.
@@ -367,6 +416,11 @@ HtmlTokenizer::Kind HtmlTokenizer::next() {
         }
         case State::TagName: {
             for (;;) {
+                std::size_t run = m_pos;
+                while (run < size && !tagNameStops[data[run]])
+                    ++run;
+                appendLowered(m_name, data + m_pos, run - m_pos);
+                m_pos = run;
                 const int c = consume();
                 if (isSpace(c)) {
                     m_state = State::BeforeAttributeName;
@@ -595,6 +649,11 @@ HtmlTokenizer::Kind HtmlTokenizer::next() {
         }
         case State::AttributeName: {
             for (;;) {
+                std::size_t run = m_pos;
+                while (run < size && !attributeNameStops[data[run]])
+                    ++run;
+                appendLowered(attr().name, data + m_pos, run - m_pos);
+                m_pos = run;
                 const int c = consume();
                 if (isSpace(c) || c == '/' || c == '>' || c == endOfInput) {
                     finishAttributeName();
@@ -655,13 +714,7 @@ HtmlTokenizer::Kind HtmlTokenizer::next() {
             std::string& value = attr().value;
             for (;;) {
                 // Plain runs go over in one piece.
-                std::size_t run = m_pos;
-                while (run < size) {
-                    const char b = data[run];
-                    if (b == quote || b == '&' || b == '\r' || b == 0)
-                        break;
-                    ++run;
-                }
+                const std::size_t run = findAny(data, m_pos, size, quote, '&', '\r', '\0');
                 value.append(data + m_pos, run - m_pos);
                 m_pos = run;
                 const int c = consume();
@@ -683,6 +736,11 @@ HtmlTokenizer::Kind HtmlTokenizer::next() {
         case State::AttributeValueUnquoted: {
             std::string& value = attr().value;
             for (;;) {
+                std::size_t run = m_pos;
+                while (run < size && !unquotedValueStops[data[run]])
+                    ++run;
+                value.append(data + m_pos, run - m_pos);
+                m_pos = run;
                 const int c = consume();
                 if (isSpace(c)) {
                     m_state = State::BeforeAttributeName;
@@ -804,13 +862,7 @@ HtmlTokenizer::Kind HtmlTokenizer::next() {
         }
         case State::Comment: {
             for (;;) {
-                std::size_t run = m_pos;
-                while (run < size) {
-                    const char b = data[run];
-                    if (b == '<' || b == '-' || b == '\r' || b == 0)
-                        break;
-                    ++run;
-                }
+                const std::size_t run = findAny(data, m_pos, size, '<', '-', '\r', '\0');
                 if (m_keepText)
                     m_pendingText.append(data + m_pos, run - m_pos);
                 m_pos = run;

@@ -11,6 +11,8 @@
 #include <unordered_map>
 #include <vector>
 
+using namespace std::string_view_literals;
+
 namespace {
 
 enum class Ns : std::uint8_t { Html, Svg, MathMl };
@@ -75,15 +77,37 @@ const std::unordered_map<std::string_view, std::uint32_t>& htmlTags() {
              "nobr",   "ol",   "p",          "pre",   "ruby", "s",      "small",   "span", "strong",
              "strike", "sub",  "sup",        "table", "tt",   "u",      "ul",      "var"},
             BreaksOut);
+        // Each known name gets a number in the high bits, so open elements can be counted by name.
+        std::uint32_t id = 0;
+        for (auto& [name, flags] : t)
+            flags |= ++id << 16;
         return t;
     }();
     return tags;
 }
 
+constexpr std::uint32_t idShift = 16;
+constexpr std::size_t idCount = 1 << 10;
+
 std::uint32_t flagsOf(std::string_view name) {
     const auto& tags = htmlTags();
     const auto it = tags.find(name);
     return it == tags.end() ? 0 : it->second;
+}
+
+// The numbers of the names the tree builder looks for most.
+struct Ids {
+    std::uint32_t p, li, dd, dt, td, th, tr, tbody, thead, tfoot, a, h1, h2, h3, h4, h5, h6;
+};
+
+const Ids& ids() {
+    static const Ids ids = [] {
+        auto id = [](std::string_view n) { return flagsOf(n) >> idShift; };
+        return Ids{id("p"),  id("li"),    id("dd"),    id("dt"),    id("td"), id("th"),
+                   id("tr"), id("tbody"), id("thead"), id("tfoot"), id("a"),  id("h1"),
+                   id("h2"), id("h3"),    id("h4"),    id("h5"),    id("h6")};
+    }();
+    return ids;
 }
 
 bool isAsciiSpace(char c) {
@@ -184,11 +208,18 @@ private:
 
     bool inTemplate() const { return m_templates > 0; }
 
+    // How many elements of a known HTML name are open: most searches of the stack for one end
+    // before they start.
+    int& openCount(const Open& e) { return m_openCount[e.ns == Ns::Html ? (e.flags >> idShift) : 0]; }
+    bool noneOpen(std::string_view name) const { return noneOpenId(flagsOf(name) >> idShift); }
+    bool noneOpenId(std::uint32_t id) const { return id != 0 && m_openCount[id] == 0; }
+
     void push(std::string_view name, Ns ns, std::uint32_t flags, bool htmlIntegration, bool mathText) {
         if (m_stack.size() >= maxDepth)
             return;
         m_stack.push_back({std::string(name), ns, flags, htmlIntegration, mathText});
-        if (ns == Ns::Html && name == "template")
+        ++openCount(m_stack.back());
+        if (ns == Ns::Html && name == "template"sv)
             ++m_templates;
         m_tokenizer.setCdataAllowed(ns != Ns::Html);
     }
@@ -196,20 +227,22 @@ private:
     void popTo(std::size_t size) {
         while (m_stack.size() > size) {
             const Open& top = m_stack.back();
-            if (top.ns == Ns::Html && top.name == "template")
+            if (top.ns == Ns::Html && top.name == "template"sv)
                 --m_templates;
             if (m_collecting && m_stack.size() - 1 == m_sheetDepth)
                 finishSheet();
+            --openCount(m_stack.back());
             m_stack.pop_back();
         }
         m_tokenizer.setCdataAllowed(!m_stack.empty() && m_stack.back().ns != Ns::Html);
     }
 
     void eraseAt(std::size_t index) {
-        if (m_stack[index].ns == Ns::Html && m_stack[index].name == "template")
+        if (m_stack[index].ns == Ns::Html && m_stack[index].name == "template"sv)
             --m_templates;
         if (m_collecting && index == m_sheetDepth)
             finishSheet();
+        --openCount(m_stack[index]);
         m_stack.erase(m_stack.begin() + std::ptrdiff_t(index));
         if (m_collecting && m_sheetDepth > index)
             --m_sheetDepth;
@@ -217,7 +250,10 @@ private:
 
     // The element's index on the stack when it is in the given scope (the HTML namespace's
     // markers, plus extra names), or -1.
-    std::ptrdiff_t inScope(std::string_view name, std::initializer_list<std::string_view> extra = {}) const {
+    std::ptrdiff_t inScope(std::string_view name, std::uint32_t id,
+                           std::initializer_list<std::string_view> extra = {}) const {
+        if (noneOpenId(id))
+            return -1;
         for (std::size_t i = m_stack.size(); i-- > 0;) {
             const Open& e = m_stack[i];
             if (e.ns == Ns::Html && e.name == name)
@@ -244,24 +280,26 @@ private:
     }
 
     void closeP() {
-        const std::ptrdiff_t p = inScope("p", {"button"});
+        const std::ptrdiff_t p = inScope("p", ids().p, {"button"});
         if (p >= 0)
             popTo(std::size_t(p));
     }
 
     // The implied closings a start tag brings in the HTML namespace.
     void impliedClosings(std::string_view name, std::uint32_t flags) {
-        if (name == "li" || name == "dd" || name == "dt") {
+        if ((name == "li"sv && !noneOpenId(ids().li)) ||
+            ((name == "dd"sv || name == "dt"sv) && !(noneOpenId(ids().dd) && noneOpenId(ids().dt)))) {
             for (std::size_t i = m_stack.size(); i-- > 0;) {
                 const Open& e = m_stack[i];
                 const bool match =
-                    e.ns == Ns::Html && (name == "li" ? e.name == "li" : (e.name == "dd" || e.name == "dt"));
+                    e.ns == Ns::Html &&
+                    (name == "li"sv ? e.name == "li"sv : (e.name == "dd"sv || e.name == "dt"sv));
                 if (match) {
                     popTo(i);
                     break;
                 }
                 if (isSpecial(e) &&
-                    !(e.ns == Ns::Html && (e.name == "address" || e.name == "div" || e.name == "p")))
+                    !(e.ns == Ns::Html && (e.name == "address"sv || e.name == "div"sv || e.name == "p"sv)))
                     break;
             }
         }
@@ -270,46 +308,48 @@ private:
         if ((flags & Heading) && !m_stack.empty() && m_stack.back().ns == Ns::Html &&
             (m_stack.back().flags & Heading))
             popTo(m_stack.size() - 1);
-        if ((name == "option" || name == "optgroup") && !m_stack.empty() && m_stack.back().ns == Ns::Html &&
-            m_stack.back().name == "option")
+        if ((name == "option"sv || name == "optgroup"sv) && !m_stack.empty() &&
+            m_stack.back().ns == Ns::Html && m_stack.back().name == "option"sv)
             popTo(m_stack.size() - 1);
-        if (name == "td" || name == "th" || name == "tr" || name == "tbody" || name == "thead" ||
-            name == "tfoot") {
+        if (name == "td"sv || name == "th"sv || name == "tr"sv || name == "tbody"sv || name == "thead"sv ||
+            name == "tfoot"sv) {
             // A new cell, row or section ends the one still open in the same table.
             for (std::size_t i = m_stack.size(); i-- > 0;) {
                 const Open& e = m_stack[i];
                 if (e.ns != Ns::Html)
                     continue;
-                if (e.name == "table" || e.name == "template")
+                if (e.name == "table"sv || e.name == "template"sv)
                     break;
-                const bool cell = e.name == "td" || e.name == "th";
-                const bool row = e.name == "tr";
-                const bool section = e.name == "tbody" || e.name == "thead" || e.name == "tfoot";
-                if ((name == "td" || name == "th") && row)
+                const bool cell = e.name == "td"sv || e.name == "th"sv;
+                const bool row = e.name == "tr"sv;
+                const bool section = e.name == "tbody"sv || e.name == "thead"sv || e.name == "tfoot"sv;
+                if ((name == "td"sv || name == "th"sv) && row)
                     break;
-                if ((name == "td" || name == "th") && cell) {
+                if ((name == "td"sv || name == "th"sv) && cell) {
                     popTo(i);
                     break;
                 }
-                if (name == "tr" && section)
+                if (name == "tr"sv && section)
                     break;
-                if (name == "tr" && row) {
+                if (name == "tr"sv && row) {
                     popTo(i);
                     break;
                 }
-                if (section && name != "tr" && name != "td" && name != "th") {
+                if (section && name != "tr"sv && name != "td"sv && name != "th"sv) {
                     popTo(i);
                     break;
                 }
             }
         }
-        if (name == "a")
+        if (name == "a"sv && !noneOpenId(ids().a))
             closeFormatting("a");
     }
 
     // An end tag of a formatting element, or a new <a> inside one: the element ends; when block
     // elements were opened inside it, they stay open.
     void closeFormatting(std::string_view name) {
+        if (noneOpen(name))
+            return;
         for (std::size_t i = m_stack.size(); i-- > 0;) {
             const Open& e = m_stack[i];
             if (e.ns == Ns::Html && e.name == name) {
@@ -330,8 +370,8 @@ private:
     bool breaksOut(std::string_view name, std::uint32_t flags) const {
         if (flags & BreaksOut)
             return true;
-        return name == "font" && (m_tokenizer.findAttribute("color") || m_tokenizer.findAttribute("face") ||
-                                  m_tokenizer.findAttribute("size"));
+        return name == "font"sv && (m_tokenizer.findAttribute("color") || m_tokenizer.findAttribute("face") ||
+                                    m_tokenizer.findAttribute("size"));
     }
 
     // Whether a start tag goes by the rules of foreign content.
@@ -341,9 +381,9 @@ private:
         const Open& top = m_stack.back();
         if (top.ns == Ns::Html || top.htmlIntegration)
             return false;
-        if (top.mathTextIntegration && name != "mglyph" && name != "malignmark")
+        if (top.mathTextIntegration && name != "mglyph"sv && name != "malignmark"sv)
             return false;
-        if (top.ns == Ns::MathMl && top.name == "annotation-xml" && name == "svg")
+        if (top.ns == Ns::MathMl && top.name == "annotation-xml"sv && name == "svg"sv)
             return false;
         return true;
     }
@@ -361,18 +401,18 @@ private:
                    !m_stack.back().mathTextIntegration)
                 popTo(m_stack.size() - 1);
         }
-        if (tokenName == "svg") {
+        if (tokenName == "svg"sv) {
             foreignElement(tokenName, Ns::Svg);
             return;
         }
-        if (tokenName == "math") {
+        if (tokenName == "math"sv) {
             foreignElement(tokenName, Ns::MathMl);
             return;
         }
         // An <image> start tag outside SVG is an <img>.
         const std::string_view name =
-            tokenName == "image" ? std::string_view("img") : std::string_view(tokenName);
-        if (name == "img")
+            tokenName == "image"sv ? std::string_view("img") : std::string_view(tokenName);
+        if (name == "img"sv)
             flags = flagsOf(name);
         impliedClosings(name, flags);
         htmlElement(name);
@@ -385,7 +425,7 @@ private:
         }
         if (!(flags & (Void | NotOnStack)))
             push(name, Ns::Html, flags, false, false);
-        if (name == "style" && m_pendingSheet)
+        if (name == "style"sv && m_pendingSheet)
             beginSheet();
     }
 
@@ -393,10 +433,11 @@ private:
         bool htmlIntegration = false;
         bool mathText = false;
         if (ns == Ns::Svg) {
-            htmlIntegration = name == "foreignobject" || name == "desc" || name == "title";
+            htmlIntegration = name == "foreignobject"sv || name == "desc"sv || name == "title"sv;
         } else {
-            mathText = name == "mi" || name == "mo" || name == "mn" || name == "ms" || name == "mtext";
-            if (name == "annotation-xml") {
+            mathText =
+                name == "mi"sv || name == "mo"sv || name == "mn"sv || name == "ms"sv || name == "mtext"sv;
+            if (name == "annotation-xml"sv) {
                 const HtmlTokenizer::Attribute* encoding = m_tokenizer.findAttribute("encoding");
                 htmlIntegration = encoding && (equalsNoCase(encoding->value, "text/html") ||
                                                equalsNoCase(encoding->value, "application/xhtml+xml"));
@@ -404,7 +445,7 @@ private:
         }
         if (!inTemplate() && !m_baseOnly) {
             const HtmlTokenizer::Attribute* href = nullptr;
-            if (ns == Ns::Svg && name == "image") {
+            if (ns == Ns::Svg && name == "image"sv) {
                 href = m_tokenizer.findAttribute("href");
                 if (!href)
                     href = m_tokenizer.findAttribute("xlink:href");
@@ -413,11 +454,11 @@ private:
                 const HtmlTokenizer::Attribute& a = m_tokenizer.attribute(i);
                 if (&a == href)
                     m_handler.reference(a.value, ReferenceContext::Image);
-                else if (a.name == "style")
+                else if (a.name == "style"sv)
                     styleAttribute(a.value);
             }
         }
-        const bool svgStyle = ns == Ns::Svg && name == "style" && !inTemplate() && !m_baseOnly &&
+        const bool svgStyle = ns == Ns::Svg && name == "style"sv && !inTemplate() && !m_baseOnly &&
                               isCssType(m_tokenizer.findAttribute("type"));
         if (m_tokenizer.selfClosing()) {
             return; // an empty style element has an empty sheet
@@ -428,12 +469,12 @@ private:
     }
 
     void endTag(const std::string& name) {
-        if (m_collecting && m_sheetDepth == unpushed && name == "style") {
+        if (m_collecting && m_sheetDepth == unpushed && name == "style"sv) {
             finishSheet();
             return;
         }
         if (!m_stack.empty() && m_stack.back().ns != Ns::Html) {
-            if (name == "br" || name == "p") {
+            if (name == "br"sv || name == "p"sv) {
                 while (!m_stack.empty() && m_stack.back().ns != Ns::Html && !m_stack.back().htmlIntegration &&
                        !m_stack.back().mathTextIntegration)
                     popTo(m_stack.size() - 1);
@@ -452,11 +493,11 @@ private:
         const std::uint32_t flags = flagsOf(name);
         if (flags & NotOnStack)
             return;
-        if (name == "template") {
+        if (name == "template"sv) {
             if (m_templates == 0)
                 return;
             for (std::size_t i = m_stack.size(); i-- > 0;)
-                if (m_stack[i].ns == Ns::Html && m_stack[i].name == "template") {
+                if (m_stack[i].ns == Ns::Html && m_stack[i].name == "template"sv) {
                     popTo(i);
                     return;
                 }
@@ -467,11 +508,13 @@ private:
             return;
         }
         if (flags & Special) {
-            const std::ptrdiff_t at = (flags & Heading) ? headingInScope() : inScope(name);
+            const std::ptrdiff_t at = (flags & Heading) ? headingInScope() : inScope(name, flags >> idShift);
             if (at >= 0)
                 popTo(std::size_t(at));
             return;
         }
+        if (noneOpen(name))
+            return;
         for (std::size_t i = m_stack.size(); i-- > 0;) {
             const Open& e = m_stack[i];
             if (e.ns == Ns::Html && e.name == name) {
@@ -484,6 +527,10 @@ private:
     }
 
     std::ptrdiff_t headingInScope() const {
+        const Ids& id = ids();
+        if (noneOpenId(id.h1) && noneOpenId(id.h2) && noneOpenId(id.h3) && noneOpenId(id.h4) &&
+            noneOpenId(id.h5) && noneOpenId(id.h6))
+            return -1;
         for (std::size_t i = m_stack.size(); i-- > 0;) {
             const Open& e = m_stack[i];
             if (e.ns == Ns::Html && (e.flags & Heading))
@@ -497,7 +544,7 @@ private:
     void htmlElement(std::string_view name) {
         if (inTemplate())
             return;
-        if (name == "base") {
+        if (name == "base"sv) {
             if (!m_baseSeen) {
                 if (const HtmlTokenizer::Attribute* href = m_tokenizer.findAttribute("href")) {
                     m_baseSeen = true;
@@ -511,51 +558,52 @@ private:
             return;
         enum How { None, One, Set, LinkOne };
         auto howFor = [&](std::string_view attribute) -> How {
-            if (name == "img") {
-                if (attribute == "src" || attribute == "data-src" || attribute == "data-lazy-src" ||
-                    attribute == "data-original")
+            if (name == "img"sv) {
+                if (attribute == "src"sv || attribute == "data-src"sv || attribute == "data-lazy-src"sv ||
+                    attribute == "data-original"sv)
                     return One;
-                if (attribute == "srcset" || attribute == "data-srcset" || attribute == "data-lazy-srcset")
+                if (attribute == "srcset"sv || attribute == "data-srcset"sv ||
+                    attribute == "data-lazy-srcset"sv)
                     return Set;
-            } else if (name == "a" || name == "area") {
-                if (attribute == "href")
+            } else if (name == "a"sv || name == "area"sv) {
+                if (attribute == "href"sv)
                     return LinkOne;
-            } else if (name == "source") {
-                if (attribute == "srcset" || attribute == "data-srcset")
+            } else if (name == "source"sv) {
+                if (attribute == "srcset"sv || attribute == "data-srcset"sv)
                     return m_sourceInPicture ? Set : None;
-            } else if (name == "input") {
-                if (attribute == "src")
+            } else if (name == "input"sv) {
+                if (attribute == "src"sv)
                     return m_imageInput ? One : None;
-            } else if (name == "video") {
-                if (attribute == "poster")
+            } else if (name == "video"sv) {
+                if (attribute == "poster"sv)
                     return One;
-            } else if (name == "link") {
-                if (attribute == "href")
+            } else if (name == "link"sv) {
+                if (attribute == "href"sv)
                     return m_imageLink ? One : None;
-                if (attribute == "imagesrcset")
+                if (attribute == "imagesrcset"sv)
                     return m_imageLink ? Set : None;
-            } else if (name == "meta") {
-                if (attribute == "content")
+            } else if (name == "meta"sv) {
+                if (attribute == "content"sv)
                     return m_imageMeta ? One : None;
             }
             return None;
         };
-        m_sourceInPicture = name == "source" && !m_stack.empty() && m_stack.back().ns == Ns::Html &&
-                            m_stack.back().name == "picture";
+        m_sourceInPicture = name == "source"sv && !m_stack.empty() && m_stack.back().ns == Ns::Html &&
+                            m_stack.back().name == "picture"sv;
         m_imageInput = false;
         m_imageLink = false;
         m_imageMeta = false;
-        if (name == "input") {
+        if (name == "input"sv) {
             const HtmlTokenizer::Attribute* type = m_tokenizer.findAttribute("type");
             m_imageInput = type && equalsNoCase(type->value, "image");
-        } else if (name == "link") {
+        } else if (name == "link"sv) {
             m_imageLink = imageLink();
-        } else if (name == "meta") {
+        } else if (name == "meta"sv) {
             m_imageMeta = imageMeta();
         }
         for (std::size_t i = 0; i < m_tokenizer.attributeCount(); ++i) {
             const HtmlTokenizer::Attribute& a = m_tokenizer.attribute(i);
-            if (a.name == "style") {
+            if (a.name == "style"sv) {
                 styleAttribute(a.value);
                 continue;
             }
@@ -576,7 +624,7 @@ private:
                 break;
             }
         }
-        m_pendingSheet = name == "style" && isCssType(m_tokenizer.findAttribute("type"));
+        m_pendingSheet = name == "style"sv && isCssType(m_tokenizer.findAttribute("type"));
     }
 
     bool imageLink() const {
@@ -616,7 +664,7 @@ private:
 
     void beginSheet() {
         m_pendingSheet = false;
-        if (m_stack.empty() || m_stack.back().name != "style") {
+        if (m_stack.empty() || m_stack.back().name != "style"sv) {
             // Too deep to be kept open: the text still reaches the end tag.
             m_sheetDepth = unpushed;
         } else {
@@ -651,6 +699,7 @@ private:
     bool m_done = false;
     bool m_baseSeen = false;
     std::vector<Open> m_stack;
+    std::vector<int> m_openCount = std::vector<int>(idCount, 0);
     int m_templates = 0;
     // The element being looked at.
     bool m_sourceInPicture = false;
