@@ -2,7 +2,8 @@
 
 #include "discovery/CssProperties.h"
 
-#include <algorithm>
+#include <QHash>
+
 #include <vector>
 
 using css::Tok;
@@ -197,11 +198,40 @@ bool selectorListParses(const std::vector<Token>& tokens) {
 // Rules deeper than this are skipped whole, so that hostile nesting cannot exhaust the stack.
 constexpr int kMaxRuleDepth = 64;
 
-// One url-carrying property's winning declaration in a block.
-struct SlotValue {
-    int slot;
-    bool important;
-    QList<QByteArray> urls;
+// The winning declaration of each url-carrying property of one block, in the order a browser
+// keeps them: where the winner stands, the important ones after all others. A later declaration
+// replaces an earlier one unless only the earlier one is important.
+class Winners {
+public:
+    void set(int slot, bool important, QList<QByteArray>&& urls) {
+        const auto found = m_index.constFind(slot);
+        if (found != m_index.constEnd()) {
+            Entry& old = m_entries[*found];
+            if (old.important && !important)
+                return;
+            old.live = false;
+            old.urls.clear();
+        }
+        m_index.insert(slot, m_entries.size());
+        m_entries.push_back({important, true, std::move(urls)});
+    }
+
+    void appendTo(QList<QByteArray>& out) {
+        for (int pass = 0; pass < 2; ++pass)
+            for (Entry& entry : m_entries)
+                if (entry.live && entry.important == (pass == 1))
+                    for (QByteArray& url : entry.urls)
+                        out.append(std::move(url));
+    }
+
+private:
+    struct Entry {
+        bool important;
+        bool live;
+        QList<QByteArray> urls;
+    };
+    std::vector<Entry> m_entries;
+    QHash<int, size_t> m_index;
 };
 
 class Parser {
@@ -250,13 +280,22 @@ private:
             case Tok::End:
                 return;
             case Tok::RBrace:
-                advance();
-                if (nested)
+                if (nested) {
+                    advance();
                     return;
+                }
+                // At the top a stray "}" starts a rule's selector, which then does not parse.
+                qualifiedRule(depth, false);
                 break;
-            case Tok::Whitespace:
             case Tok::CDO:
             case Tok::CDC:
+                // "<!--" and "-->" are ignored only at the top of a style sheet.
+                if (nested)
+                    qualifiedRule(depth, false);
+                else
+                    advance();
+                break;
+            case Tok::Whitespace:
                 advance();
                 break;
             case Tok::AtKeyword:
@@ -323,7 +362,7 @@ private:
     // A block's declarations, and in a style sheet its nested rules, whose references follow the
     // block's own. Ends after the block's "}".
     void blockContents(bool inStyleSheet, int depth) {
-        std::vector<SlotValue> winners;
+        Winners winners;
         QList<QByteArray> nestedUrls;
         for (;;) {
             const Tok type = m_token.type;
@@ -353,11 +392,7 @@ private:
                 qualifiedRule(depth, true);
             m_sink = saved;
         }
-        for (int pass = 0; pass < 2; ++pass)
-            for (SlotValue& slot : winners)
-                if (slot.important == (pass == 1))
-                    for (QByteArray& url : slot.urls)
-                        m_sink->append(std::move(url));
+        winners.appendTo(*m_sink);
         for (QByteArray& url : nestedUrls)
             m_sink->append(std::move(url));
     }
@@ -371,7 +406,7 @@ private:
 
     // "name: value" up to ";" or the block's "}". False when no colon follows the name: what
     // comes next is a nested rule or junk, for the caller to consume.
-    bool declaration(std::vector<SlotValue>& winners) {
+    bool declaration(Winners& winners) {
         const QByteArray name = m_token.text;
         advance();
         while (m_token.type == Tok::Whitespace)
@@ -388,8 +423,7 @@ private:
         return true;
     }
 
-    void applyDeclaration(const QByteArray& name, std::vector<Token>& value,
-                          std::vector<SlotValue>& winners) {
+    void applyDeclaration(const QByteArray& name, std::vector<Token>& value, Winners& winners) {
         auto trim = [&] {
             while (!value.empty() && value.back().type == Tok::Whitespace)
                 value.pop_back();
@@ -420,16 +454,8 @@ private:
         } else if (!css::propertyUrls(name.toLower(), value, targets)) {
             return;
         }
-        for (css::PropertyUrls& target : targets) {
-            const auto existing = std::find_if(winners.begin(), winners.end(),
-                                               [&](const SlotValue& s) { return s.slot == target.slot; });
-            if (existing != winners.end()) {
-                if (existing->important && !important)
-                    continue;
-                winners.erase(existing);
-            }
-            winners.push_back({target.slot, important, std::move(target.urls)});
-        }
+        for (css::PropertyUrls& target : targets)
+            winners.set(target.slot, important, std::move(target.urls));
     }
 
     // A ")" or "]" that closes nothing makes the value invalid for every property.
@@ -448,18 +474,19 @@ private:
     }
 
     int customSlot(const QByteArray& name) {
-        for (qsizetype i = 0; i < m_customNames.size(); ++i)
-            if (m_customNames[i] == name)
-                return css::kFirstCustomSlot + int(i);
-        m_customNames.append(name);
-        return css::kFirstCustomSlot + int(m_customNames.size() - 1);
+        const auto found = m_customNames.constFind(name);
+        if (found != m_customNames.constEnd())
+            return *found;
+        const int slot = css::kFirstCustomSlot + int(m_customNames.size());
+        m_customNames.insert(name, slot);
+        return slot;
     }
 
     css::Tokenizer m_tokenizer;
     Token m_token;
     QList<QByteArray>* m_sink;
     std::vector<Token> m_value;
-    QList<QByteArray> m_customNames;
+    QHash<QByteArray, int> m_customNames;
 };
 
 } // namespace
