@@ -138,7 +138,7 @@ void TestBrowserListing::contexts_data() {
                       ".b{background:url(c.jpg)}</style>")
         << urls({"http://h.test/dir/c.jpg"});
     QTest::newRow("an SVG style element has a sheet")
-        << QByteArray("<svg><style>.a{fill:url(g.gif)}</style></svg>") << urls({"http://h.test/dir/g.gif"});
+        << QByteArray("<svg><style>.a{background-image:url(g.gif)}</style></svg>") << urls({"http://h.test/dir/g.gif"});
     QTest::newRow("an unclosed style element still has its sheet")
         << QByteArray("<style>.a{background:url(end.jpg)}") << urls({"http://h.test/dir/end.jpg"});
     QTest::newRow("each URL once, at its first place; empty, fragment and other schemes dropped")
