@@ -124,8 +124,28 @@ calc() { awk "BEGIN { printf \"$1\", $2 }"; }
 
 best_curl=""
 best_list=""
+best_browser=""
 peak_kb=0
+peak_browser_kb=0
 listed=0
+listed_browser=0
+# One listing run: list_once OUTPUT_PREFIX [--find MODE]; sets run_ns and run_kb.
+list_once() {
+    local prefix="$1"
+    shift
+    local t0 t1 status=0
+    t0=$(now_ns)
+    TEMP="$work/temp" /usr/bin/time -v -o "$work/time.txt" "$varnolux" list "$@" --filter JPG,GIF,PNG -- "$address" \
+        >"$work/$prefix.txt" 2>"$work/$prefix.err" || status=$?
+    t1=$(now_ns)
+    if ((status != 0)); then
+        echo "list_bench: varnolux list $* failed with status $status:" >&2
+        cat "$work/$prefix.err" >&2
+        exit 1
+    fi
+    run_ns=$((t1 - t0))
+    run_kb=$(sed -n 's/^[[:space:]]*Maximum resident set size (kbytes): //p' "$work/time.txt")
+}
 for run in $(seq "$runs"); do
     t0=$(now_ns)
     got=$(curl -s -o /dev/null -w '%{http_code} %{size_download}' "$address")
@@ -138,23 +158,21 @@ for run in $(seq "$runs"); do
     if [ -z "$best_curl" ] || ((curl_ns < best_curl)); then best_curl=$curl_ns; fi
 
     # The temporary page file goes into the benchmark's own folder, removed at the end.
-    t0=$(now_ns)
-    status=0
-    TEMP="$work/temp" /usr/bin/time -v -o "$work/time.txt" "$varnolux" list --filter JPG,GIF,PNG -- "$address" \
-        >"$work/list.txt" 2>"$work/list.err" || status=$?
-    t1=$(now_ns)
-    if ((status != 0)); then
-        echo "list_bench: varnolux list failed with status $status:" >&2
-        cat "$work/list.err" >&2
-        exit 1
-    fi
-    list_ns=$((t1 - t0))
+    list_once list
+    list_ns=$run_ns
+    kb=$run_kb
     if [ -z "$best_list" ] || ((list_ns < best_list)); then best_list=$list_ns; fi
-    kb=$(sed -n 's/^[[:space:]]*Maximum resident set size (kbytes): //p' "$work/time.txt")
     if ((kb > peak_kb)); then peak_kb=$kb; fi
     listed=$(wc -l <"$work/list.txt")
+
+    list_once browser --find browser
+    browser_ns=$run_ns
+    if [ -z "$best_browser" ] || ((browser_ns < best_browser)); then best_browser=$browser_ns; fi
+    if ((run_kb > peak_browser_kb)); then peak_browser_kb=$run_kb; fi
+    listed_browser=$(wc -l <"$work/browser.txt")
     echo "run $run: curl $(calc %.0f "$curl_ns / 1e6") ms, varnolux list $(calc %.0f "$list_ns / 1e6") ms," \
-        "peak $(calc %.1f "$kb / 1024") MiB"
+        "peak $(calc %.1f "$kb / 1024") MiB; --find browser $(calc %.0f "$browser_ns / 1e6") ms," \
+        "peak $(calc %.1f "$run_kb / 1024") MiB"
 done
 
 echo
@@ -163,3 +181,7 @@ echo "varnolux list:      $(calc %.1f "$best_list / 1e6") ms  (best of $runs), $
 echo "ratio:              $(calc %.2f "$best_list / $best_curl")x curl  (target: 3x or less)"
 echo "peak memory:        $(calc %.1f "$peak_kb / 1024") MiB for a $(calc %.1f "$page_bytes / 1048576") MiB page" \
     "= $(calc %.2f "$peak_kb * 1024 / $page_bytes")x  (target: 2x or less)"
+echo "list --find browser: $(calc %.1f "$best_browser / 1e6") ms  (best of $runs), $listed_browser links listed"
+echo "browser / classic:  $(calc %.2f "$best_browser / $best_list")x  (target: 1.5x or less)"
+echo "browser peak:       $(calc %.1f "$peak_browser_kb / 1024") MiB" \
+    "= $(calc %.2f "$peak_browser_kb * 1024 / $page_bytes")x the page  (target: 2x or less)"
