@@ -42,6 +42,7 @@ struct Parsed {
     QByteArray userAgent; // empty: the default
     bool referer = true;
     DownloadOptions download;
+    FindMode find = FindMode::Classic;
     QStringList positional;
     QString error;
 };
@@ -130,6 +131,19 @@ Parsed parse(const QStringList& args) {
                 return parsed;
             }
             parsed.download.onExists = *onExists;
+        } else if (QString value;
+                   optionValue(args, i, QLatin1StringView("--find"), &value, &parsed.error)) {
+            if (!parsed.error.isEmpty())
+                return parsed;
+            if (value == QLatin1StringView("classic")) {
+                parsed.find = FindMode::Classic;
+            } else if (value == QLatin1StringView("browser")) {
+                parsed.find = FindMode::Browser;
+            } else {
+                parsed.error =
+                    QStringLiteral("option '--find' takes classic or browser, not '%1'").arg(value);
+                return parsed;
+            }
         } else {
             parsed.error = QStringLiteral("unknown option '%1'").arg(arg);
             return parsed;
@@ -149,7 +163,8 @@ int runList(const QStringList& args) {
     DiscoveryState state;
     net::CurlTransferFactory network(parsed.userAgent);
     ListingJob job(host, state, &network);
-    const ListingOutcome outcome = job.run(parsed.filter, {.checkFolder = false, .announceDone = false});
+    const ListingOutcome outcome = job.run(parsed.filter,
+                                          {.checkFolder = false, .announceDone = false, .find = parsed.find});
     std::fflush(stdout);
     switch (outcome) {
     case ListingOutcome::Done:
@@ -197,7 +212,7 @@ int runDownload(const QStringList& args) {
     CliHost listing(parsed.positional.front(), nullptr);
     DiscoveryState state;
     ListingJob job(listing, state, &network);
-    switch (job.run(parsed.filter, {.checkFolder = false, .announceDone = false})) {
+    switch (job.run(parsed.filter, {.checkFolder = false, .announceDone = false, .find = parsed.find})) {
     case ListingOutcome::Done:
         break;
     case ListingOutcome::NoFilter:
@@ -237,6 +252,11 @@ QString commandLineUsage() {
                           "\n"
                           "--filter TEXT  comma-separated image types, as the window's filter boxes build\n"
                           "               them (default JPG,GIF); letter case is ignored.\n"
+                          "--find MODE    classic (the default): the src=\"...\" and href=\"...\" values of\n"
+                          "               the page; browser: every image a browser would show on the page\n"
+                          "               (srcset, lazy-loading attributes, CSS url(), icons, og:image) and\n"
+                          "               every link, resolved as a browser resolves them. In browser mode an\n"
+                          "               image without a known image type is listed whatever the filter.\n"
                           "--user-agent TEXT  sent as User-Agent instead of Varnolux/VERSION.\n"
                           "--no-referer   image requests carry no Referer; by default they name the\n"
                           "               page as a browser does (its full address to its own site,\n"

@@ -28,12 +28,12 @@ public:
     QByteArray protocol() const; // "https:"
     QByteArray username() const;
     QByteArray password() const;
-    QByteArray host() const;     // hostname plus ":port" when the port is not the default
+    QByteArray host() const; // hostname plus ":port" when the port is not the default
     QByteArray hostname() const;
-    QByteArray port() const;     // empty for the scheme's default port
+    QByteArray port() const; // empty for the scheme's default port
     QByteArray pathname() const;
-    QByteArray search() const;   // "?query" or empty
-    QByteArray hash() const;     // "#fragment" or empty
+    QByteArray search() const; // "?query" or empty
+    QByteArray hash() const;   // "#fragment" or empty
     // http or https: the only URLs a page's images are fetched from.
     bool isHttp() const;
 
@@ -50,5 +50,6 @@ private:
     qsizetype m_queryStart = -1;
     qsizetype m_fragmentStart = -1;
     bool m_hasOpaquePath = false;
+    bool m_hasHost = false;
     friend class WebUrlParser;
 };

@@ -563,6 +563,11 @@ QString Form1::customFilterText() const {
 QString Form1::addressText() const {
     return ui.txtWebsite->text();
 }
+FindMode Form1::findMode() const {
+    return m_store->read(Setting::FindMode) == QLatin1StringView("browser") ? FindMode::Browser
+                                                                            : FindMode::Classic;
+}
+
 QString Form1::folderText() const {
     return ui.Text2->text();
 }

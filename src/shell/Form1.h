@@ -64,6 +64,7 @@ public:
     QString customFilterText() const override;
     QString addressText() const override;
     QString folderText() const override;
+    FindMode findMode() const override;
 
     ProgressDisplay& progress() override;
     bool& DownloadBusy() override { return m_runActive; }

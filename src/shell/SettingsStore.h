@@ -11,7 +11,7 @@ class MessageBoxes;
 class QSettings;
 
 // The user's last choices, one named text per key.
-enum class Setting { WebSite, Text2, Jpg, Gif, X, XFilter, LastFolderDot };
+enum class Setting { WebSite, Text2, Jpg, Gif, X, XFilter, LastFolderDot, FindMode };
 
 // How a key is read back and what stands in for it while it has never been written.
 struct SettingInfo {
@@ -33,6 +33,9 @@ inline constexpr SettingInfo settingsTable[] = {
     {Setting::X, QLatin1StringView("X"), true, QLatin1StringView("0"), false},
     {Setting::XFilter, QLatin1StringView("X Filter"), false, QLatin1StringView("BMP,PNG"), false},
     {Setting::LastFolderDot, QLatin1StringView("LastFolderDot"), false, QLatin1StringView(""), false},
+    // "classic" or "browser": how the listing finds the page's images. Written only when the
+    // user changes it, so a first start still writes the keys it always wrote.
+    {Setting::FindMode, QLatin1StringView("Find Mode"), false, QLatin1StringView("classic"), false},
 };
 
 const SettingInfo& settingInfo(Setting setting);
