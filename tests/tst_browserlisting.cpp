@@ -104,6 +104,31 @@ void TestBrowserListing::contexts_data() {
     QTest::newRow("after the svg ends, image is an img again")
         << QByteArray("<svg><image href=a.jpg></svg><image src=b.jpg>")
         << urls({"http://h.test/dir/a.jpg", "http://h.test/dir/b.jpg"});
+    QTest::newRow("a self-closed svg holds nothing: what follows is HTML")
+        << QByteArray("<svg/><image src=a.jpg>") << urls({"http://h.test/dir/a.jpg"});
+    QTest::newRow("annotation-xml of text/html holds HTML, without the encoding it does not")
+        << QByteArray("<math><annotation-xml encoding=TEXT/HTML><image src=a.jpg></annotation-xml>"
+                      "<annotation-xml><image src=b.jpg>")
+        << urls({"http://h.test/dir/a.jpg"});
+    QTest::newRow("CDATA in SVG is text")
+        << QByteArray("<svg><![CDATA[<image href=a.jpg>]]><image href=b.jpg></svg>")
+        << urls({"http://h.test/dir/b.jpg"});
+    QTest::newRow("CDATA in HTML is a bogus comment up to the first >")
+        << QByteArray("<![CDATA[<img src=a.jpg>]]><img src=b.jpg>") << urls({"http://h.test/dir/b.jpg"});
+    QTest::newRow("a source whose parent is not the picture")
+        << QByteArray("<picture><span><source srcset=a.jpg></span><source srcset=b.jpg></picture>")
+        << urls({"http://h.test/dir/b.jpg"});
+    QTest::newRow("a block start closes an open p, not the picture around it")
+        << QByteArray("<picture><p>x<div></div><source srcset=a.jpg></picture>")
+        << urls({"http://h.test/dir/a.jpg"});
+    QTest::newRow("an end tag that matches nothing open changes nothing")
+        << QByteArray("<picture></span></b></p><source srcset=a.jpg></picture>")
+        << urls({"http://h.test/dir/a.jpg"});
+    QTest::newRow("a picture closed by its end tag no longer parents a source")
+        << QByteArray("<picture><b></b></picture><source srcset=a.jpg>") << QStringList();
+    QTest::newRow("a formatting element ends and the picture is the parent again")
+        << QByteArray("<picture><b>x</b><source srcset=a.jpg></picture>")
+        << urls({"http://h.test/dir/a.jpg"});
     QTest::newRow("template content is not walked, what follows is")
         << QByteArray(
                "<template><img src=t.jpg><template></template><img src=u.jpg></template><img src=a.jpg>")
@@ -138,7 +163,8 @@ void TestBrowserListing::contexts_data() {
                       ".b{background:url(c.jpg)}</style>")
         << urls({"http://h.test/dir/c.jpg"});
     QTest::newRow("an SVG style element has a sheet")
-        << QByteArray("<svg><style>.a{background-image:url(g.gif)}</style></svg>") << urls({"http://h.test/dir/g.gif"});
+        << QByteArray("<svg><style>.a{background-image:url(g.gif)}</style></svg>")
+        << urls({"http://h.test/dir/g.gif"});
     QTest::newRow("an unclosed style element still has its sheet")
         << QByteArray("<style>.a{background:url(end.jpg)}") << urls({"http://h.test/dir/end.jpg"});
     QTest::newRow("each URL once, at its first place; empty, fragment and other schemes dropped")

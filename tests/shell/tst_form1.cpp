@@ -167,6 +167,8 @@ private slots:
     void closing_data();
     void closing();
     void listingRunFillsTheList();
+    void listingRunFollowsTheFindMode_data();
+    void listingRunFollowsTheFindMode();
     void closingDuringAFetchEndsTheRunAtOnce();
     void downloadRunSavesTheTickedImages();
     void closingDuringADownloadLeavesNoPartFile();
@@ -884,6 +886,40 @@ void TestForm1::closing() {
         window.close();
     QCOMPARE(Cancellation::requested(), duringRun);
     QVERIFY(!window.isVisible());
+}
+
+void TestForm1::listingRunFollowsTheFindMode_data() {
+    QTest::addColumn<QString>("mode");
+    QTest::addColumn<QList<QByteArray>>("expected");
+    QTest::newRow("no key: the classic scan, double quotes only")
+        << QString() << QList<QByteArray>{"/g/double.jpg"};
+    QTest::newRow("classic") << QStringLiteral("classic") << QList<QByteArray>{"/g/double.jpg"};
+    QTest::newRow("browser: every quoting and srcset")
+        << QStringLiteral("browser") << QList<QByteArray>{"/g/single.jpg", "/g/double.jpg", "/g/set.gif"};
+    QTest::newRow("an unknown value is the classic scan")
+        << QStringLiteral("chrome") << QList<QByteArray>{"/g/double.jpg"};
+}
+
+void TestForm1::listingRunFollowsTheFindMode() {
+    QFETCH(QString, mode);
+    QFETCH(QList<QByteArray>, expected);
+    TestServer server;
+    server.route("/g/", serve::ok("<img src='single.jpg'><img src=\"double.jpg\" srcset=set.gif>"));
+    m_settings->put(QStringLiteral("Web Site"), QString::fromLatin1(server.address("/g/")));
+    m_settings->put(QStringLiteral("Text2"), m_temp.path());
+    if (!mode.isNull())
+        m_settings->put(QStringLiteral("Find Mode"), mode);
+    Form1& window = m_test->load();
+    QVERIFY(showWindow(window));
+    click(window, "PushButton5");
+    QCOMPARE(m_test->boxes.texts(), QStringList{QStringLiteral("Done.")});
+    QList<QByteArray> listed;
+    for (int i = 1; i <= window.imageList().count(); ++i)
+        listed << window.imageList().text(i).mid(server.base().size());
+    QCOMPARE(listed, expected);
+    // Reading the key never writes it.
+    QCOMPARE(m_settings->stored(QStringLiteral("Find Mode")),
+             mode.isNull() ? std::nullopt : std::optional(mode));
 }
 
 void TestForm1::listingRunFillsTheList() {
