@@ -239,6 +239,10 @@ void CurlMulti::act(curl_socket_t socket, int flags) {
     }
 }
 
+QString curlVersion() {
+    return QString::fromLatin1(curl_version_info(CURLVERSION_NOW)->version);
+}
+
 CurlTransfer::CurlTransfer(std::shared_ptr<CurlMulti> multi, QByteArray userAgent)
     : m_multi(std::move(multi)), m_defaultAgent(std::move(userAgent)) {
     if (m_defaultAgent.isEmpty())

@@ -2,11 +2,16 @@
 
 #include "net/Transfer.h"
 
+#include <QString>
+
 #include <memory>
 
 namespace net {
 
 class CurlMulti;
+
+// The version of libcurl the program runs with, e.g. "7.88.1".
+QString curlVersion();
 
 // The real transfers: libcurl's multi interface driven by the Qt event loop (socket notifiers
 // for its sockets, one single-shot timer for its time-outs), so the window never blocks and the
