@@ -11,7 +11,21 @@ class MessageBoxes;
 class QSettings;
 
 // The user's last choices, one named text per key.
-enum class Setting { WebSite, Text2, Jpg, Gif, X, XFilter, LastFolderDot, FindMode };
+enum class Setting {
+    WebSite,
+    Text2,
+    Jpg,
+    Gif,
+    X,
+    XFilter,
+    LastFolderDot,
+    FindMode,
+    ParallelDownloads,
+    WhenFileExists,
+    Retries,
+    SendReferer,
+    UntickSaved,
+};
 
 // How a key is read back and what stands in for it while it has never been written.
 struct SettingInfo {
@@ -36,6 +50,17 @@ inline constexpr SettingInfo settingsTable[] = {
     // "classic" or "browser": how the listing finds the page's images. Written only when the
     // user changes it, so a first start still writes the keys it always wrote.
     {Setting::FindMode, QLatin1StringView("Find Mode"), false, QLatin1StringView("classic"), false},
+    // The Options menu's download choices, each written only when chosen and read at the start of
+    // the next download run. Texts as the command line spells them: 1 to 16 transfers,
+    // replace|skip|rename, 0 to 100 retries.
+    {Setting::ParallelDownloads, QLatin1StringView("Parallel Downloads"), false, QLatin1StringView("1"),
+     false},
+    {Setting::WhenFileExists, QLatin1StringView("When a File Exists"), false, QLatin1StringView("replace"),
+     false},
+    {Setting::Retries, QLatin1StringView("Retries"), false, QLatin1StringView("0"), false},
+    // The page has always been sent as the images' Referer, so the default stays on.
+    {Setting::SendReferer, QLatin1StringView("Send Referer"), true, QLatin1StringView("1"), false},
+    {Setting::UntickSaved, QLatin1StringView("Untick Saved"), true, QLatin1StringView("0"), false},
 };
 
 const SettingInfo& settingInfo(Setting setting);
