@@ -191,8 +191,19 @@ void Form1::copyCurrentLink() {
 }
 
 void Form1::openCurrentInBrowser() {
-    if (const int entry = currentEntry())
-        m_seams.openBrowser(QUrl::fromEncoded(imageList().text(entry), QUrl::TolerantMode));
+    const int entry = currentEntry();
+    if (entry == 0)
+        return;
+    // A page may list any scheme; only web addresses go to the browser, never a file or a command.
+    const QUrl url =
+        QUrl::fromEncoded(net::wireAddress(imageList().text(entry).trimmed()), QUrl::TolerantMode);
+    const QString scheme = url.scheme().toLower();
+    if (!url.isValid() || url.host().isEmpty() || (scheme != u"http" && scheme != u"https")) {
+        messages().show(QStringLiteral("Only web addresses (http or https) open in the browser."),
+                        MessageIcon::Warning);
+        return;
+    }
+    m_seams.openBrowser(url);
 }
 
 void Form1::showPreview(bool shown) {

@@ -290,6 +290,13 @@ void TestWindowMenus::entryActionsGoThroughTheSeams() {
     menuAction(window, "actionOpenInBrowser")->trigger();
     QCOMPARE(m_test->browserStarts.size(), 1);
     QCOMPARE(m_test->browserStarts.first().toEncoded(), QByteArray("http://127.0.0.1:9/a%20b.png"));
+    // Nor does a link of another scheme reach the browser.
+    window.imageList().add("file:///etc/passwd");
+    list->list().flush();
+    list->setCurrentIndex(list->model()->index(2, 0));
+    menuAction(window, "actionOpenInBrowser")->trigger();
+    QCOMPARE(m_test->browserStarts.size(), 1);
+    QCOMPARE(m_test->boxes.messages.size(), 1);
     menuAction(window, "actionOpenFolder")->trigger();
     QCOMPARE(m_test->folderOpenings,
              QStringList{control<QLineEdit>(window, QStringLiteral("Text2"))->text()});
