@@ -8,6 +8,7 @@
 #include "net/CurlTransfer.h"
 #include "support/Files.h"
 #include "support/RecordingUi.h"
+#include "support/ScriptedTransfer.h"
 #include "support/TestCertificate.h"
 #include "support/TestServer.h"
 
@@ -74,6 +75,8 @@ private slots:
 
     void saves_data();
     void saves();
+    void scriptedTransfers_data();
+    void scriptedTransfers();
     void failsAndKeepsWhatWasThere_data();
     void failsAndKeepsWhatWasThere();
     void followsARedirect_data();
@@ -167,6 +170,93 @@ void DownloadEngineTest::saves() {
     QCOMPARE(bar.texts, texts);
     QCOMPARE(boxes.texts(), QStringList());
     QCOMPARE(folderEntries(dir.path()), QStringList{QStringLiteral("pic.jpg")});
+}
+
+Q_DECLARE_METATYPE(ScriptedTransfer::Script)
+
+void DownloadEngineTest::scriptedTransfers_data() {
+    using Script = ScriptedTransfer::Script;
+    using net::Status;
+    QTest::addColumn<Script>("script");
+    QTest::addColumn<bool>("saved");
+    QTest::addColumn<QString>("reason"); // the whole reason when nothing is saved
+    QTest::addColumn<QList<qint64>>("reads");
+    QTest::addColumn<bool>("cancelled");
+    const QByteArray b3000 = generatedBytes(0, 3000);
+    const QList<std::pair<QByteArray, QByteArray>> length3000{{"Content-Length", "3000"}};
+
+    QTest::newRow("length 3000, all of it: three reads, saved")
+        << Script{200, length3000, b3000, {}, false, false} << true << QString()
+        << QList<qint64>{1024, 1024, 952} << false;
+    QTest::newRow("length 3000, cut after 2000: the count and the transfer's reason")
+        << Script{200, length3000, b3000.left(2000), {Status::CutShort}, false, false} << false
+        << QStringLiteral("the body ended after 2000 of 3000 bytes (the server closed the connection before "
+                          "its answer was complete)")
+        << QList<qint64>{1024, 1024} << false;
+    QTest::newRow("no length, a chunked body cut short: refused whatever arrived")
+        << Script{200, {}, b3000.left(1500), {Status::ChunkCut}, false, false} << false
+        << QStringLiteral("the server closed the connection before the last chunk")
+        << QList<qint64>{1024, 1024, 1024} << false;
+    QTest::newRow("no length, a bad chunk size after the first: refused")
+        << Script{200, {}, b3000.left(5), {Status::InvalidChunk}, false, false} << false
+        << QStringLiteral("the server sent an invalid chunk size") << QList<qint64>{1024, 1024} << false;
+    QTest::newRow("an error status: no body read, no file made")
+        << Script{404, {}, {}, {Status::HttpStatus, QStringLiteral("Not Found"), 404}, true, false} << false
+        << QStringLiteral("the server answered HTTP 404 Not Found") << QList<qint64>{} << false;
+    QTest::newRow("two lengths: refused before the body")
+        << Script{0, {}, {}, {Status::TwoLengths}, true, false} << false
+        << QStringLiteral("the server sent two different lengths") << QList<qint64>{} << false;
+    QTest::newRow("no length and no body: an empty body is not vouched for")
+        << Script{200, {}, {}, {}, false, false} << false
+        << QStringLiteral("no body arrived, and without a length of 0 an empty body cannot be told from a "
+                          "broken one")
+        << QList<qint64>{1024} << false;
+    QTest::newRow("length 0 and no body: an empty file")
+        << Script{200, {{"Content-Length", "0"}}, {}, {}, false, false} << true << QString()
+        << QList<qint64>{} << false;
+    QTest::newRow("cancelled mid-body: nothing saved, and said so")
+        << Script{200, length3000, b3000.left(1024), {Status::Cancelled}, false, false} << false
+        << QStringLiteral("the body ended after 1024 of 3000 bytes (the transfer was cancelled)")
+        << QList<qint64>{1024, 1024} << true;
+    QTest::newRow("not a web address: refused at the start")
+        << Script{0, {}, {}, {Status::NotWebAddress, QStringLiteral("mailto:x")}, false, true} << false
+        << QStringLiteral("mailto:x is not a web address") << QList<qint64>{} << false;
+}
+
+void DownloadEngineTest::scriptedTransfers() {
+    QFETCH(ScriptedTransfer::Script, script);
+    QFETCH(bool, saved);
+    QFETCH(QString, reason);
+    QFETCH(QList<qint64>, reads);
+    QFETCH(bool, cancelled);
+    const QByteArray body = script.body;
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("pic.jpg"));
+    QVERIFY(writeFile(path, "the old picture"));
+
+    ScriptedTransfer transfer(script);
+    RecordingProgress bar;
+    RecordingMessages boxes;
+    DownloadEngine engine(transfer, bar, boxes);
+    engine.setRefererPage("http://a.test/gallery/");
+    const DownloadResult result = engine.DownloadFile("  http://a.test/pic.jpg ", path);
+
+    QCOMPARE(result.saved, saved);
+    QCOMPARE(result.reason, reason);
+    QCOMPARE(result.cancelled, cancelled);
+    QCOMPARE(transfer.reads, reads);
+    QCOMPARE(readAll(path), saved ? body : QByteArray("the old picture"));
+    QCOMPARE(folderEntries(dir.path()), QStringList{QStringLiteral("pic.jpg")});
+    QCOMPARE(bar.text(), QStringLiteral("Progress Bar"));
+    // A request that cannot start is the trapped step's failure, reported once; the rest are the
+    // server's and only in the result.
+    QCOMPARE(boxes.texts().size(), script.refusesToStart ? 1 : 0);
+    // The request: blanks trimmed, an image asked for as stored, the page as Referer.
+    QCOMPARE(transfer.requests.size(), 1);
+    QCOMPARE(transfer.requests.first().link, QByteArray("http://a.test/pic.jpg"));
+    QVERIFY(transfer.requests.first().identityEncoding);
+    QCOMPARE(transfer.requests.first().referer, QByteArray("http://a.test/gallery/"));
+    QCOMPARE(transfer.aborted, !saved);
 }
 
 void DownloadEngineTest::failsAndKeepsWhatWasThere_data() {

@@ -7,6 +7,7 @@
 #include "download/ListOperations.h"
 #include "support/FakeDownloadWindow.h"
 #include "support/Files.h"
+#include "support/ScriptedTransfer.h"
 #include "support/TestServer.h"
 
 #include <QDir>
@@ -48,6 +49,7 @@ private slots:
     void finalMessageListsTheFailures_data();
     void finalMessageListsTheFailures();
     void closingTheWindowEndsTheRunQuietly();
+    void tellsTheTransferWhatComesNextAndTheReferer();
 };
 
 void DownloadRunTest::initTestCase() {
@@ -420,6 +422,44 @@ void DownloadRunTest::closingTheWindowEndsTheRunQuietly() {
     QCOMPARE(folderEntries(dir.path()), QStringList());
     QVERIFY(!host.busy);
     QCOMPARE(host.mouse.pointer(), Pointer::Default);
+}
+
+void DownloadRunTest::tellsTheTransferWhatComesNextAndTheReferer() {
+    ScriptedTransfer::Script script;
+    script.headers = {{"Content-Length", "3"}};
+    script.body = "GIF";
+    ScriptedFactory factory(script);
+    QTemporaryDir dir;
+    TestHost host;
+    host.folder = dir.path() + u'/';
+    host.add("http://a.test/g/1.gif");
+    host.add("http://a.test/g/2.gif", false); // unticked: never asked for
+    host.add("http://a.test/g/..");           // no name to save under: never asked for
+    host.add("https://cdn.test/3.gif");
+    DownloadRun run(host, &factory);
+    run.setRefererPage("http://a.test/g/index.html");
+    QCOMPARE(run.PushButton6_Click(), DownloadOutcome::SomeFailed);
+
+    QCOMPARE(factory.made.size(), 1);
+    const ScriptedTransfer& transfer = *factory.made.front();
+    auto links = [](const QList<net::Request>& requests) {
+        QList<QByteArray> out;
+        for (const net::Request& request : requests)
+            out << request.link;
+        return out;
+    };
+    // Before each fetch: the entry itself, then the ticked entries after it that have a name.
+    QCOMPARE(transfer.expected.size(), 2);
+    QCOMPARE(links(transfer.expected[0]),
+             (QList<QByteArray>{"http://a.test/g/1.gif", "https://cdn.test/3.gif"}));
+    QCOMPARE(links(transfer.expected[1]), QList<QByteArray>{"https://cdn.test/3.gif"});
+    // The same requests are started, each with the Referer a browser would send.
+    QCOMPARE(links(transfer.requests),
+             (QList<QByteArray>{"http://a.test/g/1.gif", "https://cdn.test/3.gif"}));
+    QCOMPARE(transfer.requests[0].referer, QByteArray("http://a.test/g/index.html"));
+    QCOMPARE(transfer.requests[1].referer, QByteArray("http://a.test/"));
+    QCOMPARE(transfer.expected[0], transfer.requests.mid(0, 2));
+    QCOMPARE(folderEntries(dir.path()), (QStringList{QStringLiteral("1.gif"), QStringLiteral("3.gif")}));
 }
 
 QTEST_GUILESS_MAIN(DownloadRunTest)

@@ -1,6 +1,9 @@
 #include "cli/CliDownloadHost.h"
 
+#include "cli/Json.h"
 #include "download/DownloadEngine.h"
+
+#include <QFile>
 
 #include <QDir>
 
@@ -36,7 +39,8 @@ QString CliDownloadHost::rate(double bytesPerSecond) {
     return QStringLiteral("%1 MB/s").arg(bytesPerSecond / (1000 * 1000), 0, 'f', 1);
 }
 
-void CliDownloadHost::entryStarted(int, int ordinal, const QByteArray& link) {
+void CliDownloadHost::entryStarted(int entry, int ordinal, const QByteArray& link) {
+    m_startedAt.insert(entry, m_clock.elapsed());
     m_ordinal = ordinal;
     m_link = link;
     m_fileBytes = 0;
@@ -50,10 +54,23 @@ void CliDownloadHost::fileProgress(qint64 received, qint64 expected) {
     draw(false);
 }
 
-void CliDownloadHost::entryFinished(int, const QByteArray& link, const QString& path,
+void CliDownloadHost::entryFinished(int entry, const QByteArray& link, const QString& path,
                                     const DownloadResult& result) {
     m_fileBytes = 0;
     ++m_finished;
+    if (m_json) {
+        const double seconds = (m_clock.elapsed() - m_startedAt.take(entry)) / 1000.0;
+        const char* status = result.saved ? "saved" : result.skipped ? "skipped" : "failed";
+        const QByteArray object =
+            "{\"url\": " + json::string(link) + ", \"path\": " + json::string(QFile::encodeName(path)) +
+            ", \"status\": \"" + status + "\", \"bytes\": " + QByteArray::number(result.bytes) +
+            ", \"http_status\": " + QByteArray::number(result.httpStatus) +
+            ", \"tries\": " + QByteArray::number(result.tries) +
+            ", \"seconds\": " + QByteArray::number(seconds, 'f', 3) +
+            ", \"reason\": " + json::string(result.saved ? QByteArray() : result.reason.toUtf8()) + "}\n";
+        std::fwrite(object.constData(), 1, size_t(object.size()), m_json);
+        std::fflush(m_json);
+    }
     // Said only when it took more than one: a default run's lines stay as they were.
     const QString tries = result.tries > 1 ? QStringLiteral(", %1 tries").arg(result.tries) : QString();
     if (result.skipped) {
@@ -107,6 +124,17 @@ void CliDownloadHost::finish(int saved, int attempted, int skipped) {
     else if (m_pages > 1)
         text += QStringLiteral("; %1 saved files are HTML pages, not images").arg(m_pages);
     put(m_out, text + QLatin1StringView(".\n"));
+    if (m_json) {
+        const QByteArray object = "{\"summary\": true, \"attempted\": " + QByteArray::number(attempted) +
+                                  ", \"saved\": " + QByteArray::number(saved) +
+                                  ", \"skipped\": " + QByteArray::number(skipped) +
+                                  ", \"failed\": " + QByteArray::number(attempted - saved - skipped) +
+                                  ", \"bytes\": " + QByteArray::number(m_doneBytes) +
+                                  ", \"seconds\": " + QByteArray::number(seconds, 'f', 3) +
+                                  ", \"folder\": " + json::string(QFile::encodeName(m_folder)) + "}\n";
+        std::fwrite(object.constData(), 1, size_t(object.size()), m_json);
+        std::fflush(m_json);
+    }
 }
 
 void CliDownloadHost::clearLine() {

@@ -4,6 +4,7 @@
 #include "download/DownloadHost.h"
 
 #include <QElapsedTimer>
+#include <QHash>
 
 #include <cstdio>
 
@@ -39,6 +40,8 @@ public:
     void finish(int saved, int attempted, int skipped = 0);
     // With parallel downloads the progress line counts finished entries, not started ones.
     void setCountFinished(bool countFinished) { m_countFinished = countFinished; }
+    // Also writes one JSON object per entry and a summary object to out.
+    void setJsonOutput(std::FILE* out) { m_json = out; }
 
     // Bytes per second as a short text: "512 B/s", "12.3 KB/s", "105.0 MB/s".
     static QString rate(double bytesPerSecond);
@@ -79,4 +82,6 @@ private:
     bool m_lineShown = false;
     bool m_countFinished = false;
     int m_finished = 0;
+    std::FILE* m_json = nullptr;
+    QHash<int, qint64> m_startedAt; // entry -> clock time its download began
 };

@@ -28,9 +28,12 @@ class PrintingImageList : public MemoryImageList {
 public:
     explicit PrintingImageList(std::FILE* out = nullptr) : m_out(out) {}
     int add(const QByteArray& text) override;
+    // Each entry as a JSON object {"url": ...} instead of its raw bytes.
+    void setJson(bool json) { m_json = json; }
 
 private:
     std::FILE* m_out;
+    bool m_json = false;
 };
 
 // The listing run's view of the command line: a fixed address, no folder box.

@@ -3,6 +3,7 @@
 #include "core/Cancellation.h"
 #include "core/ErrorTrap.h"
 #include "core/Ui.h"
+#include "download/HostPacer.h"
 #include "download/PartFile.h"
 #include "net/Transfer.h"
 #include "net/WebPolicy.h"
@@ -31,6 +32,22 @@ QByteArray trimBlanks(const QByteArray& text) {
 
 DownloadEngine::DownloadEngine(net::Transfer& transfer, ProgressDisplay& bar, MessageBoxes& boxes)
     : m_transfer(transfer), m_bar(bar), m_boxes(boxes) {}
+
+net::Request DownloadEngine::requestFor(const QByteArray& address) const {
+    net::Request request = net::Request::of(address);
+    request.identityEncoding = true;
+    request.referer = net::refererFor(m_refererPage, net::wireAddress(address));
+    request.headers = m_headers;
+    return request;
+}
+
+void DownloadEngine::expect(const QList<QByteArray>& addresses) {
+    QList<net::Request> requests;
+    requests.reserve(addresses.size());
+    for (const QByteArray& address : addresses)
+        requests << requestFor(trimBlanks(address));
+    m_transfer.expect(requests);
+}
 
 QString DownloadEngine::percentText(const QString& address, int percent) {
     return QLatin1StringView("Downloading ") + address + QLatin1StringView("...") + QString::number(percent) +
@@ -157,13 +174,14 @@ DownloadResult DownloadEngine::tryOnce(ErrorTrap& trap, const QByteArray& reques
         trap.step(154, [&] { m_bar.setText(QStringLiteral("Progress Bar")); });
         return result;
     };
+    if (m_pacer && !pause(m_pacer->reserve(HostPacer::hostOf(requested)))) {
+        result.cancelled = true;
+        result.reason = net::reasonText({net::Status::Cancelled});
+        return result;
+    }
     QString startFailure;
     if (!trap.step(104, [&] {
-            net::Request request;
-            request.link = requested;
-            request.identityEncoding = true;
-            request.referer = net::refererFor(m_refererPage, net::wireAddress(requested));
-            request.headers = m_headers;
+            net::Request request = requestFor(requested);
             if (resumeFrom > 0) {
                 request.headers.append("Range: bytes=" + QByteArray::number(resumeFrom) + '-');
                 request.headers.append("If-Range: " +

@@ -10,12 +10,14 @@
 #include <functional>
 
 class ErrorTrap;
+class HostPacer;
 class MessageBoxes;
 class PartFile;
 class ProgressDisplay;
 namespace net {
 class Transfer;
-}
+struct Request;
+} // namespace net
 
 // What became of one download.
 struct DownloadResult {
@@ -46,6 +48,12 @@ public:
     void setRefererPage(QByteArray page) { m_refererPage = std::move(page); }
     // Retries, extra headers, and whether an existing destination is kept (skip) or replaced.
     void setOptions(const DownloadOptions& options);
+    // Keeps the pause between requests to one host; none without it.
+    void setPacer(HostPacer* pacer) { m_pacer = pacer; }
+
+    // The addresses likely to be downloaded next, the next one first; the transfer may request
+    // them early.
+    void expect(const QList<QByteArray>& addresses);
 
     // Failures of the destination (it cannot be created, written or put in place) are reported
     // once through the error trap; failures of the transfer only in the result.
@@ -77,8 +85,10 @@ private:
                            const QString& destinationPath, PartFile& part, TryState& state);
     // Waits ms without blocking the event loop; false when the run was cancelled meanwhile.
     static bool pause(qint64 ms);
+    net::Request requestFor(const QByteArray& address) const;
 
     net::Transfer& m_transfer;
+    HostPacer* m_pacer = nullptr;
     int m_retries = 0;
     bool m_keepExisting = false;
     QList<QByteArray> m_headers;

@@ -4,6 +4,7 @@
 #include "core/ErrorTrap.h"
 #include "discovery/ListingJob.h"
 #include "download/Collision.h"
+#include "download/DownloadArchive.h"
 #include "download/DownloadHost.h"
 #include "download/FileName.h"
 #include "download/PartFile.h"
@@ -82,6 +83,11 @@ DownloadRun::Entry DownloadRun::decide(ErrorTrap& trap, int i) {
 }
 
 bool DownloadRun::claimDestination(Entry& entry) {
+    if (m_archive && m_archive->contains(entry.link)) {
+        entry.result.skipped = true;
+        entry.result.reason = QStringLiteral("in the download archive");
+        return false;
+    }
     switch (m_options.onExists) {
     case OnExists::Replace:
         return true;
@@ -114,6 +120,12 @@ void DownloadRun::account(Entry& entry) {
     if (result.saved) {
         ++m_saved;
         m_bytes += result.bytes;
+        // The file is in place before its link is recorded, so a crash between the two costs a
+        // second download at most, never a missing image.
+        if (QString why; m_archive && !m_archive->append(entry.link, &why) && !m_archiveFailed) {
+            m_archiveFailed = true;
+            m_host.messages().show(why);
+        }
         if (result.kind == BodyKind::Html)
             m_notes.append({entry.link, notAnImageNote()});
     } else if (result.skipped) {
@@ -134,8 +146,15 @@ bool DownloadRun::runSequential(ErrorTrap& trap, DownloadEngine& engine, int n) 
         // The tick is read when the run gets here, so a change made meanwhile counts.
         if (trap.condition(118, [&] { return list.ticked(i); })) {
             Entry entry = decide(trap, i);
-            if (entry.result.reason.isEmpty() && claimDestination(entry))
+            if (entry.result.reason.isEmpty() && claimDestination(entry)) {
+                // Requests sent early would not keep the pause between requests to one host.
+                if (!m_pacer) {
+                    QList<QByteArray> coming = upcoming(i + 1, n);
+                    coming.prepend(entry.link);
+                    engine.expect(coming);
+                }
                 trap.step(130, [&] { entry.result = engine.DownloadFile(entry.link, entry.path); });
+            }
             account(entry);
             cancelled = entry.result.cancelled || Cancellation::requested();
         }
@@ -200,6 +219,8 @@ QString hostOf(const QByteArray& link) {
 bool DownloadRun::runParallel(ErrorTrap& trap, int n) {
     ImageList& list = m_host.imageList();
     const int lanes = qMin(m_options.parallel, DownloadOptions::maxParallel);
+    // Made here first, so it lives in this thread and not in a lane's.
+    Cancellation::instance();
     std::vector<std::unique_ptr<Lane>> pool;
     QObject home; // completions come back to this thread through it
     QEventLoop* waiting = nullptr;
@@ -234,6 +255,7 @@ bool DownloadRun::runParallel(ErrorTrap& trap, int n) {
                                                                       self->work->boxes);
                 self->work->engine->setRefererPage(m_refererPage);
                 self->work->engine->setOptions(m_options);
+                self->work->engine->setPacer(m_pacer);
             }
             entry.result = self->work->engine->DownloadFile(entry.link, entry.path);
             QList<CollectedMessages::Shown> shown = self->work->boxes.take();
@@ -340,6 +362,29 @@ bool DownloadRun::runParallel(ErrorTrap& trap, int n) {
     return cancelled || Cancellation::requested();
 }
 
+QList<QByteArray> DownloadRun::upcoming(int from, int count) const {
+    // Only a hint for the transfer: the tick is still read again when the run gets there.
+    QList<QByteArray> links;
+    try {
+        const ImageList& list = m_host.imageList();
+        for (int j = from; j <= count && j < from + lookAhead && links.size() < expectedAhead; ++j) {
+            if (!list.ticked(j))
+                continue;
+            const QByteArray link = list.text(j);
+            const QByteArray name = fileName::ofLink(link);
+            if (!fileName::checkFileName(name).isEmpty() || (m_archive && m_archive->contains(link)))
+                continue;
+            // A file to be kept is not asked for, not even early.
+            if (m_options.onExists == OnExists::Skip &&
+                QFileInfo::exists(fileName::pathInFolder(m_host.folderText(), name)))
+                continue;
+            links << link;
+        }
+    } catch (const std::exception&) {
+    }
+    return links;
+}
+
 DownloadOutcome DownloadRun::run(Options options) {
     ErrorTrap trap(m_host.messages(), trapTags::pushButton6);
     MessageBoxes& messages = m_host.messages();
@@ -388,6 +433,7 @@ DownloadOutcome DownloadRun::run(Options options) {
         DownloadEngine engine(*transfer, bar, messages);
         engine.setRefererPage(m_refererPage);
         engine.setOptions(m_options);
+        engine.setPacer(m_pacer);
         engine.setProgressListener(
             [this](qint64 received, qint64 expected) { m_host.fileProgress(received, expected); });
         cancelled = runSequential(trap, engine, n);

@@ -10,7 +10,9 @@
 #include <functional>
 #include <memory>
 
+class DownloadArchive;
 class DownloadHost;
+class HostPacer;
 class ErrorTrap;
 namespace net {
 class TransferFactory;
@@ -55,6 +57,10 @@ public:
     void setDownloadOptions(DownloadOptions options) { m_options = std::move(options); }
     // Makes the transfer factory of each parallel lane, in the lane's own thread; by default a
     // network factory with the default user agent.
+    // Links in the archive are skipped without a request; each saved link is added to it.
+    void setArchive(DownloadArchive* archive) { m_archive = archive; }
+    // Keeps a pause between two requests to one host (--wait), for every lane.
+    void setPacer(HostPacer* pacer) { m_pacer = pacer; }
     using FactoryMaker = std::function<std::unique_ptr<net::TransferFactory>()>;
     void setLaneFactory(FactoryMaker maker) { m_laneFactory = std::move(maker); }
 
@@ -71,6 +77,10 @@ public:
     static constexpr int listedFailures = 20;
     // The note on a saved body that is an HTML page.
     static QString notAnImageNote();
+
+    // How many of the coming ticked entries the transfer is told of, and how far the run looks.
+    static constexpr int expectedAhead = 4;
+    static constexpr int lookAhead = 16;
 
 private:
     // One ticked entry as the run decided it.
@@ -89,12 +99,16 @@ private:
     void account(Entry& entry);
     bool runSequential(ErrorTrap& trap, DownloadEngine& engine, int n);
     bool runParallel(ErrorTrap& trap, int n);
+    QList<QByteArray> upcoming(int from, int count) const;
 
     DownloadHost& m_host;
     net::TransferFactory* m_factory;
     QByteArray m_refererPage;
     DownloadOptions m_options;
     FactoryMaker m_laneFactory;
+    DownloadArchive* m_archive = nullptr;
+    HostPacer* m_pacer = nullptr;
+    bool m_archiveFailed = false;
     int m_skipped = 0;
     int m_attempted = 0;
     int m_saved = 0;

@@ -14,8 +14,10 @@
 
 #include <curl/curl.h>
 
+#include <algorithm>
 #include <limits>
 #include <utility>
+#include <vector>
 
 namespace net {
 
@@ -133,7 +135,7 @@ private:
 
 class CurlTransfer : public Transfer {
 public:
-    CurlTransfer(std::shared_ptr<CurlMulti> multi, QByteArray userAgent);
+    CurlTransfer(std::shared_ptr<CurlMulti> multi, CurlDefaults defaults);
     ~CurlTransfer() override;
 
     bool start(const Request& request) override;
@@ -149,6 +151,12 @@ public:
 
     // libcurl's report that the transfer on the wire ended.
     void ended(CURLcode code);
+    // The reader takes over a transfer that was started early: the idle time counts from now.
+    void adopt() {
+        if (m_onWire && !m_paused)
+            startTimers();
+    }
+    const Request& request() const { return m_request; }
 
 private:
     static size_t onHeader(char* data, size_t size, size_t count, void* self);
@@ -185,6 +193,7 @@ private:
     }
 
     std::shared_ptr<CurlMulti> m_multi;
+    CurlDefaults m_defaults;
     QByteArray m_defaultAgent;
     CURL* m_easy = nullptr;
     curl_slist* m_extraHeaders = nullptr;
@@ -243,8 +252,8 @@ QString curlVersion() {
     return QString::fromLatin1(curl_version_info(CURLVERSION_NOW)->version);
 }
 
-CurlTransfer::CurlTransfer(std::shared_ptr<CurlMulti> multi, QByteArray userAgent)
-    : m_multi(std::move(multi)), m_defaultAgent(std::move(userAgent)) {
+CurlTransfer::CurlTransfer(std::shared_ptr<CurlMulti> multi, CurlDefaults defaults)
+    : m_multi(std::move(multi)), m_defaults(std::move(defaults)), m_defaultAgent(m_defaults.userAgent) {
     if (m_defaultAgent.isEmpty())
         m_defaultAgent = QByteArrayLiteral("Varnolux/" VARNOLUX_VERSION);
     m_idle.setSingleShot(true);
@@ -285,6 +294,9 @@ bool CurlTransfer::start(const Request& request) {
     m_buffer.reserve(CurlTransferFactory::bufferBytes + CURL_MAX_WRITE_SIZE);
     m_readFrom = 0;
     m_bodyBytes = 0;
+    m_status = 0;
+    m_headers.clear();
+    m_headDone = false;
     const QUrl url = QUrl::fromEncoded(m_url, QUrl::TolerantMode);
     const QString scheme = url.scheme().toLower();
     if (!url.isValid() || url.host().isEmpty() || (scheme != u"http" && scheme != u"https")) {
@@ -330,8 +342,15 @@ bool CurlTransfer::start(const Request& request) {
         // Every coding this libcurl decodes: gzip, deflate, br, zstd as built.
         curl_easy_setopt(m_easy, CURLOPT_ACCEPT_ENCODING, "");
     }
+    for (const QByteArray& line : std::as_const(m_defaults.headers))
+        m_extraHeaders = curl_slist_append(m_extraHeaders, line.constData());
     for (const QByteArray& line : std::as_const(m_request.headers))
         m_extraHeaders = curl_slist_append(m_extraHeaders, line.constData());
+    // Read for every request and never written back: no cookie jar is set.
+    if (!m_defaults.cookieFile.isEmpty())
+        curl_easy_setopt(m_easy, CURLOPT_COOKIEFILE, m_defaults.cookieFile.constData());
+    if (m_defaults.maxBytesPerSecond > 0)
+        curl_easy_setopt(m_easy, CURLOPT_MAX_RECV_SPEED_LARGE, curl_off_t(m_defaults.maxBytesPerSecond));
     curl_easy_setopt(m_easy, CURLOPT_HTTPHEADER, m_extraHeaders);
     // libcurl reads neither of these itself.
     static const QByteArray caFile = qgetenv("SSL_CERT_FILE");
@@ -679,13 +698,80 @@ void CurlTransfer::waitForEnd() {
     waitUntil([] { return false; });
 }
 
-CurlTransferFactory::CurlTransferFactory(QByteArray userAgent)
-    : m_multi(std::make_shared<CurlMulti>()), m_userAgent(std::move(userAgent)) {}
+// What the factory hands out: the transfer being read, and the expected ones sent ahead of it.
+class EarlyStartingTransfer : public Transfer {
+public:
+    EarlyStartingTransfer(std::shared_ptr<CurlMulti> multi, CurlDefaults defaults)
+        : m_multi(std::move(multi)), m_defaults(std::move(defaults)) {}
+
+    bool start(const Request& request) override {
+        const auto early = std::find_if(m_early.begin(), m_early.end(),
+                                        [&](const auto& e) { return e->request() == request; });
+        if (early != m_early.end()) {
+            std::unique_ptr<CurlTransfer> transfer = std::move(*early);
+            m_early.erase(early);
+            // A request that failed before anybody read it (say the server closed the idle
+            // connection, or it timed out unread) is only a head start gone: it is sent afresh.
+            // A server's answer counts as it is.
+            const Status status = transfer->result().status;
+            if (status == Status::Ok || status == Status::HttpStatus) {
+                m_active = std::move(transfer);
+                m_active->adopt();
+                return true;
+            }
+        }
+        if (!m_active)
+            m_active = std::make_unique<CurlTransfer>(m_multi, m_defaults);
+        return m_active->start(request);
+    }
+    void expect(const QList<Request>& next) override {
+        if (Cancellation::requested())
+            return;
+        const QList<Request> wanted = next.mid(0, CurlTransferFactory::maxEarly);
+        std::erase_if(m_early, [&](const auto& e) { return !wanted.contains(e->request()); });
+        for (const Request& request : wanted) {
+            if (std::any_of(m_early.begin(), m_early.end(),
+                            [&](const auto& e) { return e->request() == request; }))
+                continue;
+            auto transfer = std::make_unique<CurlTransfer>(m_multi, m_defaults);
+            if (transfer->start(request))
+                m_early.push_back(std::move(transfer));
+        }
+    }
+    void waitForResponse() override { active().waitForResponse(); }
+    QByteArray header(const QByteArray& name) const override { return active().header(name); }
+    QByteArrayView nextChunk(qint64 size) override { return active().nextChunk(size); }
+    QByteArrayView nextPiece(qint64 size) override { return active().nextPiece(size); }
+    void waitForEnd() override { active().waitForEnd(); }
+    void abort() override { active().abort(); }
+    Result result() const override { return m_active ? m_active->result() : Result(Status::Failed); }
+    int status() const override { return m_active ? m_active->status() : 0; }
+    QByteArray finalAddress() const override { return m_active ? m_active->finalAddress() : QByteArray(); }
+
+private:
+    CurlTransfer& active() const {
+        if (!m_active)
+            m_active = std::make_unique<CurlTransfer>(m_multi, m_defaults);
+        return *m_active;
+    }
+
+    std::shared_ptr<CurlMulti> m_multi;
+    CurlDefaults m_defaults;
+    mutable std::unique_ptr<CurlTransfer> m_active;
+    std::vector<std::unique_ptr<CurlTransfer>> m_early;
+};
+
+CurlTransferFactory::CurlTransferFactory(QByteArray userAgent) : m_multi(std::make_shared<CurlMulti>()) {
+    m_defaults.userAgent = std::move(userAgent);
+}
+
+CurlTransferFactory::CurlTransferFactory(CurlDefaults defaults)
+    : m_multi(std::make_shared<CurlMulti>()), m_defaults(std::move(defaults)) {}
 
 CurlTransferFactory::~CurlTransferFactory() = default;
 
 std::unique_ptr<Transfer> CurlTransferFactory::create() {
-    return std::make_unique<CurlTransfer>(m_multi, m_userAgent);
+    return std::make_unique<EarlyStartingTransfer>(m_multi, m_defaults);
 }
 
 } // namespace net

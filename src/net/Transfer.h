@@ -22,6 +22,8 @@ struct Request {
     // More header lines, each "Name: value" without its line break.
     QList<QByteArray> headers;
 
+    bool operator==(const Request&) const = default;
+
     // An image request of the link, with the defaults above.
     static Request of(QByteArray link) {
         Request request;
@@ -95,6 +97,11 @@ public:
     // Starts the request and returns at once. False, with the result set, when it cannot even
     // start (not a web address).
     virtual bool start(const Request& request) = 0;
+    // The requests that will probably be started next, the next one first. A transfer may send
+    // them early, on connections of their own, so that one response is on its way while another
+    // is read; start() still decides what is fetched, and an early request nobody starts is
+    // dropped.
+    virtual void expect(const QList<Request>& next) { Q_UNUSED(next); }
     // Waits until the final response's status and headers are in (redirects followed) or the
     // transfer ended.
     virtual void waitForResponse() = 0;

@@ -364,24 +364,10 @@ void Form1::PushButton6_Click() {
     DownloadRun run(*this, &network);
     if (m_store->readTick(Setting::SendReferer))
         run.setRefererPage(m_discovery.PageAddress);
-    run.setDownloadOptions(downloadOptions());
+    run.setDownloadOptions(storedDownloadOptions(*m_store));
     syncMenus();
     run.PushButton6_Click();
     syncMenus();
-}
-
-DownloadOptions Form1::downloadOptions() const {
-    DownloadOptions options;
-    // Only the menu's own choices are ever stored; anything else falls back to the default.
-    bool ok = false;
-    const int parallel = m_store->read(Setting::ParallelDownloads).toInt(&ok);
-    if (ok && parallel >= 1 && parallel <= DownloadOptions::maxParallel)
-        options.parallel = parallel;
-    options.onExists = onExistsFromText(m_store->read(Setting::WhenFileExists)).value_or(OnExists::Replace);
-    const int retries = m_store->read(Setting::Retries).toInt(&ok);
-    if (ok && retries >= 0 && retries <= DownloadOptions::maxRetries)
-        options.retries = retries;
-    return options;
 }
 
 void Form1::entryFinished(int entry, const QByteArray& link, const QString& path,

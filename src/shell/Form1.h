@@ -131,7 +131,6 @@ private:
     void saveListAs(bool tickedOnly);
     void openLinkListFromDialog();
     void showAbout();
-    DownloadOptions downloadOptions() const;
     bool dropOnAddress(const QMimeData* data);
     // Drags over the address box and the list; true when the event was taken.
     bool dropFilter(QObject* watched, QEvent* event);

@@ -83,9 +83,9 @@ void Form1::buildMenus() {
     QList<std::pair<QString, QString>> parallel;
     for (int n : {1, 2, 4, 8, 16})
         parallel.append({QString::number(n), QString::number(n)});
-    addChoices(options->addMenu(QStringLiteral("&Parallel Downloads")), Setting::ParallelDownloads, parallel,
+    addChoices(options->addMenu(QStringLiteral("&Parallel Downloads")), Setting::Parallel, parallel,
                QStringLiteral("actionParallel"));
-    addChoices(options->addMenu(QStringLiteral("&When a File Exists")), Setting::WhenFileExists,
+    addChoices(options->addMenu(QStringLiteral("&When a File Exists")), Setting::OnExists,
                {{QStringLiteral("&Replace"), QStringLiteral("replace")},
                 {QStringLiteral("&Skip"), QStringLiteral("skip")},
                 {QStringLiteral("&Keep Both"), QStringLiteral("rename")}},

@@ -1,6 +1,7 @@
 #include "shell/SettingsStore.h"
 
 #include "core/Ui.h"
+#include "download/DownloadOptions.h"
 
 #include <QSettings>
 #include <QStringList>
@@ -17,6 +18,19 @@ const SettingInfo& settingInfo(Setting setting) {
         if (info.setting == setting)
             return info;
     Q_UNREACHABLE();
+}
+
+DownloadOptions storedDownloadOptions(const SettingsStore& store) {
+    DownloadOptions options;
+    auto number = [&](Setting setting, int low, int high, int fallback) {
+        bool ok = false;
+        const int value = store.read(setting).trimmed().toInt(&ok);
+        return ok && value >= low && value <= high ? value : fallback;
+    };
+    options.parallel = number(Setting::Parallel, 1, DownloadOptions::maxParallel, options.parallel);
+    options.retries = number(Setting::Retries, 0, DownloadOptions::maxRetries, options.retries);
+    options.onExists = onExistsFromText(store.read(Setting::OnExists).trimmed()).value_or(options.onExists);
+    return options;
 }
 
 double NumericValue(const QString& text) {

@@ -20,8 +20,8 @@ enum class Setting {
     XFilter,
     LastFolderDot,
     FindMode,
-    ParallelDownloads,
-    WhenFileExists,
+    Parallel,
+    OnExists,
     Retries,
     SendReferer,
     UntickSaved,
@@ -50,13 +50,10 @@ inline constexpr SettingInfo settingsTable[] = {
     // "classic" or "browser": how the listing finds the page's images. Written only when the
     // user changes it, so a first start still writes the keys it always wrote.
     {Setting::FindMode, QLatin1StringView("Find Mode"), false, QLatin1StringView("classic"), false},
-    // The Options menu's download choices, each written only when chosen and read at the start of
-    // the next download run. Texts as the command line spells them: 1 to 16 transfers,
-    // replace|skip|rename, 0 to 100 retries.
-    {Setting::ParallelDownloads, QLatin1StringView("Parallel Downloads"), false, QLatin1StringView("1"),
-     false},
-    {Setting::WhenFileExists, QLatin1StringView("When a File Exists"), false, QLatin1StringView("replace"),
-     false},
+    // The download options; never written by the window on its own, so a first start writes only
+    // the keys above. The Options menu writes them as the command line spells them.
+    {Setting::Parallel, QLatin1StringView("Parallel"), false, QLatin1StringView("1"), false},
+    {Setting::OnExists, QLatin1StringView("On Exists"), false, QLatin1StringView("replace"), false},
     {Setting::Retries, QLatin1StringView("Retries"), false, QLatin1StringView("0"), false},
     // The page has always been sent as the images' Referer, so the default stays on.
     {Setting::SendReferer, QLatin1StringView("Send Referer"), true, QLatin1StringView("1"), false},
@@ -64,6 +61,12 @@ inline constexpr SettingInfo settingsTable[] = {
 };
 
 const SettingInfo& settingInfo(Setting setting);
+
+struct DownloadOptions;
+class SettingsStore;
+// The download options the window's run uses, from the store; a value out of its range or
+// malformed counts as its default.
+DownloadOptions storedDownloadOptions(const SettingsStore& store);
 
 // The numeric value of the number a text begins with (after leading blanks): "1.0" and "01" are 1,
 // "2" is 2, a text that begins with no number is 0.

@@ -1,6 +1,7 @@
 #include "ShellTestSupport.h"
 
 #include "core/ErrorTrap.h"
+#include "download/DownloadOptions.h"
 #include "shell/SettingsStore.h"
 
 #include <QFile>
@@ -23,6 +24,8 @@ private slots:
     void handEditedListValueReadsAsText();
     void damagedFileGivesDefaultsAndOneNotice();
     void unwritableLocationKeepsValuesAndTellsOnce();
+    void downloadOptionsAreReadWithTheirRanges_data();
+    void downloadOptionsAreReadWithTheirRanges();
 
 private:
     std::unique_ptr<TemporarySettings> m_settings;
@@ -191,6 +194,45 @@ void TestSettingsStore::unwritableLocationKeepsValuesAndTellsOnce() {
     QCOMPARE(boxes.messages.size(), 1);
     QVERIFY(boxes.messages[0].text.startsWith(QStringLiteral("Settings cannot be saved to ")));
     QCOMPARE(boxes.messages[0].icon, MessageIcon::None);
+}
+
+void TestSettingsStore::downloadOptionsAreReadWithTheirRanges_data() {
+    QTest::addColumn<QString>("parallel"); // stored texts; empty: never written
+    QTest::addColumn<QString>("onExists");
+    QTest::addColumn<QString>("retries");
+    QTest::addColumn<int>("expectParallel");
+    QTest::addColumn<int>("expectOnExists");
+    QTest::addColumn<int>("expectRetries");
+
+    QTest::newRow("never written: one at a time, replace, no retry")
+        << QString() << QString() << QString() << 1 << int(OnExists::Replace) << 0;
+    QTest::newRow("stored values are used") << QStringLiteral("8") << QStringLiteral("rename")
+                                            << QStringLiteral("3") << 8 << int(OnExists::Rename) << 3;
+    QTest::newRow("the range ends are allowed") << QStringLiteral("16") << QStringLiteral("skip")
+                                                << QStringLiteral("100") << 16 << int(OnExists::Skip) << 100;
+    QTest::newRow("out of range or hand-damaged values fall back to the defaults")
+        << QStringLiteral("17") << QStringLiteral("Overwrite") << QStringLiteral("-1") << 1
+        << int(OnExists::Replace) << 0;
+    QTest::newRow("no number at all") << QStringLiteral("many") << QStringLiteral("") << QStringLiteral("2x")
+                                      << 1 << int(OnExists::Replace) << 0;
+}
+
+void TestSettingsStore::downloadOptionsAreReadWithTheirRanges() {
+    QFETCH(QString, parallel);
+    QFETCH(QString, onExists);
+    QFETCH(QString, retries);
+    RecordingMessages boxes;
+    SettingsStore store(boxes, desktop);
+    if (!parallel.isEmpty())
+        store.write(Setting::Parallel, parallel);
+    if (!onExists.isEmpty())
+        store.write(Setting::OnExists, onExists);
+    if (!retries.isEmpty())
+        store.write(Setting::Retries, retries);
+    const DownloadOptions options = storedDownloadOptions(store);
+    QTEST(options.parallel, "expectParallel");
+    QTEST(int(options.onExists), "expectOnExists");
+    QTEST(options.retries, "expectRetries");
 }
 
 QTEST_GUILESS_MAIN(TestSettingsStore)

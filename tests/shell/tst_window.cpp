@@ -202,13 +202,13 @@ void TestWindowMenus::choiceIsStoredAndCheckedNextStart_data() {
                                        << "Find Mode"
                                        << "browser";
     QTest::newRow("eight in parallel") << "actionParallel8"
-                                       << "Parallel Downloads"
+                                       << "Parallel"
                                        << "8";
     QTest::newRow("skip existing files") << "actionExistsSkip"
-                                         << "When a File Exists"
+                                         << "On Exists"
                                          << "skip";
     QTest::newRow("keep both files") << "actionExistsRename"
-                                     << "When a File Exists"
+                                     << "On Exists"
                                      << "rename";
     QTest::newRow("three retries") << "actionRetries3"
                                    << "Retries"
@@ -236,8 +236,8 @@ void TestWindowMenus::choiceIsStoredAndCheckedNextStart() {
 }
 
 void TestWindowMenus::unknownStoredChoiceChecksTheDefault() {
-    m_settings->put(QStringLiteral("Parallel Downloads"), QStringLiteral("3"));
-    m_settings->put(QStringLiteral("When a File Exists"), QStringLiteral("overwrite"));
+    m_settings->put(QStringLiteral("Parallel"), QStringLiteral("3"));
+    m_settings->put(QStringLiteral("On Exists"), QStringLiteral("overwrite"));
     Form1& window = m_test->load();
     QVERIFY(window.action(QStringLiteral("actionParallel1"))->isChecked());
     QVERIFY(window.action(QStringLiteral("actionExistsReplace"))->isChecked());
@@ -329,7 +329,7 @@ struct ThreeOutcomes {
 void TestWindowMenus::outcomesAfterARun() {
     ThreeOutcomes run;
     m_settings->put(QStringLiteral("Text2"), run.folder);
-    m_settings->put(QStringLiteral("When a File Exists"), QStringLiteral("skip"));
+    m_settings->put(QStringLiteral("On Exists"), QStringLiteral("skip"));
     Form1& window = m_test->load();
     run.fill(window);
     QVERIFY(!menuAction(window, "actionTickFailed")->isEnabled());
@@ -368,7 +368,7 @@ void TestWindowMenus::untickOption() {
     QFETCH(QList<bool>, ticks);
     ThreeOutcomes run;
     m_settings->put(QStringLiteral("Text2"), run.folder);
-    m_settings->put(QStringLiteral("When a File Exists"), QStringLiteral("skip"));
+    m_settings->put(QStringLiteral("On Exists"), QStringLiteral("skip"));
     Form1& window = m_test->load();
     if (untick)
         menuAction(window, "actionUntickSaved")->trigger();
@@ -383,7 +383,7 @@ void TestWindowMenus::untickOption() {
 void TestWindowMenus::marksGoWithClearListAndANewRun() {
     ThreeOutcomes run;
     m_settings->put(QStringLiteral("Text2"), run.folder);
-    m_settings->put(QStringLiteral("When a File Exists"), QStringLiteral("skip"));
+    m_settings->put(QStringLiteral("On Exists"), QStringLiteral("skip"));
     Form1& window = m_test->load();
     run.fill(window);
     auto& list = control<ImageListView>(window, QStringLiteral("ListView1"))->list();

@@ -13,6 +13,7 @@
 #endif
 
 #include <algorithm>
+#include <memory>
 
 namespace {
 
@@ -153,6 +154,12 @@ Behaviour Behaviour::trickled(int intervalMs) const {
     return b;
 }
 
+Behaviour Behaviour::delayed(int ms) const {
+    Behaviour b = *this;
+    b.delayMs = ms;
+    return b;
+}
+
 Behaviour Behaviour::thenEnd(End how) const {
     Behaviour b = *this;
     b.end = how;
@@ -227,6 +234,38 @@ Behaviour trickle(const QByteArray& body, int intervalMs) {
     return ok(body).trickled(intervalMs);
 }
 
+std::function<Behaviour(const RecordedRequest&)>
+inTurn(QList<std::function<Behaviour(const RecordedRequest&)>> answers) {
+    auto next = std::make_shared<qsizetype>(0);
+    return [answers, next](const RecordedRequest& request) {
+        const qsizetype at = qMin(*next, answers.size() - 1);
+        ++*next;
+        return answers.at(at)(request);
+    };
+}
+
+Behaviour ranged(const RecordedRequest& request, qint64 size, const QByteArray& etag,
+                 const QByteArray& lastModified) {
+    Behaviour b = generated(size, "image/jpeg");
+    b = b.withHeader("Accept-Ranges", "bytes");
+    if (!etag.isEmpty())
+        b = b.withHeader("ETag", etag);
+    if (!lastModified.isEmpty())
+        b = b.withHeader("Last-Modified", lastModified);
+    const QByteArray range = request.header("Range");
+    if (!range.startsWith("bytes=") || !range.endsWith('-'))
+        return b;
+    const qint64 from = range.mid(6, range.size() - 7).toLongLong();
+    if (from <= 0 || from >= size)
+        return b;
+    b.status = 206;
+    b.reason = "Partial Content";
+    b.generatedSize = -1;
+    b.body = generatedBytes(from, size - from);
+    return b.withHeader("Content-Range", "bytes " + QByteArray::number(from) + '-' +
+                                             QByteArray::number(size - 1) + '/' + QByteArray::number(size));
+}
+
 } // namespace serve
 
 // One accepted connection: reads requests one after another and plays each one's behaviour.
@@ -291,6 +330,15 @@ private:
             m_server->record(request);
             if (m_state == State::Gone)
                 return;
+            if (behaviour.delayMs > 0) {
+                // Busy meanwhile, so a request arriving now waits its turn.
+                m_state = State::Sending;
+                QTimer::singleShot(behaviour.delayMs, this, [this, behaviour, request] {
+                    if (m_state != State::Gone)
+                        start(behaviour, request);
+                });
+                return;
+            }
             start(behaviour, request);
         }
     }

@@ -87,6 +87,8 @@ struct Behaviour {
     qint64 sendLimit = -1;
     // When > 0, the bytes after the head go out one at a time, one every trickleMs.
     int trickleMs = 0;
+    // When > 0, the answer starts this long after the request arrived.
+    int delayMs = 0;
     End end = End::Auto;
 
     // Chainable modifiers, each returning a changed copy.
@@ -97,6 +99,7 @@ struct Behaviour {
     Behaviour sendingOnly(qint64 bytesAfterHead) const;
     Behaviour trickled(int intervalMs) const;
     Behaviour thenEnd(End end) const;
+    Behaviour delayed(int ms) const;
 
     // The body's size in bytes, explicit or generated.
     qint64 bodySize() const;
@@ -135,6 +138,14 @@ Behaviour stall();
 Behaviour headersThenStall(qint64 promised = 1000);
 // A complete answer whose body arrives one byte every intervalMs.
 Behaviour trickle(const QByteArray& body, int intervalMs);
+// Answers in turn: the first request gets the first, the next the second, ...; the last one
+// is repeated. Each is made from the request, so it may look at its Range or Cookie header.
+std::function<Behaviour(const RecordedRequest&)>
+inTurn(QList<std::function<Behaviour(const RecordedRequest&)>> answers);
+// A generated body of size bytes that takes ranges: "Accept-Ranges: bytes" and the validators
+// given (an empty one is not sent); a "Range: bytes=N-" request gets a 206 with the rest.
+Behaviour ranged(const RecordedRequest& request, qint64 size, const QByteArray& etag,
+                 const QByteArray& lastModified = {});
 
 } // namespace serve
 

@@ -1,0 +1,68 @@
+#include "download/DownloadArchive.h"
+
+#include <QDir>
+#include <QFileInfo>
+
+#ifndef Q_OS_WIN
+#include <unistd.h>
+#endif
+
+QSet<QByteArray> DownloadArchive::linksOf(const QByteArray& bytes) {
+    QSet<QByteArray> links;
+    qsizetype from = 0;
+    for (;;) {
+        const qsizetype end = bytes.indexOf('\n', from);
+        if (end < 0)
+            break; // no line break: cut off while written
+        QByteArray line = bytes.mid(from, end - from);
+        if (line.endsWith('\r'))
+            line.chop(1);
+        if (!line.isEmpty())
+            links.insert(line);
+        from = end + 1;
+    }
+    return links;
+}
+
+bool DownloadArchive::open(const QString& path, QString* reason) {
+    m_path = path;
+    m_links.clear();
+    m_endsInLineBreak = true;
+    const QFileInfo info(path);
+    if (!info.exists())
+        return true;
+    QFile file(path);
+    if (info.isDir() || !file.open(QIODevice::ReadOnly)) {
+        *reason = QStringLiteral("cannot read %1: %2")
+                      .arg(QDir::toNativeSeparators(path),
+                           info.isDir() ? QStringLiteral("it is a folder") : file.errorString());
+        return false;
+    }
+    const QByteArray bytes = file.readAll();
+    m_links = linksOf(bytes);
+    m_endsInLineBreak = bytes.isEmpty() || bytes.endsWith('\n');
+    return true;
+}
+
+bool DownloadArchive::append(const QByteArray& link, QString* reason) {
+    QFile file(m_path);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Append)) {
+        *reason =
+            QStringLiteral("cannot write %1: %2").arg(QDir::toNativeSeparators(m_path), file.errorString());
+        return false;
+    }
+    // A fragment left by a cut-off write is ended, so it cannot run into this link.
+    QByteArray line = m_endsInLineBreak ? QByteArray() : QByteArray("\n");
+    line += link + '\n';
+    if (file.write(line) != line.size() || !file.flush()) {
+        *reason =
+            QStringLiteral("cannot write %1: %2").arg(QDir::toNativeSeparators(m_path), file.errorString());
+        return false;
+    }
+#ifndef Q_OS_WIN
+    ::fsync(file.handle());
+#endif
+    m_endsInLineBreak = true;
+    m_links.insert(link);
+    return true;
+}
