@@ -607,14 +607,31 @@ struct SchemeKind {
 };
 
 SchemeKind kindOf(QByteArrayView scheme) {
-    if (scheme == "http" || scheme == "ws")
-        return {true, false, 80};
-    if (scheme == "https" || scheme == "wss")
-        return {true, false, 443};
-    if (scheme == "ftp")
-        return {true, false, 21};
-    if (scheme == "file")
-        return {true, true, -1};
+    // By length first: this runs for every link of a page.
+    switch (scheme.size()) {
+    case 2:
+        if (scheme == "ws")
+            return {true, false, 80};
+        break;
+    case 3:
+        if (scheme == "wss")
+            return {true, false, 443};
+        if (scheme == "ftp")
+            return {true, false, 21};
+        break;
+    case 4:
+        if (scheme == "http")
+            return {true, false, 80};
+        if (scheme == "file")
+            return {true, true, -1};
+        break;
+    case 5:
+        if (scheme == "https")
+            return {true, false, 443};
+        break;
+    default:
+        break;
+    }
     return {};
 }
 
@@ -629,10 +646,14 @@ bool startsWithWindowsDriveLetter(const char* p, const char* end) {
 }
 
 bool isSingleDot(QByteArrayView segment) {
-    return segment == "." || segment.compare("%2e", Qt::CaseInsensitive) == 0;
+    if (segment.size() == 1)
+        return segment[0] == '.';
+    return segment.size() == 3 && segment[0] == '%' && segment.compare("%2e", Qt::CaseInsensitive) == 0;
 }
 
 bool isDoubleDot(QByteArrayView segment) {
+    if (segment.isEmpty() || (segment[0] != '.' && segment[0] != '%'))
+        return false;
     switch (segment.size()) {
     case 2:
         return segment == "..";
