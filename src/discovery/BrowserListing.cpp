@@ -173,8 +173,21 @@ BrowserListing::BrowserListing(ImageList& list, const ImageTypeFilter& filter)
     : m_list(list), m_filter(filter), m_yield([] { QCoreApplication::processEvents(); }) {}
 
 void BrowserListing::run(const QByteArray& page, const QByteArray& pageUrl, const QByteArray& contentType) {
+    // The window stays responsive through every long step: decoding, the look for a base, the walk.
+    QElapsedTimer clock;
+    clock.start();
+    const std::function<bool()> keepGoing = [this, &clock] {
+        if (clock.elapsed() < yieldEveryMs)
+            return true;
+        if (m_yield)
+            m_yield();
+        clock.restart();
+        return !Cancellation::requested();
+    };
     const pageEncoding::Sniffed encoding = pageEncoding::sniff(page, contentType);
-    const QByteArray text = pageEncoding::decode(page, encoding);
+    const QByteArray text = pageEncoding::decode(page, encoding, [&keepGoing] { keepGoing(); });
+    if (Cancellation::requested())
+        return;
     const std::string_view view(text.constData(), std::size_t(text.size()));
 
     std::optional<WebUrl> base = WebUrl::parse(pageUrl);
@@ -182,13 +195,15 @@ void BrowserListing::run(const QByteArray& page, const QByteArray& pageUrl, cons
     // listed; few pages have one. A base that does not parse, or a data: or javascript: one,
     // leaves the page's own address, as browsers do.
     std::string href;
-    if (mayHaveBase(text) && MarkupWalker::findBase(view, href)) {
+    if (mayHaveBase(text) && MarkupWalker::findBase(view, href, keepGoing)) {
         std::optional<WebUrl> fromBase =
             WebUrl::parse(QByteArrayView(href.data(), qsizetype(href.size())), base ? &*base : nullptr);
         if (fromBase && !fromBase->protocol().startsWith("data:") &&
             !fromBase->protocol().startsWith("javascript:"))
             base = std::move(fromBase);
     }
+    if (Cancellation::requested())
+        return;
     Lister lister(m_list, m_filter, std::move(base), m_yield);
     MarkupWalker::walk(view, lister);
 }

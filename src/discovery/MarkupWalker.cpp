@@ -743,6 +743,8 @@ private:
 
 class BaseOnly : public MarkupWalker::Handler {
 public:
+    explicit BaseOnly(const std::function<bool()>& goOn) : m_goOn(goOn) {}
+    bool keepGoing() override { return !m_goOn || m_goOn(); }
     void base(std::string_view href) override {
         found = true;
         value.assign(href);
@@ -750,12 +752,16 @@ public:
     void reference(std::string_view, ReferenceContext) override {}
     bool found = false;
     std::string value;
+
+private:
+    const std::function<bool()>& m_goOn;
 };
 
 } // namespace
 
-bool MarkupWalker::findBase(std::string_view page, std::string& href) {
-    BaseOnly handler;
+bool MarkupWalker::findBase(std::string_view page, std::string& href,
+                            const std::function<bool()>& keepGoing) {
+    BaseOnly handler(keepGoing);
     Walker(page, handler, true).run();
     if (handler.found)
         href = std::move(handler.value);

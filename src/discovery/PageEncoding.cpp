@@ -700,7 +700,8 @@ bool isValidUtf8(QByteArrayView bytes) {
     return true;
 }
 
-QByteArray decode(const QByteArray& bytes, const Sniffed& encoding) {
+QByteArray decode(const QByteArray& bytes, const Sniffed& encoding,
+                  const std::function<void()>& betweenPieces) {
     const QByteArrayView body = QByteArrayView(bytes).sliced(qMin(encoding.bomLength, bytes.size()));
     const QByteArray& name = encoding.name;
     if (name == "UTF-8") {
@@ -718,8 +719,16 @@ QByteArray decode(const QByteArray& bytes, const Sniffed& encoding) {
     QStringDecoder decoder(name.constData());
     if (!decoder.isValid())
         return repairUtf8(body);
-    const QString text = decoder.decode(body);
-    return text.toUtf8();
+    // In pieces: the decoder keeps a sequence cut at a piece's end for the next one.
+    constexpr qsizetype piece = 1 << 20;
+    QByteArray out;
+    out.reserve(body.size() + body.size() / 2);
+    for (qsizetype at = 0; at < body.size(); at += piece) {
+        out += QString(decoder.decode(body.sliced(at, qMin(piece, body.size() - at)))).toUtf8();
+        if (betweenPieces)
+            betweenPieces();
+    }
+    return out;
 }
 
 } // namespace pageEncoding
