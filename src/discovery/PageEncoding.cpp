@@ -705,7 +705,21 @@ QByteArray decode(const QByteArray& bytes, const Sniffed& encoding,
     const QByteArrayView body = QByteArrayView(bytes).sliced(qMin(encoding.bomLength, bytes.size()));
     const QByteArray& name = encoding.name;
     if (name == "UTF-8") {
-        if (isValidUtf8(body))
+        // Checked in pieces that each start at the first byte of a character.
+        constexpr qsizetype piece = 4 << 20;
+        bool valid = true;
+        for (qsizetype at = 0; valid && at < body.size();) {
+            qsizetype end = qMin(body.size(), at + piece);
+            while (end < body.size() && end > at && (static_cast<unsigned char>(body[end]) & 0xC0) == 0x80)
+                --end;
+            if (end == at)
+                end = qMin(body.size(), at + piece);
+            valid = isValidUtf8(body.sliced(at, end - at));
+            at = end;
+            if (betweenPieces && at < body.size())
+                betweenPieces();
+        }
+        if (valid)
             return encoding.bomLength == 0 ? bytes : body.toByteArray();
         return repairUtf8(body);
     }
