@@ -140,6 +140,16 @@ void TestCssUrls::styleSheet_data() {
         {"b.png", "c.png"});
     row("nested rule after the rule's own declarations",
         "a{& b{background:url(b.png)} background:url(a.png)}", {"a.png", "b.png"});
+    // Blocks without a URL are passed over quickly; they must end where the parser ends them.
+    row("brace in a string of a block without URLs", "a{content:'}'} b{background:url(b.png)}", {"b.png"});
+    row("brace in a comment of a block without URLs", "a{/* } */color:red} b{background:url(b.png)}",
+        {"b.png"});
+    row("an open parenthesis swallows the braces", "a{color:rgb(1,2 } b{background:url(b.png)}", {});
+    row("brace inside brackets", "a{x:[}] } b{background:url(b.png)}", {"b.png"});
+    row("newline ends a string in a block without URLs", "a{content:\"x\n} b{background:url(b.png)}",
+        {"b.png"});
+    row("escaped brace", "a{c\\}:1} b{background:url(b.png)}", {"b.png"});
+    row("nested blocks without URLs", "a{b{c{}}} d{background:url(d.png)}", {"d.png"});
     row("bad url in a selector's block", "a{background:url(a b)} b{background:url(b.png)}", {"b.png"});
 }
 

@@ -174,6 +174,11 @@ void TestPageEncoding::decode_data() {
         << QByteArray("\0a\0", 3) << QByteArray("UTF-16BE") << 0 << QByteArray("a\xEF\xBF\xBD");
     QTest::newRow("Shift_JIS through the converters")
         << QByteArray("\x82\xA0") << QByteArray("Shift_JIS") << 0 << QByteArray("\xE3\x81\x82");
+    QByteArray longShiftJis;
+    for (int i = 0; i < 700000; ++i)
+        longShiftJis += "a\x82\xA0"; // a sequence falls across a piece boundary of the decode
+    QTest::newRow("a long Shift_JIS page decoded in pieces")
+        << longShiftJis << QByteArray("Shift_JIS") << 0 << QByteArray("a\xE3\x81\x82").repeated(700000);
     QTest::newRow("the replacement encoding gives one U+FFFD")
         << QByteArray("anything") << QByteArray("replacement") << 0 << QByteArray("\xEF\xBF\xBD");
 }

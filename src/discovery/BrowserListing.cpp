@@ -45,30 +45,6 @@ bool isKnownImageType(QByteArrayView extension) {
     return false;
 }
 
-// Chromium escapes "|" in a path, which the URL Standard leaves as it is; the listing follows
-// the browser. In a serialised http(s) URL every "|" before the query or fragment is in the path:
-// the host refuses it and the userinfo has it escaped already.
-QByteArray withBrowserPathEscapes(const QByteArray& href) {
-    qsizetype end = href.size();
-    for (qsizetype i = 0; i < href.size(); ++i)
-        if (href[i] == '?' || href[i] == '#') {
-            end = i;
-            break;
-        }
-    const qsizetype bar = QByteArrayView(href).first(end).indexOf('|');
-    if (bar < 0)
-        return href;
-    QByteArray out = href.left(bar);
-    for (qsizetype i = bar; i < end; ++i) {
-        if (href[i] == '|')
-            out += "%7C";
-        else
-            out += href[i];
-    }
-    out += QByteArrayView(href).sliced(end);
-    return out;
-}
-
 // Resolves and lists the references the walk reports.
 class Lister : public MarkupWalker::Handler {
 public:
@@ -84,11 +60,12 @@ public:
         const QByteArrayView v = trimmed(value);
         if (v.isEmpty() || v.front() == '#')
             return;
-        const std::optional<WebUrl> url =
-            WebUrl::parse(QByteArrayView(value.data(), qsizetype(value.size())), m_base ? &*m_base : nullptr);
+        // As the browser resolves it: Chromium escapes "|" in a path, which the URL Standard keeps.
+        const std::optional<WebUrl> url = WebUrl::parseAsBrowser(
+            QByteArrayView(value.data(), qsizetype(value.size())), m_base ? &*m_base : nullptr);
         if (!url || !url->isHttp())
             return;
-        const QByteArray href = withBrowserPathEscapes(url->href());
+        const QByteArray& href = url->href();
         if (!passesBrowserFilter(href, context, m_filter) || m_list.contains(href))
             return;
         const int entry = m_list.add(href);
@@ -173,22 +150,37 @@ BrowserListing::BrowserListing(ImageList& list, const ImageTypeFilter& filter)
     : m_list(list), m_filter(filter), m_yield([] { QCoreApplication::processEvents(); }) {}
 
 void BrowserListing::run(const QByteArray& page, const QByteArray& pageUrl, const QByteArray& contentType) {
+    // The window stays responsive through every long step: decoding, the look for a base, the walk.
+    QElapsedTimer clock;
+    clock.start();
+    const std::function<bool()> keepGoing = [this, &clock] {
+        if (clock.elapsed() < yieldEveryMs)
+            return true;
+        if (m_yield)
+            m_yield();
+        clock.restart();
+        return !Cancellation::requested();
+    };
     const pageEncoding::Sniffed encoding = pageEncoding::sniff(page, contentType);
-    const QByteArray text = pageEncoding::decode(page, encoding);
+    const QByteArray text = pageEncoding::decode(page, encoding, [&keepGoing] { keepGoing(); });
+    if (Cancellation::requested())
+        return;
     const std::string_view view(text.constData(), std::size_t(text.size()));
 
-    std::optional<WebUrl> base = WebUrl::parse(pageUrl);
+    std::optional<WebUrl> base = WebUrl::parseAsBrowser(pageUrl);
     // The first <base href> counts wherever it stands, so it is looked for before anything is
     // listed; few pages have one. A base that does not parse, or a data: or javascript: one,
     // leaves the page's own address, as browsers do.
     std::string href;
-    if (mayHaveBase(text) && MarkupWalker::findBase(view, href)) {
-        std::optional<WebUrl> fromBase =
-            WebUrl::parse(QByteArrayView(href.data(), qsizetype(href.size())), base ? &*base : nullptr);
+    if (mayHaveBase(text) && MarkupWalker::findBase(view, href, keepGoing)) {
+        std::optional<WebUrl> fromBase = WebUrl::parseAsBrowser(
+            QByteArrayView(href.data(), qsizetype(href.size())), base ? &*base : nullptr);
         if (fromBase && !fromBase->protocol().startsWith("data:") &&
             !fromBase->protocol().startsWith("javascript:"))
             base = std::move(fromBase);
     }
+    if (Cancellation::requested())
+        return;
     Lister lister(m_list, m_filter, std::move(base), m_yield);
     MarkupWalker::walk(view, lister);
 }

@@ -1,7 +1,8 @@
 #include "discovery/CssProperties.h"
 
+#include <QHash>
+
 #include <algorithm>
-#include <cstring>
 
 namespace css {
 namespace {
@@ -579,11 +580,26 @@ QList<QByteArray> valueUrls(const std::vector<Token>& value, size_t begin, size_
     return urls;
 }
 
+namespace {
+
+const Property* findProperty(const QByteArray& name) {
+    static const QHash<QByteArray, const Property*> byName = [] {
+        QHash<QByteArray, const Property*> table;
+        for (const Property& property : kProperties)
+            table.insert(QByteArray(property.name), &property);
+        return table;
+    }();
+    return byName.value(name, nullptr);
+}
+
+} // namespace
+
+bool mayHoldUrls(const QByteArray& name) {
+    return findProperty(name) != nullptr;
+}
+
 bool propertyUrls(const QByteArray& name, const std::vector<Token>& value, std::vector<PropertyUrls>& out) {
-    const Property* property = nullptr;
-    for (const Property& candidate : kProperties)
-        if (name == candidate.name)
-            property = &candidate;
+    const Property* property = findProperty(name);
     if (!property || value.empty())
         return false;
     QList<QByteArray> urls;

@@ -23,6 +23,9 @@ constexpr int kFirstCustomSlot = 1000;
 // The url() values of tokens in order: url tokens, url("...") and image-set()'s strings.
 QList<QByteArray> valueUrls(const std::vector<Token>& value, size_t begin, size_t end);
 
+// Whether a lower-case property name is one whose value can hold a URL.
+bool mayHoldUrls(const QByteArray& name);
+
 // For a lower-case property name and its value (no "!important", no outer whitespace):
 // false when the declaration is dropped (unknown property, value that does not parse).
 // Properties that never hold a URL are reported as dropped too: they cannot change the answer.

@@ -4,6 +4,7 @@
 #include <QByteArrayView>
 
 #include <cstdint>
+#include <cstring>
 
 // CSS Syntax Level 3 tokenization over UTF-8 bytes, for finding url() references.
 namespace css {
@@ -96,10 +97,11 @@ inline void appendCodePoint(QByteArray& out, uint32_t c) {
 // U+FFFD) happens as characters are read.
 class Tokenizer {
 public:
-    explicit Tokenizer(QByteArrayView text) : m_p(text.data()), m_end(text.data() + text.size()) {}
+    explicit Tokenizer(QByteArrayView text)
+        : m_begin(text.data()), m_p(text.data()), m_end(text.data() + text.size()) {}
 
     void next(Token& token) {
-        token.text.clear();
+        token.text.truncate(0); // keeps the buffer for the next token, unless a copy shares it
         token.number = 0;
         token.integer = false;
         token.hashIsId = false;
@@ -195,7 +197,62 @@ public:
         token.text.append(c);
     }
 
+    // Just after a "{": when the block up to its matching "}" cannot hold a URL (no "url(",
+    // no "image-set(", no escape), moves past that "}" (or to the end) and returns true. Strings,
+    // comments and the nesting of (), [] and {} are followed as tokenizing would, so the block ends
+    // where the parser would end it; most rules of a page are passed over this way.
+    bool skipBlockWithoutUrls() {
+        const char* p = m_p;
+        char closers[64];
+        int depth = 0;
+        closers[depth++] = '}';
+        while (p < m_end) {
+            const char c = *p;
+            if (c == '\\')
+                return false;
+            if (c == '/' && p + 1 < m_end && p[1] == '*') {
+                p += 2;
+                while (p + 1 < m_end && !(p[0] == '*' && p[1] == '/'))
+                    ++p;
+                p = p + 1 < m_end ? p + 2 : m_end;
+                continue;
+            }
+            if (c == '"' || c == '\'') {
+                ++p;
+                while (p < m_end && *p != c && !isNewline(*p)) {
+                    if (*p == '\\')
+                        return false;
+                    ++p;
+                }
+                if (p < m_end && *p == c)
+                    ++p;
+                continue;
+            }
+            if (c == '(' || c == '[' || c == '{') {
+                if (c == '(' && (endsWithIgnoringCase(p, "url") || endsWithIgnoringCase(p, "image-set")))
+                    return false;
+                if (depth == int(sizeof closers))
+                    return false;
+                closers[depth++] = c == '(' ? ')' : c == '[' ? ']' : '}';
+            } else if (c == closers[depth - 1]) {
+                if (--depth == 0) {
+                    m_p = p + 1;
+                    return true;
+                }
+            }
+            ++p;
+        }
+        m_p = m_end;
+        return true;
+    }
+
 private:
+    bool endsWithIgnoringCase(const char* p, const char* word) const {
+        const qsizetype n = qsizetype(std::strlen(word));
+        return p - m_begin >= n &&
+               QByteArrayView(p - n, n).compare(QByteArrayView(word, n), Qt::CaseInsensitive) == 0;
+    }
+
     char at(qsizetype offset) const { return m_p + offset < m_end ? m_p[offset] : '\0'; }
     bool has(qsizetype offset) const { return m_p + offset < m_end; }
 
@@ -480,6 +537,7 @@ private:
         }
     }
 
+    const char* m_begin;
     const char* m_p;
     const char* m_end;
 };

@@ -204,15 +204,15 @@ constexpr int kMaxRuleDepth = 64;
 class Winners {
 public:
     void set(int slot, bool important, QList<QByteArray>&& urls) {
-        const auto found = m_index.constFind(slot);
-        if (found != m_index.constEnd()) {
-            Entry& old = m_entries[*found];
+        size_t* index = indexOf(slot);
+        if (*index != kNone) {
+            Entry& old = m_entries[*index];
             if (old.important && !important)
                 return;
             old.live = false;
             old.urls.clear();
         }
-        m_index.insert(slot, m_entries.size());
+        *index = m_entries.size();
         m_entries.push_back({important, true, std::move(urls)});
     }
 
@@ -225,13 +225,28 @@ public:
     }
 
 private:
+    static constexpr size_t kNone = ~size_t(0);
     struct Entry {
         bool important;
         bool live;
         QList<QByteArray> urls;
     };
+
+    // The few standard properties by number, the custom ones, rarer, in a hash.
+    size_t* indexOf(int slot) {
+        if (slot < int(std::size(m_standard)))
+            return &m_standard[slot];
+        auto found = m_custom.find(slot);
+        if (found == m_custom.end())
+            found = m_custom.insert(slot, kNone);
+        return &found.value();
+    }
+
     std::vector<Entry> m_entries;
-    QHash<int, size_t> m_index;
+    size_t m_standard[32] = {kNone, kNone, kNone, kNone, kNone, kNone, kNone, kNone, kNone, kNone, kNone,
+                             kNone, kNone, kNone, kNone, kNone, kNone, kNone, kNone, kNone, kNone, kNone,
+                             kNone, kNone, kNone, kNone, kNone, kNone, kNone, kNone, kNone, kNone};
+    QHash<int, size_t> m_custom;
 };
 
 class Parser {
@@ -347,6 +362,10 @@ private:
             }
             consumeComponentValue(&prelude);
         }
+        if (m_tokenizer.skipBlockWithoutUrls()) {
+            advance();
+            return;
+        }
         advance();
         while (!prelude.empty() && prelude.back().type == Tok::Whitespace)
             prelude.pop_back();
@@ -414,12 +433,15 @@ private:
         if (m_token.type != Tok::Colon)
             return false;
         advance();
+        // A property that cannot hold a URL cannot change the answer: its value is only skipped.
+        const bool wanted = name.startsWith("--") || css::mayHoldUrls(name.toLower());
         m_value.clear();
         while (m_token.type != Tok::Semicolon && m_token.type != Tok::RBrace && m_token.type != Tok::End)
-            consumeComponentValue(&m_value);
+            consumeComponentValue(wanted ? &m_value : nullptr);
         if (m_token.type == Tok::Semicolon)
             advance();
-        applyDeclaration(name, m_value, winners);
+        if (wanted)
+            applyDeclaration(name, m_value, winners);
         return true;
     }
 
@@ -491,10 +513,30 @@ private:
 
 } // namespace
 
+namespace {
+
+// Without a backslash, a URL needs "url(" or "image-set(" spelled out; most CSS of a page has
+// neither and need not be parsed at all.
+bool mayHoldUrls(QByteArrayView css) {
+    if (css.contains('\\'))
+        return true;
+    for (qsizetype i = css.indexOf('('); i >= 0; i = css.indexOf('(', i + 1)) {
+        if (i >= 3 && css.sliced(i - 3, 3).compare("url", Qt::CaseInsensitive) == 0)
+            return true;
+        if (i >= 9 && css.sliced(i - 9, 9).compare("image-set", Qt::CaseInsensitive) == 0)
+            return true;
+    }
+    return false;
+}
+
+} // namespace
+
 void cssUrlsOfDeclarations(QByteArrayView declarations, QList<QByteArray>& out) {
-    Parser(declarations, out).declarationList();
+    if (mayHoldUrls(declarations))
+        Parser(declarations, out).declarationList();
 }
 
 void cssUrlsOfStyleSheet(QByteArrayView sheet, QList<QByteArray>& out) {
-    Parser(sheet, out).styleSheet();
+    if (mayHoldUrls(sheet))
+        Parser(sheet, out).styleSheet();
 }

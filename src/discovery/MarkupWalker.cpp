@@ -31,6 +31,7 @@ enum TagFlag : std::uint32_t {
     Heading = 1 << 9,     // h1 to h6
     NotOnStack = 1 << 10, // html, head, body: the walk never needs them open
     BreaksOut = 1 << 11,  // leaves svg or math content when it starts there
+    Watched = 1 << 12,    // named in a rule below: other names skip those comparisons
 };
 
 const std::unordered_map<std::string_view, std::uint32_t>& htmlTags() {
@@ -71,6 +72,10 @@ const std::unordered_map<std::string_view, std::uint32_t>& htmlTags() {
         add({"plaintext"}, Plaintext);
         add({"h1", "h2", "h3", "h4", "h5", "h6"}, Heading);
         add({"html", "head", "body"}, NotOnStack);
+        add({"li",    "dd",    "dt",    "option",   "optgroup", "td",   "th",     "tr",     "tbody",
+             "thead", "tfoot", "a",     "base",     "img",      "area", "source", "input",  "video",
+             "link",  "meta",  "style", "template", "svg",      "math", "image",  "picture"},
+            Watched);
         add({"b",      "big",  "blockquote", "body",  "br",   "center", "code",    "dd",   "div",
              "dl",     "dt",   "em",         "embed", "h1",   "h2",     "h3",      "h4",   "h5",
              "h6",     "head", "hr",         "i",     "img",  "li",     "listing", "menu", "meta",
@@ -287,6 +292,14 @@ private:
 
     // The implied closings a start tag brings in the HTML namespace.
     void impliedClosings(std::string_view name, std::uint32_t flags) {
+        if (!(flags & Watched)) {
+            if (flags & ClosesP)
+                closeP();
+            if ((flags & Heading) && !m_stack.empty() && m_stack.back().ns == Ns::Html &&
+                (m_stack.back().flags & Heading))
+                popTo(m_stack.size() - 1);
+            return;
+        }
         if ((name == "li"sv && !noneOpenId(ids().li)) ||
             ((name == "dd"sv || name == "dt"sv) && !(noneOpenId(ids().dd) && noneOpenId(ids().dt)))) {
             for (std::size_t i = m_stack.size(); i-- > 0;) {
@@ -401,21 +414,24 @@ private:
                    !m_stack.back().mathTextIntegration)
                 popTo(m_stack.size() - 1);
         }
-        if (tokenName == "svg"sv) {
-            foreignElement(tokenName, Ns::Svg);
-            return;
+        std::string_view name = tokenName;
+        if (flags & Watched) {
+            if (tokenName == "svg"sv) {
+                foreignElement(tokenName, Ns::Svg);
+                return;
+            }
+            if (tokenName == "math"sv) {
+                foreignElement(tokenName, Ns::MathMl);
+                return;
+            }
+            // An <image> start tag outside SVG is an <img>.
+            if (tokenName == "image"sv) {
+                name = "img"sv;
+                flags = flagsOf(name);
+            }
         }
-        if (tokenName == "math"sv) {
-            foreignElement(tokenName, Ns::MathMl);
-            return;
-        }
-        // An <image> start tag outside SVG is an <img>.
-        const std::string_view name =
-            tokenName == "image"sv ? std::string_view("img") : std::string_view(tokenName);
-        if (name == "img"sv)
-            flags = flagsOf(name);
         impliedClosings(name, flags);
-        htmlElement(name);
+        htmlElement(name, flags);
         if (flags & (Rcdata | Rawtext | Script | Plaintext)) {
             m_tokenizer.setLastStartTag(name);
             m_tokenizer.setState((flags & Rcdata)    ? HtmlTokenizer::State::Rcdata
@@ -541,9 +557,19 @@ private:
         return -1;
     }
 
-    void htmlElement(std::string_view name) {
+    void htmlElement(std::string_view name, std::uint32_t flags) {
         if (inTemplate())
             return;
+        if (!(flags & Watched)) {
+            // Of an element no rule names, only a style attribute counts.
+            m_pendingSheet = false;
+            if (m_baseOnly)
+                return;
+            for (std::size_t i = 0; i < m_tokenizer.attributeCount(); ++i)
+                if (m_tokenizer.attribute(i).name == "style"sv)
+                    styleAttribute(m_tokenizer.attribute(i).value);
+            return;
+        }
         if (name == "base"sv) {
             if (!m_baseSeen) {
                 if (const HtmlTokenizer::Attribute* href = m_tokenizer.findAttribute("href")) {
@@ -717,6 +743,8 @@ private:
 
 class BaseOnly : public MarkupWalker::Handler {
 public:
+    explicit BaseOnly(const std::function<bool()>& goOn) : m_goOn(goOn) {}
+    bool keepGoing() override { return !m_goOn || m_goOn(); }
     void base(std::string_view href) override {
         found = true;
         value.assign(href);
@@ -724,12 +752,16 @@ public:
     void reference(std::string_view, ReferenceContext) override {}
     bool found = false;
     std::string value;
+
+private:
+    const std::function<bool()>& m_goOn;
 };
 
 } // namespace
 
-bool MarkupWalker::findBase(std::string_view page, std::string& href) {
-    BaseOnly handler;
+bool MarkupWalker::findBase(std::string_view page, std::string& href,
+                            const std::function<bool()>& keepGoing) {
+    BaseOnly handler(keepGoing);
     Walker(page, handler, true).run();
     if (handler.found)
         href = std::move(handler.value);

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <functional>
+#include <string>
 #include <string_view>
 
 // What a page refers to, as the elements of its parsed tree say it: an image it shows, or a
@@ -24,8 +26,10 @@ public:
         virtual bool keepGoing() { return true; }
     };
 
-    // Only the base is wanted: the walk ends at the first base element with an href.
-    static bool findBase(std::string_view page, std::string& href);
+    // Only the base is wanted: the walk ends at the first base element with an href. keepGoing
+    // is asked as the handler's is.
+    static bool findBase(std::string_view page, std::string& href,
+                         const std::function<bool()>& keepGoing = {});
 
     static void walk(std::string_view page, Handler& handler);
 };

@@ -700,11 +700,26 @@ bool isValidUtf8(QByteArrayView bytes) {
     return true;
 }
 
-QByteArray decode(const QByteArray& bytes, const Sniffed& encoding) {
+QByteArray decode(const QByteArray& bytes, const Sniffed& encoding,
+                  const std::function<void()>& betweenPieces) {
     const QByteArrayView body = QByteArrayView(bytes).sliced(qMin(encoding.bomLength, bytes.size()));
     const QByteArray& name = encoding.name;
     if (name == "UTF-8") {
-        if (isValidUtf8(body))
+        // Checked in pieces that each start at the first byte of a character.
+        constexpr qsizetype piece = 4 << 20;
+        bool valid = true;
+        for (qsizetype at = 0; valid && at < body.size();) {
+            qsizetype end = qMin(body.size(), at + piece);
+            while (end < body.size() && end > at && (static_cast<unsigned char>(body[end]) & 0xC0) == 0x80)
+                --end;
+            if (end == at)
+                end = qMin(body.size(), at + piece);
+            valid = isValidUtf8(body.sliced(at, end - at));
+            at = end;
+            if (betweenPieces && at < body.size())
+                betweenPieces();
+        }
+        if (valid)
             return encoding.bomLength == 0 ? bytes : body.toByteArray();
         return repairUtf8(body);
     }
@@ -718,8 +733,16 @@ QByteArray decode(const QByteArray& bytes, const Sniffed& encoding) {
     QStringDecoder decoder(name.constData());
     if (!decoder.isValid())
         return repairUtf8(body);
-    const QString text = decoder.decode(body);
-    return text.toUtf8();
+    // In pieces: the decoder keeps a sequence cut at a piece's end for the next one.
+    constexpr qsizetype piece = 1 << 20;
+    QByteArray out;
+    out.reserve(body.size() + body.size() / 2);
+    for (qsizetype at = 0; at < body.size(); at += piece) {
+        out += QString(decoder.decode(body.sliced(at, qMin(piece, body.size() - at)))).toUtf8();
+        if (betweenPieces)
+            betweenPieces();
+    }
+    return out;
 }
 
 } // namespace pageEncoding

@@ -3,6 +3,8 @@
 #include <QByteArray>
 #include <QByteArrayView>
 
+#include <functional>
+
 // How a browser decides and applies a page's character encoding: the Encoding Standard's labels,
 // the HTML standard's sniffing (BOM, the HTTP charset, the prescan of the first 1024 bytes, else
 // UTF-8) and decoding into UTF-8, with U+FFFD for what does not decode.
@@ -26,8 +28,10 @@ struct Sniffed {
 Sniffed sniff(QByteArrayView bytes, QByteArrayView contentType);
 
 // The page's bytes as UTF-8 in the given encoding, BOM bytes skipped. A page that is valid
-// UTF-8 already is returned as it is, without a copy.
-QByteArray decode(const QByteArray& bytes, const Sniffed& encoding);
+// UTF-8 already is returned as it is, without a copy. betweenPieces runs between the pieces a
+// large legacy-encoded page is decoded in.
+QByteArray decode(const QByteArray& bytes, const Sniffed& encoding,
+                  const std::function<void()>& betweenPieces = {});
 
 // Whether the bytes are well-formed UTF-8.
 bool isValidUtf8(QByteArrayView bytes);

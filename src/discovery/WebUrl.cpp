@@ -16,6 +16,7 @@ enum EncodeSet : uint8_t {
     SpecialQuerySet = 8,
     PathSet = 16,
     UserinfoSet = 32,
+    BrowserPathSet = 64, // the path set and "|", as Chromium encodes special URLs' paths
 };
 
 // Character classes for hosts.
@@ -40,9 +41,10 @@ constexpr std::array<uint8_t, 256> makeEncodeSets() {
         const bool specialQuery = query || c == '\'';
         const bool path = query || oneOf(c, "?^`{}");
         const bool userinfo = path || oneOf(c, "/:;=@[\\]^|");
+        const bool browserPath = path || c == '|';
         table[c] = uint8_t((c0 ? C0ControlSet : 0) | (fragment ? FragmentSet : 0) | (query ? QuerySet : 0) |
                            (specialQuery ? SpecialQuerySet : 0) | (path ? PathSet : 0) |
-                           (userinfo ? UserinfoSet : 0));
+                           (userinfo ? UserinfoSet : 0) | (browserPath ? BrowserPathSet : 0));
     }
     return table;
 }
@@ -607,14 +609,31 @@ struct SchemeKind {
 };
 
 SchemeKind kindOf(QByteArrayView scheme) {
-    if (scheme == "http" || scheme == "ws")
-        return {true, false, 80};
-    if (scheme == "https" || scheme == "wss")
-        return {true, false, 443};
-    if (scheme == "ftp")
-        return {true, false, 21};
-    if (scheme == "file")
-        return {true, true, -1};
+    // By length first: this runs for every link of a page.
+    switch (scheme.size()) {
+    case 2:
+        if (scheme == "ws")
+            return {true, false, 80};
+        break;
+    case 3:
+        if (scheme == "wss")
+            return {true, false, 443};
+        if (scheme == "ftp")
+            return {true, false, 21};
+        break;
+    case 4:
+        if (scheme == "http")
+            return {true, false, 80};
+        if (scheme == "file")
+            return {true, true, -1};
+        break;
+    case 5:
+        if (scheme == "https")
+            return {true, false, 443};
+        break;
+    default:
+        break;
+    }
     return {};
 }
 
@@ -629,10 +648,14 @@ bool startsWithWindowsDriveLetter(const char* p, const char* end) {
 }
 
 bool isSingleDot(QByteArrayView segment) {
-    return segment == "." || segment.compare("%2e", Qt::CaseInsensitive) == 0;
+    if (segment.size() == 1)
+        return segment[0] == '.';
+    return segment.size() == 3 && segment[0] == '%' && segment.compare("%2e", Qt::CaseInsensitive) == 0;
 }
 
 bool isDoubleDot(QByteArrayView segment) {
+    if (segment.isEmpty() || (segment[0] != '.' && segment[0] != '%'))
+        return false;
     switch (segment.size()) {
     case 2:
         return segment == "..";
@@ -652,8 +675,9 @@ bool isDoubleDot(QByteArrayView segment) {
 // one buffer and a few offsets are the whole result.
 class WebUrlParser {
 public:
-    WebUrlParser(const WebUrl* base, const WebUrl::QueryEncoder& encoder)
-        : m_base(base && !base->m_href.isEmpty() ? base : nullptr), m_encoder(encoder) {}
+    WebUrlParser(const WebUrl* base, const WebUrl::QueryEncoder& encoder, bool asBrowser = false)
+        : m_base(base && !base->m_href.isEmpty() ? base : nullptr), m_encoder(encoder),
+          m_asBrowser(asBrowser) {}
 
     std::optional<WebUrl> parse(QByteArrayView input) {
         const char* p = input.data();
@@ -983,7 +1007,7 @@ private:
             const char* q = m_p;
             while (q < m_end && *q != '/' && *q != '?' && *q != '#' && !(m_kind.special && *q == '\\'))
                 ++q;
-            appendEncoded(href, m_p, q, PathSet);
+            appendEncoded(href, m_p, q, m_asBrowser && m_kind.special && !m_kind.file ? BrowserPathSet : PathSet);
             m_p = q;
             const bool slash = isSlash(current());
             const QByteArrayView segment(href.constData() + segmentStart + 1, href.size() - segmentStart - 1);
@@ -1168,11 +1192,17 @@ private:
     const char* m_end = nullptr;
     WebUrl m_url;
     SchemeKind m_kind;
+    bool m_asBrowser;
 };
 
 std::optional<WebUrl> WebUrl::parse(QByteArrayView input, const WebUrl* base,
                                     const QueryEncoder& queryEncoder) {
     return WebUrlParser(base, queryEncoder).parse(input);
+}
+
+std::optional<WebUrl> WebUrl::parseAsBrowser(QByteArrayView input, const WebUrl* base,
+                                             const QueryEncoder& queryEncoder) {
+    return WebUrlParser(base, queryEncoder, true).parse(input);
 }
 
 std::optional<QByteArray> WebUrl::domainToAscii(QByteArrayView domain) {

@@ -19,6 +19,11 @@ public:
     // nullopt. Without an encoder the query is encoded as UTF-8.
     static std::optional<WebUrl> parse(QByteArrayView input, const WebUrl* base = nullptr,
                                        const QueryEncoder& queryEncoder = {});
+    // The same as a browser reads it where browsers and the standard part on real pages: Chromium
+    // percent-encodes "|" in the path of a special URL other than file: ("a|b.jpg" is fetched as
+    // "a%7Cb.jpg"). For listing what a page's browser would fetch.
+    static std::optional<WebUrl> parseAsBrowser(QByteArrayView input, const WebUrl* base = nullptr,
+                                                const QueryEncoder& queryEncoder = {});
     // The domain-to-ASCII step for a host (IDNA); nullopt when the host is not valid.
     static std::optional<QByteArray> domainToAscii(QByteArrayView domain);
 
