@@ -237,6 +237,9 @@ void Form1::showEvent(QShowEvent* event) {
 }
 
 void Form1::closeEvent(QCloseEvent* event) {
+    // The companion window goes with the main one, so nothing keeps the program open.
+    if (m_preview)
+        m_preview->close();
     Form_Unload();
     event->accept();
 }
@@ -264,7 +267,7 @@ bool Form1::eventFilter(QObject* watched, QEvent* event) {
 
 void Form1::MouseMove(HoverRule hover) {
     // A run owns the busy pointer.
-    if (m_run.active() || m_pointer.pointer() == Pointer::Busy)
+    if (m_pointer.pointer() == Pointer::Busy)
         return;
     if (hover == HoverRule::Hand)
         m_pointer.setPointer(Pointer::Hand);

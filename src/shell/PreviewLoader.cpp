@@ -1,5 +1,6 @@
 #include "shell/PreviewLoader.h"
 
+#include "core/Cancellation.h"
 #include "net/CurlTransfer.h"
 
 #include <QBuffer>
@@ -170,6 +171,8 @@ private:
 PreviewLoader::PreviewLoader(QObject* parent)
     : QObject(parent), m_wanted(std::make_shared<std::atomic<quint64>>(0)), m_cache(preview::cacheBytes) {
     qRegisterMetaType<PreviewResult>();
+    // Made here, on the window's thread, rather than by the first transfer on the preview's.
+    Cancellation::instance();
     m_worker = new PreviewWorker(m_wanted);
     m_worker->moveToThread(&m_thread);
     connect(m_worker, &PreviewWorker::finished, this, &PreviewLoader::arrived, Qt::QueuedConnection);

@@ -263,7 +263,9 @@ void TestPreview::closingThePreviewDuringAStall() {
         QTest::mouseClick(window.findChild<QWidget*>(QStringLiteral("PushButton7")), Qt::LeftButton);
         QVERIFY(window.imageList().ticked(1));
     }
-    // The window and its preview are gone at once, stalled fetch and all.
+    // Closing the window closes its preview too; then both are gone, stalled fetch and all.
+    test.window->close();
+    QVERIFY(!test.window->preview()->isVisible());
     test.window.reset();
 }
 
