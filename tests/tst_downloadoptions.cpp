@@ -20,6 +20,8 @@ private slots:
     void retryAfterIsReadOrIgnored();
     void onlyPassingFailuresAreRetried_data();
     void onlyPassingFailuresAreRetried();
+    void ratesAreReadAsCurlReadsThem_data();
+    void ratesAreReadAsCurlReadsThem();
 };
 
 void DownloadOptionsTest::numberedNames_data() {
@@ -121,6 +123,29 @@ void DownloadOptionsTest::onlyPassingFailuresAreRetried() {
     QFETCH(int, status);
     QFETCH(bool, retried);
     QCOMPARE(retry::retryableStatus(status), retried);
+}
+
+void DownloadOptionsTest::ratesAreReadAsCurlReadsThem_data() {
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<qint64>("rate"); // -1: refused
+
+    QTest::newRow("bytes per second") << QStringLiteral("2000") << qint64(2000);
+    QTest::newRow("k is 1024") << QStringLiteral("500k") << qint64(500 * 1024);
+    QTest::newRow("K too") << QStringLiteral("2K") << qint64(2048);
+    QTest::newRow("M is 1024 squared") << QStringLiteral("1M") << qint64(1 << 20);
+    QTest::newRow("G is 1024 cubed") << QStringLiteral("1g") << (qint64(1) << 30);
+    QTest::newRow("a fraction with a suffix") << QStringLiteral("1.5M") << qint64(3 << 19);
+    QTest::newRow("an unknown suffix") << QStringLiteral("5X") << qint64(-1);
+    QTest::newRow("zero limits nothing") << QStringLiteral("0") << qint64(-1);
+    QTest::newRow("a suffix alone") << QStringLiteral("k") << qint64(-1);
+    QTest::newRow("negative") << QStringLiteral("-5k") << qint64(-1);
+    QTest::newRow("blank") << QString() << qint64(-1);
+}
+
+void DownloadOptionsTest::ratesAreReadAsCurlReadsThem() {
+    QFETCH(QString, text);
+    QFETCH(qint64, rate);
+    QCOMPARE(parseRate(text).value_or(-1), rate);
 }
 
 QTEST_GUILESS_MAIN(DownloadOptionsTest)

@@ -102,38 +102,6 @@ bool numberIn(const QString& option, const QString& value, int low, int high, in
     return true;
 }
 
-// A rate as curl takes it: bytes per second, or with k, M or G (powers of 1024, either case).
-bool parseRate(const QString& value, qint64* rate) {
-    QString number = value;
-    qint64 unit = 1;
-    if (!number.isEmpty()) {
-        switch (number.back().toLower().unicode()) {
-        case 'k':
-            unit = qint64(1) << 10;
-            break;
-        case 'm':
-            unit = qint64(1) << 20;
-            break;
-        case 'g':
-            unit = qint64(1) << 30;
-            break;
-        default:
-            break;
-        }
-        if (unit > 1)
-            number.chop(1);
-    }
-    for (QChar c : number)
-        if (!c.isDigit() && c != u'.')
-            return false;
-    bool ok = false;
-    const double amount = number.toDouble(&ok);
-    if (!ok || !(amount * double(unit) >= 1) || amount * double(unit) > 1e15)
-        return false;
-    *rate = qint64(amount * double(unit));
-    return true;
-}
-
 // A header line the user adds to every request; empty when it is good, else why not.
 QString checkHeader(const QString& line) {
     if (line.contains(u'\n') || line.contains(u'\r') || line.contains(QChar(0)))
@@ -222,7 +190,9 @@ Parsed parse(const QStringList& args) {
         } else if (optionValue(args, i, QLatin1StringView("--limit-rate"), &value, &parsed.error)) {
             if (!parsed.error.isEmpty())
                 return parsed;
-            if (!parseRate(value, &parsed.limitRate)) {
+            const std::optional<qint64> rate = parseRate(value);
+            parsed.limitRate = rate.value_or(0);
+            if (!rate) {
                 parsed.error = QStringLiteral("option '--limit-rate' takes bytes per second, with k, M or G "
                                               "(such as 500k), not '%1'")
                                    .arg(value);
@@ -583,7 +553,7 @@ QString commandLineUsage() {
         "                   page as a browser does (its full address to its own site,\n"
         "                   only the site to another one, nothing from https to http).\n"
         "\n"
-        "download only:\n"
+        "for download (--limit-rate, --cookies, --header and --json for list too):\n"
         "--parallel N   up to N images at once (1 to 16, default 1), at most 6 from one\n"
         "               host; among links of one file name the last one listed is\n"
         "               what remains.   varnolux download --parallel 8 URL ~/Pictures\n"

@@ -24,11 +24,20 @@ struct DownloadOptions {
     int retries = 0;
     // Extra request header lines, "Name: value", sent with every image request.
     QList<QByteArray> headers;
+    // Read by the window's run from its settings; the command line takes them as options.
+    qint64 limitRate = 0; // bytes per second for the whole run; 0: none
+    qint64 waitMs = 0;    // between two requests to one host
+    QString cookieFile;   // a Netscape cookie file; empty: none
+    QString archive;      // the download archive; empty: none
 
     static constexpr int maxParallel = 16;
     static constexpr int maxPerHost = 6;
     static constexpr int maxRetries = 100;
 };
+
+// A rate as curl takes it: bytes per second, or with k, M or G (powers of 1024, either case);
+// nullopt when malformed or below one byte per second.
+std::optional<qint64> parseRate(const QString& value);
 
 // The timing of retries. A transfer that failed in a way a later try may mend waits 1 s, 2 s,
 // 4 s, ... (at most 60 s) before the next try, or as long as the server's Retry-After says (at

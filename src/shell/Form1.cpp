@@ -4,7 +4,9 @@
 #include "core/ErrorTrap.h"
 #include "core/Product.h"
 #include "discovery/ListingJob.h"
+#include "download/DownloadArchive.h"
 #include "download/DownloadRun.h"
+#include "download/HostPacer.h"
 #include "download/ListOperations.h"
 #include "net/CurlTransfer.h"
 #include "shell/AppTitle.h"
@@ -363,11 +365,39 @@ void Form1::PushButton6_Click() {
     if (m_run.active())
         return;
     ui.ListView1->list().clearOutcomes();
-    net::CurlTransferFactory network;
+    const DownloadOptions options = storedDownloadOptions(*m_store);
+    net::CurlDefaults defaults;
+    defaults.maxBytesPerSecond = options.limitRate;
+    if (!options.cookieFile.isEmpty()) {
+        // An unreadable file sends no cookies; the run goes on, as it would without the setting.
+        if (QFile file(options.cookieFile);
+            QFileInfo(options.cookieFile).isFile() && file.open(QIODevice::ReadOnly))
+            defaults.cookieFile = QFile::encodeName(QFileInfo(options.cookieFile).absoluteFilePath());
+        else
+            messages().show(QStringLiteral("The cookie file %1 cannot be read; no cookies are sent.")
+                                .arg(QDir::toNativeSeparators(options.cookieFile)),
+                            MessageIcon::Warning);
+    }
+    net::CurlTransferFactory network(defaults);
     DownloadRun run(*this, &network);
     if (m_store->readTick(Setting::SendReferer))
         run.setRefererPage(m_discovery.PageAddress);
-    run.setDownloadOptions(storedDownloadOptions(*m_store));
+    run.setDownloadOptions(options);
+    net::CurlDefaults laneDefaults = defaults;
+    if (laneDefaults.maxBytesPerSecond > 0)
+        laneDefaults.maxBytesPerSecond = qMax<qint64>(1, laneDefaults.maxBytesPerSecond / options.parallel);
+    run.setLaneFactory([laneDefaults] { return std::make_unique<net::CurlTransferFactory>(laneDefaults); });
+    HostPacer pacer(options.waitMs);
+    if (options.waitMs > 0)
+        run.setPacer(&pacer);
+    DownloadArchive archive;
+    if (QString why; !options.archive.isEmpty()) {
+        if (archive.open(options.archive, &why))
+            run.setArchive(&archive);
+        else
+            messages().show(QStringLiteral("The download archive %1; it is not used.").arg(why),
+                            MessageIcon::Warning);
+    }
     syncMenus();
     run.PushButton6_Click();
     syncMenus();

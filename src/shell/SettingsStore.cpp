@@ -30,6 +30,12 @@ DownloadOptions storedDownloadOptions(const SettingsStore& store) {
     options.parallel = number(Setting::Parallel, 1, DownloadOptions::maxParallel, options.parallel);
     options.retries = number(Setting::Retries, 0, DownloadOptions::maxRetries, options.retries);
     options.onExists = onExistsFromText(store.read(Setting::OnExists).trimmed()).value_or(options.onExists);
+    options.limitRate = parseRate(store.read(Setting::LimitRate).trimmed()).value_or(0);
+    bool ok = false;
+    const double wait = store.read(Setting::Wait).trimmed().toDouble(&ok);
+    options.waitMs = ok && wait > 0 && wait <= 86400 ? qint64(wait * 1000) : 0;
+    options.cookieFile = store.read(Setting::Cookies).trimmed();
+    options.archive = store.read(Setting::DownloadArchive).trimmed();
     return options;
 }
 

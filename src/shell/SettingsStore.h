@@ -23,6 +23,10 @@ enum class Setting {
     Parallel,
     OnExists,
     Retries,
+    LimitRate,
+    Wait,
+    Cookies,
+    DownloadArchive,
     SendReferer,
     UntickSaved,
 };
@@ -55,6 +59,10 @@ inline constexpr SettingInfo settingsTable[] = {
     {Setting::Parallel, QLatin1StringView("Parallel"), false, QLatin1StringView("1"), false},
     {Setting::OnExists, QLatin1StringView("On Exists"), false, QLatin1StringView("replace"), false},
     {Setting::Retries, QLatin1StringView("Retries"), false, QLatin1StringView("0"), false},
+    {Setting::LimitRate, QLatin1StringView("Limit Rate"), false, QLatin1StringView(""), false},
+    {Setting::Wait, QLatin1StringView("Wait"), false, QLatin1StringView("0"), false},
+    {Setting::Cookies, QLatin1StringView("Cookies"), false, QLatin1StringView(""), false},
+    {Setting::DownloadArchive, QLatin1StringView("Download Archive"), false, QLatin1StringView(""), false},
     // The page has always been sent as the images' Referer, so the default stays on.
     {Setting::SendReferer, QLatin1StringView("Send Referer"), true, QLatin1StringView("1"), false},
     {Setting::UntickSaved, QLatin1StringView("Untick Saved"), true, QLatin1StringView("0"), false},

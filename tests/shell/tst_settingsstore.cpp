@@ -26,6 +26,8 @@ private slots:
     void unwritableLocationKeepsValuesAndTellsOnce();
     void downloadOptionsAreReadWithTheirRanges_data();
     void downloadOptionsAreReadWithTheirRanges();
+    void pacingSettingsAreReadWithTheirRules_data();
+    void pacingSettingsAreReadWithTheirRules();
 
 private:
     std::unique_ptr<TemporarySettings> m_settings;
@@ -233,6 +235,34 @@ void TestSettingsStore::downloadOptionsAreReadWithTheirRanges() {
     QTEST(options.parallel, "expectParallel");
     QTEST(int(options.onExists), "expectOnExists");
     QTEST(options.retries, "expectRetries");
+    // None of the others is set here: they stay off.
+    QCOMPARE(options.limitRate, 0);
+    QCOMPARE(options.waitMs, 0);
+    QVERIFY(options.cookieFile.isEmpty() && options.archive.isEmpty());
+}
+
+void TestSettingsStore::pacingSettingsAreReadWithTheirRules_data() {
+    QTest::addColumn<QString>("limitRate");
+    QTest::addColumn<QString>("wait");
+    QTest::addColumn<qint64>("expectRate");
+    QTest::addColumn<qint64>("expectWaitMs");
+    QTest::newRow("as the command line takes them")
+        << QStringLiteral("500k") << QStringLiteral("1.5") << qint64(500 * 1024) << qint64(1500);
+    QTest::newRow("malformed values are off")
+        << QStringLiteral("5X") << QStringLiteral("abc") << qint64(0) << qint64(0);
+    QTest::newRow("a negative wait is off") << QString() << QStringLiteral("-1") << qint64(0) << qint64(0);
+}
+
+void TestSettingsStore::pacingSettingsAreReadWithTheirRules() {
+    QFETCH(QString, limitRate);
+    QFETCH(QString, wait);
+    RecordingMessages boxes;
+    SettingsStore store(boxes, desktop);
+    store.write(Setting::LimitRate, limitRate);
+    store.write(Setting::Wait, wait);
+    const DownloadOptions options = storedDownloadOptions(store);
+    QTEST(options.limitRate, "expectRate");
+    QTEST(options.waitMs, "expectWaitMs");
 }
 
 QTEST_GUILESS_MAIN(TestSettingsStore)
