@@ -53,6 +53,7 @@ struct Parsed {
     QByteArray userAgent; // empty: the default
     bool referer = true;
     DownloadOptions download;
+    FindMode find = FindMode::Classic;
     QString input; // --input FILE or "-"; empty: list the page
     bool hasInput = false;
     QByteArray refererOption; // --referer URL, for --input
@@ -232,6 +233,18 @@ Parsed parse(const QStringList& args) {
                 return parsed;
             }
             parsed.download.onExists = *onExists;
+        } else if (QString value; optionValue(args, i, QLatin1StringView("--find"), &value, &parsed.error)) {
+            if (!parsed.error.isEmpty())
+                return parsed;
+            if (value == QLatin1StringView("classic")) {
+                parsed.find = FindMode::Classic;
+            } else if (value == QLatin1StringView("browser")) {
+                parsed.find = FindMode::Browser;
+            } else {
+                parsed.error =
+                    QStringLiteral("option '--find' takes classic or browser, not '%1'").arg(value);
+                return parsed;
+            }
         } else {
             parsed.error = QStringLiteral("unknown option '%1'").arg(arg);
             return parsed;
@@ -309,7 +322,8 @@ int runList(const QStringList& args) {
     DiscoveryState state;
     net::CurlTransferFactory network(defaults);
     ListingJob job(host, state, &network);
-    const ListingOutcome outcome = job.run(parsed.filter, {.checkFolder = false, .announceDone = false});
+    const ListingOutcome outcome =
+        job.run(parsed.filter, {.checkFolder = false, .announceDone = false, .find = parsed.find});
     std::fflush(stdout);
     switch (outcome) {
     case ListingOutcome::Done:
@@ -466,7 +480,8 @@ int runDownload(const QStringList& args) {
     DiscoveryState state;
     if (!parsed.hasInput) {
         ListingJob job(listing, state, &network);
-        const ListingOutcome listed = job.run(parsed.filter, {.checkFolder = false, .announceDone = false});
+        const ListingOutcome listed =
+            job.run(parsed.filter, {.checkFolder = false, .announceDone = false, .find = parsed.find});
         if (SignalCancel::exitStatus())
             return SignalCancel::exitStatus();
         switch (listed) {
@@ -527,6 +542,12 @@ QString commandLineUsage() {
         "\n"
         "--filter TEXT      comma-separated image types, as the window's filter boxes\n"
         "                   build them (default JPG,GIF); letter case is ignored.\n"
+        "--find MODE        classic (the default): the src=\"...\" and href=\"...\" values\n"
+        "                   of the page; browser: every image a browser would show on\n"
+        "                   the page (srcset, lazy-loading attributes, CSS url(), icons,\n"
+        "                   og:image) and every link, resolved as a browser resolves\n"
+        "                   them. In browser mode an image without a known image type is\n"
+        "                   listed whatever the filter.\n"
         "--user-agent TEXT  sent as User-Agent instead of Varnolux/VERSION.\n"
         "--no-referer       image requests carry no Referer; by default they name the\n"
         "                   page as a browser does (its full address to its own site,\n"

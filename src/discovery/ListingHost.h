@@ -1,6 +1,7 @@
 #pragma once
 
 #include "core/Ui.h"
+#include "discovery/ListingJob.h"
 
 #include <QString>
 
@@ -23,4 +24,6 @@ public:
     virtual QString addressText() const = 0;
     // The destination folder box.
     virtual QString folderText() const = 0;
+    // How the images are found; the window takes it from its settings.
+    virtual FindMode findMode() const { return FindMode::Classic; }
 };

@@ -6,7 +6,11 @@
 #include "discovery/ListingHost.h"
 #include "discovery/PageRetrieval.h"
 
+#include "discovery/BrowserListing.h"
+
+#include <QDir>
 #include <QFileInfo>
+#include <QTemporaryFile>
 
 #include <limits>
 
@@ -61,7 +65,7 @@ ListingOutcome ListingJob::PushButton5_Click() {
         trap.step(108, [&] { text += QLatin1StringView("GIF,"); });
     if (trap.condition(110, [&] { return m_host.filterTicked(FilterBox::Custom); }))
         trap.step(112, [&] { text += m_host.customFilterText(); });
-    return run(text, Options{});
+    return run(text, Options{.find = m_host.findMode()});
 }
 
 ListingOutcome ListingJob::run(const QString& filterText, Options options) {
@@ -85,6 +89,18 @@ ListingOutcome ListingJob::run(const QString& filterText, Options options) {
             messages.show(QStringLiteral("Folder does not exist. Please select another folder."));
         });
         return ListingOutcome::NoFolder;
+    }
+
+    if (options.find == FindMode::Browser) {
+        runBrowser();
+        if (Cancellation::requested())
+            return ListingOutcome::Cancelled;
+        if (!m_failure.isEmpty())
+            messages.show(m_failure);
+        else if (options.announceDone)
+            messages.show(QStringLiteral("Done."));
+        m_host.pointer().setPointer(Pointer::Default);
+        return m_failure.isEmpty() ? ListingOutcome::Done : ListingOutcome::FetchFailed;
     }
 
     // The address box is read afresh for every link, but converted only when it has changed.
@@ -133,4 +149,37 @@ ListingOutcome ListingJob::run(const QString& filterText, Options options) {
         trap.step(150, [&] { messages.show(QStringLiteral("Done.")); });
     trap.step(152, [&] { m_host.pointer().setPointer(Pointer::Default); });
     return m_failure.isEmpty() ? ListingOutcome::Done : ListingOutcome::FetchFailed;
+}
+
+void ListingJob::runBrowser() {
+    // The address as the classic run makes it ("site/dir" is http://site/dir/).
+    LinkScanner scanner(m_state, m_host.imageList(), [] { return QByteArray(); });
+    PageRetrieval retrieval(m_state, scanner, m_host.messages());
+    retrieval.SetPageAddress(m_host.addressText().toUtf8());
+    const QByteArray address = m_state.PageAddress;
+
+    QTemporaryFile file(QDir::temp().filePath(QStringLiteral("HTML1-XXXXXX.tmp")));
+    QString reason;
+    QByteArray page;
+    PageResponse response;
+    bool fetched = false;
+    if (!file.open())
+        reason = QStringLiteral("a temporary file could not be created (%1)").arg(file.errorString());
+    else
+        fetched = DownloadToFile(address, file, &reason, &page, &response);
+    if (!fetched) {
+        m_failure =
+            QStringLiteral("The page %1 could not be fetched: %2.").arg(QString::fromUtf8(address), reason);
+        return;
+    }
+    // The bytes were kept as they arrived; the file is read back only if the two disagree.
+    if (page.size() != file.size()) {
+        file.seek(0);
+        page = file.readAll();
+    }
+    file.close();
+    file.remove();
+    const QByteArray pageUrl = response.finalUrl.isEmpty() ? address : response.finalUrl;
+    BrowserListing listing(m_host.imageList(), m_state.ImageFilter);
+    listing.run(page, pageUrl, response.contentType);
 }

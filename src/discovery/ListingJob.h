@@ -17,6 +17,10 @@ enum class ListingOutcome {
     Cancelled, // the program is closing
 };
 
+// How the page's image links are found: the classic byte scan, or the page read as a browser
+// reads it (every image a browser would show or a link would fetch).
+enum class FindMode { Classic, Browser };
+
 // Whether a path names an existing directory. Never fails.
 bool FolderExists(const QString& path);
 
@@ -34,6 +38,7 @@ public:
     struct Options {
         bool checkFolder = true;  // the command line has no destination folder to test
         bool announceDone = true; // the window shows "Done."; the command line stays quiet
+        FindMode find = FindMode::Classic;
     };
 
     // The page is fetched by a transfer of factory; without one, by a network factory of its own.
@@ -49,6 +54,9 @@ public:
     const QString& failure() const { return m_failure; }
 
 private:
+    // The browser mode after the filter and the folder: fetches the one page and lists it.
+    void runBrowser();
+
     ListingHost& m_host;
     DiscoveryState& m_state;
     net::TransferFactory* m_factory;

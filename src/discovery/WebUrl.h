@@ -19,6 +19,11 @@ public:
     // nullopt. Without an encoder the query is encoded as UTF-8.
     static std::optional<WebUrl> parse(QByteArrayView input, const WebUrl* base = nullptr,
                                        const QueryEncoder& queryEncoder = {});
+    // The same as a browser reads it where browsers and the standard part on real pages: Chromium
+    // percent-encodes "|" in the path of a special URL other than file: ("a|b.jpg" is fetched as
+    // "a%7Cb.jpg"). For listing what a page's browser would fetch.
+    static std::optional<WebUrl> parseAsBrowser(QByteArrayView input, const WebUrl* base = nullptr,
+                                                const QueryEncoder& queryEncoder = {});
     // The domain-to-ASCII step for a host (IDNA); nullopt when the host is not valid.
     static std::optional<QByteArray> domainToAscii(QByteArrayView domain);
 
@@ -28,12 +33,12 @@ public:
     QByteArray protocol() const; // "https:"
     QByteArray username() const;
     QByteArray password() const;
-    QByteArray host() const;     // hostname plus ":port" when the port is not the default
+    QByteArray host() const; // hostname plus ":port" when the port is not the default
     QByteArray hostname() const;
-    QByteArray port() const;     // empty for the scheme's default port
+    QByteArray port() const; // empty for the scheme's default port
     QByteArray pathname() const;
-    QByteArray search() const;   // "?query" or empty
-    QByteArray hash() const;     // "#fragment" or empty
+    QByteArray search() const; // "?query" or empty
+    QByteArray hash() const;   // "#fragment" or empty
     // http or https: the only URLs a page's images are fetched from.
     bool isHttp() const;
 
@@ -50,5 +55,6 @@ private:
     qsizetype m_queryStart = -1;
     qsizetype m_fragmentStart = -1;
     bool m_hasOpaquePath = false;
+    bool m_hasHost = false;
     friend class WebUrlParser;
 };

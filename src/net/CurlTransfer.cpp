@@ -248,6 +248,10 @@ void CurlMulti::act(curl_socket_t socket, int flags) {
     }
 }
 
+QString curlVersion() {
+    return QString::fromLatin1(curl_version_info(CURLVERSION_NOW)->version);
+}
+
 CurlTransfer::CurlTransfer(std::shared_ptr<CurlMulti> multi, CurlDefaults defaults)
     : m_multi(std::move(multi)), m_defaults(std::move(defaults)), m_defaultAgent(m_defaults.userAgent) {
     if (m_defaultAgent.isEmpty())

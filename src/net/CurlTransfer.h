@@ -3,12 +3,16 @@
 #include "net/Transfer.h"
 
 #include <QList>
+#include <QString>
 
 #include <memory>
 
 namespace net {
 
 class CurlMulti;
+
+// The version of libcurl the program runs with, e.g. "7.88.1".
+QString curlVersion();
 
 // What every request of a factory's transfers carries besides its own.
 struct CurlDefaults {

@@ -12,18 +12,25 @@
 #include "shell/AppTitle.h"
 #include "shell/CursorFile.h"
 #include "shell/FileRoutines.h"
+#include "shell/Form1Layout.h"
 #include "shell/HelpTexts.h"
 #include "shell/ImageListView.h"
+#include "shell/LinkListFile.h"
 #include "shell/OnlineCheck.h"
+#include "shell/PreviewWindow.h"
 #include "shell/ProgressBarDisplay.h"
 #include "shell/QtMessageBoxes.h"
 #include "shell/SettingsStore.h"
 
+#include <QAction>
 #include <QCheckBox>
+#include <QClipboard>
 #include <QCloseEvent>
 #include <QCoreApplication>
 #include <QDesktopServices>
 #include <QDir>
+#include <QDragEnterEvent>
+#include <QDropEvent>
 #include <QFile>
 #include <QFileDialog>
 #include <QFileInfo>
@@ -31,6 +38,8 @@
 #include <QGuiApplication>
 #include <QHeaderView>
 #include <QLineEdit>
+#include <QMenuBar>
+#include <QMimeData>
 #include <QPushButton>
 #include <QRandomGenerator>
 #include <QScreen>
@@ -41,84 +50,7 @@
 
 namespace {
 
-enum class Kind { PushButton, Frame, TextBox, CheckBox, List, ProgressBar };
-
-// One control of the window. Positions are in twips within the container (none: the window).
-struct ControlRow {
-    QLatin1StringView name;
-    Kind kind;
-    QLatin1StringView container;
-    QLatin1StringView caption;
-    int left, top, width, height;
-    int tab;
-    HoverRule hover;
-};
-
-using L = QLatin1StringView;
-
-// The window's layout, top to bottom; containers come before what they hold.
-constexpr ControlRow controlTable[] = {
-    {L("PushButton3"), Kind::PushButton, L(""), L("Help"), 120, 120, 3840, 405, 18, HoverRule::Hand},
-    {L("PushButton4"), Kind::PushButton, L(""), L("Load Sample/Example Website"), 4080, 120, 3840, 405, 19,
-     HoverRule::Hand},
-    {L("Frame2"), Kind::Frame, L(""), L("Web Site"), 120, 600, 7800, 795, 7, HoverRule::Arrow},
-    {L("txtWebsite"), Kind::TextBox, L("Frame2"), L("http://"), 240, 270, 6240, 345, 8, HoverRule::Unchanged},
-    {L("PushButton9"), Kind::PushButton, L("Frame2"), L("Help"), 6585, 270, 960, 345, 9, HoverRule::Hand},
-    {L("Frame1"), Kind::Frame, L(""), L("Image Filter"), 120, 1455, 7800, 770, 1, HoverRule::Arrow},
-    {L("Check1"), Kind::CheckBox, L("Frame1"), L("JPG"), 240, 300, 960, 255, 2, HoverRule::Hand},
-    {L("Check3"), Kind::CheckBox, L("Frame1"), L("GIF"), 975, 300, 960, 255, 3, HoverRule::Unchanged},
-    {L("Check4"), Kind::CheckBox, L("Frame1"), L("Custom (List separated by commas):"), 1710, 300, 3495, 255,
-     4, HoverRule::Unchanged},
-    {L("Text1"), Kind::TextBox, L("Frame1"), L(""), 5145, 270, 1305, 345, 5, HoverRule::Unchanged},
-    {L("PushButton1"), Kind::PushButton, L("Frame1"), L("Help"), 6585, 270, 960, 345, 6, HoverRule::Hand},
-    {L("PushButton5"), Kind::PushButton, L(""), L("Start Listing Web Image Files"), 120, 2340, 7800, 405, 13,
-     HoverRule::Hand},
-    {L("ListView1"), Kind::List, L(""), L(""), 120, 2850, 7800, 1920, 0, HoverRule::Arrow},
-    {L("PushButton7"), Kind::PushButton, L(""), L("Check All"), 120, 4850, 3840, 405, 14, HoverRule::Hand},
-    {L("PushButton8"), Kind::PushButton, L(""), L("Uncheck All"), 4080, 4850, 3840, 405, 15, HoverRule::Hand},
-    {L("PushButton10"), Kind::PushButton, L(""), L("Clear List"), 120, 5360, 7800, 405, 20, HoverRule::Hand},
-    {L("Frame3"), Kind::Frame, L(""), L("Save Results To This Folder"), 120, 5790, 7800, 795, 10,
-     HoverRule::Arrow},
-    {L("Text2"), Kind::TextBox, L("Frame3"), L(""), 240, 300, 6600, 345, 11, HoverRule::Unchanged},
-    {L("PushButton2"), Kind::PushButton, L("Frame3"), L("..."), 6915, 300, 660, 345, 12, HoverRule::Hand},
-    {L("PushButton6"), Kind::PushButton, L(""), L("Start Downloading Selected Images"), 120, 6690, 7800, 405,
-     16, HoverRule::Hand},
-    {L("ProgressBar1"), Kind::ProgressBar, L(""), L("Progress Bar"), 120, 7210, 7800, 405, 17,
-     HoverRule::Unchanged},
-};
-
-constexpr int clientWidthTwips = 8040;
-constexpr int clientHeightTwips = 7710;
-constexpr int listColumnWidthTwips = 7000;
-
-const QString listTooltip = QStringLiteral(
-    "Double-click item to remove it. Move | line to right and out of window to reveal full names.");
-
-// 15 twips to a pixel at 96 dots per inch; Qt scales these device-independent pixels to the
-// screen's real density.
-int twips(int value) {
-    return qRound(value / 15.0);
-}
-
-QFont arialBold(qreal points) {
-    // Arial's metric-compatible stand-in where Arial itself is missing, so captions fit as laid out.
-    static const bool substituted = [] {
-        QFont::insertSubstitution(QStringLiteral("Arial"), QStringLiteral("Liberation Sans"));
-        return true;
-    }();
-    Q_UNUSED(substituted);
-    QFont font(QStringLiteral("Arial"));
-    font.setPointSizeF(points);
-    font.setBold(true);
-    return font;
-}
-
-void setBackground(QWidget* widget, const QColor& colour) {
-    QPalette palette = widget->palette();
-    palette.setColor(QPalette::Window, colour);
-    widget->setPalette(palette);
-    widget->setAutoFillBackground(true);
-}
+using namespace layout;
 
 QIcon programIcon() {
     QIcon icon;
@@ -154,6 +86,22 @@ Form1::Form1(Form1Seams seams) : QWidget(nullptr), m_seams(std::move(seams)), m_
         m_seams.chooseFolder = chooseFolderWithDialog;
     if (!m_seams.desktopLocation)
         m_seams.desktopLocation = platformDesktopLocation;
+    if (!m_seams.openFolder)
+        m_seams.openFolder = [](const QString& folder) {
+            QDesktopServices::openUrl(QUrl::fromLocalFile(folder));
+        };
+    if (!m_seams.chooseSaveFile)
+        m_seams.chooseSaveFile = [](QWidget* parent, const QString& caption) {
+            return QFileDialog::getSaveFileName(parent, caption, QString(),
+                                                QStringLiteral("Text files (*.txt);;All files (*)"));
+        };
+    if (!m_seams.chooseOpenFile)
+        m_seams.chooseOpenFile = [](QWidget* parent, const QString& caption) {
+            return QFileDialog::getOpenFileName(parent, caption, QString(),
+                                                QStringLiteral("Text files (*.txt);;All files (*)"));
+        };
+    if (!m_seams.copyToClipboard)
+        m_seams.copyToClipboard = [](const QString& text) { QGuiApplication::clipboard()->setText(text); };
     m_store = std::make_unique<SettingsStore>(*m_boxes,
                                               [this] { return DesktopFolder(m_seams.desktopLocation()); });
 
@@ -161,131 +109,25 @@ Form1::Form1(Form1Seams seams) : QWidget(nullptr), m_seams(std::move(seams)), m_
     setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                    Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint |
                    Qt::MSWindowsFixedSizeDialogHint);
-    setFixedSize(twips(clientWidthTwips), twips(clientHeightTwips));
     setFont(arialBold(9));
     setBackground(this, Qt::white);
+    // The controls keep their places in an area of their own; the menu bar sits above it and the
+    // window grows by the bar's height.
+    m_client = new QWidget(this);
+    m_client->setObjectName(QStringLiteral("Form1Client"));
+    setBackground(m_client, Qt::white);
     buildControls();
+    buildMenus();
+    const int barHeight = m_menuBar->sizeHint().height();
+    m_menuBar->setGeometry(0, 0, twips(clientWidthTwips), barHeight);
+    m_client->setGeometry(0, barHeight, twips(clientWidthTwips), twips(clientHeightTwips));
+    setFixedSize(twips(clientWidthTwips), barHeight + twips(clientHeightTwips));
+    setAcceptDrops(true);
     connectHandlers();
     m_progress = std::make_unique<ProgressBarDisplay>(ui.ProgressBar1);
 }
 
 Form1::~Form1() = default;
-
-void Form1::buildControls() {
-    QHash<QString, QWidget*> byName;
-    std::vector<std::pair<int, QWidget*>> tabOrder;
-    for (const ControlRow& row : controlTable) {
-        QWidget* parent = row.container.isEmpty() ? this : byName.value(QString(row.container));
-        Q_ASSERT(parent);
-        const QString caption(row.caption);
-        QWidget* control = nullptr;
-        switch (row.kind) {
-        case Kind::PushButton: {
-            auto* button = new QPushButton(caption, parent);
-            button->setFont(arialBold(11.25));
-            control = button;
-            break;
-        }
-        case Kind::Frame: {
-            auto* frame = new QGroupBox(caption, parent);
-            setBackground(frame, Qt::white);
-            control = frame;
-            break;
-        }
-        case Kind::TextBox: {
-            auto* box = new QLineEdit(caption, parent);
-            QPalette palette = box->palette();
-            palette.setColor(QPalette::Base, Qt::white);
-            box->setPalette(palette);
-            control = box;
-            break;
-        }
-        case Kind::CheckBox: {
-            auto* box = new QCheckBox(caption, parent);
-            setBackground(box, Qt::white);
-            control = box;
-            break;
-        }
-        case Kind::List: {
-            auto* list = new ImageListView(parent);
-            list->setToolTip(listTooltip);
-            control = list;
-            break;
-        }
-        case Kind::ProgressBar: {
-            auto* bar = new TextProgressBar(parent);
-            bar->setRange(0, 100);
-            bar->setValue(0);
-            bar->setTextVisible(true);
-            bar->setAlignment(Qt::AlignCenter);
-            bar->setDisplayText(caption);
-            control = bar;
-            break;
-        }
-        }
-        control->setObjectName(QString(row.name));
-        control->setGeometry(twips(row.left), twips(row.top), twips(row.width), twips(row.height));
-        byName.insert(control->objectName(), control);
-        tabOrder.emplace_back(row.tab, control);
-
-        // Every control answers mouse moves itself, so a move over a control never reaches the
-        // frame or window around it.
-        control->setAttribute(Qt::WA_NoMousePropagation);
-        m_hover.insert(control, row.hover);
-        if (row.hover != HoverRule::Unchanged) {
-            control->setMouseTracking(true);
-            control->installEventFilter(this);
-        }
-    }
-
-    const auto find = [&byName](const char* name) { return byName.value(QString::fromLatin1(name)); };
-    ui.PushButton1 = qobject_cast<QPushButton*>(find("PushButton1"));
-    ui.PushButton2 = qobject_cast<QPushButton*>(find("PushButton2"));
-    ui.PushButton3 = qobject_cast<QPushButton*>(find("PushButton3"));
-    ui.PushButton4 = qobject_cast<QPushButton*>(find("PushButton4"));
-    ui.PushButton5 = qobject_cast<QPushButton*>(find("PushButton5"));
-    ui.PushButton6 = qobject_cast<QPushButton*>(find("PushButton6"));
-    ui.PushButton7 = qobject_cast<QPushButton*>(find("PushButton7"));
-    ui.PushButton8 = qobject_cast<QPushButton*>(find("PushButton8"));
-    ui.PushButton9 = qobject_cast<QPushButton*>(find("PushButton9"));
-    ui.PushButton10 = qobject_cast<QPushButton*>(find("PushButton10"));
-    ui.Frame1 = qobject_cast<QGroupBox*>(find("Frame1"));
-    ui.Frame2 = qobject_cast<QGroupBox*>(find("Frame2"));
-    ui.Frame3 = qobject_cast<QGroupBox*>(find("Frame3"));
-    ui.Check1 = qobject_cast<QCheckBox*>(find("Check1"));
-    ui.Check3 = qobject_cast<QCheckBox*>(find("Check3"));
-    ui.Check4 = qobject_cast<QCheckBox*>(find("Check4"));
-    ui.Text1 = qobject_cast<QLineEdit*>(find("Text1"));
-    ui.Text2 = qobject_cast<QLineEdit*>(find("Text2"));
-    ui.txtWebsite = qobject_cast<QLineEdit*>(find("txtWebsite"));
-    ui.ListView1 = qobject_cast<ImageListView*>(find("ListView1"));
-    ui.ProgressBar1 = qobject_cast<TextProgressBar*>(find("ProgressBar1"));
-
-    // The list's inner parts report moves of their own; they count as the list.
-    for (QWidget* part :
-         {static_cast<QWidget*>(ui.ListView1->viewport()), static_cast<QWidget*>(ui.ListView1->header()),
-          ui.ListView1->header()->viewport()}) {
-        part->setMouseTracking(true);
-        part->setAttribute(Qt::WA_NoMousePropagation);
-        part->installEventFilter(this);
-        m_hover.insert(part, HoverRule::Arrow);
-    }
-    // The window's own background.
-    setMouseTracking(true);
-    installEventFilter(this);
-    m_hover.insert(this, HoverRule::Arrow);
-
-    // Frames and the progress bar take no focus; chaining them would pull their children out of
-    // place, so only controls that take focus go into the chain.
-    std::erase_if(tabOrder, [](const auto& entry) { return entry.second->focusPolicy() == Qt::NoFocus; });
-    std::stable_sort(tabOrder.begin(), tabOrder.end(),
-                     [](const auto& a, const auto& b) { return a.first < b.first; });
-    for (size_t i = 1; i < tabOrder.size(); ++i)
-        setTabOrder(tabOrder[i - 1].second, tabOrder[i].second);
-    ui.ListView1->setFocus();
-
-    ui.Text2->installEventFilter(this);
-}
 
 void Form1::connectHandlers() {
     connect(ui.PushButton1, &QPushButton::clicked, this, &Form1::PushButton1_Click);
@@ -368,6 +210,7 @@ void Form1::ApplySkin() {
         return;
     const QColor buttonFace = QGuiApplication::palette().color(QPalette::Active, QPalette::Button);
     setBackground(this, buttonFace);
+    setBackground(m_client, buttonFace);
     for (QWidget* child : findChildren<QWidget*>())
         if (qobject_cast<QCheckBox*>(child) || qobject_cast<QGroupBox*>(child))
             setBackground(child, buttonFace);
@@ -396,19 +239,24 @@ void Form1::showEvent(QShowEvent* event) {
 }
 
 void Form1::closeEvent(QCloseEvent* event) {
+    // The companion window goes with the main one, so nothing keeps the program open.
+    if (m_preview)
+        m_preview->close();
     Form_Unload();
     event->accept();
 }
 
 void Form1::Form_Unload() {
     // Nothing is saved here: every setting was saved when it changed.
-    if (m_runActive)
+    if (m_run.active())
         Cancellation::request();
 }
 
 // ---- The hover rule and focus ----
 
 bool Form1::eventFilter(QObject* watched, QEvent* event) {
+    if (dropFilter(watched, event))
+        return true;
     if (event->type() == QEvent::MouseMove) {
         const auto hover = m_hover.constFind(watched);
         if (hover != m_hover.cend())
@@ -500,9 +348,23 @@ void Form1::PushButton5_Click() {
     });
 }
 
+bool Form1::runExclusively(const std::function<void()>& work) {
+    // Both runs yield to the event loop, so a second click can arrive mid-run; it is ignored.
+    RunState::Guard listing(m_run);
+    if (!listing)
+        return false;
+    syncMenus();
+    work();
+    syncMenus();
+    return true;
+}
+
 void Form1::PushButton6_Click() {
     // The run tests and sets the window's one busy flag itself, so a click during a listing or
     // another download is ignored there.
+    if (m_run.active())
+        return;
+    ui.ListView1->list().clearOutcomes();
     const DownloadOptions options = storedDownloadOptions(*m_store);
     net::CurlDefaults defaults;
     defaults.maxBytesPerSecond = options.limitRate;
@@ -518,7 +380,8 @@ void Form1::PushButton6_Click() {
     }
     net::CurlTransferFactory network(defaults);
     DownloadRun run(*this, &network);
-    run.setRefererPage(m_discovery.refererPage());
+    if (m_store->readTick(Setting::SendReferer))
+        run.setRefererPage(m_discovery.refererPage());
     run.setDownloadOptions(options);
     net::CurlDefaults laneDefaults = defaults;
     if (laneDefaults.maxBytesPerSecond > 0)
@@ -535,7 +398,34 @@ void Form1::PushButton6_Click() {
             messages().show(QStringLiteral("The download archive %1; it is not used.").arg(why),
                             MessageIcon::Warning);
     }
+    syncMenus();
     run.PushButton6_Click();
+    syncMenus();
+}
+
+void Form1::entryFinished(int entry, const QByteArray& link, const QString& path,
+                          const DownloadResult& result) {
+    Q_UNUSED(link);
+    ImageListModel& list = ui.ListView1->list();
+    if (entry < 1 || entry > list.count())
+        return;
+    if (result.saved) {
+        list.setOutcome(entry, EntryOutcome::Saved,
+                        QStringLiteral("Saved as %1").arg(QDir::toNativeSeparators(path)));
+        if (m_store->readTick(Setting::UntickSaved))
+            list.setTicked(entry, false);
+    } else if (result.skipped) {
+        list.setOutcome(entry, EntryOutcome::Skipped,
+                        QStringLiteral("Skipped: %1 exists already").arg(QDir::toNativeSeparators(path)));
+    } else if (!result.cancelled) {
+        list.setOutcome(entry, EntryOutcome::Failed, QStringLiteral("Failed: %1").arg(result.reason));
+    }
+}
+
+void Form1::tickFailedOnly() {
+    ImageListModel& list = ui.ListView1->list();
+    for (int entry = 1; entry <= list.count(); ++entry)
+        list.setTicked(entry, list.outcome(entry) == EntryOutcome::Failed);
 }
 
 void Form1::PushButton7_Click() {
@@ -551,20 +441,10 @@ void Form1::PushButton9_Click() {
 }
 
 void Form1::PushButton10_Click() {
+    if (m_run.active())
+        return;
     ClearList(imageList(), m_pointer, messages());
-}
-
-bool Form1::runExclusively(const std::function<void()>& work) {
-    // Both runs yield to the event loop, so a second click can arrive mid-run; it is ignored.
-    if (m_runActive)
-        return false;
-    m_runActive = true;
-    struct Reset {
-        bool& flag;
-        ~Reset() { flag = false; }
-    } reset{m_runActive};
-    work();
-    return true;
+    syncMenus();
 }
 
 // ---- What the runs see ----
@@ -594,6 +474,11 @@ QString Form1::customFilterText() const {
 QString Form1::addressText() const {
     return ui.txtWebsite->text();
 }
+FindMode Form1::findMode() const {
+    return m_store->read(Setting::FindMode) == QLatin1StringView("browser") ? FindMode::Browser
+                                                                            : FindMode::Classic;
+}
+
 QString Form1::folderText() const {
     return ui.Text2->text();
 }

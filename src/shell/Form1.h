@@ -4,6 +4,9 @@
 #include "discovery/DiscoveryState.h"
 #include "discovery/ListingHost.h"
 #include "download/DownloadHost.h"
+#include "download/DownloadOptions.h"
+#include "shell/RunState.h"
+#include "shell/SettingsStore.h"
 #include "shell/WindowPointer.h"
 
 #include <QHash>
@@ -13,14 +16,19 @@
 #include <memory>
 
 class ImageListView;
+class PreviewWindow;
 class ProgressBarDisplay;
+class QAction;
+class QActionGroup;
+class QMenu;
+class QMenuBar;
+class QMimeData;
 class QCheckBox;
 class QGroupBox;
 class QLineEdit;
 class QPushButton;
 class TextProgressBar;
 class QUrl;
-class SettingsStore;
 
 // What the window asks of the world outside it. Each has a real default; tests replace them all, so
 // that no test pings, starts a browser, opens a dialog or shows a real message box.
@@ -37,6 +45,12 @@ struct Form1Seams {
     std::function<QString()> desktopLocation;
     // Where the hand cursor and the skin are looked for; empty: the executable's folder.
     QString programFolder;
+    // The system's file manager on a folder.
+    std::function<void(const QString& folder)> openFolder;
+    // The file dialogs of Save List As and Open Link List: the chosen path, or empty on cancel.
+    std::function<QString(QWidget* parent, const QString& caption)> chooseSaveFile;
+    std::function<QString(QWidget* parent, const QString& caption)> chooseOpenFile;
+    std::function<void(const QString& text)> copyToClipboard;
 };
 
 // What a mouse move over a control does to the window's pointer.
@@ -64,25 +78,65 @@ public:
     QString customFilterText() const override;
     QString addressText() const override;
     QString folderText() const override;
+    FindMode findMode() const override;
 
     ProgressDisplay& progress() override;
-    bool& DownloadBusy() override { return m_runActive; }
+    bool& DownloadBusy() override { return m_run.busyFlag(); }
+    void entryFinished(int entry, const QByteArray& link, const QString& path,
+                       const DownloadResult& result) override;
     SettingsStore& settings() { return *m_store; }
     DiscoveryState& discovery() { return m_discovery; }
 
-    // One flag for the listing and the download run: a start while either is active is ignored.
-    bool runActive() const { return m_runActive; }
-    // Runs work as the window's one active run; false, without running it, while another is active.
+    // The listing and the download run: a start while either is active is ignored.
+    const RunState& runState() const { return m_run; }
+    bool runActive() const { return m_run.active(); }
+    // Runs work as the window's listing run; false, without running it, while another is active.
     bool runExclusively(const std::function<void()>& work);
+
+    // The area below the menu bar that holds every control; 536 x 514 at 96 dots per inch.
+    QWidget* clientArea() const { return m_client; }
+    QMenuBar* menuBar() const { return m_menuBar; }
+    // The menu action with that object name (e.g. "actionPreview"), for the tests and the menus.
+    QAction* action(const QString& name) const;
+    PreviewWindow* preview() const { return m_preview; }
+
+    // Edit > Tick Failed Only: ticks the entries the last run failed and unticks the rest.
+    void tickFailedOnly();
+    // Links dropped on the list: added at the end, ticked, each at most once. Returns how many.
+    int addDroppedLinks(const QList<QByteArray>& links);
+    // File > Save List As: the links, one a line; false, with a message, when it was not saved.
+    bool saveLinkList(const QString& path, bool tickedOnly);
+    // File > Open Link List: fills the list from a text file of links.
+    bool openLinkList(const QString& path);
+    // The entry the list's context menu or the Edit menu acts on; 0 when none.
+    int currentEntry() const;
 
 protected:
     void showEvent(QShowEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
+    void dragEnterEvent(QDragEnterEvent* event) override;
+    void dropEvent(QDropEvent* event) override;
 
 private:
     void buildControls();
+    void buildMenus();
     void connectHandlers();
+    void syncMenus();
+    void showListMenu(const QPoint& at);
+    void showPreview(bool shown);
+    void previewCurrentEntry();
+    void openCurrentInBrowser();
+    void copyCurrentLink();
+    void saveListAs(bool tickedOnly);
+    void openLinkListFromDialog();
+    void showAbout();
+    bool dropOnAddress(const QMimeData* data);
+    // Drags over the address box and the list; true when the event was taken.
+    bool dropFilter(QObject* watched, QEvent* event);
+    // One exclusive group of menu items for a setting, each item storing its value when chosen.
+    void addChoices(QMenu* menu, Setting setting, const QList<std::pair<QString, QString>>& items,
+                    const QString& namePrefix);
     QString programFolder() const;
 
     void SetAppTitle();
@@ -132,6 +186,10 @@ private:
         TextProgressBar* ProgressBar1 = nullptr;
     } ui;
 
+    QWidget* m_client = nullptr;
+    QMenuBar* m_menuBar = nullptr;
+    QMenu* m_listMenu = nullptr;
+    PreviewWindow* m_preview = nullptr;
     Form1Seams m_seams;
     std::unique_ptr<MessageBoxes> m_ownBoxes;
     MessageBoxes* m_boxes = nullptr;
@@ -141,6 +199,6 @@ private:
     DiscoveryState m_discovery;
     // The hover rule's entry for each widget that reports mouse moves.
     QHash<const QObject*, HoverRule> m_hover;
-    bool m_runActive = false;
+    RunState m_run;
     bool m_centred = false;
 };

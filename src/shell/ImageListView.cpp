@@ -3,6 +3,9 @@
 #include "core/ErrorTrap.h"
 
 #include <QHeaderView>
+#include <QIcon>
+#include <QPainter>
+#include <QPixmap>
 
 #include <algorithm>
 
@@ -21,7 +24,7 @@ void ImageListModel::clear() {
 }
 
 int ImageListModel::add(const QByteArray& text) {
-    m_entries.push_back({text, false});
+    m_entries.push_back({text, false, EntryOutcome::None, {}});
     m_texts.insert(text);
     scheduleFlush();
     return count();
@@ -89,6 +92,65 @@ void ImageListModel::flush() {
     }
 }
 
+void ImageListModel::setOutcome(int entry, EntryOutcome outcome, const QString& note) {
+    at(entry);
+    Entry& target = m_entries[size_t(entry - 1)];
+    target.outcome = outcome;
+    target.note = note;
+    if (entry <= m_shown) {
+        const QModelIndex changed = index(entry - 1);
+        emit dataChanged(changed, changed, {Qt::DecorationRole, Qt::ToolTipRole});
+    }
+}
+
+void ImageListModel::clearOutcomes() {
+    bool any = false;
+    for (Entry& entry : m_entries) {
+        any = any || entry.outcome != EntryOutcome::None;
+        entry.outcome = EntryOutcome::None;
+        entry.note.clear();
+    }
+    if (any && m_shown > 0)
+        emit dataChanged(index(0), index(m_shown - 1), {Qt::DecorationRole, Qt::ToolTipRole});
+}
+
+bool ImageListModel::anyFailed() const {
+    return std::any_of(m_entries.begin(), m_entries.end(),
+                       [](const Entry& entry) { return entry.outcome == EntryOutcome::Failed; });
+}
+
+namespace {
+
+// A filled dot, drawn rather than loaded so the mark needs no theme.
+QIcon outcomeMark(EntryOutcome outcome) {
+    static const auto draw = [](const QColor& colour) {
+        QPixmap pixmap(10, 10);
+        pixmap.fill(Qt::transparent);
+        QPainter painter(&pixmap);
+        painter.setRenderHint(QPainter::Antialiasing);
+        painter.setPen(colour.darker(140));
+        painter.setBrush(colour);
+        painter.drawEllipse(QRectF(1, 1, 8, 8));
+        return QIcon(pixmap);
+    };
+    static const QIcon saved = draw(QColor(0x2e, 0xa0, 0x43));
+    static const QIcon failed = draw(QColor(0xd0, 0x30, 0x30));
+    static const QIcon skipped = draw(QColor(0x9a, 0x9a, 0x9a));
+    switch (outcome) {
+    case EntryOutcome::Saved:
+        return saved;
+    case EntryOutcome::Failed:
+        return failed;
+    case EntryOutcome::Skipped:
+        return skipped;
+    case EntryOutcome::None:
+        break;
+    }
+    return {};
+}
+
+} // namespace
+
 int ImageListModel::rowCount(const QModelIndex& parent) const {
     return parent.isValid() ? 0 : m_shown;
 }
@@ -102,6 +164,15 @@ QVariant ImageListModel::data(const QModelIndex& index, int role) const {
         return QString::fromUtf8(entry.text);
     case Qt::CheckStateRole:
         return entry.ticked ? Qt::Checked : Qt::Unchecked;
+    case Qt::DecorationRole:
+        if (entry.outcome == EntryOutcome::None)
+            return {};
+        return outcomeMark(entry.outcome);
+    case Qt::ToolTipRole:
+        // Unmarked entries have none, so the list's own help text shows over them.
+        if (entry.outcome == EntryOutcome::None)
+            return {};
+        return entry.note;
     default:
         return {};
     }
@@ -140,6 +211,21 @@ ImageListView::ImageListView(QWidget* parent) : QTreeView(parent), m_model(new I
     header()->setSectionsMovable(false);
     connect(m_model, &ImageListModel::scrollRequested, this,
             [this](int row) { QTreeView::scrollTo(m_model->index(row), QAbstractItemView::EnsureVisible); });
+    connect(selectionModel(), &QItemSelectionModel::currentChanged, this, [this](const QModelIndex& current) {
+        emit currentEntryChanged(current.isValid() ? current.row() + 1 : 0);
+    });
+    // A reset drops the current row without a signal of its own.
+    connect(m_model, &QAbstractItemModel::modelReset, this, [this] { emit currentEntryChanged(0); });
+}
+
+int ImageListView::currentEntry() const {
+    const QModelIndex current = currentIndex();
+    return current.isValid() ? current.row() + 1 : 0;
+}
+
+int ImageListView::entryAt(const QPoint& point) const {
+    const QModelIndex at = indexAt(point);
+    return at.isValid() ? at.row() + 1 : 0;
 }
 
 void ImageListView::addColumn(const QString& header) {

@@ -10,6 +10,9 @@
 
 #include <vector>
 
+// What the last download run made of an entry; shown as a small mark in front of its link.
+enum class EntryOutcome { None, Saved, Failed, Skipped };
+
 // The found image links as a checkable one-column model. Runs add entries one at a time, often
 // tens of thousands in a row, and let the event loop run in between. Each announcement of new
 // rows makes the view lay out every row again, so the model buffers new entries and announces
@@ -29,6 +32,13 @@ public:
     void setTicked(int entry, bool ticked) override;
     void scrollTo(int entry) override;
     bool contains(const QByteArray& text) const override { return m_texts.contains(text); }
+
+    // The outcome mark of an entry and the words its tooltip gives (a failure's reason).
+    void setOutcome(int entry, EntryOutcome outcome, const QString& note = {});
+    EntryOutcome outcome(int entry) const { return at(entry).outcome; }
+    QString outcomeNote(int entry) const { return at(entry).note; }
+    void clearOutcomes();
+    bool anyFailed() const;
 
     void setHeader(const QString& header);
     // Announces buffered entries to the views now rather than with the next batch.
@@ -51,6 +61,8 @@ private:
     struct Entry {
         QByteArray text;
         bool ticked = false;
+        EntryOutcome outcome = EntryOutcome::None;
+        QString note;
     };
     const Entry& at(int entry) const;
     void scheduleFlush();
@@ -73,8 +85,16 @@ public:
     explicit ImageListView(QWidget* parent = nullptr);
 
     ImageListModel& list() { return *m_model; }
+    // The entry the user is on (numbered from 1); 0 when none.
+    int currentEntry() const;
+    // The entry under a point of the viewport; 0 when none.
+    int entryAt(const QPoint& point) const;
+
     // Adds the one column with its header text.
     void addColumn(const QString& header);
+
+signals:
+    void currentEntryChanged(int entry);
 
 private:
     ImageListModel* m_model;

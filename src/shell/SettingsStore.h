@@ -19,6 +19,7 @@ enum class Setting {
     X,
     XFilter,
     LastFolderDot,
+    FindMode,
     Parallel,
     OnExists,
     Retries,
@@ -26,6 +27,8 @@ enum class Setting {
     Wait,
     Cookies,
     DownloadArchive,
+    SendReferer,
+    UntickSaved,
 };
 
 // How a key is read back and what stands in for it while it has never been written.
@@ -48,8 +51,11 @@ inline constexpr SettingInfo settingsTable[] = {
     {Setting::X, QLatin1StringView("X"), true, QLatin1StringView("0"), false},
     {Setting::XFilter, QLatin1StringView("X Filter"), false, QLatin1StringView("BMP,PNG"), false},
     {Setting::LastFolderDot, QLatin1StringView("LastFolderDot"), false, QLatin1StringView(""), false},
+    // "classic" or "browser": how the listing finds the page's images. Written only when the
+    // user changes it, so a first start still writes the keys it always wrote.
+    {Setting::FindMode, QLatin1StringView("Find Mode"), false, QLatin1StringView("classic"), false},
     // The download options; never written by the window on its own, so a first start writes only
-    // the keys above.
+    // the keys above. The Options menu writes them as the command line spells them.
     {Setting::Parallel, QLatin1StringView("Parallel"), false, QLatin1StringView("1"), false},
     {Setting::OnExists, QLatin1StringView("On Exists"), false, QLatin1StringView("replace"), false},
     {Setting::Retries, QLatin1StringView("Retries"), false, QLatin1StringView("0"), false},
@@ -57,6 +63,9 @@ inline constexpr SettingInfo settingsTable[] = {
     {Setting::Wait, QLatin1StringView("Wait"), false, QLatin1StringView("0"), false},
     {Setting::Cookies, QLatin1StringView("Cookies"), false, QLatin1StringView(""), false},
     {Setting::DownloadArchive, QLatin1StringView("Download Archive"), false, QLatin1StringView(""), false},
+    // The page has always been sent as the images' Referer, so the default stays on.
+    {Setting::SendReferer, QLatin1StringView("Send Referer"), true, QLatin1StringView("1"), false},
+    {Setting::UntickSaved, QLatin1StringView("Untick Saved"), true, QLatin1StringView("0"), false},
 };
 
 const SettingInfo& settingInfo(Setting setting);

@@ -17,6 +17,7 @@
 #include <QGroupBox>
 #include <QHeaderView>
 #include <QLineEdit>
+#include <QMenuBar>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QScreen>
@@ -27,47 +28,7 @@
 #include <memory>
 #include <utility>
 
-// A window whose every contact with the outside goes to a recorder: no ping, no browser, no
-// dialog, no real message box, and a program folder of its own.
-struct TestWindow {
-    RecordingMessages boxes;
-    QTemporaryDir programFolder;
-    QString desktop = QDir::tempPath() + QStringLiteral("/desk top");
-    int draw = 50;
-    QList<QUrl> browserStarts;
-    QString folderAnswer;
-    QStringList folderQuestions; // the initial folder of each chooser opening
-    int onlineChecks = 0;
-    std::function<void()> onlineCheck;
-    std::unique_ptr<Form1> window;
-
-    Form1Seams seams() {
-        Form1Seams seams;
-        seams.messages = &boxes;
-        seams.checkOnline = [this](MessageBoxes&) {
-            ++onlineChecks;
-            if (onlineCheck)
-                onlineCheck();
-        };
-        seams.drawOneToHundred = [this] { return draw; };
-        seams.openBrowser = [this](const QUrl& url) { browserStarts << url; };
-        seams.chooseFolder = [this](QWidget*, const QString&, const QString& initial) {
-            folderQuestions << initial;
-            return folderAnswer;
-        };
-        seams.desktopLocation = [this] { return desktop; };
-        seams.programFolder = programFolder.path();
-        return seams;
-    }
-    Form1& create() {
-        window = std::make_unique<Form1>(seams());
-        return *window;
-    }
-    Form1& load() {
-        create().Form_Load();
-        return *window;
-    }
-};
+#include "TestWindow.h"
 
 namespace {
 
@@ -99,7 +60,7 @@ void click(Form1& window, const char* name) {
 // window, whose own background lies in a corner free of other controls.
 void moveOver(Form1& window, const QString& name) {
     if (name == QLatin1StringView("Form1")) {
-        QTest::mouseMove(&window, QPoint(2, 2));
+        QTest::mouseMove(window.clientArea(), QPoint(2, 2));
         return;
     }
     QWidget* target = window.findChild<QWidget*>(name);
@@ -167,6 +128,8 @@ private slots:
     void closing_data();
     void closing();
     void listingRunFillsTheList();
+    void listingRunFollowsTheFindMode_data();
+    void listingRunFollowsTheFindMode();
     void closingDuringAFetchEndsTheRunAtOnce();
     void downloadRunSavesTheTickedImages();
     void closingDuringADownloadLeavesNoPartFile();
@@ -202,7 +165,10 @@ void TestForm1::cleanup() {
 
 void TestForm1::windowIsFixedAndMinimizableOnly() {
     Form1& window = m_test->load();
-    QCOMPARE(window.size(), QSize(536, 514));
+    // The client area keeps its size below the menu bar; the window grows by the bar.
+    QCOMPARE(window.clientArea()->size(), QSize(536, 514));
+    QCOMPARE(window.clientArea()->pos(), QPoint(0, window.menuBar()->height()));
+    QCOMPARE(window.size(), QSize(536, 514 + window.menuBar()->height()));
     QCOMPARE(window.minimumSize(), window.maximumSize());
     QVERIFY(window.windowFlags() & Qt::WindowMinimizeButtonHint);
     QVERIFY(!(window.windowFlags() & Qt::WindowMaximizeButtonHint));
@@ -884,6 +850,40 @@ void TestForm1::closing() {
         window.close();
     QCOMPARE(Cancellation::requested(), duringRun);
     QVERIFY(!window.isVisible());
+}
+
+void TestForm1::listingRunFollowsTheFindMode_data() {
+    QTest::addColumn<QString>("mode");
+    QTest::addColumn<QList<QByteArray>>("expected");
+    QTest::newRow("no key: the classic scan, double quotes only")
+        << QString() << QList<QByteArray>{"/g/double.jpg"};
+    QTest::newRow("classic") << QStringLiteral("classic") << QList<QByteArray>{"/g/double.jpg"};
+    QTest::newRow("browser: every quoting and srcset")
+        << QStringLiteral("browser") << QList<QByteArray>{"/g/single.jpg", "/g/double.jpg", "/g/set.gif"};
+    QTest::newRow("an unknown value is the classic scan")
+        << QStringLiteral("chrome") << QList<QByteArray>{"/g/double.jpg"};
+}
+
+void TestForm1::listingRunFollowsTheFindMode() {
+    QFETCH(QString, mode);
+    QFETCH(QList<QByteArray>, expected);
+    TestServer server;
+    server.route("/g/", serve::ok("<img src='single.jpg'><img src=\"double.jpg\" srcset=set.gif>"));
+    m_settings->put(QStringLiteral("Web Site"), QString::fromLatin1(server.address("/g/")));
+    m_settings->put(QStringLiteral("Text2"), m_temp.path());
+    if (!mode.isNull())
+        m_settings->put(QStringLiteral("Find Mode"), mode);
+    Form1& window = m_test->load();
+    QVERIFY(showWindow(window));
+    click(window, "PushButton5");
+    QCOMPARE(m_test->boxes.texts(), QStringList{QStringLiteral("Done.")});
+    QList<QByteArray> listed;
+    for (int i = 1; i <= window.imageList().count(); ++i)
+        listed << window.imageList().text(i).mid(server.base().size());
+    QCOMPARE(listed, expected);
+    // Reading the key never writes it.
+    QCOMPARE(m_settings->stored(QStringLiteral("Find Mode")),
+             mode.isNull() ? std::nullopt : std::optional(mode));
 }
 
 void TestForm1::listingRunFillsTheList() {

@@ -1,0 +1,40 @@
+#pragma once
+
+#include "discovery/MarkupWalker.h"
+
+#include <QByteArray>
+#include <QByteArrayView>
+
+#include <functional>
+
+class ImageList;
+class ImageTypeFilter;
+
+// The browser-mode listing of one fetched page: the page decoded as a browser decodes it, its
+// references found by MarkupWalker, resolved against the base URL as browsers resolve them,
+// filtered, and each listed once, ticked, in document order, up to the list's 32,767 entries.
+class BrowserListing {
+public:
+    BrowserListing(ImageList& list, const ImageTypeFilter& filter);
+
+    // Runs between slices of the work so the window stays responsive; defaults to handling the
+    // event loop's pending events.
+    void setYield(std::function<void()> yield) { m_yield = std::move(yield); }
+
+    // page: the bytes as fetched; pageUrl: the address they finally came from; contentType: the
+    // response's Content-Type header (its charset decides the encoding first).
+    void run(const QByteArray& page, const QByteArray& pageUrl, const QByteArray& contentType);
+
+private:
+    ImageList& m_list;
+    const ImageTypeFilter& m_filter;
+    std::function<void()> m_yield;
+};
+
+// The extension of a serialised http(s) URL's path: the text after the last "." of its last
+// segment; false when that segment has no ".".
+bool urlExtension(QByteArrayView href, QByteArrayView* extension);
+
+// Whether a resolved reference is listed under the filter: a link only with an extension the
+// filter names; an image also without an extension or with one that is no known image type.
+bool passesBrowserFilter(QByteArrayView href, ReferenceContext context, const ImageTypeFilter& filter);

@@ -1,0 +1,1244 @@
+#include "discovery/HtmlTokenizer.h"
+
+#include <algorithm>
+#include <cstring>
+#include <unordered_set>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
+namespace {
+
+constexpr int endOfInput = -1;
+
+struct NamedReference {
+    const char* name;
+    const char* value;
+};
+
+constexpr NamedReference namedReferences[] = {
+#include "discovery/HtmlEntities.inc"
+};
+constexpr std::size_t longestReferenceName = 32;
+
+bool isAsciiAlpha(int c) {
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
+}
+bool isAsciiDigit(int c) {
+    return c >= '0' && c <= '9';
+}
+bool isAsciiAlnum(int c) {
+    return isAsciiAlpha(c) || isAsciiDigit(c);
+}
+bool isHexDigit(int c) {
+    return isAsciiDigit(c) || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
+}
+bool isSpace(int c) {
+    return c == '\t' || c == '\n' || c == '\f' || c == ' ';
+}
+char lower(int c) {
+    return char(c >= 'A' && c <= 'Z' ? c + 32 : c);
+}
+
+void appendUtf8(std::string& out, std::uint32_t cp) {
+    if (cp < 0x80) {
+        out.push_back(char(cp));
+    } else if (cp < 0x800) {
+        out.push_back(char(0xC0 | (cp >> 6)));
+        out.push_back(char(0x80 | (cp & 0x3F)));
+    } else if (cp < 0x10000) {
+        out.push_back(char(0xE0 | (cp >> 12)));
+        out.push_back(char(0x80 | ((cp >> 6) & 0x3F)));
+        out.push_back(char(0x80 | (cp & 0x3F)));
+    } else {
+        out.push_back(char(0xF0 | (cp >> 18)));
+        out.push_back(char(0x80 | ((cp >> 12) & 0x3F)));
+        out.push_back(char(0x80 | ((cp >> 6) & 0x3F)));
+        out.push_back(char(0x80 | (cp & 0x3F)));
+    }
+}
+
+// Bytes that end a plain run of a tag name, an attribute name or an unquoted value; the rest
+// go over in one piece.
+struct StopTable {
+    bool stop[256] = {};
+    constexpr StopTable(const char* bytes, bool withNul) {
+        for (const char* b = bytes; *b; ++b)
+            stop[static_cast<unsigned char>(*b)] = true;
+        stop[0] = withNul;
+    }
+    bool operator[](char c) const { return stop[static_cast<unsigned char>(c)]; }
+};
+constexpr StopTable tagNameStops("\t\n\f\r />", true);
+constexpr StopTable attributeNameStops("\t\n\f\r />=", true);
+constexpr StopTable unquotedValueStops("\t\n\f\r &>", true);
+
+// The first position in [from, size) holding one of four bytes, or size: attribute values and
+// comments are mostly plain bytes, passed over sixteen at a time.
+std::size_t findAny(const char* data, std::size_t from, std::size_t size, char a, char b, char c, char d) {
+    std::size_t i = from;
+#if defined(__SSE2__)
+    const __m128i va = _mm_set1_epi8(a), vb = _mm_set1_epi8(b), vc = _mm_set1_epi8(c), vd = _mm_set1_epi8(d);
+    for (; i + 16 <= size; i += 16) {
+        const __m128i x = _mm_loadu_si128(reinterpret_cast<const __m128i*>(data + i));
+        const __m128i hit = _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(x, va), _mm_cmpeq_epi8(x, vb)),
+                                         _mm_or_si128(_mm_cmpeq_epi8(x, vc), _mm_cmpeq_epi8(x, vd)));
+        if (const int mask = _mm_movemask_epi8(hit))
+            return i + std::size_t(__builtin_ctz(unsigned(mask)));
+    }
+#endif
+    for (; i < size; ++i) {
+        const char x = data[i];
+        if (x == a || x == b || x == c || x == d)
+            return i;
+    }
+    return size;
+}
+
+void appendLowered(std::string& out, const char* p, std::size_t n) {
+    const std::size_t old = out.size();
+    out.append(p, n);
+    for (std::size_t i = old; i < out.size(); ++i)
+        if (static_cast<unsigned char>(out[i] - 'A') < 26)
+            out[i] = char(out[i] + 32);
+}
+
+// Numeric references to these C1 positions mean what windows-1252 puts there.
+constexpr std::uint16_t c1Replacements[32] = {0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021,
+                                              0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0x008D, 0x017D, 0x008F,
+                                              0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,
+                                              0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
+
+const NamedReference* findReference(std::string_view name) {
+    const auto* begin = std::begin(namedReferences);
+    const auto* end = std::end(namedReferences);
+    const auto* it = std::lower_bound(begin, end, name, [](const NamedReference& r, std::string_view n) {
+        return std::string_view(r.name) < n;
+    });
+    return it != end && std::string_view(it->name) == name ? it : nullptr;
+}
+
+} // namespace
+
+HtmlTokenizer::HtmlTokenizer(std::string_view input) : m_input(input) {}
+
+int HtmlTokenizer::consume() {
+    m_lastPos = m_pos;
+    if (m_pos >= m_input.size())
+        return endOfInput;
+    const unsigned char c = static_cast<unsigned char>(m_input[m_pos++]);
+    // CR and CR LF are one LF before the tokenizer sees them.
+    if (c == '\r') {
+        if (m_pos < m_input.size() && m_input[m_pos] == '\n')
+            ++m_pos;
+        return '\n';
+    }
+    return c;
+}
+
+bool HtmlTokenizer::lookahead(std::string_view word) const {
+    return m_input.substr(m_pos, word.size()) == word;
+}
+
+bool HtmlTokenizer::lookaheadNoCase(std::string_view word) const {
+    if (m_input.size() - m_pos < word.size())
+        return false;
+    for (std::size_t i = 0; i < word.size(); ++i)
+        if (lower(static_cast<unsigned char>(m_input[m_pos + i])) != word[i])
+            return false;
+    return true;
+}
+
+const HtmlTokenizer::Attribute* HtmlTokenizer::findAttribute(std::string_view name) const {
+    for (std::size_t i = 0; i < m_attributeCount; ++i)
+        if (m_attributes[i].name == name)
+            return &m_attributes[i];
+    return nullptr;
+}
+
+void HtmlTokenizer::startTag(bool end) {
+    m_endTag = end;
+    m_name.clear();
+    m_selfClosing = false;
+    m_attributeCount = 0;
+    m_dropAttribute = false;
+}
+
+void HtmlTokenizer::startAttribute() {
+    if (m_dropAttribute) {
+        --m_attributeCount;
+        m_dropAttribute = false;
+    }
+    if (m_attributeCount == m_attributes.size())
+        m_attributes.emplace_back();
+    Attribute& a = m_attributes[m_attributeCount++];
+    a.name.clear();
+    a.value.clear();
+}
+
+void HtmlTokenizer::finishAttributeName() {
+    // A repeated name keeps the first value; the later one is parsed and dropped. Past a few
+    // dozen attributes a set keeps the check linear.
+    const std::string& name = m_attributes[m_attributeCount - 1].name;
+    const std::size_t before = m_attributeCount - 1;
+    if (before <= 32) {
+        for (std::size_t i = 0; i < before; ++i)
+            if (m_attributes[i].name == name) {
+                m_dropAttribute = true;
+                return;
+            }
+        return;
+    }
+    std::unordered_set<std::string_view> seen;
+    seen.reserve(before);
+    for (std::size_t i = 0; i < before; ++i)
+        seen.insert(m_attributes[i].name);
+    m_dropAttribute = seen.count(name) > 0;
+}
+
+void HtmlTokenizer::characterReference(std::string& out, bool inAttribute) {
+    const std::size_t start = m_pos;
+    const std::size_t size = m_input.size();
+    if (start < size && m_input[start] == '#') {
+        std::size_t i = start + 1;
+        const bool hex = i < size && (m_input[i] == 'x' || m_input[i] == 'X');
+        if (hex)
+            ++i;
+        const std::size_t digitsStart = i;
+        std::uint32_t value = 0;
+        while (i < size &&
+               (hex ? isHexDigit(static_cast<unsigned char>(m_input[i])) : isAsciiDigit(m_input[i]))) {
+            const char d = m_input[i];
+            const std::uint32_t digit =
+                isAsciiDigit(d) ? std::uint32_t(d - '0') : std::uint32_t(lower(d) - 'a' + 10);
+            // Past the largest code point the exact value no longer matters.
+            if (value <= 0x10FFFF)
+                value = value * (hex ? 16 : 10) + digit;
+            ++i;
+        }
+        if (i == digitsStart) {
+            out.push_back('&');
+            return; // "&#" or "&#x" stay as text
+        }
+        if (i < size && m_input[i] == ';')
+            ++i;
+        m_pos = i;
+        if (value == 0 || value > 0x10FFFF || (value >= 0xD800 && value <= 0xDFFF))
+            value = 0xFFFD;
+        else if (value >= 0x80 && value <= 0x9F)
+            value = c1Replacements[value - 0x80];
+        appendUtf8(out, value);
+        return;
+    }
+    // The longest name of the table that the input starts with.
+    std::size_t run = 0;
+    while (start + run < size && run < longestReferenceName && isAsciiAlnum(m_input[start + run]))
+        ++run;
+    if (run == 0) {
+        out.push_back('&');
+        return;
+    }
+    std::size_t candidate = run;
+    if (start + run < size && m_input[start + run] == ';' && run < longestReferenceName)
+        ++candidate;
+    for (std::size_t n = candidate; n >= 1; --n) {
+        const NamedReference* ref = findReference(m_input.substr(start, n));
+        if (!ref)
+            continue;
+        const bool semicolon = m_input[start + n - 1] == ';';
+        const int next = start + n < size ? static_cast<unsigned char>(m_input[start + n]) : endOfInput;
+        if (inAttribute && !semicolon && (next == '=' || isAsciiAlnum(next))) {
+            // In an attribute, "&copy=1" is a query, not a reference.
+            out.push_back('&');
+            out.append(m_input.substr(start, n));
+        } else {
+            out.append(ref->value);
+        }
+        m_pos = start + n;
+        return;
+    }
+    out.push_back('&'); // no reference: the name is ordinary text
+}
+
+HtmlTokenizer::Kind HtmlTokenizer::emitTag() {
+    if (m_dropAttribute) {
+        --m_attributeCount;
+        m_dropAttribute = false;
+    }
+    const Kind kind = m_endTag ? Kind::EndTag : Kind::StartTag;
+    if (!m_endTag)
+        m_lastStartTag = m_name;
+    m_state = State::Data;
+    if (!m_text.empty()) {
+        m_pending = true;
+        m_pendingKind = kind;
+        return Kind::Characters;
+    }
+    return kind;
+}
+
+HtmlTokenizer::Kind HtmlTokenizer::emitComment() {
+    m_state = State::Data;
+    if (!m_text.empty()) {
+        m_pending = true;
+        m_pendingKind = Kind::Comment;
+        return Kind::Characters;
+    }
+    m_text.swap(m_pendingText);
+    m_pendingText.clear();
+    return Kind::Comment;
+}
+
+HtmlTokenizer::Kind HtmlTokenizer::emitDoctype() {
+    m_state = State::Data;
+    if (!m_text.empty()) {
+        m_pending = true;
+        m_pendingKind = Kind::Doctype;
+        return Kind::Characters;
+    }
+    return Kind::Doctype;
+}
+
+HtmlTokenizer::Kind HtmlTokenizer::next() {
+    if (m_pending) {
+        m_pending = false;
+        if (m_pendingKind == Kind::Comment) {
+            m_text.swap(m_pendingText);
+            m_pendingText.clear();
+        } else {
+            m_text.clear();
+        }
+        return m_pendingKind;
+    }
+    m_text.clear();
+    if (m_eofEmitted)
+        return Kind::EndOfFile;
+
+    auto endOfFile = [this] {
+        m_eofEmitted = true;
+        if (!m_text.empty()) {
+            m_pending = true;
+            m_pendingKind = Kind::EndOfFile;
+            return Kind::Characters;
+        }
+        return Kind::EndOfFile;
+    };
+    auto attr = [this]() -> Attribute& { return m_attributes[m_attributeCount - 1]; };
+    const char* const data = m_input.data();
+    const std::size_t size = m_input.size();
+
+    for (;;) {
+        switch (m_state) {
+        case State::Data:
+        case State::Rcdata:
+        case State::Rawtext:
+        case State::ScriptData:
+        case State::Plaintext: {
+            const State textState = m_state;
+            if (!m_keepText) {
+                // Nothing of the text is wanted: jump to the next '<'.
+                if (textState == State::Plaintext) {
+                    m_pos = size;
+                    return endOfFile();
+                }
+                const void* lt = m_pos < size ? std::memchr(data + m_pos, '<', size - m_pos) : nullptr;
+                if (!lt) {
+                    m_pos = size;
+                    return endOfFile();
+                }
+                m_pos = std::size_t(static_cast<const char*>(lt) - data) + 1;
+                m_lastPos = m_pos - 1;
+            } else {
+                textRun(textState);
+                const int c = consume();
+                if (c == endOfInput)
+                    return endOfFile();
+                if (c != '<')
+                    continue; // textRun handled what it stopped at
+            }
+            switch (textState) {
+            case State::Data:
+                m_state = State::TagOpen;
+                break;
+            case State::Rcdata:
+                m_state = State::RcdataLessThan;
+                break;
+            case State::Rawtext:
+                m_state = State::RawtextLessThan;
+                break;
+            default:
+                m_state = State::ScriptLessThan;
+                break;
+            }
+            break;
+        }
+        case State::TagOpen: {
+            const int c = consume();
+            if (c == '!') {
+                m_state = State::MarkupDeclarationOpen;
+            } else if (c == '/') {
+                m_state = State::EndTagOpen;
+            } else if (isAsciiAlpha(c)) {
+                startTag(false);
+                reconsume();
+                m_state = State::TagName;
+            } else if (c == '?') {
+                m_pendingText.clear();
+                reconsume();
+                m_state = State::BogusComment;
+            } else {
+                appendText('<');
+                if (c == endOfInput)
+                    return endOfFile();
+                reconsume();
+                m_state = State::Data;
+            }
+            break;
+        }
+        case State::EndTagOpen: {
+            const int c = consume();
+            if (isAsciiAlpha(c)) {
+                startTag(true);
+                reconsume();
+                m_state = State::TagName;
+            } else if (c == '>') {
+                m_state = State::Data;
+            } else if (c == endOfInput) {
+                appendText("</");
+                return endOfFile();
+            } else {
+                m_pendingText.clear();
+                reconsume();
+                m_state = State::BogusComment;
+            }
+            break;
+        }
+        case State::TagName: {
+            for (;;) {
+                std::size_t run = m_pos;
+                while (run < size && !tagNameStops[data[run]])
+                    ++run;
+                appendLowered(m_name, data + m_pos, run - m_pos);
+                m_pos = run;
+                const int c = consume();
+                if (isSpace(c)) {
+                    m_state = State::BeforeAttributeName;
+                    break;
+                }
+                if (c == '/') {
+                    m_state = State::SelfClosingStartTag;
+                    break;
+                }
+                if (c == '>')
+                    return emitTag();
+                if (c == endOfInput)
+                    return endOfFile();
+                if (c == 0)
+                    appendReplacement(m_name);
+                else
+                    m_name.push_back(lower(c));
+            }
+            break;
+        }
+        case State::RcdataLessThan:
+        case State::RawtextLessThan: {
+            const bool rcdata = m_state == State::RcdataLessThan;
+            const int c = consume();
+            if (c == '/') {
+                m_buffer.clear();
+                m_state = rcdata ? State::RcdataEndTagOpen : State::RawtextEndTagOpen;
+            } else {
+                appendText('<');
+                reconsume();
+                m_state = rcdata ? State::Rcdata : State::Rawtext;
+            }
+            break;
+        }
+        case State::RcdataEndTagOpen:
+        case State::RawtextEndTagOpen:
+        case State::ScriptEndTagOpen:
+        case State::ScriptEscapedEndTagOpen: {
+            const State s = m_state;
+            const int c = consume();
+            reconsume();
+            if (isAsciiAlpha(c)) {
+                startTag(true);
+                m_state = s == State::RcdataEndTagOpen    ? State::RcdataEndTagName
+                          : s == State::RawtextEndTagOpen ? State::RawtextEndTagName
+                          : s == State::ScriptEndTagOpen  ? State::ScriptEndTagName
+                                                          : State::ScriptEscapedEndTagName;
+            } else {
+                appendText("</");
+                m_state = s == State::RcdataEndTagOpen    ? State::Rcdata
+                          : s == State::RawtextEndTagOpen ? State::Rawtext
+                          : s == State::ScriptEndTagOpen  ? State::ScriptData
+                                                          : State::ScriptEscaped;
+            }
+            break;
+        }
+        case State::RcdataEndTagName:
+        case State::RawtextEndTagName:
+        case State::ScriptEndTagName:
+        case State::ScriptEscapedEndTagName: {
+            const State s = m_state;
+            const int c = consume();
+            if (isSpace(c) && m_name == m_lastStartTag) {
+                m_state = State::BeforeAttributeName;
+            } else if (c == '/' && m_name == m_lastStartTag) {
+                m_state = State::SelfClosingStartTag;
+            } else if (c == '>' && m_name == m_lastStartTag) {
+                return emitTag();
+            } else if (isAsciiAlpha(c)) {
+                m_name.push_back(lower(c));
+                m_buffer.push_back(char(c));
+            } else {
+                appendText("</");
+                appendText(m_buffer);
+                reconsume();
+                m_state = s == State::RcdataEndTagName    ? State::Rcdata
+                          : s == State::RawtextEndTagName ? State::Rawtext
+                          : s == State::ScriptEndTagName  ? State::ScriptData
+                                                          : State::ScriptEscaped;
+            }
+            break;
+        }
+        case State::ScriptLessThan: {
+            const int c = consume();
+            if (c == '/') {
+                m_buffer.clear();
+                m_state = State::ScriptEndTagOpen;
+            } else if (c == '!') {
+                appendText("<!");
+                m_state = State::ScriptEscapeStart;
+            } else {
+                appendText('<');
+                reconsume();
+                m_state = State::ScriptData;
+            }
+            break;
+        }
+        case State::ScriptEscapeStart:
+        case State::ScriptEscapeStartDash: {
+            const int c = consume();
+            if (c == '-') {
+                appendText('-');
+                m_state = m_state == State::ScriptEscapeStart ? State::ScriptEscapeStartDash
+                                                              : State::ScriptEscapedDashDash;
+            } else {
+                reconsume();
+                m_state = State::ScriptData;
+            }
+            break;
+        }
+        case State::ScriptEscaped:
+        case State::ScriptEscapedDash:
+        case State::ScriptEscapedDashDash: {
+            const State s = m_state;
+            const int c = consume();
+            if (c == '-') {
+                appendText('-');
+                m_state = s == State::ScriptEscaped ? State::ScriptEscapedDash : State::ScriptEscapedDashDash;
+            } else if (c == '<') {
+                m_state = State::ScriptEscapedLessThan;
+            } else if (c == '>' && s == State::ScriptEscapedDashDash) {
+                appendText('>');
+                m_state = State::ScriptData;
+            } else if (c == endOfInput) {
+                return endOfFile();
+            } else {
+                if (c == 0)
+                    appendText("\xEF\xBF\xBD");
+                else
+                    appendText(char(c));
+                m_state = State::ScriptEscaped;
+            }
+            break;
+        }
+        case State::ScriptEscapedLessThan: {
+            const int c = consume();
+            if (c == '/') {
+                m_buffer.clear();
+                m_state = State::ScriptEscapedEndTagOpen;
+            } else if (isAsciiAlpha(c)) {
+                m_buffer.clear();
+                appendText('<');
+                reconsume();
+                m_state = State::ScriptDoubleEscapeStart;
+            } else {
+                appendText('<');
+                reconsume();
+                m_state = State::ScriptEscaped;
+            }
+            break;
+        }
+        case State::ScriptDoubleEscapeStart:
+        case State::ScriptDoubleEscapeEnd: {
+            const bool starting = m_state == State::ScriptDoubleEscapeStart;
+            const int c = consume();
+            if (isSpace(c) || c == '/' || c == '>') {
+                appendText(char(c));
+                if (m_buffer == "script")
+                    m_state = starting ? State::ScriptDoubleEscaped : State::ScriptEscaped;
+                else
+                    m_state = starting ? State::ScriptEscaped : State::ScriptDoubleEscaped;
+            } else if (isAsciiAlpha(c)) {
+                m_buffer.push_back(lower(c));
+                appendText(char(c));
+            } else {
+                reconsume();
+                m_state = starting ? State::ScriptEscaped : State::ScriptDoubleEscaped;
+            }
+            break;
+        }
+        case State::ScriptDoubleEscaped:
+        case State::ScriptDoubleEscapedDash:
+        case State::ScriptDoubleEscapedDashDash: {
+            const State s = m_state;
+            const int c = consume();
+            if (c == '-') {
+                appendText('-');
+                m_state = s == State::ScriptDoubleEscaped ? State::ScriptDoubleEscapedDash
+                                                          : State::ScriptDoubleEscapedDashDash;
+            } else if (c == '<') {
+                appendText('<');
+                m_state = State::ScriptDoubleEscapedLessThan;
+            } else if (c == '>' && s == State::ScriptDoubleEscapedDashDash) {
+                appendText('>');
+                m_state = State::ScriptData;
+            } else if (c == endOfInput) {
+                return endOfFile();
+            } else {
+                if (c == 0)
+                    appendText("\xEF\xBF\xBD");
+                else
+                    appendText(char(c));
+                m_state = State::ScriptDoubleEscaped;
+            }
+            break;
+        }
+        case State::ScriptDoubleEscapedLessThan: {
+            const int c = consume();
+            if (c == '/') {
+                m_buffer.clear();
+                appendText('/');
+                m_state = State::ScriptDoubleEscapeEnd;
+            } else {
+                reconsume();
+                m_state = State::ScriptDoubleEscaped;
+            }
+            break;
+        }
+        case State::BeforeAttributeName: {
+            const int c = consume();
+            if (isSpace(c))
+                break;
+            if (c == '/' || c == '>' || c == endOfInput) {
+                reconsume();
+                m_state = State::AfterAttributeName;
+            } else if (c == '=') {
+                startAttribute();
+                attr().name.push_back('=');
+                m_state = State::AttributeName;
+            } else {
+                startAttribute();
+                reconsume();
+                m_state = State::AttributeName;
+            }
+            break;
+        }
+        case State::AttributeName: {
+            for (;;) {
+                std::size_t run = m_pos;
+                while (run < size && !attributeNameStops[data[run]])
+                    ++run;
+                appendLowered(attr().name, data + m_pos, run - m_pos);
+                m_pos = run;
+                const int c = consume();
+                if (isSpace(c) || c == '/' || c == '>' || c == endOfInput) {
+                    finishAttributeName();
+                    reconsume();
+                    m_state = State::AfterAttributeName;
+                    break;
+                }
+                if (c == '=') {
+                    finishAttributeName();
+                    m_state = State::BeforeAttributeValue;
+                    break;
+                }
+                if (c == 0)
+                    appendReplacement(attr().name);
+                else
+                    attr().name.push_back(lower(c));
+            }
+            break;
+        }
+        case State::AfterAttributeName: {
+            const int c = consume();
+            if (isSpace(c))
+                break;
+            if (c == '/') {
+                m_state = State::SelfClosingStartTag;
+            } else if (c == '=') {
+                m_state = State::BeforeAttributeValue;
+            } else if (c == '>') {
+                return emitTag();
+            } else if (c == endOfInput) {
+                return endOfFile();
+            } else {
+                startAttribute();
+                reconsume();
+                m_state = State::AttributeName;
+            }
+            break;
+        }
+        case State::BeforeAttributeValue: {
+            const int c = consume();
+            if (isSpace(c))
+                break;
+            if (c == '"') {
+                m_state = State::AttributeValueDouble;
+            } else if (c == '\'') {
+                m_state = State::AttributeValueSingle;
+            } else if (c == '>') {
+                return emitTag();
+            } else {
+                reconsume();
+                m_state = State::AttributeValueUnquoted;
+            }
+            break;
+        }
+        case State::AttributeValueDouble:
+        case State::AttributeValueSingle: {
+            const char quote = m_state == State::AttributeValueDouble ? '"' : '\'';
+            std::string& value = attr().value;
+            for (;;) {
+                // Plain runs go over in one piece.
+                const std::size_t run = findAny(data, m_pos, size, quote, '&', '\r', '\0');
+                value.append(data + m_pos, run - m_pos);
+                m_pos = run;
+                const int c = consume();
+                if (c == quote) {
+                    m_state = State::AfterAttributeValueQuoted;
+                    break;
+                }
+                if (c == '&')
+                    characterReference(value, true);
+                else if (c == 0)
+                    appendReplacement(value);
+                else if (c == endOfInput)
+                    return endOfFile();
+                else
+                    value.push_back(char(c));
+            }
+            break;
+        }
+        case State::AttributeValueUnquoted: {
+            std::string& value = attr().value;
+            for (;;) {
+                std::size_t run = m_pos;
+                while (run < size && !unquotedValueStops[data[run]])
+                    ++run;
+                value.append(data + m_pos, run - m_pos);
+                m_pos = run;
+                const int c = consume();
+                if (isSpace(c)) {
+                    m_state = State::BeforeAttributeName;
+                    break;
+                }
+                if (c == '&')
+                    characterReference(value, true);
+                else if (c == '>')
+                    return emitTag();
+                else if (c == 0)
+                    appendReplacement(value);
+                else if (c == endOfInput)
+                    return endOfFile();
+                else
+                    value.push_back(char(c));
+            }
+            break;
+        }
+        case State::AfterAttributeValueQuoted: {
+            const int c = consume();
+            if (isSpace(c)) {
+                m_state = State::BeforeAttributeName;
+            } else if (c == '/') {
+                m_state = State::SelfClosingStartTag;
+            } else if (c == '>') {
+                return emitTag();
+            } else if (c == endOfInput) {
+                return endOfFile();
+            } else {
+                reconsume();
+                m_state = State::BeforeAttributeName;
+            }
+            break;
+        }
+        case State::SelfClosingStartTag: {
+            const int c = consume();
+            if (c == '>') {
+                m_selfClosing = true;
+                return emitTag();
+            }
+            if (c == endOfInput)
+                return endOfFile();
+            reconsume();
+            m_state = State::BeforeAttributeName;
+            break;
+        }
+        case State::BogusComment: {
+            for (;;) {
+                const int c = consume();
+                if (c == '>')
+                    return emitComment();
+                if (c == endOfInput) {
+                    const Kind k = emitComment();
+                    if (k == Kind::Characters) {
+                        m_eofEmitted = true;
+                        return k;
+                    }
+                    m_eofEmitted = true;
+                    return k;
+                }
+                if (!m_keepText)
+                    continue;
+                if (c == 0)
+                    appendReplacement(m_pendingText);
+                else
+                    m_pendingText.push_back(char(c));
+            }
+        }
+        case State::MarkupDeclarationOpen: {
+            m_pendingText.clear();
+            if (lookahead("--")) {
+                m_pos += 2;
+                m_state = State::CommentStart;
+            } else if (lookaheadNoCase("doctype")) {
+                m_pos += 7;
+                m_state = State::Doctype;
+            } else if (lookahead("[CDATA[")) {
+                m_pos += 7;
+                if (m_cdataAllowed) {
+                    m_state = State::CdataSection;
+                } else {
+                    if (m_keepText)
+                        m_pendingText = "[CDATA[";
+                    m_state = State::BogusComment;
+                }
+            } else {
+                m_state = State::BogusComment;
+            }
+            break;
+        }
+        case State::CommentStart: {
+            const int c = consume();
+            if (c == '-') {
+                m_state = State::CommentStartDash;
+            } else if (c == '>') {
+                return emitComment();
+            } else {
+                reconsume();
+                m_state = State::Comment;
+            }
+            break;
+        }
+        case State::CommentStartDash: {
+            const int c = consume();
+            if (c == '-') {
+                m_state = State::CommentEnd;
+            } else if (c == '>') {
+                return emitComment();
+            } else if (c == endOfInput) {
+                m_eofEmitted = true;
+                return emitComment();
+            } else {
+                if (m_keepText)
+                    m_pendingText.push_back('-');
+                reconsume();
+                m_state = State::Comment;
+            }
+            break;
+        }
+        case State::Comment: {
+            for (;;) {
+                const std::size_t run = findAny(data, m_pos, size, '<', '-', '\r', '\0');
+                if (m_keepText)
+                    m_pendingText.append(data + m_pos, run - m_pos);
+                m_pos = run;
+                const int c = consume();
+                if (c == '<') {
+                    if (m_keepText)
+                        m_pendingText.push_back('<');
+                    m_state = State::CommentLessThan;
+                    break;
+                }
+                if (c == '-') {
+                    m_state = State::CommentEndDash;
+                    break;
+                }
+                if (c == endOfInput) {
+                    m_eofEmitted = true;
+                    return emitComment();
+                }
+                if (m_keepText) {
+                    if (c == 0)
+                        appendReplacement(m_pendingText);
+                    else
+                        m_pendingText.push_back(char(c));
+                }
+            }
+            break;
+        }
+        case State::CommentLessThan: {
+            const int c = consume();
+            if (c == '!') {
+                if (m_keepText)
+                    m_pendingText.push_back('!');
+                m_state = State::CommentLessThanBang;
+            } else if (c == '<') {
+                if (m_keepText)
+                    m_pendingText.push_back('<');
+            } else {
+                reconsume();
+                m_state = State::Comment;
+            }
+            break;
+        }
+        case State::CommentLessThanBang:
+        case State::CommentLessThanBangDash: {
+            const int c = consume();
+            reconsume();
+            if (c == '-') {
+                ++m_pos; // consumed after all
+                m_state = m_state == State::CommentLessThanBang ? State::CommentLessThanBangDash
+                                                                : State::CommentLessThanBangDashDash;
+            } else {
+                m_state = m_state == State::CommentLessThanBang ? State::Comment : State::CommentEndDash;
+            }
+            break;
+        }
+        case State::CommentLessThanBangDashDash: {
+            const int c = consume();
+            reconsume();
+            m_state = State::CommentEnd;
+            (void)c;
+            break;
+        }
+        case State::CommentEndDash: {
+            const int c = consume();
+            if (c == '-') {
+                m_state = State::CommentEnd;
+            } else if (c == endOfInput) {
+                m_eofEmitted = true;
+                return emitComment();
+            } else {
+                if (m_keepText)
+                    m_pendingText.push_back('-');
+                reconsume();
+                m_state = State::Comment;
+            }
+            break;
+        }
+        case State::CommentEnd: {
+            const int c = consume();
+            if (c == '>') {
+                return emitComment();
+            } else if (c == '!') {
+                m_state = State::CommentEndBang;
+            } else if (c == '-') {
+                if (m_keepText)
+                    m_pendingText.push_back('-');
+            } else if (c == endOfInput) {
+                m_eofEmitted = true;
+                return emitComment();
+            } else {
+                if (m_keepText)
+                    m_pendingText.append("--");
+                reconsume();
+                m_state = State::Comment;
+            }
+            break;
+        }
+        case State::CommentEndBang: {
+            const int c = consume();
+            if (c == '-') {
+                if (m_keepText)
+                    m_pendingText.append("--!");
+                m_state = State::CommentEndDash;
+            } else if (c == '>') {
+                return emitComment();
+            } else if (c == endOfInput) {
+                m_eofEmitted = true;
+                return emitComment();
+            } else {
+                if (m_keepText)
+                    m_pendingText.append("--!");
+                reconsume();
+                m_state = State::Comment;
+            }
+            break;
+        }
+        case State::Doctype: {
+            m_name.clear();
+            m_publicId.reset();
+            m_systemId.reset();
+            m_doctypeNameMissing = true;
+            m_forceQuirks = false;
+            const int c = consume();
+            if (isSpace(c)) {
+                m_state = State::BeforeDoctypeName;
+            } else if (c == endOfInput) {
+                m_forceQuirks = true;
+                m_eofEmitted = true;
+                return emitDoctype();
+            } else {
+                reconsume();
+                m_state = State::BeforeDoctypeName;
+            }
+            break;
+        }
+        case State::BeforeDoctypeName: {
+            const int c = consume();
+            if (isSpace(c))
+                break;
+            if (c == '>') {
+                m_forceQuirks = true;
+                return emitDoctype();
+            }
+            if (c == endOfInput) {
+                m_forceQuirks = true;
+                m_eofEmitted = true;
+                return emitDoctype();
+            }
+            m_doctypeNameMissing = false;
+            if (c == 0)
+                appendReplacement(m_name);
+            else
+                m_name.push_back(lower(c));
+            m_state = State::DoctypeName;
+            break;
+        }
+        case State::DoctypeName: {
+            const int c = consume();
+            if (isSpace(c)) {
+                m_state = State::AfterDoctypeName;
+            } else if (c == '>') {
+                return emitDoctype();
+            } else if (c == endOfInput) {
+                m_forceQuirks = true;
+                m_eofEmitted = true;
+                return emitDoctype();
+            } else if (c == 0) {
+                appendReplacement(m_name);
+            } else {
+                m_name.push_back(lower(c));
+            }
+            break;
+        }
+        case State::AfterDoctypeName: {
+            const int c = consume();
+            if (isSpace(c))
+                break;
+            if (c == '>')
+                return emitDoctype();
+            if (c == endOfInput) {
+                m_forceQuirks = true;
+                m_eofEmitted = true;
+                return emitDoctype();
+            }
+            reconsume();
+            if (lookaheadNoCase("public")) {
+                m_pos += 6;
+                m_state = State::AfterDoctypePublicKeyword;
+            } else if (lookaheadNoCase("system")) {
+                m_pos += 6;
+                m_state = State::AfterDoctypeSystemKeyword;
+            } else {
+                m_forceQuirks = true;
+                m_state = State::BogusDoctype;
+            }
+            break;
+        }
+        case State::AfterDoctypePublicKeyword:
+        case State::BeforeDoctypePublicId:
+        case State::AfterDoctypeSystemKeyword:
+        case State::BeforeDoctypeSystemId: {
+            const State s = m_state;
+            const bool publicId = s == State::AfterDoctypePublicKeyword || s == State::BeforeDoctypePublicId;
+            const bool afterKeyword =
+                s == State::AfterDoctypePublicKeyword || s == State::AfterDoctypeSystemKeyword;
+            const int c = consume();
+            if (isSpace(c)) {
+                if (afterKeyword)
+                    m_state = publicId ? State::BeforeDoctypePublicId : State::BeforeDoctypeSystemId;
+            } else if (c == '"' || c == '\'') {
+                (publicId ? m_publicId : m_systemId).emplace();
+                if (publicId)
+                    m_state = c == '"' ? State::DoctypePublicIdDouble : State::DoctypePublicIdSingle;
+                else
+                    m_state = c == '"' ? State::DoctypeSystemIdDouble : State::DoctypeSystemIdSingle;
+            } else if (c == '>') {
+                m_forceQuirks = true;
+                return emitDoctype();
+            } else if (c == endOfInput) {
+                m_forceQuirks = true;
+                m_eofEmitted = true;
+                return emitDoctype();
+            } else {
+                m_forceQuirks = true;
+                reconsume();
+                m_state = State::BogusDoctype;
+            }
+            break;
+        }
+        case State::DoctypePublicIdDouble:
+        case State::DoctypePublicIdSingle:
+        case State::DoctypeSystemIdDouble:
+        case State::DoctypeSystemIdSingle: {
+            const State s = m_state;
+            const bool publicId = s == State::DoctypePublicIdDouble || s == State::DoctypePublicIdSingle;
+            const char quote =
+                s == State::DoctypePublicIdDouble || s == State::DoctypeSystemIdDouble ? '"' : '\'';
+            std::string& id = *(publicId ? m_publicId : m_systemId);
+            const int c = consume();
+            if (c == quote) {
+                m_state = publicId ? State::AfterDoctypePublicId : State::AfterDoctypeSystemId;
+            } else if (c == '>') {
+                m_forceQuirks = true;
+                return emitDoctype();
+            } else if (c == endOfInput) {
+                m_forceQuirks = true;
+                m_eofEmitted = true;
+                return emitDoctype();
+            } else if (c == 0) {
+                appendReplacement(id);
+            } else {
+                id.push_back(char(c));
+            }
+            break;
+        }
+        case State::AfterDoctypePublicId:
+        case State::BetweenDoctypePublicAndSystemIds: {
+            const int c = consume();
+            if (isSpace(c)) {
+                m_state = State::BetweenDoctypePublicAndSystemIds;
+            } else if (c == '>') {
+                return emitDoctype();
+            } else if (c == '"' || c == '\'') {
+                m_systemId.emplace();
+                m_state = c == '"' ? State::DoctypeSystemIdDouble : State::DoctypeSystemIdSingle;
+            } else if (c == endOfInput) {
+                m_forceQuirks = true;
+                m_eofEmitted = true;
+                return emitDoctype();
+            } else {
+                m_forceQuirks = true;
+                reconsume();
+                m_state = State::BogusDoctype;
+            }
+            break;
+        }
+        case State::AfterDoctypeSystemId: {
+            const int c = consume();
+            if (isSpace(c))
+                break;
+            if (c == '>')
+                return emitDoctype();
+            if (c == endOfInput) {
+                m_forceQuirks = true;
+                m_eofEmitted = true;
+                return emitDoctype();
+            }
+            reconsume();
+            m_state = State::BogusDoctype;
+            break;
+        }
+        case State::BogusDoctype: {
+            const int c = consume();
+            if (c == '>')
+                return emitDoctype();
+            if (c == endOfInput) {
+                m_eofEmitted = true;
+                return emitDoctype();
+            }
+            break;
+        }
+        case State::CdataSection: {
+            for (;;) {
+                const int c = consume();
+                if (c == ']') {
+                    m_state = State::CdataSectionBracket;
+                    break;
+                }
+                if (c == endOfInput)
+                    return endOfFile();
+                appendText(char(c));
+            }
+            break;
+        }
+        case State::CdataSectionBracket: {
+            const int c = consume();
+            if (c == ']') {
+                m_state = State::CdataSectionEnd;
+            } else {
+                appendText(']');
+                reconsume();
+                m_state = State::CdataSection;
+            }
+            break;
+        }
+        case State::CdataSectionEnd: {
+            const int c = consume();
+            if (c == ']') {
+                appendText(']');
+            } else if (c == '>') {
+                m_state = State::Data;
+            } else {
+                appendText("]]");
+                reconsume();
+                m_state = State::CdataSection;
+            }
+            break;
+        }
+        }
+    }
+}
+
+void HtmlTokenizer::textRun(State state) {
+    // Collects text up to the byte that needs a decision, which is left unconsumed except for
+    // references, NULs and CRs, handled here.
+    const char* const data = m_input.data();
+    const std::size_t size = m_input.size();
+    for (;;) {
+        std::size_t run = m_pos;
+        if (state == State::Plaintext) {
+            while (run < size && data[run] != 0 && data[run] != '\r')
+                ++run;
+        } else {
+            while (run < size) {
+                const char b = data[run];
+                if (b == '<' || b == 0 || b == '\r' ||
+                    (b == '&' && (state == State::Data || state == State::Rcdata)))
+                    break;
+                ++run;
+            }
+        }
+        m_text.append(data + m_pos, run - m_pos);
+        m_pos = run;
+        if (m_pos >= size || data[m_pos] == '<')
+            return;
+        const int c = consume();
+        if (c == '&') {
+            characterReference(m_text, false);
+        } else if (c == 0) {
+            // In the data state a NUL goes to the tree builder as it is; elsewhere it is replaced.
+            if (state == State::Data)
+                m_text.push_back('\0');
+            else
+                m_text.append("\xEF\xBF\xBD");
+        } else {
+            m_text.push_back(char(c));
+        }
+    }
+}

@@ -1,0 +1,773 @@
+#include "discovery/MarkupWalker.h"
+
+#include "discovery/CssUrls.h"
+#include "discovery/HtmlTokenizer.h"
+#include "discovery/Srcset.h"
+
+#include <QByteArray>
+#include <QList>
+
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+using namespace std::string_view_literals;
+
+namespace {
+
+enum class Ns : std::uint8_t { Html, Svg, MathMl };
+
+// What the tree builder needs to know of an HTML tag name.
+enum TagFlag : std::uint32_t {
+    Void = 1 << 0,        // never has content: not kept open
+    Special = 1 << 1,     // the "special" category: stops an unmatched end tag's search
+    ScopeMarker = 1 << 2, // ends the search for an element "in scope"
+    ClosesP = 1 << 3,     // a start tag that first closes an open <p>
+    Formatting = 1 << 4,  // a formatting element (its end tag runs the adoption agency)
+    Rcdata = 1 << 5,      // text with references, no tags
+    Rawtext = 1 << 6,     // text without references or tags
+    Script = 1 << 7,      // script data
+    Plaintext = 1 << 8,   // the rest of the page is text
+    Heading = 1 << 9,     // h1 to h6
+    NotOnStack = 1 << 10, // html, head, body: the walk never needs them open
+    BreaksOut = 1 << 11,  // leaves svg or math content when it starts there
+    Watched = 1 << 12,    // named in a rule below: other names skip those comparisons
+};
+
+const std::unordered_map<std::string_view, std::uint32_t>& htmlTags() {
+    static const std::unordered_map<std::string_view, std::uint32_t> tags = [] {
+        std::unordered_map<std::string_view, std::uint32_t> t;
+        auto add = [&t](std::initializer_list<std::string_view> names, std::uint32_t flags) {
+            for (std::string_view n : names)
+                t[n] |= flags;
+        };
+        add({"area", "base", "basefont", "bgsound", "br", "col", "embed", "frame", "hr", "img", "input",
+             "keygen", "link", "meta", "param", "source", "track", "wbr", "image"},
+            Void);
+        add({"address",    "applet",   "area",   "article", "aside",     "base",     "basefont", "bgsound",
+             "blockquote", "body",     "br",     "button",  "caption",   "center",   "col",      "colgroup",
+             "dd",         "details",  "dir",    "div",     "dl",        "dt",       "embed",    "fieldset",
+             "figcaption", "figure",   "footer", "form",    "frame",     "frameset", "h1",       "h2",
+             "h3",         "h4",       "h5",     "h6",      "head",      "header",   "hgroup",   "hr",
+             "html",       "iframe",   "img",    "input",   "keygen",    "li",       "link",     "listing",
+             "main",       "marquee",  "menu",   "meta",    "nav",       "noembed",  "noframes", "noscript",
+             "object",     "ol",       "p",      "param",   "plaintext", "pre",      "script",   "search",
+             "section",    "select",   "source", "style",   "summary",   "table",    "tbody",    "td",
+             "template",   "textarea", "tfoot",  "th",      "thead",     "title",    "tr",       "track",
+             "ul",         "wbr",      "xmp"},
+            Special);
+        add({"applet", "caption", "html", "table", "td", "th", "marquee", "object", "template"}, ScopeMarker);
+        add({"address", "article", "aside",     "blockquote", "center",     "details", "dialog",
+             "dir",     "div",     "dl",        "fieldset",   "figcaption", "figure",  "footer",
+             "header",  "hgroup",  "main",      "menu",       "nav",        "ol",      "p",
+             "search",  "section", "summary",   "ul",         "h1",         "h2",      "h3",
+             "h4",      "h5",      "h6",        "pre",        "listing",    "form",    "table",
+             "hr",      "xmp",     "plaintext", "dd",         "dt",         "li"},
+            ClosesP);
+        add({"a", "b", "big", "code", "em", "font", "i", "nobr", "s", "small", "strike", "strong", "tt", "u"},
+            Formatting);
+        add({"title", "textarea"}, Rcdata);
+        add({"style", "xmp", "iframe", "noembed", "noframes"}, Rawtext);
+        add({"script"}, Script);
+        add({"plaintext"}, Plaintext);
+        add({"h1", "h2", "h3", "h4", "h5", "h6"}, Heading);
+        add({"html", "head", "body"}, NotOnStack);
+        add({"li",    "dd",    "dt",    "option",   "optgroup", "td",   "th",     "tr",     "tbody",
+             "thead", "tfoot", "a",     "base",     "img",      "area", "source", "input",  "video",
+             "link",  "meta",  "style", "template", "svg",      "math", "image",  "picture"},
+            Watched);
+        add({"b",      "big",  "blockquote", "body",  "br",   "center", "code",    "dd",   "div",
+             "dl",     "dt",   "em",         "embed", "h1",   "h2",     "h3",      "h4",   "h5",
+             "h6",     "head", "hr",         "i",     "img",  "li",     "listing", "menu", "meta",
+             "nobr",   "ol",   "p",          "pre",   "ruby", "s",      "small",   "span", "strong",
+             "strike", "sub",  "sup",        "table", "tt",   "u",      "ul",      "var"},
+            BreaksOut);
+        // Each known name gets a number in the high bits, so open elements can be counted by name.
+        std::uint32_t id = 0;
+        for (auto& [name, flags] : t)
+            flags |= ++id << 16;
+        return t;
+    }();
+    return tags;
+}
+
+constexpr std::uint32_t idShift = 16;
+constexpr std::size_t idCount = 1 << 10;
+
+std::uint32_t flagsOf(std::string_view name) {
+    const auto& tags = htmlTags();
+    const auto it = tags.find(name);
+    return it == tags.end() ? 0 : it->second;
+}
+
+// The numbers of the names the tree builder looks for most.
+struct Ids {
+    std::uint32_t p, li, dd, dt, td, th, tr, tbody, thead, tfoot, a, h1, h2, h3, h4, h5, h6;
+};
+
+const Ids& ids() {
+    static const Ids ids = [] {
+        auto id = [](std::string_view n) { return flagsOf(n) >> idShift; };
+        return Ids{id("p"),  id("li"),    id("dd"),    id("dt"),    id("td"), id("th"),
+                   id("tr"), id("tbody"), id("thead"), id("tfoot"), id("a"),  id("h1"),
+                   id("h2"), id("h3"),    id("h4"),    id("h5"),    id("h6")};
+    }();
+    return ids;
+}
+
+bool isAsciiSpace(char c) {
+    return c == ' ' || c == '\t' || c == '\n' || c == '\f' || c == '\r';
+}
+
+std::string asciiLower(std::string_view s) {
+    std::string out(s);
+    for (char& c : out)
+        if (c >= 'A' && c <= 'Z')
+            c = char(c + 32);
+    return out;
+}
+
+bool equalsNoCase(std::string_view a, std::string_view lowerWord) {
+    if (a.size() != lowerWord.size())
+        return false;
+    for (std::size_t i = 0; i < a.size(); ++i) {
+        const char c = a[i] >= 'A' && a[i] <= 'Z' ? char(a[i] + 32) : a[i];
+        if (c != lowerWord[i])
+            return false;
+    }
+    return true;
+}
+
+// Whether the whitespace-separated tokens of value include word; case as given.
+bool hasToken(std::string_view value, std::string_view word) {
+    std::size_t i = 0;
+    while (i < value.size()) {
+        while (i < value.size() && isAsciiSpace(value[i]))
+            ++i;
+        const std::size_t start = i;
+        while (i < value.size() && !isAsciiSpace(value[i]))
+            ++i;
+        if (i > start && value.substr(start, i - start) == word)
+            return true;
+    }
+    return false;
+}
+
+// A style sheet is made only for a style element of no type or of type text/css.
+bool isCssType(const HtmlTokenizer::Attribute* type) {
+    return !type || type->value.empty() || equalsNoCase(type->value, "text/css");
+}
+
+// Open elements beyond this depth are not kept: the walk stays linear on endless nesting, as
+// browsers stop nesting their trees at a like depth.
+constexpr std::size_t maxDepth = 512;
+// Tokens between two questions whether to go on.
+constexpr unsigned tokensPerTick = 2048;
+
+class Walker {
+public:
+    Walker(std::string_view page, MarkupWalker::Handler& handler, bool baseOnly)
+        : m_tokenizer(page), m_handler(handler), m_baseOnly(baseOnly) {}
+
+    void run() {
+        unsigned sinceTick = 0;
+        for (;;) {
+            const HtmlTokenizer::Kind kind = m_tokenizer.next();
+            if (kind == HtmlTokenizer::Kind::EndOfFile)
+                break;
+            switch (kind) {
+            case HtmlTokenizer::Kind::StartTag:
+                startTag();
+                break;
+            case HtmlTokenizer::Kind::EndTag:
+                endTag(m_tokenizer.name());
+                break;
+            case HtmlTokenizer::Kind::Characters:
+                if (m_collecting)
+                    m_sheet.append(m_tokenizer.text());
+                break;
+            default:
+                break;
+            }
+            if (m_done)
+                return;
+            if (++sinceTick == tokensPerTick) {
+                sinceTick = 0;
+                if (!m_handler.keepGoing())
+                    return;
+            }
+        }
+        // A style element the page never closes still has its sheet.
+        if (m_collecting)
+            finishSheet();
+    }
+
+private:
+    struct Open {
+        std::string name;
+        Ns ns;
+        std::uint32_t flags; // TagFlag of an HTML element
+        bool htmlIntegration;
+        bool mathTextIntegration;
+    };
+
+    bool inTemplate() const { return m_templates > 0; }
+
+    // How many elements of a known HTML name are open: most searches of the stack for one end
+    // before they start.
+    int& openCount(const Open& e) { return m_openCount[e.ns == Ns::Html ? (e.flags >> idShift) : 0]; }
+    bool noneOpen(std::string_view name) const { return noneOpenId(flagsOf(name) >> idShift); }
+    bool noneOpenId(std::uint32_t id) const { return id != 0 && m_openCount[id] == 0; }
+
+    void push(std::string_view name, Ns ns, std::uint32_t flags, bool htmlIntegration, bool mathText) {
+        if (m_stack.size() >= maxDepth)
+            return;
+        m_stack.push_back({std::string(name), ns, flags, htmlIntegration, mathText});
+        ++openCount(m_stack.back());
+        if (ns == Ns::Html && name == "template"sv)
+            ++m_templates;
+        m_tokenizer.setCdataAllowed(ns != Ns::Html);
+    }
+
+    void popTo(std::size_t size) {
+        while (m_stack.size() > size) {
+            const Open& top = m_stack.back();
+            if (top.ns == Ns::Html && top.name == "template"sv)
+                --m_templates;
+            if (m_collecting && m_stack.size() - 1 == m_sheetDepth)
+                finishSheet();
+            --openCount(m_stack.back());
+            m_stack.pop_back();
+        }
+        m_tokenizer.setCdataAllowed(!m_stack.empty() && m_stack.back().ns != Ns::Html);
+    }
+
+    void eraseAt(std::size_t index) {
+        if (m_stack[index].ns == Ns::Html && m_stack[index].name == "template"sv)
+            --m_templates;
+        if (m_collecting && index == m_sheetDepth)
+            finishSheet();
+        --openCount(m_stack[index]);
+        m_stack.erase(m_stack.begin() + std::ptrdiff_t(index));
+        if (m_collecting && m_sheetDepth > index)
+            --m_sheetDepth;
+    }
+
+    // The element's index on the stack when it is in the given scope (the HTML namespace's
+    // markers, plus extra names), or -1.
+    std::ptrdiff_t inScope(std::string_view name, std::uint32_t id,
+                           std::initializer_list<std::string_view> extra = {}) const {
+        if (noneOpenId(id))
+            return -1;
+        for (std::size_t i = m_stack.size(); i-- > 0;) {
+            const Open& e = m_stack[i];
+            if (e.ns == Ns::Html && e.name == name)
+                return std::ptrdiff_t(i);
+            if (isScopeMarker(e))
+                return -1;
+            if (e.ns == Ns::Html)
+                for (std::string_view x : extra)
+                    if (e.name == x)
+                        return -1;
+        }
+        return -1;
+    }
+
+    static bool isScopeMarker(const Open& e) {
+        if (e.ns == Ns::Html)
+            return (e.flags & ScopeMarker) != 0;
+        return e.htmlIntegration || e.mathTextIntegration;
+    }
+    static bool isSpecial(const Open& e) {
+        if (e.ns == Ns::Html)
+            return (e.flags & Special) != 0;
+        return e.htmlIntegration || e.mathTextIntegration;
+    }
+
+    void closeP() {
+        const std::ptrdiff_t p = inScope("p", ids().p, {"button"});
+        if (p >= 0)
+            popTo(std::size_t(p));
+    }
+
+    // The implied closings a start tag brings in the HTML namespace.
+    void impliedClosings(std::string_view name, std::uint32_t flags) {
+        if (!(flags & Watched)) {
+            if (flags & ClosesP)
+                closeP();
+            if ((flags & Heading) && !m_stack.empty() && m_stack.back().ns == Ns::Html &&
+                (m_stack.back().flags & Heading))
+                popTo(m_stack.size() - 1);
+            return;
+        }
+        if ((name == "li"sv && !noneOpenId(ids().li)) ||
+            ((name == "dd"sv || name == "dt"sv) && !(noneOpenId(ids().dd) && noneOpenId(ids().dt)))) {
+            for (std::size_t i = m_stack.size(); i-- > 0;) {
+                const Open& e = m_stack[i];
+                const bool match =
+                    e.ns == Ns::Html &&
+                    (name == "li"sv ? e.name == "li"sv : (e.name == "dd"sv || e.name == "dt"sv));
+                if (match) {
+                    popTo(i);
+                    break;
+                }
+                if (isSpecial(e) &&
+                    !(e.ns == Ns::Html && (e.name == "address"sv || e.name == "div"sv || e.name == "p"sv)))
+                    break;
+            }
+        }
+        if (flags & ClosesP)
+            closeP();
+        if ((flags & Heading) && !m_stack.empty() && m_stack.back().ns == Ns::Html &&
+            (m_stack.back().flags & Heading))
+            popTo(m_stack.size() - 1);
+        if ((name == "option"sv || name == "optgroup"sv) && !m_stack.empty() &&
+            m_stack.back().ns == Ns::Html && m_stack.back().name == "option"sv)
+            popTo(m_stack.size() - 1);
+        if (name == "td"sv || name == "th"sv || name == "tr"sv || name == "tbody"sv || name == "thead"sv ||
+            name == "tfoot"sv) {
+            // A new cell, row or section ends the one still open in the same table.
+            for (std::size_t i = m_stack.size(); i-- > 0;) {
+                const Open& e = m_stack[i];
+                if (e.ns != Ns::Html)
+                    continue;
+                if (e.name == "table"sv || e.name == "template"sv)
+                    break;
+                const bool cell = e.name == "td"sv || e.name == "th"sv;
+                const bool row = e.name == "tr"sv;
+                const bool section = e.name == "tbody"sv || e.name == "thead"sv || e.name == "tfoot"sv;
+                if ((name == "td"sv || name == "th"sv) && row)
+                    break;
+                if ((name == "td"sv || name == "th"sv) && cell) {
+                    popTo(i);
+                    break;
+                }
+                if (name == "tr"sv && section)
+                    break;
+                if (name == "tr"sv && row) {
+                    popTo(i);
+                    break;
+                }
+                if (section && name != "tr"sv && name != "td"sv && name != "th"sv) {
+                    popTo(i);
+                    break;
+                }
+            }
+        }
+        if (name == "a"sv && !noneOpenId(ids().a))
+            closeFormatting("a");
+    }
+
+    // An end tag of a formatting element, or a new <a> inside one: the element ends; when block
+    // elements were opened inside it, they stay open.
+    void closeFormatting(std::string_view name) {
+        if (noneOpen(name))
+            return;
+        for (std::size_t i = m_stack.size(); i-- > 0;) {
+            const Open& e = m_stack[i];
+            if (e.ns == Ns::Html && e.name == name) {
+                bool blockInside = false;
+                for (std::size_t k = i + 1; k < m_stack.size(); ++k)
+                    blockInside = blockInside || isSpecial(m_stack[k]);
+                if (blockInside)
+                    eraseAt(i);
+                else
+                    popTo(i);
+                return;
+            }
+            if (isScopeMarker(e))
+                return;
+        }
+    }
+
+    bool breaksOut(std::string_view name, std::uint32_t flags) const {
+        if (flags & BreaksOut)
+            return true;
+        return name == "font"sv && (m_tokenizer.findAttribute("color") || m_tokenizer.findAttribute("face") ||
+                                    m_tokenizer.findAttribute("size"));
+    }
+
+    // Whether a start tag goes by the rules of foreign content.
+    bool foreignFor(std::string_view name) const {
+        if (m_stack.empty())
+            return false;
+        const Open& top = m_stack.back();
+        if (top.ns == Ns::Html || top.htmlIntegration)
+            return false;
+        if (top.mathTextIntegration && name != "mglyph"sv && name != "malignmark"sv)
+            return false;
+        if (top.ns == Ns::MathMl && top.name == "annotation-xml"sv && name == "svg"sv)
+            return false;
+        return true;
+    }
+
+    void startTag() {
+        const std::string& tokenName = m_tokenizer.name();
+        std::uint32_t flags = flagsOf(tokenName);
+        if (foreignFor(tokenName)) {
+            if (!breaksOut(tokenName, flags)) {
+                const Ns ns = m_stack.back().ns;
+                foreignElement(tokenName, ns);
+                return;
+            }
+            while (!m_stack.empty() && m_stack.back().ns != Ns::Html && !m_stack.back().htmlIntegration &&
+                   !m_stack.back().mathTextIntegration)
+                popTo(m_stack.size() - 1);
+        }
+        std::string_view name = tokenName;
+        if (flags & Watched) {
+            if (tokenName == "svg"sv) {
+                foreignElement(tokenName, Ns::Svg);
+                return;
+            }
+            if (tokenName == "math"sv) {
+                foreignElement(tokenName, Ns::MathMl);
+                return;
+            }
+            // An <image> start tag outside SVG is an <img>.
+            if (tokenName == "image"sv) {
+                name = "img"sv;
+                flags = flagsOf(name);
+            }
+        }
+        impliedClosings(name, flags);
+        htmlElement(name, flags);
+        if (flags & (Rcdata | Rawtext | Script | Plaintext)) {
+            m_tokenizer.setLastStartTag(name);
+            m_tokenizer.setState((flags & Rcdata)    ? HtmlTokenizer::State::Rcdata
+                                 : (flags & Rawtext) ? HtmlTokenizer::State::Rawtext
+                                 : (flags & Script)  ? HtmlTokenizer::State::ScriptData
+                                                     : HtmlTokenizer::State::Plaintext);
+        }
+        if (!(flags & (Void | NotOnStack)))
+            push(name, Ns::Html, flags, false, false);
+        if (name == "style"sv && m_pendingSheet)
+            beginSheet();
+    }
+
+    void foreignElement(std::string_view name, Ns ns) {
+        bool htmlIntegration = false;
+        bool mathText = false;
+        if (ns == Ns::Svg) {
+            htmlIntegration = name == "foreignobject"sv || name == "desc"sv || name == "title"sv;
+        } else {
+            mathText =
+                name == "mi"sv || name == "mo"sv || name == "mn"sv || name == "ms"sv || name == "mtext"sv;
+            if (name == "annotation-xml"sv) {
+                const HtmlTokenizer::Attribute* encoding = m_tokenizer.findAttribute("encoding");
+                htmlIntegration = encoding && (equalsNoCase(encoding->value, "text/html") ||
+                                               equalsNoCase(encoding->value, "application/xhtml+xml"));
+            }
+        }
+        if (!inTemplate() && !m_baseOnly) {
+            const HtmlTokenizer::Attribute* href = nullptr;
+            if (ns == Ns::Svg && name == "image"sv) {
+                href = m_tokenizer.findAttribute("href");
+                if (!href)
+                    href = m_tokenizer.findAttribute("xlink:href");
+            }
+            for (std::size_t i = 0; i < m_tokenizer.attributeCount(); ++i) {
+                const HtmlTokenizer::Attribute& a = m_tokenizer.attribute(i);
+                if (&a == href)
+                    m_handler.reference(a.value, ReferenceContext::Image);
+                else if (a.name == "style"sv)
+                    styleAttribute(a.value);
+            }
+        }
+        const bool svgStyle = ns == Ns::Svg && name == "style"sv && !inTemplate() && !m_baseOnly &&
+                              isCssType(m_tokenizer.findAttribute("type"));
+        if (m_tokenizer.selfClosing()) {
+            return; // an empty style element has an empty sheet
+        }
+        push(name, ns, 0, htmlIntegration, mathText);
+        if (svgStyle && !m_collecting && m_stack.size() < maxDepth && m_stack.back().name == name)
+            beginSheetAt(m_stack.size() - 1);
+    }
+
+    void endTag(const std::string& name) {
+        if (m_collecting && m_sheetDepth == unpushed && name == "style"sv) {
+            finishSheet();
+            return;
+        }
+        if (!m_stack.empty() && m_stack.back().ns != Ns::Html) {
+            if (name == "br"sv || name == "p"sv) {
+                while (!m_stack.empty() && m_stack.back().ns != Ns::Html && !m_stack.back().htmlIntegration &&
+                       !m_stack.back().mathTextIntegration)
+                    popTo(m_stack.size() - 1);
+            } else {
+                for (std::size_t i = m_stack.size(); i-- > 0;) {
+                    const Open& e = m_stack[i];
+                    if (e.ns == Ns::Html)
+                        break; // the HTML rules below take over
+                    if (e.name == name) {
+                        popTo(i);
+                        return;
+                    }
+                }
+            }
+        }
+        const std::uint32_t flags = flagsOf(name);
+        if (flags & NotOnStack)
+            return;
+        if (name == "template"sv) {
+            if (m_templates == 0)
+                return;
+            for (std::size_t i = m_stack.size(); i-- > 0;)
+                if (m_stack[i].ns == Ns::Html && m_stack[i].name == "template"sv) {
+                    popTo(i);
+                    return;
+                }
+            return;
+        }
+        if (flags & Formatting) {
+            closeFormatting(name);
+            return;
+        }
+        if (flags & Special) {
+            const std::ptrdiff_t at = (flags & Heading) ? headingInScope() : inScope(name, flags >> idShift);
+            if (at >= 0)
+                popTo(std::size_t(at));
+            return;
+        }
+        if (noneOpen(name))
+            return;
+        for (std::size_t i = m_stack.size(); i-- > 0;) {
+            const Open& e = m_stack[i];
+            if (e.ns == Ns::Html && e.name == name) {
+                popTo(i);
+                return;
+            }
+            if (isSpecial(e))
+                return;
+        }
+    }
+
+    std::ptrdiff_t headingInScope() const {
+        const Ids& id = ids();
+        if (noneOpenId(id.h1) && noneOpenId(id.h2) && noneOpenId(id.h3) && noneOpenId(id.h4) &&
+            noneOpenId(id.h5) && noneOpenId(id.h6))
+            return -1;
+        for (std::size_t i = m_stack.size(); i-- > 0;) {
+            const Open& e = m_stack[i];
+            if (e.ns == Ns::Html && (e.flags & Heading))
+                return std::ptrdiff_t(i);
+            if (isScopeMarker(e))
+                return -1;
+        }
+        return -1;
+    }
+
+    void htmlElement(std::string_view name, std::uint32_t flags) {
+        if (inTemplate())
+            return;
+        if (!(flags & Watched)) {
+            // Of an element no rule names, only a style attribute counts.
+            m_pendingSheet = false;
+            if (m_baseOnly)
+                return;
+            for (std::size_t i = 0; i < m_tokenizer.attributeCount(); ++i)
+                if (m_tokenizer.attribute(i).name == "style"sv)
+                    styleAttribute(m_tokenizer.attribute(i).value);
+            return;
+        }
+        if (name == "base"sv) {
+            if (!m_baseSeen) {
+                if (const HtmlTokenizer::Attribute* href = m_tokenizer.findAttribute("href")) {
+                    m_baseSeen = true;
+                    m_handler.base(href->value);
+                    if (m_baseOnly)
+                        m_done = true;
+                }
+            }
+        }
+        if (m_baseOnly)
+            return;
+        enum How { None, One, Set, LinkOne };
+        auto howFor = [&](std::string_view attribute) -> How {
+            if (name == "img"sv) {
+                if (attribute == "src"sv || attribute == "data-src"sv || attribute == "data-lazy-src"sv ||
+                    attribute == "data-original"sv)
+                    return One;
+                if (attribute == "srcset"sv || attribute == "data-srcset"sv ||
+                    attribute == "data-lazy-srcset"sv)
+                    return Set;
+            } else if (name == "a"sv || name == "area"sv) {
+                if (attribute == "href"sv)
+                    return LinkOne;
+            } else if (name == "source"sv) {
+                if (attribute == "srcset"sv || attribute == "data-srcset"sv)
+                    return m_sourceInPicture ? Set : None;
+            } else if (name == "input"sv) {
+                if (attribute == "src"sv)
+                    return m_imageInput ? One : None;
+            } else if (name == "video"sv) {
+                if (attribute == "poster"sv)
+                    return One;
+            } else if (name == "link"sv) {
+                if (attribute == "href"sv)
+                    return m_imageLink ? One : None;
+                if (attribute == "imagesrcset"sv)
+                    return m_imageLink ? Set : None;
+            } else if (name == "meta"sv) {
+                if (attribute == "content"sv)
+                    return m_imageMeta ? One : None;
+            }
+            return None;
+        };
+        m_sourceInPicture = name == "source"sv && !m_stack.empty() && m_stack.back().ns == Ns::Html &&
+                            m_stack.back().name == "picture"sv;
+        m_imageInput = false;
+        m_imageLink = false;
+        m_imageMeta = false;
+        if (name == "input"sv) {
+            const HtmlTokenizer::Attribute* type = m_tokenizer.findAttribute("type");
+            m_imageInput = type && equalsNoCase(type->value, "image");
+        } else if (name == "link"sv) {
+            m_imageLink = imageLink();
+        } else if (name == "meta"sv) {
+            m_imageMeta = imageMeta();
+        }
+        for (std::size_t i = 0; i < m_tokenizer.attributeCount(); ++i) {
+            const HtmlTokenizer::Attribute& a = m_tokenizer.attribute(i);
+            if (a.name == "style"sv) {
+                styleAttribute(a.value);
+                continue;
+            }
+            switch (howFor(a.name)) {
+            case None:
+                break;
+            case One:
+                m_handler.reference(a.value, ReferenceContext::Image);
+                break;
+            case LinkOne:
+                m_handler.reference(a.value, ReferenceContext::Link);
+                break;
+            case Set:
+                for (QByteArrayView url :
+                     srcsetUrls(QByteArrayView(a.value.data(), qsizetype(a.value.size()))))
+                    m_handler.reference(std::string_view(url.data(), std::size_t(url.size())),
+                                        ReferenceContext::Image);
+                break;
+            }
+        }
+        m_pendingSheet = name == "style"sv && isCssType(m_tokenizer.findAttribute("type"));
+    }
+
+    bool imageLink() const {
+        const HtmlTokenizer::Attribute* rel = m_tokenizer.findAttribute("rel");
+        if (!rel)
+            return false;
+        const std::string rels = asciiLower(rel->value);
+        if (hasToken(rels, "icon") || hasToken(rels, "apple-touch-icon") ||
+            hasToken(rels, "apple-touch-icon-precomposed") || hasToken(rels, "mask-icon"))
+            return true;
+        const HtmlTokenizer::Attribute* as = m_tokenizer.findAttribute("as");
+        return hasToken(rels, "preload") && as && equalsNoCase(as->value, "image");
+    }
+
+    bool imageMeta() const {
+        static constexpr std::string_view names[] = {"og:image", "og:image:url", "og:image:secure_url",
+                                                     "twitter:image", "twitter:image:src"};
+        for (const char* attribute : {"property", "name"}) {
+            if (const HtmlTokenizer::Attribute* a = m_tokenizer.findAttribute(attribute)) {
+                const std::string value = asciiLower(a->value);
+                for (std::string_view n : names)
+                    if (value == n)
+                        return true;
+            }
+        }
+        const HtmlTokenizer::Attribute* itemprop = m_tokenizer.findAttribute("itemprop");
+        return itemprop && hasToken(itemprop->value, "image");
+    }
+
+    void styleAttribute(const std::string& value) {
+        m_urls.clear();
+        cssUrlsOfDeclarations(QByteArrayView(value.data(), qsizetype(value.size())), m_urls);
+        for (const QByteArray& url : m_urls)
+            m_handler.reference(std::string_view(url.constData(), std::size_t(url.size())),
+                                ReferenceContext::Image);
+    }
+
+    void beginSheet() {
+        m_pendingSheet = false;
+        if (m_stack.empty() || m_stack.back().name != "style"sv) {
+            // Too deep to be kept open: the text still reaches the end tag.
+            m_sheetDepth = unpushed;
+        } else {
+            m_sheetDepth = m_stack.size() - 1;
+        }
+        m_collecting = true;
+        m_sheet.clear();
+        m_tokenizer.setKeepText(true);
+    }
+
+    void beginSheetAt(std::size_t depth) {
+        m_sheetDepth = depth;
+        m_collecting = true;
+        m_sheet.clear();
+        m_tokenizer.setKeepText(true);
+    }
+
+    void finishSheet() {
+        m_collecting = false;
+        m_tokenizer.setKeepText(false);
+        m_urls.clear();
+        cssUrlsOfStyleSheet(QByteArrayView(m_sheet.data(), qsizetype(m_sheet.size())), m_urls);
+        m_sheet.clear();
+        for (const QByteArray& url : m_urls)
+            m_handler.reference(std::string_view(url.constData(), std::size_t(url.size())),
+                                ReferenceContext::Image);
+    }
+
+    HtmlTokenizer m_tokenizer;
+    MarkupWalker::Handler& m_handler;
+    const bool m_baseOnly;
+    bool m_done = false;
+    bool m_baseSeen = false;
+    std::vector<Open> m_stack;
+    std::vector<int> m_openCount = std::vector<int>(idCount, 0);
+    int m_templates = 0;
+    // The element being looked at.
+    bool m_sourceInPicture = false;
+    bool m_imageInput = false;
+    bool m_imageLink = false;
+    bool m_imageMeta = false;
+    // A style element's text, collected until the element ends.
+    bool m_pendingSheet = false;
+    bool m_collecting = false;
+    static constexpr std::size_t unpushed = std::size_t(-1);
+    std::size_t m_sheetDepth = 0;
+    std::string m_sheet;
+    QList<QByteArray> m_urls;
+};
+
+class BaseOnly : public MarkupWalker::Handler {
+public:
+    explicit BaseOnly(const std::function<bool()>& goOn) : m_goOn(goOn) {}
+    bool keepGoing() override { return !m_goOn || m_goOn(); }
+    void base(std::string_view href) override {
+        found = true;
+        value.assign(href);
+    }
+    void reference(std::string_view, ReferenceContext) override {}
+    bool found = false;
+    std::string value;
+
+private:
+    const std::function<bool()>& m_goOn;
+};
+
+} // namespace
+
+bool MarkupWalker::findBase(std::string_view page, std::string& href,
+                            const std::function<bool()>& keepGoing) {
+    BaseOnly handler(keepGoing);
+    Walker(page, handler, true).run();
+    if (handler.found)
+        href = std::move(handler.value);
+    return handler.found;
+}
+
+void MarkupWalker::walk(std::string_view page, Handler& handler) {
+    Walker(page, handler, false).run();
+}

@@ -1,0 +1,184 @@
+#include "discovery/Srcset.h"
+
+#include <cstdlib>
+#include <string>
+
+namespace {
+
+bool isSpace(char c) {
+    return c == ' ' || c == '\t' || c == '\n' || c == '\f' || c == '\r';
+}
+
+bool isDigit(char c) {
+    return c >= '0' && c <= '9';
+}
+
+bool isNonNegativeInteger(QByteArrayView number) {
+    if (number.isEmpty())
+        return false;
+    for (const char c : number)
+        if (!isDigit(c))
+            return false;
+    return true;
+}
+
+bool isAllZeros(QByteArrayView number) {
+    for (const char c : number)
+        if (c != '0')
+            return false;
+    return true;
+}
+
+// The standard's "valid floating-point number": -?(digits(.digits)?|.digits)([eE][-+]?digits)?
+bool isFloatingPoint(QByteArrayView number) {
+    qsizetype i = 0;
+    const qsizetype n = number.size();
+    auto digits = [&] {
+        const qsizetype start = i;
+        while (i < n && isDigit(number[i]))
+            ++i;
+        return i > start;
+    };
+    if (i < n && number[i] == '-')
+        ++i;
+    if (digits()) {
+        if (i < n && number[i] == '.') {
+            ++i;
+            if (!digits())
+                return false;
+        }
+    } else {
+        if (i >= n || number[i] != '.')
+            return false;
+        ++i;
+        if (!digits())
+            return false;
+    }
+    if (i < n && (number[i] == 'e' || number[i] == 'E')) {
+        ++i;
+        if (i < n && (number[i] == '-' || number[i] == '+'))
+            ++i;
+        if (!digits())
+            return false;
+    }
+    return i == n;
+}
+
+// A density below zero drops the candidate; "-0x", and values that round to -0, do not.
+bool isNegative(QByteArrayView number) {
+    if (number.isEmpty() || number[0] != '-')
+        return false;
+    const std::string copy(number.data(), size_t(number.size()));
+    return std::strtod(copy.c_str(), nullptr) < 0;
+}
+
+// The descriptor checks of one candidate, fed one descriptor at a time.
+class Descriptors {
+public:
+    void add(QByteArrayView descriptor) {
+        const char last = descriptor.back();
+        const QByteArrayView number = descriptor.first(descriptor.size() - 1);
+        if (last == 'w' && isNonNegativeInteger(number)) {
+            if (m_width || m_density)
+                m_error = true;
+            if (isAllZeros(number))
+                m_error = true;
+            else
+                m_width = true;
+        } else if (last == 'x' && isFloatingPoint(number)) {
+            if (m_width || m_density || m_height)
+                m_error = true;
+            if (isNegative(number))
+                m_error = true;
+            else
+                m_density = true;
+        } else if (last == 'h' && isNonNegativeInteger(number)) {
+            if (m_height || m_density)
+                m_error = true;
+            if (isAllZeros(number))
+                m_error = true;
+            else
+                m_height = true;
+        } else {
+            m_error = true;
+        }
+    }
+    bool valid() const { return !m_error && !(m_height && !m_width); }
+
+private:
+    bool m_error = false;
+    bool m_width = false;
+    bool m_density = false;
+    bool m_height = false;
+};
+
+} // namespace
+
+QList<QByteArrayView> srcsetUrls(QByteArrayView value) {
+    QList<QByteArrayView> urls;
+    const char* input = value.data();
+    const qsizetype n = value.size();
+    qsizetype pos = 0;
+    for (;;) {
+        while (pos < n && (isSpace(input[pos]) || input[pos] == ','))
+            ++pos;
+        if (pos >= n)
+            return urls;
+        const qsizetype start = pos;
+        while (pos < n && !isSpace(input[pos]))
+            ++pos;
+        qsizetype urlEnd = pos;
+        Descriptors descriptors;
+        if (input[urlEnd - 1] == ',') {
+            // A URL that ends in commas has no descriptors; the commas are not part of it.
+            while (urlEnd > start && input[urlEnd - 1] == ',')
+                --urlEnd;
+        } else {
+            while (pos < n && isSpace(input[pos]))
+                ++pos;
+            // The current descriptor is always one run of the input: [currentStart, pos).
+            qsizetype currentStart = pos;
+            auto push = [&] {
+                if (pos > currentStart)
+                    descriptors.add(QByteArrayView(input + currentStart, pos - currentStart));
+            };
+            enum { InDescriptor, InParens, AfterDescriptor } state = InDescriptor;
+            for (;;) {
+                const int c = pos < n ? static_cast<unsigned char>(input[pos]) : -1;
+                if (state == InDescriptor) {
+                    if (c >= 0 && isSpace(char(c))) {
+                        push();
+                        state = AfterDescriptor;
+                    } else if (c == ',') {
+                        push();
+                        ++pos;
+                        break;
+                    } else if (c == '(') {
+                        state = InParens;
+                    } else if (c < 0) {
+                        push();
+                        break;
+                    }
+                } else if (state == InParens) {
+                    if (c == ')') {
+                        state = InDescriptor;
+                    } else if (c < 0) {
+                        push();
+                        break;
+                    }
+                } else {
+                    if (c < 0)
+                        break;
+                    if (!isSpace(char(c))) {
+                        state = InDescriptor;
+                        currentStart = pos;
+                        continue;
+                    }
+                }
+                ++pos;
+            }
+        }
+        if (descriptors.valid())
+            urls.append(QByteArrayView(input + start, urlEnd - start));
+    }
+}

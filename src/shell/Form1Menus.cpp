@@ -1,0 +1,367 @@
+#include "core/Product.h"
+#include "net/CurlTransfer.h"
+#include "shell/Form1.h"
+#include "shell/ImageListView.h"
+#include "shell/LinkListFile.h"
+#include "shell/PreviewWindow.h"
+
+#include <QAction>
+#include <QActionGroup>
+#include <QDir>
+#include <QDragEnterEvent>
+#include <QDropEvent>
+#include <QLineEdit>
+#include <QMenu>
+#include <QMenuBar>
+#include <QMimeData>
+#include <QScreen>
+#include <QUrl>
+
+namespace {
+
+// The links a drag carries: its URLs, else the lines of its text.
+QList<QByteArray> linksOf(const QMimeData* data) {
+    QList<QByteArray> links;
+    if (data->hasUrls()) {
+        for (const QUrl& url : data->urls())
+            if (url.isValid() && !url.isLocalFile())
+                links << url.toEncoded();
+    } else if (data->hasText()) {
+        links = linkfile::parse(data->text().toUtf8());
+    }
+    return links;
+}
+
+} // namespace
+
+QAction* Form1::action(const QString& name) const {
+    return m_menuBar->findChild<QAction*>(name, Qt::FindChildrenRecursively);
+}
+
+void Form1::buildMenus() {
+    m_menuBar = new QMenuBar(this);
+    m_menuBar->setObjectName(QStringLiteral("menuBar"));
+    m_menuBar->setNativeMenuBar(false);
+    const auto named = [this](QAction* action, const char* name) {
+        action->setParent(m_menuBar);
+        action->setObjectName(QString::fromLatin1(name));
+        return action;
+    };
+
+    QMenu* file = m_menuBar->addMenu(QStringLiteral("&File"));
+    QMenu* saveAs = file->addMenu(QStringLiteral("Save List &As"));
+    connect(named(saveAs->addAction(QStringLiteral("&Ticked Links...")), "actionSaveTicked"),
+            &QAction::triggered, this, [this] { saveListAs(true); });
+    connect(named(saveAs->addAction(QStringLiteral("&All Links...")), "actionSaveAll"), &QAction::triggered,
+            this, [this] { saveListAs(false); });
+    connect(named(file->addAction(QStringLiteral("&Open Link List...")), "actionOpenLinkList"),
+            &QAction::triggered, this, &Form1::openLinkListFromDialog);
+    connect(named(file->addAction(QStringLiteral("Open &Destination Folder")), "actionOpenFolder"),
+            &QAction::triggered, this, [this] { m_seams.openFolder(folderText()); });
+    file->addSeparator();
+    QAction* quit = named(file->addAction(QStringLiteral("&Quit")), "actionQuit");
+    quit->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q));
+    connect(quit, &QAction::triggered, this, &QWidget::close);
+
+    QMenu* edit = m_menuBar->addMenu(QStringLiteral("&Edit"));
+    connect(named(edit->addAction(QStringLiteral("&Copy Link")), "actionCopyLink"), &QAction::triggered, this,
+            &Form1::copyCurrentLink);
+    connect(named(edit->addAction(QStringLiteral("Tick &Failed Only")), "actionTickFailed"),
+            &QAction::triggered, this, &Form1::tickFailedOnly);
+
+    QMenu* view = m_menuBar->addMenu(QStringLiteral("&View"));
+    QAction* preview = named(view->addAction(QStringLiteral("&Preview")), "actionPreview");
+    preview->setCheckable(true);
+    preview->setShortcut(QKeySequence(Qt::Key_F3));
+    connect(preview, &QAction::toggled, this, &Form1::showPreview);
+
+    QMenu* options = m_menuBar->addMenu(QStringLiteral("&Options"));
+    addChoices(options->addMenu(QStringLiteral("&Find Images")), Setting::FindMode,
+               {{QStringLiteral("&Classic"), QStringLiteral("classic")},
+                {QStringLiteral("As a &Browser Sees the Page"), QStringLiteral("browser")}},
+               QStringLiteral("actionFind"));
+    QList<std::pair<QString, QString>> parallel;
+    for (int n : {1, 2, 4, 8, 16})
+        parallel.append({QString::number(n), QString::number(n)});
+    addChoices(options->addMenu(QStringLiteral("&Parallel Downloads")), Setting::Parallel, parallel,
+               QStringLiteral("actionParallel"));
+    addChoices(options->addMenu(QStringLiteral("&When a File Exists")), Setting::OnExists,
+               {{QStringLiteral("&Replace"), QStringLiteral("replace")},
+                {QStringLiteral("&Skip"), QStringLiteral("skip")},
+                {QStringLiteral("&Keep Both"), QStringLiteral("rename")}},
+               QStringLiteral("actionExists"));
+    QList<std::pair<QString, QString>> retries;
+    for (int n : {0, 1, 3, 5})
+        retries.append({QString::number(n), QString::number(n)});
+    addChoices(options->addMenu(QStringLiteral("&Retries")), Setting::Retries, retries,
+               QStringLiteral("actionRetries"));
+    options->addSeparator();
+    const auto addTick = [&](const QString& text, const char* name, Setting setting) {
+        QAction* tick = named(options->addAction(text), name);
+        tick->setCheckable(true);
+        tick->setChecked(m_store->readTick(setting));
+        connect(tick, &QAction::toggled, this, [this, setting](bool on) { m_store->writeTick(setting, on); });
+    };
+    addTick(QStringLiteral("Send the Page as &Referer"), "actionSendReferer", Setting::SendReferer);
+    addTick(QStringLiteral("&Untick Saved Images After a Run"), "actionUntickSaved", Setting::UntickSaved);
+
+    QMenu* help = m_menuBar->addMenu(QStringLiteral("&Help"));
+    connect(named(help->addAction(QStringLiteral("&Contact")), "actionHelpContact"), &QAction::triggered,
+            this, &Form1::PushButton3_Click);
+    connect(named(help->addAction(QStringLiteral("&Web Site")), "actionHelpWebSite"), &QAction::triggered,
+            this, &Form1::PushButton9_Click);
+    connect(named(help->addAction(QStringLiteral("&Image Filter")), "actionHelpFilter"), &QAction::triggered,
+            this, &Form1::PushButton1_Click);
+    help->addSeparator();
+    connect(named(help->addAction(QStringLiteral("&About Varnolux")), "actionAbout"), &QAction::triggered,
+            this, &Form1::showAbout);
+
+    for (QMenu* menu : {file, edit, view, options, help})
+        connect(menu, &QMenu::aboutToShow, this, &Form1::syncMenus);
+
+    // The list's own menu: the same actions as the menu bar's, on the entry clicked.
+    m_listMenu = new QMenu(this);
+    m_listMenu->setObjectName(QStringLiteral("listMenu"));
+    m_listMenu->addAction(preview);
+    m_listMenu->addAction(action(QStringLiteral("actionCopyLink")));
+    connect(named(m_listMenu->addAction(QStringLiteral("Open in &Browser")), "actionOpenInBrowser"),
+            &QAction::triggered, this, &Form1::openCurrentInBrowser);
+    ui.ListView1->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(ui.ListView1, &QWidget::customContextMenuRequested, this, &Form1::showListMenu);
+    connect(&ui.ListView1->list(), &QAbstractItemModel::modelReset, this, &Form1::syncMenus);
+    connect(ui.ListView1, &ImageListView::currentEntryChanged, this, [this] {
+        previewCurrentEntry();
+        syncMenus();
+    });
+
+    // Links may be dropped on the address box and on the list as well as on the window.
+    ui.txtWebsite->installEventFilter(this);
+    ui.ListView1->viewport()->setAcceptDrops(true);
+    ui.ListView1->setDragDropMode(QAbstractItemView::DropOnly);
+    syncMenus();
+}
+
+void Form1::addChoices(QMenu* menu, Setting setting, const QList<std::pair<QString, QString>>& items,
+                       const QString& namePrefix) {
+    auto* group = new QActionGroup(menu);
+    group->setExclusive(true);
+    const QString stored = m_store->read(setting);
+    const QString fallback(settingInfo(setting).defaultText);
+    const bool known =
+        std::any_of(items.begin(), items.end(), [&](const auto& item) { return item.second == stored; });
+    for (const auto& [text, value] : items) {
+        QAction* choice = menu->addAction(text);
+        choice->setParent(m_menuBar);
+        choice->setObjectName(namePrefix + QString(value).replace(0, 1, value.left(1).toUpper()));
+        choice->setCheckable(true);
+        choice->setChecked(value == (known ? stored : fallback));
+        choice->setActionGroup(group);
+        connect(choice, &QAction::triggered, this,
+                [this, setting, value] { m_store->write(setting, value); });
+    }
+}
+
+void Form1::syncMenus() {
+    const ImageListModel& list = ui.ListView1->list();
+    const bool idle = m_run.idle();
+    const bool hasEntry = currentEntry() > 0;
+    action(QStringLiteral("actionOpenLinkList"))->setEnabled(idle);
+    action(QStringLiteral("actionCopyLink"))->setEnabled(hasEntry);
+    action(QStringLiteral("actionOpenInBrowser"))->setEnabled(hasEntry);
+    action(QStringLiteral("actionTickFailed"))->setEnabled(idle && list.anyFailed());
+}
+
+int Form1::currentEntry() const {
+    const int entry = ui.ListView1->currentEntry();
+    return entry <= ui.ListView1->list().count() ? entry : 0;
+}
+
+void Form1::showListMenu(const QPoint& at) {
+    const int entry = ui.ListView1->entryAt(ui.ListView1->viewport()->mapFrom(ui.ListView1, at));
+    if (entry == 0)
+        return;
+    ui.ListView1->setCurrentIndex(ui.ListView1->model()->index(entry - 1, 0));
+    syncMenus();
+    m_listMenu->popup(ui.ListView1->mapToGlobal(at));
+}
+
+void Form1::copyCurrentLink() {
+    if (const int entry = currentEntry())
+        m_seams.copyToClipboard(QString::fromUtf8(imageList().text(entry)));
+}
+
+void Form1::openCurrentInBrowser() {
+    const int entry = currentEntry();
+    if (entry == 0)
+        return;
+    // A page may list any scheme; only web addresses go to the browser, never a file or a command.
+    const QUrl url =
+        QUrl::fromEncoded(net::wireAddress(imageList().text(entry).trimmed()), QUrl::TolerantMode);
+    const QString scheme = url.scheme().toLower();
+    if (!url.isValid() || url.host().isEmpty() || (scheme != u"http" && scheme != u"https")) {
+        messages().show(QStringLiteral("Only web addresses (http or https) open in the browser."),
+                        MessageIcon::Warning);
+        return;
+    }
+    m_seams.openBrowser(url);
+}
+
+void Form1::showPreview(bool shown) {
+    if (!m_preview) {
+        if (!shown)
+            return;
+        m_preview = new PreviewWindow(this);
+        connect(m_preview, &PreviewWindow::hidden, this, [this] {
+            if (QAction* toggle = action(QStringLiteral("actionPreview")))
+                toggle->setChecked(false);
+        });
+    }
+    if (!shown) {
+        m_preview->hide();
+        return;
+    }
+    if (!m_preview->isVisible()) {
+        // Beside the main window, on its right where the screen has room, else on its left.
+        QPoint at = frameGeometry().topRight() + QPoint(8, 0);
+        if (const QScreen* screen = this->screen())
+            if (at.x() + m_preview->width() > screen->availableGeometry().right())
+                at = frameGeometry().topLeft() - QPoint(m_preview->width() + 8, 0);
+        m_preview->move(at);
+        m_preview->show();
+    }
+    previewCurrentEntry();
+}
+
+void Form1::previewCurrentEntry() {
+    if (!m_preview || !m_preview->isVisible())
+        return;
+    const int entry = currentEntry();
+    if (entry == 0) {
+        m_preview->showNothing();
+        return;
+    }
+    const QByteArray referer =
+        m_store->readTick(Setting::SendReferer) ? m_discovery.PageAddress : QByteArray();
+    m_preview->showLink(imageList().text(entry), referer);
+}
+
+void Form1::showAbout() {
+    const QString text =
+        QStringLiteral("%1 %2\r\rLists the image links of one web page and downloads the ticked ones.\r\r"
+                       "Qt %3, libcurl %4\r%5")
+            .arg(QString(product::name), QStringLiteral(VARNOLUX_VERSION), QString::fromLatin1(qVersion()),
+                 net::curlVersion(), QString(product::licence));
+    messages().show(text, MessageIcon::None, QStringLiteral("About Varnolux"));
+}
+
+// ---- Link lists ----
+
+void Form1::saveListAs(bool tickedOnly) {
+    const QString path = m_seams.chooseSaveFile(this, QStringLiteral("Save List As"));
+    if (!path.isEmpty())
+        saveLinkList(path, tickedOnly);
+}
+
+bool Form1::saveLinkList(const QString& path, bool tickedOnly) {
+    const ImageList& list = ui.ListView1->list();
+    QList<QByteArray> links;
+    for (int entry = 1; entry <= list.count(); ++entry)
+        if (!tickedOnly || list.ticked(entry))
+            links << list.text(entry);
+    const QString error = linkfile::write(path, links);
+    if (!error.isEmpty())
+        messages().show(error, MessageIcon::Warning);
+    return error.isEmpty();
+}
+
+void Form1::openLinkListFromDialog() {
+    const QString path = m_seams.chooseOpenFile(this, QStringLiteral("Open Link List"));
+    if (!path.isEmpty())
+        openLinkList(path);
+}
+
+bool Form1::openLinkList(const QString& path) {
+    // A run reads the list entry by entry; it is not refilled under it.
+    if (m_run.active())
+        return false;
+    const linkfile::ReadResult read = linkfile::read(path);
+    if (!read.error.isEmpty()) {
+        messages().show(read.error, MessageIcon::Warning);
+        return false;
+    }
+    ui.ListView1->list().clear();
+    addDroppedLinks(read.links);
+    syncMenus();
+    return true;
+}
+
+int Form1::addDroppedLinks(const QList<QByteArray>& links) {
+    ImageList& list = imageList();
+    int added = 0;
+    for (const QByteArray& link : links) {
+        if (link.isEmpty() || list.contains(link))
+            continue;
+        list.setTicked(list.add(link), true);
+        ++added;
+    }
+    if (added > 0)
+        list.scrollTo(list.count());
+    syncMenus();
+    return added;
+}
+
+// ---- Drag and drop ----
+
+bool Form1::dropOnAddress(const QMimeData* data) {
+    const QList<QByteArray> links = linksOf(data);
+    if (links.isEmpty())
+        return false;
+    // As if typed, so the address is stored as well.
+    ui.txtWebsite->setText(QString::fromUtf8(links.first()));
+    return true;
+}
+
+bool Form1::dropFilter(QObject* watched, QEvent* event) {
+    const QEvent::Type type = event->type();
+    if ((type != QEvent::DragEnter && type != QEvent::DragMove && type != QEvent::Drop) || !m_menuBar)
+        return false;
+    const bool onAddress = watched == ui.txtWebsite;
+    const bool onList = watched == ui.ListView1->viewport();
+    if (!onAddress && !onList)
+        return false;
+    switch (event->type()) {
+    case QEvent::DragEnter:
+    case QEvent::DragMove: {
+        auto* drag = static_cast<QDragMoveEvent*>(event);
+        // The list takes no drop while a run reads it.
+        const bool wanted = !linksOf(drag->mimeData()).isEmpty() && (onAddress || m_run.idle());
+        if (wanted)
+            drag->acceptProposedAction();
+        else
+            drag->ignore();
+        return true;
+    }
+    case QEvent::Drop: {
+        auto* drop = static_cast<QDropEvent*>(event);
+        const bool taken = onAddress ? dropOnAddress(drop->mimeData())
+                                     : m_run.idle() && addDroppedLinks(linksOf(drop->mimeData())) > 0;
+        if (taken)
+            drop->acceptProposedAction();
+        else
+            drop->ignore();
+        return true;
+    }
+    default:
+        return false;
+    }
+}
+
+void Form1::dragEnterEvent(QDragEnterEvent* event) {
+    if (!linksOf(event->mimeData()).isEmpty())
+        event->acceptProposedAction();
+}
+
+void Form1::dropEvent(QDropEvent* event) {
+    if (dropOnAddress(event->mimeData()))
+        event->acceptProposedAction();
+}

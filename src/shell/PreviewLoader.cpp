@@ -1,0 +1,221 @@
+#include "shell/PreviewLoader.h"
+
+#include "core/Cancellation.h"
+#include "net/CurlTransfer.h"
+
+#include <QBuffer>
+#include <QImageReader>
+#include <QLocale>
+#include <QMetaObject>
+
+#include <optional>
+
+QString PreviewResult::summary() const {
+    QStringList parts;
+    if (!type.isEmpty())
+        parts << type;
+    if (pixelSize.isValid())
+        parts << QStringLiteral("%1 x %2 pixels").arg(pixelSize.width()).arg(pixelSize.height());
+    parts << QStringLiteral("%1 bytes").arg(QLocale(QLocale::English).toString(bytes));
+    return parts.join(QStringLiteral(", "));
+}
+
+namespace preview {
+
+PreviewResult decode(const QByteArray& body, const QByteArray& contentType) {
+    PreviewResult result;
+    result.bytes = body.size();
+    QBuffer buffer;
+    buffer.setData(body);
+    buffer.open(QIODevice::ReadOnly);
+    QImageReader reader(&buffer);
+    reader.setDecideFormatFromContent(true);
+    // Room for the largest picture allowed at four bytes a pixel, and no more.
+    reader.setAllocationLimit(int(maxPixels * 4 / (1024 * 1024)) + 1);
+    const QByteArray format = reader.format();
+    const QString served = QString::fromLatin1(contentType.split(';').first().trimmed());
+    if (format.isEmpty()) {
+        result.type = served.isEmpty() ? QStringLiteral("unknown type") : served;
+        result.message = QStringLiteral("no preview");
+        return result;
+    }
+    result.type = QString::fromLatin1(format).toUpper();
+    const QSize size = reader.size();
+    if (size.isValid()) {
+        result.pixelSize = size;
+        if (qint64(size.width()) * size.height() > maxPixels) {
+            result.message = QStringLiteral("too large to preview");
+            return result;
+        }
+        // Vector pictures are drawn straight at the size shown; large ones are asked for smaller.
+        if (size.width() > fitSize || size.height() > fitSize)
+            if (reader.supportsOption(QImageIOHandler::ScaledSize))
+                reader.setScaledSize(size.scaled(fitSize, fitSize, Qt::KeepAspectRatio));
+    }
+    QImage image = reader.read();
+    if (image.isNull()) {
+        result.message = QStringLiteral("cannot be shown: %1").arg(reader.errorString());
+        return result;
+    }
+    if (!result.pixelSize.isValid())
+        result.pixelSize = image.size();
+    if (image.width() > fitSize || image.height() > fitSize)
+        image = image.scaled(fitSize, fitSize, Qt::KeepAspectRatio, Qt::SmoothTransformation);
+    result.image = std::move(image);
+    return result;
+}
+
+} // namespace preview
+
+// Lives on the loader's thread. Requests arrive as queued calls; the transfer's waits run this
+// thread's event loop, so a request or an abort can arrive in the middle of a fetch. Such a
+// request is kept as pending and taken up once the fetch in progress has unwound.
+class PreviewWorker : public QObject {
+    Q_OBJECT
+public:
+    explicit PreviewWorker(std::shared_ptr<std::atomic<quint64>> wanted) : m_wanted(std::move(wanted)) {}
+
+    struct Job {
+        quint64 ticket = 0;
+        QByteArray link;
+        QByteArray referer;
+    };
+
+    void fetch(const Job& job) {
+        m_pending = job;
+        if (m_busy) {
+            abortCurrent();
+            return;
+        }
+        m_busy = true;
+        while (m_pending && !m_stopping) {
+            const Job next = *m_pending;
+            m_pending.reset();
+            run(next);
+        }
+        m_busy = false;
+        if (m_stopping)
+            finishStop();
+    }
+    void abortCurrent() {
+        if (m_current)
+            m_current->abort();
+    }
+    void stop() {
+        m_stopping = true;
+        abortCurrent();
+        if (!m_busy)
+            finishStop();
+    }
+
+signals:
+    void finished(quint64 ticket, const PreviewResult& result);
+
+private:
+    bool wanted(quint64 ticket) const { return m_wanted->load() == ticket && !m_stopping; }
+
+    void run(const Job& job) {
+        if (!wanted(job.ticket))
+            return;
+        if (!m_factory)
+            m_factory = std::make_unique<net::CurlTransferFactory>();
+        std::unique_ptr<net::Transfer> transfer = m_factory->create();
+        m_current = transfer.get();
+        struct Clear {
+            net::Transfer*& current;
+            ~Clear() { current = nullptr; }
+        } clear{m_current};
+
+        net::Request request = net::Request::of(job.link);
+        request.referer = job.referer;
+        request.maxBodyBytes = preview::maxBodyBytes;
+        PreviewResult result;
+        result.link = job.link;
+        QByteArray body;
+        if (transfer->start(request)) {
+            transfer->waitForResponse();
+            while (wanted(job.ticket)) {
+                const QByteArrayView piece = transfer->nextPiece(256 * 1024);
+                if (piece.isEmpty())
+                    break;
+                body.append(piece);
+            }
+        }
+        if (!wanted(job.ticket))
+            return;
+        const QByteArray contentType = transfer->header("Content-Type");
+        if (!transfer->result().ok()) {
+            result.bytes = body.size();
+            result.message = transfer->failureReason();
+        } else {
+            result = preview::decode(body, contentType);
+            result.link = job.link;
+            result.complete = true;
+        }
+        emit finished(job.ticket, result);
+    }
+
+    void finishStop() {
+        m_factory.reset();
+        QThread::currentThread()->quit();
+    }
+
+    std::shared_ptr<std::atomic<quint64>> m_wanted;
+    std::unique_ptr<net::CurlTransferFactory> m_factory;
+    net::Transfer* m_current = nullptr;
+    std::optional<Job> m_pending;
+    bool m_busy = false;
+    bool m_stopping = false;
+};
+
+PreviewLoader::PreviewLoader(QObject* parent)
+    : QObject(parent), m_wanted(std::make_shared<std::atomic<quint64>>(0)), m_cache(preview::cacheBytes) {
+    qRegisterMetaType<PreviewResult>();
+    // Made here, on the window's thread, rather than by the first transfer on the preview's.
+    Cancellation::instance();
+    m_worker = new PreviewWorker(m_wanted);
+    m_worker->moveToThread(&m_thread);
+    connect(m_worker, &PreviewWorker::finished, this, &PreviewLoader::arrived, Qt::QueuedConnection);
+    m_thread.setObjectName(QStringLiteral("preview"));
+    m_thread.start();
+}
+
+PreviewLoader::~PreviewLoader() {
+    m_wanted->store(0);
+    QMetaObject::invokeMethod(
+        m_worker, [worker = m_worker] { worker->stop(); }, Qt::QueuedConnection);
+    m_thread.wait();
+    delete m_worker;
+}
+
+void PreviewLoader::request(const QByteArray& link, const QByteArray& referer) {
+    const quint64 ticket = ++m_next;
+    m_wanted->store(ticket);
+    if (const PreviewResult* hit = m_cache.object(link)) {
+        const PreviewResult copy = *hit;
+        QMetaObject::invokeMethod(
+            this, [this, ticket, copy] { arrived(ticket, copy); }, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(
+            m_worker, [worker = m_worker] { worker->abortCurrent(); }, Qt::QueuedConnection);
+        return;
+    }
+    const PreviewWorker::Job job{ticket, link, referer};
+    QMetaObject::invokeMethod(
+        m_worker, [worker = m_worker, job] { worker->fetch(job); }, Qt::QueuedConnection);
+}
+
+void PreviewLoader::cancel() {
+    m_wanted->store(++m_next);
+    QMetaObject::invokeMethod(
+        m_worker, [worker = m_worker] { worker->abortCurrent(); }, Qt::QueuedConnection);
+}
+
+void PreviewLoader::arrived(quint64 ticket, const PreviewResult& result) {
+    if (result.complete && !m_cache.contains(result.link))
+        m_cache.insert(result.link, new PreviewResult(result),
+                       qMax<qint64>(1024, result.image.sizeInBytes()));
+    if (ticket == m_wanted->load())
+        emit ready(result);
+}
+
+#include "PreviewLoader.moc"

@@ -1,0 +1,47 @@
+#pragma once
+
+#include "shell/PreviewLoader.h"
+
+#include <QWidget>
+
+class QLabel;
+
+// The companion window of View > Preview: the current entry's picture scaled to fit, with its
+// pixel size, type and byte count, or a message where there is no picture to show.
+class PreviewWindow : public QWidget {
+    Q_OBJECT
+public:
+    explicit PreviewWindow(QWidget* parent);
+
+    // Shows link, fetching it unless it is cached; an earlier fetch is dropped.
+    void showLink(const QByteArray& link, const QByteArray& referer);
+    // No entry: nothing to show, and nothing fetched.
+    void showNothing();
+
+    QByteArray link() const { return m_link; }
+    // What the window says under the picture, and whether a picture is shown.
+    QString infoText() const;
+    bool showsPicture() const;
+    bool loading() const { return m_loading; }
+    PreviewLoader& loader() { return *m_loader; }
+
+signals:
+    // Each time a result is on show.
+    void shown(const PreviewResult& result);
+    void hidden();
+
+protected:
+    void resizeEvent(QResizeEvent* event) override;
+    void hideEvent(QHideEvent* event) override;
+
+private:
+    void display(const PreviewResult& result);
+    void fitPicture();
+
+    PreviewLoader* m_loader;
+    QLabel* m_picture;
+    QLabel* m_info;
+    QByteArray m_link;
+    QImage m_image;
+    bool m_loading = false;
+};

@@ -1,0 +1,61 @@
+#pragma once
+
+#include "ShellTestSupport.h"
+
+#include "shell/Form1.h"
+
+#include <QDir>
+#include <QTemporaryDir>
+#include <QUrl>
+
+#include <functional>
+#include <memory>
+
+// A window whose every contact with the outside goes to a recorder: no ping, no browser, no
+// dialog, no real message box, and a program folder of its own.
+struct TestWindow {
+    RecordingMessages boxes;
+    QTemporaryDir programFolder;
+    QString desktop = QDir::tempPath() + QStringLiteral("/desk top");
+    int draw = 50;
+    QList<QUrl> browserStarts;
+    QString folderAnswer;
+    QStringList folderQuestions; // the initial folder of each chooser opening
+    int onlineChecks = 0;
+    QStringList folderOpenings;
+    QString fileAnswer;
+    QString clipboard;
+    std::function<void()> onlineCheck;
+    std::unique_ptr<Form1> window;
+
+    Form1Seams seams() {
+        Form1Seams seams;
+        seams.messages = &boxes;
+        seams.checkOnline = [this](MessageBoxes&) {
+            ++onlineChecks;
+            if (onlineCheck)
+                onlineCheck();
+        };
+        seams.drawOneToHundred = [this] { return draw; };
+        seams.openBrowser = [this](const QUrl& url) { browserStarts << url; };
+        seams.chooseFolder = [this](QWidget*, const QString&, const QString& initial) {
+            folderQuestions << initial;
+            return folderAnswer;
+        };
+        seams.desktopLocation = [this] { return desktop; };
+        seams.programFolder = programFolder.path();
+        seams.openFolder = [this](const QString& folder) { folderOpenings << folder; };
+        seams.chooseSaveFile = [this](QWidget*, const QString&) { return fileAnswer; };
+        seams.chooseOpenFile = [this](QWidget*, const QString&) { return fileAnswer; };
+        seams.copyToClipboard = [this](const QString& text) { clipboard = text; };
+        return seams;
+    }
+    Form1& create() {
+        window = std::make_unique<Form1>(seams());
+        return *window;
+    }
+    Form1& load() {
+        create().Form_Load();
+        return *window;
+    }
+};
