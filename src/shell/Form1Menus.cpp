@@ -241,7 +241,7 @@ void Form1::previewCurrentEntry() {
         return;
     }
     const QByteArray referer =
-        m_store->readTick(Setting::SendReferer) ? m_discovery.PageAddress : QByteArray();
+        m_store->readTick(Setting::SendReferer) ? m_discovery.refererPage() : QByteArray();
     m_preview->showLink(imageList().text(entry), referer);
 }
 
