@@ -1,5 +1,7 @@
 #pragma once
 
+#include "core/Bytes.h"
+
 #include <QByteArray>
 #include <QByteArrayView>
 
@@ -76,20 +78,8 @@ inline bool isNonPrintable(char c) {
 inline void appendCodePoint(QByteArray& out, uint32_t c) {
     if (c == 0 || c > 0x10ffff || (c >= 0xd800 && c <= 0xdfff)) {
         out.append(kReplacement, 3);
-    } else if (c < 0x80) {
-        out.append(char(c));
-    } else if (c < 0x800) {
-        out.append(char(0xc0 | (c >> 6)));
-        out.append(char(0x80 | (c & 0x3f)));
-    } else if (c < 0x10000) {
-        out.append(char(0xe0 | (c >> 12)));
-        out.append(char(0x80 | ((c >> 6) & 0x3f)));
-        out.append(char(0x80 | (c & 0x3f)));
     } else {
-        out.append(char(0xf0 | (c >> 18)));
-        out.append(char(0x80 | ((c >> 12) & 0x3f)));
-        out.append(char(0x80 | ((c >> 6) & 0x3f)));
-        out.append(char(0x80 | (c & 0x3f)));
+        bytes::appendUtf8(out, c);
     }
 }
 

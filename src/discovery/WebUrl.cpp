@@ -1,5 +1,7 @@
 #include "discovery/WebUrl.h"
 
+#include "core/Bytes.h"
+
 #include <unicode/uidna.h>
 
 #include <array>
@@ -447,24 +449,6 @@ char32_t newerIdnaMapping(char32_t c) {
     }
 }
 
-void appendUtf8(QByteArray& out, char32_t c) {
-    if (c < 0x80) {
-        out.append(char(c));
-    } else if (c < 0x800) {
-        out.append(char(0xc0 | (c >> 6)));
-        out.append(char(0x80 | (c & 0x3f)));
-    } else if (c < 0x10000) {
-        out.append(char(0xe0 | (c >> 12)));
-        out.append(char(0x80 | ((c >> 6) & 0x3f)));
-        out.append(char(0x80 | (c & 0x3f)));
-    } else {
-        out.append(char(0xf0 | (c >> 18)));
-        out.append(char(0x80 | ((c >> 12) & 0x3f)));
-        out.append(char(0x80 | ((c >> 6) & 0x3f)));
-        out.append(char(0x80 | (c & 0x3f)));
-    }
-}
-
 // The domain as valid UTF-8 (ill-formed parts as U+FFFD) with the newer table's changes.
 QByteArray premappedDomain(const char* p, const char* end) {
     QByteArray result;
@@ -477,14 +461,14 @@ QByteArray premappedDomain(const char* p, const char* end) {
         bool valid;
         const int length = utf8Sequence(p, end, valid);
         if (!valid) {
-            appendUtf8(result, 0xfffd);
+            bytes::appendUtf8(result, 0xfffd);
         } else {
             char32_t c = byteAt(p) & (0xff >> (length + 1));
             for (int i = 1; i < length; ++i)
                 c = (c << 6) | (byteAt(p + i) & 0x3f);
             c = newerIdnaMapping(c);
             if (c)
-                appendUtf8(result, c);
+                bytes::appendUtf8(result, c);
         }
         p += length;
     }
@@ -1007,7 +991,8 @@ private:
             const char* q = m_p;
             while (q < m_end && *q != '/' && *q != '?' && *q != '#' && !(m_kind.special && *q == '\\'))
                 ++q;
-            appendEncoded(href, m_p, q, m_asBrowser && m_kind.special && !m_kind.file ? BrowserPathSet : PathSet);
+            appendEncoded(href, m_p, q,
+                          m_asBrowser && m_kind.special && !m_kind.file ? BrowserPathSet : PathSet);
             m_p = q;
             const bool slash = isSlash(current());
             const QByteArrayView segment(href.constData() + segmentStart + 1, href.size() - segmentStart - 1);
