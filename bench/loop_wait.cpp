@@ -9,7 +9,7 @@
 #include "cli/CliHost.h"
 #include "discovery/ListingJob.h"
 #include "download/DownloadRun.h"
-#include "net/CurlTransfer.h"
+#include "net/RunSetup.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -46,22 +46,22 @@ int main(int argc, char** argv) {
     const QString listPage = QString::fromLocal8Bit(argv[3]);
 
     const qint64 download = longestWaitDuring([&] {
-        net::CurlTransferFactory network;
+        const net::NetworkRun network;
         CliHost listing(downloadPage, nullptr);
         DiscoveryState state;
-        if (ListingJob(listing, state, &network)
+        if (ListingJob(listing, state, network.setup())
                 .run(QStringLiteral("JPG"), {.checkFolder = false, .announceDone = false}) !=
             ListingOutcome::Done)
             return false;
         CliDownloadHost host(listing.list(), folder, stderr, false);
-        DownloadRun run(host, &network);
+        DownloadRun run(host, network.setup());
         return run.run({.announceEnd = false}) == DownloadOutcome::Done;
     });
     const qint64 list = longestWaitDuring([&] {
-        net::CurlTransferFactory network;
+        const net::NetworkRun network;
         CliHost listing(listPage, nullptr);
         DiscoveryState state;
-        return ListingJob(listing, state, &network)
+        return ListingJob(listing, state, network.setup())
                    .run(QStringLiteral("JPG,GIF,PNG"), {.checkFolder = false, .announceDone = false}) ==
                ListingOutcome::Done;
     });

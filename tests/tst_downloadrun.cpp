@@ -5,6 +5,7 @@
 #include "core/Cancellation.h"
 #include "download/DownloadRun.h"
 #include "download/ListOperations.h"
+#include "net/RunSetup.h"
 #include "support/FakeDownloadWindow.h"
 #include "support/Files.h"
 #include "support/ScriptedTransfer.h"
@@ -99,7 +100,8 @@ void DownloadRunTest::namesEachFileInsideTheFolder() {
     const QByteArray link = server.address(path);
     host.add(link);
 
-    DownloadRun run(host);
+    const net::NetworkRun network;
+    DownloadRun run(host, network.setup());
     const DownloadOutcome outcome = run.PushButton6_Click();
 
     QCOMPARE(folderEntries(parent.path()), QStringList{QStringLiteral("images")});
@@ -131,7 +133,7 @@ void DownloadRunTest::addsTheMissingFinalSeparator() {
     host.folder = parent.filePath(QStringLiteral("Images"));
     host.add(server.address("/pic.jpg"));
 
-    QCOMPARE(DownloadRun(host).PushButton6_Click(), DownloadOutcome::Done);
+    QCOMPARE(DownloadRun(host, net::NetworkRun().setup()).PushButton6_Click(), DownloadOutcome::Done);
     // Not "Imagespic.jpg" beside the folder.
     QCOMPARE(folderEntries(parent.path()), QStringList{QStringLiteral("Images")});
     QCOMPARE(readAll(host.folder + QLatin1StringView("/pic.jpg")), generatedBytes(0, 700));
@@ -161,7 +163,7 @@ void DownloadRunTest::replacesOrKeepsAnExistingFile() {
     QVERIFY(writeFile(host.folder + QLatin1StringView("photo.jpg"), QByteArray(5000, 'o')));
     host.add(server.address("/photo.jpg"));
 
-    DownloadRun(host).PushButton6_Click();
+    DownloadRun(host, net::NetworkRun().setup()).PushButton6_Click();
     QCOMPARE(readAll(host.folder + QLatin1StringView("photo.jpg")), after);
     QCOMPARE(folderEntries(dir.path()), QStringList{QStringLiteral("photo.jpg")});
 }
@@ -181,7 +183,8 @@ void DownloadRunTest::unwritableFolderIsNamedBeforeAnyTransfer() {
     host.add(server.address("/a.jpg"));
     host.add(server.address("/b.jpg"));
 
-    QCOMPARE(DownloadRun(host).PushButton6_Click(), DownloadOutcome::FolderUnwritable);
+    QCOMPARE(DownloadRun(host, net::NetworkRun().setup()).PushButton6_Click(),
+             DownloadOutcome::FolderUnwritable);
     QFile::setPermissions(dir.path(),
                           QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
 
@@ -207,7 +210,7 @@ void DownloadRunTest::walksEveryEntryButFetchesOnlyTheTicked() {
     host.add(server.address("/2.jpg"), true);
     host.add(server.address("/3.jpg"), false);
 
-    QCOMPARE(DownloadRun(host).PushButton6_Click(), DownloadOutcome::Done);
+    QCOMPARE(DownloadRun(host, net::NetworkRun().setup()).PushButton6_Click(), DownloadOutcome::Done);
     QCOMPARE(server.distinctPaths(), QList<QByteArray>{"/2.jpg"});
     QCOMPARE(folderEntries(dir.path()), QStringList{QStringLiteral("2.jpg")});
     QCOMPARE(host.bar.maxima, QList<int>{3});
@@ -222,7 +225,7 @@ void DownloadRunTest::walksEveryEntryButFetchesOnlyTheTicked() {
     host.list.setTicked(2, false);
     host.bar.values.clear();
     server.clearRequests();
-    QCOMPARE(DownloadRun(host).PushButton6_Click(), DownloadOutcome::Done);
+    QCOMPARE(DownloadRun(host, net::NetworkRun().setup()).PushButton6_Click(), DownloadOutcome::Done);
     QCOMPARE(server.requests().size(), 0);
     QCOMPARE(host.bar.values, (QList<int>{1, 2, 3, 0}));
     QCOMPARE(host.boxes.texts().last(), QStringLiteral("Done."));
@@ -232,13 +235,13 @@ void DownloadRunTest::emptyListIsDoneAtOnce() {
     QTemporaryDir dir;
     TestHost host;
     host.folder = dir.path() + u'/';
-    QCOMPARE(DownloadRun(host).PushButton6_Click(), DownloadOutcome::Done);
+    QCOMPARE(DownloadRun(host, net::NetworkRun().setup()).PushButton6_Click(), DownloadOutcome::Done);
     QCOMPARE(host.boxes.texts(), QStringList{QStringLiteral("Done.")});
     QCOMPARE(host.bar.maxima, QList<int>{0});
 
     // The folder test still runs on an empty list.
     host.folder = dir.filePath(QStringLiteral("gone/"));
-    QCOMPARE(DownloadRun(host).PushButton6_Click(), DownloadOutcome::NoFolder);
+    QCOMPARE(DownloadRun(host, net::NetworkRun().setup()).PushButton6_Click(), DownloadOutcome::NoFolder);
     QCOMPARE(host.boxes.texts().last(), folderMissing);
 }
 
@@ -249,7 +252,7 @@ void DownloadRunTest::missingFolderStopsBeforeAnyEntry() {
     host.add(server.address("/a.jpg"));
     host.add(server.address("/b.jpg"));
 
-    QCOMPARE(DownloadRun(host).PushButton6_Click(), DownloadOutcome::NoFolder);
+    QCOMPARE(DownloadRun(host, net::NetworkRun().setup()).PushButton6_Click(), DownloadOutcome::NoFolder);
     QCOMPARE(host.boxes.texts(), QStringList{folderMissing});
     QCOMPARE(host.bar.maxima, QList<int>{2});
     QCOMPARE(host.bar.values, QList<int>{});
@@ -270,7 +273,7 @@ void DownloadRunTest::uncheckAllWhileWaitingSkipsTheRest() {
     RecordingMessages buttonBoxes;
     connect(&server, &TestServer::requestArrived, this, [&] { UncheckAllEntries(host.list, buttonBoxes); });
 
-    QCOMPARE(DownloadRun(host).PushButton6_Click(), DownloadOutcome::Done);
+    QCOMPARE(DownloadRun(host, net::NetworkRun().setup()).PushButton6_Click(), DownloadOutcome::Done);
     QCOMPARE(folderEntries(dir.path()), QStringList{QStringLiteral("1.jpg")});
     QCOMPARE(host.boxes.texts(), QStringList{QStringLiteral("Done.")});
     QCOMPARE(host.bar.values, (QList<int>{1, 2, 3, 4, 0}));
@@ -292,7 +295,7 @@ void DownloadRunTest::clearListIsRefusedDuringTheRun() {
         countsAfterClear << host.list.count();
     });
 
-    QCOMPARE(DownloadRun(host).PushButton6_Click(), DownloadOutcome::Done);
+    QCOMPARE(DownloadRun(host, net::NetworkRun().setup()).PushButton6_Click(), DownloadOutcome::Done);
     QVERIFY(!countsAfterClear.isEmpty());
     for (int count : countsAfterClear)
         QCOMPARE(count, 2);
@@ -314,9 +317,9 @@ void DownloadRunTest::secondStartIsIgnored() {
     host.add(server.address("/2.jpg"));
     QList<DownloadOutcome> second;
     connect(&server, &TestServer::requestArrived, this,
-            [&] { second << DownloadRun(host).PushButton6_Click(); });
+            [&] { second << DownloadRun(host, net::NetworkRun().setup()).PushButton6_Click(); });
 
-    QCOMPARE(DownloadRun(host).PushButton6_Click(), DownloadOutcome::Done);
+    QCOMPARE(DownloadRun(host, net::NetworkRun().setup()).PushButton6_Click(), DownloadOutcome::Done);
     QVERIFY(!second.isEmpty());
     for (DownloadOutcome o : second)
         QCOMPARE(o, DownloadOutcome::Ignored);
@@ -335,7 +338,7 @@ void DownloadRunTest::startWhileAnotherRunIsActiveIsIgnored() {
     host.add(server.address("/1.jpg"));
     host.busy = true;
 
-    QCOMPARE(DownloadRun(host).PushButton6_Click(), DownloadOutcome::Ignored);
+    QCOMPARE(DownloadRun(host, net::NetworkRun().setup()).PushButton6_Click(), DownloadOutcome::Ignored);
     QVERIFY(host.busy);
     QCOMPARE(host.boxes.texts(), QStringList());
     QCOMPARE(host.bar.maxima, QList<int>{});
@@ -354,7 +357,7 @@ void DownloadRunTest::folderTypedDuringTheRunAppliesToLaterEntries() {
     host.add(server.address("/2.jpg"));
     connect(&server, &TestServer::requestArrived, this, [&] { host.folder = second.path() + u'/'; });
 
-    QCOMPARE(DownloadRun(host).PushButton6_Click(), DownloadOutcome::Done);
+    QCOMPARE(DownloadRun(host, net::NetworkRun().setup()).PushButton6_Click(), DownloadOutcome::Done);
     QCOMPARE(folderEntries(first.path()), QStringList{QStringLiteral("1.jpg")});
     QCOMPARE(folderEntries(second.path()), QStringList{QStringLiteral("2.jpg")});
 }
@@ -390,7 +393,8 @@ void DownloadRunTest::finalMessageListsTheFailures() {
         host.add(failed.last());
     }
 
-    DownloadRun run(host);
+    const net::NetworkRun network;
+    DownloadRun run(host, network.setup());
     QCOMPARE(run.PushButton6_Click(), DownloadOutcome::SomeFailed);
     QCOMPARE(run.saved(), good);
     QCOMPARE(run.failures().size(), bad);
@@ -416,7 +420,7 @@ void DownloadRunTest::closingTheWindowEndsTheRunQuietly() {
     connect(&server, &TestServer::requestArrived, this,
             [] { QTimer::singleShot(50, [] { Cancellation::request(); }); });
 
-    QCOMPARE(DownloadRun(host).PushButton6_Click(), DownloadOutcome::Cancelled);
+    QCOMPARE(DownloadRun(host, net::NetworkRun().setup()).PushButton6_Click(), DownloadOutcome::Cancelled);
     // Nobody is left to read a message; nothing half-written stays behind.
     QCOMPARE(host.boxes.texts(), QStringList());
     QCOMPARE(folderEntries(dir.path()), QStringList());
@@ -436,7 +440,10 @@ void DownloadRunTest::tellsTheTransferWhatComesNextAndTheReferer() {
     host.add("http://a.test/g/2.gif", false); // unticked: never asked for
     host.add("http://a.test/g/..");           // no name to save under: never asked for
     host.add("https://cdn.test/3.gif");
-    DownloadRun run(host, &factory);
+    const net::RunSetup setup(factory, [script] {
+        return std::unique_ptr<net::TransferFactory>(std::make_unique<ScriptedFactory>(script));
+    });
+    DownloadRun run(host, setup);
     run.setRefererPage("http://a.test/g/index.html");
     QCOMPARE(run.PushButton6_Click(), DownloadOutcome::SomeFailed);
 

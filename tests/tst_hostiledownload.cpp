@@ -4,6 +4,7 @@
 // left in the folder.
 #include "core/Cancellation.h"
 #include "download/DownloadRun.h"
+#include "net/RunSetup.h"
 #include "support/FakeDownloadWindow.h"
 #include "support/Files.h"
 #include "support/TestCertificate.h"
@@ -195,7 +196,8 @@ void TestHostileDownload::hostileServer() {
         window.add(bad);
         window.add(server.address("/good.png"));
 
-        DownloadRun run(window);
+        const net::NetworkRun network;
+        DownloadRun run(window, network.setup());
         const DownloadOutcome outcome = run.PushButton6_Click();
         const QByteArray saved = readAll(dir.filePath(QStringLiteral("bad.png")));
 

@@ -6,6 +6,7 @@
 #include "download/DownloadRun.h"
 #include "download/FileName.h"
 #include "download/PartFile.h"
+#include "net/RunSetup.h"
 #include "support/CliRunner.h"
 #include "support/FakeDownloadWindow.h"
 #include "support/Files.h"
@@ -229,7 +230,8 @@ void TestHostileNames::nothingLandsOutsideTheFolder() {
     window.add(link);
     window.add(server.address("/good.png"));
 
-    DownloadRun run(window);
+    const net::NetworkRun network;
+    DownloadRun run(window, network.setup());
     run.PushButton6_Click();
 
     QCOMPARE(folderEntries(parent.path()), QStringList{QStringLiteral("images")});
@@ -275,7 +277,7 @@ void TestHostileNames::linkAtTheDestinationIsReplaced() {
     FakeDownloadWindow window;
     window.folder = dir.path() + u'/';
     window.add(server.address("/pic.png"));
-    QCOMPARE(DownloadRun(window).PushButton6_Click(), DownloadOutcome::Done);
+    QCOMPARE(DownloadRun(window, net::NetworkRun().setup()).PushButton6_Click(), DownloadOutcome::Done);
 
     // The link itself is replaced by the file; where it pointed nothing changed.
     QVERIFY(!QFileInfo(destination).isSymLink());
@@ -322,7 +324,7 @@ void TestHostileNames::plantAtTheTemporaryNameIsNeverWrittenThrough() {
     FakeDownloadWindow window;
     window.folder = dir.path() + u'/';
     window.add(server.address("/pic.png"));
-    QCOMPARE(DownloadRun(window).PushButton6_Click(), DownloadOutcome::Done);
+    QCOMPARE(DownloadRun(window, net::NetworkRun().setup()).PushButton6_Click(), DownloadOutcome::Done);
 
     QCOMPARE(readAll(dir.filePath(QStringLiteral("pic.png"))), generatedBytes(0, 3000));
     // The plant is left as it was, and nothing was written where it leads.
@@ -380,7 +382,7 @@ void TestHostileNames::badFolderIsNamedBeforeAnyRequest() {
     window.add(server.address("/a.png"));
     window.add(server.address("/b.png"));
 
-    const DownloadOutcome outcome = DownloadRun(window).PushButton6_Click();
+    const DownloadOutcome outcome = DownloadRun(window, net::NetworkRun().setup()).PushButton6_Click();
     QFile::setPermissions(inside, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
 
     QVERIFY(outcome == DownloadOutcome::NoFolder || outcome == DownloadOutcome::FolderUnwritable);
@@ -415,7 +417,8 @@ void TestHostileNames::folderRemovedDuringTheRunCostsItsEntries() {
             removed = QDir(folder).removeRecursively();
     });
 
-    DownloadRun run(window);
+    const net::NetworkRun network;
+    DownloadRun run(window, network.setup());
     QCOMPARE(run.PushButton6_Click(), DownloadOutcome::SomeFailed);
     QVERIFY(removed);
     QCOMPARE(run.failures().size(), 3);
@@ -437,7 +440,8 @@ void TestHostileNames::fullDiskKeepsTheOldFile() {
     window.add(server.address("/big.png"));
     window.add(server.address("/small.png"));
 
-    DownloadRun run(window);
+    const net::NetworkRun network;
+    DownloadRun run(window, network.setup());
     {
         FileSizeLimit limit(100'000);
         QVERIFY(limit.ok());

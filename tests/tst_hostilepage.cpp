@@ -4,6 +4,8 @@
 #include "discovery/ListingHost.h"
 #include "discovery/ListingJob.h"
 #include "discovery/PageRetrieval.h"
+#include "net/CurlTransfer.h"
+#include "net/RunSetup.h"
 #include "support/FakeListingWindow.h"
 #include "support/TestCertificate.h"
 #include "support/TestServer.h"
@@ -146,7 +148,8 @@ void TestHostilePage::hostileServer() {
     FakeWindow window;
     window.address = QString::fromLatin1(server.address("/page/"));
     DiscoveryState state;
-    ListingJob job(window, state);
+    const net::NetworkRun network;
+    ListingJob job(window, state, network.setup());
     const ListingOutcome outcome = job.PushButton5_Click();
     if (seen.isEmpty()) {
         QCOMPARE(outcome, ListingOutcome::FetchFailed);
@@ -192,8 +195,9 @@ void TestHostilePage::pageFileHoldsTheBytes() {
     QString reason;
     QByteArray body;
     PageResponse response;
+    net::CurlTransferFactory network;
     const bool ok =
-        DownloadToFile(server.address("/p.html"), file, &reason, keep ? &body : nullptr, &response);
+        DownloadToFile(network, server.address("/p.html"), file, &reason, keep ? &body : nullptr, &response);
     if (lies) {
         QVERIFY(!ok);
         QVERIFY2(!reason.isEmpty(), "a failure names its reason");

@@ -1,6 +1,7 @@
 #include "core/MemoryImageList.h"
 #include "discovery/ListingHost.h"
 #include "discovery/ListingJob.h"
+#include "net/RunSetup.h"
 #include "support/CliRunner.h"
 #include "support/FakeListingWindow.h"
 #include "support/TestCertificate.h"
@@ -68,7 +69,8 @@ void TestListing::listsThePage() {
                      [&] { pointerWhileFetching << window.mouse.pointer(); });
 
     DiscoveryState state;
-    ListingJob job(window, state);
+    const net::NetworkRun network;
+    ListingJob job(window, state, network.setup());
     QCOMPARE(job.PushButton5_Click(), ListingOutcome::Done);
 
     const QByteArray base = server.address("/dir");
@@ -107,7 +109,8 @@ void TestListing::fetchFailures() {
     FakeWindow window;
     window.address = QString::fromLatin1(server.address("/page/"));
     DiscoveryState state;
-    ListingJob job(window, state);
+    const net::NetworkRun network;
+    ListingJob job(window, state, network.setup());
     QCOMPARE(job.PushButton5_Click(), ListingOutcome::FetchFailed);
     QCOMPARE(window.list.count(), 0);
     QCOMPARE(window.boxes.messages.size(), 1);
@@ -142,7 +145,8 @@ void TestListing::secureServer() {
     window.address = QString::fromLatin1(secure.address("/dir/"));
     QVERIFY(window.address.startsWith(QLatin1StringView("https://")));
     DiscoveryState state;
-    ListingJob job(window, state);
+    const net::NetworkRun network;
+    ListingJob job(window, state, network.setup());
     QCOMPARE(job.PushButton5_Click(), outcome);
     QVERIFY(plain.requests().isEmpty());
     if (outcome == ListingOutcome::Done) {
@@ -199,7 +203,8 @@ void TestListing::filterAndFolderChecks() {
     window.list.add("old entry");
     DiscoveryState state;
     state.ImageFilter = ImageTypeFilter({"OLD"});
-    ListingJob job(window, state);
+    const net::NetworkRun network;
+    ListingJob job(window, state, network.setup());
     QCOMPARE(job.PushButton5_Click(), outcome);
     QCOMPARE(window.boxes.texts(), QStringList{message});
     QCOMPARE(window.list.count(), entriesLeft);
@@ -216,7 +221,8 @@ void TestListing::nonAsciiAddressIsRequestedAsBytes() {
     FakeWindow window;
     window.address = QString::fromUtf8(server.address("/caf\xc3\xa9 x/"));
     DiscoveryState state;
-    ListingJob job(window, state);
+    const net::NetworkRun network;
+    ListingJob job(window, state, network.setup());
     QCOMPARE(job.PushButton5_Click(), ListingOutcome::Done);
     QCOMPARE(server.distinctPaths(), QList<QByteArray>{"/caf%C3%A9%20x/"});
     QCOMPARE(window.list.text(1), server.address("/caf\xc3\xa9 x/b.jpg"));

@@ -2,6 +2,7 @@
 #include "discovery/LinkScanner.h"
 #include "discovery/ListingJob.h"
 #include "discovery/PageRetrieval.h"
+#include "net/CurlTransfer.h"
 
 #include <QTest>
 
@@ -60,7 +61,8 @@ void TestPageAddress::setPageAddress() {
     MemoryImageList list;
     NoMessages messages;
     LinkScanner scanner(state, list, [] { return QByteArray(); });
-    PageRetrieval retrieval(state, scanner, messages);
+    net::CurlTransferFactory network;
+    PageRetrieval retrieval(state, scanner, messages, network);
     retrieval.SetPageAddress(typed);
     QCOMPARE(state.PageAddress, pageAddress);
     QCOMPARE(state.PageBase, pageBase);
@@ -72,7 +74,8 @@ void TestPageAddress::addressWithoutSlashKeepsPreviousBase() {
     MemoryImageList list;
     NoMessages messages;
     LinkScanner scanner(state, list, [] { return QByteArray(); });
-    PageRetrieval retrieval(state, scanner, messages);
+    net::CurlTransferFactory network;
+    PageRetrieval retrieval(state, scanner, messages, network);
     retrieval.SetPageAddress("httpfoo.htm");
     QCOMPARE(state.PageAddress, QByteArray("httpfoo.htm"));
     QCOMPARE(state.PageBase, QByteArray("http://before"));
@@ -138,7 +141,8 @@ void TestPageAddress::laterPassesAreIgnored() {
     MemoryImageList list;
     NoMessages messages;
     LinkScanner scanner(state, list, [] { return QByteArray(); });
-    PageRetrieval retrieval(state, scanner, messages);
+    net::CurlTransferFactory network;
+    PageRetrieval retrieval(state, scanner, messages, network);
     // Port 1 on loopback refuses at once, so an eligible pass fails its fetch without leaving the machine.
     QVERIFY(!retrieval.GetUrls(list, "127.0.0.1:1/x.y", 1, pass));
     QCOMPARE(list.count(), listed ? 1 : 0);

@@ -2,6 +2,7 @@
 
 #include "cli/CliDownloadHost.h"
 #include "cli/CliHost.h"
+#include "cli/CliRunSetup.h"
 #include "core/Cancellation.h"
 #include "core/Product.h"
 #include "discovery/ListingJob.h"
@@ -10,7 +11,6 @@
 #include "download/DownloadRun.h"
 #include "download/HostPacer.h"
 #include "download/PartFile.h"
-#include "net/CurlTransfer.h"
 
 #include "cli/Json.h"
 
@@ -50,19 +50,12 @@ int usageError(const QString& problem) {
 // "--", then positionals.
 struct Parsed {
     QString filter = QStringLiteral("JPG,GIF");
-    QByteArray userAgent; // empty: the default
-    bool referer = true;
+    // What the run asks of the network and the disk: its set-up is built from it.
     DownloadOptions download;
     FindMode find = FindMode::Classic;
     QString input; // --input FILE or "-"; empty: list the page
     bool hasInput = false;
-    QByteArray refererOption; // --referer URL, for --input
-    QString archive;          // --download-archive FILE
     bool json = false;
-    qint64 limitRate = 0;   // bytes per second; 0: none
-    double waitSeconds = 0; // between two requests to one host
-    QString cookies;        // a Netscape cookie file
-    QList<QByteArray> headers;
     QStringList positional;
     QString error;
 };
@@ -145,9 +138,9 @@ Parsed parse(const QStringList& args) {
                 parsed.error = QStringLiteral("the user agent may not be empty");
                 return parsed;
             }
-            parsed.userAgent = agent.toUtf8();
+            parsed.download.userAgent = agent.toUtf8();
         } else if (arg == QLatin1StringView("--no-referer")) {
-            parsed.referer = false;
+            parsed.download.sendReferer = false;
         } else if (QString value;
                    optionValue(args, i, QLatin1StringView("--parallel"), &value, &parsed.error)) {
             if (!parsed.error.isEmpty() ||
@@ -176,7 +169,7 @@ Parsed parse(const QStringList& args) {
                 parsed.error = QStringLiteral("option '--referer' takes an address without line breaks");
                 return parsed;
             }
-            parsed.refererOption = value.toUtf8();
+            parsed.download.referer = value.toUtf8();
         } else if (optionValue(args, i, QLatin1StringView("--download-archive"), &value, &parsed.error)) {
             if (!parsed.error.isEmpty())
                 return parsed;
@@ -184,14 +177,14 @@ Parsed parse(const QStringList& args) {
                 parsed.error = QStringLiteral("option '--download-archive' needs a file name");
                 return parsed;
             }
-            parsed.archive = value;
+            parsed.download.archive = value;
         } else if (arg == QLatin1StringView("--json")) {
             parsed.json = true;
         } else if (optionValue(args, i, QLatin1StringView("--limit-rate"), &value, &parsed.error)) {
             if (!parsed.error.isEmpty())
                 return parsed;
             const std::optional<qint64> rate = parseRate(value);
-            parsed.limitRate = rate.value_or(0);
+            parsed.download.limitRate = rate.value_or(0);
             if (!rate) {
                 parsed.error = QStringLiteral("option '--limit-rate' takes bytes per second, with k, M or G "
                                               "(such as 500k), not '%1'")
@@ -202,11 +195,12 @@ Parsed parse(const QStringList& args) {
             if (!parsed.error.isEmpty())
                 return parsed;
             bool ok = false;
-            parsed.waitSeconds = value.toDouble(&ok);
+            const double seconds = value.toDouble(&ok);
+            parsed.download.waitMs = qint64(seconds * 1000);
             bool plain = !value.isEmpty();
             for (QChar c : value)
                 plain = plain && (c.isDigit() || c == u'.');
-            if (!ok || !plain || parsed.waitSeconds > 86400) {
+            if (!ok || !plain || seconds > 86400) {
                 parsed.error =
                     QStringLiteral("option '--wait' takes seconds from 0 to 86400 (such as 1.5), not '%1'")
                         .arg(value);
@@ -215,14 +209,14 @@ Parsed parse(const QStringList& args) {
         } else if (optionValue(args, i, QLatin1StringView("--cookies"), &value, &parsed.error)) {
             if (!parsed.error.isEmpty())
                 return parsed;
-            parsed.cookies = value;
+            parsed.download.cookieFile = value;
         } else if (optionValue(args, i, QLatin1StringView("--header"), &value, &parsed.error)) {
             if (!parsed.error.isEmpty())
                 return parsed;
             parsed.error = checkHeader(value);
             if (!parsed.error.isEmpty())
                 return parsed;
-            parsed.headers.append(value.toUtf8());
+            parsed.download.headers.append(value.toUtf8());
         } else if (optionValue(args, i, QLatin1StringView("--on-exists"), &value, &parsed.error)) {
             if (!parsed.error.isEmpty())
                 return parsed;
@@ -253,60 +247,6 @@ Parsed parse(const QStringList& args) {
     return parsed;
 }
 
-// Checks a Netscape cookie file as curl and wget write it: tab-separated domain, subdomains flag,
-// path, secure flag, expiry, name, value; "#" comments except "#HttpOnly_" lines. False with a
-// reason when it cannot be read; malformed lines are counted, and libcurl skips them too.
-bool checkCookieFile(const QString& path, int* malformed, QString* reason) {
-    QFile file(path);
-    if (QFileInfo(path).isDir() || !file.open(QIODevice::ReadOnly)) {
-        *reason = QStringLiteral("option '--cookies': cannot read %1: %2")
-                      .arg(QDir::toNativeSeparators(path),
-                           QFileInfo(path).isDir() ? QStringLiteral("it is a folder") : file.errorString());
-        return false;
-    }
-    *malformed = 0;
-    for (QByteArray line : file.readAll().split('\n')) {
-        if (line.endsWith('\r'))
-            line.chop(1);
-        if (line.startsWith("#HttpOnly_"))
-            line = line.mid(10);
-        else if (line.trimmed().isEmpty() || line.startsWith('#'))
-            continue;
-        const QList<QByteArray> fields = line.split('\t');
-        bool ok = fields.size() == 7 && !fields[0].isEmpty() && !fields[5].isEmpty();
-        if (ok) {
-            fields[4].toLongLong(&ok);
-            ok = ok && (fields[1] == "TRUE" || fields[1] == "FALSE") &&
-                 (fields[3] == "TRUE" || fields[3] == "FALSE");
-        }
-        if (!ok)
-            ++*malformed;
-    }
-    return true;
-}
-
-// The request settings of the options, for the page and every image.
-bool requestDefaults(const Parsed& parsed, net::CurlDefaults* defaults) {
-    defaults->userAgent = parsed.userAgent;
-    defaults->headers = parsed.headers;
-    defaults->maxBytesPerSecond = parsed.limitRate;
-    if (!parsed.cookies.isEmpty()) {
-        int malformed = 0;
-        QString why;
-        if (!checkCookieFile(parsed.cookies, &malformed, &why)) {
-            usageError(why);
-            return false;
-        }
-        if (malformed > 0)
-            printErr(QStringLiteral("varnolux: warning: %1 malformed line%2 of %3 skipped\n")
-                         .arg(malformed)
-                         .arg(malformed == 1 ? QString() : QStringLiteral("s"))
-                         .arg(QDir::toNativeSeparators(parsed.cookies)));
-        defaults->cookieFile = QFile::encodeName(QFileInfo(parsed.cookies).absoluteFilePath());
-    }
-    return true;
-}
-
 int runList(const QStringList& args) {
     const Parsed parsed = parse(args);
     if (!parsed.error.isEmpty())
@@ -314,14 +254,14 @@ int runList(const QStringList& args) {
     if (parsed.positional.size() != 1)
         return usageError(QStringLiteral("'list' takes exactly one ADDRESS"));
 
-    net::CurlDefaults defaults;
-    if (!requestDefaults(parsed, &defaults))
-        return ExitUsage;
+    QString unusable;
+    const std::unique_ptr<net::NetworkRun> network = cliRunSetup(parsed.download, &unusable);
+    if (!network)
+        return usageError(unusable);
     CliHost host(parsed.positional.front(), stdout);
     host.list().setJson(parsed.json);
     DiscoveryState state;
-    net::CurlTransferFactory network(defaults);
-    ListingJob job(host, state, &network);
+    ListingJob job(host, state, network->setup());
     const ListingOutcome outcome =
         job.run(parsed.filter, {.checkFolder = false, .announceDone = false, .find = parsed.find});
     std::fflush(stdout);
@@ -438,7 +378,7 @@ int runDownload(const QStringList& args) {
     if (parsed.hasInput ? parsed.positional.size() != 1 : parsed.positional.size() != 2)
         return usageError(parsed.hasInput ? QStringLiteral("'download --input FILE' takes a FOLDER only")
                                           : QStringLiteral("'download' takes an ADDRESS and a FOLDER"));
-    if (!parsed.refererOption.isEmpty() && !parsed.hasInput)
+    if (!parsed.download.referer.isEmpty() && !parsed.hasInput)
         return usageError(
             QStringLiteral("option '--referer' goes with '--input'; a page's images name the page"));
     const QString folder = parsed.positional.back();
@@ -454,14 +394,15 @@ int runDownload(const QStringList& args) {
         return ExitUsage;
     }
     DownloadArchive archive;
-    if (!parsed.archive.isEmpty()) {
+    if (!parsed.download.archive.isEmpty()) {
         QString why;
-        if (!archive.open(parsed.archive, &why))
+        if (!archive.open(parsed.download.archive, &why))
             return usageError(QStringLiteral("option '--download-archive': %1").arg(why));
     }
-    net::CurlDefaults defaults;
-    if (!requestDefaults(parsed, &defaults))
-        return ExitUsage;
+    QString unusable;
+    const std::unique_ptr<net::NetworkRun> network = cliRunSetup(parsed.download, &unusable);
+    if (!network)
+        return usageError(unusable);
     PrintingImageList inputList;
     if (parsed.hasInput) {
         QString why;
@@ -471,15 +412,13 @@ int runDownload(const QStringList& args) {
 
     const SignalCancel cancelOnSignal;
     // The page is listed as 'list' lists it, without printing the links.
-    // One factory for the page and its images, so they share connections.
-    net::CurlTransferFactory network(defaults);
-    HostPacer pacer(qint64(parsed.waitSeconds * 1000));
+    HostPacer pacer(parsed.download.waitMs);
     if (!parsed.hasInput)
         pacer.reserve(HostPacer::hostOf(parsed.positional.front().toUtf8()));
     CliHost listing(parsed.hasInput ? QString() : parsed.positional.front(), nullptr);
     DiscoveryState state;
     if (!parsed.hasInput) {
-        ListingJob job(listing, state, &network);
+        ListingJob job(listing, state, network->setup());
         const ListingOutcome listed =
             job.run(parsed.filter, {.checkFolder = false, .announceDone = false, .find = parsed.find});
         if (SignalCancel::exitStatus())
@@ -501,22 +440,12 @@ int runDownload(const QStringList& args) {
     host.setCountFinished(parsed.download.parallel > 1);
     if (parsed.json)
         host.setJsonOutput(stdout);
-    DownloadRun run(host, &network);
-    if (parsed.hasInput)
-        run.setRefererPage(parsed.refererOption);
-    else if (parsed.referer)
-        run.setRefererPage(state.refererPage());
-    run.setDownloadOptions(parsed.download);
-    if (!parsed.archive.isEmpty())
+    DownloadRun run(host, network->setup());
+    run.setRefererPage(state.refererPage());
+    if (!parsed.download.archive.isEmpty())
         run.setArchive(&archive);
-    if (parsed.waitSeconds > 0)
+    if (parsed.download.waitMs > 0)
         run.setPacer(&pacer);
-    // The rate is for the whole run: the lanes share it.
-    net::CurlDefaults laneDefaults = defaults;
-    if (laneDefaults.maxBytesPerSecond > 0)
-        laneDefaults.maxBytesPerSecond =
-            qMax<qint64>(1, laneDefaults.maxBytesPerSecond / parsed.download.parallel);
-    run.setLaneFactory([laneDefaults] { return std::make_unique<net::CurlTransferFactory>(laneDefaults); });
     const DownloadOutcome outcome = run.run({.announceEnd = false});
     host.finish(run.saved(), run.attempted(), run.skipped());
     if (SignalCancel::exitStatus())

@@ -5,6 +5,7 @@
 #include "discovery/LinkScanner.h"
 #include "discovery/ListingHost.h"
 #include "discovery/PageRetrieval.h"
+#include "net/RunSetup.h"
 
 #include "discovery/BrowserListing.h"
 
@@ -52,8 +53,8 @@ QString BuildFilterText(bool jpg, bool gif, bool custom, const QString& customTe
     return text;
 }
 
-ListingJob::ListingJob(ListingHost& host, DiscoveryState& state, net::TransferFactory* factory)
-    : m_host(host), m_state(state), m_factory(factory) {}
+ListingJob::ListingJob(ListingHost& host, DiscoveryState& state, const net::RunSetup& setup)
+    : m_host(host), m_state(state), m_setup(setup) {}
 
 ListingOutcome ListingJob::PushButton5_Click() {
     ErrorTrap trap(m_host.messages(), trapTags::pushButton5);
@@ -113,7 +114,7 @@ ListingOutcome ListingJob::run(const QString& filterText, Options options) {
                             }
                             return bytes;
                         });
-    PageRetrieval retrieval(m_state, scanner, messages, m_factory);
+    PageRetrieval retrieval(m_state, scanner, messages, m_setup.transfers());
     trap.step(128, [&] { m_state.PendingPages.emplace(); });
     trap.step(130, [&] { m_state.PendingPages.value().add(m_host.addressText().toUtf8()); });
 
@@ -154,7 +155,7 @@ ListingOutcome ListingJob::run(const QString& filterText, Options options) {
 void ListingJob::runBrowser() {
     // The address as the classic run makes it ("site/dir" is http://site/dir/).
     LinkScanner scanner(m_state, m_host.imageList(), [] { return QByteArray(); });
-    PageRetrieval retrieval(m_state, scanner, m_host.messages());
+    PageRetrieval retrieval(m_state, scanner, m_host.messages(), m_setup.transfers());
     retrieval.SetPageAddress(m_host.addressText().toUtf8());
     const QByteArray address = m_state.PageAddress;
 
@@ -166,7 +167,7 @@ void ListingJob::runBrowser() {
     if (!file.open())
         reason = QStringLiteral("a temporary file could not be created (%1)").arg(file.errorString());
     else
-        fetched = DownloadToFile(address, file, &reason, &page, &response);
+        fetched = DownloadToFile(m_setup.transfers(), address, file, &reason, &page, &response);
     if (!fetched) {
         m_failure =
             QStringLiteral("The page %1 could not be fetched: %2.").arg(QString::fromUtf8(address), reason);

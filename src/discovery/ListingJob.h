@@ -6,7 +6,7 @@
 
 class ListingHost;
 namespace net {
-class TransferFactory;
+class RunSetup;
 }
 
 enum class ListingOutcome {
@@ -41,8 +41,8 @@ public:
         FindMode find = FindMode::Classic;
     };
 
-    // The page is fetched by a transfer of factory; without one, by a network factory of its own.
-    ListingJob(ListingHost& host, DiscoveryState& state, net::TransferFactory* factory = nullptr);
+    // The page is fetched, in every find mode, by a transfer of the run's set-up.
+    ListingJob(ListingHost& host, DiscoveryState& state, const net::RunSetup& setup);
 
     // The whole click: the filter text from the host's check boxes, then run().
     ListingOutcome PushButton5_Click();
@@ -59,6 +59,6 @@ private:
 
     ListingHost& m_host;
     DiscoveryState& m_state;
-    net::TransferFactory* m_factory;
+    const net::RunSetup& m_setup;
     QString m_failure;
 };

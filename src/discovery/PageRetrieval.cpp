@@ -3,7 +3,7 @@
 #include "core/Bytes.h"
 #include "core/ErrorTrap.h"
 #include "discovery/LinkScanner.h"
-#include "net/CurlTransfer.h"
+#include "net/Transfer.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -38,7 +38,7 @@ QString temporaryFolder() {
 } // namespace
 
 PageRetrieval::PageRetrieval(DiscoveryState& state, LinkScanner& scanner, MessageBoxes& boxes,
-                             net::TransferFactory* factory)
+                             net::TransferFactory& factory)
     : m_state(state), m_scanner(scanner), m_boxes(boxes), m_factory(factory) {}
 
 bool PageRetrieval::GetUrls(ImageList& list, const QByteArray& address, qint16 slot, qint32 pass) {
@@ -95,7 +95,7 @@ bool PageRetrieval::GetUrls(ImageList& list, const QByteArray& address, qint16 s
     PageResponse response;
     trap.step(148, [&] {
         m_fetchFailure.clear();
-        fetched = DownloadToFile(m_state.PageAddress, page, &reason, &body, &response, m_factory);
+        fetched = DownloadToFile(m_factory, m_state.PageAddress, page, &reason, &body, &response);
     });
     if (trap.condition(150, [&] { return !fetched; })) {
         m_fetchFailure = QStringLiteral("The page %1 could not be fetched: %2.")
@@ -251,8 +251,8 @@ void reserveLarge(QByteArray& bytes, qsizetype size) {
 
 } // namespace
 
-bool DownloadToFile(const QByteArray& address, QFileDevice& file, QString* reason, QByteArray* body,
-                    PageResponse* response, net::TransferFactory* factory) {
+bool DownloadToFile(net::TransferFactory& factory, const QByteArray& address, QFileDevice& file,
+                    QString* reason, QByteArray* body, PageResponse* response) {
     auto fail = [&](const QString& why) {
         if (reason)
             *reason = why;
@@ -262,10 +262,7 @@ bool DownloadToFile(const QByteArray& address, QFileDevice& file, QString* reaso
         return fail(QStringLiteral("the temporary file could not be created"));
     QCoreApplication::processEvents();
 
-    std::unique_ptr<net::TransferFactory> ownFactory;
-    if (!factory)
-        factory = (ownFactory = std::make_unique<net::CurlTransferFactory>()).get();
-    const std::unique_ptr<net::Transfer> transfer = factory->create();
+    const std::unique_ptr<net::Transfer> transfer = factory.create();
     const qint64 limit = maxPageBytes();
     net::Request request;
     request.link = address;

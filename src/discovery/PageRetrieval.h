@@ -18,9 +18,9 @@ class TransferFactory;
 // scanner go through them.
 class PageRetrieval {
 public:
-    // The page is fetched by a transfer of factory; without one, by a network factory of its own.
+    // The page is fetched by a transfer of the run's factory.
     PageRetrieval(DiscoveryState& state, LinkScanner& scanner, MessageBoxes& boxes,
-                  net::TransferFactory* factory = nullptr);
+                  net::TransferFactory& factory);
 
     // True when the page was fetched and scanned. For any pass but the first it does nothing
     // unless a filter entry matches the text after the address's last ".".
@@ -35,7 +35,7 @@ private:
     DiscoveryState& m_state;
     LinkScanner& m_scanner;
     MessageBoxes& m_boxes;
-    net::TransferFactory* m_factory;
+    net::TransferFactory& m_factory;
     QString m_fetchFailure;
 };
 
@@ -46,14 +46,13 @@ struct PageResponse {
     QByteArray contentType;
 };
 
-// Fetches address (followed through redirects) into the open file, which a thread of its own writes
-// while the body arrives (the file is not to be touched until this returns); with body, the bytes
-// are also kept there, which spares reading the file back; with response, what the server said of
-// the page. False with a readable reason when the page could not be fetched completely. The page
-// may come compressed and is stored decompressed, within maxPageBytes(). Without a factory the
-// fetch makes a network factory of its own.
-bool DownloadToFile(const QByteArray& address, QFileDevice& file, QString* reason, QByteArray* body = nullptr,
-                    PageResponse* response = nullptr, net::TransferFactory* factory = nullptr);
+// Fetches address (followed through redirects) with a transfer of factory into the open file, which a thread
+// of its own writes while the body arrives (the file is not to be touched until this returns); with body, the
+// bytes are also kept there, which spares reading the file back; with response, what the server said of the
+// page. False with a readable reason when the page could not be fetched completely. The page may come
+// compressed and is stored decompressed, within maxPageBytes().
+bool DownloadToFile(net::TransferFactory& factory, const QByteArray& address, QFileDevice& file,
+                    QString* reason, QByteArray* body = nullptr, PageResponse* response = nullptr);
 
 // Deletes a file; reports nothing. Used for the temporary page file.
 void RemoveFile(const QString& path);

@@ -37,7 +37,6 @@ net::Request DownloadEngine::requestFor(const QByteArray& address) const {
     net::Request request = net::Request::of(address);
     request.identityEncoding = true;
     request.referer = net::refererFor(m_refererPage, net::wireAddress(address));
-    request.headers = m_headers;
     return request;
 }
 
@@ -81,7 +80,6 @@ qint64 DownloadEngine::expectedLength(const QString& contentLength) {
 void DownloadEngine::setOptions(const DownloadOptions& options) {
     m_retries = options.retries;
     m_keepExisting = options.onExists == OnExists::Skip;
-    m_headers = options.headers;
 }
 
 bool DownloadEngine::pause(qint64 ms) {

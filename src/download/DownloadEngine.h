@@ -46,7 +46,7 @@ public:
     // The page the images are listed on: each request names it as its Referer, as a browser
     // would. Empty sends none.
     void setRefererPage(QByteArray page) { m_refererPage = std::move(page); }
-    // Retries, extra headers, and whether an existing destination is kept (skip) or replaced.
+    // Retries, and whether an existing destination is kept (skip) or replaced.
     void setOptions(const DownloadOptions& options);
     // Keeps the pause between requests to one host; none without it.
     void setPacer(HostPacer* pacer) { m_pacer = pacer; }
@@ -91,7 +91,6 @@ private:
     HostPacer* m_pacer = nullptr;
     int m_retries = 0;
     bool m_keepExisting = false;
-    QList<QByteArray> m_headers;
     QByteArray m_refererPage;
     ProgressDisplay& m_bar;
     MessageBoxes& m_boxes;

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "net/RunSetup.h"
+
 #include <QByteArray>
 #include <QDateTime>
 #include <QList>
@@ -7,33 +9,12 @@
 
 #include <optional>
 
-// What to do when the file an entry is saved as exists already.
-enum class OnExists {
-    Replace, // the new file replaces it once it has arrived whole
-    Skip,    // the existing file stays and the link is not fetched
-    Rename,  // the new file is saved as "name (1).ext", "name (2).ext", ...
-};
+// The run's options live with its set-up, where the listing reads them too.
+using net::OnExists;
+using DownloadOptions = net::RunOptions;
 
 std::optional<OnExists> onExistsFromText(const QString& text);
 QLatin1StringView onExistsText(OnExists onExists);
-
-// How a download run fetches: the defaults are one image after another, replacing, no retry.
-struct DownloadOptions {
-    int parallel = 1;
-    OnExists onExists = OnExists::Replace;
-    int retries = 0;
-    // Extra request header lines, "Name: value", sent with every image request.
-    QList<QByteArray> headers;
-    // Read by the window's run from its settings; the command line takes them as options.
-    qint64 limitRate = 0; // bytes per second for the whole run; 0: none
-    qint64 waitMs = 0;    // between two requests to one host
-    QString cookieFile;   // a Netscape cookie file; empty: none
-    QString archive;      // the download archive; empty: none
-
-    static constexpr int maxParallel = 16;
-    static constexpr int maxPerHost = 6;
-    static constexpr int maxRetries = 100;
-};
 
 // A rate as curl takes it: bytes per second, or with k, M or G (powers of 1024, either case);
 // nullopt when malformed or below one byte per second.

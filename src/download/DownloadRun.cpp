@@ -8,7 +8,7 @@
 #include "download/DownloadHost.h"
 #include "download/FileName.h"
 #include "download/PartFile.h"
-#include "net/CurlTransfer.h"
+#include "net/RunSetup.h"
 
 #include <QDir>
 #include <QEventLoop>
@@ -23,8 +23,8 @@
 
 #include <memory>
 
-DownloadRun::DownloadRun(DownloadHost& host, net::TransferFactory* factory)
-    : m_host(host), m_factory(factory) {}
+DownloadRun::DownloadRun(DownloadHost& host, const net::RunSetup& setup)
+    : m_host(host), m_setup(setup), m_options(setup.options()) {}
 
 DownloadRun::~DownloadRun() = default;
 
@@ -231,9 +231,6 @@ bool DownloadRun::runParallel(ErrorTrap& trap, int n) {
     };
     QList<Done> done;
 
-    const FactoryMaker maker = m_laneFactory ? m_laneFactory : FactoryMaker([] {
-        return std::unique_ptr<net::TransferFactory>(std::make_unique<net::CurlTransferFactory>());
-    });
     for (int l = 0; l < lanes; ++l) {
         auto lane = std::make_unique<Lane>();
         lane->context = new QObject;
@@ -246,14 +243,14 @@ bool DownloadRun::runParallel(ErrorTrap& trap, int n) {
         lane.host = hostOf(entry.link);
         lane.path = entry.path;
         Lane* self = &lane;
-        QMetaObject::invokeMethod(lane.context, [this, self, entry, maker, &home, &done, &waiting]() mutable {
+        QMetaObject::invokeMethod(lane.context, [this, self, entry, &home, &done, &waiting]() mutable {
             if (!self->work) {
                 self->work = std::make_unique<Lane::Work>();
-                self->work->factory = maker();
+                self->work->factory = m_setup.laneTransfers();
                 self->work->transfer = self->work->factory->create();
                 self->work->engine = std::make_unique<DownloadEngine>(*self->work->transfer, self->work->bar,
                                                                       self->work->boxes);
-                self->work->engine->setRefererPage(m_refererPage);
+                self->work->engine->setRefererPage(m_setup.refererFor(m_refererPage));
                 self->work->engine->setOptions(m_options);
                 self->work->engine->setPacer(m_pacer);
             }
@@ -426,12 +423,9 @@ DownloadOutcome DownloadRun::run(Options options) {
     if (m_options.parallel > 1) {
         cancelled = runParallel(trap, n);
     } else {
-        std::unique_ptr<net::TransferFactory> ownFactory;
-        if (!m_factory)
-            ownFactory = std::make_unique<net::CurlTransferFactory>();
-        const std::unique_ptr<net::Transfer> transfer = (m_factory ? m_factory : ownFactory.get())->create();
+        const std::unique_ptr<net::Transfer> transfer = m_setup.transfers().create();
         DownloadEngine engine(*transfer, bar, messages);
-        engine.setRefererPage(m_refererPage);
+        engine.setRefererPage(m_setup.refererFor(m_refererPage));
         engine.setOptions(m_options);
         engine.setPacer(m_pacer);
         engine.setProgressListener(

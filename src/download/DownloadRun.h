@@ -15,7 +15,7 @@ class DownloadHost;
 class HostPacer;
 class ErrorTrap;
 namespace net {
-class TransferFactory;
+class RunSetup;
 }
 
 enum class DownloadOutcome {
@@ -44,25 +44,20 @@ public:
     // A saved entry worth a word in the final message.
     using Note = Failure;
 
-    // The run's images are fetched by one transfer of the factory; without one, the run makes its
-    // own network factory.
-    explicit DownloadRun(DownloadHost& host, net::TransferFactory* factory = nullptr);
+    // The run's images are fetched as the set-up says: one after another by one transfer of its
+    // factory, or in parallel lanes that each make their own.
+    DownloadRun(DownloadHost& host, const net::RunSetup& setup);
     ~DownloadRun();
 
     DownloadOutcome PushButton6_Click() { return run(Options{}); }
     DownloadOutcome run(Options options);
-    // The page the images come from, named as each request's Referer; empty sends none.
+    // The page the images come from (its final address), named as each request's Referer when the
+    // set-up sends it.
     void setRefererPage(QByteArray page) { m_refererPage = std::move(page); }
-    // Parallel transfers, what to do with existing files, retries, extra headers.
-    void setDownloadOptions(DownloadOptions options) { m_options = std::move(options); }
-    // Makes the transfer factory of each parallel lane, in the lane's own thread; by default a
-    // network factory with the default user agent.
     // Links in the archive are skipped without a request; each saved link is added to it.
     void setArchive(DownloadArchive* archive) { m_archive = archive; }
     // Keeps a pause between two requests to one host (--wait), for every lane.
     void setPacer(HostPacer* pacer) { m_pacer = pacer; }
-    using FactoryMaker = std::function<std::unique_ptr<net::TransferFactory>()>;
-    void setLaneFactory(FactoryMaker maker) { m_laneFactory = std::move(maker); }
 
     int attempted() const { return m_attempted; }
     int saved() const { return m_saved; }
@@ -102,10 +97,9 @@ private:
     QList<QByteArray> upcoming(int from, int count) const;
 
     DownloadHost& m_host;
-    net::TransferFactory* m_factory;
+    const net::RunSetup& m_setup;
+    const DownloadOptions& m_options;
     QByteArray m_refererPage;
-    DownloadOptions m_options;
-    FactoryMaker m_laneFactory;
     DownloadArchive* m_archive = nullptr;
     HostPacer* m_pacer = nullptr;
     bool m_archiveFailed = false;

@@ -8,7 +8,7 @@
 #include "download/DownloadRun.h"
 #include "download/HostPacer.h"
 #include "download/ListOperations.h"
-#include "net/CurlTransfer.h"
+#include "net/RunSetup.h"
 #include "shell/AppTitle.h"
 #include "shell/CursorFile.h"
 #include "shell/FileRoutines.h"
@@ -21,6 +21,7 @@
 #include "shell/ProgressBarDisplay.h"
 #include "shell/QtMessageBoxes.h"
 #include "shell/SettingsStore.h"
+#include "shell/WindowRunSetup.h"
 
 #include <QAction>
 #include <QCheckBox>
@@ -342,8 +343,8 @@ void Form1::PushButton4_Click() {
 
 void Form1::PushButton5_Click() {
     runExclusively([this] {
-        net::CurlTransferFactory network;
-        ListingJob job(*this, m_discovery, &network);
+        const std::unique_ptr<net::NetworkRun> network = windowRunSetup(*m_store, messages());
+        ListingJob job(*this, m_discovery, network->setup());
         job.PushButton5_Click();
     });
 }
@@ -365,28 +366,10 @@ void Form1::PushButton6_Click() {
     if (m_run.active())
         return;
     ui.ListView1->list().clearOutcomes();
-    const DownloadOptions options = storedDownloadOptions(*m_store);
-    net::CurlDefaults defaults;
-    defaults.maxBytesPerSecond = options.limitRate;
-    if (!options.cookieFile.isEmpty()) {
-        // An unreadable file sends no cookies; the run goes on, as it would without the setting.
-        if (QFile file(options.cookieFile);
-            QFileInfo(options.cookieFile).isFile() && file.open(QIODevice::ReadOnly))
-            defaults.cookieFile = QFile::encodeName(QFileInfo(options.cookieFile).absoluteFilePath());
-        else
-            messages().show(QStringLiteral("The cookie file %1 cannot be read; no cookies are sent.")
-                                .arg(QDir::toNativeSeparators(options.cookieFile)),
-                            MessageIcon::Warning);
-    }
-    net::CurlTransferFactory network(defaults);
-    DownloadRun run(*this, &network);
-    if (m_store->readTick(Setting::SendReferer))
-        run.setRefererPage(m_discovery.refererPage());
-    run.setDownloadOptions(options);
-    net::CurlDefaults laneDefaults = defaults;
-    if (laneDefaults.maxBytesPerSecond > 0)
-        laneDefaults.maxBytesPerSecond = qMax<qint64>(1, laneDefaults.maxBytesPerSecond / options.parallel);
-    run.setLaneFactory([laneDefaults] { return std::make_unique<net::CurlTransferFactory>(laneDefaults); });
+    const std::unique_ptr<net::NetworkRun> network = windowRunSetup(*m_store, messages());
+    const DownloadOptions& options = network->setup().options();
+    DownloadRun run(*this, network->setup());
+    run.setRefererPage(m_discovery.refererPage());
     HostPacer pacer(options.waitMs);
     if (options.waitMs > 0)
         run.setPacer(&pacer);

@@ -70,7 +70,10 @@ inline constexpr SettingInfo settingsTable[] = {
 
 const SettingInfo& settingInfo(Setting setting);
 
-struct DownloadOptions;
+namespace net {
+struct RunOptions;
+}
+using DownloadOptions = net::RunOptions;
 class SettingsStore;
 // The download options the window's run uses, from the store; a value out of its range or
 // malformed counts as its default.

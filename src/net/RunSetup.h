@@ -1,0 +1,94 @@
+#pragma once
+
+#include "net/CurlTransfer.h"
+#include "net/Transfer.h"
+
+#include <QByteArray>
+#include <QList>
+#include <QString>
+
+#include <functional>
+#include <memory>
+
+namespace net {
+
+// What to do when the file an entry is saved as exists already.
+enum class OnExists {
+    Replace, // the new file replaces it once it has arrived whole
+    Skip,    // the existing file stays and the link is not fetched
+    Rename,  // the new file is saved as "name (1).ext", "name (2).ext", ...
+};
+
+// What one run asks of the network and the disk, as the user chose it: the window reads it from
+// its settings, the command line from its options. The defaults are the classic run: nothing added
+// to the requests, the page as the images' Referer, one image after another, replacing, no retry.
+struct RunOptions {
+    // Carried by every request of the run, the page's and the images' alike, in every find mode.
+    QByteArray userAgent;      // empty: "Varnolux/VERSION"
+    QList<QByteArray> headers; // more header lines, "Name: value"
+    QString cookieFile;        // a Netscape cookie file, read and never written; empty: none
+    qint64 limitRate = 0;      // bytes per second for the whole run; 0: none
+
+    // How the images are asked for.
+    bool sendReferer = true; // each image names its page as Referer
+    QByteArray referer;      // the Referer of links that come without a page; empty: none
+    qint64 waitMs = 0;       // between two requests to one host
+    int retries = 0;
+    int parallel = 1;
+
+    // How they are kept.
+    OnExists onExists = OnExists::Replace;
+    QString archive; // the download archive; empty: none
+
+    static constexpr int maxParallel = 16;
+    static constexpr int maxPerHost = 6;
+    static constexpr int maxRetries = 100;
+};
+
+// What every libcurl transfer of a run with these options carries; lanes is how many parallel
+// lanes share the rate.
+CurlDefaults requestDefaults(const RunOptions& options, int lanes = 1);
+
+// The set-up of one run, built once by the front end: the factory every transfer of the run comes
+// from, how a parallel lane makes its own, and the options. Listing (in every find mode) and the
+// download take their requests from it and from nothing else.
+class RunSetup {
+public:
+    // Called in a lane's own thread: a factory whose transfers carry the same request settings.
+    using LaneTransfers = std::function<std::unique_ptr<TransferFactory>()>;
+
+    RunSetup(TransferFactory& transfers, LaneTransfers laneTransfers, RunOptions options = {})
+        : m_transfers(transfers), m_laneTransfers(std::move(laneTransfers)), m_options(std::move(options)) {}
+
+    // The page's transfers and, when the run goes one image after another, the images'.
+    TransferFactory& transfers() const { return m_transfers; }
+    std::unique_ptr<TransferFactory> laneTransfers() const { return m_laneTransfers(); }
+    const RunOptions& options() const { return m_options; }
+
+    // The Referer of the images of a page (its final address; empty when the links came without
+    // one): the page when the options send it, else the one they name, else none.
+    QByteArray refererFor(const QByteArray& page) const;
+
+private:
+    TransferFactory& m_transfers;
+    LaneTransfers m_laneTransfers;
+    RunOptions m_options;
+};
+
+// A run set-up on the network: libcurl transfers carrying the options' request settings, one
+// factory for the page and the images (so they share connections) and one per parallel lane with
+// an equal share of the rate.
+class NetworkRun {
+public:
+    explicit NetworkRun(RunOptions options = {});
+    NetworkRun(const NetworkRun&) = delete;
+    NetworkRun& operator=(const NetworkRun&) = delete;
+
+    const RunSetup& setup() const { return m_setup; }
+
+private:
+    CurlTransferFactory m_transfers;
+    RunSetup m_setup;
+};
+
+} // namespace net
