@@ -160,6 +160,13 @@ Behaviour Behaviour::delayed(int ms) const {
     return b;
 }
 
+Behaviour Behaviour::pausedAfter(qint64 bytesAfterHead, int ms) const {
+    Behaviour b = *this;
+    b.pauseAfter = bytesAfterHead;
+    b.pauseMs = ms;
+    return b;
+}
+
 Behaviour Behaviour::thenEnd(End how) const {
     Behaviour b = *this;
     b.end = how;
@@ -349,6 +356,7 @@ private:
         m_head.clear();
         m_bodyPos = 0;
         m_afterHeadSent = 0;
+        m_pause = Pause::Before;
         m_chunkIndex = 0;
         m_chunkLeft = 0;
         m_terminated = false;
@@ -471,7 +479,21 @@ private:
             return;
         }
         while (m_state == State::Sending && m_socket->bytesToWrite() < highWater) {
-            const QByteArray piece = take(pieceSize);
+            qint64 max = pieceSize;
+            if (m_b.pauseAfter >= 0 && m_pause != Pause::Over) {
+                if (m_pause == Pause::Waiting)
+                    return;
+                if (m_afterHeadSent >= m_b.pauseAfter) {
+                    m_pause = Pause::Waiting;
+                    QTimer::singleShot(m_b.pauseMs, this, [this] {
+                        m_pause = Pause::Over;
+                        pump();
+                    });
+                    return;
+                }
+                max = std::min(max, m_b.pauseAfter - m_afterHeadSent);
+            }
+            const QByteArray piece = take(max);
             if (piece.isEmpty()) {
                 finish();
                 return;
@@ -553,6 +575,7 @@ private:
     qint64 m_bodyPos = 0;
     qint64 m_bodyEnd = 0;
     qint64 m_afterHeadSent = 0;
+    enum class Pause { Before, Waiting, Over } m_pause = Pause::Before;
     bool m_chunked = false;
     qsizetype m_chunkIndex = 0;
     qint64 m_chunkLeft = 0;

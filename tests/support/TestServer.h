@@ -89,6 +89,9 @@ struct Behaviour {
     int trickleMs = 0;
     // When > 0, the answer starts this long after the request arrived.
     int delayMs = 0;
+    // When >= 0, the first pauseAfter bytes after the head go out at once, the rest pauseMs later.
+    qint64 pauseAfter = -1;
+    int pauseMs = 0;
     End end = End::Auto;
 
     // Chainable modifiers, each returning a changed copy.
@@ -100,6 +103,7 @@ struct Behaviour {
     Behaviour trickled(int intervalMs) const;
     Behaviour thenEnd(End end) const;
     Behaviour delayed(int ms) const;
+    Behaviour pausedAfter(qint64 bytesAfterHead, int ms) const;
 
     // The body's size in bytes, explicit or generated.
     qint64 bodySize() const;
