@@ -16,7 +16,7 @@ namespace {
 
 enum class FrontEnd { Window, CommandLine };
 enum class Command { List, Download };
-enum class Option { UserAgent, Header, Cookie, RefererOn, RefererOff, RateLimit };
+enum class Option { UserAgent, Header, Cookie, RefererOn, RefererOff, RateLimit, Lanes };
 
 // The rate row's bodies: 150 bytes at once, the last 50 a moment later. With 100 bytes a second,
 // libcurl takes the first 150 and then holds off for 1.5 s; without a limit a body is there in
@@ -68,6 +68,7 @@ void RequestOptionsTest::optionReachesEveryRequest_data() {
         {Option::RefererOn, "the images name the page as Referer, the page none", true},
         {Option::RefererOff, "no request names a Referer", true},
         {Option::RateLimit, "the rate limit holds back the page and the image", true},
+        {Option::Lanes, "parallel lanes carry the options as the page does", true},
     };
     for (const auto& o : options)
         for (FrontEnd frontEnd : {FrontEnd::Window, FrontEnd::CommandLine})
@@ -117,8 +118,10 @@ void RequestOptionsTest::optionReachesEveryRequest() {
         settings.put(QStringLiteral("X Filter"), QStringLiteral("PNG"));
         settings.put(QStringLiteral("Find Mode"),
                      browser ? QStringLiteral("browser") : QStringLiteral("classic"));
-        if (option == Option::Cookie)
+        if (option == Option::Cookie || option == Option::Lanes)
             settings.put(QStringLiteral("Cookies"), cookies);
+        if (option == Option::Lanes)
+            settings.put(QStringLiteral("Parallel"), QStringLiteral("2"));
         if (option == Option::RefererOn || option == Option::RefererOff)
             settings.put(QStringLiteral("Send Referer"),
                          option == Option::RefererOn ? QStringLiteral("1") : QStringLiteral("0"));
@@ -153,6 +156,11 @@ void RequestOptionsTest::optionReachesEveryRequest() {
             break;
         case Option::RateLimit:
             args << QStringLiteral("--limit-rate") << QStringLiteral("100");
+            break;
+        case Option::Lanes:
+            args << QStringLiteral("--parallel") << QStringLiteral("2") << QStringLiteral("--user-agent")
+                 << QStringLiteral("Probe/1") << QStringLiteral("--header") << QStringLiteral("X-Probe: yes")
+                 << QStringLiteral("--cookies") << cookies;
             break;
         }
         args << QStringLiteral("--") << text(pageAddress);
@@ -195,6 +203,14 @@ void RequestOptionsTest::optionReachesEveryRequest() {
         case Option::RateLimit:
             // Nothing else is asked of the request: the rate shows in the time below.
             QVERIFY(request.header("User-Agent").startsWith("Varnolux/"));
+            break;
+        case Option::Lanes:
+            // The window has no user agent or header setting of its own.
+            QCOMPARE(request.header("Cookie"), QByteArray("sid=abc"));
+            if (frontEnd == FrontEnd::CommandLine) {
+                QCOMPARE(request.header("User-Agent"), QByteArray("Probe/1"));
+                QCOMPARE(request.header("X-Probe"), QByteArray("yes"));
+            }
             break;
         }
     }
