@@ -66,7 +66,7 @@ public:
     const RunOptions& options() const { return m_options; }
 
     // The Referer of the images of a page (its final address; empty when the links came without
-    // one): the page when the options send it, else the one they name, else none.
+    // one): the one the options name, else the page when they send it, else none.
     QByteArray refererFor(const QByteArray& page) const;
 
 private:
