@@ -1,0 +1,29 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+struct CommandOptions;
+namespace net {
+struct CurlDefaults;
+}
+
+// The commands and what they share: exit codes, error lines, the request settings.
+namespace cli {
+
+enum Exit { ExitOk = 0, ExitFailed = 1, ExitUsage = 2 };
+
+// "varnolux list [OPTIONS] [--] ADDRESS"; args follow the command's name.
+int runList(const QStringList& args);
+// "varnolux download [OPTIONS] [--] ADDRESS FOLDER" or "... --input FILE FOLDER".
+int runDownload(const QStringList& args);
+
+void printErr(const QString& text);
+// Prints "varnolux: PROBLEM" and the hint to --help; returns ExitUsage.
+int usageError(const QString& problem);
+
+// The request settings of the options, for the page and every image; false after a usage error
+// has been printed.
+bool requestDefaults(const CommandOptions& options, net::CurlDefaults* defaults);
+
+} // namespace cli

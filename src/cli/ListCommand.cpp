@@ -1,0 +1,43 @@
+#include "cli/CliHost.h"
+#include "cli/Commands.h"
+#include "cli/Options.h"
+#include "discovery/ListingJob.h"
+#include "net/CurlTransfer.h"
+
+#include <cstdio>
+
+namespace cli {
+
+int runList(const QStringList& args) {
+    const ParseResult parsed = parseOptions(args);
+    if (!parsed.error.isEmpty())
+        return usageError(parsed.error);
+    const CommandOptions& options = parsed.options;
+    if (options.positional.size() != 1)
+        return usageError(QStringLiteral("'list' takes exactly one ADDRESS"));
+
+    net::CurlDefaults defaults;
+    if (!requestDefaults(options, &defaults))
+        return ExitUsage;
+    CliHost host(options.positional.front(), stdout);
+    host.list().setJson(options.json);
+    DiscoveryState state;
+    net::CurlTransferFactory network(defaults);
+    ListingJob job(host, state, &network);
+    const ListingOutcome outcome =
+        job.run(options.filter, {.checkFolder = false, .announceDone = false, .find = options.find});
+    std::fflush(stdout);
+    switch (outcome) {
+    case ListingOutcome::Done:
+        return ExitOk;
+    case ListingOutcome::NoFilter:
+    case ListingOutcome::NoFolder:
+        return ExitUsage;
+    case ListingOutcome::FetchFailed:
+    case ListingOutcome::Cancelled:
+        return ExitFailed;
+    }
+    return ExitFailed;
+}
+
+} // namespace cli
