@@ -1,5 +1,7 @@
 #pragma once
 
+#include "discovery/ListingJob.h"
+
 #include <QString>
 #include <QStringList>
 
@@ -17,6 +19,9 @@ enum Exit { ExitOk = 0, ExitFailed = 1, ExitUsage = 2 };
 int runList(const QStringList& args);
 // "varnolux download [OPTIONS] [--] ADDRESS FOLDER" or "... --input FILE FOLDER".
 int runDownload(const QStringList& args);
+
+// The exit code of a listing that ended so.
+int listingExit(ListingOutcome outcome);
 
 void printErr(const QString& text);
 // Prints "varnolux: PROBLEM" and the hint to --help; returns ExitUsage.

@@ -132,16 +132,8 @@ int runDownload(const QStringList& args) {
             job.run(options.filter, {.checkFolder = false, .announceDone = false, .find = options.find});
         if (SignalBridge::exitStatus())
             return SignalBridge::exitStatus();
-        switch (listed) {
-        case ListingOutcome::Done:
-            break;
-        case ListingOutcome::NoFilter:
-        case ListingOutcome::NoFolder:
-            return ExitUsage;
-        case ListingOutcome::FetchFailed:
-        case ListingOutcome::Cancelled:
-            return ExitFailed;
-        }
+        if (const int code = listingExit(listed); code != ExitOk)
+            return code;
     }
 
     CliDownloadHost host(options.hasInput ? static_cast<ImageList&>(inputList) : listing.list(), folder,

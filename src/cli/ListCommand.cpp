@@ -27,6 +27,10 @@ int runList(const QStringList& args) {
     const ListingOutcome outcome =
         job.run(options.filter, {.checkFolder = false, .announceDone = false, .find = options.find});
     std::fflush(stdout);
+    return listingExit(outcome);
+}
+
+int listingExit(ListingOutcome outcome) {
     switch (outcome) {
     case ListingOutcome::Done:
         return ExitOk;
