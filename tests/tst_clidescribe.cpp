@@ -224,6 +224,10 @@ void CliDescribeTest::manualPageListsTheTable() {
                 u".BI "_qs + head + u" \" "_qs + QString(option.valueName).replace(u'"', u"\\(dq"_qs) + u'"';
         at = generated.indexOf(head, at);
         QVERIFY2(at >= 0, qPrintable(option.longName()));
+        // The range the manual names is the one the parser keeps.
+        if (option.kind == ValueKind::Number || option.kind == ValueKind::Seconds)
+            QVERIFY2(QString(option.manual).contains(u"%1 to %2"_qs.arg(option.low).arg(option.high)),
+                     qPrintable(option.longName()));
         if (!option.settingKey.isEmpty())
             QVERIFY(generated.indexOf(u"\\fB"_qs + option.settingKey + u"\\fR"_qs, at) > at);
     }
