@@ -235,25 +235,25 @@ QString bash() {
            u"complete -F _varnolux varnolux\n"_s;
 }
 
-QString zshSpec(const Option& option) {
-    QString spec = u"'"_s + option.longName();
+QString zshArgument(const Option& option) {
+    QString argument = u"'"_s + option.longName();
     if (option.takesValue())
-        spec += u'=';
-    spec += u'[' + brief(option).replace(u'\'', u"'\\''"_s) + u']';
+        argument += u'=';
+    argument += u'[' + brief(option).replace(u'\'', u"'\\''"_s) + u']';
     if (option.takesValue()) {
-        spec +=
+        argument +=
             u":"_s + QString(option.valueName).remove(u'"').remove(u':').replace(u'|', u'/').toLower() + u':';
         if (option.kind == ValueKind::Choice)
-            spec += u'(' + option.choiceWords().join(u' ') + u')';
+            argument += u'(' + option.choiceWords().join(u' ') + u')';
         else if (option.kind == ValueKind::File)
-            spec += u"_files"_s;
+            argument += u"_files"_s;
         else
-            spec += u' ';
+            argument += u' ';
     }
     // --header may be given more than once.
     if (option.name == "header"_L1)
-        spec.prepend(u"'*"_s).remove(2, 1);
-    return spec + u"'"_s;
+        argument.prepend(u"'*"_s).remove(2, 1);
+    return argument + u"'"_s;
 }
 
 QString zsh() {
@@ -262,10 +262,10 @@ QString zsh() {
     for (const Option& option : options()) {
         if (!forCommands(option))
             continue;
-        const QString spec = u"        "_s + zshSpec(option) + u" \\\n"_s;
-        download += spec;
+        const QString argument = u"        "_s + zshArgument(option) + u" \\\n"_s;
+        download += argument;
         if (option.scope == Scope::Both)
-            list += spec;
+            list += argument;
     }
     return u"#compdef varnolux\n"
            u"# zsh completion for varnolux\n"
