@@ -63,6 +63,8 @@ private slots:
     void jsonKeepsEveryByte();
     void signalsCancelTheRun_data();
     void signalsCancelTheRun();
+    void signalsCancelTheListingToo_data();
+    void signalsCancelTheListingToo();
     void cookiesAndHeadersGoWithEveryRequest();
     void waitAndRateSlowTheRunDown();
 };
@@ -578,6 +580,46 @@ void CliOptionsTest::signalsCancelTheRun() {
     QVERIFY(partFiles().isEmpty());
     const QByteArray err = process.readAllStandardError();
     QVERIFY2(err.contains("Saved 1 of 2 images"), err.constData());
+}
+
+void CliOptionsTest::signalsCancelTheListingToo_data() {
+    QTest::addColumn<int>("signal");
+    QTest::addColumn<int>("times");
+    QTest::addColumn<int>("exitCode");
+    QTest::newRow("SIGINT while the page comes exits 130") << int(SIGINT) << 1 << 130;
+    QTest::newRow("SIGHUP while the page comes exits 129") << int(SIGHUP) << 1 << 129;
+    // Signals that come faster than the loop reads them are one request to stop.
+    QTest::newRow("SIGTERM three times exits 143") << int(SIGTERM) << 3 << 143;
+}
+
+void CliOptionsTest::signalsCancelTheListingToo() {
+    QFETCH(int, signal);
+    QFETCH(int, times);
+    QFETCH(int, exitCode);
+    TestServer server;
+    // Part of the page, then nothing: the run is caught listing.
+    server.route("/", serve::ok(QByteArray("<img src=\"a.jpg\">") + QByteArray(100000, ' '))
+                          .sendingOnly(1000)
+                          .thenEnd(Behaviour::End::Stall));
+    server.route("/a.jpg", serve::ok("aaa", "image/jpeg"));
+    QTemporaryDir dir;
+    QProcess process;
+    process.start(varnoluxExecutable(), {QStringLiteral("download"), text(server.address("/")), dir.path()});
+    QVERIFY(process.waitForStarted());
+    QElapsedTimer clock;
+    clock.start();
+    while (clock.elapsed() < 10000 && server.requests().isEmpty())
+        QTest::qWait(10);
+    QCOMPARE(server.requests().size(), 1);
+    QTest::qWait(50);
+    for (int i = 0; i < times; ++i)
+        ::kill(pid_t(process.processId()), signal);
+    while (clock.elapsed() < 20000 && process.state() != QProcess::NotRunning)
+        QTest::qWait(10);
+    QCOMPARE(process.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(process.exitCode(), exitCode);
+    QCOMPARE(folderEntries(dir.path()), QStringList());
+    QCOMPARE(server.requests().size(), 1);
 }
 
 void CliOptionsTest::cookiesAndHeadersGoWithEveryRequest() {

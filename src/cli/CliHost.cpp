@@ -1,0 +1,22 @@
+#include "cli/CliHost.h"
+
+#include "cli/Commands.h"
+#include "cli/Json.h"
+
+void StderrMessages::show(const QString& text, MessageIcon, const QString& title) {
+    QString line = text;
+    line.replace(QLatin1StringView("\r\n"), QLatin1StringView("\n")).replace(u'\r', u'\n');
+    if (!title.isEmpty())
+        line = title + QLatin1StringView(": ") + line;
+    cli::printErr(line + u'\n');
+}
+
+int PrintingImageList::add(const QByteArray& text) {
+    const int entry = MemoryImageList::add(text);
+    if (m_out) {
+        const QByteArray line = m_json ? "{\"url\": " + json::string(text) + '}' : text;
+        std::fwrite(line.constData(), 1, size_t(line.size()), m_out);
+        std::fputc('\n', m_out);
+    }
+    return entry;
+}

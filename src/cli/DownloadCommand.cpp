@@ -1,0 +1,156 @@
+#include "cli/CliDownloadHost.h"
+#include "cli/CliHost.h"
+#include "cli/CliRunSetup.h"
+#include "cli/Commands.h"
+#include "cli/Options.h"
+#include "cli/SignalBridge.h"
+#include "discovery/ListingJob.h"
+#include "download/DownloadArchive.h"
+#include "download/DownloadRun.h"
+#include "download/HostPacer.h"
+#include "download/PartFile.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+
+#include <cstdio>
+#include <memory>
+
+#ifdef Q_OS_WIN
+#include <io.h>
+#else
+#include <unistd.h>
+#endif
+
+namespace cli {
+namespace {
+
+bool stderrIsTerminal() {
+#ifdef Q_OS_WIN
+    return _isatty(_fileno(stderr)) != 0;
+#else
+    return isatty(fileno(stderr)) != 0;
+#endif
+}
+
+// Links from a file or standard input, one per line; blank lines and lines starting with "#"
+// are skipped. False with a reason.
+bool readInput(const QString& name, PrintingImageList& list, QString* reason) {
+    QFile file;
+    if (name == u'-') {
+        if (!file.open(stdin, QIODevice::ReadOnly)) {
+            *reason = QStringLiteral("option '--input': cannot read standard input");
+            return false;
+        }
+    } else {
+        file.setFileName(name);
+        if (QFileInfo(name).isDir()) {
+            *reason = QStringLiteral("option '--input': %1 is a folder").arg(QDir::toNativeSeparators(name));
+            return false;
+        }
+        if (!file.open(QIODevice::ReadOnly)) {
+            *reason = QStringLiteral("option '--input': cannot read %1: %2")
+                          .arg(QDir::toNativeSeparators(name), file.errorString());
+            return false;
+        }
+    }
+    const QByteArray bytes = file.readAll();
+    for (QByteArray line : bytes.split('\n')) {
+        if (line.endsWith('\r'))
+            line.chop(1);
+        const QByteArray trimmed = line.trimmed();
+        if (trimmed.isEmpty() || trimmed.startsWith('#'))
+            continue;
+        const int entry = list.add(trimmed);
+        list.setTicked(entry, true);
+    }
+    return true;
+}
+
+// The arguments that can be refused before anything is fetched; an exit code, or -1 to go on.
+int checkArguments(const CommandOptions& options) {
+    if (options.hasInput ? options.positional.size() != 1 : options.positional.size() != 2)
+        return usageError(options.hasInput ? QStringLiteral("'download --input FILE' takes a FOLDER only")
+                                           : QStringLiteral("'download' takes an ADDRESS and a FOLDER"));
+    if (!options.download.referer.isEmpty() && !options.hasInput)
+        return usageError(
+            QStringLiteral("option '--referer' goes with '--input'; a page's images name the page"));
+    const QString folder = options.positional.back();
+    // Tested before the page is fetched: without a folder there is nothing to do.
+    if (!FolderExists(folder)) {
+        printErr(QStringLiteral("varnolux: Folder does not exist. Please select another folder. (%1)\n")
+                     .arg(QDir::toNativeSeparators(folder)));
+        return ExitUsage;
+    }
+    QString unwritable;
+    if (!PartFile::canCreateIn(folder, &unwritable)) {
+        printErr(QStringLiteral("varnolux: %1. Please select another folder.\n").arg(unwritable));
+        return ExitUsage;
+    }
+    return -1;
+}
+
+} // namespace
+
+int runDownload(const QStringList& args) {
+    const ParseResult parsed = parseOptions(args);
+    if (!parsed.error.isEmpty())
+        return usageError(parsed.error);
+    const CommandOptions& options = parsed.options;
+    if (const int refused = checkArguments(options); refused >= 0)
+        return refused;
+    const QString folder = options.positional.back();
+    DownloadArchive archive;
+    if (!options.download.archive.isEmpty()) {
+        QString why;
+        if (!archive.open(options.download.archive, &why))
+            return usageError(QStringLiteral("option '--download-archive': %1").arg(why));
+    }
+    QString unusable;
+    const std::unique_ptr<net::NetworkRun> network = cliRunSetup(options.download, &unusable);
+    if (!network)
+        return usageError(unusable);
+    PrintingImageList inputList;
+    if (options.hasInput) {
+        QString why;
+        if (!readInput(options.input, inputList, &why))
+            return usageError(why);
+    }
+
+    const SignalBridge cancelOnSignal;
+    // The page is listed as 'list' lists it, without printing the links.
+    HostPacer pacer(options.download.waitMs);
+    if (!options.hasInput)
+        pacer.reserve(HostPacer::hostOf(options.positional.front().toUtf8()));
+    CliHost listing(options.hasInput ? QString() : options.positional.front(), nullptr);
+    DiscoveryState state;
+    if (!options.hasInput) {
+        ListingJob job(listing, state, network->setup());
+        const ListingOutcome listed =
+            job.run(options.filter, {.checkFolder = false, .announceDone = false, .find = options.find});
+        if (SignalBridge::exitStatus())
+            return SignalBridge::exitStatus();
+        if (const int code = listingExit(listed); code != ExitOk)
+            return code;
+    }
+
+    CliDownloadHost host(options.hasInput ? static_cast<ImageList&>(inputList) : listing.list(), folder,
+                         stderr, stderrIsTerminal());
+    host.setCountFinished(options.download.parallel > 1);
+    if (options.json)
+        host.setJsonOutput(stdout);
+    DownloadRun run(host, network->setup());
+    run.setRefererPage(state.refererPage());
+    if (!options.download.archive.isEmpty())
+        run.setArchive(&archive);
+    if (options.download.waitMs > 0)
+        run.setPacer(&pacer);
+    const DownloadOutcome outcome = run.run({.announceEnd = false});
+    host.finish(run.saved(), run.attempted(), run.skipped());
+    if (SignalBridge::exitStatus())
+        return SignalBridge::exitStatus();
+    return outcome == DownloadOutcome::Done ? ExitOk : ExitFailed;
+}
+
+} // namespace cli

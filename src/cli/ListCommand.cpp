@@ -1,0 +1,47 @@
+#include "cli/CliHost.h"
+#include "cli/CliRunSetup.h"
+#include "cli/Commands.h"
+#include "cli/Options.h"
+#include "discovery/ListingJob.h"
+
+#include <cstdio>
+
+namespace cli {
+
+int runList(const QStringList& args) {
+    const ParseResult parsed = parseOptions(args);
+    if (!parsed.error.isEmpty())
+        return usageError(parsed.error);
+    const CommandOptions& options = parsed.options;
+    if (options.positional.size() != 1)
+        return usageError(QStringLiteral("'list' takes exactly one ADDRESS"));
+
+    QString unusable;
+    const std::unique_ptr<net::NetworkRun> network = cliRunSetup(options.download, &unusable);
+    if (!network)
+        return usageError(unusable);
+    CliHost host(options.positional.front(), stdout);
+    host.list().setJson(options.json);
+    DiscoveryState state;
+    ListingJob job(host, state, network->setup());
+    const ListingOutcome outcome =
+        job.run(options.filter, {.checkFolder = false, .announceDone = false, .find = options.find});
+    std::fflush(stdout);
+    return listingExit(outcome);
+}
+
+int listingExit(ListingOutcome outcome) {
+    switch (outcome) {
+    case ListingOutcome::Done:
+        return ExitOk;
+    case ListingOutcome::NoFilter:
+    case ListingOutcome::NoFolder:
+        return ExitUsage;
+    case ListingOutcome::FetchFailed:
+    case ListingOutcome::Cancelled:
+        return ExitFailed;
+    }
+    return ExitFailed;
+}
+
+} // namespace cli

@@ -1,0 +1,367 @@
+#include "cli/Options.h"
+
+#include <array>
+
+namespace cli {
+namespace {
+
+using namespace Qt::StringLiterals;
+
+bool hasLineBreak(const QString& text) {
+    return text.contains(u'\n') || text.contains(u'\r') || text.contains(QChar(0));
+}
+
+// A header line the user adds to every request; empty when it is good, else why not.
+QString checkHeader(const QString& line) {
+    if (hasLineBreak(line))
+        return u"option '--header' may not contain a line break"_s;
+    const qsizetype colon = line.indexOf(u':');
+    const QString name = line.left(colon).trimmed();
+    static const QString token = u"!#$%&'*+-.^_`|~"_s;
+    bool tokenName = colon > 0 && name == line.left(colon);
+    for (QChar c : name)
+        tokenName = tokenName && c.unicode() < 128 && (c.isLetterOrNumber() || token.contains(c));
+    if (!tokenName)
+        return u"option '--header' takes \"Name: value\", not '%1'"_s.arg(line);
+    if (name.compare(u"Host", Qt::CaseInsensitive) == 0 ||
+        name.compare(u"Content-Length", Qt::CaseInsensitive) == 0)
+        return u"option '--header' may not set %1"_s.arg(name);
+    return {};
+}
+
+constexpr QLatin1StringView none;
+
+// The options, in the order of the help. The parser takes them for both commands; the texts
+// say which command each is for.
+const std::array table{
+    Option{"filter"_L1, 0, ValueKind::Text, "TEXT"_L1, 0, 0, none, Scope::Both,
+           "comma-separated image types, as the window's filter boxes build them (default JPG,GIF); "
+           "letter case is ignored."_L1,
+           "The image types to accept, separated by commas, as the window's filter boxes build them; "
+           "default *JPG,GIF*. Letter case is ignored; one final comma is dropped. A link passes when "
+           "the text after its last dot equals one of the types."_L1,
+           none, none,
+           [](const QString& value, CommandOptions& options) {
+               options.filter = value;
+               return QString();
+           }},
+    Option{"find"_L1, 0, ValueKind::Choice, "MODE"_L1, 0, 0, "classic browser"_L1, Scope::Both,
+           "classic (the default): the src=\"...\" and href=\"...\" values of the page; browser: every "
+           "image a browser would show on the page (srcset, lazy-loading attributes, CSS url(), icons, "
+           "og:image) and every link, resolved as a browser resolves them. In browser mode an image "
+           "without a known image type is listed whatever the filter."_L1,
+           "How the page's images are found. *classic* (the default) finds every *src=\"...\"* and "
+           "*href=\"...\"* value of the page, makes each one absolute against the page's address and "
+           "keeps those whose extension passes the filter, in the order found, each once. *browser* "
+           "reads the page as a browser does with scripting disabled: the charset of the HTTP "
+           "Content-Type, else a byte order mark, else a meta charset in the first 1024 bytes, else "
+           "UTF-8; quotes of any kind and character references in attribute values; nothing inside "
+           "comments, scripts, styles, titles or text areas; the first *<base href>* as the base. It "
+           "lists the images of *img* (src, srcset, data-src, data-lazy-src, data-original, "
+           "data-srcset, data-lazy-srcset), *source* inside *picture*, *input type=image*, *video* "
+           "posters, SVG images, icon and image-preload *link*s, og:image and twitter:image *meta*s, "
+           "and the *url()* values of style attributes and style sheets, plus the *a* and *area* "
+           "links, each resolved as a browser resolves it and printed once in the order of the page. "
+           "An image passes the filter when its type is a filtered one, and also when its address has "
+           "no extension or one that is no known image type (its type is known only once it is "
+           "fetched); a link passes only with a filtered extension. A value other than classic or "
+           "browser is a usage error."_L1,
+           none, "Find Mode"_L1,
+           [](const QString& value, CommandOptions& options) {
+               options.find = value == "browser"_L1 ? FindMode::Browser : FindMode::Classic;
+               return QString();
+           }},
+    Option{"user-agent"_L1, 0, ValueKind::Text, "TEXT"_L1, 0, 0, none, Scope::Both,
+           "sent as User-Agent instead of Varnolux/VERSION."_L1,
+           "Sent as the User-Agent of every request instead of *Varnolux/VERSION*. A text with a line "
+           "break is refused (exit status 2)."_L1,
+           none, none,
+           [](const QString& value, CommandOptions& options) {
+               // A line break would end the header and start another of the user's making.
+               if (hasLineBreak(value))
+                   return u"the user agent may not contain a line break"_s;
+               if (value.isEmpty())
+                   return u"the user agent may not be empty"_s;
+               options.download.userAgent = value.toUtf8();
+               return QString();
+           }},
+    Option{"no-referer"_L1, 0, ValueKind::Flag, none, 0, 0, none, Scope::Both,
+           "image requests carry no Referer; by default they name the page as a browser does (its full "
+           "address to its own site, only the site to another one, nothing from https to http)."_L1,
+           "Image requests carry no Referer. By default each names the page as a browser does by its "
+           "default policy (strict-origin-when-cross-origin): the page's full address to the page's own "
+           "site, only the site (\"https://example.org/\") to another one, and nothing from an https "
+           "page to a plain http image."_L1,
+           none, "Send Referer"_L1,
+           [](const QString&, CommandOptions& options) {
+               options.download.sendReferer = false;
+               return QString();
+           }},
+    Option{"parallel"_L1, 0, ValueKind::Number, "N"_L1, 1, DownloadOptions::maxParallel, none,
+           Scope::Download,
+           "up to N images at once (1 to 16, default 1), at most 6 from one host; among links of one "
+           "file name the last one listed is what remains."_L1,
+           "Fetches up to _N_ images at once, 1 to 16 (default 1: one after another), at most 6 from "
+           "one host, each over its own connection. The run still decides in list order what to fetch "
+           "and where to save it; of several links with one file name, the last one listed is what "
+           "remains under *replace*. The progress line counts finished images."_L1,
+           "varnolux download --parallel 8 URL ~/Pictures"_L1, "Parallel"_L1,
+           [](const QString& value, CommandOptions& options) {
+               options.download.parallel = value.toInt();
+               return QString();
+           }},
+    Option{"on-exists"_L1, 0, ValueKind::Choice, "replace|skip|rename"_L1, 0, 0, "replace skip rename"_L1,
+           Scope::Download,
+           "what to do with a file of the same name: replace it once the new one is whole (default), "
+           "keep it and skip the link, or save as 'name (1).ext', 'name (2).ext', ..."_L1,
+           "What happens when a file of the image's name exists: *replace* (the default) puts the new "
+           "file in its place once it has arrived whole; *skip* keeps the file and does not fetch the "
+           "link (its line and the summary say \"skipped\", and it counts as no failure); *rename* "
+           "saves as _name (1).ext_, _name (2).ext_, ... (the number before the last extension), also "
+           "when two links of one run share a name. The new name is taken by creating it exclusively, "
+           "so two runs into one folder never write the same file."_L1,
+           "varnolux download --on-exists rename URL DIR"_L1, "On Exists"_L1,
+           [](const QString& value, CommandOptions& options) {
+               options.download.onExists = onExistsFromText(value).value_or(OnExists::Replace);
+               return QString();
+           }},
+    Option{"retries"_L1, 0, ValueKind::Number, "N"_L1, 0, DownloadOptions::maxRetries, none, Scope::Download,
+           "try a link again up to N times (0 to 100, default 0) after a connection error, a time-out "
+           "or HTTP 408, 429, 500, 502, 503 or 504, waiting 1 s, 2 s, 4 s ... (at most 60 s) or the "
+           "server's Retry-After (at most 120 s); a body that broke off resumes where it stopped when "
+           "the server offers ranges."_L1,
+           "Tries an image again up to _N_ times, 0 to 100 (default 0), when it failed on a connection "
+           "error, a time-out, or HTTP 408, 429, 500, 502, 503 or 504: after 1 s, 2 s, 4 s ... (at most "
+           "60 s), or after the server's Retry-After (seconds or a date; at most 120 s, a longer one "
+           "fails the image with that reason; one in the past or malformed gets the ordinary wait). A "
+           "body that broke off resumes into the same temporary file when the server takes ranges and "
+           "names the same version (ETag or Last-Modified); any other answer starts it again from "
+           "zero, so pieces of two versions are never joined. The image's line says how many tries it "
+           "took."_L1,
+           "varnolux download --retries 3 URL DIR"_L1, "Retries"_L1,
+           [](const QString& value, CommandOptions& options) {
+               options.download.retries = value.toInt();
+               return QString();
+           }},
+    Option{"limit-rate"_L1, 0, ValueKind::Rate, "RATE"_L1, 0, 0, none, Scope::Both,
+           "at most RATE bytes per second for the whole run, all parallel downloads together, with k, "
+           "M or G as curl takes them (1024, 1024^2, 1024^3)."_L1,
+           "At most _RATE_ bytes per second for the whole run, all parallel downloads together, with "
+           "k, M or G as curl takes them (1024, 1024^2, 1024^3)."_L1,
+           "varnolux download --limit-rate 500k URL DIR"_L1, "Limit Rate"_L1,
+           [](const QString& value, CommandOptions& options) {
+               options.download.limitRate = parseRate(value).value_or(0);
+               return QString();
+           }},
+    Option{"wait"_L1, 0, ValueKind::Seconds, "SECONDS"_L1, 0, 86400, none, Scope::Download,
+           "a pause between two requests to one host (fractions allowed)."_L1,
+           "A pause between two requests to the same host, fractions allowed (0 to 86400). Requests "
+           "sent early are not used then."_L1,
+           "varnolux download --wait 1.5 URL DIR"_L1, "Wait"_L1,
+           [](const QString& value, CommandOptions& options) {
+               options.download.waitMs = qint64(value.toDouble() * 1000);
+               return QString();
+           }},
+    Option{"cookies"_L1, 0, ValueKind::File, "FILE"_L1, 0, 0, none, Scope::Both,
+           "a Netscape-format cookie file (as curl, wget and the browser export extensions write it), "
+           "sent with the page and the image requests for their domains; never written back. Malformed "
+           "lines are skipped with one warning."_L1,
+           "A Netscape-format cookie file (what curl, wget and the browser cookie-export extensions "
+           "write), sent with the page and the image requests for their domains; never written back. "
+           "Malformed lines are skipped with one warning; a file that cannot be read is a bad "
+           "argument."_L1,
+           "varnolux download --cookies cookies.txt URL DIR"_L1, "Cookies"_L1,
+           [](const QString& value, CommandOptions& options) {
+               options.download.cookieFile = value;
+               return QString();
+           }},
+    Option{"header"_L1, 0, ValueKind::Text, "\"Name: value\""_L1, 0, 0, none, Scope::Both,
+           "adds the header to every request (repeatable); Authorization, Cookie and "
+           "Proxy-Authorization go only to the original host (same scheme, host and port). Host, "
+           "Content-Length and line breaks are refused."_L1,
+           "Adds the header to every request; may be given more than once. Authorization, Cookie and "
+           "Proxy-Authorization go only to the original host (same scheme, host and port), never to "
+           "another one a redirect leads to. A header with a line break, or naming Host or "
+           "Content-Length, is a bad argument."_L1,
+           "varnolux list --header \"Accept-Language: de\" URL"_L1, none,
+           [](const QString& value, CommandOptions& options) {
+               QString why = checkHeader(value);
+               if (why.isEmpty())
+                   options.download.headers.append(value.toUtf8());
+               return why;
+           }},
+    Option{"input"_L1, 0, ValueKind::File, "FILE"_L1, 0, 0, none, Scope::Download,
+           "take the links from FILE ('-': standard input), one per line; blank lines and lines "
+           "starting with # are skipped; no page is listed and no Referer is sent unless --referer URL "
+           "gives one."_L1,
+           "Takes the links from _FILE_ (*-*: standard input), one per line, instead of listing a "
+           "page; blank lines and lines starting with # are skipped. Names, checks and options are as "
+           "for a page. No Referer is sent unless *--referer* gives one."_L1,
+           "varnolux list URL | grep large | varnolux download --input - DIR"_L1, none,
+           [](const QString& value, CommandOptions& options) {
+               if (value.isEmpty())
+                   return u"option '--input' needs a file name or '-'"_s;
+               options.input = value;
+               options.hasInput = true;
+               return QString();
+           }},
+    Option{"referer"_L1, 0, ValueKind::Address, "URL"_L1, 0, 0, none, Scope::Download,
+           "with --input: the Referer of every image request."_L1,
+           "The Referer of every image request, with *--input*."_L1, none, none,
+           [](const QString& value, CommandOptions& options) {
+               if (hasLineBreak(value) || value.isEmpty())
+                   return u"option '--referer' takes an address without line breaks"_s;
+               options.download.referer = value.toUtf8();
+               return QString();
+           }},
+    Option{"download-archive"_L1, 0, ValueKind::File, "FILE"_L1, 0, 0, none, Scope::Download,
+           "skip, without a request, every link listed in FILE (one per line) and add each saved link "
+           "to it, so a second run fetches only what is new."_L1,
+           "A text file of links, one per line. A link in it is skipped without a request; each saved "
+           "link is added to it, flushed and synced once its file is saved, so a second run over the "
+           "same page fetches only what is new. A half-written last line is ignored."_L1,
+           "varnolux download --download-archive seen.txt URL DIR"_L1, "Download Archive"_L1,
+           [](const QString& value, CommandOptions& options) {
+               if (value.isEmpty())
+                   return u"option '--download-archive' needs a file name"_s;
+               options.download.archive = value;
+               return QString();
+           }},
+    Option{"create-dirs"_L1, 0, ValueKind::Flag, none, 0, 0, none, Scope::Download,
+           "create FOLDER and its parents when missing."_L1,
+           "Creates _FOLDER_ and its parents when they are missing, before anything is fetched."_L1, none,
+           none,
+           [](const QString&, CommandOptions& options) {
+               options.createDirs = true;
+               return QString();
+           }},
+    Option{"json"_L1, 0, ValueKind::Flag, none, 0, 0, none, Scope::Both,
+           "(list and download) one JSON object per line on standard output: list {\"url\": ...}; "
+           "download {\"url\", \"path\", \"status\" (saved, failed, skipped), \"bytes\", "
+           "\"http_status\", \"tries\", \"seconds\", \"reason\"} and a last summary object; the lines "
+           "for people stay on standard error. Bytes that are not UTF-8 are written as \\u00XX "
+           "escapes, one per byte."_L1,
+           "Standard output gets one JSON object per line: *list* prints *{\"url\": ...}* per link; "
+           "*download* prints per image *url*, *path*, *status* (saved, failed, skipped), *bytes*, "
+           "*http_status*, *tries*, *seconds* and *reason*, then one summary object. The lines for "
+           "people stay on standard error. Bytes that are not UTF-8 are written as \\u00XX escapes, "
+           "one per byte, so nothing is lost and the JSON stays valid."_L1,
+           "varnolux list --json URL"_L1, none,
+           [](const QString&, CommandOptions& options) {
+               options.json = true;
+               return QString();
+           }},
+    Option{"help"_L1, 'h', ValueKind::Flag, none, 0, 0, none, Scope::Program, "show the usage and exit."_L1,
+           "Shows the usage and exits."_L1, none, none, nullptr},
+    Option{"version"_L1, 'V', ValueKind::Flag, none, 0, 0, none, Scope::Program,
+           "show the version and exit."_L1, "Shows the version and exits."_L1, none, none, nullptr},
+};
+
+// Why the value does not suit the option's kind, or an empty text.
+QString checkValue(const Option& option, const QString& value) {
+    switch (option.kind) {
+    case ValueKind::Number: {
+        bool ok = false;
+        const int number = value.toInt(&ok);
+        if (!ok || number < option.low || number > option.high || value.startsWith(u'+'))
+            return u"option '%1' takes a whole number from %2 to %3, not '%4'"_s.arg(option.longName())
+                .arg(option.low)
+                .arg(option.high)
+                .arg(value);
+        return {};
+    }
+    case ValueKind::Seconds: {
+        bool ok = false;
+        const double seconds = value.toDouble(&ok);
+        bool plain = !value.isEmpty();
+        for (QChar c : value)
+            plain = plain && (c.isDigit() || c == u'.');
+        if (!ok || !plain || seconds < option.low || seconds > option.high)
+            return u"option '%1' takes seconds from %2 to %3 (such as 1.5), not '%4'"_s.arg(option.longName())
+                .arg(option.low)
+                .arg(option.high)
+                .arg(value);
+        return {};
+    }
+    case ValueKind::Rate:
+        if (!parseRate(value))
+            return u"option '%1' takes bytes per second, with k, M or G (such as 500k), not '%2'"_s.arg(
+                option.longName(), value);
+        return {};
+    case ValueKind::Choice: {
+        const QStringList words = option.choiceWords();
+        if (words.contains(value))
+            return {};
+        const QString listed = words.size() < 2
+                                   ? words.join(QString())
+                                   : words.first(words.size() - 1).join(u", "_s) + u" or "_s + words.last();
+        return u"option '%1' takes %2, not '%3'"_s.arg(option.longName(), listed, value);
+    }
+    case ValueKind::Flag:
+    case ValueKind::Text:
+    case ValueKind::File:
+    case ValueKind::Address:
+        return {};
+    }
+    return {};
+}
+
+} // namespace
+
+QStringList Option::choiceWords() const {
+    return QString(choices).split(u' ', Qt::SkipEmptyParts);
+}
+
+std::span<const Option> options() {
+    return table;
+}
+
+const Option* findOption(QLatin1StringView name) {
+    for (const Option& option : table)
+        if (option.name == name)
+            return &option;
+    return nullptr;
+}
+
+ParseResult parseOptions(const QStringList& args) {
+    ParseResult parsed;
+    bool optionsEnded = false;
+    for (qsizetype i = 0; i < args.size(); ++i) {
+        const QString& arg = args[i];
+        if (optionsEnded || !arg.startsWith(u'-') || arg == u'-') {
+            parsed.options.positional << arg;
+            continue;
+        }
+        if (arg == "--"_L1) {
+            optionsEnded = true;
+            continue;
+        }
+        const qsizetype equals = arg.indexOf(u'=');
+        const QString name = arg.mid(2, equals < 0 ? -1 : equals - 2);
+        const Option* option =
+            arg.startsWith("--"_L1) ? findOption(QLatin1StringView(name.toLatin1())) : nullptr;
+        // Flags take no "=VALUE"; --help and --version are the program's, not a command's.
+        if (!option || option->scope == Scope::Program || (!option->takesValue() && equals >= 0)) {
+            parsed.error = u"unknown option '%1'"_s.arg(arg);
+            return parsed;
+        }
+        QString value;
+        if (equals >= 0) {
+            value = arg.mid(equals + 1);
+        } else if (option->takesValue()) {
+            if (i + 1 >= args.size()) {
+                parsed.error = u"option '%1' needs a value"_s.arg(option->longName());
+                return parsed;
+            }
+            value = args[++i];
+        }
+        parsed.error = checkValue(*option, value);
+        if (parsed.error.isEmpty())
+            parsed.error = option->apply(value, parsed.options);
+        if (!parsed.error.isEmpty())
+            return parsed;
+    }
+    return parsed;
+}
+
+} // namespace cli

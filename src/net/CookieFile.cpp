@@ -1,0 +1,41 @@
+#include "net/CookieFile.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QList>
+
+namespace net {
+
+CookieFileCheck checkCookieFile(const QString& path) {
+    CookieFileCheck check;
+    QFile file(path);
+    const bool folder = QFileInfo(path).isDir();
+    if (folder || !file.open(QIODevice::ReadOnly)) {
+        check.problem = QStringLiteral("cannot read %1: %2")
+                            .arg(QDir::toNativeSeparators(path),
+                                 folder ? QStringLiteral("it is a folder") : file.errorString());
+        return check;
+    }
+    check.readable = true;
+    for (QByteArray line : file.readAll().split('\n')) {
+        if (line.endsWith('\r'))
+            line.chop(1);
+        if (line.startsWith("#HttpOnly_"))
+            line = line.mid(10);
+        else if (line.trimmed().isEmpty() || line.startsWith('#'))
+            continue;
+        const QList<QByteArray> fields = line.split('\t');
+        bool ok = fields.size() == 7 && !fields[0].isEmpty() && !fields[5].isEmpty();
+        if (ok) {
+            fields[4].toLongLong(&ok);
+            ok = ok && (fields[1] == "TRUE" || fields[1] == "FALSE") &&
+                 (fields[3] == "TRUE" || fields[3] == "FALSE");
+        }
+        if (!ok)
+            ++check.malformedLines;
+    }
+    return check;
+}
+
+} // namespace net
