@@ -56,6 +56,7 @@ struct Parsed {
     QString input; // --input FILE or "-"; empty: list the page
     bool hasInput = false;
     bool json = false;
+    bool createDirs = false;
     QStringList positional;
     QString error;
 };
@@ -180,6 +181,8 @@ Parsed parse(const QStringList& args) {
             parsed.download.archive = value;
         } else if (arg == QLatin1StringView("--json")) {
             parsed.json = true;
+        } else if (arg == QLatin1StringView("--create-dirs")) {
+            parsed.createDirs = true;
         } else if (optionValue(args, i, QLatin1StringView("--limit-rate"), &value, &parsed.error)) {
             if (!parsed.error.isEmpty())
                 return parsed;
@@ -383,14 +386,20 @@ int runDownload(const QStringList& args) {
             QStringLiteral("option '--referer' goes with '--input'; a page's images name the page"));
     const QString folder = parsed.positional.back();
     // Tested before the page is fetched: without a folder there is nothing to do.
+    const QString shownFolder = QDir::toNativeSeparators(folder);
+    if (parsed.createDirs && !QFileInfo(folder).isDir() && !QDir().mkpath(folder)) {
+        printErr(QStringLiteral("varnolux: %1: the folder cannot be created\n").arg(shownFolder));
+        return ExitUsage;
+    }
     if (!FolderExists(folder)) {
-        printErr(QStringLiteral("varnolux: Folder does not exist. Please select another folder. (%1)\n")
-                     .arg(QDir::toNativeSeparators(folder)));
+        printErr(QStringLiteral("varnolux: %1: %2\n")
+                     .arg(shownFolder, QFileInfo::exists(folder) ? QStringLiteral("not a folder")
+                                                                 : QStringLiteral("no such folder")));
         return ExitUsage;
     }
     QString unwritable;
     if (!PartFile::canCreateIn(folder, &unwritable)) {
-        printErr(QStringLiteral("varnolux: %1. Please select another folder.\n").arg(unwritable));
+        printErr(QStringLiteral("varnolux: %1\n").arg(unwritable));
         return ExitUsage;
     }
     DownloadArchive archive;
@@ -514,6 +523,8 @@ QString commandLineUsage() {
         "               listed and no Referer is sent unless --referer URL gives one.\n"
         "               varnolux list URL | grep large | varnolux download --input - DIR\n"
         "--referer URL  with --input: the Referer of every image request.\n"
+        "--create-dirs  create FOLDER, and the folders above it, when it is missing.\n"
+        "                               varnolux download --create-dirs URL new/dir\n"
         "--download-archive FILE  skip, without a request, every link listed in FILE\n"
         "               (one per line) and add each saved link to it, so a second run\n"
         "               fetches only what is new.\n"
@@ -521,9 +532,10 @@ QString commandLineUsage() {
         "--json         (list and download) one JSON object per line on standard\n"
         "               output: list {\"url\": ...}; download {\"url\", \"path\",\n"
         "               \"status\" (saved, failed, skipped), \"bytes\", \"http_status\",\n"
-        "               \"tries\", \"seconds\", \"reason\"} and a last summary object; the\n"
-        "               lines for people stay on standard error. Bytes that are not\n"
-        "               UTF-8 are written as \\u00XX escapes, one per byte.\n"
+        "               \"tries\", \"seconds\", \"reason\", \"warning\" (a saved body that\n"
+        "               is an HTML page)} and a last summary object; the lines for\n"
+        "               people stay on standard error. Bytes that are not UTF-8 are\n"
+        "               written as \\u00XX escapes, one per byte.\n"
         "                               varnolux list --json URL\n"
         "\n"
         "Environment: http_proxy, https_proxy, all_proxy and no_proxy choose a proxy\n"
