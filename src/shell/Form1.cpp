@@ -366,8 +366,9 @@ void Form1::PushButton5_Click() {
     runExclusively([this] {
         const std::unique_ptr<net::NetworkRun> network = windowRunSetup(*m_store, messages());
         ListingJob job(*this, m_discovery, network->setup());
-        job.PushButton5_Click();
-        if (endStop()) {
+        const ListingOutcome outcome = job.PushButton5_Click();
+        // A stop that came as the run ended on its own leaves the run's own word standing.
+        if (endStop() && outcome == ListingOutcome::Cancelled) {
             m_pointer.setPointer(Pointer::Default);
             messages().show(QStringLiteral("Stopped: %1 links listed.").arg(imageList().count()));
         }
@@ -428,8 +429,8 @@ void Form1::PushButton6_Click() {
                             MessageIcon::Warning);
     }
     syncMenus();
-    run.PushButton6_Click();
-    if (endStop()) {
+    const DownloadOutcome outcome = run.PushButton6_Click();
+    if (endStop() && outcome == DownloadOutcome::Cancelled) {
         m_pointer.setPointer(Pointer::Default);
         messages().show(
             DownloadRun::stoppedMessage(run.saved(), run.attempted(), run.failures(), run.notes()));
