@@ -8,6 +8,8 @@
 
 #include <QDir>
 #include <QFile>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QRandomGenerator>
 #include <QTemporaryDir>
 #include <QtTest>
@@ -41,6 +43,8 @@ private slots:
     void pageThatCannotBeFetchedFails();
     void pageWithoutImagesSavesNothing();
     void savedHtmlPageIsNamedAsNoImage();
+    void createDirsMakesTheFolderFirst_data();
+    void createDirsMakesTheFolderFirst();
     void savesANginxSiteByteForByte();
 };
 
@@ -50,7 +54,7 @@ void CliDownloadTest::initTestCase() {
 
 void CliDownloadTest::rejectsBadArguments_data() {
     QTest::addColumn<QStringList>("arguments"); // ADDRESS and FOLDER stand for real ones
-    QTest::addColumn<QString>("says");
+    QTest::addColumn<QString>("says");          // %1 stands for the temporary folder
 
     QTest::newRow("nothing to download") << QStringList{} << QStringLiteral("ADDRESS and a FOLDER");
     QTest::newRow("no folder") << QStringList{QStringLiteral("ADDRESS")}
@@ -64,9 +68,16 @@ void CliDownloadTest::rejectsBadArguments_data() {
     QTest::newRow("a filter without its value")
         << QStringList{QStringLiteral("ADDRESS"), QStringLiteral("FOLDER"), QStringLiteral("--filter")}
         << QStringLiteral("needs a value");
-    QTest::newRow("a folder that does not exist")
+    QTest::newRow("a folder that does not exist: named, in the command line's words")
         << QStringList{QStringLiteral("ADDRESS"), QStringLiteral("FOLDER/missing")}
-        << QStringLiteral("Folder does not exist");
+        << QStringLiteral("varnolux: %1/missing: no such folder\n");
+    QTest::newRow("a file where the folder should be")
+        << QStringList{QStringLiteral("ADDRESS"), QStringLiteral("/dev/null")}
+        << QStringLiteral("varnolux: /dev/null: not a folder\n");
+    QTest::newRow("--create-dirs below a file: cannot be created")
+        << QStringList{QStringLiteral("--create-dirs"), QStringLiteral("ADDRESS"),
+                       QStringLiteral("/dev/null/new")}
+        << QStringLiteral("varnolux: /dev/null/new: the folder cannot be created\n");
     // Nobody, root included, creates files in /proc.
     QTest::newRow("a folder that takes no new file")
         << QStringList{QStringLiteral("ADDRESS"), QStringLiteral("/proc")}
@@ -99,7 +110,11 @@ void CliDownloadTest::rejectsBadArguments() {
     const CliResult r = runVarnolux(args);
     QVERIFY2(r.finished, qPrintable(r.errorString));
     QCOMPARE(r.exitCode, 2);
+    if (says.contains(QStringLiteral("%1")))
+        says = says.arg(dir.path());
     QVERIFY2(r.err.contains(says.toUtf8()), r.err.constData());
+    // The window's words stay the window's.
+    QVERIFY2(!r.err.contains("Please select another folder"), r.err.constData());
     QCOMPARE(folderEntries(dir.path()), QStringList());
     // Nothing is fetched before the arguments are known to be good.
     QVERIFY(!server.distinctPaths().contains("/a.jpg"));
@@ -247,6 +262,52 @@ void CliDownloadTest::savedHtmlPageIsNamedAsNoImage() {
     QVERIFY2(lines[1].startsWith("saved " + server.address("/b.jpg")) && lines[1].endsWith(" bytes)"),
              lines[1].constData());
     QVERIFY2(lines[2].endsWith("; 1 saved file is an HTML page, not an image."), lines[2].constData());
+
+    // The JSON line of the page says so too; that of the picture has an empty warning.
+    QTemporaryDir again;
+    const CliResult json = runVarnolux(
+        {QStringLiteral("download"), QStringLiteral("--json"), text(server.address("/")), again.path()});
+    QVERIFY2(json.finished && json.exitCode == 0, json.err.constData());
+    const QList<QByteArray> objects = json.out.trimmed().split('\n');
+    QCOMPARE(objects.size(), 3);
+    const QJsonObject page = QJsonDocument::fromJson(objects[0]).object();
+    const QJsonObject picture = QJsonDocument::fromJson(objects[1]).object();
+    QCOMPARE(page.value(u"status").toString(), QStringLiteral("saved"));
+    QCOMPARE(page.value(u"warning").toString(), QStringLiteral("its body is an HTML page, not an image"));
+    QCOMPARE(picture.value(u"status").toString(), QStringLiteral("saved"));
+    QVERIFY(picture.contains(u"warning"));
+    QCOMPARE(picture.value(u"warning").toString(), QString());
+}
+
+void CliDownloadTest::createDirsMakesTheFolderFirst_data() {
+    QTest::addColumn<QString>("below"); // the folder given, below a fresh temporary one
+    QTest::addColumn<bool>("existsBefore");
+    QTest::newRow("missing, with its parent") << QStringLiteral("new/deeper") << false;
+    QTest::newRow("missing, one level") << QStringLiteral("new") << false;
+    QTest::newRow("there already: used as it is") << QStringLiteral("here") << true;
+}
+
+void CliDownloadTest::createDirsMakesTheFolderFirst() {
+    QFETCH(QString, below);
+    QFETCH(bool, existsBefore);
+    TestServer server;
+    server.route("/", serve::ok("<img src=\"a.jpg\">"));
+    server.route("/a.jpg", serve::ok("JPEGDATA", "image/jpeg"));
+    QTemporaryDir dir;
+    const QString folder = dir.filePath(below);
+    if (existsBefore)
+        QVERIFY(QDir().mkpath(folder));
+    const CliResult r = runVarnolux(
+        {QStringLiteral("download"), QStringLiteral("--create-dirs"), text(server.address("/")), folder});
+    QVERIFY2(r.finished && r.exitCode == 0, r.err.constData());
+    QCOMPARE(readAll(QDir(folder).filePath(QStringLiteral("a.jpg"))), QByteArray("JPEGDATA"));
+    // Without the option the same missing folder is refused, and nothing is created.
+    QTemporaryDir other;
+    const CliResult refused =
+        runVarnolux({QStringLiteral("download"), text(server.address("/")), other.filePath(below)});
+    QCOMPARE(refused.exitCode, 2);
+    QVERIFY2(refused.err.contains(": no such folder\n"), refused.err.constData());
+    QCOMPARE(folderEntries(other.path()), QStringList());
 }
 
 void CliDownloadTest::savesANginxSiteByteForByte() {

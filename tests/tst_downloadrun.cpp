@@ -35,6 +35,8 @@ private slots:
 
     void namesEachFileInsideTheFolder_data();
     void namesEachFileInsideTheFolder();
+    void finalMessageHeadingCountsWhatItLists_data();
+    void finalMessageHeadingCountsWhatItLists();
     void addsTheMissingFinalSeparator();
     void replacesOrKeepsAnExistingFile_data();
     void replacesOrKeepsAnExistingFile();
@@ -467,6 +469,44 @@ void DownloadRunTest::tellsTheTransferWhatComesNextAndTheReferer() {
     QCOMPARE(transfer.requests[1].referer, QByteArray("http://a.test/"));
     QCOMPARE(transfer.expected[0], transfer.requests.mid(0, 2));
     QCOMPARE(folderEntries(dir.path()), (QStringList{QStringLiteral("1.gif"), QStringLiteral("3.gif")}));
+}
+
+void DownloadRunTest::finalMessageHeadingCountsWhatItLists_data() {
+    QTest::addColumn<int>("failed");
+    QTest::addColumn<int>("pages"); // saved bodies that are HTML pages
+    QTest::addColumn<bool>("stopped");
+    QTest::addColumn<QString>("heading");
+    QTest::newRow("nothing to list") << 0 << 0 << false << "Done.";
+    QTest::newRow("one failure") << 1 << 0 << false << "1 of 5 downloads failed:";
+    QTest::newRow("two failures") << 2 << 0 << false << "2 of 5 downloads failed:";
+    QTest::newRow("a page only") << 0 << 1 << false << "1 of 5 downloads saved an HTML page, not an image:";
+    QTest::newRow("failures and pages")
+        << 1 << 2 << false << "1 of 5 downloads failed and 2 saved an HTML page, not an image:";
+    QTest::newRow("stopped with nothing to list") << 0 << 0 << true << "Stopped: 3 of 5 downloads saved.";
+    QTest::newRow("stopped after a failure") << 1 << 0 << true << "Stopped: 3 of 5 downloads saved.";
+}
+
+void DownloadRunTest::finalMessageHeadingCountsWhatItLists() {
+    QFETCH(int, failed);
+    QFETCH(int, pages);
+    QFETCH(bool, stopped);
+    QFETCH(QString, heading);
+    QList<DownloadRun::Failure> failures;
+    for (int i = 0; i < failed; ++i)
+        failures.append({"http://h/f" + QByteArray::number(i) + ".png", QStringLiteral("HTTP 404")});
+    QList<DownloadRun::Note> notes;
+    for (int i = 0; i < pages; ++i)
+        notes.append({"http://h/p" + QByteArray::number(i) + ".png", DownloadRun::notAnImageNote()});
+    const QString text = stopped ? DownloadRun::stoppedMessage(3, 5, failures, notes)
+                                 : DownloadRun::endMessage(5, failures, notes);
+    QStringList lines = text.split(u'\r');
+    QCOMPARE(lines.takeFirst(), heading);
+    // Under a stop's heading the run's own heading follows when there is something to list.
+    if (stopped && failed + pages > 0)
+        QVERIFY(lines.takeFirst().endsWith(u':'));
+    QCOMPARE(lines.size(), failed + pages);
+    for (const QString& line : std::as_const(lines))
+        QVERIFY2(line.startsWith(QStringLiteral("http://h/")), qPrintable(line));
 }
 
 QTEST_GUILESS_MAIN(DownloadRunTest)

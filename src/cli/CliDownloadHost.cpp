@@ -61,13 +61,18 @@ void CliDownloadHost::entryFinished(int entry, const QByteArray& link, const QSt
     if (m_json) {
         const double seconds = (m_clock.elapsed() - m_startedAt.take(entry)) / 1000.0;
         const char* status = result.saved ? "saved" : result.skipped ? "skipped" : "failed";
+        // A saved body that is no picture is saved all the same, with a word on what it is.
+        const QByteArray warning = result.saved && result.kind == BodyKind::Html
+                                       ? QByteArray("its body is an HTML page, not an image")
+                                       : QByteArray();
         const QByteArray object =
             "{\"url\": " + json::string(link) + ", \"path\": " + json::string(QFile::encodeName(path)) +
             ", \"status\": \"" + status + "\", \"bytes\": " + QByteArray::number(result.bytes) +
             ", \"http_status\": " + QByteArray::number(result.httpStatus) +
             ", \"tries\": " + QByteArray::number(result.tries) +
             ", \"seconds\": " + QByteArray::number(seconds, 'f', 3) +
-            ", \"reason\": " + json::string(result.saved ? QByteArray() : result.reason.toUtf8()) + "}\n";
+            ", \"reason\": " + json::string(result.saved ? QByteArray() : result.reason.toUtf8()) +
+            ", \"warning\": " + json::string(warning) + "}\n";
         std::fwrite(object.constData(), 1, size_t(object.size()), m_json);
         std::fflush(m_json);
     }

@@ -78,14 +78,20 @@ int checkArguments(const CommandOptions& options) {
             QStringLiteral("option '--referer' goes with '--input'; a page's images name the page"));
     const QString folder = options.positional.back();
     // Tested before the page is fetched: without a folder there is nothing to do.
+    const QString shownFolder = QDir::toNativeSeparators(folder);
+    if (options.createDirs && !QFileInfo(folder).isDir() && !QDir().mkpath(folder)) {
+        printErr(QStringLiteral("varnolux: %1: the folder cannot be created\n").arg(shownFolder));
+        return ExitUsage;
+    }
     if (!FolderExists(folder)) {
-        printErr(QStringLiteral("varnolux: Folder does not exist. Please select another folder. (%1)\n")
-                     .arg(QDir::toNativeSeparators(folder)));
+        printErr(QStringLiteral("varnolux: %1: %2\n")
+                     .arg(shownFolder, QFileInfo::exists(folder) ? QStringLiteral("not a folder")
+                                                                 : QStringLiteral("no such folder")));
         return ExitUsage;
     }
     QString unwritable;
     if (!PartFile::canCreateIn(folder, &unwritable)) {
-        printErr(QStringLiteral("varnolux: %1. Please select another folder.\n").arg(unwritable));
+        printErr(QStringLiteral("varnolux: %1\n").arg(unwritable));
         return ExitUsage;
     }
     return -1;

@@ -228,29 +228,34 @@ const std::array table{
                return QString();
            }},
     Option{"create-dirs"_L1, 0, ValueKind::Flag, none, 0, 0, none, Scope::Download,
-           "create FOLDER and its parents when missing."_L1,
-           "Creates _FOLDER_ and its parents when they are missing, before anything is fetched."_L1, none,
-           none,
+           "create FOLDER, and the folders above it, when it is missing."_L1,
+           "Creates _FOLDER_, and the folders above it, when it is missing, before anything is fetched "
+           "(as curl's option of that name does). Without it a missing folder ends the command with "
+           "*varnolux: FOLDER: no such folder* and exit status 2."_L1,
+           "varnolux download --create-dirs URL ~/Pictures/new"_L1, none,
            [](const QString&, CommandOptions& options) {
                options.createDirs = true;
                return QString();
            }},
-    Option{"json"_L1, 0, ValueKind::Flag, none, 0, 0, none, Scope::Both,
-           "(list and download) one JSON object per line on standard output: list {\"url\": ...}; "
-           "download {\"url\", \"path\", \"status\" (saved, failed, skipped), \"bytes\", "
-           "\"http_status\", \"tries\", \"seconds\", \"reason\"} and a last summary object; the lines "
-           "for people stay on standard error. Bytes that are not UTF-8 are written as \\u00XX "
-           "escapes, one per byte."_L1,
-           "Standard output gets one JSON object per line: *list* prints *{\"url\": ...}* per link; "
-           "*download* prints per image *url*, *path*, *status* (saved, failed, skipped), *bytes*, "
-           "*http_status*, *tries*, *seconds* and *reason*, then one summary object. The lines for "
-           "people stay on standard error. Bytes that are not UTF-8 are written as \\u00XX escapes, "
-           "one per byte, so nothing is lost and the JSON stays valid."_L1,
-           "varnolux list --json URL"_L1, none,
-           [](const QString&, CommandOptions& options) {
-               options.json = true;
-               return QString();
-           }},
+    Option{
+        "json"_L1, 0, ValueKind::Flag, none, 0, 0, none, Scope::Both,
+        "(list and download) one JSON object per line on standard output: list {\"url\": ...}; "
+        "download {\"url\", \"path\", \"status\" (saved, failed, skipped), \"bytes\", "
+        "\"http_status\", \"tries\", \"seconds\", \"reason\", \"warning\" (a saved body that is an HTML "
+        "page)} and a last summary object; the lines "
+        "for people stay on standard error. Bytes that are not UTF-8 are written as \\u00XX "
+        "escapes, one per byte."_L1,
+        "Standard output gets one JSON object per line: *list* prints *{\"url\": ...}* per link; "
+        "*download* prints per image *url*, *path*, *status* (saved, failed, skipped), *bytes*, "
+        "*http_status*, *tries*, *seconds*, *reason* and *warning* (set when a saved body is an HTML page, "
+        "not an image), then one summary object. The lines for "
+        "people stay on standard error. Bytes that are not UTF-8 are written as \\u00XX escapes, "
+        "one per byte, so nothing is lost and the JSON stays valid."_L1,
+        "varnolux list --json URL"_L1, none,
+        [](const QString&, CommandOptions& options) {
+            options.json = true;
+            return QString();
+        }},
     Option{"help"_L1, 'h', ValueKind::Flag, none, 0, 0, none, Scope::Program, "show the usage and exit."_L1,
            "Shows the usage and exits."_L1, none, none, nullptr},
     Option{"version"_L1, 'V', ValueKind::Flag, none, 0, 0, none, Scope::Program,

@@ -177,19 +177,22 @@ DownloadResult DownloadEngine::tryOnce(ErrorTrap& trap, const QByteArray& reques
         result.reason = net::reasonText({net::Status::Cancelled});
         return result;
     }
+    // A link that cannot be requested (no web address, say) is this entry's failure, told with
+    // its reason like any other, and no fault of the program.
+    bool started = false;
     QString startFailure;
-    if (!trap.step(104, [&] {
-            net::Request request = requestFor(requested);
-            if (resumeFrom > 0) {
-                request.headers.append("Range: bytes=" + QByteArray::number(resumeFrom) + '-');
-                request.headers.append("If-Range: " +
-                                       (before.etag.isEmpty() ? before.lastModified : before.etag));
-            }
-            if (!m_transfer.start(request)) {
-                startFailure = m_transfer.failureReason();
-                throw StepFailure(startFailure);
-            }
-        }))
+    const bool stepped = trap.step(104, [&] {
+        net::Request request = requestFor(requested);
+        if (resumeFrom > 0) {
+            request.headers.append("Range: bytes=" + QByteArray::number(resumeFrom) + '-');
+            request.headers.append("If-Range: " +
+                                   (before.etag.isEmpty() ? before.lastModified : before.etag));
+        }
+        started = m_transfer.start(request);
+        if (!started)
+            startFailure = m_transfer.failureReason();
+    });
+    if (!stepped || !started)
         return giveUp(startFailure.isEmpty() ? QStringLiteral("the request could not be started")
                                              : startFailure);
 

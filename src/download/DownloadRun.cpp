@@ -14,10 +14,14 @@
 #include <QEventLoop>
 #include <QFile>
 #include <QFileInfo>
+#include <QLocale>
 #include <QThread>
+#include <QTimer>
 #include <QUrl>
 
 #include <algorithm>
+#include <atomic>
+#include <limits>
 #include <optional>
 #include <vector>
 
@@ -40,15 +44,32 @@ QString DownloadRun::endMessage(int attempted, const QList<Failure>& failures, c
         if (items.size() > listed)
             text += QStringLiteral("\rand %1 more.").arg(items.size() - listed);
     };
+    // The heading counts every entry listed under it.
     QString text;
-    if (failures.isEmpty())
+    if (failures.isEmpty() && notes.isEmpty())
         text = QStringLiteral("Done.");
-    else if (failures.size() == 1)
-        text = QStringLiteral("1 of %1 downloads failed:").arg(attempted);
-    else
+    else if (notes.isEmpty())
         text = QStringLiteral("%1 of %2 downloads failed:").arg(failures.size()).arg(attempted);
+    else if (failures.isEmpty())
+        text = QStringLiteral("%1 of %2 downloads saved an HTML page, not an image:")
+                   .arg(notes.size())
+                   .arg(attempted);
+    else
+        text = QStringLiteral("%1 of %2 downloads failed and %3 saved an HTML page, not an image:")
+                   .arg(failures.size())
+                   .arg(attempted)
+                   .arg(notes.size());
     list(text, failures);
     list(text, notes);
+    return text;
+}
+
+QString DownloadRun::stoppedMessage(int saved, int attempted, const QList<Failure>& failures,
+                                    const QList<Note>& notes) {
+    QString text = QStringLiteral("Stopped: %1 of %2 downloads saved.").arg(saved).arg(attempted);
+    const QString rest = endMessage(attempted, failures, notes);
+    if (!failures.isEmpty() || !notes.isEmpty())
+        text += u'\r' + rest;
     return text;
 }
 
@@ -130,6 +151,8 @@ void DownloadRun::account(Entry& entry) {
             m_notes.append({entry.link, notAnImageNote()});
     } else if (result.skipped) {
         ++m_skipped;
+    } else if (result.cancelled) {
+        // Cut off by a stop, not failed: the stopped run says so once for all.
     } else {
         if (result.reason.isEmpty())
             result.reason = QStringLiteral("the download failed");
@@ -206,6 +229,9 @@ struct Lane {
     bool busy = false;
     QString host;
     QString path;
+    // The current file's bytes so far and its length (-1 unknown), written by the lane's thread.
+    std::atomic<qint64> received = 0;
+    std::atomic<qint64> expected = -1;
 };
 
 QString hostOf(const QByteArray& link) {
@@ -240,6 +266,8 @@ bool DownloadRun::runParallel(ErrorTrap& trap, int n) {
     }
     auto start = [&](Lane& lane, Entry entry) {
         lane.busy = true;
+        lane.received = 0;
+        lane.expected = -1;
         lane.host = hostOf(entry.link);
         lane.path = entry.path;
         Lane* self = &lane;
@@ -253,6 +281,10 @@ bool DownloadRun::runParallel(ErrorTrap& trap, int n) {
                 self->work->engine->setRefererPage(m_setup.refererFor(m_refererPage));
                 self->work->engine->setOptions(m_options);
                 self->work->engine->setPacer(m_pacer);
+                self->work->engine->setProgressListener([self](qint64 received, qint64 expected) {
+                    self->received = received;
+                    self->expected = expected;
+                });
             }
             entry.result = self->work->engine->DownloadFile(entry.link, entry.path);
             QList<CollectedMessages::Shown> shown = self->work->boxes.take();
@@ -266,8 +298,58 @@ bool DownloadRun::runParallel(ErrorTrap& trap, int n) {
     auto busyLanes = [&] {
         return int(std::count_if(pool.begin(), pool.end(), [](const auto& lane) { return lane->busy; }));
     };
-    // Takes in what has come back, in the order it came.
+    // The bar shows the run, not one file: entries done of those ticked, each file in transfer
+    // counting for its share of bytes where its length is known.
+    ProgressDisplay& bar = m_host.progress();
+    int total = 0;
+    trap.step(132, [&] {
+        for (int j = 1; j <= n; ++j)
+            total += list.ticked(j) ? 1 : 0;
+    });
+    const int unit = total > 0 && total <= std::numeric_limits<int>::max() / 100 ? 100 : 1;
     int finished = 0;
+    const QLocale numbers(QLocale::English);
+    auto showProgress = [&] {
+        total = qMax(total, finished + busyLanes());
+        qint64 value = qint64(finished) * unit;
+        qint64 received = 0;
+        qint64 expected = 0;
+        bool lengthsKnown = true;
+        for (const auto& lane : pool) {
+            if (!lane->busy)
+                continue;
+            const qint64 got = lane->received;
+            const qint64 length = lane->expected;
+            received += got;
+            if (length > 0) {
+                expected += length;
+                value += qMin(got, length) * unit / length;
+            } else {
+                lengthsKnown = false;
+            }
+        }
+        QString text =
+            QStringLiteral("Downloading %1 at once: %2 of %3 done").arg(lanes).arg(finished).arg(total);
+        if (busyLanes() > 0 && received > 0)
+            text +=
+                lengthsKnown
+                    ? QStringLiteral(", %1 of %2 KB in transfer")
+                          .arg(numbers.toString((received + 1023) / 1024),
+                               numbers.toString((expected + 1023) / 1024))
+                    : QStringLiteral(", %1 KB in transfer").arg(numbers.toString((received + 1023) / 1024));
+        trap.step(132, [&] {
+            bar.setMaximum(qMax(1, total * unit));
+            bar.setValue(int(qMin<qint64>(value, qint64(total) * unit)));
+            bar.setText(text);
+        });
+    };
+    QTimer ticker;
+    ticker.setInterval(100);
+    QObject::connect(&ticker, &QTimer::timeout, &home, showProgress);
+    showProgress();
+    ticker.start();
+
+    // Takes in what has come back, in the order it came.
     bool cancelled = false;
     auto collect = [&] {
         while (!done.isEmpty()) {
@@ -278,7 +360,8 @@ bool DownloadRun::runParallel(ErrorTrap& trap, int n) {
                 m_host.messages().show(box.text, box.icon, box.title);
             account(d.entry);
             cancelled = cancelled || d.entry.result.cancelled || Cancellation::requested();
-            trap.step(132, [&] { m_host.progress().setValue(++finished); });
+            ++finished;
+            showProgress();
         }
     };
     auto waitForOne = [&] {
@@ -306,7 +389,8 @@ bool DownloadRun::runParallel(ErrorTrap& trap, int n) {
             held = decide(trap, index);
             if (!held->result.reason.isEmpty()) {
                 account(*held);
-                trap.step(132, [&] { m_host.progress().setValue(++finished); });
+                ++finished;
+                showProgress();
                 held.reset();
                 continue;
             }
@@ -334,7 +418,8 @@ bool DownloadRun::runParallel(ErrorTrap& trap, int n) {
         held.reset();
         if (!claimDestination(entry)) {
             account(entry);
-            trap.step(132, [&] { m_host.progress().setValue(++finished); });
+            ++finished;
+            showProgress();
             continue;
         }
         auto free = std::find_if(pool.begin(), pool.end(), [](const auto& lane) { return !lane->busy; });
@@ -342,6 +427,15 @@ bool DownloadRun::runParallel(ErrorTrap& trap, int n) {
     }
     while (busyLanes() > 0)
         waitForOne();
+    ticker.stop();
+    // Its end stays on show until the final message has been read.
+    if (!cancelled && !Cancellation::requested()) {
+        total = finished;
+        showProgress();
+        trap.step(132, [&] {
+            bar.setText(QStringLiteral("Downloaded %1 at once: %2 of %2 done").arg(lanes).arg(finished));
+        });
+    }
     for (auto& lane : pool) {
         Lane* self = lane.get();
         QThread* homeThread = QThread::currentThread();
@@ -433,11 +527,19 @@ DownloadOutcome DownloadRun::run(Options options) {
         cancelled = runSequential(trap, engine, n);
     }
     trap.step(136, [&] { m_host.pointer().setPointer(Pointer::Default); });
-    trap.step(138, [&] { bar.setValue(0); });
-    trap.step(140, [&] { bar.setText(QStringLiteral("Progress Bar")); });
+    // A parallel run's bar shows the run's end until its final message is closed.
+    const bool parallel = m_options.parallel > 1;
+    const auto resetBar = [&] {
+        trap.step(138, [&] { bar.setValue(0); });
+        trap.step(140, [&] { bar.setText(QStringLiteral("Progress Bar")); });
+    };
+    if (!parallel)
+        resetBar();
     // Nobody is left to read a message once the program is closing.
     if (!cancelled && options.announceEnd)
         trap.step(142, [&] { messages.show(endMessage(m_attempted, m_failures, m_notes)); });
+    if (parallel)
+        resetBar();
     trap.step(146, [&] { busy = false; });
     if (cancelled)
         return DownloadOutcome::Cancelled;

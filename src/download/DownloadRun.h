@@ -24,7 +24,7 @@ enum class DownloadOutcome {
     FolderUnwritable, // the folder exists, but no file can be created in it
     Done,             // every ticked entry was saved
     SomeFailed,
-    Cancelled, // the program is closing
+    Cancelled, // the program is closing, or the user stopped the run
 };
 
 // The download run behind "Start Downloading Selected Images": walks the list from top to bottom
@@ -69,6 +69,9 @@ public:
     // The final message: "Done." or how many failed, with the first failed links and reasons,
     // then the first notes.
     static QString endMessage(int attempted, const QList<Failure>& failures, const QList<Note>& notes = {});
+    // The final message of a run the user stopped: what it saved, then what endMessage lists.
+    static QString stoppedMessage(int saved, int attempted, const QList<Failure>& failures,
+                                  const QList<Note>& notes);
     static constexpr int listedFailures = 20;
     // The note on a saved body that is an HTML page.
     static QString notAnImageNote();

@@ -23,6 +23,15 @@ QString DesktopFolder(const QString& desktopLocation) {
     return folder;
 }
 
+QString FirstStartFolder(const QString& desktop, const QString& pictures, const QString& home) {
+    if (!desktop.isEmpty() && !QFileInfo(desktop).isDir()) {
+        for (const QString& other : {pictures, home})
+            if (!other.isEmpty() && QFileInfo(other).isDir())
+                return DesktopFolder(other);
+    }
+    return DesktopFolder(desktop);
+}
+
 QString platformDesktopLocation() {
     return QStandardPaths::writableLocation(QStandardPaths::DesktopLocation);
 }

@@ -44,6 +44,7 @@
 #include <QPushButton>
 #include <QRandomGenerator>
 #include <QScreen>
+#include <QStandardPaths>
 #include <QTime>
 #include <QUrl>
 
@@ -82,19 +83,31 @@ Form1::Form1(Form1Seams seams) : QWidget(nullptr), m_seams(std::move(seams)), m_
     if (!m_seams.drawOneToHundred)
         m_seams.drawOneToHundred = drawFromClock;
     if (!m_seams.openBrowser)
-        m_seams.openBrowser = [](const QUrl& url) { QDesktopServices::openUrl(url); };
+        m_seams.openBrowser = [](const QUrl& url) { return QDesktopServices::openUrl(url); };
     if (!m_seams.chooseFolder)
         m_seams.chooseFolder = chooseFolderWithDialog;
     if (!m_seams.desktopLocation)
         m_seams.desktopLocation = platformDesktopLocation;
+    if (!m_seams.picturesLocation)
+        m_seams.picturesLocation = [] {
+            return QStandardPaths::writableLocation(QStandardPaths::PicturesLocation);
+        };
+    if (!m_seams.homeLocation)
+        m_seams.homeLocation = [] { return QDir::homePath(); };
     if (!m_seams.openFolder)
         m_seams.openFolder = [](const QString& folder) {
-            QDesktopServices::openUrl(QUrl::fromLocalFile(folder));
+            return QDesktopServices::openUrl(QUrl::fromLocalFile(folder));
         };
     if (!m_seams.chooseSaveFile)
-        m_seams.chooseSaveFile = [](QWidget* parent, const QString& caption) {
-            return QFileDialog::getSaveFileName(parent, caption, QString(),
-                                                QStringLiteral("Text files (*.txt);;All files (*)"));
+        m_seams.chooseSaveFile = [](QWidget* parent, const QString& caption, const QString& suggested) {
+            QFileDialog dialog(parent, caption, suggested,
+                               QStringLiteral("Text files (*.txt);;All files (*)"));
+            dialog.setAcceptMode(QFileDialog::AcceptSave);
+            // A name typed without an extension is asked about, and saved, with ".txt".
+            dialog.setDefaultSuffix(QStringLiteral("txt"));
+            return dialog.exec() == QDialog::Accepted && !dialog.selectedFiles().isEmpty()
+                       ? dialog.selectedFiles().constFirst()
+                       : QString();
         };
     if (!m_seams.chooseOpenFile)
         m_seams.chooseOpenFile = [](QWidget* parent, const QString& caption) {
@@ -103,8 +116,11 @@ Form1::Form1(Form1Seams seams) : QWidget(nullptr), m_seams(std::move(seams)), m_
         };
     if (!m_seams.copyToClipboard)
         m_seams.copyToClipboard = [](const QString& text) { QGuiApplication::clipboard()->setText(text); };
-    m_store = std::make_unique<SettingsStore>(*m_boxes,
-                                              [this] { return DesktopFolder(m_seams.desktopLocation()); });
+    // Asked only while no folder is stored, and the first start stores the one it shows.
+    m_store = std::make_unique<SettingsStore>(*m_boxes, [this] {
+        return FirstStartFolder(m_seams.desktopLocation(), m_seams.picturesLocation(),
+                                m_seams.homeLocation());
+    });
 
     setObjectName(QStringLiteral("Form1"));
     setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
@@ -147,6 +163,9 @@ void Form1::connectHandlers() {
     connect(ui.Check4, &QCheckBox::toggled, this, &Form1::Check4_Click);
     // textChanged likewise fires for typing and for setText, and only when the text differs.
     connect(ui.txtWebsite, &QLineEdit::textChanged, this, &Form1::txtWebsite_Change);
+    connect(ui.txtWebsite, &QLineEdit::textEdited, this, &Form1::addressEdited);
+    // Return in the address box lists the page, as the button below it does.
+    connect(ui.txtWebsite, &QLineEdit::returnPressed, this, &Form1::PushButton5_Click);
     connect(ui.Text1, &QLineEdit::textChanged, this, &Form1::Text1_Change);
     connect(ui.Text2, &QLineEdit::textChanged, this, &Form1::Text2_Change);
 }
@@ -240,6 +259,7 @@ void Form1::showEvent(QShowEvent* event) {
 }
 
 void Form1::closeEvent(QCloseEvent* event) {
+    m_closing = true;
     // The companion window goes with the main one, so nothing keeps the program open.
     if (m_preview)
         m_preview->close();
@@ -287,6 +307,7 @@ void Form1::Text2_GotFocus() {
 // ---- Controls that save themselves ----
 
 void Form1::txtWebsite_Change() {
+    m_addressBefore = std::exchange(m_addressNow, ui.txtWebsite->text());
     m_store->write(Setting::WebSite, ui.txtWebsite->text());
 }
 void Form1::Text1_Change() {
@@ -345,17 +366,43 @@ void Form1::PushButton5_Click() {
     runExclusively([this] {
         const std::unique_ptr<net::NetworkRun> network = windowRunSetup(*m_store, messages());
         ListingJob job(*this, m_discovery, network->setup());
-        job.PushButton5_Click();
+        const ListingOutcome outcome = job.PushButton5_Click();
+        // A stop that came as the run ended on its own leaves the run's own word standing.
+        if (endStop() && outcome == ListingOutcome::Cancelled) {
+            m_pointer.setPointer(Pointer::Default);
+            messages().show(QStringLiteral("Stopped: %1 links listed.").arg(imageList().count()));
+        }
     });
+}
+
+void Form1::stopRun() {
+    if (m_run.idle() || m_stopping)
+        return;
+    m_stopping = true;
+    // The runs already end at once for a closing window; a stop asks the same of them.
+    Cancellation::request();
+}
+
+bool Form1::endStop() {
+    if (!m_stopping)
+        return false;
+    m_stopping = false;
+    if (m_closing)
+        return false;
+    Cancellation::reset();
+    return true;
 }
 
 bool Form1::runExclusively(const std::function<void()>& work) {
     // Both runs yield to the event loop, so a second click can arrive mid-run; it is ignored.
-    RunState::Guard listing(m_run);
-    if (!listing)
-        return false;
-    syncMenus();
-    work();
+    {
+        RunState::Guard listing(m_run);
+        if (!listing)
+            return false;
+        syncMenus();
+        work();
+    }
+    // Once the run is over, so the menus are those of an idle window again.
     syncMenus();
     return true;
 }
@@ -382,8 +429,21 @@ void Form1::PushButton6_Click() {
                             MessageIcon::Warning);
     }
     syncMenus();
-    run.PushButton6_Click();
+    const DownloadOutcome outcome = run.PushButton6_Click();
+    if (endStop() && outcome == DownloadOutcome::Cancelled) {
+        m_pointer.setPointer(Pointer::Default);
+        messages().show(
+            DownloadRun::stoppedMessage(run.saved(), run.attempted(), run.failures(), run.notes()));
+    }
     syncMenus();
+}
+
+void Form1::entryStarted(int entry, int ordinal, const QByteArray& link) {
+    Q_UNUSED(entry);
+    Q_UNUSED(link);
+    // The download run marks itself busy once it has begun: its first entry enables File > Stop.
+    if (ordinal == 1)
+        syncMenus();
 }
 
 void Form1::entryFinished(int entry, const QByteArray& link, const QString& path,
@@ -392,7 +452,13 @@ void Form1::entryFinished(int entry, const QByteArray& link, const QString& path
     ImageListModel& list = ui.ListView1->list();
     if (entry < 1 || entry > list.count())
         return;
-    if (result.saved) {
+    if (result.saved && result.kind == BodyKind::Html) {
+        list.setOutcome(entry, EntryOutcome::SavedNotImage,
+                        QStringLiteral("Saved as %1, but its body is an HTML page, not an image")
+                            .arg(QDir::toNativeSeparators(path)));
+        if (m_store->readTick(Setting::UntickSaved))
+            list.setTicked(entry, false);
+    } else if (result.saved) {
         list.setOutcome(entry, EntryOutcome::Saved,
                         QStringLiteral("Saved as %1").arg(QDir::toNativeSeparators(path)));
         if (m_store->readTick(Setting::UntickSaved))

@@ -38,17 +38,23 @@ struct Form1Seams {
     std::function<void(MessageBoxes&)> checkOnline;
     // The draw of the home-page visit: a whole number from 1 to 100.
     std::function<int()> drawOneToHundred;
-    std::function<void(const QUrl&)> openBrowser;
+    // False when no program took the address.
+    std::function<bool(const QUrl&)> openBrowser;
     // The folder chooser: the picked folder, or empty when the user cancels.
     std::function<QString(QWidget* parent, const QString& prompt, const QString& initialFolder)> chooseFolder;
     // The platform's desktop folder; empty when it has none.
     std::function<QString()> desktopLocation;
+    // Where a first start looks when the desktop folder does not exist: the user's pictures
+    // folder, then the home folder.
+    std::function<QString()> picturesLocation;
+    std::function<QString()> homeLocation;
     // Where the hand cursor and the skin are looked for; empty: the executable's folder.
     QString programFolder;
-    // The system's file manager on a folder.
-    std::function<void(const QString& folder)> openFolder;
+    // The system's file manager on a folder; false when none took it.
+    std::function<bool(const QString& folder)> openFolder;
     // The file dialogs of Save List As and Open Link List: the chosen path, or empty on cancel.
-    std::function<QString(QWidget* parent, const QString& caption)> chooseSaveFile;
+    // Save List As offers the suggested path first.
+    std::function<QString(QWidget* parent, const QString& caption, const QString& suggested)> chooseSaveFile;
     std::function<QString(QWidget* parent, const QString& caption)> chooseOpenFile;
     std::function<void(const QString& text)> copyToClipboard;
 };
@@ -82,6 +88,7 @@ public:
 
     ProgressDisplay& progress() override;
     bool& DownloadBusy() override { return m_run.busyFlag(); }
+    void entryStarted(int entry, int ordinal, const QByteArray& link) override;
     void entryFinished(int entry, const QByteArray& link, const QString& path,
                        const DownloadResult& result) override;
     SettingsStore& settings() { return *m_store; }
@@ -110,6 +117,10 @@ public:
     bool openLinkList(const QString& path);
     // The entry the list's context menu or the Edit menu acts on; 0 when none.
     int currentEntry() const;
+    // File > Stop: the active run ends at once, keeping what it listed or saved.
+    void stopRun();
+    // The name Save List As offers: links.txt in the destination folder.
+    QString suggestedListPath() const;
 
 protected:
     void showEvent(QShowEvent* event) override;
@@ -127,6 +138,11 @@ private:
     void showPreview(bool shown);
     void previewCurrentEntry();
     void openCurrentInBrowser();
+    void openDestinationFolder();
+    // A change of the address box by the user: text entered in one piece is trimmed.
+    void addressEdited(const QString& text);
+    // After a run that was stopped: the run is over, so the next one may start.
+    bool endStop();
     void copyCurrentLink();
     void saveListAs(bool tickedOnly);
     void openLinkListFromDialog();
@@ -189,6 +205,7 @@ private:
     QWidget* m_client = nullptr;
     QMenuBar* m_menuBar = nullptr;
     QMenu* m_listMenu = nullptr;
+    QAction* m_stop = nullptr;
     PreviewWindow* m_preview = nullptr;
     Form1Seams m_seams;
     std::unique_ptr<MessageBoxes> m_ownBoxes;
@@ -201,4 +218,10 @@ private:
     QHash<const QObject*, HoverRule> m_hover;
     RunState m_run;
     bool m_centred = false;
+    // File > Stop was chosen during the active run; the window is closing.
+    bool m_stopping = false;
+    bool m_closing = false;
+    // The address box's text now and before its last change.
+    QString m_addressNow;
+    QString m_addressBefore;
 };

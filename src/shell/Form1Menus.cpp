@@ -10,6 +10,7 @@
 #include <QDir>
 #include <QDragEnterEvent>
 #include <QDropEvent>
+#include <QFileInfo>
 #include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
@@ -18,6 +19,12 @@
 #include <QUrl>
 
 namespace {
+
+bool isWebAddress(const QByteArray& link) {
+    const QUrl url = QUrl::fromEncoded(net::wireAddress(link.trimmed()), QUrl::TolerantMode);
+    const QString scheme = url.scheme().toLower();
+    return url.isValid() && !url.host().isEmpty() && (scheme == u"http" || scheme == u"https");
+}
 
 // The links a drag carries: its URLs, else the lines of its text.
 QList<QByteArray> linksOf(const QMimeData* data) {
@@ -57,7 +64,11 @@ void Form1::buildMenus() {
     connect(named(file->addAction(QStringLiteral("&Open Link List...")), "actionOpenLinkList"),
             &QAction::triggered, this, &Form1::openLinkListFromDialog);
     connect(named(file->addAction(QStringLiteral("Open &Destination Folder")), "actionOpenFolder"),
-            &QAction::triggered, this, [this] { m_seams.openFolder(folderText()); });
+            &QAction::triggered, this, &Form1::openDestinationFolder);
+    file->addSeparator();
+    m_stop = named(file->addAction(QStringLiteral("&Stop")), "actionStop");
+    m_stop->setShortcut(QKeySequence(Qt::Key_Escape));
+    connect(m_stop, &QAction::triggered, this, &Form1::stopRun);
     file->addSeparator();
     QAction* quit = named(file->addAction(QStringLiteral("&Quit")), "actionQuit");
     quit->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q));
@@ -166,6 +177,7 @@ void Form1::syncMenus() {
     const bool idle = m_run.idle();
     const bool hasEntry = currentEntry() > 0;
     action(QStringLiteral("actionOpenLinkList"))->setEnabled(idle);
+    m_stop->setEnabled(!idle);
     action(QStringLiteral("actionCopyLink"))->setEnabled(hasEntry);
     action(QStringLiteral("actionOpenInBrowser"))->setEnabled(hasEntry);
     action(QStringLiteral("actionTickFailed"))->setEnabled(idle && list.anyFailed());
@@ -195,15 +207,25 @@ void Form1::openCurrentInBrowser() {
     if (entry == 0)
         return;
     // A page may list any scheme; only web addresses go to the browser, never a file or a command.
-    const QUrl url =
-        QUrl::fromEncoded(net::wireAddress(imageList().text(entry).trimmed()), QUrl::TolerantMode);
-    const QString scheme = url.scheme().toLower();
-    if (!url.isValid() || url.host().isEmpty() || (scheme != u"http" && scheme != u"https")) {
+    const QByteArray link = imageList().text(entry);
+    const QUrl url = QUrl::fromEncoded(net::wireAddress(link.trimmed()), QUrl::TolerantMode);
+    if (!isWebAddress(link)) {
         messages().show(QStringLiteral("Only web addresses (http or https) open in the browser."),
                         MessageIcon::Warning);
         return;
     }
-    m_seams.openBrowser(url);
+    if (!m_seams.openBrowser(url))
+        messages().show(
+            QStringLiteral("No program could open %1 in a browser.").arg(QString::fromUtf8(url.toEncoded())),
+            MessageIcon::Warning);
+}
+
+void Form1::openDestinationFolder() {
+    const QString folder = folderText();
+    if (!m_seams.openFolder(folder))
+        messages().show(
+            QStringLiteral("No program could open the folder %1.").arg(QDir::toNativeSeparators(folder)),
+            MessageIcon::Warning);
 }
 
 void Form1::showPreview(bool shown) {
@@ -221,12 +243,15 @@ void Form1::showPreview(bool shown) {
         return;
     }
     if (!m_preview->isVisible()) {
-        // Beside the main window, on its right where the screen has room, else on its left.
-        QPoint at = frameGeometry().topRight() + QPoint(8, 0);
+        // Its frame is not known before it is shown; the main window's stands in for it.
+        const QMargins frame(
+            geometry().left() - frameGeometry().left(), geometry().top() - frameGeometry().top(),
+            frameGeometry().right() - geometry().right(), frameGeometry().bottom() - geometry().bottom());
+        const QSize size = m_preview->size().grownBy(frame);
         if (const QScreen* screen = this->screen())
-            if (at.x() + m_preview->width() > screen->availableGeometry().right())
-                at = frameGeometry().topLeft() - QPoint(m_preview->width() + 8, 0);
-        m_preview->move(at);
+            m_preview->move(previewPlace(frameGeometry(), size, screen->availableGeometry()));
+        else
+            m_preview->move(frameGeometry().topRight() + QPoint(previewGap, 0));
         m_preview->show();
     }
     previewCurrentEntry();
@@ -256,10 +281,21 @@ void Form1::showAbout() {
 
 // ---- Link lists ----
 
+QString Form1::suggestedListPath() const {
+    const QString folder = folderText();
+    const QString name = QStringLiteral("links.txt");
+    return folder.isEmpty() || !QFileInfo(folder).isDir() ? name : QDir(folder).filePath(name);
+}
+
 void Form1::saveListAs(bool tickedOnly) {
-    const QString path = m_seams.chooseSaveFile(this, QStringLiteral("Save List As"));
-    if (!path.isEmpty())
-        saveLinkList(path, tickedOnly);
+    QString path = m_seams.chooseSaveFile(this, QStringLiteral("Save List As"), suggestedListPath());
+    if (path.isEmpty())
+        return;
+    // A name without an extension is a text file of links all the same.
+    const QString name = QFileInfo(path).fileName();
+    if (name.lastIndexOf(u'.') <= 0)
+        path += QLatin1StringView(".txt");
+    saveLinkList(path, tickedOnly);
 }
 
 bool Form1::saveLinkList(const QString& path, bool tickedOnly) {
@@ -289,9 +325,25 @@ bool Form1::openLinkList(const QString& path) {
         messages().show(read.error, MessageIcon::Warning);
         return false;
     }
+    // Only web addresses make entries a run can fetch; the rest are named, not listed.
+    QList<QByteArray> links;
+    int passedOver = 0;
+    for (const QByteArray& link : read.links) {
+        if (isWebAddress(link))
+            links << link;
+        else
+            ++passedOver;
+    }
     ui.ListView1->list().clear();
-    addDroppedLinks(read.links);
+    addDroppedLinks(links);
     syncMenus();
+    if (passedOver > 0)
+        messages().show(
+            QStringLiteral("%1 of %2 passed over: %3 not a web address (http or https).")
+                .arg(passedOver == 1 ? QStringLiteral("1 line") : QStringLiteral("%1 lines").arg(passedOver),
+                     QDir::toNativeSeparators(path),
+                     passedOver == 1 ? QStringLiteral("it is") : QStringLiteral("they are")),
+            MessageIcon::Warning);
     return true;
 }
 
@@ -316,9 +368,30 @@ bool Form1::dropOnAddress(const QMimeData* data) {
     const QList<QByteArray> links = linksOf(data);
     if (links.isEmpty())
         return false;
-    // As if typed, so the address is stored as well.
-    ui.txtWebsite->setText(QString::fromUtf8(links.first()));
+    // As if typed, so the address is stored as well; blanks around it are no part of it.
+    ui.txtWebsite->setText(QString::fromUtf8(links.first()).trimmed());
     return true;
+}
+
+void Form1::addressEdited(const QString& text) {
+    // What changed: the text between the part kept at the front and the part kept at the end.
+    // Qt may tell of the change before or after the box's textChanged has recorded it.
+    const QString before = m_addressNow == text ? m_addressBefore : m_addressNow;
+    qsizetype front = 0;
+    while (front < before.size() && front < text.size() && before[front] == text[front])
+        ++front;
+    qsizetype back = 0;
+    while (back < before.size() - front && back < text.size() - front &&
+           before[before.size() - 1 - back] == text[text.size() - 1 - back])
+        ++back;
+    const QString entered = text.mid(front, text.size() - front - back);
+    // A key adds one character; more at once were pasted or dropped, and lose their blanks.
+    if (entered.size() > 1 && entered.trimmed() != entered) {
+        const QString trimmed = entered.trimmed();
+        const QString fixed = text.left(front) + trimmed + text.right(back);
+        ui.txtWebsite->setText(fixed);
+        ui.txtWebsite->setCursorPosition(int(front + trimmed.size()));
+    }
 }
 
 bool Form1::dropFilter(QObject* watched, QEvent* event) {

@@ -136,9 +136,12 @@ QIcon outcomeMark(EntryOutcome outcome) {
     static const QIcon saved = draw(QColor(0x2e, 0xa0, 0x43));
     static const QIcon failed = draw(QColor(0xd0, 0x30, 0x30));
     static const QIcon skipped = draw(QColor(0x9a, 0x9a, 0x9a));
+    static const QIcon notImage = draw(QColor(0xf0, 0xa8, 0x20));
     switch (outcome) {
     case EntryOutcome::Saved:
         return saved;
+    case EntryOutcome::SavedNotImage:
+        return notImage;
     case EntryOutcome::Failed:
         return failed;
     case EntryOutcome::Skipped:

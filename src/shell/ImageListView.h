@@ -11,7 +11,8 @@
 #include <vector>
 
 // What the last download run made of an entry; shown as a small mark in front of its link.
-enum class EntryOutcome { None, Saved, Failed, Skipped };
+// SavedNotImage: saved, but the body is an HTML page rather than a picture (an amber mark).
+enum class EntryOutcome { None, Saved, Failed, Skipped, SavedNotImage };
 
 // The found image links as a checkable one-column model. Runs add entries one at a time, often
 // tens of thousands in a row, and let the event loop run in between. Each announcement of new

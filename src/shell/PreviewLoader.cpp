@@ -1,6 +1,7 @@
 #include "shell/PreviewLoader.h"
 
 #include "core/Cancellation.h"
+#include "download/BodySniffer.h"
 #include "net/CurlTransfer.h"
 
 #include <QBuffer>
@@ -35,6 +36,12 @@ PreviewResult decode(const QByteArray& body, const QByteArray& contentType) {
     const QByteArray format = reader.format();
     const QString served = QString::fromLatin1(contentType.split(';').first().trimmed());
     if (format.isEmpty()) {
+        // What the bytes are counts for more than what the server calls them.
+        if (sniffBody(QByteArrayView(body).first(qMin(body.size(), sniffLength))) == BodyKind::Html) {
+            result.type = QStringLiteral("HTML page");
+            result.message = QStringLiteral("no preview: the body is an HTML page, not an image");
+            return result;
+        }
         result.type = served.isEmpty() ? QStringLiteral("unknown type") : served;
         result.message = QStringLiteral("no preview");
         return result;

@@ -5,6 +5,21 @@
 #include <QResizeEvent>
 #include <QVBoxLayout>
 
+QPoint previewPlace(const QRect& mainFrame, const QSize& previewFrame, const QRect& available) {
+    const int width = previewFrame.width();
+    const int height = previewFrame.height();
+    int x = mainFrame.left();
+    if (const int right = mainFrame.right() + 1 + previewGap; right + width - 1 <= available.right())
+        x = right;
+    else if (const int left = mainFrame.left() - previewGap - width; left >= available.left())
+        x = left;
+    const auto within = [](int at, int size, int low, int high) {
+        return qMax(low, qMin(at, high - size + 1));
+    };
+    return {within(x, width, available.left(), available.right()),
+            within(mainFrame.top(), height, available.top(), available.bottom())};
+}
+
 PreviewWindow::PreviewWindow(QWidget* parent)
     : QWidget(parent, Qt::Window), m_loader(new PreviewLoader(this)), m_picture(new QLabel(this)),
       m_info(new QLabel(this)) {

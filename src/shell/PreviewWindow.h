@@ -6,6 +6,14 @@
 
 class QLabel;
 
+// The room left between the main window and the preview beside it.
+inline constexpr int previewGap = 8;
+
+// Where the preview's frame of that size goes, its top left: beside the main window's frame on
+// the right where the screen's area has room, else on the left, else over the main window; in
+// every case wholly within the area (its top left corner first when it is larger).
+QPoint previewPlace(const QRect& mainFrame, const QSize& previewFrame, const QRect& available);
+
 // The companion window of View > Preview: the current entry's picture scaled to fit, with its
 // pixel size, type and byte count, or a message where there is no picture to show.
 class PreviewWindow : public QWidget {

@@ -16,7 +16,13 @@
 struct TestWindow {
     RecordingMessages boxes;
     QTemporaryDir programFolder;
-    QString desktop = QDir::tempPath() + QStringLiteral("/desk top");
+    // A desktop folder that exists, as most accounts have one; no pictures folder; a home folder.
+    QTemporaryDir locations;
+    QString desktop = locations.path() + QStringLiteral("/desk top");
+    QString pictures = locations.path() + QStringLiteral("/Pictures");
+    QString home = locations.path();
+    bool openingFails = false;
+    QStringList saveSuggestions;
     int draw = 50;
     QList<QUrl> browserStarts;
     QString folderAnswer;
@@ -37,19 +43,31 @@ struct TestWindow {
                 onlineCheck();
         };
         seams.drawOneToHundred = [this] { return draw; };
-        seams.openBrowser = [this](const QUrl& url) { browserStarts << url; };
+        seams.openBrowser = [this](const QUrl& url) {
+            browserStarts << url;
+            return !openingFails;
+        };
         seams.chooseFolder = [this](QWidget*, const QString&, const QString& initial) {
             folderQuestions << initial;
             return folderAnswer;
         };
         seams.desktopLocation = [this] { return desktop; };
+        seams.picturesLocation = [this] { return pictures; };
+        seams.homeLocation = [this] { return home; };
         seams.programFolder = programFolder.path();
-        seams.openFolder = [this](const QString& folder) { folderOpenings << folder; };
-        seams.chooseSaveFile = [this](QWidget*, const QString&) { return fileAnswer; };
+        seams.openFolder = [this](const QString& folder) {
+            folderOpenings << folder;
+            return !openingFails;
+        };
+        seams.chooseSaveFile = [this](QWidget*, const QString&, const QString& suggested) {
+            saveSuggestions << suggested;
+            return fileAnswer;
+        };
         seams.chooseOpenFile = [this](QWidget*, const QString&) { return fileAnswer; };
         seams.copyToClipboard = [this](const QString& text) { clipboard = text; };
         return seams;
     }
+    TestWindow() { QDir().mkpath(desktop); }
     Form1& create() {
         window = std::make_unique<Form1>(seams());
         return *window;

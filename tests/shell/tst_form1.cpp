@@ -433,7 +433,7 @@ void TestForm1::failingStartupStepIsReportedAndStartupGoesOn() {
     }
     Form1Seams seams = m_test->seams();
     if (fault == QLatin1StringView("browser"))
-        seams.openBrowser = [](const QUrl&) { throw StepFailure(QStringLiteral("No browser")); };
+        seams.openBrowser = [](const QUrl&) -> bool { throw StepFailure(QStringLiteral("No browser")); };
     Form1 window(seams);
     window.Form_Load();
 

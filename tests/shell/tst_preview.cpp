@@ -102,9 +102,16 @@ void TestPreview::decode_data() {
     QTest::newRow("truncated PNG: a message, no picture")
         << png.left(png.size() / 2) << QByteArray("image/png") << "PNG" << QSize(64, 32) << false
         << "cannot be shown";
-    QTest::newRow("HTML under an image link: its type, no preview")
+    QTest::newRow("HTML under an image link: named a page, no preview")
         << QByteArray("<!DOCTYPE html><html><body>Not found</body></html>")
-        << QByteArray("text/html; charset=utf-8") << "text/html" << QSize() << false << "no preview";
+        << QByteArray("text/html; charset=utf-8") << "HTML page" << QSize() << false
+        << "no preview: the body is an HTML page";
+    QTest::newRow("HTML served as a JPEG: the bytes decide")
+        << QByteArray("<html><head><title>Sign in</title></head></html>") << QByteArray("image/jpeg")
+        << "HTML page" << QSize() << false << "no preview: the body is an HTML page";
+    QTest::newRow("text served as a JPEG: the served type stands")
+        << QByteArray("just some words") << QByteArray("image/jpeg") << "image/jpeg" << QSize() << false
+        << "no preview";
     QTest::newRow("200 megapixels: too large, not decoded")
         << pngHeaderOnly(20000, 10000) << QByteArray("image/png") << "PNG" << QSize(20000, 10000) << false
         << "too large to preview";
