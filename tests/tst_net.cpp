@@ -264,29 +264,37 @@ void TestNet::bodyPiecesArriveInOrderWhileTheReaderLags() {
 
 void TestNet::requestCarriesItsHeaders_data() {
     QTest::addColumn<bool>("identity");
-    QTest::addColumn<QByteArray>("referer");
+    QTest::addColumn<QByteArray>("referer"); // the page the request comes from
+    QTest::addColumn<QByteArray>("sentReferer");
     QTest::addColumn<QByteArray>("factoryAgent");
     QTest::addColumn<QByteArray>("requestAgent");
     QTest::addColumn<QByteArray>("sentAgent");
 
     QTest::newRow("an image: identity, no Referer, our own agent")
-        << true << QByteArray() << QByteArray() << QByteArray() << QByteArray("Varnolux/" VARNOLUX_VERSION);
+        << true << QByteArray() << QByteArray() << QByteArray() << QByteArray()
+        << QByteArray("Varnolux/" VARNOLUX_VERSION);
     QTest::newRow("a page may come compressed; the factory's agent")
-        << false << QByteArray() << QByteArray("Mozilla/5.0 (X11)") << QByteArray()
+        << false << QByteArray() << QByteArray() << QByteArray("Mozilla/5.0 (X11)") << QByteArray()
         << QByteArray("Mozilla/5.0 (X11)");
-    QTest::newRow("a Referer as given; the request's agent wins")
-        << true << QByteArray("http://a.test/g/") << QByteArray("factory") << QByteArray("request")
-        << QByteArray("request");
+    QTest::newRow("a page elsewhere is named by its origin; the request's agent wins")
+        << true << QByteArray("http://a.test/g/?q#f") << QByteArray("http://a.test/") << QByteArray("factory")
+        << QByteArray("request") << QByteArray("request");
+    QTest::newRow("a page of the same origin is named whole, without its fragment")
+        << true << QByteArray("SERVER/g/?q#f") << QByteArray("SERVER/g/?q") << QByteArray() << QByteArray()
+        << QByteArray("Varnolux/" VARNOLUX_VERSION);
 }
 
 void TestNet::requestCarriesItsHeaders() {
     QFETCH(bool, identity);
     QFETCH(QByteArray, referer);
+    QFETCH(QByteArray, sentReferer);
     QFETCH(QByteArray, factoryAgent);
     QFETCH(QByteArray, requestAgent);
     QFETCH(QByteArray, sentAgent);
     TestServer server;
     server.route("/x", serve::ok("x"));
+    referer.replace("SERVER", server.base());
+    sentReferer.replace("SERVER", server.base());
     net::CurlTransferFactory factory(factoryAgent);
     net::Request request = net::Request::of(server.address("/x"));
     request.identityEncoding = identity;
@@ -294,7 +302,7 @@ void TestNet::requestCarriesItsHeaders() {
     request.userAgent = requestAgent;
     QCOMPARE(fetch(factory, request).body, QByteArray("x"));
     const RecordedRequest& sent = server.requests().first();
-    QCOMPARE(sent.header("Referer"), referer);
+    QCOMPARE(sent.header("Referer"), sentReferer);
     QCOMPARE(sent.header("User-Agent"), sentAgent);
     if (identity)
         QCOMPARE(sent.header("Accept-Encoding"), QByteArray("identity"));

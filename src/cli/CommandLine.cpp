@@ -289,7 +289,9 @@ bool checkCookieFile(const QString& path, int* malformed, QString* reason) {
 bool requestDefaults(const Parsed& parsed, net::CurlDefaults* defaults) {
     defaults->userAgent = parsed.userAgent;
     defaults->headers = parsed.headers;
-    defaults->maxBytesPerSecond = parsed.limitRate;
+    defaults->rateLimit = net::RateLimit::make(parsed.limitRate);
+    // Credentials go to the page named, or, with --input, to each link given.
+    defaults->credentialsForEachLink = parsed.hasInput;
     if (!parsed.cookies.isEmpty()) {
         int malformed = 0;
         QString why;
@@ -511,11 +513,8 @@ int runDownload(const QStringList& args) {
         run.setArchive(&archive);
     if (parsed.waitSeconds > 0)
         run.setPacer(&pacer);
-    // The rate is for the whole run: the lanes share it.
-    net::CurlDefaults laneDefaults = defaults;
-    if (laneDefaults.maxBytesPerSecond > 0)
-        laneDefaults.maxBytesPerSecond =
-            qMax<qint64>(1, laneDefaults.maxBytesPerSecond / parsed.download.parallel);
+    // The lanes share the rate limit and send credentials where the page's requests did.
+    const net::CurlDefaults laneDefaults = network.defaults();
     run.setLaneFactory([laneDefaults] { return std::make_unique<net::CurlTransferFactory>(laneDefaults); });
     const DownloadOutcome outcome = run.run({.announceEnd = false});
     host.finish(run.saved(), run.attempted(), run.skipped());

@@ -6,7 +6,6 @@
 #include "download/HostPacer.h"
 #include "download/PartFile.h"
 #include "net/Transfer.h"
-#include "net/WebPolicy.h"
 
 #include <QEventLoop>
 #include <QTimer>
@@ -36,7 +35,8 @@ DownloadEngine::DownloadEngine(net::Transfer& transfer, ProgressDisplay& bar, Me
 net::Request DownloadEngine::requestFor(const QByteArray& address) const {
     net::Request request = net::Request::of(address);
     request.identityEncoding = true;
-    request.referer = net::refererFor(m_refererPage, net::wireAddress(address));
+    // The transfer works out each request's Referer from the page, redirects included.
+    request.referer = m_refererPage;
     request.headers = m_headers;
     return request;
 }
@@ -111,9 +111,12 @@ DownloadResult DownloadEngine::DownloadFile(QByteArray address, const QString& d
     PartFile part;
     TryState state;
     DownloadResult result;
+    m_requests = 0;
     for (int tries = 1;; ++tries) {
         result = tryOnce(trap, requested, shown, destinationPath, part, state);
-        result.tries = tries;
+        // What the server received: a try that restarted from zero sent two, one that could not
+        // start sent none.
+        result.tries = m_requests;
         if (result.saved || result.skipped || result.cancelled || !state.retryable || tries > m_retries)
             break;
         qint64 wait = retry::backoffMs(tries);
@@ -191,6 +194,7 @@ DownloadResult DownloadEngine::tryOnce(ErrorTrap& trap, const QByteArray& reques
                 startFailure = m_transfer.failureReason();
                 throw StepFailure(startFailure);
             }
+            ++m_requests;
         }))
         return giveUp(startFailure.isEmpty() ? QStringLiteral("the request could not be started")
                                              : startFailure);

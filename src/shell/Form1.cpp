@@ -367,7 +367,7 @@ void Form1::PushButton6_Click() {
     ui.ListView1->list().clearOutcomes();
     const DownloadOptions options = storedDownloadOptions(*m_store);
     net::CurlDefaults defaults;
-    defaults.maxBytesPerSecond = options.limitRate;
+    defaults.rateLimit = net::RateLimit::make(options.limitRate);
     if (!options.cookieFile.isEmpty()) {
         // An unreadable file sends no cookies; the run goes on, as it would without the setting.
         if (QFile file(options.cookieFile);
@@ -383,9 +383,8 @@ void Form1::PushButton6_Click() {
     if (m_store->readTick(Setting::SendReferer))
         run.setRefererPage(m_discovery.refererPage());
     run.setDownloadOptions(options);
-    net::CurlDefaults laneDefaults = defaults;
-    if (laneDefaults.maxBytesPerSecond > 0)
-        laneDefaults.maxBytesPerSecond = qMax<qint64>(1, laneDefaults.maxBytesPerSecond / options.parallel);
+    // The lanes share the run's one rate limit.
+    const net::CurlDefaults laneDefaults = defaults;
     run.setLaneFactory([laneDefaults] { return std::make_unique<net::CurlTransferFactory>(laneDefaults); });
     HostPacer pacer(options.waitMs);
     if (options.waitMs > 0)
