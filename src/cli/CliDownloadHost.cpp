@@ -2,6 +2,7 @@
 
 #include "cli/Json.h"
 #include "download/DownloadEngine.h"
+#include "download/FileName.h"
 
 #include <QFile>
 
@@ -62,7 +63,7 @@ void CliDownloadHost::entryFinished(int entry, const QByteArray& link, const QSt
         const double seconds = (m_clock.elapsed() - m_startedAt.take(entry)) / 1000.0;
         const char* status = result.saved ? "saved" : result.skipped ? "skipped" : "failed";
         const QByteArray object =
-            "{\"url\": " + json::string(link) + ", \"path\": " + json::string(QFile::encodeName(path)) +
+            "{\"url\": " + json::string(link) + ", \"path\": " + json::string(fileName::nativePath(path)) +
             ", \"status\": \"" + status + "\", \"bytes\": " + QByteArray::number(result.bytes) +
             ", \"http_status\": " + QByteArray::number(result.httpStatus) +
             ", \"tries\": " + QByteArray::number(result.tries) +
