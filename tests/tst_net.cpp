@@ -83,6 +83,8 @@ private slots:
 
     void referer_data();
     void referer();
+    void credentialsStayOnTheirOrigin_data();
+    void credentialsStayOnTheirOrigin();
     void proxyChoice_data();
     void proxyChoice();
     void wireAddressEncodesWhatIsNoUrlCharacter();
@@ -152,6 +154,55 @@ void TestNet::referer() {
     QFETCH(QByteArray, image);
     QFETCH(QByteArray, referer);
     QCOMPARE(net::refererFor(page, image), referer);
+}
+
+void TestNet::credentialsStayOnTheirOrigin_data() {
+    QTest::addColumn<QByteArray>("line");
+    QTest::addColumn<QByteArray>("givenFor");
+    QTest::addColumn<QByteArray>("target");
+    QTest::addColumn<bool>("sent");
+
+    QTest::newRow("the origin given gets it")
+        << QByteArray("Authorization: Bearer s") << QByteArray("http://a.test/page/")
+        << QByteArray("http://a.test/i.png") << true;
+    QTest::newRow("host letter case and the default port name one origin")
+        << QByteArray("Cookie: s=1") << QByteArray("http://A.Test/") << QByteArray("http://a.test:80/i.png")
+        << true;
+    QTest::newRow("another host does not")
+        << QByteArray("Authorization: Bearer s") << QByteArray("http://a.test/")
+        << QByteArray("http://b.test/i.png") << false;
+    QTest::newRow("a subdomain is another host") << QByteArray("Cookie: s=1") << QByteArray("http://a.test/")
+                                                 << QByteArray("http://cdn.a.test/i.png") << false;
+    QTest::newRow("another port") << QByteArray("Proxy-Authorization: Basic s")
+                                  << QByteArray("http://a.test/") << QByteArray("http://a.test:8080/i.png")
+                                  << false;
+    QTest::newRow("plain http after https")
+        << QByteArray("Authorization: Bearer s") << QByteArray("https://a.test/")
+        << QByteArray("http://a.test:443/i.png") << false;
+    QTest::newRow("letter case does not hide a credential")
+        << QByteArray("aUTHORIZATION: Bearer s") << QByteArray("http://a.test/")
+        << QByteArray("http://b.test/") << false;
+    QTest::newRow("blanks before the colon do not either")
+        << QByteArray("Cookie : s=1") << QByteArray("http://a.test/") << QByteArray("http://b.test/")
+        << false;
+    QTest::newRow("an ordinary header goes everywhere")
+        << QByteArray("Accept-Language: de") << QByteArray("http://a.test/") << QByteArray("http://b.test/")
+        << true;
+    QTest::newRow("a name that only starts like one is ordinary")
+        << QByteArray("Cookie-Policy: x") << QByteArray("http://a.test/") << QByteArray("http://b.test/")
+        << true;
+    QTest::newRow("no address given: no origin matches")
+        << QByteArray("Authorization: Bearer s") << QByteArray() << QByteArray("http://a.test/") << false;
+}
+
+void TestNet::credentialsStayOnTheirOrigin() {
+    QFETCH(QByteArray, line);
+    QFETCH(QByteArray, givenFor);
+    QFETCH(QByteArray, target);
+    QFETCH(bool, sent);
+    const QList<QByteArray> lines{"X-Before: 1", line, "X-After: 2"};
+    const QList<QByteArray> expected = sent ? lines : QList<QByteArray>{"X-Before: 1", "X-After: 2"};
+    QCOMPARE(net::headersFor(lines, givenFor, target), expected);
 }
 
 void TestNet::proxyChoice_data() {

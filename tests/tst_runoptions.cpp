@@ -84,6 +84,7 @@ enum class Route {
     LinkToOtherHost,     // the page links an image on the other host
     HttpsPageHttpLink,   // an https page links an http image (a redirect would be refused)
     ThreeHops,           // own host -> other host -> own host -> own host
+    InputLink,           // --input names an image on the other host, which redirects to own
 };
 
 } // namespace
@@ -161,6 +162,7 @@ void RunOptionsTest::headersGoOnlyWhereTheyMay_data() {
         row("link to another host", Route::LinkToOtherHost, {v, only});
         row("https page, http link", Route::HttpsPageHttpLink, {v, only});
         row("three hops through another host", Route::ThreeHops, {v, v, only, v, v});
+        row("--input: the link's own host, not where it redirects", Route::InputLink, {v, only});
     }
     // The cookie file's rules stay: a cookie of 127.0.0.1 goes to any port of it, never to
     // 127.0.0.2.
@@ -210,6 +212,8 @@ void RunOptionsTest::headersGoOnlyWhereTheyMay() {
     // Each request to watch, in the order the run makes them.
     QList<std::pair<TestServer*, QByteArray>> watched{{&pageServer, pagePath}};
     QByteArray link;
+    CliOptions environment;
+    environment.environment = {{QStringLiteral("SSL_CERT_FILE"), m_certificate->caBundlePath()}};
     switch (route) {
     case Route::SameHost:
         link = "same.jpg";
@@ -242,6 +246,13 @@ void RunOptionsTest::headersGoOnlyWhereTheyMay() {
         watched << std::pair{&own, QByteArray("/gallery/hop.jpg")} << std::pair{&other, QByteArray("/hop2")}
                 << std::pair{&own, QByteArray("/hop3")} << std::pair{&own, QByteArray("/gallery/final.jpg")};
         break;
+    case Route::InputLink:
+        other.route("/given.jpg", serve::redirect(own.address("/img.jpg")));
+        own.route("/img.jpg", image);
+        watched = {{&other, "/given.jpg"}, {&own, "/img.jpg"}};
+        environment.input = other.address("/given.jpg") + '\n';
+        options << QStringLiteral("--input") << QStringLiteral("-");
+        break;
     }
     pageServer.route(pagePath, serve::ok("<img src=\"" + link + "\">"));
 
@@ -257,11 +268,10 @@ void RunOptionsTest::headersGoOnlyWhereTheyMay() {
     }
     if (options.contains(jar))
         value = "jar=s3cret";
-    CliOptions environment;
-    environment.environment = {{QStringLiteral("SSL_CERT_FILE"), m_certificate->caBundlePath()}};
-    const CliResult r = runVarnolux(QStringList{QStringLiteral("download")}
-                                        << options << text(pageServer.address(pagePath)) << dir.path(),
-                                    environment);
+    QStringList arguments = QStringList{QStringLiteral("download")} << options;
+    if (route != Route::InputLink)
+        arguments << text(pageServer.address(pagePath));
+    const CliResult r = runVarnolux(arguments << dir.path(), environment);
     QVERIFY2(r.finished && r.exitCode == 0, r.err.constData());
 
     QCOMPARE(watched.size(), expected.size());
