@@ -675,8 +675,7 @@ void CliOptionsTest::waitAndRateSlowTheRunDown() {
         QVERIFY2(arrivals[i] - arrivals[i - 1] >= 180,
                  qPrintable(QString::number(arrivals[i] - arrivals[i - 1])));
 
-    // A lower bound only: 3 MiB at 1 MiB/s cannot take much less than 3 s (libcurl lets the first
-    // buffers through at full speed).
+    // A lower bound only: 3 MiB at 1 MiB/s cannot take much less than 3 s.
     CliOptions run;
     run.input = server.address("/big.jpg") + '\n';
     clock.restart();

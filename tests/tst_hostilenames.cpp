@@ -162,6 +162,11 @@ void TestHostileNames::checksNamesForEachPlatform_data() {
     QTest::newRow("a right-to-left isolate")
         << QByteArray("http://h/a\xE2\x81\xA7.png") << QStringLiteral("text-direction mark")
         << QStringLiteral("text-direction mark");
+    // Saved as the link's bytes where names are bytes; Windows names are Unicode.
+    QTest::newRow("a Latin-1 byte") << QByteArray("http://h/caf\xE9.png") << fine
+                                    << QStringLiteral("\"caf\\xe9.png\" holds bytes that are not UTF-8");
+    QTest::newRow("255 bytes with one that is not UTF-8 fit")
+        << QByteArray("http://h/") + QByteArray(250, 'a') + "\xE9.png" << fine << QStringLiteral("not UTF-8");
     QTest::newRow("two final slashes leave no name")
         << QByteArray("http://h/dir//") << QStringLiteral("no file name") << QStringLiteral("no file name");
 }

@@ -83,6 +83,8 @@ private slots:
 
     void referer_data();
     void referer();
+    void credentialsStayOnTheirOrigin_data();
+    void credentialsStayOnTheirOrigin();
     void proxyChoice_data();
     void proxyChoice();
     void wireAddressEncodesWhatIsNoUrlCharacter();
@@ -152,6 +154,55 @@ void TestNet::referer() {
     QFETCH(QByteArray, image);
     QFETCH(QByteArray, referer);
     QCOMPARE(net::refererFor(page, image), referer);
+}
+
+void TestNet::credentialsStayOnTheirOrigin_data() {
+    QTest::addColumn<QByteArray>("line");
+    QTest::addColumn<QByteArray>("givenFor");
+    QTest::addColumn<QByteArray>("target");
+    QTest::addColumn<bool>("sent");
+
+    QTest::newRow("the origin given gets it")
+        << QByteArray("Authorization: Bearer s") << QByteArray("http://a.test/page/")
+        << QByteArray("http://a.test/i.png") << true;
+    QTest::newRow("host letter case and the default port name one origin")
+        << QByteArray("Cookie: s=1") << QByteArray("http://A.Test/") << QByteArray("http://a.test:80/i.png")
+        << true;
+    QTest::newRow("another host does not")
+        << QByteArray("Authorization: Bearer s") << QByteArray("http://a.test/")
+        << QByteArray("http://b.test/i.png") << false;
+    QTest::newRow("a subdomain is another host") << QByteArray("Cookie: s=1") << QByteArray("http://a.test/")
+                                                 << QByteArray("http://cdn.a.test/i.png") << false;
+    QTest::newRow("another port") << QByteArray("Proxy-Authorization: Basic s")
+                                  << QByteArray("http://a.test/") << QByteArray("http://a.test:8080/i.png")
+                                  << false;
+    QTest::newRow("plain http after https")
+        << QByteArray("Authorization: Bearer s") << QByteArray("https://a.test/")
+        << QByteArray("http://a.test:443/i.png") << false;
+    QTest::newRow("letter case does not hide a credential")
+        << QByteArray("aUTHORIZATION: Bearer s") << QByteArray("http://a.test/")
+        << QByteArray("http://b.test/") << false;
+    QTest::newRow("blanks before the colon do not either")
+        << QByteArray("Cookie : s=1") << QByteArray("http://a.test/") << QByteArray("http://b.test/")
+        << false;
+    QTest::newRow("an ordinary header goes everywhere")
+        << QByteArray("Accept-Language: de") << QByteArray("http://a.test/") << QByteArray("http://b.test/")
+        << true;
+    QTest::newRow("a name that only starts like one is ordinary")
+        << QByteArray("Cookie-Policy: x") << QByteArray("http://a.test/") << QByteArray("http://b.test/")
+        << true;
+    QTest::newRow("no address given: no origin matches")
+        << QByteArray("Authorization: Bearer s") << QByteArray() << QByteArray("http://a.test/") << false;
+}
+
+void TestNet::credentialsStayOnTheirOrigin() {
+    QFETCH(QByteArray, line);
+    QFETCH(QByteArray, givenFor);
+    QFETCH(QByteArray, target);
+    QFETCH(bool, sent);
+    const QList<QByteArray> lines{"X-Before: 1", line, "X-After: 2"};
+    const QList<QByteArray> expected = sent ? lines : QList<QByteArray>{"X-Before: 1", "X-After: 2"};
+    QCOMPARE(net::headersFor(lines, givenFor, target), expected);
 }
 
 void TestNet::proxyChoice_data() {
@@ -264,29 +315,37 @@ void TestNet::bodyPiecesArriveInOrderWhileTheReaderLags() {
 
 void TestNet::requestCarriesItsHeaders_data() {
     QTest::addColumn<bool>("identity");
-    QTest::addColumn<QByteArray>("referer");
+    QTest::addColumn<QByteArray>("referer"); // the page the request comes from
+    QTest::addColumn<QByteArray>("sentReferer");
     QTest::addColumn<QByteArray>("factoryAgent");
     QTest::addColumn<QByteArray>("requestAgent");
     QTest::addColumn<QByteArray>("sentAgent");
 
     QTest::newRow("an image: identity, no Referer, our own agent")
-        << true << QByteArray() << QByteArray() << QByteArray() << QByteArray("Varnolux/" VARNOLUX_VERSION);
+        << true << QByteArray() << QByteArray() << QByteArray() << QByteArray()
+        << QByteArray("Varnolux/" VARNOLUX_VERSION);
     QTest::newRow("a page may come compressed; the factory's agent")
-        << false << QByteArray() << QByteArray("Mozilla/5.0 (X11)") << QByteArray()
+        << false << QByteArray() << QByteArray() << QByteArray("Mozilla/5.0 (X11)") << QByteArray()
         << QByteArray("Mozilla/5.0 (X11)");
-    QTest::newRow("a Referer as given; the request's agent wins")
-        << true << QByteArray("http://a.test/g/") << QByteArray("factory") << QByteArray("request")
-        << QByteArray("request");
+    QTest::newRow("a page elsewhere is named by its origin; the request's agent wins")
+        << true << QByteArray("http://a.test/g/?q#f") << QByteArray("http://a.test/") << QByteArray("factory")
+        << QByteArray("request") << QByteArray("request");
+    QTest::newRow("a page of the same origin is named whole, without its fragment")
+        << true << QByteArray("SERVER/g/?q#f") << QByteArray("SERVER/g/?q") << QByteArray() << QByteArray()
+        << QByteArray("Varnolux/" VARNOLUX_VERSION);
 }
 
 void TestNet::requestCarriesItsHeaders() {
     QFETCH(bool, identity);
     QFETCH(QByteArray, referer);
+    QFETCH(QByteArray, sentReferer);
     QFETCH(QByteArray, factoryAgent);
     QFETCH(QByteArray, requestAgent);
     QFETCH(QByteArray, sentAgent);
     TestServer server;
     server.route("/x", serve::ok("x"));
+    referer.replace("SERVER", server.base());
+    sentReferer.replace("SERVER", server.base());
     net::CurlTransferFactory factory(factoryAgent);
     net::Request request = net::Request::of(server.address("/x"));
     request.identityEncoding = identity;
@@ -294,7 +353,7 @@ void TestNet::requestCarriesItsHeaders() {
     request.userAgent = requestAgent;
     QCOMPARE(fetch(factory, request).body, QByteArray("x"));
     const RecordedRequest& sent = server.requests().first();
-    QCOMPARE(sent.header("Referer"), referer);
+    QCOMPARE(sent.header("Referer"), sentReferer);
     QCOMPARE(sent.header("User-Agent"), sentAgent);
     if (identity)
         QCOMPARE(sent.header("Accept-Encoding"), QByteArray("identity"));

@@ -1,5 +1,6 @@
 // The rules of a run set-up that no single request shows: which Referer the images get, and what
 // each transfer of a lane may take of the run's rate.
+#include "net/RateLimit.h"
 #include "net/RunSetup.h"
 
 #include <QDir>
@@ -54,23 +55,33 @@ void RunSetupTest::refererOfTheImages() {
 
 void RunSetupTest::lanesShareTheRate_data() {
     QTest::addColumn<qint64>("rate");
-    QTest::addColumn<int>("lanes");
-    QTest::addColumn<qint64>("perLane");
-    QTest::newRow("no limit stays no limit") << qint64(0) << 4 << qint64(0);
-    QTest::newRow("one lane takes it all") << qint64(1000) << 1 << qint64(1000);
-    QTest::newRow("four lanes a quarter each") << qint64(1000) << 4 << qint64(250);
-    // Rounding down to 0 would lift the limit altogether.
-    QTest::newRow("never less than a byte a second") << qint64(3) << 16 << qint64(1);
+    QTest::addColumn<bool>("eachLink");
+    QTest::newRow("no limit stays no limit") << qint64(0) << false;
+    QTest::newRow("a limit is one budget for every lane") << qint64(1000) << false;
+    QTest::newRow("links without a page keep their own origins in the lanes") << qint64(1000) << true;
 }
 
 void RunSetupTest::lanesShareTheRate() {
     QFETCH(qint64, rate);
-    QFETCH(int, lanes);
+    QFETCH(bool, eachLink);
     net::RunOptions options;
     options.limitRate = rate;
-    QTEST(net::requestDefaults(options, lanes).maxBytesPerSecond, "perLane");
-    // The page and a run one image after another keep the whole rate.
-    QCOMPARE(net::requestDefaults(options).maxBytesPerSecond, rate);
+    options.credentialsForEachLink = eachLink;
+    options.parallel = 4;
+    const net::NetworkRun network(options);
+    const auto& page = dynamic_cast<const net::CurlTransferFactory&>(network.setup().transfers());
+    const std::shared_ptr<net::RateLimit> budget = page.defaults().rateLimit;
+    QCOMPARE(bool(budget), rate > 0);
+    if (budget)
+        QCOMPARE(budget->bytesPerSecond(), rate);
+    // Each lane draws on the very budget of the page, never a share of its own: a share would
+    // let N lanes take N times the rate, and round a small rate down to no limit at all.
+    for (int lane = 0; lane < 4; ++lane) {
+        const std::unique_ptr<net::TransferFactory> made = network.setup().laneTransfers();
+        const auto& laneFactory = dynamic_cast<const net::CurlTransferFactory&>(*made);
+        QCOMPARE(laneFactory.defaults().rateLimit.get(), budget.get());
+        QCOMPARE(laneFactory.defaults().credentialsForEachLink, eachLink);
+    }
 }
 
 void RunSetupTest::cookieFileIsNamedByItsFullPath() {

@@ -2,6 +2,7 @@
 
 #include "cli/Json.h"
 #include "download/DownloadEngine.h"
+#include "download/FileName.h"
 
 #include <QFile>
 
@@ -66,7 +67,7 @@ void CliDownloadHost::entryFinished(int entry, const QByteArray& link, const QSt
                                        ? QByteArray("its body is an HTML page, not an image")
                                        : QByteArray();
         const QByteArray object =
-            "{\"url\": " + json::string(link) + ", \"path\": " + json::string(QFile::encodeName(path)) +
+            "{\"url\": " + json::string(link) + ", \"path\": " + json::string(fileName::nativePath(path)) +
             ", \"status\": \"" + status + "\", \"bytes\": " + QByteArray::number(result.bytes) +
             ", \"http_status\": " + QByteArray::number(result.httpStatus) +
             ", \"tries\": " + QByteArray::number(result.tries) +

@@ -87,11 +87,13 @@ const std::array table{
            }},
     Option{"no-referer"_L1, 0, ValueKind::Flag, none, 0, 0, none, Scope::Both,
            "image requests carry no Referer; by default they name the page as a browser does (its full "
-           "address to its own site, only the site to another one, nothing from https to http)."_L1,
+           "address to its own site, only the site to another one, nothing from https to http), worked out "
+           "again for every redirect."_L1,
            "Image requests carry no Referer. By default each names the page as a browser does by its "
            "default policy (strict-origin-when-cross-origin): the page's full address to the page's own "
            "site, only the site (\"https://example.org/\") to another one, and nothing from an https "
-           "page to a plain http image."_L1,
+           "page to a plain http image. The rule is applied again at every redirect, against the address "
+           "the request actually goes to."_L1,
            none, "Send Referer"_L1,
            [](const QString&, CommandOptions& options) {
                options.download.sendReferer = false;
@@ -203,6 +205,8 @@ const std::array table{
                    return u"option '--input' needs a file name or '-'"_s;
                options.input = value;
                options.hasInput = true;
+               // Without a page, each link is the original host of its own credentials.
+               options.download.credentialsForEachLink = true;
                return QString();
            }},
     Option{"referer"_L1, 0, ValueKind::Address, "URL"_L1, 0, 0, none, Scope::Download,

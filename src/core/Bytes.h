@@ -23,6 +23,10 @@ inline bool containsNoCase(QByteArrayView haystack, QByteArrayView needle) {
     return indexOfNoCase(haystack, needle) >= 0;
 }
 
+// The length of the valid UTF-8 sequence at bytes[i], or 0 when none starts there. Overlong
+// forms, surrogates and code points beyond U+10FFFF are not valid.
+qsizetype utf8Length(QByteArrayView bytes, qsizetype i);
+
 // Appends a code point (at most U+10FFFF) as UTF-8; the caller rules out surrogates.
 inline void appendUtf8(QByteArray& out, char32_t c) {
     if (c < 0x80) {

@@ -17,21 +17,19 @@ QByteArray numbered(const QByteArray& name, int n) {
 }
 
 bool reserve(const QString& folder, const QByteArray& name, QString* path, QString* reason) {
-    QFile file;
     for (int n = 0; n <= maxNumber; ++n) {
         const QByteArray candidate = n == 0 ? name : numbered(name, n);
         if (!fileName::checkFileName(candidate).isEmpty())
             break; // the number made the name too long
-        file.setFileName(fileName::pathInFolder(folder, candidate));
-        if (file.open(QIODevice::WriteOnly | QIODevice::NewOnly)) {
-            file.close();
-            *path = file.fileName();
+        const QString candidatePath = fileName::pathInFolder(folder, candidate);
+        QString why;
+        if (fileName::createNew(candidatePath, &why)) {
+            *path = candidatePath;
             return true;
         }
-        const QFileInfo taken(file.fileName());
-        if (!taken.exists() && !taken.isSymLink()) {
-            *reason = QStringLiteral("Cannot create %1: %2")
-                          .arg(QDir::toNativeSeparators(file.fileName()), file.errorString());
+        if (!fileName::pathTaken(candidatePath)) {
+            *reason =
+                QStringLiteral("Cannot create %1: %2").arg(QDir::toNativeSeparators(candidatePath), why);
             return false;
         }
     }

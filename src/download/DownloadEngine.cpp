@@ -6,7 +6,6 @@
 #include "download/HostPacer.h"
 #include "download/PartFile.h"
 #include "net/Transfer.h"
-#include "net/WebPolicy.h"
 
 #include <QEventLoop>
 #include <QTimer>
@@ -36,7 +35,8 @@ DownloadEngine::DownloadEngine(net::Transfer& transfer, ProgressDisplay& bar, Me
 net::Request DownloadEngine::requestFor(const QByteArray& address) const {
     net::Request request = net::Request::of(address);
     request.identityEncoding = true;
-    request.referer = net::refererFor(m_refererPage, net::wireAddress(address));
+    // The transfer works out each request's Referer from the page, redirects included.
+    request.referer = m_refererPage;
     return request;
 }
 
@@ -109,9 +109,12 @@ DownloadResult DownloadEngine::DownloadFile(QByteArray address, const QString& d
     PartFile part;
     TryState state;
     DownloadResult result;
+    m_requests = 0;
     for (int tries = 1;; ++tries) {
         result = tryOnce(trap, requested, shown, destinationPath, part, state);
-        result.tries = tries;
+        // What the server received: a try that restarted from zero sent two, one that could not
+        // start sent none.
+        result.tries = m_requests;
         if (result.saved || result.skipped || result.cancelled || !state.retryable || tries > m_retries)
             break;
         qint64 wait = retry::backoffMs(tries);
@@ -189,7 +192,9 @@ DownloadResult DownloadEngine::tryOnce(ErrorTrap& trap, const QByteArray& reques
                                    (before.etag.isEmpty() ? before.lastModified : before.etag));
         }
         started = m_transfer.start(request);
-        if (!started)
+        if (started)
+            ++m_requests;
+        else
             startFailure = m_transfer.failureReason();
     });
     if (!stepped || !started)

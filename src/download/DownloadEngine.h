@@ -28,7 +28,7 @@ struct DownloadResult {
     QString reason;                    // why nothing was saved, readable by a user
     BodyKind kind = BodyKind::Unknown; // what the first bytes of a saved body say it is
     int httpStatus = 0;                // the last response's status; 0 when none came
-    int tries = 0;                     // requests made for it
+    int tries = 0;                     // requests the server received for it
 };
 
 // The download engine: fetches one image address and saves its body under the destination path,
@@ -90,6 +90,7 @@ private:
     net::Transfer& m_transfer;
     HostPacer* m_pacer = nullptr;
     int m_retries = 0;
+    int m_requests = 0; // put on the wire for the current DownloadFile
     bool m_keepExisting = false;
     QByteArray m_refererPage;
     ProgressDisplay& m_bar;

@@ -113,8 +113,7 @@ bool DownloadRun::claimDestination(Entry& entry) {
     case OnExists::Replace:
         return true;
     case OnExists::Skip: {
-        const QFileInfo info(entry.path);
-        if (info.exists() || info.isSymLink()) {
+        if (fileName::pathTaken(entry.path)) {
             entry.result.skipped = true;
             entry.result.reason = QStringLiteral("the file exists");
             return false;
@@ -137,7 +136,7 @@ bool DownloadRun::claimDestination(Entry& entry) {
 void DownloadRun::account(Entry& entry) {
     DownloadResult& result = entry.result;
     if (!entry.reserved.isEmpty() && !result.saved)
-        QFile::remove(entry.reserved);
+        fileName::removeFile(entry.reserved);
     if (result.saved) {
         ++m_saved;
         m_bytes += result.bytes;
@@ -467,7 +466,7 @@ QList<QByteArray> DownloadRun::upcoming(int from, int count) const {
                 continue;
             // A file to be kept is not asked for, not even early.
             if (m_options.onExists == OnExists::Skip &&
-                QFileInfo::exists(fileName::pathInFolder(m_host.folderText(), name)))
+                fileName::pathTaken(fileName::pathInFolder(m_host.folderText(), name)))
                 continue;
             links << link;
         }

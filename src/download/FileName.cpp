@@ -1,8 +1,22 @@
 #include "download/FileName.h"
 
+#include "core/Bytes.h"
+
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QStringList>
+
+#include <algorithm>
+
+#ifndef Q_OS_WIN
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#endif
 
 namespace fileName {
 
@@ -15,15 +29,22 @@ bool isDirectionControl(char16_t c) {
            (c >= 0x2066 && c <= 0x2069);
 }
 
-// The name as a user can read it in a message: control bytes as \xNN, direction marks as <U+XXXX>
-// (else they would turn the message around too), and a long name shortened.
+constexpr char16_t keptByte = 0xDC00; // plus the byte, for a byte that is not UTF-8
+
+bool isKeptByte(char16_t u) {
+    return u >= keptByte + 0x80 && u <= keptByte + 0xFF;
+}
+
+// The name as a user can read it in a message: control bytes and bytes that are not UTF-8 as
+// \xNN, direction marks as <U+XXXX> (else they would turn the message around too), and a long
+// name shortened.
 QString printable(const QString& name) {
     constexpr qsizetype room = 60;
     QString shown;
     for (QChar c : name) {
         const char16_t u = c.unicode();
-        if (u < 0x20 || u == 0x7F)
-            shown += QStringLiteral("\\x%1").arg(int(u), 2, 16, QLatin1Char('0'));
+        if (u < 0x20 || u == 0x7F || isKeptByte(u))
+            shown += QStringLiteral("\\x%1").arg(int(u & 0xFF), 2, 16, QLatin1Char('0'));
         else if (isDirectionControl(u))
             shown += QStringLiteral("<U+%1>").arg(int(u), 4, 16, QLatin1Char('0')).toUpper();
         else
@@ -74,7 +95,7 @@ QByteArray ofLink(const QByteArray& link) {
 QString checkFileName(const QByteArray& name, Platform platform) {
     if (name.isEmpty())
         return QStringLiteral("the link gives no file name");
-    const QString decoded = QFile::decodeName(name);
+    const QString decoded = decodeName(name);
     const QString shown = printable(decoded);
     if (name == "." || name == "..")
         return QStringLiteral("the file name \"%1\" names a folder, not a file").arg(shown);
@@ -92,6 +113,10 @@ QString checkFileName(const QByteArray& name, Platform platform) {
                 .arg(shown);
     }
     if (platform == Platform::Windows) {
+        if (std::any_of(decoded.cbegin(), decoded.cend(), [](QChar c) { return isKeptByte(c.unicode()); }))
+            return QStringLiteral("the file name \"%1\" holds bytes that are not UTF-8, which a Windows "
+                                  "file name cannot keep")
+                .arg(shown);
         for (QChar c : decoded) {
             if (!QStringView(u"<>:\"|?*").contains(c))
                 continue;
@@ -115,7 +140,8 @@ QString checkFileName(const QByteArray& name, Platform platform) {
                 .arg(maxNameLength);
         return {};
     }
-    const qsizetype bytes = QFile::encodeName(decoded).size();
+    // Saved as its very bytes.
+    const qsizetype bytes = name.size();
     if (bytes > maxNameLength)
         return QStringLiteral("the file name \"%1\" is %2 bytes long, more than the file system allows (%3)")
             .arg(shown)
@@ -131,7 +157,81 @@ QString withFinalSeparator(const QString& folder) {
 }
 
 QString pathInFolder(const QString& folder, const QByteArray& name) {
-    return withFinalSeparator(folder) + QFile::decodeName(name);
+    return withFinalSeparator(folder) + decodeName(name);
+}
+
+QString decodeName(const QByteArray& name) {
+    QString text;
+    qsizetype from = 0; // the start of the valid UTF-8 not yet decoded
+    for (qsizetype i = 0; i < name.size();) {
+        if (static_cast<unsigned char>(name[i]) < 0x80) {
+            ++i;
+            continue;
+        }
+        if (const qsizetype length = bytes::utf8Length(name, i)) {
+            i += length;
+            continue;
+        }
+        text += QString::fromUtf8(name.sliced(from, i - from));
+        text += QChar(char16_t(keptByte + static_cast<unsigned char>(name[i])));
+        from = ++i;
+    }
+    return text + QString::fromUtf8(name.sliced(from));
+}
+
+QByteArray nativePath(const QString& path) {
+#ifdef Q_OS_WIN
+    return QFile::encodeName(path);
+#else
+    QByteArray bytes;
+    qsizetype from = 0;
+    for (qsizetype i = 0; i < path.size(); ++i) {
+        const char16_t u = path[i].unicode();
+        if (!isKeptByte(u))
+            continue;
+        bytes += QFile::encodeName(path.sliced(from, i - from));
+        bytes += char(u & 0xFF);
+        from = i + 1;
+    }
+    return bytes + QFile::encodeName(path.sliced(from));
+#endif
+}
+
+bool pathTaken(const QString& path) {
+#ifdef Q_OS_WIN
+    const QFileInfo info(path);
+    return info.exists() || info.isSymLink();
+#else
+    struct stat status;
+    return ::lstat(nativePath(path).constData(), &status) == 0;
+#endif
+}
+
+bool createNew(const QString& path, QString* reason) {
+#ifdef Q_OS_WIN
+    QFile file(path);
+    if (file.open(QIODevice::WriteOnly | QIODevice::NewOnly))
+        return true;
+    *reason = file.errorString();
+    return false;
+#else
+    // O_EXCL: an existing name, a planted link included, is never opened.
+    const int fd = ::open(nativePath(path).constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    if (fd < 0) {
+        *reason = QString::fromLocal8Bit(std::strerror(errno));
+        return false;
+    }
+    ::close(fd);
+    return true;
+#endif
+}
+
+bool removeFile(const QString& path) {
+#ifdef Q_OS_WIN
+    return QFile::remove(path);
+#else
+    return ::unlink(nativePath(path).constData()) == 0;
+#endif
 }
 
 } // namespace fileName

@@ -30,15 +30,29 @@ QByteArray ofLink(const QByteArray& link);
 // Why the name cannot be used as a file name in the destination folder on that platform; empty
 // when it can. Everywhere: empty, "." or "..", a path separator of any platform, a NUL or another
 // control byte, a text-direction control (which makes a name display as something it is not),
-// longer than maxNameLength. On Windows also: a character Windows refuses (":" would name a drive
-// or a stream), a final dot or blank (Windows drops it), a device name such as CON or COM1.
+// longer than maxNameLength. On Windows also: bytes that are not UTF-8 (Windows names are
+// Unicode, so such a name could only be saved changed, and two links would meet in one file), a
+// character Windows refuses (":" would name a drive or a stream), a final dot or blank (Windows
+// drops it), a device name such as CON or COM1.
 QString checkFileName(const QByteArray& name, Platform platform = buildPlatform);
 
 // The folder text with a final separator, so that folder and name never run together.
 QString withFinalSeparator(const QString& folder);
 
 // Where a name checked by checkFileName() is saved: the folder with a final separator, then the
-// name as the file system spells it.
+// name as decodeName() keeps it.
 QString pathInFolder(const QString& folder, const QByteArray& name);
+
+// A file name is the link's bytes, and on POSIX systems it is saved as exactly those bytes. In a
+// path string its valid UTF-8 is decoded and every other byte b kept as the code unit U+DC00 + b
+// (a lone surrogate, which no UTF-8 decodes to), so names that differ only in such bytes stay
+// apart. nativePath() gives the bytes back; the file functions below take such paths.
+QString decodeName(const QByteArray& name);
+QByteArray nativePath(const QString& path);
+// Whether anything (a dangling symbolic link too) has that path.
+bool pathTaken(const QString& path);
+// Creates an empty file under a path nothing has yet; false with the system's reason.
+bool createNew(const QString& path, QString* reason);
+bool removeFile(const QString& path);
 
 } // namespace fileName

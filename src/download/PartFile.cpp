@@ -21,7 +21,7 @@ std::filesystem::path fsPath(const QString& path) {
 #ifdef Q_OS_WIN
     return std::filesystem::path(path.toStdWString());
 #else
-    return std::filesystem::path(QFile::encodeName(path).toStdString());
+    return std::filesystem::path(fileName::nativePath(path).toStdString());
 #endif
 }
 
@@ -146,7 +146,7 @@ bool PartFile::commitKeeping(QString* reason, bool* existed) {
     }
 #else
     const QByteArray from = QFile::encodeName(m_file.fileName());
-    const QByteArray to = QFile::encodeName(m_destination);
+    const QByteArray to = fileName::nativePath(m_destination);
     if (::link(from.constData(), to.constData()) != 0) {
         const int error = errno;
         *existed = error == EEXIST;

@@ -68,6 +68,9 @@ public:
     CurlMulti& operator=(const CurlMulti&) = delete;
 
     CURLM* handle() const { return m_multi; }
+    // The link of the first request made here: the address the user named, whose origin alone
+    // gets the credentials among the extra headers unless the defaults say otherwise.
+    QByteArray firstAddress;
     // Called for each transfer that ended, with libcurl's code.
     void add(CURL* easy) { curl_multi_add_handle(m_multi, easy); }
     void remove(CURL* easy) { curl_multi_remove_handle(m_multi, easy); }
@@ -179,6 +182,10 @@ private:
     void startTimers();
     void setPaused(bool paused);
     void resumeIfRoom();
+    // Holds the connection for ms: the run's rate limit is ahead of what arrived.
+    void throttle(qint64 ms);
+    // The origin the credentials among the extra headers were given for.
+    QByteArray credentialsFor() const;
     Result fromCurl(CURLcode code) const;
     qsizetype buffered() const { return m_buffer.size() - m_readFrom; }
     QByteArrayView take(qint64 size);
@@ -203,6 +210,7 @@ private:
     Request m_request;
     QByteArray m_url;
     QByteArray m_proxy;
+    QByteArray m_referer;
     int m_redirects = 0;
 
     // The response now arriving; a redirect's is replaced by the next one's.
@@ -217,7 +225,9 @@ private:
     QByteArray m_buffer;
     qsizetype m_readFrom = 0;
     qint64 m_bodyBytes = 0;
-    bool m_paused = false;
+    bool m_paused = false;    // libcurl holds the bytes back until told to go on
+    bool m_throttled = false; // ... and may not be told before the rate limit allows
+    QTimer m_throttle;
     bool m_ended = false;
     Result m_result;
 
@@ -264,6 +274,11 @@ CurlTransfer::CurlTransfer(std::shared_ptr<CurlMulti> multi, CurlDefaults defaul
         else
             m_idle.start(int(m_idleMs - quiet));
     });
+    m_throttle.setSingleShot(true);
+    QObject::connect(&m_throttle, &QTimer::timeout, [this] {
+        m_throttled = false;
+        resumeIfRoom();
+    });
     QObject::connect(&m_lowSpeed, &QTimer::timeout, [this] {
         if (!m_paused && m_heardBytes - m_heardAtCheck < lowSpeedBytes)
             fail(Status::TooSlow);
@@ -304,6 +319,8 @@ bool CurlTransfer::start(const Request& request) {
         m_ended = true;
         return false;
     }
+    if (m_multi->firstAddress.isEmpty())
+        m_multi->firstAddress = m_url;
     if (Cancellation::requested()) {
         m_result = {Status::Cancelled};
         m_ended = true;
@@ -322,7 +339,11 @@ bool CurlTransfer::start(const Request& request) {
     // Redirects are followed here, one by one, so each target is checked before it is asked for.
     curl_easy_setopt(m_easy, CURLOPT_FOLLOWLOCATION, 0L);
     curl_easy_setopt(m_easy, CURLOPT_HTTP_VERSION, long(CURL_HTTP_VERSION_2TLS));
-    curl_easy_setopt(m_easy, CURLOPT_BUFFERSIZE, 256L * 1024);
+    // Under a rate limit the bytes are taken in smaller reads, so the pauses between them stay
+    // short and even.
+    const qint64 rate = m_defaults.rateLimit ? m_defaults.rateLimit->bytesPerSecond() : 0;
+    curl_easy_setopt(m_easy, CURLOPT_BUFFERSIZE,
+                     long(rate > 0 ? qBound(qint64(1024), rate / 8, qint64(256 * 1024)) : 256 * 1024));
     curl_easy_setopt(m_easy, CURLOPT_HEADERFUNCTION, &CurlTransfer::onHeader);
     curl_easy_setopt(m_easy, CURLOPT_HEADERDATA, this);
     curl_easy_setopt(m_easy, CURLOPT_WRITEFUNCTION, &CurlTransfer::onBody);
@@ -331,27 +352,15 @@ bool CurlTransfer::start(const Request& request) {
     curl_easy_setopt(m_easy, CURLOPT_SUPPRESS_CONNECT_HEADERS, 1L);
     curl_easy_setopt(m_easy, CURLOPT_USERAGENT,
                      (m_request.userAgent.isEmpty() ? m_defaultAgent : m_request.userAgent).constData());
-    if (!m_request.referer.isEmpty())
-        curl_easy_setopt(m_easy, CURLOPT_REFERER, m_request.referer.constData());
-    curl_slist_free_all(m_extraHeaders);
-    m_extraHeaders = nullptr;
     if (m_request.identityEncoding) {
-        m_extraHeaders = curl_slist_append(m_extraHeaders, "Accept-Encoding: identity");
         curl_easy_setopt(m_easy, CURLOPT_HTTP_CONTENT_DECODING, 0L);
     } else {
         // Every coding this libcurl decodes: gzip, deflate, br, zstd as built.
         curl_easy_setopt(m_easy, CURLOPT_ACCEPT_ENCODING, "");
     }
-    for (const QByteArray& line : std::as_const(m_defaults.headers))
-        m_extraHeaders = curl_slist_append(m_extraHeaders, line.constData());
-    for (const QByteArray& line : std::as_const(m_request.headers))
-        m_extraHeaders = curl_slist_append(m_extraHeaders, line.constData());
     // Read for every request and never written back: no cookie jar is set.
     if (!m_defaults.cookieFile.isEmpty())
         curl_easy_setopt(m_easy, CURLOPT_COOKIEFILE, m_defaults.cookieFile.constData());
-    if (m_defaults.maxBytesPerSecond > 0)
-        curl_easy_setopt(m_easy, CURLOPT_MAX_RECV_SPEED_LARGE, curl_off_t(m_defaults.maxBytesPerSecond));
-    curl_easy_setopt(m_easy, CURLOPT_HTTPHEADER, m_extraHeaders);
     // libcurl reads neither of these itself.
     static const QByteArray caFile = qgetenv("SSL_CERT_FILE");
     static const QByteArray caDir = qgetenv("SSL_CERT_DIR");
@@ -377,9 +386,24 @@ void CurlTransfer::begin() {
     // Chosen here rather than by libcurl, so a failure can name the proxy it went through.
     m_proxy = proxyFor(url.scheme().toLatin1(), url.host().toUtf8());
     curl_easy_setopt(m_easy, CURLOPT_PROXY, m_proxy.constData());
+    // Each request on the way, a redirect's too, gets what its own target may see: the Referer
+    // by the policy, credentials only on the origin they were given for.
+    m_referer = refererFor(m_request.referer, m_url);
+    curl_easy_setopt(m_easy, CURLOPT_REFERER, m_referer.isEmpty() ? nullptr : m_referer.constData());
+    curl_slist* headers = nullptr;
+    if (m_request.identityEncoding)
+        headers = curl_slist_append(headers, "Accept-Encoding: identity");
+    for (const QList<QByteArray>* lines : {&m_defaults.headers, &m_request.headers})
+        for (const QByteArray& line : headersFor(*lines, credentialsFor(), m_url))
+            headers = curl_slist_append(headers, line.constData());
+    curl_easy_setopt(m_easy, CURLOPT_HTTPHEADER, headers);
+    curl_slist_free_all(m_extraHeaders);
+    m_extraHeaders = headers;
     curl_easy_setopt(m_easy, CURLOPT_URL, m_url.constData());
     m_onWire = true;
     m_paused = false;
+    m_throttled = false;
+    m_throttle.stop();
     startTimers();
     m_multi->add(m_easy);
 }
@@ -387,6 +411,8 @@ void CurlTransfer::begin() {
 void CurlTransfer::stopWire() {
     m_idle.stop();
     m_lowSpeed.stop();
+    m_throttle.stop();
+    m_throttled = false;
     if (m_onWire) {
         m_onWire = false;
         m_multi->remove(m_easy);
@@ -496,8 +522,9 @@ size_t CurlTransfer::takeBody(const char* data, size_t size) {
         return 0;
     if (m_discardBody)
         return size;
-    // The reader is behind: libcurl keeps these bytes and hands them over again once resumed.
-    if (buffered() >= CurlTransferFactory::bufferBytes) {
+    // The reader is behind, or the run is ahead of its rate: libcurl keeps these bytes and hands
+    // them over again once resumed.
+    if (m_throttled || buffered() >= CurlTransferFactory::bufferBytes) {
         setPaused(true);
         return CURL_WRITEFUNC_PAUSE;
     }
@@ -518,8 +545,23 @@ size_t CurlTransfer::takeBody(const char* data, size_t size) {
     }
     compact();
     m_buffer.append(data, qsizetype(size));
+    if (m_defaults.rateLimit)
+        throttle(m_defaults.rateLimit->take(qint64(size)));
     wake();
     return size;
+}
+
+void CurlTransfer::throttle(qint64 ms) {
+    if (ms <= 0)
+        return;
+    m_throttled = true;
+    m_throttle.start(int(qMin<qint64>(ms, std::numeric_limits<int>::max())));
+}
+
+QByteArray CurlTransfer::credentialsFor() const {
+    if (m_defaults.credentialsForEachLink)
+        return wireAddress(m_request.link);
+    return m_defaults.credentialsFor.isEmpty() ? m_multi->firstAddress : m_defaults.credentialsFor;
 }
 
 // Drops the bytes already read. Runs only inside the next call on the transfer, so a view that
@@ -550,7 +592,7 @@ void CurlTransfer::setPaused(bool paused) {
 }
 
 void CurlTransfer::resumeIfRoom() {
-    if (!m_paused || !m_onWire || buffered() > CurlTransferFactory::bufferBytes / 2)
+    if (!m_paused || !m_onWire || m_throttled || buffered() > CurlTransferFactory::bufferBytes / 2)
         return;
     setPaused(false);
     // May hand over the kept bytes at once, through takeBody.
@@ -708,17 +750,12 @@ public:
         const auto early = std::find_if(m_early.begin(), m_early.end(),
                                         [&](const auto& e) { return e->request() == request; });
         if (early != m_early.end()) {
-            std::unique_ptr<CurlTransfer> transfer = std::move(*early);
+            // Taken as it went, failure included: the server has seen the request, so sending it
+            // again would be a try the caller did not ask for (and count).
+            m_active = std::move(*early);
             m_early.erase(early);
-            // A request that failed before anybody read it (say the server closed the idle
-            // connection, or it timed out unread) is only a head start gone: it is sent afresh.
-            // A server's answer counts as it is.
-            const Status status = transfer->result().status;
-            if (status == Status::Ok || status == Status::HttpStatus) {
-                m_active = std::move(transfer);
-                m_active->adopt();
-                return true;
-            }
+            m_active->adopt();
+            return true;
         }
         if (!m_active)
             m_active = std::make_unique<CurlTransfer>(m_multi, m_defaults);
@@ -769,6 +806,13 @@ CurlTransferFactory::CurlTransferFactory(CurlDefaults defaults)
     : m_multi(std::make_shared<CurlMulti>()), m_defaults(std::move(defaults)) {}
 
 CurlTransferFactory::~CurlTransferFactory() = default;
+
+CurlDefaults CurlTransferFactory::defaults() const {
+    CurlDefaults defaults = m_defaults;
+    if (defaults.credentialsFor.isEmpty() && !defaults.credentialsForEachLink)
+        defaults.credentialsFor = m_multi->firstAddress;
+    return defaults;
+}
 
 std::unique_ptr<Transfer> CurlTransferFactory::create() {
     return std::make_unique<EarlyStartingTransfer>(m_multi, m_defaults);

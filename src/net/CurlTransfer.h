@@ -1,5 +1,6 @@
 #pragma once
 
+#include "net/RateLimit.h"
 #include "net/Transfer.h"
 
 #include <QList>
@@ -16,10 +17,17 @@ QString curlVersion();
 
 // What every request of a factory's transfers carries besides its own.
 struct CurlDefaults {
-    QByteArray userAgent;         // empty: "Varnolux/VERSION"
-    QList<QByteArray> headers;    // "Name: value" lines
-    QByteArray cookieFile;        // a Netscape cookie file, read and never written; empty: none
-    qint64 maxBytesPerSecond = 0; // 0: no limit
+    QByteArray userAgent;      // empty: "Varnolux/VERSION"
+    QList<QByteArray> headers; // "Name: value" lines
+    QByteArray cookieFile;     // a Netscape cookie file, read and never written; empty: none
+    // The budget every transfer of the run shares, across factories and threads; null: no limit.
+    std::shared_ptr<RateLimit> rateLimit;
+    // Lines of headers (and of each request's own) that carry a credential (Authorization,
+    // Cookie, Proxy-Authorization) go only to the scheme, host and port of the address they were
+    // given for: this one; when empty, the first request made by the factory's transfers (the
+    // page the user named), or, with credentialsForEachLink, each request's own link.
+    QByteArray credentialsFor;
+    bool credentialsForEachLink = false;
 };
 
 // The real transfers: libcurl's multi interface driven by the Qt event loop (socket notifiers
@@ -34,6 +42,9 @@ public:
     ~CurlTransferFactory() override;
 
     std::unique_ptr<Transfer> create() override;
+    // The defaults as the factory's transfers use them by now: credentialsFor filled in once the
+    // first request named it. Factories made from them (parallel lanes) keep the same rules.
+    CurlDefaults defaults() const;
 
     // How many body bytes a transfer holds for its reader before it pauses.
     static constexpr qsizetype bufferBytes = 1 << 20;

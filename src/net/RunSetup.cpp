@@ -5,15 +5,15 @@
 
 namespace net {
 
-CurlDefaults requestDefaults(const RunOptions& options, int lanes) {
+CurlDefaults requestDefaults(const RunOptions& options) {
     CurlDefaults defaults;
     defaults.userAgent = options.userAgent;
     defaults.headers = options.headers;
     if (!options.cookieFile.isEmpty())
         defaults.cookieFile = QFile::encodeName(QFileInfo(options.cookieFile).absoluteFilePath());
-    defaults.maxBytesPerSecond = options.limitRate;
-    if (defaults.maxBytesPerSecond > 0 && lanes > 1)
-        defaults.maxBytesPerSecond = qMax<qint64>(1, defaults.maxBytesPerSecond / lanes);
+    // One budget for the whole run: the page, the images and every parallel lane draw on it.
+    defaults.rateLimit = RateLimit::make(options.limitRate);
+    defaults.credentialsForEachLink = options.credentialsForEachLink;
     return defaults;
 }
 
@@ -27,8 +27,11 @@ NetworkRun::NetworkRun(RunOptions options)
     : m_transfers(requestDefaults(options)),
       m_setup(
           m_transfers,
-          [lane = requestDefaults(options, options.parallel)] {
-              return std::unique_ptr<TransferFactory>(std::make_unique<CurlTransferFactory>(lane));
+          // A lane's transfers keep the run's rate budget and send credentials where the page's
+          // requests did, so a lane is no way around either rule.
+          [this] {
+              return std::unique_ptr<TransferFactory>(
+                  std::make_unique<CurlTransferFactory>(m_transfers.defaults()));
           },
           options) {}
 

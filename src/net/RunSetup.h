@@ -28,6 +28,9 @@ struct RunOptions {
     QList<QByteArray> headers; // more header lines, "Name: value"
     QString cookieFile;        // a Netscape cookie file, read and never written; empty: none
     qint64 limitRate = 0;      // bytes per second for the whole run; 0: none
+    // Where credential headers (Authorization, Cookie, Proxy-Authorization) may go: the page the
+    // run named; with links that come without a page, each link's own origin.
+    bool credentialsForEachLink = false;
 
     // How the images are asked for.
     bool sendReferer = true; // each image names its page as Referer
@@ -45,9 +48,8 @@ struct RunOptions {
     static constexpr int maxRetries = 100;
 };
 
-// What every libcurl transfer of a run with these options carries; lanes is how many parallel
-// lanes share the rate.
-CurlDefaults requestDefaults(const RunOptions& options, int lanes = 1);
+// What every libcurl transfer of a run with these options carries.
+CurlDefaults requestDefaults(const RunOptions& options);
 
 // The set-up of one run, built once by the front end: the factory every transfer of the run comes
 // from, how a parallel lane makes its own, and the options. Listing (in every find mode) and the
@@ -76,8 +78,8 @@ private:
 };
 
 // A run set-up on the network: libcurl transfers carrying the options' request settings, one
-// factory for the page and the images (so they share connections) and one per parallel lane with
-// an equal share of the rate.
+// factory for the page and the images (so they share connections) and one per parallel lane,
+// all drawing on one rate budget.
 class NetworkRun {
 public:
     explicit NetworkRun(RunOptions options = {});

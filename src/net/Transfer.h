@@ -15,7 +15,10 @@ struct Request {
     // Images are asked for as they are stored, so a length counts the bytes that arrive and a
     // compressed body is saved as sent. A page may come compressed and is decompressed.
     bool identityEncoding = true;
-    QByteArray referer;   // empty: no Referer header
+    // The address of the page the request comes from; empty: no Referer header. The Referer
+    // each request on the way sends (the first and every redirect's) is worked out from it for
+    // that request's own target, as browsers do by default (see refererFor()).
+    QByteArray referer;
     QByteArray userAgent; // empty: "Varnolux/VERSION"
     // The most body bytes accepted (after decompression); -1 for no limit.
     qint64 maxBodyBytes = -1;

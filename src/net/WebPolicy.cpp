@@ -42,6 +42,34 @@ QByteArray refererFor(const QByteArray& pageAddress, const QByteArray& target) {
            '/';
 }
 
+bool sameOrigin(const QByteArray& a, const QByteArray& b) {
+    const QUrl one = QUrl::fromEncoded(a, QUrl::TolerantMode);
+    const QUrl two = QUrl::fromEncoded(b, QUrl::TolerantMode);
+    return isWeb(one) && isWeb(two) && originOf(one) == originOf(two);
+}
+
+bool carriesCredential(QByteArrayView line) {
+    const qsizetype colon = line.indexOf(':');
+    if (colon <= 0)
+        return false;
+    const QByteArrayView name = line.first(colon).trimmed();
+    for (const char* credential : {"Authorization", "Cookie", "Proxy-Authorization"})
+        if (name.compare(credential, Qt::CaseInsensitive) == 0)
+            return true;
+    return false;
+}
+
+QList<QByteArray> headersFor(const QList<QByteArray>& lines, const QByteArray& credentialsFor,
+                             const QByteArray& target) {
+    if (sameOrigin(credentialsFor, target))
+        return lines;
+    QList<QByteArray> kept;
+    for (const QByteArray& line : lines)
+        if (!carriesCredential(line))
+            kept.append(line);
+    return kept;
+}
+
 bool exemptFromProxy(const QByteArray& noProxy, const QByteArray& host) {
     QByteArray name = host.toLower();
     if (name.startsWith('[') && name.endsWith(']'))

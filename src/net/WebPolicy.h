@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QList>
 
 #include <functional>
 
@@ -13,6 +14,19 @@ namespace net {
 // its own origin, only its origin to another one, nothing from https to plain http. Both are
 // wire addresses; empty when nothing is to be sent.
 QByteArray refererFor(const QByteArray& pageAddress, const QByteArray& target);
+
+// Whether two wire addresses share scheme, host and port.
+bool sameOrigin(const QByteArray& a, const QByteArray& b);
+
+// Whether a "Name: value" line carries a credential: Authorization, Cookie or
+// Proxy-Authorization, whatever the letter case.
+bool carriesCredential(QByteArrayView line);
+
+// The header lines a request to target carries: every line when target is on the origin of
+// credentialsFor (the address the user gave them for), else all but those carrying a credential.
+// So a redirect or a link to another host, or from https to http, never takes them along.
+QList<QByteArray> headersFor(const QList<QByteArray>& lines, const QByteArray& credentialsFor,
+                             const QByteArray& target);
 
 // The proxy for an address as curl reads the environment: no_proxy (or NO_PROXY) first, then
 // SCHEME_proxy in lower case (upper case too, except HTTP_PROXY), then all_proxy or ALL_PROXY.

@@ -52,11 +52,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         }
         // An accepted name is one plain name, the same once the file system spells it.
         require(!name.isEmpty() && name != "." && name != ".." && !name.contains('\\'));
-        const QString decoded = QFile::decodeName(name);
+        const QString decoded = fileName::decodeName(name);
         require(!decoded.isEmpty() && decoded != u"." && decoded != u"..");
         require(!decoded.contains(u'/') && !decoded.contains(u'\\') && !decoded.contains(QChar(0)));
         if (platform == fileName::Platform::Posix) {
-            require(QFile::encodeName(decoded).size() <= fileName::maxNameLength);
+            // Saved as its very bytes.
+            require(fileName::nativePath(decoded) == name);
+            require(name.size() <= fileName::maxNameLength);
         } else {
             require(decoded.size() <= fileName::maxNameLength);
             require(!decoded.endsWith(u'.') && !decoded.endsWith(u' '));

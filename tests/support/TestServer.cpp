@@ -583,9 +583,11 @@ private:
     bool m_sourceDone = true;
 };
 
-TestServer::TestServer(QObject* parent) : QObject(parent) {
+TestServer::TestServer(QObject* parent) : TestServer("127.0.0.1", parent) {}
+
+TestServer::TestServer(const QByteArray& host, QObject* parent) : QObject(parent), m_host(host) {
     m_listener = new Listener([this](qintptr descriptor) { accept(descriptor); }, this);
-    m_listener->listen(QHostAddress::LocalHost, 0);
+    m_listener->listen(QHostAddress(QString::fromLatin1(host)), 0);
 }
 
 TestServer::~TestServer() = default;
@@ -605,7 +607,7 @@ quint16 TestServer::port() const {
 }
 
 QByteArray TestServer::base() const {
-    return QByteArray(m_tls ? "https" : "http") + "://127.0.0.1:" + QByteArray::number(port());
+    return QByteArray(m_tls ? "https" : "http") + "://" + m_host + ':' + QByteArray::number(port());
 }
 
 QUrl TestServer::url(const QByteArray& rawPath) const {

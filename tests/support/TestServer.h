@@ -158,6 +158,9 @@ class TestServer : public QObject {
 public:
     // Starts listening on a free port of 127.0.0.1 right away; plain HTTP until useTls().
     explicit TestServer(QObject* parent = nullptr);
+    // The same on another loopback address, such as "127.0.0.2" for a second host; isListening()
+    // says whether the machine has it.
+    explicit TestServer(const QByteArray& host, QObject* parent = nullptr);
     ~TestServer() override;
 
     // Serves HTTPS from now on with the certificate's server certificate and key.
@@ -165,7 +168,7 @@ public:
 
     bool isListening() const;
     quint16 port() const;
-    // "http://127.0.0.1:<port>" or "https://..."; path bytes appended as given.
+    // "http://127.0.0.1:<port>" (or the host given) or "https://..."; path bytes appended as given.
     QByteArray base() const;
     QByteArray address(const QByteArray& rawPath) const { return base() + rawPath; }
     QUrl url(const QByteArray& rawPath) const;
@@ -204,6 +207,7 @@ private:
     void record(const RecordedRequest& request);
 
     QTcpServer* m_listener = nullptr;
+    QByteArray m_host = "127.0.0.1";
     QHash<QByteArray, Behaviour> m_routes;
     std::function<Behaviour(const RecordedRequest&)> m_fallback;
     QList<RecordedRequest> m_requests;
