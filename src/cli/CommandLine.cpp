@@ -3,6 +3,7 @@
 #include "cli/CliDownloadHost.h"
 #include "cli/CliHost.h"
 #include "core/Cancellation.h"
+#include "core/Folders.h"
 #include "core/Product.h"
 #include "discovery/ListingJob.h"
 #include "download/DownloadArchive.h"

@@ -4,8 +4,8 @@
 #include "core/Cancellation.h"
 #include "core/Ui.h"
 #include "discovery/DiscoveryState.h"
-#include "discovery/PageEncoding.h"
-#include "discovery/WebUrl.h"
+#include "web/PageEncoding.h"
+#include "web/WebUrl.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>

@@ -1,4 +1,4 @@
-#include "discovery/HtmlTokenizer.h"
+#include "web/HtmlTokenizer.h"
 
 #include <algorithm>
 #include <cstring>
@@ -18,7 +18,7 @@ struct NamedReference {
 };
 
 constexpr NamedReference namedReferences[] = {
-#include "discovery/HtmlEntities.inc"
+#include "web/HtmlEntities.inc"
 };
 constexpr std::size_t longestReferenceName = 32;
 

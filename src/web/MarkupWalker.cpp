@@ -1,8 +1,8 @@
-#include "discovery/MarkupWalker.h"
+#include "web/MarkupWalker.h"
 
-#include "discovery/CssUrls.h"
-#include "discovery/HtmlTokenizer.h"
-#include "discovery/Srcset.h"
+#include "web/CssUrls.h"
+#include "web/HtmlTokenizer.h"
+#include "web/Srcset.h"
 
 #include <QByteArray>
 #include <QList>

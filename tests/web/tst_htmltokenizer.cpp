@@ -1,4 +1,4 @@
-#include "discovery/HtmlTokenizer.h"
+#include "web/HtmlTokenizer.h"
 
 #include <QDir>
 #include <QFile>

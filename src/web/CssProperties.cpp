@@ -1,4 +1,4 @@
-#include "discovery/CssProperties.h"
+#include "web/CssProperties.h"
 
 #include <QHash>
 
