@@ -4,6 +4,7 @@
 #include "core/Cancellation.h"
 #include "core/Ui.h"
 #include "discovery/DiscoveryState.h"
+#include "web/Chars.h"
 #include "web/PageEncoding.h"
 #include "web/WebUrl.h"
 
@@ -20,15 +21,11 @@ constexpr int listCapacity = 32767;
 // How long the walk may keep the event loop waiting.
 constexpr qint64 yieldEveryMs = 15;
 
-bool isAsciiSpace(char c) {
-    return c == ' ' || c == '\t' || c == '\n' || c == '\f' || c == '\r';
-}
-
 QByteArrayView trimmed(std::string_view value) {
     std::size_t b = 0, e = value.size();
-    while (b < e && isAsciiSpace(value[b]))
+    while (b < e && chars::isAsciiWhitespace(value[b]))
         ++b;
-    while (e > b && isAsciiSpace(value[e - 1]))
+    while (e > b && chars::isAsciiWhitespace(value[e - 1]))
         --e;
     return QByteArrayView(value.data() + b, qsizetype(e - b));
 }

@@ -1,5 +1,7 @@
 #include "web/HtmlTokenizer.h"
 
+#include "web/Chars.h"
+
 #include <algorithm>
 #include <cstring>
 #include <unordered_set>
@@ -21,43 +23,6 @@ constexpr NamedReference namedReferences[] = {
 #include "web/HtmlEntities.inc"
 };
 constexpr std::size_t longestReferenceName = 32;
-
-bool isAsciiAlpha(int c) {
-    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
-}
-bool isAsciiDigit(int c) {
-    return c >= '0' && c <= '9';
-}
-bool isAsciiAlnum(int c) {
-    return isAsciiAlpha(c) || isAsciiDigit(c);
-}
-bool isHexDigit(int c) {
-    return isAsciiDigit(c) || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
-}
-bool isSpace(int c) {
-    return c == '\t' || c == '\n' || c == '\f' || c == ' ';
-}
-char lower(int c) {
-    return char(c >= 'A' && c <= 'Z' ? c + 32 : c);
-}
-
-void appendUtf8(std::string& out, std::uint32_t cp) {
-    if (cp < 0x80) {
-        out.push_back(char(cp));
-    } else if (cp < 0x800) {
-        out.push_back(char(0xC0 | (cp >> 6)));
-        out.push_back(char(0x80 | (cp & 0x3F)));
-    } else if (cp < 0x10000) {
-        out.push_back(char(0xE0 | (cp >> 12)));
-        out.push_back(char(0x80 | ((cp >> 6) & 0x3F)));
-        out.push_back(char(0x80 | (cp & 0x3F)));
-    } else {
-        out.push_back(char(0xF0 | (cp >> 18)));
-        out.push_back(char(0x80 | ((cp >> 12) & 0x3F)));
-        out.push_back(char(0x80 | ((cp >> 6) & 0x3F)));
-        out.push_back(char(0x80 | (cp & 0x3F)));
-    }
-}
 
 // Bytes that end a plain run of a tag name, an attribute name or an unquoted value; the rest
 // go over in one piece.
@@ -145,7 +110,7 @@ bool HtmlTokenizer::lookaheadNoCase(std::string_view word) const {
     if (m_input.size() - m_pos < word.size())
         return false;
     for (std::size_t i = 0; i < word.size(); ++i)
-        if (lower(static_cast<unsigned char>(m_input[m_pos + i])) != word[i])
+        if (chars::asciiLower(static_cast<unsigned char>(m_input[m_pos + i])) != word[i])
             return false;
     return true;
 }
@@ -207,11 +172,12 @@ void HtmlTokenizer::characterReference(std::string& out, bool inAttribute) {
             ++i;
         const std::size_t digitsStart = i;
         std::uint32_t value = 0;
-        while (i < size &&
-               (hex ? isHexDigit(static_cast<unsigned char>(m_input[i])) : isAsciiDigit(m_input[i]))) {
+        while (i < size && (hex ? chars::isAsciiHexDigit(static_cast<unsigned char>(m_input[i]))
+                                : chars::isAsciiDigit(m_input[i]))) {
             const char d = m_input[i];
-            const std::uint32_t digit =
-                isAsciiDigit(d) ? std::uint32_t(d - '0') : std::uint32_t(lower(d) - 'a' + 10);
+            const std::uint32_t digit = chars::isAsciiDigit(d)
+                                            ? std::uint32_t(d - '0')
+                                            : std::uint32_t(chars::asciiLower(d) - 'a' + 10);
             // Past the largest code point the exact value no longer matters.
             if (value <= 0x10FFFF)
                 value = value * (hex ? 16 : 10) + digit;
@@ -228,12 +194,12 @@ void HtmlTokenizer::characterReference(std::string& out, bool inAttribute) {
             value = 0xFFFD;
         else if (value >= 0x80 && value <= 0x9F)
             value = c1Replacements[value - 0x80];
-        appendUtf8(out, value);
+        chars::appendUtf8(out, value);
         return;
     }
     // The longest name of the table that the input starts with.
     std::size_t run = 0;
-    while (start + run < size && run < longestReferenceName && isAsciiAlnum(m_input[start + run]))
+    while (start + run < size && run < longestReferenceName && chars::isAsciiAlnum(m_input[start + run]))
         ++run;
     if (run == 0) {
         out.push_back('&');
@@ -248,7 +214,7 @@ void HtmlTokenizer::characterReference(std::string& out, bool inAttribute) {
             continue;
         const bool semicolon = m_input[start + n - 1] == ';';
         const int next = start + n < size ? static_cast<unsigned char>(m_input[start + n]) : endOfInput;
-        if (inAttribute && !semicolon && (next == '=' || isAsciiAlnum(next))) {
+        if (inAttribute && !semicolon && (next == '=' || chars::isAsciiAlnum(next))) {
             // In an attribute, "&copy=1" is a query, not a reference.
             out.push_back('&');
             out.append(m_input.substr(start, n));
@@ -379,7 +345,7 @@ HtmlTokenizer::Kind HtmlTokenizer::next() {
                 m_state = State::MarkupDeclarationOpen;
             } else if (c == '/') {
                 m_state = State::EndTagOpen;
-            } else if (isAsciiAlpha(c)) {
+            } else if (chars::isAsciiAlpha(c)) {
                 startTag(false);
                 reconsume();
                 m_state = State::TagName;
@@ -398,7 +364,7 @@ HtmlTokenizer::Kind HtmlTokenizer::next() {
         }
         case State::EndTagOpen: {
             const int c = consume();
-            if (isAsciiAlpha(c)) {
+            if (chars::isAsciiAlpha(c)) {
                 startTag(true);
                 reconsume();
                 m_state = State::TagName;
@@ -422,7 +388,7 @@ HtmlTokenizer::Kind HtmlTokenizer::next() {
                 appendLowered(m_name, data + m_pos, run - m_pos);
                 m_pos = run;
                 const int c = consume();
-                if (isSpace(c)) {
+                if (chars::isAsciiWhitespace(c)) {
                     m_state = State::BeforeAttributeName;
                     break;
                 }
@@ -437,7 +403,7 @@ HtmlTokenizer::Kind HtmlTokenizer::next() {
                 if (c == 0)
                     appendReplacement(m_name);
                 else
-                    m_name.push_back(lower(c));
+                    m_name.push_back(chars::asciiLower(c));
             }
             break;
         }
@@ -462,7 +428,7 @@ HtmlTokenizer::Kind HtmlTokenizer::next() {
             const State s = m_state;
             const int c = consume();
             reconsume();
-            if (isAsciiAlpha(c)) {
+            if (chars::isAsciiAlpha(c)) {
                 startTag(true);
                 m_state = s == State::RcdataEndTagOpen    ? State::RcdataEndTagName
                           : s == State::RawtextEndTagOpen ? State::RawtextEndTagName
@@ -483,14 +449,14 @@ HtmlTokenizer::Kind HtmlTokenizer::next() {
         case State::ScriptEscapedEndTagName: {
             const State s = m_state;
             const int c = consume();
-            if (isSpace(c) && m_name == m_lastStartTag) {
+            if (chars::isAsciiWhitespace(c) && m_name == m_lastStartTag) {
                 m_state = State::BeforeAttributeName;
             } else if (c == '/' && m_name == m_lastStartTag) {
                 m_state = State::SelfClosingStartTag;
             } else if (c == '>' && m_name == m_lastStartTag) {
                 return emitTag();
-            } else if (isAsciiAlpha(c)) {
-                m_name.push_back(lower(c));
+            } else if (chars::isAsciiAlpha(c)) {
+                m_name.push_back(chars::asciiLower(c));
                 m_buffer.push_back(char(c));
             } else {
                 appendText("</");
@@ -548,7 +514,7 @@ HtmlTokenizer::Kind HtmlTokenizer::next() {
                 return endOfFile();
             } else {
                 if (c == 0)
-                    appendText("\xEF\xBF\xBD");
+                    appendText(chars::kReplacement);
                 else
                     appendText(char(c));
                 m_state = State::ScriptEscaped;
@@ -560,7 +526,7 @@ HtmlTokenizer::Kind HtmlTokenizer::next() {
             if (c == '/') {
                 m_buffer.clear();
                 m_state = State::ScriptEscapedEndTagOpen;
-            } else if (isAsciiAlpha(c)) {
+            } else if (chars::isAsciiAlpha(c)) {
                 m_buffer.clear();
                 appendText('<');
                 reconsume();
@@ -576,14 +542,14 @@ HtmlTokenizer::Kind HtmlTokenizer::next() {
         case State::ScriptDoubleEscapeEnd: {
             const bool starting = m_state == State::ScriptDoubleEscapeStart;
             const int c = consume();
-            if (isSpace(c) || c == '/' || c == '>') {
+            if (chars::isAsciiWhitespace(c) || c == '/' || c == '>') {
                 appendText(char(c));
                 if (m_buffer == "script")
                     m_state = starting ? State::ScriptDoubleEscaped : State::ScriptEscaped;
                 else
                     m_state = starting ? State::ScriptEscaped : State::ScriptDoubleEscaped;
-            } else if (isAsciiAlpha(c)) {
-                m_buffer.push_back(lower(c));
+            } else if (chars::isAsciiAlpha(c)) {
+                m_buffer.push_back(chars::asciiLower(c));
                 appendText(char(c));
             } else {
                 reconsume();
@@ -610,7 +576,7 @@ HtmlTokenizer::Kind HtmlTokenizer::next() {
                 return endOfFile();
             } else {
                 if (c == 0)
-                    appendText("\xEF\xBF\xBD");
+                    appendText(chars::kReplacement);
                 else
                     appendText(char(c));
                 m_state = State::ScriptDoubleEscaped;
@@ -631,7 +597,7 @@ HtmlTokenizer::Kind HtmlTokenizer::next() {
         }
         case State::BeforeAttributeName: {
             const int c = consume();
-            if (isSpace(c))
+            if (chars::isAsciiWhitespace(c))
                 break;
             if (c == '/' || c == '>' || c == endOfInput) {
                 reconsume();
@@ -655,7 +621,7 @@ HtmlTokenizer::Kind HtmlTokenizer::next() {
                 appendLowered(attr().name, data + m_pos, run - m_pos);
                 m_pos = run;
                 const int c = consume();
-                if (isSpace(c) || c == '/' || c == '>' || c == endOfInput) {
+                if (chars::isAsciiWhitespace(c) || c == '/' || c == '>' || c == endOfInput) {
                     finishAttributeName();
                     reconsume();
                     m_state = State::AfterAttributeName;
@@ -669,13 +635,13 @@ HtmlTokenizer::Kind HtmlTokenizer::next() {
                 if (c == 0)
                     appendReplacement(attr().name);
                 else
-                    attr().name.push_back(lower(c));
+                    attr().name.push_back(chars::asciiLower(c));
             }
             break;
         }
         case State::AfterAttributeName: {
             const int c = consume();
-            if (isSpace(c))
+            if (chars::isAsciiWhitespace(c))
                 break;
             if (c == '/') {
                 m_state = State::SelfClosingStartTag;
@@ -694,7 +660,7 @@ HtmlTokenizer::Kind HtmlTokenizer::next() {
         }
         case State::BeforeAttributeValue: {
             const int c = consume();
-            if (isSpace(c))
+            if (chars::isAsciiWhitespace(c))
                 break;
             if (c == '"') {
                 m_state = State::AttributeValueDouble;
@@ -742,7 +708,7 @@ HtmlTokenizer::Kind HtmlTokenizer::next() {
                 value.append(data + m_pos, run - m_pos);
                 m_pos = run;
                 const int c = consume();
-                if (isSpace(c)) {
+                if (chars::isAsciiWhitespace(c)) {
                     m_state = State::BeforeAttributeName;
                     break;
                 }
@@ -761,7 +727,7 @@ HtmlTokenizer::Kind HtmlTokenizer::next() {
         }
         case State::AfterAttributeValueQuoted: {
             const int c = consume();
-            if (isSpace(c)) {
+            if (chars::isAsciiWhitespace(c)) {
                 m_state = State::BeforeAttributeName;
             } else if (c == '/') {
                 m_state = State::SelfClosingStartTag;
@@ -986,7 +952,7 @@ HtmlTokenizer::Kind HtmlTokenizer::next() {
             m_doctypeNameMissing = true;
             m_forceQuirks = false;
             const int c = consume();
-            if (isSpace(c)) {
+            if (chars::isAsciiWhitespace(c)) {
                 m_state = State::BeforeDoctypeName;
             } else if (c == endOfInput) {
                 m_forceQuirks = true;
@@ -1000,7 +966,7 @@ HtmlTokenizer::Kind HtmlTokenizer::next() {
         }
         case State::BeforeDoctypeName: {
             const int c = consume();
-            if (isSpace(c))
+            if (chars::isAsciiWhitespace(c))
                 break;
             if (c == '>') {
                 m_forceQuirks = true;
@@ -1015,13 +981,13 @@ HtmlTokenizer::Kind HtmlTokenizer::next() {
             if (c == 0)
                 appendReplacement(m_name);
             else
-                m_name.push_back(lower(c));
+                m_name.push_back(chars::asciiLower(c));
             m_state = State::DoctypeName;
             break;
         }
         case State::DoctypeName: {
             const int c = consume();
-            if (isSpace(c)) {
+            if (chars::isAsciiWhitespace(c)) {
                 m_state = State::AfterDoctypeName;
             } else if (c == '>') {
                 return emitDoctype();
@@ -1032,13 +998,13 @@ HtmlTokenizer::Kind HtmlTokenizer::next() {
             } else if (c == 0) {
                 appendReplacement(m_name);
             } else {
-                m_name.push_back(lower(c));
+                m_name.push_back(chars::asciiLower(c));
             }
             break;
         }
         case State::AfterDoctypeName: {
             const int c = consume();
-            if (isSpace(c))
+            if (chars::isAsciiWhitespace(c))
                 break;
             if (c == '>')
                 return emitDoctype();
@@ -1069,7 +1035,7 @@ HtmlTokenizer::Kind HtmlTokenizer::next() {
             const bool afterKeyword =
                 s == State::AfterDoctypePublicKeyword || s == State::AfterDoctypeSystemKeyword;
             const int c = consume();
-            if (isSpace(c)) {
+            if (chars::isAsciiWhitespace(c)) {
                 if (afterKeyword)
                     m_state = publicId ? State::BeforeDoctypePublicId : State::BeforeDoctypeSystemId;
             } else if (c == '"' || c == '\'') {
@@ -1121,7 +1087,7 @@ HtmlTokenizer::Kind HtmlTokenizer::next() {
         case State::AfterDoctypePublicId:
         case State::BetweenDoctypePublicAndSystemIds: {
             const int c = consume();
-            if (isSpace(c)) {
+            if (chars::isAsciiWhitespace(c)) {
                 m_state = State::BetweenDoctypePublicAndSystemIds;
             } else if (c == '>') {
                 return emitDoctype();
@@ -1141,7 +1107,7 @@ HtmlTokenizer::Kind HtmlTokenizer::next() {
         }
         case State::AfterDoctypeSystemId: {
             const int c = consume();
-            if (isSpace(c))
+            if (chars::isAsciiWhitespace(c))
                 break;
             if (c == '>')
                 return emitDoctype();
@@ -1236,7 +1202,7 @@ void HtmlTokenizer::textRun(State state) {
             if (state == State::Data)
                 m_text.push_back('\0');
             else
-                m_text.append("\xEF\xBF\xBD");
+                m_text.append(chars::kReplacement);
         } else {
             m_text.push_back(char(c));
         }

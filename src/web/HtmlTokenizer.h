@@ -1,5 +1,7 @@
 #pragma once
 
+#include "web/Chars.h"
+
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -132,7 +134,7 @@ private:
         if (m_keepText)
             m_text.append(s);
     }
-    void appendReplacement(std::string& to) { to.append("\xEF\xBF\xBD"); }
+    void appendReplacement(std::string& to) { to.append(chars::kReplacement, chars::kReplacementSize); }
     void startTag(bool end);
     void startAttribute();
     void finishAttributeName();

@@ -1,5 +1,7 @@
 #include "web/MarkupWalker.h"
 
+#include "web/Chars.h"
+
 #include "web/CssUrls.h"
 #include "web/HtmlTokenizer.h"
 #include "web/Srcset.h"
@@ -115,15 +117,10 @@ const Ids& ids() {
     return ids;
 }
 
-bool isAsciiSpace(char c) {
-    return c == ' ' || c == '\t' || c == '\n' || c == '\f' || c == '\r';
-}
-
 std::string asciiLower(std::string_view s) {
     std::string out(s);
     for (char& c : out)
-        if (c >= 'A' && c <= 'Z')
-            c = char(c + 32);
+        c = chars::asciiLower(c);
     return out;
 }
 
@@ -131,8 +128,7 @@ bool equalsNoCase(std::string_view a, std::string_view lowerWord) {
     if (a.size() != lowerWord.size())
         return false;
     for (std::size_t i = 0; i < a.size(); ++i) {
-        const char c = a[i] >= 'A' && a[i] <= 'Z' ? char(a[i] + 32) : a[i];
-        if (c != lowerWord[i])
+        if (chars::asciiLower(a[i]) != lowerWord[i])
             return false;
     }
     return true;
@@ -142,10 +138,10 @@ bool equalsNoCase(std::string_view a, std::string_view lowerWord) {
 bool hasToken(std::string_view value, std::string_view word) {
     std::size_t i = 0;
     while (i < value.size()) {
-        while (i < value.size() && isAsciiSpace(value[i]))
+        while (i < value.size() && chars::isAsciiWhitespace(value[i]))
             ++i;
         const std::size_t start = i;
-        while (i < value.size() && !isAsciiSpace(value[i]))
+        while (i < value.size() && !chars::isAsciiWhitespace(value[i]))
             ++i;
         if (i > start && value.substr(start, i - start) == word)
             return true;

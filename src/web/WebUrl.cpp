@@ -1,6 +1,6 @@
 #include "web/WebUrl.h"
 
-#include "core/Bytes.h"
+#include "web/Chars.h"
 
 #include <unicode/uidna.h>
 
@@ -67,15 +67,6 @@ constexpr char kHex[] = "0123456789ABCDEF";
 
 inline uint8_t byteAt(const char* p) {
     return static_cast<uint8_t>(*p);
-}
-inline bool isAsciiAlpha(char c) {
-    return (c | 0x20) >= 'a' && (c | 0x20) <= 'z';
-}
-inline bool isAsciiDigit(char c) {
-    return c >= '0' && c <= '9';
-}
-inline char asciiLower(char c) {
-    return (c >= 'A' && c <= 'Z') ? char(c | 0x20) : c;
 }
 
 inline void appendPercent(QByteArray& out, uint8_t b) {
@@ -161,9 +152,9 @@ void appendEncodedBytes(QByteArray& out, QByteArrayView bytes, EncodeSet set) {
     const char* p = bytes.data();
     const char* end = p + bytes.size();
     while (p < end) {
-        if (*p == '&' && end - p >= 4 && p[1] == '#' && isAsciiDigit(p[2])) {
+        if (*p == '&' && end - p >= 4 && p[1] == '#' && chars::isAsciiDigit(p[2])) {
             const char* q = p + 2;
-            while (q < end && isAsciiDigit(*q))
+            while (q < end && chars::isAsciiDigit(*q))
                 ++q;
             if (q < end && *q == ';') {
                 out.append("%26%23", 6);
@@ -179,15 +170,6 @@ void appendEncodedBytes(QByteArray& out, QByteArrayView bytes, EncodeSet set) {
             out.append(*p);
         ++p;
     }
-}
-
-int hexValue(char c) {
-    if (isAsciiDigit(c))
-        return c - '0';
-    const char lower = char(c | 0x20);
-    if (lower >= 'a' && lower <= 'f')
-        return lower - 'a' + 10;
-    return -1;
 }
 
 // ---- IPv4 ----
@@ -207,7 +189,7 @@ bool parseIpv4Number(const char* p, const char* end, uint64_t& value) {
     }
     value = 0;
     for (; p < end; ++p) {
-        int digit = hexValue(*p);
+        int digit = chars::hexValue(*p);
         if (digit < 0 || digit >= radix)
             return false;
         value = value * uint64_t(radix) + uint64_t(digit);
@@ -228,7 +210,7 @@ bool endsInNumber(const char* p, const char* end) {
         return false;
     bool digits = true;
     for (const char* q = start; q < last; ++q)
-        digits = digits && isAsciiDigit(*q);
+        digits = digits && chars::isAsciiDigit(*q);
     if (digits)
         return true;
     uint64_t ignored;
@@ -310,8 +292,8 @@ bool parseIpv6(const char* p, const char* end, uint16_t (&address)[8]) {
         }
         unsigned value = 0;
         int length = 0;
-        while (length < 4 && p < end && hexValue(*p) >= 0) {
-            value = value * 16 + unsigned(hexValue(*p));
+        while (length < 4 && p < end && chars::hexValue(*p) >= 0) {
+            value = value * 16 + unsigned(chars::hexValue(*p));
             ++p;
             ++length;
         }
@@ -330,9 +312,9 @@ bool parseIpv6(const char* p, const char* end, uint16_t (&address)[8]) {
                     else
                         return false;
                 }
-                if (p == end || !isAsciiDigit(*p))
+                if (p == end || !chars::isAsciiDigit(*p))
                     return false;
-                while (p < end && isAsciiDigit(*p)) {
+                while (p < end && chars::isAsciiDigit(*p)) {
                     const int number = *p - '0';
                     if (piece < 0)
                         piece = number;
@@ -461,14 +443,14 @@ QByteArray premappedDomain(const char* p, const char* end) {
         bool valid;
         const int length = utf8Sequence(p, end, valid);
         if (!valid) {
-            bytes::appendUtf8(result, 0xfffd);
+            chars::appendUtf8(result, 0xfffd);
         } else {
             char32_t c = byteAt(p) & (0xff >> (length + 1));
             for (int i = 1; i < length; ++i)
                 c = (c << 6) | (byteAt(p + i) & 0x3f);
             c = newerIdnaMapping(c);
             if (c)
-                bytes::appendUtf8(result, c);
+                chars::appendUtf8(result, c);
         }
         p += length;
     }
@@ -524,7 +506,7 @@ bool appendAsciiDomain(QByteArray& out, const char* p, const char* end) {
         out.resize(start + (end - p));
         char* write = out.data() + start;
         for (const char* q = p; q < end; ++q)
-            *write++ = asciiLower(*q);
+            *write++ = chars::asciiLower(*q);
     } else {
         const QByteArray domain = premappedDomain(p, end);
         if (!appendIdnaAscii(out, domain.constData(), domain.constData() + domain.size()))
@@ -564,8 +546,8 @@ bool appendHost(QByteArray& out, const char* p, const char* end, bool special) {
         QByteArray decoded;
         decoded.reserve(end - p);
         for (const char* q = p; q < end; ++q) {
-            if (*q == '%' && end - q >= 3 && hexValue(q[1]) >= 0 && hexValue(q[2]) >= 0) {
-                decoded.append(char(hexValue(q[1]) * 16 + hexValue(q[2])));
+            if (*q == '%' && end - q >= 3 && chars::hexValue(q[1]) >= 0 && chars::hexValue(q[2]) >= 0) {
+                decoded.append(char(chars::hexValue(q[1]) * 16 + chars::hexValue(q[2])));
                 q += 2;
             } else {
                 decoded.append(*q);
@@ -622,7 +604,7 @@ SchemeKind kindOf(QByteArrayView scheme) {
 }
 
 bool isWindowsDriveLetter(const char* p, qsizetype length) {
-    return length == 2 && isAsciiAlpha(p[0]) && (p[1] == ':' || p[1] == '|');
+    return length == 2 && chars::isAsciiAlpha(p[0]) && (p[1] == ':' || p[1] == '|');
 }
 
 bool startsWithWindowsDriveLetter(const char* p, const char* end) {
@@ -700,7 +682,7 @@ private:
     void setScheme(const char* p, const char* end) {
         QByteArray& href = out();
         for (const char* q = p; q < end; ++q)
-            href.append(asciiLower(*q));
+            href.append(chars::asciiLower(*q));
         m_url.m_schemeEnd = href.size();
         href.append(':');
         m_kind = kindOf(QByteArrayView(href.constData(), m_url.m_schemeEnd));
@@ -725,9 +707,10 @@ private:
 
     bool run() {
         const char* p = m_p;
-        if (p < m_end && isAsciiAlpha(*p)) {
+        if (p < m_end && chars::isAsciiAlpha(*p)) {
             const char* q = p + 1;
-            while (q < m_end && (isAsciiAlpha(*q) || isAsciiDigit(*q) || *q == '+' || *q == '-' || *q == '.'))
+            while (q < m_end && (chars::isAsciiAlpha(*q) || chars::isAsciiDigit(*q) || *q == '+' ||
+                                 *q == '-' || *q == '.'))
                 ++q;
             if (q < m_end && *q == ':') {
                 setScheme(p, q);
@@ -870,7 +853,8 @@ private:
         const qsizetype size = href.size();
         if (size == start)
             return;
-        if (m_kind.file && size - start == 3 && isAsciiAlpha(href[start + 1]) && href[start + 2] == ':')
+        if (m_kind.file && size - start == 3 && chars::isAsciiAlpha(href[start + 1]) &&
+            href[start + 2] == ':')
             return;
         qsizetype slash = size - 1;
         while (href[slash] != '/')
@@ -946,7 +930,7 @@ private:
         if (colon) {
             uint32_t port = 0;
             for (const char* q = colon + 1; q < authorityEnd; ++q) {
-                if (!isAsciiDigit(*q))
+                if (!chars::isAsciiDigit(*q))
                     return false;
                 port = port * 10 + uint32_t(*q - '0');
                 if (port > 65535)
@@ -1094,7 +1078,7 @@ private:
                 const char* basePath = m_base->m_href.constData() + m_base->m_pathStart;
                 const qsizetype basePathSize = basePathEnd() - m_base->m_pathStart;
                 if (!startsWithWindowsDriveLetter(m_p, m_end) && basePathSize >= 3 &&
-                    isAsciiAlpha(basePath[1]) && basePath[2] == ':' &&
+                    chars::isAsciiAlpha(basePath[1]) && basePath[2] == ':' &&
                     (basePathSize == 3 || basePath[3] == '/'))
                     href.append(basePath, 3);
             } else {
