@@ -266,6 +266,91 @@ HtmlTokenizer::Kind HtmlTokenizer::emitDoctype() {
     return Kind::Doctype;
 }
 
+HtmlTokenizer::Kind HtmlTokenizer::endOfFile() {
+    m_eofEmitted = true;
+    if (!m_text.empty()) {
+        m_pending = true;
+        m_pendingKind = Kind::EndOfFile;
+        return Kind::Characters;
+    }
+    return Kind::EndOfFile;
+}
+
+// The state functions in the order of State.
+const HtmlTokenizer::StateFunction HtmlTokenizer::kStates[] = {
+    &HtmlTokenizer::dataState,
+    &HtmlTokenizer::rcdataState,
+    &HtmlTokenizer::rawtextState,
+    &HtmlTokenizer::scriptDataState,
+    &HtmlTokenizer::plaintextState,
+    &HtmlTokenizer::tagOpenState,
+    &HtmlTokenizer::endTagOpenState,
+    &HtmlTokenizer::tagNameState,
+    &HtmlTokenizer::rcdataLessThanState,
+    &HtmlTokenizer::rcdataEndTagOpenState,
+    &HtmlTokenizer::rcdataEndTagNameState,
+    &HtmlTokenizer::rawtextLessThanState,
+    &HtmlTokenizer::rawtextEndTagOpenState,
+    &HtmlTokenizer::rawtextEndTagNameState,
+    &HtmlTokenizer::scriptLessThanState,
+    &HtmlTokenizer::scriptEndTagOpenState,
+    &HtmlTokenizer::scriptEndTagNameState,
+    &HtmlTokenizer::scriptEscapeStartState,
+    &HtmlTokenizer::scriptEscapeStartDashState,
+    &HtmlTokenizer::scriptEscapedState,
+    &HtmlTokenizer::scriptEscapedDashState,
+    &HtmlTokenizer::scriptEscapedDashDashState,
+    &HtmlTokenizer::scriptEscapedLessThanState,
+    &HtmlTokenizer::scriptEscapedEndTagOpenState,
+    &HtmlTokenizer::scriptEscapedEndTagNameState,
+    &HtmlTokenizer::scriptDoubleEscapeStartState,
+    &HtmlTokenizer::scriptDoubleEscapedState,
+    &HtmlTokenizer::scriptDoubleEscapedDashState,
+    &HtmlTokenizer::scriptDoubleEscapedDashDashState,
+    &HtmlTokenizer::scriptDoubleEscapedLessThanState,
+    &HtmlTokenizer::scriptDoubleEscapeEndState,
+    &HtmlTokenizer::beforeAttributeNameState,
+    &HtmlTokenizer::attributeNameState,
+    &HtmlTokenizer::afterAttributeNameState,
+    &HtmlTokenizer::beforeAttributeValueState,
+    &HtmlTokenizer::attributeValueDoubleState,
+    &HtmlTokenizer::attributeValueSingleState,
+    &HtmlTokenizer::attributeValueUnquotedState,
+    &HtmlTokenizer::afterAttributeValueQuotedState,
+    &HtmlTokenizer::selfClosingStartTagState,
+    &HtmlTokenizer::bogusCommentState,
+    &HtmlTokenizer::markupDeclarationOpenState,
+    &HtmlTokenizer::commentStartState,
+    &HtmlTokenizer::commentStartDashState,
+    &HtmlTokenizer::commentState,
+    &HtmlTokenizer::commentLessThanState,
+    &HtmlTokenizer::commentLessThanBangState,
+    &HtmlTokenizer::commentLessThanBangDashState,
+    &HtmlTokenizer::commentLessThanBangDashDashState,
+    &HtmlTokenizer::commentEndDashState,
+    &HtmlTokenizer::commentEndState,
+    &HtmlTokenizer::commentEndBangState,
+    &HtmlTokenizer::doctypeState,
+    &HtmlTokenizer::beforeDoctypeNameState,
+    &HtmlTokenizer::doctypeNameState,
+    &HtmlTokenizer::afterDoctypeNameState,
+    &HtmlTokenizer::afterDoctypePublicKeywordState,
+    &HtmlTokenizer::beforeDoctypePublicIdState,
+    &HtmlTokenizer::doctypePublicIdDoubleState,
+    &HtmlTokenizer::doctypePublicIdSingleState,
+    &HtmlTokenizer::afterDoctypePublicIdState,
+    &HtmlTokenizer::betweenDoctypePublicAndSystemIdsState,
+    &HtmlTokenizer::afterDoctypeSystemKeywordState,
+    &HtmlTokenizer::beforeDoctypeSystemIdState,
+    &HtmlTokenizer::doctypeSystemIdDoubleState,
+    &HtmlTokenizer::doctypeSystemIdSingleState,
+    &HtmlTokenizer::afterDoctypeSystemIdState,
+    &HtmlTokenizer::bogusDoctypeState,
+    &HtmlTokenizer::cdataSectionState,
+    &HtmlTokenizer::cdataSectionBracketState,
+    &HtmlTokenizer::cdataSectionEndState,
+};
+
 HtmlTokenizer::Kind HtmlTokenizer::next() {
     if (m_pending) {
         m_pending = false;
@@ -281,894 +366,958 @@ HtmlTokenizer::Kind HtmlTokenizer::next() {
     if (m_eofEmitted)
         return Kind::EndOfFile;
 
-    auto endOfFile = [this] {
-        m_eofEmitted = true;
-        if (!m_text.empty()) {
-            m_pending = true;
-            m_pendingKind = Kind::EndOfFile;
-            return Kind::Characters;
-        }
-        return Kind::EndOfFile;
-    };
-    auto attr = [this]() -> Attribute& { return m_attributes[m_attributeCount - 1]; };
+    static_assert(std::size(kStates) == std::size_t(State::CdataSectionEnd) + 1);
+    // Each state hands back a token or leaves the next state in m_state.
+    for (;;) {
+        if (const std::optional<Kind> kind = (this->*kStates[std::size_t(m_state)])())
+            return *kind;
+    }
+}
+
+// The five text states: the run of text up to "<", then the state after it.
+std::optional<HtmlTokenizer::Kind> HtmlTokenizer::textState() {
     const char* const data = m_input.data();
     const std::size_t size = m_input.size();
+    const State textState = m_state;
+    if (!m_keepText) {
+        // Nothing of the text is wanted: jump to the next '<'.
+        if (textState == State::Plaintext) {
+            m_pos = size;
+            return endOfFile();
+        }
+        const void* lt = m_pos < size ? std::memchr(data + m_pos, '<', size - m_pos) : nullptr;
+        if (!lt) {
+            m_pos = size;
+            return endOfFile();
+        }
+        m_pos = std::size_t(static_cast<const char*>(lt) - data) + 1;
+        m_lastPos = m_pos - 1;
+    } else {
+        textRun(textState);
+        const int c = consume();
+        if (c == endOfInput)
+            return endOfFile();
+        if (c != '<')
+            return std::nullopt; // textRun handled what it stopped at
+    }
+    switch (textState) {
+    case State::Data:
+        m_state = State::TagOpen;
+        break;
+    case State::Rcdata:
+        m_state = State::RcdataLessThan;
+        break;
+    case State::Rawtext:
+        m_state = State::RawtextLessThan;
+        break;
+    default:
+        m_state = State::ScriptLessThan;
+        break;
+    }
+    return std::nullopt;
+}
 
+// 13.2.5.6 Tag open state
+std::optional<HtmlTokenizer::Kind> HtmlTokenizer::tagOpenState() {
+    const int c = consume();
+    if (c == '!') {
+        m_state = State::MarkupDeclarationOpen;
+    } else if (c == '/') {
+        m_state = State::EndTagOpen;
+    } else if (chars::isAsciiAlpha(c)) {
+        startTag(false);
+        reconsume();
+        m_state = State::TagName;
+    } else if (c == '?') {
+        m_pendingText.clear();
+        reconsume();
+        m_state = State::BogusComment;
+    } else {
+        appendText('<');
+        if (c == endOfInput)
+            return endOfFile();
+        reconsume();
+        m_state = State::Data;
+    }
+    return std::nullopt;
+}
+
+// 13.2.5.7 End tag open state
+std::optional<HtmlTokenizer::Kind> HtmlTokenizer::endTagOpenState() {
+    const int c = consume();
+    if (chars::isAsciiAlpha(c)) {
+        startTag(true);
+        reconsume();
+        m_state = State::TagName;
+    } else if (c == '>') {
+        m_state = State::Data;
+    } else if (c == endOfInput) {
+        appendText("</");
+        return endOfFile();
+    } else {
+        m_pendingText.clear();
+        reconsume();
+        m_state = State::BogusComment;
+    }
+    return std::nullopt;
+}
+
+// 13.2.5.8 Tag name state
+std::optional<HtmlTokenizer::Kind> HtmlTokenizer::tagNameState() {
+    const char* const data = m_input.data();
+    const std::size_t size = m_input.size();
     for (;;) {
-        switch (m_state) {
-        case State::Data:
-        case State::Rcdata:
-        case State::Rawtext:
-        case State::ScriptData:
-        case State::Plaintext: {
-            const State textState = m_state;
-            if (!m_keepText) {
-                // Nothing of the text is wanted: jump to the next '<'.
-                if (textState == State::Plaintext) {
-                    m_pos = size;
-                    return endOfFile();
-                }
-                const void* lt = m_pos < size ? std::memchr(data + m_pos, '<', size - m_pos) : nullptr;
-                if (!lt) {
-                    m_pos = size;
-                    return endOfFile();
-                }
-                m_pos = std::size_t(static_cast<const char*>(lt) - data) + 1;
-                m_lastPos = m_pos - 1;
-            } else {
-                textRun(textState);
-                const int c = consume();
-                if (c == endOfInput)
-                    return endOfFile();
-                if (c != '<')
-                    continue; // textRun handled what it stopped at
-            }
-            switch (textState) {
-            case State::Data:
-                m_state = State::TagOpen;
-                break;
-            case State::Rcdata:
-                m_state = State::RcdataLessThan;
-                break;
-            case State::Rawtext:
-                m_state = State::RawtextLessThan;
-                break;
-            default:
-                m_state = State::ScriptLessThan;
-                break;
-            }
-            break;
-        }
-        case State::TagOpen: {
-            const int c = consume();
-            if (c == '!') {
-                m_state = State::MarkupDeclarationOpen;
-            } else if (c == '/') {
-                m_state = State::EndTagOpen;
-            } else if (chars::isAsciiAlpha(c)) {
-                startTag(false);
-                reconsume();
-                m_state = State::TagName;
-            } else if (c == '?') {
-                m_pendingText.clear();
-                reconsume();
-                m_state = State::BogusComment;
-            } else {
-                appendText('<');
-                if (c == endOfInput)
-                    return endOfFile();
-                reconsume();
-                m_state = State::Data;
-            }
-            break;
-        }
-        case State::EndTagOpen: {
-            const int c = consume();
-            if (chars::isAsciiAlpha(c)) {
-                startTag(true);
-                reconsume();
-                m_state = State::TagName;
-            } else if (c == '>') {
-                m_state = State::Data;
-            } else if (c == endOfInput) {
-                appendText("</");
-                return endOfFile();
-            } else {
-                m_pendingText.clear();
-                reconsume();
-                m_state = State::BogusComment;
-            }
-            break;
-        }
-        case State::TagName: {
-            for (;;) {
-                std::size_t run = m_pos;
-                while (run < size && !tagNameStops[data[run]])
-                    ++run;
-                appendLowered(m_name, data + m_pos, run - m_pos);
-                m_pos = run;
-                const int c = consume();
-                if (chars::isAsciiWhitespace(c)) {
-                    m_state = State::BeforeAttributeName;
-                    break;
-                }
-                if (c == '/') {
-                    m_state = State::SelfClosingStartTag;
-                    break;
-                }
-                if (c == '>')
-                    return emitTag();
-                if (c == endOfInput)
-                    return endOfFile();
-                if (c == 0)
-                    appendReplacement(m_name);
-                else
-                    m_name.push_back(chars::asciiLower(c));
-            }
-            break;
-        }
-        case State::RcdataLessThan:
-        case State::RawtextLessThan: {
-            const bool rcdata = m_state == State::RcdataLessThan;
-            const int c = consume();
-            if (c == '/') {
-                m_buffer.clear();
-                m_state = rcdata ? State::RcdataEndTagOpen : State::RawtextEndTagOpen;
-            } else {
-                appendText('<');
-                reconsume();
-                m_state = rcdata ? State::Rcdata : State::Rawtext;
-            }
-            break;
-        }
-        case State::RcdataEndTagOpen:
-        case State::RawtextEndTagOpen:
-        case State::ScriptEndTagOpen:
-        case State::ScriptEscapedEndTagOpen: {
-            const State s = m_state;
-            const int c = consume();
-            reconsume();
-            if (chars::isAsciiAlpha(c)) {
-                startTag(true);
-                m_state = s == State::RcdataEndTagOpen    ? State::RcdataEndTagName
-                          : s == State::RawtextEndTagOpen ? State::RawtextEndTagName
-                          : s == State::ScriptEndTagOpen  ? State::ScriptEndTagName
-                                                          : State::ScriptEscapedEndTagName;
-            } else {
-                appendText("</");
-                m_state = s == State::RcdataEndTagOpen    ? State::Rcdata
-                          : s == State::RawtextEndTagOpen ? State::Rawtext
-                          : s == State::ScriptEndTagOpen  ? State::ScriptData
-                                                          : State::ScriptEscaped;
-            }
-            break;
-        }
-        case State::RcdataEndTagName:
-        case State::RawtextEndTagName:
-        case State::ScriptEndTagName:
-        case State::ScriptEscapedEndTagName: {
-            const State s = m_state;
-            const int c = consume();
-            if (chars::isAsciiWhitespace(c) && m_name == m_lastStartTag) {
-                m_state = State::BeforeAttributeName;
-            } else if (c == '/' && m_name == m_lastStartTag) {
-                m_state = State::SelfClosingStartTag;
-            } else if (c == '>' && m_name == m_lastStartTag) {
-                return emitTag();
-            } else if (chars::isAsciiAlpha(c)) {
-                m_name.push_back(chars::asciiLower(c));
-                m_buffer.push_back(char(c));
-            } else {
-                appendText("</");
-                appendText(m_buffer);
-                reconsume();
-                m_state = s == State::RcdataEndTagName    ? State::Rcdata
-                          : s == State::RawtextEndTagName ? State::Rawtext
-                          : s == State::ScriptEndTagName  ? State::ScriptData
-                                                          : State::ScriptEscaped;
-            }
-            break;
-        }
-        case State::ScriptLessThan: {
-            const int c = consume();
-            if (c == '/') {
-                m_buffer.clear();
-                m_state = State::ScriptEndTagOpen;
-            } else if (c == '!') {
-                appendText("<!");
-                m_state = State::ScriptEscapeStart;
-            } else {
-                appendText('<');
-                reconsume();
-                m_state = State::ScriptData;
-            }
-            break;
-        }
-        case State::ScriptEscapeStart:
-        case State::ScriptEscapeStartDash: {
-            const int c = consume();
-            if (c == '-') {
-                appendText('-');
-                m_state = m_state == State::ScriptEscapeStart ? State::ScriptEscapeStartDash
-                                                              : State::ScriptEscapedDashDash;
-            } else {
-                reconsume();
-                m_state = State::ScriptData;
-            }
-            break;
-        }
-        case State::ScriptEscaped:
-        case State::ScriptEscapedDash:
-        case State::ScriptEscapedDashDash: {
-            const State s = m_state;
-            const int c = consume();
-            if (c == '-') {
-                appendText('-');
-                m_state = s == State::ScriptEscaped ? State::ScriptEscapedDash : State::ScriptEscapedDashDash;
-            } else if (c == '<') {
-                m_state = State::ScriptEscapedLessThan;
-            } else if (c == '>' && s == State::ScriptEscapedDashDash) {
-                appendText('>');
-                m_state = State::ScriptData;
-            } else if (c == endOfInput) {
-                return endOfFile();
-            } else {
-                if (c == 0)
-                    appendText(chars::kReplacement);
-                else
-                    appendText(char(c));
-                m_state = State::ScriptEscaped;
-            }
-            break;
-        }
-        case State::ScriptEscapedLessThan: {
-            const int c = consume();
-            if (c == '/') {
-                m_buffer.clear();
-                m_state = State::ScriptEscapedEndTagOpen;
-            } else if (chars::isAsciiAlpha(c)) {
-                m_buffer.clear();
-                appendText('<');
-                reconsume();
-                m_state = State::ScriptDoubleEscapeStart;
-            } else {
-                appendText('<');
-                reconsume();
-                m_state = State::ScriptEscaped;
-            }
-            break;
-        }
-        case State::ScriptDoubleEscapeStart:
-        case State::ScriptDoubleEscapeEnd: {
-            const bool starting = m_state == State::ScriptDoubleEscapeStart;
-            const int c = consume();
-            if (chars::isAsciiWhitespace(c) || c == '/' || c == '>') {
-                appendText(char(c));
-                if (m_buffer == "script")
-                    m_state = starting ? State::ScriptDoubleEscaped : State::ScriptEscaped;
-                else
-                    m_state = starting ? State::ScriptEscaped : State::ScriptDoubleEscaped;
-            } else if (chars::isAsciiAlpha(c)) {
-                m_buffer.push_back(chars::asciiLower(c));
-                appendText(char(c));
-            } else {
-                reconsume();
-                m_state = starting ? State::ScriptEscaped : State::ScriptDoubleEscaped;
-            }
-            break;
-        }
-        case State::ScriptDoubleEscaped:
-        case State::ScriptDoubleEscapedDash:
-        case State::ScriptDoubleEscapedDashDash: {
-            const State s = m_state;
-            const int c = consume();
-            if (c == '-') {
-                appendText('-');
-                m_state = s == State::ScriptDoubleEscaped ? State::ScriptDoubleEscapedDash
-                                                          : State::ScriptDoubleEscapedDashDash;
-            } else if (c == '<') {
-                appendText('<');
-                m_state = State::ScriptDoubleEscapedLessThan;
-            } else if (c == '>' && s == State::ScriptDoubleEscapedDashDash) {
-                appendText('>');
-                m_state = State::ScriptData;
-            } else if (c == endOfInput) {
-                return endOfFile();
-            } else {
-                if (c == 0)
-                    appendText(chars::kReplacement);
-                else
-                    appendText(char(c));
-                m_state = State::ScriptDoubleEscaped;
-            }
-            break;
-        }
-        case State::ScriptDoubleEscapedLessThan: {
-            const int c = consume();
-            if (c == '/') {
-                m_buffer.clear();
-                appendText('/');
-                m_state = State::ScriptDoubleEscapeEnd;
-            } else {
-                reconsume();
-                m_state = State::ScriptDoubleEscaped;
-            }
-            break;
-        }
-        case State::BeforeAttributeName: {
-            const int c = consume();
-            if (chars::isAsciiWhitespace(c))
-                break;
-            if (c == '/' || c == '>' || c == endOfInput) {
-                reconsume();
-                m_state = State::AfterAttributeName;
-            } else if (c == '=') {
-                startAttribute();
-                attr().name.push_back('=');
-                m_state = State::AttributeName;
-            } else {
-                startAttribute();
-                reconsume();
-                m_state = State::AttributeName;
-            }
-            break;
-        }
-        case State::AttributeName: {
-            for (;;) {
-                std::size_t run = m_pos;
-                while (run < size && !attributeNameStops[data[run]])
-                    ++run;
-                appendLowered(attr().name, data + m_pos, run - m_pos);
-                m_pos = run;
-                const int c = consume();
-                if (chars::isAsciiWhitespace(c) || c == '/' || c == '>' || c == endOfInput) {
-                    finishAttributeName();
-                    reconsume();
-                    m_state = State::AfterAttributeName;
-                    break;
-                }
-                if (c == '=') {
-                    finishAttributeName();
-                    m_state = State::BeforeAttributeValue;
-                    break;
-                }
-                if (c == 0)
-                    appendReplacement(attr().name);
-                else
-                    attr().name.push_back(chars::asciiLower(c));
-            }
-            break;
-        }
-        case State::AfterAttributeName: {
-            const int c = consume();
-            if (chars::isAsciiWhitespace(c))
-                break;
-            if (c == '/') {
-                m_state = State::SelfClosingStartTag;
-            } else if (c == '=') {
-                m_state = State::BeforeAttributeValue;
-            } else if (c == '>') {
-                return emitTag();
-            } else if (c == endOfInput) {
-                return endOfFile();
-            } else {
-                startAttribute();
-                reconsume();
-                m_state = State::AttributeName;
-            }
-            break;
-        }
-        case State::BeforeAttributeValue: {
-            const int c = consume();
-            if (chars::isAsciiWhitespace(c))
-                break;
-            if (c == '"') {
-                m_state = State::AttributeValueDouble;
-            } else if (c == '\'') {
-                m_state = State::AttributeValueSingle;
-            } else if (c == '>') {
-                return emitTag();
-            } else {
-                reconsume();
-                m_state = State::AttributeValueUnquoted;
-            }
-            break;
-        }
-        case State::AttributeValueDouble:
-        case State::AttributeValueSingle: {
-            const char quote = m_state == State::AttributeValueDouble ? '"' : '\'';
-            std::string& value = attr().value;
-            for (;;) {
-                // Plain runs go over in one piece.
-                const std::size_t run = findAny(data, m_pos, size, quote, '&', '\r', '\0');
-                value.append(data + m_pos, run - m_pos);
-                m_pos = run;
-                const int c = consume();
-                if (c == quote) {
-                    m_state = State::AfterAttributeValueQuoted;
-                    break;
-                }
-                if (c == '&')
-                    characterReference(value, true);
-                else if (c == 0)
-                    appendReplacement(value);
-                else if (c == endOfInput)
-                    return endOfFile();
-                else
-                    value.push_back(char(c));
-            }
-            break;
-        }
-        case State::AttributeValueUnquoted: {
-            std::string& value = attr().value;
-            for (;;) {
-                std::size_t run = m_pos;
-                while (run < size && !unquotedValueStops[data[run]])
-                    ++run;
-                value.append(data + m_pos, run - m_pos);
-                m_pos = run;
-                const int c = consume();
-                if (chars::isAsciiWhitespace(c)) {
-                    m_state = State::BeforeAttributeName;
-                    break;
-                }
-                if (c == '&')
-                    characterReference(value, true);
-                else if (c == '>')
-                    return emitTag();
-                else if (c == 0)
-                    appendReplacement(value);
-                else if (c == endOfInput)
-                    return endOfFile();
-                else
-                    value.push_back(char(c));
-            }
-            break;
-        }
-        case State::AfterAttributeValueQuoted: {
-            const int c = consume();
-            if (chars::isAsciiWhitespace(c)) {
-                m_state = State::BeforeAttributeName;
-            } else if (c == '/') {
-                m_state = State::SelfClosingStartTag;
-            } else if (c == '>') {
-                return emitTag();
-            } else if (c == endOfInput) {
-                return endOfFile();
-            } else {
-                reconsume();
-                m_state = State::BeforeAttributeName;
-            }
-            break;
-        }
-        case State::SelfClosingStartTag: {
-            const int c = consume();
-            if (c == '>') {
-                m_selfClosing = true;
-                return emitTag();
-            }
-            if (c == endOfInput)
-                return endOfFile();
-            reconsume();
+        std::size_t run = m_pos;
+        while (run < size && !tagNameStops[data[run]])
+            ++run;
+        appendLowered(m_name, data + m_pos, run - m_pos);
+        m_pos = run;
+        const int c = consume();
+        if (chars::isAsciiWhitespace(c)) {
             m_state = State::BeforeAttributeName;
             break;
         }
-        case State::BogusComment: {
-            for (;;) {
-                const int c = consume();
-                if (c == '>')
-                    return emitComment();
-                if (c == endOfInput) {
-                    const Kind k = emitComment();
-                    if (k == Kind::Characters) {
-                        m_eofEmitted = true;
-                        return k;
-                    }
-                    m_eofEmitted = true;
-                    return k;
-                }
-                if (!m_keepText)
-                    continue;
-                if (c == 0)
-                    appendReplacement(m_pendingText);
-                else
-                    m_pendingText.push_back(char(c));
-            }
-        }
-        case State::MarkupDeclarationOpen: {
-            m_pendingText.clear();
-            if (lookahead("--")) {
-                m_pos += 2;
-                m_state = State::CommentStart;
-            } else if (lookaheadNoCase("doctype")) {
-                m_pos += 7;
-                m_state = State::Doctype;
-            } else if (lookahead("[CDATA[")) {
-                m_pos += 7;
-                if (m_cdataAllowed) {
-                    m_state = State::CdataSection;
-                } else {
-                    if (m_keepText)
-                        m_pendingText = "[CDATA[";
-                    m_state = State::BogusComment;
-                }
-            } else {
-                m_state = State::BogusComment;
-            }
+        if (c == '/') {
+            m_state = State::SelfClosingStartTag;
             break;
         }
-        case State::CommentStart: {
-            const int c = consume();
-            if (c == '-') {
-                m_state = State::CommentStartDash;
-            } else if (c == '>') {
-                return emitComment();
-            } else {
-                reconsume();
-                m_state = State::Comment;
-            }
-            break;
-        }
-        case State::CommentStartDash: {
-            const int c = consume();
-            if (c == '-') {
-                m_state = State::CommentEnd;
-            } else if (c == '>') {
-                return emitComment();
-            } else if (c == endOfInput) {
-                m_eofEmitted = true;
-                return emitComment();
-            } else {
-                if (m_keepText)
-                    m_pendingText.push_back('-');
-                reconsume();
-                m_state = State::Comment;
-            }
-            break;
-        }
-        case State::Comment: {
-            for (;;) {
-                const std::size_t run = findAny(data, m_pos, size, '<', '-', '\r', '\0');
-                if (m_keepText)
-                    m_pendingText.append(data + m_pos, run - m_pos);
-                m_pos = run;
-                const int c = consume();
-                if (c == '<') {
-                    if (m_keepText)
-                        m_pendingText.push_back('<');
-                    m_state = State::CommentLessThan;
-                    break;
-                }
-                if (c == '-') {
-                    m_state = State::CommentEndDash;
-                    break;
-                }
-                if (c == endOfInput) {
-                    m_eofEmitted = true;
-                    return emitComment();
-                }
-                if (m_keepText) {
-                    if (c == 0)
-                        appendReplacement(m_pendingText);
-                    else
-                        m_pendingText.push_back(char(c));
-                }
-            }
-            break;
-        }
-        case State::CommentLessThan: {
-            const int c = consume();
-            if (c == '!') {
-                if (m_keepText)
-                    m_pendingText.push_back('!');
-                m_state = State::CommentLessThanBang;
-            } else if (c == '<') {
-                if (m_keepText)
-                    m_pendingText.push_back('<');
-            } else {
-                reconsume();
-                m_state = State::Comment;
-            }
-            break;
-        }
-        case State::CommentLessThanBang:
-        case State::CommentLessThanBangDash: {
-            const int c = consume();
+        if (c == '>')
+            return emitTag();
+        if (c == endOfInput)
+            return endOfFile();
+        if (c == 0)
+            appendReplacement(m_name);
+        else
+            m_name.push_back(chars::asciiLower(c));
+    }
+    return std::nullopt;
+}
+
+// The less-than sign states of RCDATA and RAWTEXT.
+std::optional<HtmlTokenizer::Kind> HtmlTokenizer::textLessThanSign() {
+    const bool rcdata = m_state == State::RcdataLessThan;
+    const int c = consume();
+    if (c == '/') {
+        m_buffer.clear();
+        m_state = rcdata ? State::RcdataEndTagOpen : State::RawtextEndTagOpen;
+    } else {
+        appendText('<');
+        reconsume();
+        m_state = rcdata ? State::Rcdata : State::Rawtext;
+    }
+    return std::nullopt;
+}
+
+// The end tag open states of the text states.
+std::optional<HtmlTokenizer::Kind> HtmlTokenizer::textEndTagOpen() {
+    const State s = m_state;
+    const int c = consume();
+    reconsume();
+    if (chars::isAsciiAlpha(c)) {
+        startTag(true);
+        m_state = s == State::RcdataEndTagOpen    ? State::RcdataEndTagName
+                  : s == State::RawtextEndTagOpen ? State::RawtextEndTagName
+                  : s == State::ScriptEndTagOpen  ? State::ScriptEndTagName
+                                                  : State::ScriptEscapedEndTagName;
+    } else {
+        appendText("</");
+        m_state = s == State::RcdataEndTagOpen    ? State::Rcdata
+                  : s == State::RawtextEndTagOpen ? State::Rawtext
+                  : s == State::ScriptEndTagOpen  ? State::ScriptData
+                                                  : State::ScriptEscaped;
+    }
+    return std::nullopt;
+}
+
+// The end tag name states of the text states.
+std::optional<HtmlTokenizer::Kind> HtmlTokenizer::textEndTagName() {
+    const State s = m_state;
+    const int c = consume();
+    if (chars::isAsciiWhitespace(c) && m_name == m_lastStartTag) {
+        m_state = State::BeforeAttributeName;
+    } else if (c == '/' && m_name == m_lastStartTag) {
+        m_state = State::SelfClosingStartTag;
+    } else if (c == '>' && m_name == m_lastStartTag) {
+        return emitTag();
+    } else if (chars::isAsciiAlpha(c)) {
+        m_name.push_back(chars::asciiLower(c));
+        m_buffer.push_back(char(c));
+    } else {
+        appendText("</");
+        appendText(m_buffer);
+        reconsume();
+        m_state = s == State::RcdataEndTagName    ? State::Rcdata
+                  : s == State::RawtextEndTagName ? State::Rawtext
+                  : s == State::ScriptEndTagName  ? State::ScriptData
+                                                  : State::ScriptEscaped;
+    }
+    return std::nullopt;
+}
+
+// 13.2.5.15 Script data less-than sign state
+std::optional<HtmlTokenizer::Kind> HtmlTokenizer::scriptLessThanState() {
+    const int c = consume();
+    if (c == '/') {
+        m_buffer.clear();
+        m_state = State::ScriptEndTagOpen;
+    } else if (c == '!') {
+        appendText("<!");
+        m_state = State::ScriptEscapeStart;
+    } else {
+        appendText('<');
+        reconsume();
+        m_state = State::ScriptData;
+    }
+    return std::nullopt;
+}
+
+// The script data escape start states, with and without the first dash.
+std::optional<HtmlTokenizer::Kind> HtmlTokenizer::scriptEscapeStart() {
+    const int c = consume();
+    if (c == '-') {
+        appendText('-');
+        m_state =
+            m_state == State::ScriptEscapeStart ? State::ScriptEscapeStartDash : State::ScriptEscapedDashDash;
+    } else {
+        reconsume();
+        m_state = State::ScriptData;
+    }
+    return std::nullopt;
+}
+
+// Script data escaped text, after none, one or two dashes.
+std::optional<HtmlTokenizer::Kind> HtmlTokenizer::scriptEscapedText() {
+    const State s = m_state;
+    const int c = consume();
+    if (c == '-') {
+        appendText('-');
+        m_state = s == State::ScriptEscaped ? State::ScriptEscapedDash : State::ScriptEscapedDashDash;
+    } else if (c == '<') {
+        m_state = State::ScriptEscapedLessThan;
+    } else if (c == '>' && s == State::ScriptEscapedDashDash) {
+        appendText('>');
+        m_state = State::ScriptData;
+    } else if (c == endOfInput) {
+        return endOfFile();
+    } else {
+        if (c == 0)
+            appendText(chars::kReplacement);
+        else
+            appendText(char(c));
+        m_state = State::ScriptEscaped;
+    }
+    return std::nullopt;
+}
+
+// 13.2.5.23 Script data escaped less-than sign state
+std::optional<HtmlTokenizer::Kind> HtmlTokenizer::scriptEscapedLessThanState() {
+    const int c = consume();
+    if (c == '/') {
+        m_buffer.clear();
+        m_state = State::ScriptEscapedEndTagOpen;
+    } else if (chars::isAsciiAlpha(c)) {
+        m_buffer.clear();
+        appendText('<');
+        reconsume();
+        m_state = State::ScriptDoubleEscapeStart;
+    } else {
+        appendText('<');
+        reconsume();
+        m_state = State::ScriptEscaped;
+    }
+    return std::nullopt;
+}
+
+// The word "script" that starts or ends a double escape.
+std::optional<HtmlTokenizer::Kind> HtmlTokenizer::scriptDoubleEscapeBoundary() {
+    const bool starting = m_state == State::ScriptDoubleEscapeStart;
+    const int c = consume();
+    if (chars::isAsciiWhitespace(c) || c == '/' || c == '>') {
+        appendText(char(c));
+        if (m_buffer == "script")
+            m_state = starting ? State::ScriptDoubleEscaped : State::ScriptEscaped;
+        else
+            m_state = starting ? State::ScriptEscaped : State::ScriptDoubleEscaped;
+    } else if (chars::isAsciiAlpha(c)) {
+        m_buffer.push_back(chars::asciiLower(c));
+        appendText(char(c));
+    } else {
+        reconsume();
+        m_state = starting ? State::ScriptEscaped : State::ScriptDoubleEscaped;
+    }
+    return std::nullopt;
+}
+
+// Script data double escaped text, after none, one or two dashes.
+std::optional<HtmlTokenizer::Kind> HtmlTokenizer::scriptDoubleEscapedText() {
+    const State s = m_state;
+    const int c = consume();
+    if (c == '-') {
+        appendText('-');
+        m_state = s == State::ScriptDoubleEscaped ? State::ScriptDoubleEscapedDash
+                                                  : State::ScriptDoubleEscapedDashDash;
+    } else if (c == '<') {
+        appendText('<');
+        m_state = State::ScriptDoubleEscapedLessThan;
+    } else if (c == '>' && s == State::ScriptDoubleEscapedDashDash) {
+        appendText('>');
+        m_state = State::ScriptData;
+    } else if (c == endOfInput) {
+        return endOfFile();
+    } else {
+        if (c == 0)
+            appendText(chars::kReplacement);
+        else
+            appendText(char(c));
+        m_state = State::ScriptDoubleEscaped;
+    }
+    return std::nullopt;
+}
+
+// 13.2.5.30 Script data double escaped less-than sign state
+std::optional<HtmlTokenizer::Kind> HtmlTokenizer::scriptDoubleEscapedLessThanState() {
+    const int c = consume();
+    if (c == '/') {
+        m_buffer.clear();
+        appendText('/');
+        m_state = State::ScriptDoubleEscapeEnd;
+    } else {
+        reconsume();
+        m_state = State::ScriptDoubleEscaped;
+    }
+    return std::nullopt;
+}
+
+// 13.2.5.32 Before attribute name state
+std::optional<HtmlTokenizer::Kind> HtmlTokenizer::beforeAttributeNameState() {
+    const int c = consume();
+    if (chars::isAsciiWhitespace(c))
+        return std::nullopt;
+    if (c == '/' || c == '>' || c == endOfInput) {
+        reconsume();
+        m_state = State::AfterAttributeName;
+    } else if (c == '=') {
+        startAttribute();
+        attr().name.push_back('=');
+        m_state = State::AttributeName;
+    } else {
+        startAttribute();
+        reconsume();
+        m_state = State::AttributeName;
+    }
+    return std::nullopt;
+}
+
+// 13.2.5.33 Attribute name state
+std::optional<HtmlTokenizer::Kind> HtmlTokenizer::attributeNameState() {
+    const char* const data = m_input.data();
+    const std::size_t size = m_input.size();
+    for (;;) {
+        std::size_t run = m_pos;
+        while (run < size && !attributeNameStops[data[run]])
+            ++run;
+        appendLowered(attr().name, data + m_pos, run - m_pos);
+        m_pos = run;
+        const int c = consume();
+        if (chars::isAsciiWhitespace(c) || c == '/' || c == '>' || c == endOfInput) {
+            finishAttributeName();
             reconsume();
-            if (c == '-') {
-                ++m_pos; // consumed after all
-                m_state = m_state == State::CommentLessThanBang ? State::CommentLessThanBangDash
-                                                                : State::CommentLessThanBangDashDash;
-            } else {
-                m_state = m_state == State::CommentLessThanBang ? State::Comment : State::CommentEndDash;
-            }
+            m_state = State::AfterAttributeName;
             break;
         }
-        case State::CommentLessThanBangDashDash: {
-            const int c = consume();
-            reconsume();
-            m_state = State::CommentEnd;
-            (void)c;
+        if (c == '=') {
+            finishAttributeName();
+            m_state = State::BeforeAttributeValue;
             break;
         }
-        case State::CommentEndDash: {
-            const int c = consume();
-            if (c == '-') {
-                m_state = State::CommentEnd;
-            } else if (c == endOfInput) {
+        if (c == 0)
+            appendReplacement(attr().name);
+        else
+            attr().name.push_back(chars::asciiLower(c));
+    }
+    return std::nullopt;
+}
+
+// 13.2.5.34 After attribute name state
+std::optional<HtmlTokenizer::Kind> HtmlTokenizer::afterAttributeNameState() {
+    const int c = consume();
+    if (chars::isAsciiWhitespace(c))
+        return std::nullopt;
+    if (c == '/') {
+        m_state = State::SelfClosingStartTag;
+    } else if (c == '=') {
+        m_state = State::BeforeAttributeValue;
+    } else if (c == '>') {
+        return emitTag();
+    } else if (c == endOfInput) {
+        return endOfFile();
+    } else {
+        startAttribute();
+        reconsume();
+        m_state = State::AttributeName;
+    }
+    return std::nullopt;
+}
+
+// 13.2.5.35 Before attribute value state
+std::optional<HtmlTokenizer::Kind> HtmlTokenizer::beforeAttributeValueState() {
+    const int c = consume();
+    if (chars::isAsciiWhitespace(c))
+        return std::nullopt;
+    if (c == '"') {
+        m_state = State::AttributeValueDouble;
+    } else if (c == '\'') {
+        m_state = State::AttributeValueSingle;
+    } else if (c == '>') {
+        return emitTag();
+    } else {
+        reconsume();
+        m_state = State::AttributeValueUnquoted;
+    }
+    return std::nullopt;
+}
+
+// An attribute value in double or single quotes.
+std::optional<HtmlTokenizer::Kind> HtmlTokenizer::quotedAttributeValue() {
+    const char* const data = m_input.data();
+    const std::size_t size = m_input.size();
+    const char quote = m_state == State::AttributeValueDouble ? '"' : '\'';
+    std::string& value = attr().value;
+    for (;;) {
+        // Plain runs go over in one piece.
+        const std::size_t run = findAny(data, m_pos, size, quote, '&', '\r', '\0');
+        value.append(data + m_pos, run - m_pos);
+        m_pos = run;
+        const int c = consume();
+        if (c == quote) {
+            m_state = State::AfterAttributeValueQuoted;
+            break;
+        }
+        if (c == '&')
+            characterReference(value, true);
+        else if (c == 0)
+            appendReplacement(value);
+        else if (c == endOfInput)
+            return endOfFile();
+        else
+            value.push_back(char(c));
+    }
+    return std::nullopt;
+}
+
+// 13.2.5.38 Attribute value (unquoted) state
+std::optional<HtmlTokenizer::Kind> HtmlTokenizer::attributeValueUnquotedState() {
+    const char* const data = m_input.data();
+    const std::size_t size = m_input.size();
+    std::string& value = attr().value;
+    for (;;) {
+        std::size_t run = m_pos;
+        while (run < size && !unquotedValueStops[data[run]])
+            ++run;
+        value.append(data + m_pos, run - m_pos);
+        m_pos = run;
+        const int c = consume();
+        if (chars::isAsciiWhitespace(c)) {
+            m_state = State::BeforeAttributeName;
+            break;
+        }
+        if (c == '&')
+            characterReference(value, true);
+        else if (c == '>')
+            return emitTag();
+        else if (c == 0)
+            appendReplacement(value);
+        else if (c == endOfInput)
+            return endOfFile();
+        else
+            value.push_back(char(c));
+    }
+    return std::nullopt;
+}
+
+// 13.2.5.39 After attribute value (quoted) state
+std::optional<HtmlTokenizer::Kind> HtmlTokenizer::afterAttributeValueQuotedState() {
+    const int c = consume();
+    if (chars::isAsciiWhitespace(c)) {
+        m_state = State::BeforeAttributeName;
+    } else if (c == '/') {
+        m_state = State::SelfClosingStartTag;
+    } else if (c == '>') {
+        return emitTag();
+    } else if (c == endOfInput) {
+        return endOfFile();
+    } else {
+        reconsume();
+        m_state = State::BeforeAttributeName;
+    }
+    return std::nullopt;
+}
+
+// 13.2.5.40 Self-closing start tag state
+std::optional<HtmlTokenizer::Kind> HtmlTokenizer::selfClosingStartTagState() {
+    const int c = consume();
+    if (c == '>') {
+        m_selfClosing = true;
+        return emitTag();
+    }
+    if (c == endOfInput)
+        return endOfFile();
+    reconsume();
+    m_state = State::BeforeAttributeName;
+    return std::nullopt;
+}
+
+// 13.2.5.41 Bogus comment state
+std::optional<HtmlTokenizer::Kind> HtmlTokenizer::bogusCommentState() {
+    for (;;) {
+        const int c = consume();
+        if (c == '>')
+            return emitComment();
+        if (c == endOfInput) {
+            const Kind k = emitComment();
+            if (k == Kind::Characters) {
                 m_eofEmitted = true;
-                return emitComment();
-            } else {
-                if (m_keepText)
-                    m_pendingText.push_back('-');
-                reconsume();
-                m_state = State::Comment;
+                return k;
             }
+            m_eofEmitted = true;
+            return k;
+        }
+        if (!m_keepText)
+            continue;
+        if (c == 0)
+            appendReplacement(m_pendingText);
+        else
+            m_pendingText.push_back(char(c));
+    }
+    return std::nullopt;
+}
+
+// 13.2.5.42 Markup declaration open state
+std::optional<HtmlTokenizer::Kind> HtmlTokenizer::markupDeclarationOpenState() {
+    m_pendingText.clear();
+    if (lookahead("--")) {
+        m_pos += 2;
+        m_state = State::CommentStart;
+    } else if (lookaheadNoCase("doctype")) {
+        m_pos += 7;
+        m_state = State::Doctype;
+    } else if (lookahead("[CDATA[")) {
+        m_pos += 7;
+        if (m_cdataAllowed) {
+            m_state = State::CdataSection;
+        } else {
+            if (m_keepText)
+                m_pendingText = "[CDATA[";
+            m_state = State::BogusComment;
+        }
+    } else {
+        m_state = State::BogusComment;
+    }
+    return std::nullopt;
+}
+
+// 13.2.5.43 Comment start state
+std::optional<HtmlTokenizer::Kind> HtmlTokenizer::commentStartState() {
+    const int c = consume();
+    if (c == '-') {
+        m_state = State::CommentStartDash;
+    } else if (c == '>') {
+        return emitComment();
+    } else {
+        reconsume();
+        m_state = State::Comment;
+    }
+    return std::nullopt;
+}
+
+// 13.2.5.44 Comment start dash state
+std::optional<HtmlTokenizer::Kind> HtmlTokenizer::commentStartDashState() {
+    const int c = consume();
+    if (c == '-') {
+        m_state = State::CommentEnd;
+    } else if (c == '>') {
+        return emitComment();
+    } else if (c == endOfInput) {
+        m_eofEmitted = true;
+        return emitComment();
+    } else {
+        if (m_keepText)
+            m_pendingText.push_back('-');
+        reconsume();
+        m_state = State::Comment;
+    }
+    return std::nullopt;
+}
+
+// 13.2.5.45 Comment state
+std::optional<HtmlTokenizer::Kind> HtmlTokenizer::commentState() {
+    const char* const data = m_input.data();
+    const std::size_t size = m_input.size();
+    for (;;) {
+        const std::size_t run = findAny(data, m_pos, size, '<', '-', '\r', '\0');
+        if (m_keepText)
+            m_pendingText.append(data + m_pos, run - m_pos);
+        m_pos = run;
+        const int c = consume();
+        if (c == '<') {
+            if (m_keepText)
+                m_pendingText.push_back('<');
+            m_state = State::CommentLessThan;
             break;
         }
-        case State::CommentEnd: {
-            const int c = consume();
-            if (c == '>') {
-                return emitComment();
-            } else if (c == '!') {
-                m_state = State::CommentEndBang;
-            } else if (c == '-') {
-                if (m_keepText)
-                    m_pendingText.push_back('-');
-            } else if (c == endOfInput) {
-                m_eofEmitted = true;
-                return emitComment();
-            } else {
-                if (m_keepText)
-                    m_pendingText.append("--");
-                reconsume();
-                m_state = State::Comment;
-            }
+        if (c == '-') {
+            m_state = State::CommentEndDash;
             break;
         }
-        case State::CommentEndBang: {
-            const int c = consume();
-            if (c == '-') {
-                if (m_keepText)
-                    m_pendingText.append("--!");
-                m_state = State::CommentEndDash;
-            } else if (c == '>') {
-                return emitComment();
-            } else if (c == endOfInput) {
-                m_eofEmitted = true;
-                return emitComment();
-            } else {
-                if (m_keepText)
-                    m_pendingText.append("--!");
-                reconsume();
-                m_state = State::Comment;
-            }
-            break;
+        if (c == endOfInput) {
+            m_eofEmitted = true;
+            return emitComment();
         }
-        case State::Doctype: {
-            m_name.clear();
-            m_publicId.reset();
-            m_systemId.reset();
-            m_doctypeNameMissing = true;
-            m_forceQuirks = false;
-            const int c = consume();
-            if (chars::isAsciiWhitespace(c)) {
-                m_state = State::BeforeDoctypeName;
-            } else if (c == endOfInput) {
-                m_forceQuirks = true;
-                m_eofEmitted = true;
-                return emitDoctype();
-            } else {
-                reconsume();
-                m_state = State::BeforeDoctypeName;
-            }
-            break;
-        }
-        case State::BeforeDoctypeName: {
-            const int c = consume();
-            if (chars::isAsciiWhitespace(c))
-                break;
-            if (c == '>') {
-                m_forceQuirks = true;
-                return emitDoctype();
-            }
-            if (c == endOfInput) {
-                m_forceQuirks = true;
-                m_eofEmitted = true;
-                return emitDoctype();
-            }
-            m_doctypeNameMissing = false;
+        if (m_keepText) {
             if (c == 0)
-                appendReplacement(m_name);
+                appendReplacement(m_pendingText);
             else
-                m_name.push_back(chars::asciiLower(c));
-            m_state = State::DoctypeName;
-            break;
-        }
-        case State::DoctypeName: {
-            const int c = consume();
-            if (chars::isAsciiWhitespace(c)) {
-                m_state = State::AfterDoctypeName;
-            } else if (c == '>') {
-                return emitDoctype();
-            } else if (c == endOfInput) {
-                m_forceQuirks = true;
-                m_eofEmitted = true;
-                return emitDoctype();
-            } else if (c == 0) {
-                appendReplacement(m_name);
-            } else {
-                m_name.push_back(chars::asciiLower(c));
-            }
-            break;
-        }
-        case State::AfterDoctypeName: {
-            const int c = consume();
-            if (chars::isAsciiWhitespace(c))
-                break;
-            if (c == '>')
-                return emitDoctype();
-            if (c == endOfInput) {
-                m_forceQuirks = true;
-                m_eofEmitted = true;
-                return emitDoctype();
-            }
-            reconsume();
-            if (lookaheadNoCase("public")) {
-                m_pos += 6;
-                m_state = State::AfterDoctypePublicKeyword;
-            } else if (lookaheadNoCase("system")) {
-                m_pos += 6;
-                m_state = State::AfterDoctypeSystemKeyword;
-            } else {
-                m_forceQuirks = true;
-                m_state = State::BogusDoctype;
-            }
-            break;
-        }
-        case State::AfterDoctypePublicKeyword:
-        case State::BeforeDoctypePublicId:
-        case State::AfterDoctypeSystemKeyword:
-        case State::BeforeDoctypeSystemId: {
-            const State s = m_state;
-            const bool publicId = s == State::AfterDoctypePublicKeyword || s == State::BeforeDoctypePublicId;
-            const bool afterKeyword =
-                s == State::AfterDoctypePublicKeyword || s == State::AfterDoctypeSystemKeyword;
-            const int c = consume();
-            if (chars::isAsciiWhitespace(c)) {
-                if (afterKeyword)
-                    m_state = publicId ? State::BeforeDoctypePublicId : State::BeforeDoctypeSystemId;
-            } else if (c == '"' || c == '\'') {
-                (publicId ? m_publicId : m_systemId).emplace();
-                if (publicId)
-                    m_state = c == '"' ? State::DoctypePublicIdDouble : State::DoctypePublicIdSingle;
-                else
-                    m_state = c == '"' ? State::DoctypeSystemIdDouble : State::DoctypeSystemIdSingle;
-            } else if (c == '>') {
-                m_forceQuirks = true;
-                return emitDoctype();
-            } else if (c == endOfInput) {
-                m_forceQuirks = true;
-                m_eofEmitted = true;
-                return emitDoctype();
-            } else {
-                m_forceQuirks = true;
-                reconsume();
-                m_state = State::BogusDoctype;
-            }
-            break;
-        }
-        case State::DoctypePublicIdDouble:
-        case State::DoctypePublicIdSingle:
-        case State::DoctypeSystemIdDouble:
-        case State::DoctypeSystemIdSingle: {
-            const State s = m_state;
-            const bool publicId = s == State::DoctypePublicIdDouble || s == State::DoctypePublicIdSingle;
-            const char quote =
-                s == State::DoctypePublicIdDouble || s == State::DoctypeSystemIdDouble ? '"' : '\'';
-            std::string& id = *(publicId ? m_publicId : m_systemId);
-            const int c = consume();
-            if (c == quote) {
-                m_state = publicId ? State::AfterDoctypePublicId : State::AfterDoctypeSystemId;
-            } else if (c == '>') {
-                m_forceQuirks = true;
-                return emitDoctype();
-            } else if (c == endOfInput) {
-                m_forceQuirks = true;
-                m_eofEmitted = true;
-                return emitDoctype();
-            } else if (c == 0) {
-                appendReplacement(id);
-            } else {
-                id.push_back(char(c));
-            }
-            break;
-        }
-        case State::AfterDoctypePublicId:
-        case State::BetweenDoctypePublicAndSystemIds: {
-            const int c = consume();
-            if (chars::isAsciiWhitespace(c)) {
-                m_state = State::BetweenDoctypePublicAndSystemIds;
-            } else if (c == '>') {
-                return emitDoctype();
-            } else if (c == '"' || c == '\'') {
-                m_systemId.emplace();
-                m_state = c == '"' ? State::DoctypeSystemIdDouble : State::DoctypeSystemIdSingle;
-            } else if (c == endOfInput) {
-                m_forceQuirks = true;
-                m_eofEmitted = true;
-                return emitDoctype();
-            } else {
-                m_forceQuirks = true;
-                reconsume();
-                m_state = State::BogusDoctype;
-            }
-            break;
-        }
-        case State::AfterDoctypeSystemId: {
-            const int c = consume();
-            if (chars::isAsciiWhitespace(c))
-                break;
-            if (c == '>')
-                return emitDoctype();
-            if (c == endOfInput) {
-                m_forceQuirks = true;
-                m_eofEmitted = true;
-                return emitDoctype();
-            }
-            reconsume();
-            m_state = State::BogusDoctype;
-            break;
-        }
-        case State::BogusDoctype: {
-            const int c = consume();
-            if (c == '>')
-                return emitDoctype();
-            if (c == endOfInput) {
-                m_eofEmitted = true;
-                return emitDoctype();
-            }
-            break;
-        }
-        case State::CdataSection: {
-            for (;;) {
-                const int c = consume();
-                if (c == ']') {
-                    m_state = State::CdataSectionBracket;
-                    break;
-                }
-                if (c == endOfInput)
-                    return endOfFile();
-                appendText(char(c));
-            }
-            break;
-        }
-        case State::CdataSectionBracket: {
-            const int c = consume();
-            if (c == ']') {
-                m_state = State::CdataSectionEnd;
-            } else {
-                appendText(']');
-                reconsume();
-                m_state = State::CdataSection;
-            }
-            break;
-        }
-        case State::CdataSectionEnd: {
-            const int c = consume();
-            if (c == ']') {
-                appendText(']');
-            } else if (c == '>') {
-                m_state = State::Data;
-            } else {
-                appendText("]]");
-                reconsume();
-                m_state = State::CdataSection;
-            }
-            break;
-        }
+                m_pendingText.push_back(char(c));
         }
     }
+    return std::nullopt;
+}
+
+// 13.2.5.46 Comment less-than sign state
+std::optional<HtmlTokenizer::Kind> HtmlTokenizer::commentLessThanState() {
+    const int c = consume();
+    if (c == '!') {
+        if (m_keepText)
+            m_pendingText.push_back('!');
+        m_state = State::CommentLessThanBang;
+    } else if (c == '<') {
+        if (m_keepText)
+            m_pendingText.push_back('<');
+    } else {
+        reconsume();
+        m_state = State::Comment;
+    }
+    return std::nullopt;
+}
+
+// The comment less-than sign bang states, with and without a dash.
+std::optional<HtmlTokenizer::Kind> HtmlTokenizer::commentLessThanBang() {
+    const int c = consume();
+    reconsume();
+    if (c == '-') {
+        ++m_pos; // consumed after all
+        m_state = m_state == State::CommentLessThanBang ? State::CommentLessThanBangDash
+                                                        : State::CommentLessThanBangDashDash;
+    } else {
+        m_state = m_state == State::CommentLessThanBang ? State::Comment : State::CommentEndDash;
+    }
+    return std::nullopt;
+}
+
+// 13.2.5.49 Comment less-than sign bang dash dash state
+std::optional<HtmlTokenizer::Kind> HtmlTokenizer::commentLessThanBangDashDashState() {
+    const int c = consume();
+    reconsume();
+    m_state = State::CommentEnd;
+    (void)c;
+    return std::nullopt;
+}
+
+// 13.2.5.50 Comment end dash state
+std::optional<HtmlTokenizer::Kind> HtmlTokenizer::commentEndDashState() {
+    const int c = consume();
+    if (c == '-') {
+        m_state = State::CommentEnd;
+    } else if (c == endOfInput) {
+        m_eofEmitted = true;
+        return emitComment();
+    } else {
+        if (m_keepText)
+            m_pendingText.push_back('-');
+        reconsume();
+        m_state = State::Comment;
+    }
+    return std::nullopt;
+}
+
+// 13.2.5.51 Comment end state
+std::optional<HtmlTokenizer::Kind> HtmlTokenizer::commentEndState() {
+    const int c = consume();
+    if (c == '>') {
+        return emitComment();
+    } else if (c == '!') {
+        m_state = State::CommentEndBang;
+    } else if (c == '-') {
+        if (m_keepText)
+            m_pendingText.push_back('-');
+    } else if (c == endOfInput) {
+        m_eofEmitted = true;
+        return emitComment();
+    } else {
+        if (m_keepText)
+            m_pendingText.append("--");
+        reconsume();
+        m_state = State::Comment;
+    }
+    return std::nullopt;
+}
+
+// 13.2.5.52 Comment end bang state
+std::optional<HtmlTokenizer::Kind> HtmlTokenizer::commentEndBangState() {
+    const int c = consume();
+    if (c == '-') {
+        if (m_keepText)
+            m_pendingText.append("--!");
+        m_state = State::CommentEndDash;
+    } else if (c == '>') {
+        return emitComment();
+    } else if (c == endOfInput) {
+        m_eofEmitted = true;
+        return emitComment();
+    } else {
+        if (m_keepText)
+            m_pendingText.append("--!");
+        reconsume();
+        m_state = State::Comment;
+    }
+    return std::nullopt;
+}
+
+// 13.2.5.53 DOCTYPE state
+std::optional<HtmlTokenizer::Kind> HtmlTokenizer::doctypeState() {
+    m_name.clear();
+    m_publicId.reset();
+    m_systemId.reset();
+    m_doctypeNameMissing = true;
+    m_forceQuirks = false;
+    const int c = consume();
+    if (chars::isAsciiWhitespace(c)) {
+        m_state = State::BeforeDoctypeName;
+    } else if (c == endOfInput) {
+        m_forceQuirks = true;
+        m_eofEmitted = true;
+        return emitDoctype();
+    } else {
+        reconsume();
+        m_state = State::BeforeDoctypeName;
+    }
+    return std::nullopt;
+}
+
+// 13.2.5.54 Before DOCTYPE name state
+std::optional<HtmlTokenizer::Kind> HtmlTokenizer::beforeDoctypeNameState() {
+    const int c = consume();
+    if (chars::isAsciiWhitespace(c))
+        return std::nullopt;
+    if (c == '>') {
+        m_forceQuirks = true;
+        return emitDoctype();
+    }
+    if (c == endOfInput) {
+        m_forceQuirks = true;
+        m_eofEmitted = true;
+        return emitDoctype();
+    }
+    m_doctypeNameMissing = false;
+    if (c == 0)
+        appendReplacement(m_name);
+    else
+        m_name.push_back(chars::asciiLower(c));
+    m_state = State::DoctypeName;
+    return std::nullopt;
+}
+
+// 13.2.5.55 DOCTYPE name state
+std::optional<HtmlTokenizer::Kind> HtmlTokenizer::doctypeNameState() {
+    const int c = consume();
+    if (chars::isAsciiWhitespace(c)) {
+        m_state = State::AfterDoctypeName;
+    } else if (c == '>') {
+        return emitDoctype();
+    } else if (c == endOfInput) {
+        m_forceQuirks = true;
+        m_eofEmitted = true;
+        return emitDoctype();
+    } else if (c == 0) {
+        appendReplacement(m_name);
+    } else {
+        m_name.push_back(chars::asciiLower(c));
+    }
+    return std::nullopt;
+}
+
+// 13.2.5.56 After DOCTYPE name state
+std::optional<HtmlTokenizer::Kind> HtmlTokenizer::afterDoctypeNameState() {
+    const int c = consume();
+    if (chars::isAsciiWhitespace(c))
+        return std::nullopt;
+    if (c == '>')
+        return emitDoctype();
+    if (c == endOfInput) {
+        m_forceQuirks = true;
+        m_eofEmitted = true;
+        return emitDoctype();
+    }
+    reconsume();
+    if (lookaheadNoCase("public")) {
+        m_pos += 6;
+        m_state = State::AfterDoctypePublicKeyword;
+    } else if (lookaheadNoCase("system")) {
+        m_pos += 6;
+        m_state = State::AfterDoctypeSystemKeyword;
+    } else {
+        m_forceQuirks = true;
+        m_state = State::BogusDoctype;
+    }
+    return std::nullopt;
+}
+
+// Before a DOCTYPE public or system identifier, after its keyword or not.
+std::optional<HtmlTokenizer::Kind> HtmlTokenizer::doctypeIdentifierStart() {
+    const State s = m_state;
+    const bool publicId = s == State::AfterDoctypePublicKeyword || s == State::BeforeDoctypePublicId;
+    const bool afterKeyword = s == State::AfterDoctypePublicKeyword || s == State::AfterDoctypeSystemKeyword;
+    const int c = consume();
+    if (chars::isAsciiWhitespace(c)) {
+        if (afterKeyword)
+            m_state = publicId ? State::BeforeDoctypePublicId : State::BeforeDoctypeSystemId;
+    } else if (c == '"' || c == '\'') {
+        (publicId ? m_publicId : m_systemId).emplace();
+        if (publicId)
+            m_state = c == '"' ? State::DoctypePublicIdDouble : State::DoctypePublicIdSingle;
+        else
+            m_state = c == '"' ? State::DoctypeSystemIdDouble : State::DoctypeSystemIdSingle;
+    } else if (c == '>') {
+        m_forceQuirks = true;
+        return emitDoctype();
+    } else if (c == endOfInput) {
+        m_forceQuirks = true;
+        m_eofEmitted = true;
+        return emitDoctype();
+    } else {
+        m_forceQuirks = true;
+        reconsume();
+        m_state = State::BogusDoctype;
+    }
+    return std::nullopt;
+}
+
+// A DOCTYPE public or system identifier in double or single quotes.
+std::optional<HtmlTokenizer::Kind> HtmlTokenizer::quotedDoctypeIdentifier() {
+    const State s = m_state;
+    const bool publicId = s == State::DoctypePublicIdDouble || s == State::DoctypePublicIdSingle;
+    const char quote = s == State::DoctypePublicIdDouble || s == State::DoctypeSystemIdDouble ? '"' : '\'';
+    std::string& id = *(publicId ? m_publicId : m_systemId);
+    const int c = consume();
+    if (c == quote) {
+        m_state = publicId ? State::AfterDoctypePublicId : State::AfterDoctypeSystemId;
+    } else if (c == '>') {
+        m_forceQuirks = true;
+        return emitDoctype();
+    } else if (c == endOfInput) {
+        m_forceQuirks = true;
+        m_eofEmitted = true;
+        return emitDoctype();
+    } else if (c == 0) {
+        appendReplacement(id);
+    } else {
+        id.push_back(char(c));
+    }
+    return std::nullopt;
+}
+
+// After a DOCTYPE public identifier, before or after the blank that follows it.
+std::optional<HtmlTokenizer::Kind> HtmlTokenizer::afterDoctypePublicIdentifier() {
+    const int c = consume();
+    if (chars::isAsciiWhitespace(c)) {
+        m_state = State::BetweenDoctypePublicAndSystemIds;
+    } else if (c == '>') {
+        return emitDoctype();
+    } else if (c == '"' || c == '\'') {
+        m_systemId.emplace();
+        m_state = c == '"' ? State::DoctypeSystemIdDouble : State::DoctypeSystemIdSingle;
+    } else if (c == endOfInput) {
+        m_forceQuirks = true;
+        m_eofEmitted = true;
+        return emitDoctype();
+    } else {
+        m_forceQuirks = true;
+        reconsume();
+        m_state = State::BogusDoctype;
+    }
+    return std::nullopt;
+}
+
+// 13.2.5.67 After DOCTYPE system identifier state
+std::optional<HtmlTokenizer::Kind> HtmlTokenizer::afterDoctypeSystemIdState() {
+    const int c = consume();
+    if (chars::isAsciiWhitespace(c))
+        return std::nullopt;
+    if (c == '>')
+        return emitDoctype();
+    if (c == endOfInput) {
+        m_forceQuirks = true;
+        m_eofEmitted = true;
+        return emitDoctype();
+    }
+    reconsume();
+    m_state = State::BogusDoctype;
+    return std::nullopt;
+}
+
+// 13.2.5.68 Bogus DOCTYPE state
+std::optional<HtmlTokenizer::Kind> HtmlTokenizer::bogusDoctypeState() {
+    const int c = consume();
+    if (c == '>')
+        return emitDoctype();
+    if (c == endOfInput) {
+        m_eofEmitted = true;
+        return emitDoctype();
+    }
+    return std::nullopt;
+}
+
+// 13.2.5.69 CDATA section state
+std::optional<HtmlTokenizer::Kind> HtmlTokenizer::cdataSectionState() {
+    for (;;) {
+        const int c = consume();
+        if (c == ']') {
+            m_state = State::CdataSectionBracket;
+            break;
+        }
+        if (c == endOfInput)
+            return endOfFile();
+        appendText(char(c));
+    }
+    return std::nullopt;
+}
+
+// 13.2.5.70 CDATA section bracket state
+std::optional<HtmlTokenizer::Kind> HtmlTokenizer::cdataSectionBracketState() {
+    const int c = consume();
+    if (c == ']') {
+        m_state = State::CdataSectionEnd;
+    } else {
+        appendText(']');
+        reconsume();
+        m_state = State::CdataSection;
+    }
+    return std::nullopt;
+}
+
+// 13.2.5.71 CDATA section end state
+std::optional<HtmlTokenizer::Kind> HtmlTokenizer::cdataSectionEndState() {
+    const int c = consume();
+    if (c == ']') {
+        appendText(']');
+    } else if (c == '>') {
+        m_state = State::Data;
+    } else {
+        appendText("]]");
+        reconsume();
+        m_state = State::CdataSection;
+    }
+    return std::nullopt;
 }
 
 void HtmlTokenizer::textRun(State state) {
