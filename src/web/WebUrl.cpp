@@ -668,7 +668,7 @@ public:
         m_p = p;
         m_end = end;
         out().reserve((end - p) + (m_base ? m_base->m_href.size() : 0) + 8);
-        if (!run())
+        if (!schemeStartState())
             return std::nullopt;
         finish();
         return std::move(m_url);
@@ -705,43 +705,62 @@ private:
         return m_base->m_href.size();
     }
 
-    bool run() {
+    // URL Standard 4.4, scheme start state (and the scheme state's scan for its ':').
+    bool schemeStartState() {
         const char* p = m_p;
         if (p < m_end && chars::isAsciiAlpha(*p)) {
             const char* q = p + 1;
             while (q < m_end && (chars::isAsciiAlpha(*q) || chars::isAsciiDigit(*q) || *q == '+' ||
                                  *q == '-' || *q == '.'))
                 ++q;
-            if (q < m_end && *q == ':') {
-                setScheme(p, q);
-                m_p = q + 1;
-                if (m_kind.file)
-                    return fileState();
-                if (m_kind.special) {
-                    if (m_base && baseScheme() == QByteArrayView(out().constData(), m_url.m_schemeEnd)) {
-                        if (m_end - m_p >= 2 && m_p[0] == '/' && m_p[1] == '/') {
-                            m_p += 2;
-                            return authorityIgnoringSlashes();
-                        }
-                        return relativeState();
-                    }
-                    return authorityIgnoringSlashes();
-                }
-                if (current() == '/') {
-                    if (m_end - m_p >= 2 && m_p[1] == '/') {
-                        m_p += 2;
-                        return authorityState();
-                    }
-                    ++m_p;
-                    startPath();
-                    return pathState();
-                }
-                startPath();
-                m_url.m_hasOpaquePath = true;
-                opaquePathState();
-                return true;
-            }
+            if (q < m_end && *q == ':')
+                return schemeState(p, q);
         }
+        return noSchemeState();
+    }
+
+    // URL Standard 4.4, scheme state: the scheme is p to colon.
+    bool schemeState(const char* p, const char* colon) {
+        setScheme(p, colon);
+        m_p = colon + 1;
+        if (m_kind.file)
+            return fileState();
+        if (m_kind.special) {
+            if (m_base && baseScheme() == QByteArrayView(out().constData(), m_url.m_schemeEnd))
+                return specialRelativeOrAuthorityState();
+            return specialAuthorityIgnoreSlashesState();
+        }
+        if (current() == '/') {
+            ++m_p;
+            return pathOrAuthorityState();
+        }
+        startPath();
+        m_url.m_hasOpaquePath = true;
+        opaquePathState();
+        return true;
+    }
+
+    // URL Standard 4.4, special relative or authority state.
+    bool specialRelativeOrAuthorityState() {
+        if (m_end - m_p >= 2 && m_p[0] == '/' && m_p[1] == '/') {
+            m_p += 2;
+            return specialAuthorityIgnoreSlashesState();
+        }
+        return relativeState();
+    }
+
+    // URL Standard 4.4, path or authority state: after the scheme's first '/'.
+    bool pathOrAuthorityState() {
+        if (current() == '/') {
+            ++m_p;
+            return authorityState();
+        }
+        startPath();
+        return pathState();
+    }
+
+    // URL Standard 4.4, no scheme state.
+    bool noSchemeState() {
         if (!m_base)
             return false;
         if (m_base->m_hasOpaquePath) {
@@ -767,22 +786,12 @@ private:
         return std::move(to);
     }
 
+    // URL Standard 4.4, relative state.
     bool relativeState() {
         const int c = current();
         if (isSlash(c)) {
             ++m_p;
-            const int next = current();
-            if (m_kind.special && (next == '/' || next == '\\')) {
-                ++m_p;
-                return authorityIgnoringSlashes();
-            }
-            if (!m_kind.special && next == '/') {
-                ++m_p;
-                return authorityState();
-            }
-            copyBaseAuthority();
-            startPath();
-            return pathState();
+            return relativeSlashState();
         }
         copyBaseAuthority();
         startPath();
@@ -803,6 +812,22 @@ private:
             return true;
         }
         shortenPath();
+        return pathState();
+    }
+
+    // URL Standard 4.4, relative slash state.
+    bool relativeSlashState() {
+        const int c = current();
+        if (m_kind.special && (c == '/' || c == '\\')) {
+            ++m_p;
+            return specialAuthorityIgnoreSlashesState();
+        }
+        if (!m_kind.special && c == '/') {
+            ++m_p;
+            return authorityState();
+        }
+        copyBaseAuthority();
+        startPath();
         return pathState();
     }
 
@@ -862,12 +887,14 @@ private:
         href.truncate(slash);
     }
 
-    bool authorityIgnoringSlashes() {
+    // URL Standard 4.4, special authority slashes and special authority ignore slashes states.
+    bool specialAuthorityIgnoreSlashesState() {
         while (m_p < m_end && (*m_p == '/' || *m_p == '\\'))
             ++m_p;
         return authorityState();
     }
 
+    // URL Standard 4.4, authority state.
     bool authorityState() {
         QByteArray& href = out();
         href.append("//", 2);
@@ -905,6 +932,7 @@ private:
         return hostState(authorityEnd);
     }
 
+    // URL Standard 4.4, host state (and hostname state).
     bool hostState(const char* authorityEnd) {
         QByteArray& href = out();
         const char* colon = nullptr;
@@ -928,24 +956,34 @@ private:
         }
         m_url.m_hostEnd = href.size();
         if (colon) {
-            uint32_t port = 0;
-            for (const char* q = colon + 1; q < authorityEnd; ++q) {
-                if (!chars::isAsciiDigit(*q))
-                    return false;
-                port = port * 10 + uint32_t(*q - '0');
-                if (port > 65535)
-                    return false;
-            }
-            if (colon + 1 < authorityEnd && int(port) != m_kind.defaultPort) {
-                href.append(':');
-                appendDecimal(href, port);
-            }
+            m_p = colon + 1;
+            return portState(authorityEnd);
         }
         m_p = authorityEnd;
         startPath();
         return pathStartState();
     }
 
+    // URL Standard 4.4, port state: the digits up to authorityEnd.
+    bool portState(const char* authorityEnd) {
+        uint32_t port = 0;
+        for (const char* q = m_p; q < authorityEnd; ++q) {
+            if (!chars::isAsciiDigit(*q))
+                return false;
+            port = port * 10 + uint32_t(*q - '0');
+            if (port > 65535)
+                return false;
+        }
+        if (m_p < authorityEnd && int(port) != m_kind.defaultPort) {
+            out().append(':');
+            appendDecimal(out(), port);
+        }
+        m_p = authorityEnd;
+        startPath();
+        return pathStartState();
+    }
+
+    // URL Standard 4.4, path start state.
     bool pathStartState() {
         const int c = current();
         if (m_kind.special) {
@@ -967,6 +1005,7 @@ private:
         return true;
     }
 
+    // URL Standard 4.4, path state.
     bool pathState() {
         QByteArray& href = out();
         for (;;) {
@@ -1007,6 +1046,7 @@ private:
         return true;
     }
 
+    // URL Standard 4.4, opaque path state.
     void opaquePathState() {
         QByteArray& href = out();
         const char* q = m_p;
@@ -1028,6 +1068,7 @@ private:
         }
     }
 
+    // URL Standard 4.4, query state.
     void queryState() {
         QByteArray& href = out();
         m_url.m_queryStart = href.size();
@@ -1050,6 +1091,7 @@ private:
         }
     }
 
+    // URL Standard 4.4, fragment state.
     void fragmentState() {
         QByteArray& href = out();
         m_url.m_fragmentStart = href.size();
@@ -1058,33 +1100,17 @@ private:
         m_p = m_end;
     }
 
+    // URL Standard 4.4, file state.
     bool fileState() {
         QByteArray& href = out();
         href.append("//", 2);
         m_url.m_hasHost = true;
         m_url.m_usernameStart = m_url.m_hostStart = m_url.m_hostEnd = href.size();
         const bool baseIsFile = m_base && baseScheme() == "file";
-        int c = current();
+        const int c = current();
         if (c == '/' || c == '\\') {
             ++m_p;
-            c = current();
-            if (c == '/' || c == '\\') {
-                ++m_p;
-                return fileHostState();
-            }
-            if (baseIsFile) {
-                copyBaseHostOnly();
-                startPath();
-                const char* basePath = m_base->m_href.constData() + m_base->m_pathStart;
-                const qsizetype basePathSize = basePathEnd() - m_base->m_pathStart;
-                if (!startsWithWindowsDriveLetter(m_p, m_end) && basePathSize >= 3 &&
-                    chars::isAsciiAlpha(basePath[1]) && basePath[2] == ':' &&
-                    (basePathSize == 3 || basePath[3] == '/'))
-                    href.append(basePath, 3);
-            } else {
-                startPath();
-            }
-            return pathState();
+            return fileSlashState(baseIsFile);
         }
         if (baseIsFile) {
             copyBaseHostOnly();
@@ -1115,6 +1141,29 @@ private:
         return pathState();
     }
 
+    // URL Standard 4.4, file slash state.
+    bool fileSlashState(bool baseIsFile) {
+        const int c = current();
+        if (c == '/' || c == '\\') {
+            ++m_p;
+            return fileHostState();
+        }
+        if (baseIsFile) {
+            copyBaseHostOnly();
+            startPath();
+            const char* basePath = m_base->m_href.constData() + m_base->m_pathStart;
+            const qsizetype basePathSize = basePathEnd() - m_base->m_pathStart;
+            if (!startsWithWindowsDriveLetter(m_p, m_end) && basePathSize >= 3 &&
+                chars::isAsciiAlpha(basePath[1]) && basePath[2] == ':' &&
+                (basePathSize == 3 || basePath[3] == '/'))
+                out().append(basePath, 3);
+        } else {
+            startPath();
+        }
+        return pathState();
+    }
+
+    // URL Standard 4.4, file host state.
     bool fileHostState() {
         QByteArray& href = out();
         const char* q = m_p;
