@@ -86,7 +86,7 @@ const NamedReference* findReference(std::string_view name) {
 
 } // namespace
 
-HtmlTokenizer::HtmlTokenizer(std::string_view input) : m_input(input) {}
+HtmlTokenizer::HtmlTokenizer(QByteArrayView input) : m_input(input.data(), std::size_t(input.size())) {}
 
 int HtmlTokenizer::consume() {
     m_lastPos = m_pos;

@@ -2,6 +2,8 @@
 
 #include "web/Chars.h"
 
+#include <QByteArrayView>
+
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -95,7 +97,7 @@ public:
         std::string value;
     };
 
-    explicit HtmlTokenizer(std::string_view input);
+    explicit HtmlTokenizer(QByteArrayView input);
 
     // The next token. Characters and comments carry their text only while text is kept.
     Kind next();

@@ -162,7 +162,7 @@ constexpr unsigned tokensPerTick = 2048;
 
 class Walker {
 public:
-    Walker(std::string_view page, MarkupWalker::Handler& handler, bool baseOnly)
+    Walker(QByteArrayView page, MarkupWalker::Handler& handler, bool baseOnly)
         : m_tokenizer(page), m_handler(handler), m_baseOnly(baseOnly) {}
 
     void run() {
@@ -639,10 +639,8 @@ private:
                 m_handler.reference(a.value, ReferenceContext::Link);
                 break;
             case Set:
-                for (QByteArrayView url :
-                     srcsetUrls(QByteArrayView(a.value.data(), qsizetype(a.value.size()))))
-                    m_handler.reference(std::string_view(url.data(), std::size_t(url.size())),
-                                        ReferenceContext::Image);
+                for (QByteArrayView url : srcsetUrls(a.value))
+                    m_handler.reference(url, ReferenceContext::Image);
                 break;
             }
         }
@@ -678,10 +676,9 @@ private:
 
     void styleAttribute(const std::string& value) {
         m_urls.clear();
-        cssUrlsOfDeclarations(QByteArrayView(value.data(), qsizetype(value.size())), m_urls);
+        cssUrlsOfDeclarations(value, m_urls);
         for (const QByteArray& url : m_urls)
-            m_handler.reference(std::string_view(url.constData(), std::size_t(url.size())),
-                                ReferenceContext::Image);
+            m_handler.reference(url, ReferenceContext::Image);
     }
 
     void beginSheet() {
@@ -708,11 +705,10 @@ private:
         m_collecting = false;
         m_tokenizer.setKeepText(false);
         m_urls.clear();
-        cssUrlsOfStyleSheet(QByteArrayView(m_sheet.data(), qsizetype(m_sheet.size())), m_urls);
+        cssUrlsOfStyleSheet(m_sheet, m_urls);
         m_sheet.clear();
         for (const QByteArray& url : m_urls)
-            m_handler.reference(std::string_view(url.constData(), std::size_t(url.size())),
-                                ReferenceContext::Image);
+            m_handler.reference(url, ReferenceContext::Image);
     }
 
     HtmlTokenizer m_tokenizer;
@@ -741,13 +737,13 @@ class BaseOnly : public MarkupWalker::Handler {
 public:
     explicit BaseOnly(const std::function<bool()>& goOn) : m_goOn(goOn) {}
     bool keepGoing() override { return !m_goOn || m_goOn(); }
-    void base(std::string_view href) override {
+    void base(QByteArrayView href) override {
         found = true;
-        value.assign(href);
+        value = href.toByteArray();
     }
-    void reference(std::string_view, ReferenceContext) override {}
+    void reference(QByteArrayView, ReferenceContext) override {}
     bool found = false;
-    std::string value;
+    QByteArray value;
 
 private:
     const std::function<bool()>& m_goOn;
@@ -755,8 +751,7 @@ private:
 
 } // namespace
 
-bool MarkupWalker::findBase(std::string_view page, std::string& href,
-                            const std::function<bool()>& keepGoing) {
+bool MarkupWalker::findBase(QByteArrayView page, QByteArray& href, const std::function<bool()>& keepGoing) {
     BaseOnly handler(keepGoing);
     Walker(page, handler, true).run();
     if (handler.found)
@@ -764,6 +759,6 @@ bool MarkupWalker::findBase(std::string_view page, std::string& href,
     return handler.found;
 }
 
-void MarkupWalker::walk(std::string_view page, Handler& handler) {
+void MarkupWalker::walk(QByteArrayView page, Handler& handler) {
     Walker(page, handler, false).run();
 }
