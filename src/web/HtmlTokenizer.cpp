@@ -86,6 +86,14 @@ const NamedReference* findReference(std::string_view name) {
 
 } // namespace
 
+// The states are functions of their own in the source and one loop in the machine code: inlined
+// into step() and next(), a state's move to a known next state becomes a direct jump.
+#if defined(__GNUC__)
+#define TOKENIZER_STATE [[gnu::always_inline]] inline
+#else
+#define TOKENIZER_STATE inline
+#endif
+
 HtmlTokenizer::HtmlTokenizer(QByteArrayView input) : m_input(input.data(), std::size_t(input.size())) {}
 
 int HtmlTokenizer::consume() {
@@ -276,106 +284,8 @@ HtmlTokenizer::Kind HtmlTokenizer::endOfFile() {
     return Kind::EndOfFile;
 }
 
-// The state functions in the order of State.
-const HtmlTokenizer::StateFunction HtmlTokenizer::kStates[] = {
-    &HtmlTokenizer::dataState,
-    &HtmlTokenizer::rcdataState,
-    &HtmlTokenizer::rawtextState,
-    &HtmlTokenizer::scriptDataState,
-    &HtmlTokenizer::plaintextState,
-    &HtmlTokenizer::tagOpenState,
-    &HtmlTokenizer::endTagOpenState,
-    &HtmlTokenizer::tagNameState,
-    &HtmlTokenizer::rcdataLessThanState,
-    &HtmlTokenizer::rcdataEndTagOpenState,
-    &HtmlTokenizer::rcdataEndTagNameState,
-    &HtmlTokenizer::rawtextLessThanState,
-    &HtmlTokenizer::rawtextEndTagOpenState,
-    &HtmlTokenizer::rawtextEndTagNameState,
-    &HtmlTokenizer::scriptLessThanState,
-    &HtmlTokenizer::scriptEndTagOpenState,
-    &HtmlTokenizer::scriptEndTagNameState,
-    &HtmlTokenizer::scriptEscapeStartState,
-    &HtmlTokenizer::scriptEscapeStartDashState,
-    &HtmlTokenizer::scriptEscapedState,
-    &HtmlTokenizer::scriptEscapedDashState,
-    &HtmlTokenizer::scriptEscapedDashDashState,
-    &HtmlTokenizer::scriptEscapedLessThanState,
-    &HtmlTokenizer::scriptEscapedEndTagOpenState,
-    &HtmlTokenizer::scriptEscapedEndTagNameState,
-    &HtmlTokenizer::scriptDoubleEscapeStartState,
-    &HtmlTokenizer::scriptDoubleEscapedState,
-    &HtmlTokenizer::scriptDoubleEscapedDashState,
-    &HtmlTokenizer::scriptDoubleEscapedDashDashState,
-    &HtmlTokenizer::scriptDoubleEscapedLessThanState,
-    &HtmlTokenizer::scriptDoubleEscapeEndState,
-    &HtmlTokenizer::beforeAttributeNameState,
-    &HtmlTokenizer::attributeNameState,
-    &HtmlTokenizer::afterAttributeNameState,
-    &HtmlTokenizer::beforeAttributeValueState,
-    &HtmlTokenizer::attributeValueDoubleState,
-    &HtmlTokenizer::attributeValueSingleState,
-    &HtmlTokenizer::attributeValueUnquotedState,
-    &HtmlTokenizer::afterAttributeValueQuotedState,
-    &HtmlTokenizer::selfClosingStartTagState,
-    &HtmlTokenizer::bogusCommentState,
-    &HtmlTokenizer::markupDeclarationOpenState,
-    &HtmlTokenizer::commentStartState,
-    &HtmlTokenizer::commentStartDashState,
-    &HtmlTokenizer::commentState,
-    &HtmlTokenizer::commentLessThanState,
-    &HtmlTokenizer::commentLessThanBangState,
-    &HtmlTokenizer::commentLessThanBangDashState,
-    &HtmlTokenizer::commentLessThanBangDashDashState,
-    &HtmlTokenizer::commentEndDashState,
-    &HtmlTokenizer::commentEndState,
-    &HtmlTokenizer::commentEndBangState,
-    &HtmlTokenizer::doctypeState,
-    &HtmlTokenizer::beforeDoctypeNameState,
-    &HtmlTokenizer::doctypeNameState,
-    &HtmlTokenizer::afterDoctypeNameState,
-    &HtmlTokenizer::afterDoctypePublicKeywordState,
-    &HtmlTokenizer::beforeDoctypePublicIdState,
-    &HtmlTokenizer::doctypePublicIdDoubleState,
-    &HtmlTokenizer::doctypePublicIdSingleState,
-    &HtmlTokenizer::afterDoctypePublicIdState,
-    &HtmlTokenizer::betweenDoctypePublicAndSystemIdsState,
-    &HtmlTokenizer::afterDoctypeSystemKeywordState,
-    &HtmlTokenizer::beforeDoctypeSystemIdState,
-    &HtmlTokenizer::doctypeSystemIdDoubleState,
-    &HtmlTokenizer::doctypeSystemIdSingleState,
-    &HtmlTokenizer::afterDoctypeSystemIdState,
-    &HtmlTokenizer::bogusDoctypeState,
-    &HtmlTokenizer::cdataSectionState,
-    &HtmlTokenizer::cdataSectionBracketState,
-    &HtmlTokenizer::cdataSectionEndState,
-};
-
-HtmlTokenizer::Kind HtmlTokenizer::next() {
-    if (m_pending) {
-        m_pending = false;
-        if (m_pendingKind == Kind::Comment) {
-            m_text.swap(m_pendingText);
-            m_pendingText.clear();
-        } else {
-            m_text.clear();
-        }
-        return m_pendingKind;
-    }
-    m_text.clear();
-    if (m_eofEmitted)
-        return Kind::EndOfFile;
-
-    static_assert(std::size(kStates) == std::size_t(State::CdataSectionEnd) + 1);
-    // Each state hands back a token or leaves the next state in m_state.
-    for (;;) {
-        if (const std::optional<Kind> kind = (this->*kStates[std::size_t(m_state)])())
-            return *kind;
-    }
-}
-
 // The five text states: the run of text up to "<", then the state after it.
-std::optional<HtmlTokenizer::Kind> HtmlTokenizer::textState() {
+TOKENIZER_STATE std::optional<HtmlTokenizer::Kind> HtmlTokenizer::textState() {
     const char* const data = m_input.data();
     const std::size_t size = m_input.size();
     const State textState = m_state;
@@ -417,8 +327,33 @@ std::optional<HtmlTokenizer::Kind> HtmlTokenizer::textState() {
     return std::nullopt;
 }
 
+// 13.2.5.1 Data state
+TOKENIZER_STATE std::optional<HtmlTokenizer::Kind> HtmlTokenizer::dataState() {
+    return textState();
+}
+
+// 13.2.5.2 RCDATA state
+TOKENIZER_STATE std::optional<HtmlTokenizer::Kind> HtmlTokenizer::rcdataState() {
+    return textState();
+}
+
+// 13.2.5.3 RAWTEXT state
+TOKENIZER_STATE std::optional<HtmlTokenizer::Kind> HtmlTokenizer::rawtextState() {
+    return textState();
+}
+
+// 13.2.5.4 Script data state
+TOKENIZER_STATE std::optional<HtmlTokenizer::Kind> HtmlTokenizer::scriptDataState() {
+    return textState();
+}
+
+// 13.2.5.5 PLAINTEXT state
+TOKENIZER_STATE std::optional<HtmlTokenizer::Kind> HtmlTokenizer::plaintextState() {
+    return textState();
+}
+
 // 13.2.5.6 Tag open state
-std::optional<HtmlTokenizer::Kind> HtmlTokenizer::tagOpenState() {
+TOKENIZER_STATE std::optional<HtmlTokenizer::Kind> HtmlTokenizer::tagOpenState() {
     const int c = consume();
     if (c == '!') {
         m_state = State::MarkupDeclarationOpen;
@@ -443,7 +378,7 @@ std::optional<HtmlTokenizer::Kind> HtmlTokenizer::tagOpenState() {
 }
 
 // 13.2.5.7 End tag open state
-std::optional<HtmlTokenizer::Kind> HtmlTokenizer::endTagOpenState() {
+TOKENIZER_STATE std::optional<HtmlTokenizer::Kind> HtmlTokenizer::endTagOpenState() {
     const int c = consume();
     if (chars::isAsciiAlpha(c)) {
         startTag(true);
@@ -463,7 +398,7 @@ std::optional<HtmlTokenizer::Kind> HtmlTokenizer::endTagOpenState() {
 }
 
 // 13.2.5.8 Tag name state
-std::optional<HtmlTokenizer::Kind> HtmlTokenizer::tagNameState() {
+TOKENIZER_STATE std::optional<HtmlTokenizer::Kind> HtmlTokenizer::tagNameState() {
     const char* const data = m_input.data();
     const std::size_t size = m_input.size();
     for (;;) {
@@ -494,7 +429,7 @@ std::optional<HtmlTokenizer::Kind> HtmlTokenizer::tagNameState() {
 }
 
 // The less-than sign states of RCDATA and RAWTEXT.
-std::optional<HtmlTokenizer::Kind> HtmlTokenizer::textLessThanSign() {
+TOKENIZER_STATE std::optional<HtmlTokenizer::Kind> HtmlTokenizer::textLessThanSign() {
     const bool rcdata = m_state == State::RcdataLessThan;
     const int c = consume();
     if (c == '/') {
@@ -508,8 +443,18 @@ std::optional<HtmlTokenizer::Kind> HtmlTokenizer::textLessThanSign() {
     return std::nullopt;
 }
 
+// 13.2.5.9 RCDATA less-than sign state
+TOKENIZER_STATE std::optional<HtmlTokenizer::Kind> HtmlTokenizer::rcdataLessThanState() {
+    return textLessThanSign();
+}
+
+// 13.2.5.12 RAWTEXT less-than sign state
+TOKENIZER_STATE std::optional<HtmlTokenizer::Kind> HtmlTokenizer::rawtextLessThanState() {
+    return textLessThanSign();
+}
+
 // The end tag open states of the text states.
-std::optional<HtmlTokenizer::Kind> HtmlTokenizer::textEndTagOpen() {
+TOKENIZER_STATE std::optional<HtmlTokenizer::Kind> HtmlTokenizer::textEndTagOpen() {
     const State s = m_state;
     const int c = consume();
     reconsume();
@@ -529,8 +474,28 @@ std::optional<HtmlTokenizer::Kind> HtmlTokenizer::textEndTagOpen() {
     return std::nullopt;
 }
 
+// 13.2.5.10 RCDATA end tag open state
+TOKENIZER_STATE std::optional<HtmlTokenizer::Kind> HtmlTokenizer::rcdataEndTagOpenState() {
+    return textEndTagOpen();
+}
+
+// 13.2.5.13 RAWTEXT end tag open state
+TOKENIZER_STATE std::optional<HtmlTokenizer::Kind> HtmlTokenizer::rawtextEndTagOpenState() {
+    return textEndTagOpen();
+}
+
+// 13.2.5.16 Script data end tag open state
+TOKENIZER_STATE std::optional<HtmlTokenizer::Kind> HtmlTokenizer::scriptEndTagOpenState() {
+    return textEndTagOpen();
+}
+
+// 13.2.5.24 Script data escaped end tag open state
+TOKENIZER_STATE std::optional<HtmlTokenizer::Kind> HtmlTokenizer::scriptEscapedEndTagOpenState() {
+    return textEndTagOpen();
+}
+
 // The end tag name states of the text states.
-std::optional<HtmlTokenizer::Kind> HtmlTokenizer::textEndTagName() {
+TOKENIZER_STATE std::optional<HtmlTokenizer::Kind> HtmlTokenizer::textEndTagName() {
     const State s = m_state;
     const int c = consume();
     if (chars::isAsciiWhitespace(c) && m_name == m_lastStartTag) {
@@ -554,8 +519,28 @@ std::optional<HtmlTokenizer::Kind> HtmlTokenizer::textEndTagName() {
     return std::nullopt;
 }
 
+// 13.2.5.11 RCDATA end tag name state
+TOKENIZER_STATE std::optional<HtmlTokenizer::Kind> HtmlTokenizer::rcdataEndTagNameState() {
+    return textEndTagName();
+}
+
+// 13.2.5.14 RAWTEXT end tag name state
+TOKENIZER_STATE std::optional<HtmlTokenizer::Kind> HtmlTokenizer::rawtextEndTagNameState() {
+    return textEndTagName();
+}
+
+// 13.2.5.17 Script data end tag name state
+TOKENIZER_STATE std::optional<HtmlTokenizer::Kind> HtmlTokenizer::scriptEndTagNameState() {
+    return textEndTagName();
+}
+
+// 13.2.5.25 Script data escaped end tag name state
+TOKENIZER_STATE std::optional<HtmlTokenizer::Kind> HtmlTokenizer::scriptEscapedEndTagNameState() {
+    return textEndTagName();
+}
+
 // 13.2.5.15 Script data less-than sign state
-std::optional<HtmlTokenizer::Kind> HtmlTokenizer::scriptLessThanState() {
+TOKENIZER_STATE std::optional<HtmlTokenizer::Kind> HtmlTokenizer::scriptLessThanState() {
     const int c = consume();
     if (c == '/') {
         m_buffer.clear();
@@ -572,7 +557,7 @@ std::optional<HtmlTokenizer::Kind> HtmlTokenizer::scriptLessThanState() {
 }
 
 // The script data escape start states, with and without the first dash.
-std::optional<HtmlTokenizer::Kind> HtmlTokenizer::scriptEscapeStart() {
+TOKENIZER_STATE std::optional<HtmlTokenizer::Kind> HtmlTokenizer::scriptEscapeStart() {
     const int c = consume();
     if (c == '-') {
         appendText('-');
@@ -585,8 +570,18 @@ std::optional<HtmlTokenizer::Kind> HtmlTokenizer::scriptEscapeStart() {
     return std::nullopt;
 }
 
+// 13.2.5.18 Script data escape start state
+TOKENIZER_STATE std::optional<HtmlTokenizer::Kind> HtmlTokenizer::scriptEscapeStartState() {
+    return scriptEscapeStart();
+}
+
+// 13.2.5.19 Script data escape start dash state
+TOKENIZER_STATE std::optional<HtmlTokenizer::Kind> HtmlTokenizer::scriptEscapeStartDashState() {
+    return scriptEscapeStart();
+}
+
 // Script data escaped text, after none, one or two dashes.
-std::optional<HtmlTokenizer::Kind> HtmlTokenizer::scriptEscapedText() {
+TOKENIZER_STATE std::optional<HtmlTokenizer::Kind> HtmlTokenizer::scriptEscapedText() {
     const State s = m_state;
     const int c = consume();
     if (c == '-') {
@@ -609,8 +604,23 @@ std::optional<HtmlTokenizer::Kind> HtmlTokenizer::scriptEscapedText() {
     return std::nullopt;
 }
 
+// 13.2.5.20 Script data escaped state
+TOKENIZER_STATE std::optional<HtmlTokenizer::Kind> HtmlTokenizer::scriptEscapedState() {
+    return scriptEscapedText();
+}
+
+// 13.2.5.21 Script data escaped dash state
+TOKENIZER_STATE std::optional<HtmlTokenizer::Kind> HtmlTokenizer::scriptEscapedDashState() {
+    return scriptEscapedText();
+}
+
+// 13.2.5.22 Script data escaped dash dash state
+TOKENIZER_STATE std::optional<HtmlTokenizer::Kind> HtmlTokenizer::scriptEscapedDashDashState() {
+    return scriptEscapedText();
+}
+
 // 13.2.5.23 Script data escaped less-than sign state
-std::optional<HtmlTokenizer::Kind> HtmlTokenizer::scriptEscapedLessThanState() {
+TOKENIZER_STATE std::optional<HtmlTokenizer::Kind> HtmlTokenizer::scriptEscapedLessThanState() {
     const int c = consume();
     if (c == '/') {
         m_buffer.clear();
@@ -629,7 +639,7 @@ std::optional<HtmlTokenizer::Kind> HtmlTokenizer::scriptEscapedLessThanState() {
 }
 
 // The word "script" that starts or ends a double escape.
-std::optional<HtmlTokenizer::Kind> HtmlTokenizer::scriptDoubleEscapeBoundary() {
+TOKENIZER_STATE std::optional<HtmlTokenizer::Kind> HtmlTokenizer::scriptDoubleEscapeBoundary() {
     const bool starting = m_state == State::ScriptDoubleEscapeStart;
     const int c = consume();
     if (chars::isAsciiWhitespace(c) || c == '/' || c == '>') {
@@ -648,8 +658,18 @@ std::optional<HtmlTokenizer::Kind> HtmlTokenizer::scriptDoubleEscapeBoundary() {
     return std::nullopt;
 }
 
+// 13.2.5.26 Script data double escape start state
+TOKENIZER_STATE std::optional<HtmlTokenizer::Kind> HtmlTokenizer::scriptDoubleEscapeStartState() {
+    return scriptDoubleEscapeBoundary();
+}
+
+// 13.2.5.31 Script data double escape end state
+TOKENIZER_STATE std::optional<HtmlTokenizer::Kind> HtmlTokenizer::scriptDoubleEscapeEndState() {
+    return scriptDoubleEscapeBoundary();
+}
+
 // Script data double escaped text, after none, one or two dashes.
-std::optional<HtmlTokenizer::Kind> HtmlTokenizer::scriptDoubleEscapedText() {
+TOKENIZER_STATE std::optional<HtmlTokenizer::Kind> HtmlTokenizer::scriptDoubleEscapedText() {
     const State s = m_state;
     const int c = consume();
     if (c == '-') {
@@ -674,8 +694,23 @@ std::optional<HtmlTokenizer::Kind> HtmlTokenizer::scriptDoubleEscapedText() {
     return std::nullopt;
 }
 
+// 13.2.5.27 Script data double escaped state
+TOKENIZER_STATE std::optional<HtmlTokenizer::Kind> HtmlTokenizer::scriptDoubleEscapedState() {
+    return scriptDoubleEscapedText();
+}
+
+// 13.2.5.28 Script data double escaped dash state
+TOKENIZER_STATE std::optional<HtmlTokenizer::Kind> HtmlTokenizer::scriptDoubleEscapedDashState() {
+    return scriptDoubleEscapedText();
+}
+
+// 13.2.5.29 Script data double escaped dash dash state
+TOKENIZER_STATE std::optional<HtmlTokenizer::Kind> HtmlTokenizer::scriptDoubleEscapedDashDashState() {
+    return scriptDoubleEscapedText();
+}
+
 // 13.2.5.30 Script data double escaped less-than sign state
-std::optional<HtmlTokenizer::Kind> HtmlTokenizer::scriptDoubleEscapedLessThanState() {
+TOKENIZER_STATE std::optional<HtmlTokenizer::Kind> HtmlTokenizer::scriptDoubleEscapedLessThanState() {
     const int c = consume();
     if (c == '/') {
         m_buffer.clear();
@@ -689,7 +724,7 @@ std::optional<HtmlTokenizer::Kind> HtmlTokenizer::scriptDoubleEscapedLessThanSta
 }
 
 // 13.2.5.32 Before attribute name state
-std::optional<HtmlTokenizer::Kind> HtmlTokenizer::beforeAttributeNameState() {
+TOKENIZER_STATE std::optional<HtmlTokenizer::Kind> HtmlTokenizer::beforeAttributeNameState() {
     const int c = consume();
     if (chars::isAsciiWhitespace(c))
         return std::nullopt;
@@ -709,7 +744,7 @@ std::optional<HtmlTokenizer::Kind> HtmlTokenizer::beforeAttributeNameState() {
 }
 
 // 13.2.5.33 Attribute name state
-std::optional<HtmlTokenizer::Kind> HtmlTokenizer::attributeNameState() {
+TOKENIZER_STATE std::optional<HtmlTokenizer::Kind> HtmlTokenizer::attributeNameState() {
     const char* const data = m_input.data();
     const std::size_t size = m_input.size();
     for (;;) {
@@ -739,7 +774,7 @@ std::optional<HtmlTokenizer::Kind> HtmlTokenizer::attributeNameState() {
 }
 
 // 13.2.5.34 After attribute name state
-std::optional<HtmlTokenizer::Kind> HtmlTokenizer::afterAttributeNameState() {
+TOKENIZER_STATE std::optional<HtmlTokenizer::Kind> HtmlTokenizer::afterAttributeNameState() {
     const int c = consume();
     if (chars::isAsciiWhitespace(c))
         return std::nullopt;
@@ -760,7 +795,7 @@ std::optional<HtmlTokenizer::Kind> HtmlTokenizer::afterAttributeNameState() {
 }
 
 // 13.2.5.35 Before attribute value state
-std::optional<HtmlTokenizer::Kind> HtmlTokenizer::beforeAttributeValueState() {
+TOKENIZER_STATE std::optional<HtmlTokenizer::Kind> HtmlTokenizer::beforeAttributeValueState() {
     const int c = consume();
     if (chars::isAsciiWhitespace(c))
         return std::nullopt;
@@ -778,7 +813,7 @@ std::optional<HtmlTokenizer::Kind> HtmlTokenizer::beforeAttributeValueState() {
 }
 
 // An attribute value in double or single quotes.
-std::optional<HtmlTokenizer::Kind> HtmlTokenizer::quotedAttributeValue() {
+TOKENIZER_STATE std::optional<HtmlTokenizer::Kind> HtmlTokenizer::quotedAttributeValue() {
     const char* const data = m_input.data();
     const std::size_t size = m_input.size();
     const char quote = m_state == State::AttributeValueDouble ? '"' : '\'';
@@ -805,8 +840,18 @@ std::optional<HtmlTokenizer::Kind> HtmlTokenizer::quotedAttributeValue() {
     return std::nullopt;
 }
 
+// 13.2.5.36 Attribute value (double-quoted) state
+TOKENIZER_STATE std::optional<HtmlTokenizer::Kind> HtmlTokenizer::attributeValueDoubleState() {
+    return quotedAttributeValue();
+}
+
+// 13.2.5.37 Attribute value (single-quoted) state
+TOKENIZER_STATE std::optional<HtmlTokenizer::Kind> HtmlTokenizer::attributeValueSingleState() {
+    return quotedAttributeValue();
+}
+
 // 13.2.5.38 Attribute value (unquoted) state
-std::optional<HtmlTokenizer::Kind> HtmlTokenizer::attributeValueUnquotedState() {
+TOKENIZER_STATE std::optional<HtmlTokenizer::Kind> HtmlTokenizer::attributeValueUnquotedState() {
     const char* const data = m_input.data();
     const std::size_t size = m_input.size();
     std::string& value = attr().value;
@@ -836,7 +881,7 @@ std::optional<HtmlTokenizer::Kind> HtmlTokenizer::attributeValueUnquotedState() 
 }
 
 // 13.2.5.39 After attribute value (quoted) state
-std::optional<HtmlTokenizer::Kind> HtmlTokenizer::afterAttributeValueQuotedState() {
+TOKENIZER_STATE std::optional<HtmlTokenizer::Kind> HtmlTokenizer::afterAttributeValueQuotedState() {
     const int c = consume();
     if (chars::isAsciiWhitespace(c)) {
         m_state = State::BeforeAttributeName;
@@ -854,7 +899,7 @@ std::optional<HtmlTokenizer::Kind> HtmlTokenizer::afterAttributeValueQuotedState
 }
 
 // 13.2.5.40 Self-closing start tag state
-std::optional<HtmlTokenizer::Kind> HtmlTokenizer::selfClosingStartTagState() {
+TOKENIZER_STATE std::optional<HtmlTokenizer::Kind> HtmlTokenizer::selfClosingStartTagState() {
     const int c = consume();
     if (c == '>') {
         m_selfClosing = true;
@@ -868,7 +913,7 @@ std::optional<HtmlTokenizer::Kind> HtmlTokenizer::selfClosingStartTagState() {
 }
 
 // 13.2.5.41 Bogus comment state
-std::optional<HtmlTokenizer::Kind> HtmlTokenizer::bogusCommentState() {
+TOKENIZER_STATE std::optional<HtmlTokenizer::Kind> HtmlTokenizer::bogusCommentState() {
     for (;;) {
         const int c = consume();
         if (c == '>')
@@ -893,7 +938,7 @@ std::optional<HtmlTokenizer::Kind> HtmlTokenizer::bogusCommentState() {
 }
 
 // 13.2.5.42 Markup declaration open state
-std::optional<HtmlTokenizer::Kind> HtmlTokenizer::markupDeclarationOpenState() {
+TOKENIZER_STATE std::optional<HtmlTokenizer::Kind> HtmlTokenizer::markupDeclarationOpenState() {
     m_pendingText.clear();
     if (lookahead("--")) {
         m_pos += 2;
@@ -917,7 +962,7 @@ std::optional<HtmlTokenizer::Kind> HtmlTokenizer::markupDeclarationOpenState() {
 }
 
 // 13.2.5.43 Comment start state
-std::optional<HtmlTokenizer::Kind> HtmlTokenizer::commentStartState() {
+TOKENIZER_STATE std::optional<HtmlTokenizer::Kind> HtmlTokenizer::commentStartState() {
     const int c = consume();
     if (c == '-') {
         m_state = State::CommentStartDash;
@@ -931,7 +976,7 @@ std::optional<HtmlTokenizer::Kind> HtmlTokenizer::commentStartState() {
 }
 
 // 13.2.5.44 Comment start dash state
-std::optional<HtmlTokenizer::Kind> HtmlTokenizer::commentStartDashState() {
+TOKENIZER_STATE std::optional<HtmlTokenizer::Kind> HtmlTokenizer::commentStartDashState() {
     const int c = consume();
     if (c == '-') {
         m_state = State::CommentEnd;
@@ -950,7 +995,7 @@ std::optional<HtmlTokenizer::Kind> HtmlTokenizer::commentStartDashState() {
 }
 
 // 13.2.5.45 Comment state
-std::optional<HtmlTokenizer::Kind> HtmlTokenizer::commentState() {
+TOKENIZER_STATE std::optional<HtmlTokenizer::Kind> HtmlTokenizer::commentState() {
     const char* const data = m_input.data();
     const std::size_t size = m_input.size();
     for (;;) {
@@ -984,7 +1029,7 @@ std::optional<HtmlTokenizer::Kind> HtmlTokenizer::commentState() {
 }
 
 // 13.2.5.46 Comment less-than sign state
-std::optional<HtmlTokenizer::Kind> HtmlTokenizer::commentLessThanState() {
+TOKENIZER_STATE std::optional<HtmlTokenizer::Kind> HtmlTokenizer::commentLessThanState() {
     const int c = consume();
     if (c == '!') {
         if (m_keepText)
@@ -1001,7 +1046,7 @@ std::optional<HtmlTokenizer::Kind> HtmlTokenizer::commentLessThanState() {
 }
 
 // The comment less-than sign bang states, with and without a dash.
-std::optional<HtmlTokenizer::Kind> HtmlTokenizer::commentLessThanBang() {
+TOKENIZER_STATE std::optional<HtmlTokenizer::Kind> HtmlTokenizer::commentLessThanBang() {
     const int c = consume();
     reconsume();
     if (c == '-') {
@@ -1014,8 +1059,18 @@ std::optional<HtmlTokenizer::Kind> HtmlTokenizer::commentLessThanBang() {
     return std::nullopt;
 }
 
+// 13.2.5.47 Comment less-than sign bang state
+TOKENIZER_STATE std::optional<HtmlTokenizer::Kind> HtmlTokenizer::commentLessThanBangState() {
+    return commentLessThanBang();
+}
+
+// 13.2.5.48 Comment less-than sign bang dash state
+TOKENIZER_STATE std::optional<HtmlTokenizer::Kind> HtmlTokenizer::commentLessThanBangDashState() {
+    return commentLessThanBang();
+}
+
 // 13.2.5.49 Comment less-than sign bang dash dash state
-std::optional<HtmlTokenizer::Kind> HtmlTokenizer::commentLessThanBangDashDashState() {
+TOKENIZER_STATE std::optional<HtmlTokenizer::Kind> HtmlTokenizer::commentLessThanBangDashDashState() {
     const int c = consume();
     reconsume();
     m_state = State::CommentEnd;
@@ -1024,7 +1079,7 @@ std::optional<HtmlTokenizer::Kind> HtmlTokenizer::commentLessThanBangDashDashSta
 }
 
 // 13.2.5.50 Comment end dash state
-std::optional<HtmlTokenizer::Kind> HtmlTokenizer::commentEndDashState() {
+TOKENIZER_STATE std::optional<HtmlTokenizer::Kind> HtmlTokenizer::commentEndDashState() {
     const int c = consume();
     if (c == '-') {
         m_state = State::CommentEnd;
@@ -1041,7 +1096,7 @@ std::optional<HtmlTokenizer::Kind> HtmlTokenizer::commentEndDashState() {
 }
 
 // 13.2.5.51 Comment end state
-std::optional<HtmlTokenizer::Kind> HtmlTokenizer::commentEndState() {
+TOKENIZER_STATE std::optional<HtmlTokenizer::Kind> HtmlTokenizer::commentEndState() {
     const int c = consume();
     if (c == '>') {
         return emitComment();
@@ -1063,7 +1118,7 @@ std::optional<HtmlTokenizer::Kind> HtmlTokenizer::commentEndState() {
 }
 
 // 13.2.5.52 Comment end bang state
-std::optional<HtmlTokenizer::Kind> HtmlTokenizer::commentEndBangState() {
+TOKENIZER_STATE std::optional<HtmlTokenizer::Kind> HtmlTokenizer::commentEndBangState() {
     const int c = consume();
     if (c == '-') {
         if (m_keepText)
@@ -1084,7 +1139,7 @@ std::optional<HtmlTokenizer::Kind> HtmlTokenizer::commentEndBangState() {
 }
 
 // 13.2.5.53 DOCTYPE state
-std::optional<HtmlTokenizer::Kind> HtmlTokenizer::doctypeState() {
+TOKENIZER_STATE std::optional<HtmlTokenizer::Kind> HtmlTokenizer::doctypeState() {
     m_name.clear();
     m_publicId.reset();
     m_systemId.reset();
@@ -1105,7 +1160,7 @@ std::optional<HtmlTokenizer::Kind> HtmlTokenizer::doctypeState() {
 }
 
 // 13.2.5.54 Before DOCTYPE name state
-std::optional<HtmlTokenizer::Kind> HtmlTokenizer::beforeDoctypeNameState() {
+TOKENIZER_STATE std::optional<HtmlTokenizer::Kind> HtmlTokenizer::beforeDoctypeNameState() {
     const int c = consume();
     if (chars::isAsciiWhitespace(c))
         return std::nullopt;
@@ -1128,7 +1183,7 @@ std::optional<HtmlTokenizer::Kind> HtmlTokenizer::beforeDoctypeNameState() {
 }
 
 // 13.2.5.55 DOCTYPE name state
-std::optional<HtmlTokenizer::Kind> HtmlTokenizer::doctypeNameState() {
+TOKENIZER_STATE std::optional<HtmlTokenizer::Kind> HtmlTokenizer::doctypeNameState() {
     const int c = consume();
     if (chars::isAsciiWhitespace(c)) {
         m_state = State::AfterDoctypeName;
@@ -1147,7 +1202,7 @@ std::optional<HtmlTokenizer::Kind> HtmlTokenizer::doctypeNameState() {
 }
 
 // 13.2.5.56 After DOCTYPE name state
-std::optional<HtmlTokenizer::Kind> HtmlTokenizer::afterDoctypeNameState() {
+TOKENIZER_STATE std::optional<HtmlTokenizer::Kind> HtmlTokenizer::afterDoctypeNameState() {
     const int c = consume();
     if (chars::isAsciiWhitespace(c))
         return std::nullopt;
@@ -1173,7 +1228,7 @@ std::optional<HtmlTokenizer::Kind> HtmlTokenizer::afterDoctypeNameState() {
 }
 
 // Before a DOCTYPE public or system identifier, after its keyword or not.
-std::optional<HtmlTokenizer::Kind> HtmlTokenizer::doctypeIdentifierStart() {
+TOKENIZER_STATE std::optional<HtmlTokenizer::Kind> HtmlTokenizer::doctypeIdentifierStart() {
     const State s = m_state;
     const bool publicId = s == State::AfterDoctypePublicKeyword || s == State::BeforeDoctypePublicId;
     const bool afterKeyword = s == State::AfterDoctypePublicKeyword || s == State::AfterDoctypeSystemKeyword;
@@ -1202,8 +1257,28 @@ std::optional<HtmlTokenizer::Kind> HtmlTokenizer::doctypeIdentifierStart() {
     return std::nullopt;
 }
 
+// 13.2.5.57 After DOCTYPE public keyword state
+TOKENIZER_STATE std::optional<HtmlTokenizer::Kind> HtmlTokenizer::afterDoctypePublicKeywordState() {
+    return doctypeIdentifierStart();
+}
+
+// 13.2.5.58 Before DOCTYPE public identifier state
+TOKENIZER_STATE std::optional<HtmlTokenizer::Kind> HtmlTokenizer::beforeDoctypePublicIdState() {
+    return doctypeIdentifierStart();
+}
+
+// 13.2.5.63 After DOCTYPE system keyword state
+TOKENIZER_STATE std::optional<HtmlTokenizer::Kind> HtmlTokenizer::afterDoctypeSystemKeywordState() {
+    return doctypeIdentifierStart();
+}
+
+// 13.2.5.64 Before DOCTYPE system identifier state
+TOKENIZER_STATE std::optional<HtmlTokenizer::Kind> HtmlTokenizer::beforeDoctypeSystemIdState() {
+    return doctypeIdentifierStart();
+}
+
 // A DOCTYPE public or system identifier in double or single quotes.
-std::optional<HtmlTokenizer::Kind> HtmlTokenizer::quotedDoctypeIdentifier() {
+TOKENIZER_STATE std::optional<HtmlTokenizer::Kind> HtmlTokenizer::quotedDoctypeIdentifier() {
     const State s = m_state;
     const bool publicId = s == State::DoctypePublicIdDouble || s == State::DoctypePublicIdSingle;
     const char quote = s == State::DoctypePublicIdDouble || s == State::DoctypeSystemIdDouble ? '"' : '\'';
@@ -1226,8 +1301,28 @@ std::optional<HtmlTokenizer::Kind> HtmlTokenizer::quotedDoctypeIdentifier() {
     return std::nullopt;
 }
 
+// 13.2.5.59 DOCTYPE public identifier (double-quoted) state
+TOKENIZER_STATE std::optional<HtmlTokenizer::Kind> HtmlTokenizer::doctypePublicIdDoubleState() {
+    return quotedDoctypeIdentifier();
+}
+
+// 13.2.5.60 DOCTYPE public identifier (single-quoted) state
+TOKENIZER_STATE std::optional<HtmlTokenizer::Kind> HtmlTokenizer::doctypePublicIdSingleState() {
+    return quotedDoctypeIdentifier();
+}
+
+// 13.2.5.65 DOCTYPE system identifier (double-quoted) state
+TOKENIZER_STATE std::optional<HtmlTokenizer::Kind> HtmlTokenizer::doctypeSystemIdDoubleState() {
+    return quotedDoctypeIdentifier();
+}
+
+// 13.2.5.66 DOCTYPE system identifier (single-quoted) state
+TOKENIZER_STATE std::optional<HtmlTokenizer::Kind> HtmlTokenizer::doctypeSystemIdSingleState() {
+    return quotedDoctypeIdentifier();
+}
+
 // After a DOCTYPE public identifier, before or after the blank that follows it.
-std::optional<HtmlTokenizer::Kind> HtmlTokenizer::afterDoctypePublicIdentifier() {
+TOKENIZER_STATE std::optional<HtmlTokenizer::Kind> HtmlTokenizer::afterDoctypePublicIdentifier() {
     const int c = consume();
     if (chars::isAsciiWhitespace(c)) {
         m_state = State::BetweenDoctypePublicAndSystemIds;
@@ -1248,8 +1343,18 @@ std::optional<HtmlTokenizer::Kind> HtmlTokenizer::afterDoctypePublicIdentifier()
     return std::nullopt;
 }
 
+// 13.2.5.61 After DOCTYPE public identifier state
+TOKENIZER_STATE std::optional<HtmlTokenizer::Kind> HtmlTokenizer::afterDoctypePublicIdState() {
+    return afterDoctypePublicIdentifier();
+}
+
+// 13.2.5.62 Between DOCTYPE public and system identifiers state
+TOKENIZER_STATE std::optional<HtmlTokenizer::Kind> HtmlTokenizer::betweenDoctypePublicAndSystemIdsState() {
+    return afterDoctypePublicIdentifier();
+}
+
 // 13.2.5.67 After DOCTYPE system identifier state
-std::optional<HtmlTokenizer::Kind> HtmlTokenizer::afterDoctypeSystemIdState() {
+TOKENIZER_STATE std::optional<HtmlTokenizer::Kind> HtmlTokenizer::afterDoctypeSystemIdState() {
     const int c = consume();
     if (chars::isAsciiWhitespace(c))
         return std::nullopt;
@@ -1266,7 +1371,7 @@ std::optional<HtmlTokenizer::Kind> HtmlTokenizer::afterDoctypeSystemIdState() {
 }
 
 // 13.2.5.68 Bogus DOCTYPE state
-std::optional<HtmlTokenizer::Kind> HtmlTokenizer::bogusDoctypeState() {
+TOKENIZER_STATE std::optional<HtmlTokenizer::Kind> HtmlTokenizer::bogusDoctypeState() {
     const int c = consume();
     if (c == '>')
         return emitDoctype();
@@ -1278,7 +1383,7 @@ std::optional<HtmlTokenizer::Kind> HtmlTokenizer::bogusDoctypeState() {
 }
 
 // 13.2.5.69 CDATA section state
-std::optional<HtmlTokenizer::Kind> HtmlTokenizer::cdataSectionState() {
+TOKENIZER_STATE std::optional<HtmlTokenizer::Kind> HtmlTokenizer::cdataSectionState() {
     for (;;) {
         const int c = consume();
         if (c == ']') {
@@ -1293,7 +1398,7 @@ std::optional<HtmlTokenizer::Kind> HtmlTokenizer::cdataSectionState() {
 }
 
 // 13.2.5.70 CDATA section bracket state
-std::optional<HtmlTokenizer::Kind> HtmlTokenizer::cdataSectionBracketState() {
+TOKENIZER_STATE std::optional<HtmlTokenizer::Kind> HtmlTokenizer::cdataSectionBracketState() {
     const int c = consume();
     if (c == ']') {
         m_state = State::CdataSectionEnd;
@@ -1306,7 +1411,7 @@ std::optional<HtmlTokenizer::Kind> HtmlTokenizer::cdataSectionBracketState() {
 }
 
 // 13.2.5.71 CDATA section end state
-std::optional<HtmlTokenizer::Kind> HtmlTokenizer::cdataSectionEndState() {
+TOKENIZER_STATE std::optional<HtmlTokenizer::Kind> HtmlTokenizer::cdataSectionEndState() {
     const int c = consume();
     if (c == ']') {
         appendText(']');
@@ -1355,5 +1460,176 @@ void HtmlTokenizer::textRun(State state) {
         } else {
             m_text.push_back(char(c));
         }
+    }
+}
+
+// One step of the state machine: the current state's function.
+TOKENIZER_STATE std::optional<HtmlTokenizer::Kind> HtmlTokenizer::step() {
+    switch (m_state) {
+    case State::Data:
+        return dataState();
+    case State::Rcdata:
+        return rcdataState();
+    case State::Rawtext:
+        return rawtextState();
+    case State::ScriptData:
+        return scriptDataState();
+    case State::Plaintext:
+        return plaintextState();
+    case State::TagOpen:
+        return tagOpenState();
+    case State::EndTagOpen:
+        return endTagOpenState();
+    case State::TagName:
+        return tagNameState();
+    case State::RcdataLessThan:
+        return rcdataLessThanState();
+    case State::RcdataEndTagOpen:
+        return rcdataEndTagOpenState();
+    case State::RcdataEndTagName:
+        return rcdataEndTagNameState();
+    case State::RawtextLessThan:
+        return rawtextLessThanState();
+    case State::RawtextEndTagOpen:
+        return rawtextEndTagOpenState();
+    case State::RawtextEndTagName:
+        return rawtextEndTagNameState();
+    case State::ScriptLessThan:
+        return scriptLessThanState();
+    case State::ScriptEndTagOpen:
+        return scriptEndTagOpenState();
+    case State::ScriptEndTagName:
+        return scriptEndTagNameState();
+    case State::ScriptEscapeStart:
+        return scriptEscapeStartState();
+    case State::ScriptEscapeStartDash:
+        return scriptEscapeStartDashState();
+    case State::ScriptEscaped:
+        return scriptEscapedState();
+    case State::ScriptEscapedDash:
+        return scriptEscapedDashState();
+    case State::ScriptEscapedDashDash:
+        return scriptEscapedDashDashState();
+    case State::ScriptEscapedLessThan:
+        return scriptEscapedLessThanState();
+    case State::ScriptEscapedEndTagOpen:
+        return scriptEscapedEndTagOpenState();
+    case State::ScriptEscapedEndTagName:
+        return scriptEscapedEndTagNameState();
+    case State::ScriptDoubleEscapeStart:
+        return scriptDoubleEscapeStartState();
+    case State::ScriptDoubleEscaped:
+        return scriptDoubleEscapedState();
+    case State::ScriptDoubleEscapedDash:
+        return scriptDoubleEscapedDashState();
+    case State::ScriptDoubleEscapedDashDash:
+        return scriptDoubleEscapedDashDashState();
+    case State::ScriptDoubleEscapedLessThan:
+        return scriptDoubleEscapedLessThanState();
+    case State::ScriptDoubleEscapeEnd:
+        return scriptDoubleEscapeEndState();
+    case State::BeforeAttributeName:
+        return beforeAttributeNameState();
+    case State::AttributeName:
+        return attributeNameState();
+    case State::AfterAttributeName:
+        return afterAttributeNameState();
+    case State::BeforeAttributeValue:
+        return beforeAttributeValueState();
+    case State::AttributeValueDouble:
+        return attributeValueDoubleState();
+    case State::AttributeValueSingle:
+        return attributeValueSingleState();
+    case State::AttributeValueUnquoted:
+        return attributeValueUnquotedState();
+    case State::AfterAttributeValueQuoted:
+        return afterAttributeValueQuotedState();
+    case State::SelfClosingStartTag:
+        return selfClosingStartTagState();
+    case State::BogusComment:
+        return bogusCommentState();
+    case State::MarkupDeclarationOpen:
+        return markupDeclarationOpenState();
+    case State::CommentStart:
+        return commentStartState();
+    case State::CommentStartDash:
+        return commentStartDashState();
+    case State::Comment:
+        return commentState();
+    case State::CommentLessThan:
+        return commentLessThanState();
+    case State::CommentLessThanBang:
+        return commentLessThanBangState();
+    case State::CommentLessThanBangDash:
+        return commentLessThanBangDashState();
+    case State::CommentLessThanBangDashDash:
+        return commentLessThanBangDashDashState();
+    case State::CommentEndDash:
+        return commentEndDashState();
+    case State::CommentEnd:
+        return commentEndState();
+    case State::CommentEndBang:
+        return commentEndBangState();
+    case State::Doctype:
+        return doctypeState();
+    case State::BeforeDoctypeName:
+        return beforeDoctypeNameState();
+    case State::DoctypeName:
+        return doctypeNameState();
+    case State::AfterDoctypeName:
+        return afterDoctypeNameState();
+    case State::AfterDoctypePublicKeyword:
+        return afterDoctypePublicKeywordState();
+    case State::BeforeDoctypePublicId:
+        return beforeDoctypePublicIdState();
+    case State::DoctypePublicIdDouble:
+        return doctypePublicIdDoubleState();
+    case State::DoctypePublicIdSingle:
+        return doctypePublicIdSingleState();
+    case State::AfterDoctypePublicId:
+        return afterDoctypePublicIdState();
+    case State::BetweenDoctypePublicAndSystemIds:
+        return betweenDoctypePublicAndSystemIdsState();
+    case State::AfterDoctypeSystemKeyword:
+        return afterDoctypeSystemKeywordState();
+    case State::BeforeDoctypeSystemId:
+        return beforeDoctypeSystemIdState();
+    case State::DoctypeSystemIdDouble:
+        return doctypeSystemIdDoubleState();
+    case State::DoctypeSystemIdSingle:
+        return doctypeSystemIdSingleState();
+    case State::AfterDoctypeSystemId:
+        return afterDoctypeSystemIdState();
+    case State::BogusDoctype:
+        return bogusDoctypeState();
+    case State::CdataSection:
+        return cdataSectionState();
+    case State::CdataSectionBracket:
+        return cdataSectionBracketState();
+    case State::CdataSectionEnd:
+        return cdataSectionEndState();
+    }
+    return std::nullopt;
+}
+
+HtmlTokenizer::Kind HtmlTokenizer::next() {
+    if (m_pending) {
+        m_pending = false;
+        if (m_pendingKind == Kind::Comment) {
+            m_text.swap(m_pendingText);
+            m_pendingText.clear();
+        } else {
+            m_text.clear();
+        }
+        return m_pendingKind;
+    }
+    m_text.clear();
+    if (m_eofEmitted)
+        return Kind::EndOfFile;
+
+    // Each state hands back a token or leaves the next state in m_state.
+    for (;;) {
+        if (const std::optional<Kind> kind = step())
+            return *kind;
     }
 }
