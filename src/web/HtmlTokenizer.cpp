@@ -285,7 +285,7 @@ HtmlTokenizer::Kind HtmlTokenizer::endOfFile() {
 }
 
 // The five text states: the run of text up to "<", then the state after it.
-TOKENIZER_STATE std::optional<HtmlTokenizer::Kind> HtmlTokenizer::textState() {
+TOKENIZER_STATE HtmlTokenizer::Kind HtmlTokenizer::textState() {
     const char* const data = m_input.data();
     const std::size_t size = m_input.size();
     const State textState = m_state;
@@ -308,7 +308,7 @@ TOKENIZER_STATE std::optional<HtmlTokenizer::Kind> HtmlTokenizer::textState() {
         if (c == endOfInput)
             return endOfFile();
         if (c != '<')
-            return std::nullopt; // textRun handled what it stopped at
+            return kContinue; // textRun handled what it stopped at
     }
     switch (textState) {
     case State::Data:
@@ -324,36 +324,36 @@ TOKENIZER_STATE std::optional<HtmlTokenizer::Kind> HtmlTokenizer::textState() {
         m_state = State::ScriptLessThan;
         break;
     }
-    return std::nullopt;
+    return kContinue;
 }
 
 // 13.2.5.1 Data state
-TOKENIZER_STATE std::optional<HtmlTokenizer::Kind> HtmlTokenizer::dataState() {
+TOKENIZER_STATE HtmlTokenizer::Kind HtmlTokenizer::dataState() {
     return textState();
 }
 
 // 13.2.5.2 RCDATA state
-TOKENIZER_STATE std::optional<HtmlTokenizer::Kind> HtmlTokenizer::rcdataState() {
+TOKENIZER_STATE HtmlTokenizer::Kind HtmlTokenizer::rcdataState() {
     return textState();
 }
 
 // 13.2.5.3 RAWTEXT state
-TOKENIZER_STATE std::optional<HtmlTokenizer::Kind> HtmlTokenizer::rawtextState() {
+TOKENIZER_STATE HtmlTokenizer::Kind HtmlTokenizer::rawtextState() {
     return textState();
 }
 
 // 13.2.5.4 Script data state
-TOKENIZER_STATE std::optional<HtmlTokenizer::Kind> HtmlTokenizer::scriptDataState() {
+TOKENIZER_STATE HtmlTokenizer::Kind HtmlTokenizer::scriptDataState() {
     return textState();
 }
 
 // 13.2.5.5 PLAINTEXT state
-TOKENIZER_STATE std::optional<HtmlTokenizer::Kind> HtmlTokenizer::plaintextState() {
+TOKENIZER_STATE HtmlTokenizer::Kind HtmlTokenizer::plaintextState() {
     return textState();
 }
 
 // 13.2.5.6 Tag open state
-TOKENIZER_STATE std::optional<HtmlTokenizer::Kind> HtmlTokenizer::tagOpenState() {
+TOKENIZER_STATE HtmlTokenizer::Kind HtmlTokenizer::tagOpenState() {
     const int c = consume();
     if (c == '!') {
         m_state = State::MarkupDeclarationOpen;
@@ -374,11 +374,11 @@ TOKENIZER_STATE std::optional<HtmlTokenizer::Kind> HtmlTokenizer::tagOpenState()
         reconsume();
         m_state = State::Data;
     }
-    return std::nullopt;
+    return kContinue;
 }
 
 // 13.2.5.7 End tag open state
-TOKENIZER_STATE std::optional<HtmlTokenizer::Kind> HtmlTokenizer::endTagOpenState() {
+TOKENIZER_STATE HtmlTokenizer::Kind HtmlTokenizer::endTagOpenState() {
     const int c = consume();
     if (chars::isAsciiAlpha(c)) {
         startTag(true);
@@ -394,11 +394,11 @@ TOKENIZER_STATE std::optional<HtmlTokenizer::Kind> HtmlTokenizer::endTagOpenStat
         reconsume();
         m_state = State::BogusComment;
     }
-    return std::nullopt;
+    return kContinue;
 }
 
 // 13.2.5.8 Tag name state
-TOKENIZER_STATE std::optional<HtmlTokenizer::Kind> HtmlTokenizer::tagNameState() {
+TOKENIZER_STATE HtmlTokenizer::Kind HtmlTokenizer::tagNameState() {
     const char* const data = m_input.data();
     const std::size_t size = m_input.size();
     for (;;) {
@@ -425,11 +425,11 @@ TOKENIZER_STATE std::optional<HtmlTokenizer::Kind> HtmlTokenizer::tagNameState()
         else
             m_name.push_back(chars::asciiLower(c));
     }
-    return std::nullopt;
+    return kContinue;
 }
 
 // The less-than sign states of RCDATA and RAWTEXT.
-TOKENIZER_STATE std::optional<HtmlTokenizer::Kind> HtmlTokenizer::textLessThanSign() {
+TOKENIZER_STATE HtmlTokenizer::Kind HtmlTokenizer::textLessThanSign() {
     const bool rcdata = m_state == State::RcdataLessThan;
     const int c = consume();
     if (c == '/') {
@@ -440,21 +440,21 @@ TOKENIZER_STATE std::optional<HtmlTokenizer::Kind> HtmlTokenizer::textLessThanSi
         reconsume();
         m_state = rcdata ? State::Rcdata : State::Rawtext;
     }
-    return std::nullopt;
+    return kContinue;
 }
 
 // 13.2.5.9 RCDATA less-than sign state
-TOKENIZER_STATE std::optional<HtmlTokenizer::Kind> HtmlTokenizer::rcdataLessThanState() {
+TOKENIZER_STATE HtmlTokenizer::Kind HtmlTokenizer::rcdataLessThanState() {
     return textLessThanSign();
 }
 
 // 13.2.5.12 RAWTEXT less-than sign state
-TOKENIZER_STATE std::optional<HtmlTokenizer::Kind> HtmlTokenizer::rawtextLessThanState() {
+TOKENIZER_STATE HtmlTokenizer::Kind HtmlTokenizer::rawtextLessThanState() {
     return textLessThanSign();
 }
 
 // The end tag open states of the text states.
-TOKENIZER_STATE std::optional<HtmlTokenizer::Kind> HtmlTokenizer::textEndTagOpen() {
+TOKENIZER_STATE HtmlTokenizer::Kind HtmlTokenizer::textEndTagOpen() {
     const State s = m_state;
     const int c = consume();
     reconsume();
@@ -471,31 +471,31 @@ TOKENIZER_STATE std::optional<HtmlTokenizer::Kind> HtmlTokenizer::textEndTagOpen
                   : s == State::ScriptEndTagOpen  ? State::ScriptData
                                                   : State::ScriptEscaped;
     }
-    return std::nullopt;
+    return kContinue;
 }
 
 // 13.2.5.10 RCDATA end tag open state
-TOKENIZER_STATE std::optional<HtmlTokenizer::Kind> HtmlTokenizer::rcdataEndTagOpenState() {
+TOKENIZER_STATE HtmlTokenizer::Kind HtmlTokenizer::rcdataEndTagOpenState() {
     return textEndTagOpen();
 }
 
 // 13.2.5.13 RAWTEXT end tag open state
-TOKENIZER_STATE std::optional<HtmlTokenizer::Kind> HtmlTokenizer::rawtextEndTagOpenState() {
+TOKENIZER_STATE HtmlTokenizer::Kind HtmlTokenizer::rawtextEndTagOpenState() {
     return textEndTagOpen();
 }
 
 // 13.2.5.16 Script data end tag open state
-TOKENIZER_STATE std::optional<HtmlTokenizer::Kind> HtmlTokenizer::scriptEndTagOpenState() {
+TOKENIZER_STATE HtmlTokenizer::Kind HtmlTokenizer::scriptEndTagOpenState() {
     return textEndTagOpen();
 }
 
 // 13.2.5.24 Script data escaped end tag open state
-TOKENIZER_STATE std::optional<HtmlTokenizer::Kind> HtmlTokenizer::scriptEscapedEndTagOpenState() {
+TOKENIZER_STATE HtmlTokenizer::Kind HtmlTokenizer::scriptEscapedEndTagOpenState() {
     return textEndTagOpen();
 }
 
 // The end tag name states of the text states.
-TOKENIZER_STATE std::optional<HtmlTokenizer::Kind> HtmlTokenizer::textEndTagName() {
+TOKENIZER_STATE HtmlTokenizer::Kind HtmlTokenizer::textEndTagName() {
     const State s = m_state;
     const int c = consume();
     if (chars::isAsciiWhitespace(c) && m_name == m_lastStartTag) {
@@ -516,31 +516,31 @@ TOKENIZER_STATE std::optional<HtmlTokenizer::Kind> HtmlTokenizer::textEndTagName
                   : s == State::ScriptEndTagName  ? State::ScriptData
                                                   : State::ScriptEscaped;
     }
-    return std::nullopt;
+    return kContinue;
 }
 
 // 13.2.5.11 RCDATA end tag name state
-TOKENIZER_STATE std::optional<HtmlTokenizer::Kind> HtmlTokenizer::rcdataEndTagNameState() {
+TOKENIZER_STATE HtmlTokenizer::Kind HtmlTokenizer::rcdataEndTagNameState() {
     return textEndTagName();
 }
 
 // 13.2.5.14 RAWTEXT end tag name state
-TOKENIZER_STATE std::optional<HtmlTokenizer::Kind> HtmlTokenizer::rawtextEndTagNameState() {
+TOKENIZER_STATE HtmlTokenizer::Kind HtmlTokenizer::rawtextEndTagNameState() {
     return textEndTagName();
 }
 
 // 13.2.5.17 Script data end tag name state
-TOKENIZER_STATE std::optional<HtmlTokenizer::Kind> HtmlTokenizer::scriptEndTagNameState() {
+TOKENIZER_STATE HtmlTokenizer::Kind HtmlTokenizer::scriptEndTagNameState() {
     return textEndTagName();
 }
 
 // 13.2.5.25 Script data escaped end tag name state
-TOKENIZER_STATE std::optional<HtmlTokenizer::Kind> HtmlTokenizer::scriptEscapedEndTagNameState() {
+TOKENIZER_STATE HtmlTokenizer::Kind HtmlTokenizer::scriptEscapedEndTagNameState() {
     return textEndTagName();
 }
 
 // 13.2.5.15 Script data less-than sign state
-TOKENIZER_STATE std::optional<HtmlTokenizer::Kind> HtmlTokenizer::scriptLessThanState() {
+TOKENIZER_STATE HtmlTokenizer::Kind HtmlTokenizer::scriptLessThanState() {
     const int c = consume();
     if (c == '/') {
         m_buffer.clear();
@@ -553,11 +553,11 @@ TOKENIZER_STATE std::optional<HtmlTokenizer::Kind> HtmlTokenizer::scriptLessThan
         reconsume();
         m_state = State::ScriptData;
     }
-    return std::nullopt;
+    return kContinue;
 }
 
 // The script data escape start states, with and without the first dash.
-TOKENIZER_STATE std::optional<HtmlTokenizer::Kind> HtmlTokenizer::scriptEscapeStart() {
+TOKENIZER_STATE HtmlTokenizer::Kind HtmlTokenizer::scriptEscapeStart() {
     const int c = consume();
     if (c == '-') {
         appendText('-');
@@ -567,21 +567,21 @@ TOKENIZER_STATE std::optional<HtmlTokenizer::Kind> HtmlTokenizer::scriptEscapeSt
         reconsume();
         m_state = State::ScriptData;
     }
-    return std::nullopt;
+    return kContinue;
 }
 
 // 13.2.5.18 Script data escape start state
-TOKENIZER_STATE std::optional<HtmlTokenizer::Kind> HtmlTokenizer::scriptEscapeStartState() {
+TOKENIZER_STATE HtmlTokenizer::Kind HtmlTokenizer::scriptEscapeStartState() {
     return scriptEscapeStart();
 }
 
 // 13.2.5.19 Script data escape start dash state
-TOKENIZER_STATE std::optional<HtmlTokenizer::Kind> HtmlTokenizer::scriptEscapeStartDashState() {
+TOKENIZER_STATE HtmlTokenizer::Kind HtmlTokenizer::scriptEscapeStartDashState() {
     return scriptEscapeStart();
 }
 
 // Script data escaped text, after none, one or two dashes.
-TOKENIZER_STATE std::optional<HtmlTokenizer::Kind> HtmlTokenizer::scriptEscapedText() {
+TOKENIZER_STATE HtmlTokenizer::Kind HtmlTokenizer::scriptEscapedText() {
     const State s = m_state;
     const int c = consume();
     if (c == '-') {
@@ -601,26 +601,26 @@ TOKENIZER_STATE std::optional<HtmlTokenizer::Kind> HtmlTokenizer::scriptEscapedT
             appendText(char(c));
         m_state = State::ScriptEscaped;
     }
-    return std::nullopt;
+    return kContinue;
 }
 
 // 13.2.5.20 Script data escaped state
-TOKENIZER_STATE std::optional<HtmlTokenizer::Kind> HtmlTokenizer::scriptEscapedState() {
+TOKENIZER_STATE HtmlTokenizer::Kind HtmlTokenizer::scriptEscapedState() {
     return scriptEscapedText();
 }
 
 // 13.2.5.21 Script data escaped dash state
-TOKENIZER_STATE std::optional<HtmlTokenizer::Kind> HtmlTokenizer::scriptEscapedDashState() {
+TOKENIZER_STATE HtmlTokenizer::Kind HtmlTokenizer::scriptEscapedDashState() {
     return scriptEscapedText();
 }
 
 // 13.2.5.22 Script data escaped dash dash state
-TOKENIZER_STATE std::optional<HtmlTokenizer::Kind> HtmlTokenizer::scriptEscapedDashDashState() {
+TOKENIZER_STATE HtmlTokenizer::Kind HtmlTokenizer::scriptEscapedDashDashState() {
     return scriptEscapedText();
 }
 
 // 13.2.5.23 Script data escaped less-than sign state
-TOKENIZER_STATE std::optional<HtmlTokenizer::Kind> HtmlTokenizer::scriptEscapedLessThanState() {
+TOKENIZER_STATE HtmlTokenizer::Kind HtmlTokenizer::scriptEscapedLessThanState() {
     const int c = consume();
     if (c == '/') {
         m_buffer.clear();
@@ -635,11 +635,11 @@ TOKENIZER_STATE std::optional<HtmlTokenizer::Kind> HtmlTokenizer::scriptEscapedL
         reconsume();
         m_state = State::ScriptEscaped;
     }
-    return std::nullopt;
+    return kContinue;
 }
 
 // The word "script" that starts or ends a double escape.
-TOKENIZER_STATE std::optional<HtmlTokenizer::Kind> HtmlTokenizer::scriptDoubleEscapeBoundary() {
+TOKENIZER_STATE HtmlTokenizer::Kind HtmlTokenizer::scriptDoubleEscapeBoundary() {
     const bool starting = m_state == State::ScriptDoubleEscapeStart;
     const int c = consume();
     if (chars::isAsciiWhitespace(c) || c == '/' || c == '>') {
@@ -655,21 +655,21 @@ TOKENIZER_STATE std::optional<HtmlTokenizer::Kind> HtmlTokenizer::scriptDoubleEs
         reconsume();
         m_state = starting ? State::ScriptEscaped : State::ScriptDoubleEscaped;
     }
-    return std::nullopt;
+    return kContinue;
 }
 
 // 13.2.5.26 Script data double escape start state
-TOKENIZER_STATE std::optional<HtmlTokenizer::Kind> HtmlTokenizer::scriptDoubleEscapeStartState() {
+TOKENIZER_STATE HtmlTokenizer::Kind HtmlTokenizer::scriptDoubleEscapeStartState() {
     return scriptDoubleEscapeBoundary();
 }
 
 // 13.2.5.31 Script data double escape end state
-TOKENIZER_STATE std::optional<HtmlTokenizer::Kind> HtmlTokenizer::scriptDoubleEscapeEndState() {
+TOKENIZER_STATE HtmlTokenizer::Kind HtmlTokenizer::scriptDoubleEscapeEndState() {
     return scriptDoubleEscapeBoundary();
 }
 
 // Script data double escaped text, after none, one or two dashes.
-TOKENIZER_STATE std::optional<HtmlTokenizer::Kind> HtmlTokenizer::scriptDoubleEscapedText() {
+TOKENIZER_STATE HtmlTokenizer::Kind HtmlTokenizer::scriptDoubleEscapedText() {
     const State s = m_state;
     const int c = consume();
     if (c == '-') {
@@ -691,26 +691,26 @@ TOKENIZER_STATE std::optional<HtmlTokenizer::Kind> HtmlTokenizer::scriptDoubleEs
             appendText(char(c));
         m_state = State::ScriptDoubleEscaped;
     }
-    return std::nullopt;
+    return kContinue;
 }
 
 // 13.2.5.27 Script data double escaped state
-TOKENIZER_STATE std::optional<HtmlTokenizer::Kind> HtmlTokenizer::scriptDoubleEscapedState() {
+TOKENIZER_STATE HtmlTokenizer::Kind HtmlTokenizer::scriptDoubleEscapedState() {
     return scriptDoubleEscapedText();
 }
 
 // 13.2.5.28 Script data double escaped dash state
-TOKENIZER_STATE std::optional<HtmlTokenizer::Kind> HtmlTokenizer::scriptDoubleEscapedDashState() {
+TOKENIZER_STATE HtmlTokenizer::Kind HtmlTokenizer::scriptDoubleEscapedDashState() {
     return scriptDoubleEscapedText();
 }
 
 // 13.2.5.29 Script data double escaped dash dash state
-TOKENIZER_STATE std::optional<HtmlTokenizer::Kind> HtmlTokenizer::scriptDoubleEscapedDashDashState() {
+TOKENIZER_STATE HtmlTokenizer::Kind HtmlTokenizer::scriptDoubleEscapedDashDashState() {
     return scriptDoubleEscapedText();
 }
 
 // 13.2.5.30 Script data double escaped less-than sign state
-TOKENIZER_STATE std::optional<HtmlTokenizer::Kind> HtmlTokenizer::scriptDoubleEscapedLessThanState() {
+TOKENIZER_STATE HtmlTokenizer::Kind HtmlTokenizer::scriptDoubleEscapedLessThanState() {
     const int c = consume();
     if (c == '/') {
         m_buffer.clear();
@@ -720,14 +720,14 @@ TOKENIZER_STATE std::optional<HtmlTokenizer::Kind> HtmlTokenizer::scriptDoubleEs
         reconsume();
         m_state = State::ScriptDoubleEscaped;
     }
-    return std::nullopt;
+    return kContinue;
 }
 
 // 13.2.5.32 Before attribute name state
-TOKENIZER_STATE std::optional<HtmlTokenizer::Kind> HtmlTokenizer::beforeAttributeNameState() {
+TOKENIZER_STATE HtmlTokenizer::Kind HtmlTokenizer::beforeAttributeNameState() {
     const int c = consume();
     if (chars::isAsciiWhitespace(c))
-        return std::nullopt;
+        return kContinue;
     if (c == '/' || c == '>' || c == endOfInput) {
         reconsume();
         m_state = State::AfterAttributeName;
@@ -740,11 +740,11 @@ TOKENIZER_STATE std::optional<HtmlTokenizer::Kind> HtmlTokenizer::beforeAttribut
         reconsume();
         m_state = State::AttributeName;
     }
-    return std::nullopt;
+    return kContinue;
 }
 
 // 13.2.5.33 Attribute name state
-TOKENIZER_STATE std::optional<HtmlTokenizer::Kind> HtmlTokenizer::attributeNameState() {
+TOKENIZER_STATE HtmlTokenizer::Kind HtmlTokenizer::attributeNameState() {
     const char* const data = m_input.data();
     const std::size_t size = m_input.size();
     for (;;) {
@@ -770,14 +770,14 @@ TOKENIZER_STATE std::optional<HtmlTokenizer::Kind> HtmlTokenizer::attributeNameS
         else
             attr().name.push_back(chars::asciiLower(c));
     }
-    return std::nullopt;
+    return kContinue;
 }
 
 // 13.2.5.34 After attribute name state
-TOKENIZER_STATE std::optional<HtmlTokenizer::Kind> HtmlTokenizer::afterAttributeNameState() {
+TOKENIZER_STATE HtmlTokenizer::Kind HtmlTokenizer::afterAttributeNameState() {
     const int c = consume();
     if (chars::isAsciiWhitespace(c))
-        return std::nullopt;
+        return kContinue;
     if (c == '/') {
         m_state = State::SelfClosingStartTag;
     } else if (c == '=') {
@@ -791,14 +791,14 @@ TOKENIZER_STATE std::optional<HtmlTokenizer::Kind> HtmlTokenizer::afterAttribute
         reconsume();
         m_state = State::AttributeName;
     }
-    return std::nullopt;
+    return kContinue;
 }
 
 // 13.2.5.35 Before attribute value state
-TOKENIZER_STATE std::optional<HtmlTokenizer::Kind> HtmlTokenizer::beforeAttributeValueState() {
+TOKENIZER_STATE HtmlTokenizer::Kind HtmlTokenizer::beforeAttributeValueState() {
     const int c = consume();
     if (chars::isAsciiWhitespace(c))
-        return std::nullopt;
+        return kContinue;
     if (c == '"') {
         m_state = State::AttributeValueDouble;
     } else if (c == '\'') {
@@ -809,11 +809,11 @@ TOKENIZER_STATE std::optional<HtmlTokenizer::Kind> HtmlTokenizer::beforeAttribut
         reconsume();
         m_state = State::AttributeValueUnquoted;
     }
-    return std::nullopt;
+    return kContinue;
 }
 
 // An attribute value in double or single quotes.
-TOKENIZER_STATE std::optional<HtmlTokenizer::Kind> HtmlTokenizer::quotedAttributeValue() {
+TOKENIZER_STATE HtmlTokenizer::Kind HtmlTokenizer::quotedAttributeValue() {
     const char* const data = m_input.data();
     const std::size_t size = m_input.size();
     const char quote = m_state == State::AttributeValueDouble ? '"' : '\'';
@@ -837,21 +837,21 @@ TOKENIZER_STATE std::optional<HtmlTokenizer::Kind> HtmlTokenizer::quotedAttribut
         else
             value.push_back(char(c));
     }
-    return std::nullopt;
+    return kContinue;
 }
 
 // 13.2.5.36 Attribute value (double-quoted) state
-TOKENIZER_STATE std::optional<HtmlTokenizer::Kind> HtmlTokenizer::attributeValueDoubleState() {
+TOKENIZER_STATE HtmlTokenizer::Kind HtmlTokenizer::attributeValueDoubleState() {
     return quotedAttributeValue();
 }
 
 // 13.2.5.37 Attribute value (single-quoted) state
-TOKENIZER_STATE std::optional<HtmlTokenizer::Kind> HtmlTokenizer::attributeValueSingleState() {
+TOKENIZER_STATE HtmlTokenizer::Kind HtmlTokenizer::attributeValueSingleState() {
     return quotedAttributeValue();
 }
 
 // 13.2.5.38 Attribute value (unquoted) state
-TOKENIZER_STATE std::optional<HtmlTokenizer::Kind> HtmlTokenizer::attributeValueUnquotedState() {
+TOKENIZER_STATE HtmlTokenizer::Kind HtmlTokenizer::attributeValueUnquotedState() {
     const char* const data = m_input.data();
     const std::size_t size = m_input.size();
     std::string& value = attr().value;
@@ -877,11 +877,11 @@ TOKENIZER_STATE std::optional<HtmlTokenizer::Kind> HtmlTokenizer::attributeValue
         else
             value.push_back(char(c));
     }
-    return std::nullopt;
+    return kContinue;
 }
 
 // 13.2.5.39 After attribute value (quoted) state
-TOKENIZER_STATE std::optional<HtmlTokenizer::Kind> HtmlTokenizer::afterAttributeValueQuotedState() {
+TOKENIZER_STATE HtmlTokenizer::Kind HtmlTokenizer::afterAttributeValueQuotedState() {
     const int c = consume();
     if (chars::isAsciiWhitespace(c)) {
         m_state = State::BeforeAttributeName;
@@ -895,11 +895,11 @@ TOKENIZER_STATE std::optional<HtmlTokenizer::Kind> HtmlTokenizer::afterAttribute
         reconsume();
         m_state = State::BeforeAttributeName;
     }
-    return std::nullopt;
+    return kContinue;
 }
 
 // 13.2.5.40 Self-closing start tag state
-TOKENIZER_STATE std::optional<HtmlTokenizer::Kind> HtmlTokenizer::selfClosingStartTagState() {
+TOKENIZER_STATE HtmlTokenizer::Kind HtmlTokenizer::selfClosingStartTagState() {
     const int c = consume();
     if (c == '>') {
         m_selfClosing = true;
@@ -909,11 +909,11 @@ TOKENIZER_STATE std::optional<HtmlTokenizer::Kind> HtmlTokenizer::selfClosingSta
         return endOfFile();
     reconsume();
     m_state = State::BeforeAttributeName;
-    return std::nullopt;
+    return kContinue;
 }
 
 // 13.2.5.41 Bogus comment state
-TOKENIZER_STATE std::optional<HtmlTokenizer::Kind> HtmlTokenizer::bogusCommentState() {
+TOKENIZER_STATE HtmlTokenizer::Kind HtmlTokenizer::bogusCommentState() {
     for (;;) {
         const int c = consume();
         if (c == '>')
@@ -934,11 +934,11 @@ TOKENIZER_STATE std::optional<HtmlTokenizer::Kind> HtmlTokenizer::bogusCommentSt
         else
             m_pendingText.push_back(char(c));
     }
-    return std::nullopt;
+    return kContinue;
 }
 
 // 13.2.5.42 Markup declaration open state
-TOKENIZER_STATE std::optional<HtmlTokenizer::Kind> HtmlTokenizer::markupDeclarationOpenState() {
+TOKENIZER_STATE HtmlTokenizer::Kind HtmlTokenizer::markupDeclarationOpenState() {
     m_pendingText.clear();
     if (lookahead("--")) {
         m_pos += 2;
@@ -958,11 +958,11 @@ TOKENIZER_STATE std::optional<HtmlTokenizer::Kind> HtmlTokenizer::markupDeclarat
     } else {
         m_state = State::BogusComment;
     }
-    return std::nullopt;
+    return kContinue;
 }
 
 // 13.2.5.43 Comment start state
-TOKENIZER_STATE std::optional<HtmlTokenizer::Kind> HtmlTokenizer::commentStartState() {
+TOKENIZER_STATE HtmlTokenizer::Kind HtmlTokenizer::commentStartState() {
     const int c = consume();
     if (c == '-') {
         m_state = State::CommentStartDash;
@@ -972,11 +972,11 @@ TOKENIZER_STATE std::optional<HtmlTokenizer::Kind> HtmlTokenizer::commentStartSt
         reconsume();
         m_state = State::Comment;
     }
-    return std::nullopt;
+    return kContinue;
 }
 
 // 13.2.5.44 Comment start dash state
-TOKENIZER_STATE std::optional<HtmlTokenizer::Kind> HtmlTokenizer::commentStartDashState() {
+TOKENIZER_STATE HtmlTokenizer::Kind HtmlTokenizer::commentStartDashState() {
     const int c = consume();
     if (c == '-') {
         m_state = State::CommentEnd;
@@ -991,11 +991,11 @@ TOKENIZER_STATE std::optional<HtmlTokenizer::Kind> HtmlTokenizer::commentStartDa
         reconsume();
         m_state = State::Comment;
     }
-    return std::nullopt;
+    return kContinue;
 }
 
 // 13.2.5.45 Comment state
-TOKENIZER_STATE std::optional<HtmlTokenizer::Kind> HtmlTokenizer::commentState() {
+TOKENIZER_STATE HtmlTokenizer::Kind HtmlTokenizer::commentState() {
     const char* const data = m_input.data();
     const std::size_t size = m_input.size();
     for (;;) {
@@ -1025,11 +1025,11 @@ TOKENIZER_STATE std::optional<HtmlTokenizer::Kind> HtmlTokenizer::commentState()
                 m_pendingText.push_back(char(c));
         }
     }
-    return std::nullopt;
+    return kContinue;
 }
 
 // 13.2.5.46 Comment less-than sign state
-TOKENIZER_STATE std::optional<HtmlTokenizer::Kind> HtmlTokenizer::commentLessThanState() {
+TOKENIZER_STATE HtmlTokenizer::Kind HtmlTokenizer::commentLessThanState() {
     const int c = consume();
     if (c == '!') {
         if (m_keepText)
@@ -1042,11 +1042,11 @@ TOKENIZER_STATE std::optional<HtmlTokenizer::Kind> HtmlTokenizer::commentLessTha
         reconsume();
         m_state = State::Comment;
     }
-    return std::nullopt;
+    return kContinue;
 }
 
 // The comment less-than sign bang states, with and without a dash.
-TOKENIZER_STATE std::optional<HtmlTokenizer::Kind> HtmlTokenizer::commentLessThanBang() {
+TOKENIZER_STATE HtmlTokenizer::Kind HtmlTokenizer::commentLessThanBang() {
     const int c = consume();
     reconsume();
     if (c == '-') {
@@ -1056,30 +1056,30 @@ TOKENIZER_STATE std::optional<HtmlTokenizer::Kind> HtmlTokenizer::commentLessTha
     } else {
         m_state = m_state == State::CommentLessThanBang ? State::Comment : State::CommentEndDash;
     }
-    return std::nullopt;
+    return kContinue;
 }
 
 // 13.2.5.47 Comment less-than sign bang state
-TOKENIZER_STATE std::optional<HtmlTokenizer::Kind> HtmlTokenizer::commentLessThanBangState() {
+TOKENIZER_STATE HtmlTokenizer::Kind HtmlTokenizer::commentLessThanBangState() {
     return commentLessThanBang();
 }
 
 // 13.2.5.48 Comment less-than sign bang dash state
-TOKENIZER_STATE std::optional<HtmlTokenizer::Kind> HtmlTokenizer::commentLessThanBangDashState() {
+TOKENIZER_STATE HtmlTokenizer::Kind HtmlTokenizer::commentLessThanBangDashState() {
     return commentLessThanBang();
 }
 
 // 13.2.5.49 Comment less-than sign bang dash dash state
-TOKENIZER_STATE std::optional<HtmlTokenizer::Kind> HtmlTokenizer::commentLessThanBangDashDashState() {
+TOKENIZER_STATE HtmlTokenizer::Kind HtmlTokenizer::commentLessThanBangDashDashState() {
     const int c = consume();
     reconsume();
     m_state = State::CommentEnd;
     (void)c;
-    return std::nullopt;
+    return kContinue;
 }
 
 // 13.2.5.50 Comment end dash state
-TOKENIZER_STATE std::optional<HtmlTokenizer::Kind> HtmlTokenizer::commentEndDashState() {
+TOKENIZER_STATE HtmlTokenizer::Kind HtmlTokenizer::commentEndDashState() {
     const int c = consume();
     if (c == '-') {
         m_state = State::CommentEnd;
@@ -1092,11 +1092,11 @@ TOKENIZER_STATE std::optional<HtmlTokenizer::Kind> HtmlTokenizer::commentEndDash
         reconsume();
         m_state = State::Comment;
     }
-    return std::nullopt;
+    return kContinue;
 }
 
 // 13.2.5.51 Comment end state
-TOKENIZER_STATE std::optional<HtmlTokenizer::Kind> HtmlTokenizer::commentEndState() {
+TOKENIZER_STATE HtmlTokenizer::Kind HtmlTokenizer::commentEndState() {
     const int c = consume();
     if (c == '>') {
         return emitComment();
@@ -1114,11 +1114,11 @@ TOKENIZER_STATE std::optional<HtmlTokenizer::Kind> HtmlTokenizer::commentEndStat
         reconsume();
         m_state = State::Comment;
     }
-    return std::nullopt;
+    return kContinue;
 }
 
 // 13.2.5.52 Comment end bang state
-TOKENIZER_STATE std::optional<HtmlTokenizer::Kind> HtmlTokenizer::commentEndBangState() {
+TOKENIZER_STATE HtmlTokenizer::Kind HtmlTokenizer::commentEndBangState() {
     const int c = consume();
     if (c == '-') {
         if (m_keepText)
@@ -1135,11 +1135,11 @@ TOKENIZER_STATE std::optional<HtmlTokenizer::Kind> HtmlTokenizer::commentEndBang
         reconsume();
         m_state = State::Comment;
     }
-    return std::nullopt;
+    return kContinue;
 }
 
 // 13.2.5.53 DOCTYPE state
-TOKENIZER_STATE std::optional<HtmlTokenizer::Kind> HtmlTokenizer::doctypeState() {
+TOKENIZER_STATE HtmlTokenizer::Kind HtmlTokenizer::doctypeState() {
     m_name.clear();
     m_publicId.reset();
     m_systemId.reset();
@@ -1156,14 +1156,14 @@ TOKENIZER_STATE std::optional<HtmlTokenizer::Kind> HtmlTokenizer::doctypeState()
         reconsume();
         m_state = State::BeforeDoctypeName;
     }
-    return std::nullopt;
+    return kContinue;
 }
 
 // 13.2.5.54 Before DOCTYPE name state
-TOKENIZER_STATE std::optional<HtmlTokenizer::Kind> HtmlTokenizer::beforeDoctypeNameState() {
+TOKENIZER_STATE HtmlTokenizer::Kind HtmlTokenizer::beforeDoctypeNameState() {
     const int c = consume();
     if (chars::isAsciiWhitespace(c))
-        return std::nullopt;
+        return kContinue;
     if (c == '>') {
         m_forceQuirks = true;
         return emitDoctype();
@@ -1179,11 +1179,11 @@ TOKENIZER_STATE std::optional<HtmlTokenizer::Kind> HtmlTokenizer::beforeDoctypeN
     else
         m_name.push_back(chars::asciiLower(c));
     m_state = State::DoctypeName;
-    return std::nullopt;
+    return kContinue;
 }
 
 // 13.2.5.55 DOCTYPE name state
-TOKENIZER_STATE std::optional<HtmlTokenizer::Kind> HtmlTokenizer::doctypeNameState() {
+TOKENIZER_STATE HtmlTokenizer::Kind HtmlTokenizer::doctypeNameState() {
     const int c = consume();
     if (chars::isAsciiWhitespace(c)) {
         m_state = State::AfterDoctypeName;
@@ -1198,14 +1198,14 @@ TOKENIZER_STATE std::optional<HtmlTokenizer::Kind> HtmlTokenizer::doctypeNameSta
     } else {
         m_name.push_back(chars::asciiLower(c));
     }
-    return std::nullopt;
+    return kContinue;
 }
 
 // 13.2.5.56 After DOCTYPE name state
-TOKENIZER_STATE std::optional<HtmlTokenizer::Kind> HtmlTokenizer::afterDoctypeNameState() {
+TOKENIZER_STATE HtmlTokenizer::Kind HtmlTokenizer::afterDoctypeNameState() {
     const int c = consume();
     if (chars::isAsciiWhitespace(c))
-        return std::nullopt;
+        return kContinue;
     if (c == '>')
         return emitDoctype();
     if (c == endOfInput) {
@@ -1224,11 +1224,11 @@ TOKENIZER_STATE std::optional<HtmlTokenizer::Kind> HtmlTokenizer::afterDoctypeNa
         m_forceQuirks = true;
         m_state = State::BogusDoctype;
     }
-    return std::nullopt;
+    return kContinue;
 }
 
 // Before a DOCTYPE public or system identifier, after its keyword or not.
-TOKENIZER_STATE std::optional<HtmlTokenizer::Kind> HtmlTokenizer::doctypeIdentifierStart() {
+TOKENIZER_STATE HtmlTokenizer::Kind HtmlTokenizer::doctypeIdentifierStart() {
     const State s = m_state;
     const bool publicId = s == State::AfterDoctypePublicKeyword || s == State::BeforeDoctypePublicId;
     const bool afterKeyword = s == State::AfterDoctypePublicKeyword || s == State::AfterDoctypeSystemKeyword;
@@ -1254,31 +1254,31 @@ TOKENIZER_STATE std::optional<HtmlTokenizer::Kind> HtmlTokenizer::doctypeIdentif
         reconsume();
         m_state = State::BogusDoctype;
     }
-    return std::nullopt;
+    return kContinue;
 }
 
 // 13.2.5.57 After DOCTYPE public keyword state
-TOKENIZER_STATE std::optional<HtmlTokenizer::Kind> HtmlTokenizer::afterDoctypePublicKeywordState() {
+TOKENIZER_STATE HtmlTokenizer::Kind HtmlTokenizer::afterDoctypePublicKeywordState() {
     return doctypeIdentifierStart();
 }
 
 // 13.2.5.58 Before DOCTYPE public identifier state
-TOKENIZER_STATE std::optional<HtmlTokenizer::Kind> HtmlTokenizer::beforeDoctypePublicIdState() {
+TOKENIZER_STATE HtmlTokenizer::Kind HtmlTokenizer::beforeDoctypePublicIdState() {
     return doctypeIdentifierStart();
 }
 
 // 13.2.5.63 After DOCTYPE system keyword state
-TOKENIZER_STATE std::optional<HtmlTokenizer::Kind> HtmlTokenizer::afterDoctypeSystemKeywordState() {
+TOKENIZER_STATE HtmlTokenizer::Kind HtmlTokenizer::afterDoctypeSystemKeywordState() {
     return doctypeIdentifierStart();
 }
 
 // 13.2.5.64 Before DOCTYPE system identifier state
-TOKENIZER_STATE std::optional<HtmlTokenizer::Kind> HtmlTokenizer::beforeDoctypeSystemIdState() {
+TOKENIZER_STATE HtmlTokenizer::Kind HtmlTokenizer::beforeDoctypeSystemIdState() {
     return doctypeIdentifierStart();
 }
 
 // A DOCTYPE public or system identifier in double or single quotes.
-TOKENIZER_STATE std::optional<HtmlTokenizer::Kind> HtmlTokenizer::quotedDoctypeIdentifier() {
+TOKENIZER_STATE HtmlTokenizer::Kind HtmlTokenizer::quotedDoctypeIdentifier() {
     const State s = m_state;
     const bool publicId = s == State::DoctypePublicIdDouble || s == State::DoctypePublicIdSingle;
     const char quote = s == State::DoctypePublicIdDouble || s == State::DoctypeSystemIdDouble ? '"' : '\'';
@@ -1298,31 +1298,31 @@ TOKENIZER_STATE std::optional<HtmlTokenizer::Kind> HtmlTokenizer::quotedDoctypeI
     } else {
         id.push_back(char(c));
     }
-    return std::nullopt;
+    return kContinue;
 }
 
 // 13.2.5.59 DOCTYPE public identifier (double-quoted) state
-TOKENIZER_STATE std::optional<HtmlTokenizer::Kind> HtmlTokenizer::doctypePublicIdDoubleState() {
+TOKENIZER_STATE HtmlTokenizer::Kind HtmlTokenizer::doctypePublicIdDoubleState() {
     return quotedDoctypeIdentifier();
 }
 
 // 13.2.5.60 DOCTYPE public identifier (single-quoted) state
-TOKENIZER_STATE std::optional<HtmlTokenizer::Kind> HtmlTokenizer::doctypePublicIdSingleState() {
+TOKENIZER_STATE HtmlTokenizer::Kind HtmlTokenizer::doctypePublicIdSingleState() {
     return quotedDoctypeIdentifier();
 }
 
 // 13.2.5.65 DOCTYPE system identifier (double-quoted) state
-TOKENIZER_STATE std::optional<HtmlTokenizer::Kind> HtmlTokenizer::doctypeSystemIdDoubleState() {
+TOKENIZER_STATE HtmlTokenizer::Kind HtmlTokenizer::doctypeSystemIdDoubleState() {
     return quotedDoctypeIdentifier();
 }
 
 // 13.2.5.66 DOCTYPE system identifier (single-quoted) state
-TOKENIZER_STATE std::optional<HtmlTokenizer::Kind> HtmlTokenizer::doctypeSystemIdSingleState() {
+TOKENIZER_STATE HtmlTokenizer::Kind HtmlTokenizer::doctypeSystemIdSingleState() {
     return quotedDoctypeIdentifier();
 }
 
 // After a DOCTYPE public identifier, before or after the blank that follows it.
-TOKENIZER_STATE std::optional<HtmlTokenizer::Kind> HtmlTokenizer::afterDoctypePublicIdentifier() {
+TOKENIZER_STATE HtmlTokenizer::Kind HtmlTokenizer::afterDoctypePublicIdentifier() {
     const int c = consume();
     if (chars::isAsciiWhitespace(c)) {
         m_state = State::BetweenDoctypePublicAndSystemIds;
@@ -1340,24 +1340,24 @@ TOKENIZER_STATE std::optional<HtmlTokenizer::Kind> HtmlTokenizer::afterDoctypePu
         reconsume();
         m_state = State::BogusDoctype;
     }
-    return std::nullopt;
+    return kContinue;
 }
 
 // 13.2.5.61 After DOCTYPE public identifier state
-TOKENIZER_STATE std::optional<HtmlTokenizer::Kind> HtmlTokenizer::afterDoctypePublicIdState() {
+TOKENIZER_STATE HtmlTokenizer::Kind HtmlTokenizer::afterDoctypePublicIdState() {
     return afterDoctypePublicIdentifier();
 }
 
 // 13.2.5.62 Between DOCTYPE public and system identifiers state
-TOKENIZER_STATE std::optional<HtmlTokenizer::Kind> HtmlTokenizer::betweenDoctypePublicAndSystemIdsState() {
+TOKENIZER_STATE HtmlTokenizer::Kind HtmlTokenizer::betweenDoctypePublicAndSystemIdsState() {
     return afterDoctypePublicIdentifier();
 }
 
 // 13.2.5.67 After DOCTYPE system identifier state
-TOKENIZER_STATE std::optional<HtmlTokenizer::Kind> HtmlTokenizer::afterDoctypeSystemIdState() {
+TOKENIZER_STATE HtmlTokenizer::Kind HtmlTokenizer::afterDoctypeSystemIdState() {
     const int c = consume();
     if (chars::isAsciiWhitespace(c))
-        return std::nullopt;
+        return kContinue;
     if (c == '>')
         return emitDoctype();
     if (c == endOfInput) {
@@ -1367,11 +1367,11 @@ TOKENIZER_STATE std::optional<HtmlTokenizer::Kind> HtmlTokenizer::afterDoctypeSy
     }
     reconsume();
     m_state = State::BogusDoctype;
-    return std::nullopt;
+    return kContinue;
 }
 
 // 13.2.5.68 Bogus DOCTYPE state
-TOKENIZER_STATE std::optional<HtmlTokenizer::Kind> HtmlTokenizer::bogusDoctypeState() {
+TOKENIZER_STATE HtmlTokenizer::Kind HtmlTokenizer::bogusDoctypeState() {
     const int c = consume();
     if (c == '>')
         return emitDoctype();
@@ -1379,11 +1379,11 @@ TOKENIZER_STATE std::optional<HtmlTokenizer::Kind> HtmlTokenizer::bogusDoctypeSt
         m_eofEmitted = true;
         return emitDoctype();
     }
-    return std::nullopt;
+    return kContinue;
 }
 
 // 13.2.5.69 CDATA section state
-TOKENIZER_STATE std::optional<HtmlTokenizer::Kind> HtmlTokenizer::cdataSectionState() {
+TOKENIZER_STATE HtmlTokenizer::Kind HtmlTokenizer::cdataSectionState() {
     for (;;) {
         const int c = consume();
         if (c == ']') {
@@ -1394,11 +1394,11 @@ TOKENIZER_STATE std::optional<HtmlTokenizer::Kind> HtmlTokenizer::cdataSectionSt
             return endOfFile();
         appendText(char(c));
     }
-    return std::nullopt;
+    return kContinue;
 }
 
 // 13.2.5.70 CDATA section bracket state
-TOKENIZER_STATE std::optional<HtmlTokenizer::Kind> HtmlTokenizer::cdataSectionBracketState() {
+TOKENIZER_STATE HtmlTokenizer::Kind HtmlTokenizer::cdataSectionBracketState() {
     const int c = consume();
     if (c == ']') {
         m_state = State::CdataSectionEnd;
@@ -1407,11 +1407,11 @@ TOKENIZER_STATE std::optional<HtmlTokenizer::Kind> HtmlTokenizer::cdataSectionBr
         reconsume();
         m_state = State::CdataSection;
     }
-    return std::nullopt;
+    return kContinue;
 }
 
 // 13.2.5.71 CDATA section end state
-TOKENIZER_STATE std::optional<HtmlTokenizer::Kind> HtmlTokenizer::cdataSectionEndState() {
+TOKENIZER_STATE HtmlTokenizer::Kind HtmlTokenizer::cdataSectionEndState() {
     const int c = consume();
     if (c == ']') {
         appendText(']');
@@ -1422,7 +1422,7 @@ TOKENIZER_STATE std::optional<HtmlTokenizer::Kind> HtmlTokenizer::cdataSectionEn
         reconsume();
         m_state = State::CdataSection;
     }
-    return std::nullopt;
+    return kContinue;
 }
 
 void HtmlTokenizer::textRun(State state) {
@@ -1464,7 +1464,7 @@ void HtmlTokenizer::textRun(State state) {
 }
 
 // One step of the state machine: the current state's function.
-TOKENIZER_STATE std::optional<HtmlTokenizer::Kind> HtmlTokenizer::step() {
+TOKENIZER_STATE HtmlTokenizer::Kind HtmlTokenizer::step() {
     switch (m_state) {
     case State::Data:
         return dataState();
@@ -1609,7 +1609,7 @@ TOKENIZER_STATE std::optional<HtmlTokenizer::Kind> HtmlTokenizer::step() {
     case State::CdataSectionEnd:
         return cdataSectionEndState();
     }
-    return std::nullopt;
+    return kContinue;
 }
 
 HtmlTokenizer::Kind HtmlTokenizer::next() {
@@ -1629,7 +1629,7 @@ HtmlTokenizer::Kind HtmlTokenizer::next() {
 
     // Each state hands back a token or leaves the next state in m_state.
     for (;;) {
-        if (const std::optional<Kind> kind = step())
-            return *kind;
+        if (const Kind kind = step(); kind != kContinue)
+            return kind;
     }
 }

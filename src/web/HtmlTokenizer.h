@@ -150,100 +150,97 @@ private:
     Kind endOfFile();
     Attribute& attr() { return m_attributes[m_attributeCount - 1]; }
 
+    // What a state function hands back when it has only moved on to another state.
+    static constexpr Kind kContinue = Kind(0xFF);
     // The states, one function each, named as the HTML standard's tokenization section names
-    // them. Each consumes what its state consumes and hands back a token, or nothing when it
-    // has only moved on to another state; step() calls the current one.
-    std::optional<Kind> step();
-    std::optional<Kind> textState();
-    std::optional<Kind> dataState();       // 13.2.5.1 Data state
-    std::optional<Kind> rcdataState();     // 13.2.5.2 RCDATA state
-    std::optional<Kind> rawtextState();    // 13.2.5.3 RAWTEXT state
-    std::optional<Kind> scriptDataState(); // 13.2.5.4 Script data state
-    std::optional<Kind> plaintextState();  // 13.2.5.5 PLAINTEXT state
-    std::optional<Kind> tagOpenState();
-    std::optional<Kind> endTagOpenState();
-    std::optional<Kind> tagNameState();
-    std::optional<Kind> textLessThanSign();
-    std::optional<Kind> rcdataLessThanState();  // 13.2.5.9 RCDATA less-than sign state
-    std::optional<Kind> rawtextLessThanState(); // 13.2.5.12 RAWTEXT less-than sign state
-    std::optional<Kind> textEndTagOpen();
-    std::optional<Kind> rcdataEndTagOpenState();        // 13.2.5.10 RCDATA end tag open state
-    std::optional<Kind> rawtextEndTagOpenState();       // 13.2.5.13 RAWTEXT end tag open state
-    std::optional<Kind> scriptEndTagOpenState();        // 13.2.5.16 Script data end tag open state
-    std::optional<Kind> scriptEscapedEndTagOpenState(); // 13.2.5.24 Script data escaped end tag open state
-    std::optional<Kind> textEndTagName();
-    std::optional<Kind> rcdataEndTagNameState();        // 13.2.5.11 RCDATA end tag name state
-    std::optional<Kind> rawtextEndTagNameState();       // 13.2.5.14 RAWTEXT end tag name state
-    std::optional<Kind> scriptEndTagNameState();        // 13.2.5.17 Script data end tag name state
-    std::optional<Kind> scriptEscapedEndTagNameState(); // 13.2.5.25 Script data escaped end tag name state
-    std::optional<Kind> scriptLessThanState();
-    std::optional<Kind> scriptEscapeStart();
-    std::optional<Kind> scriptEscapeStartState();     // 13.2.5.18 Script data escape start state
-    std::optional<Kind> scriptEscapeStartDashState(); // 13.2.5.19 Script data escape start dash state
-    std::optional<Kind> scriptEscapedText();
-    std::optional<Kind> scriptEscapedState();         // 13.2.5.20 Script data escaped state
-    std::optional<Kind> scriptEscapedDashState();     // 13.2.5.21 Script data escaped dash state
-    std::optional<Kind> scriptEscapedDashDashState(); // 13.2.5.22 Script data escaped dash dash state
-    std::optional<Kind> scriptEscapedLessThanState();
-    std::optional<Kind> scriptDoubleEscapeBoundary();
-    std::optional<Kind> scriptDoubleEscapeStartState(); // 13.2.5.26 Script data double escape start state
-    std::optional<Kind> scriptDoubleEscapeEndState();   // 13.2.5.31 Script data double escape end state
-    std::optional<Kind> scriptDoubleEscapedText();
-    std::optional<Kind> scriptDoubleEscapedState();     // 13.2.5.27 Script data double escaped state
-    std::optional<Kind> scriptDoubleEscapedDashState(); // 13.2.5.28 Script data double escaped dash state
-    std::optional<Kind>
-    scriptDoubleEscapedDashDashState(); // 13.2.5.29 Script data double escaped dash dash state
-    std::optional<Kind> scriptDoubleEscapedLessThanState();
-    std::optional<Kind> beforeAttributeNameState();
-    std::optional<Kind> attributeNameState();
-    std::optional<Kind> afterAttributeNameState();
-    std::optional<Kind> beforeAttributeValueState();
-    std::optional<Kind> quotedAttributeValue();
-    std::optional<Kind> attributeValueDoubleState(); // 13.2.5.36 Attribute value (double-quoted) state
-    std::optional<Kind> attributeValueSingleState(); // 13.2.5.37 Attribute value (single-quoted) state
-    std::optional<Kind> attributeValueUnquotedState();
-    std::optional<Kind> afterAttributeValueQuotedState();
-    std::optional<Kind> selfClosingStartTagState();
-    std::optional<Kind> bogusCommentState();
-    std::optional<Kind> markupDeclarationOpenState();
-    std::optional<Kind> commentStartState();
-    std::optional<Kind> commentStartDashState();
-    std::optional<Kind> commentState();
-    std::optional<Kind> commentLessThanState();
-    std::optional<Kind> commentLessThanBang();
-    std::optional<Kind> commentLessThanBangState();     // 13.2.5.47 Comment less-than sign bang state
-    std::optional<Kind> commentLessThanBangDashState(); // 13.2.5.48 Comment less-than sign bang dash state
-    std::optional<Kind> commentLessThanBangDashDashState();
-    std::optional<Kind> commentEndDashState();
-    std::optional<Kind> commentEndState();
-    std::optional<Kind> commentEndBangState();
-    std::optional<Kind> doctypeState();
-    std::optional<Kind> beforeDoctypeNameState();
-    std::optional<Kind> doctypeNameState();
-    std::optional<Kind> afterDoctypeNameState();
-    std::optional<Kind> doctypeIdentifierStart();
-    std::optional<Kind> afterDoctypePublicKeywordState(); // 13.2.5.57 After DOCTYPE public keyword state
-    std::optional<Kind> beforeDoctypePublicIdState();     // 13.2.5.58 Before DOCTYPE public identifier state
-    std::optional<Kind> afterDoctypeSystemKeywordState(); // 13.2.5.63 After DOCTYPE system keyword state
-    std::optional<Kind> beforeDoctypeSystemIdState();     // 13.2.5.64 Before DOCTYPE system identifier state
-    std::optional<Kind> quotedDoctypeIdentifier();
-    std::optional<Kind>
-    doctypePublicIdDoubleState(); // 13.2.5.59 DOCTYPE public identifier (double-quoted) state
-    std::optional<Kind>
-    doctypePublicIdSingleState(); // 13.2.5.60 DOCTYPE public identifier (single-quoted) state
-    std::optional<Kind>
-    doctypeSystemIdDoubleState(); // 13.2.5.65 DOCTYPE system identifier (double-quoted) state
-    std::optional<Kind>
-    doctypeSystemIdSingleState(); // 13.2.5.66 DOCTYPE system identifier (single-quoted) state
-    std::optional<Kind> afterDoctypePublicIdentifier();
-    std::optional<Kind> afterDoctypePublicIdState(); // 13.2.5.61 After DOCTYPE public identifier state
-    std::optional<Kind>
+    // them. Each consumes what its state consumes and hands back a token, or kContinue when
+    // it has only moved on to another state; step() calls the current one.
+    Kind step();
+    Kind textState();
+    Kind dataState();       // 13.2.5.1 Data state
+    Kind rcdataState();     // 13.2.5.2 RCDATA state
+    Kind rawtextState();    // 13.2.5.3 RAWTEXT state
+    Kind scriptDataState(); // 13.2.5.4 Script data state
+    Kind plaintextState();  // 13.2.5.5 PLAINTEXT state
+    Kind tagOpenState();
+    Kind endTagOpenState();
+    Kind tagNameState();
+    Kind textLessThanSign();
+    Kind rcdataLessThanState();  // 13.2.5.9 RCDATA less-than sign state
+    Kind rawtextLessThanState(); // 13.2.5.12 RAWTEXT less-than sign state
+    Kind textEndTagOpen();
+    Kind rcdataEndTagOpenState();        // 13.2.5.10 RCDATA end tag open state
+    Kind rawtextEndTagOpenState();       // 13.2.5.13 RAWTEXT end tag open state
+    Kind scriptEndTagOpenState();        // 13.2.5.16 Script data end tag open state
+    Kind scriptEscapedEndTagOpenState(); // 13.2.5.24 Script data escaped end tag open state
+    Kind textEndTagName();
+    Kind rcdataEndTagNameState();        // 13.2.5.11 RCDATA end tag name state
+    Kind rawtextEndTagNameState();       // 13.2.5.14 RAWTEXT end tag name state
+    Kind scriptEndTagNameState();        // 13.2.5.17 Script data end tag name state
+    Kind scriptEscapedEndTagNameState(); // 13.2.5.25 Script data escaped end tag name state
+    Kind scriptLessThanState();
+    Kind scriptEscapeStart();
+    Kind scriptEscapeStartState();     // 13.2.5.18 Script data escape start state
+    Kind scriptEscapeStartDashState(); // 13.2.5.19 Script data escape start dash state
+    Kind scriptEscapedText();
+    Kind scriptEscapedState();         // 13.2.5.20 Script data escaped state
+    Kind scriptEscapedDashState();     // 13.2.5.21 Script data escaped dash state
+    Kind scriptEscapedDashDashState(); // 13.2.5.22 Script data escaped dash dash state
+    Kind scriptEscapedLessThanState();
+    Kind scriptDoubleEscapeBoundary();
+    Kind scriptDoubleEscapeStartState(); // 13.2.5.26 Script data double escape start state
+    Kind scriptDoubleEscapeEndState();   // 13.2.5.31 Script data double escape end state
+    Kind scriptDoubleEscapedText();
+    Kind scriptDoubleEscapedState();         // 13.2.5.27 Script data double escaped state
+    Kind scriptDoubleEscapedDashState();     // 13.2.5.28 Script data double escaped dash state
+    Kind scriptDoubleEscapedDashDashState(); // 13.2.5.29 Script data double escaped dash dash state
+    Kind scriptDoubleEscapedLessThanState();
+    Kind beforeAttributeNameState();
+    Kind attributeNameState();
+    Kind afterAttributeNameState();
+    Kind beforeAttributeValueState();
+    Kind quotedAttributeValue();
+    Kind attributeValueDoubleState(); // 13.2.5.36 Attribute value (double-quoted) state
+    Kind attributeValueSingleState(); // 13.2.5.37 Attribute value (single-quoted) state
+    Kind attributeValueUnquotedState();
+    Kind afterAttributeValueQuotedState();
+    Kind selfClosingStartTagState();
+    Kind bogusCommentState();
+    Kind markupDeclarationOpenState();
+    Kind commentStartState();
+    Kind commentStartDashState();
+    Kind commentState();
+    Kind commentLessThanState();
+    Kind commentLessThanBang();
+    Kind commentLessThanBangState();     // 13.2.5.47 Comment less-than sign bang state
+    Kind commentLessThanBangDashState(); // 13.2.5.48 Comment less-than sign bang dash state
+    Kind commentLessThanBangDashDashState();
+    Kind commentEndDashState();
+    Kind commentEndState();
+    Kind commentEndBangState();
+    Kind doctypeState();
+    Kind beforeDoctypeNameState();
+    Kind doctypeNameState();
+    Kind afterDoctypeNameState();
+    Kind doctypeIdentifierStart();
+    Kind afterDoctypePublicKeywordState(); // 13.2.5.57 After DOCTYPE public keyword state
+    Kind beforeDoctypePublicIdState();     // 13.2.5.58 Before DOCTYPE public identifier state
+    Kind afterDoctypeSystemKeywordState(); // 13.2.5.63 After DOCTYPE system keyword state
+    Kind beforeDoctypeSystemIdState();     // 13.2.5.64 Before DOCTYPE system identifier state
+    Kind quotedDoctypeIdentifier();
+    Kind doctypePublicIdDoubleState(); // 13.2.5.59 DOCTYPE public identifier (double-quoted) state
+    Kind doctypePublicIdSingleState(); // 13.2.5.60 DOCTYPE public identifier (single-quoted) state
+    Kind doctypeSystemIdDoubleState(); // 13.2.5.65 DOCTYPE system identifier (double-quoted) state
+    Kind doctypeSystemIdSingleState(); // 13.2.5.66 DOCTYPE system identifier (single-quoted) state
+    Kind afterDoctypePublicIdentifier();
+    Kind afterDoctypePublicIdState(); // 13.2.5.61 After DOCTYPE public identifier state
+    Kind
     betweenDoctypePublicAndSystemIdsState(); // 13.2.5.62 Between DOCTYPE public and system identifiers state
-    std::optional<Kind> afterDoctypeSystemIdState();
-    std::optional<Kind> bogusDoctypeState();
-    std::optional<Kind> cdataSectionState();
-    std::optional<Kind> cdataSectionBracketState();
-    std::optional<Kind> cdataSectionEndState();
+    Kind afterDoctypeSystemIdState();
+    Kind bogusDoctypeState();
+    Kind cdataSectionState();
+    Kind cdataSectionBracketState();
+    Kind cdataSectionEndState();
 
     std::string_view m_input;
     std::size_t m_pos = 0;
