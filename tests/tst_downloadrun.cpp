@@ -4,8 +4,8 @@
 
 #include "core/Cancellation.h"
 #include "download/DownloadRun.h"
-#include "download/ListOperations.h"
 #include "net/RunSetup.h"
+#include "shell/ListOperations.h"
 #include "support/FakeDownloadWindow.h"
 #include "support/Files.h"
 #include "support/ScriptedTransfer.h"

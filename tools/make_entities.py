@@ -1,5 +1,5 @@
 #!/usr/bin/env python3
-"""Writes src/discovery/HtmlEntities.inc: the HTML named character references, sorted by name,
+"""Writes src/web/HtmlEntities.inc: the HTML named character references, sorted by name,
 from Python's own copy of the table (html.entities.html5)."""
 import html.entities
 import os

@@ -4,6 +4,7 @@
 #include "cli/Commands.h"
 #include "cli/Options.h"
 #include "cli/SignalBridge.h"
+#include "core/Folders.h"
 #include "discovery/ListingJob.h"
 #include "download/DownloadArchive.h"
 #include "download/DownloadRun.h"

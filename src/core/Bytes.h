@@ -27,23 +27,4 @@ inline bool containsNoCase(QByteArrayView haystack, QByteArrayView needle) {
 // forms, surrogates and code points beyond U+10FFFF are not valid.
 qsizetype utf8Length(QByteArrayView bytes, qsizetype i);
 
-// Appends a code point (at most U+10FFFF) as UTF-8; the caller rules out surrogates.
-inline void appendUtf8(QByteArray& out, char32_t c) {
-    if (c < 0x80) {
-        out.append(char(c));
-    } else if (c < 0x800) {
-        out.append(char(0xc0 | (c >> 6)));
-        out.append(char(0x80 | (c & 0x3f)));
-    } else if (c < 0x10000) {
-        out.append(char(0xe0 | (c >> 12)));
-        out.append(char(0x80 | ((c >> 6) & 0x3f)));
-        out.append(char(0x80 | (c & 0x3f)));
-    } else {
-        out.append(char(0xf0 | (c >> 18)));
-        out.append(char(0x80 | ((c >> 12) & 0x3f)));
-        out.append(char(0x80 | ((c >> 6) & 0x3f)));
-        out.append(char(0x80 | (c & 0x3f)));
-    }
-}
-
 } // namespace bytes

@@ -4,8 +4,9 @@
 #include "core/Cancellation.h"
 #include "core/Ui.h"
 #include "discovery/DiscoveryState.h"
-#include "discovery/PageEncoding.h"
-#include "discovery/WebUrl.h"
+#include "web/Chars.h"
+#include "web/PageEncoding.h"
+#include "web/WebUrl.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -20,17 +21,13 @@ constexpr int listCapacity = 32767;
 // How long the walk may keep the event loop waiting.
 constexpr qint64 yieldEveryMs = 15;
 
-bool isAsciiSpace(char c) {
-    return c == ' ' || c == '\t' || c == '\n' || c == '\f' || c == '\r';
-}
-
-QByteArrayView trimmed(std::string_view value) {
-    std::size_t b = 0, e = value.size();
-    while (b < e && isAsciiSpace(value[b]))
+QByteArrayView trimmed(QByteArrayView value) {
+    qsizetype b = 0, e = value.size();
+    while (b < e && chars::isAsciiWhitespace(value[b]))
         ++b;
-    while (e > b && isAsciiSpace(value[e - 1]))
+    while (e > b && chars::isAsciiWhitespace(value[e - 1]))
         --e;
-    return QByteArrayView(value.data() + b, qsizetype(e - b));
+    return value.sliced(b, e - b);
 }
 
 bool isKnownImageType(QByteArrayView extension) {
@@ -54,15 +51,14 @@ public:
         m_clock.start();
     }
 
-    void reference(std::string_view value, ReferenceContext context) override {
+    void reference(QByteArrayView value, ReferenceContext context) override {
         if (m_full)
             return;
         const QByteArrayView v = trimmed(value);
         if (v.isEmpty() || v.front() == '#')
             return;
         // As the browser resolves it: Chromium escapes "|" in a path, which the URL Standard keeps.
-        const std::optional<WebUrl> url = WebUrl::parseAsBrowser(
-            QByteArrayView(value.data(), qsizetype(value.size())), m_base ? &*m_base : nullptr);
+        const std::optional<WebUrl> url = WebUrl::parseAsBrowser(value, m_base ? &*m_base : nullptr);
         if (!url || !url->isHttp())
             return;
         const QByteArray& href = url->href();
@@ -165,16 +161,14 @@ void BrowserListing::run(const QByteArray& page, const QByteArray& pageUrl, cons
     const QByteArray text = pageEncoding::decode(page, encoding, [&keepGoing] { keepGoing(); });
     if (Cancellation::requested())
         return;
-    const std::string_view view(text.constData(), std::size_t(text.size()));
 
     std::optional<WebUrl> base = WebUrl::parseAsBrowser(pageUrl);
     // The first <base href> counts wherever it stands, so it is looked for before anything is
     // listed; few pages have one. A base that does not parse, or a data: or javascript: one,
     // leaves the page's own address, as browsers do.
-    std::string href;
-    if (mayHaveBase(text) && MarkupWalker::findBase(view, href, keepGoing)) {
-        std::optional<WebUrl> fromBase = WebUrl::parseAsBrowser(
-            QByteArrayView(href.data(), qsizetype(href.size())), base ? &*base : nullptr);
+    QByteArray href;
+    if (mayHaveBase(text) && MarkupWalker::findBase(text, href, keepGoing)) {
+        std::optional<WebUrl> fromBase = WebUrl::parseAsBrowser(href, base ? &*base : nullptr);
         if (fromBase && !fromBase->protocol().startsWith("data:") &&
             !fromBase->protocol().startsWith("javascript:"))
             base = std::move(fromBase);
@@ -182,5 +176,5 @@ void BrowserListing::run(const QByteArray& page, const QByteArray& pageUrl, cons
     if (Cancellation::requested())
         return;
     Lister lister(m_list, m_filter, std::move(base), m_yield);
-    MarkupWalker::walk(view, lister);
+    MarkupWalker::walk(text, lister);
 }

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "discovery/MarkupWalker.h"
+#include "web/MarkupWalker.h"
 
 #include <QByteArray>
 #include <QByteArrayView>

@@ -7,6 +7,13 @@
 #include <optional>
 #include <vector>
 
+// How the page's image links are found: the classic byte scan, or the page read as a browser
+// reads it (every image a browser would show or a link would fetch).
+enum class FindMode { Classic, Browser };
+
+// The filter's check boxes, as the job asks its host about them.
+enum class FilterBox { Jpg, Gif, Custom };
+
 // The image types a listing run accepts, cut from the filter text. Entries are kept exactly as
 // cut (spaces, case, empty pieces); their upper-case forms are kept beside them for the test.
 class ImageTypeFilter {

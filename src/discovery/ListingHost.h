@@ -1,11 +1,9 @@
 #pragma once
 
 #include "core/Ui.h"
-#include "discovery/ListingJob.h"
+#include "discovery/DiscoveryState.h"
 
 #include <QString>
-
-enum class FilterBox { Jpg, Gif, Custom };
 
 // What a listing run reads from and shows on its window. The window and the command-line mode
 // each implement it; every text is read afresh when the run needs it.

@@ -2,6 +2,7 @@
 
 #include "core/Cancellation.h"
 #include "core/ErrorTrap.h"
+#include "core/Folders.h"
 #include "discovery/LinkScanner.h"
 #include "discovery/ListingHost.h"
 #include "discovery/PageRetrieval.h"
@@ -34,12 +35,6 @@ ImageTypeFilter CutFilterText(const QString& text) {
         for (const QString& piece : text.split(u','))
             entries << piece.toUtf8();
     return ImageTypeFilter(std::move(entries));
-}
-
-bool FolderExists(const QString& path) {
-    if (path.isEmpty())
-        return false;
-    return QFileInfo(path).isDir();
 }
 
 QString BuildFilterText(bool jpg, bool gif, bool custom, const QString& customText) {

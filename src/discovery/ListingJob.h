@@ -17,13 +17,6 @@ enum class ListingOutcome {
     Cancelled, // the program is closing
 };
 
-// How the page's image links are found: the classic byte scan, or the page read as a browser
-// reads it (every image a browser would show or a link would fetch).
-enum class FindMode { Classic, Browser };
-
-// Whether a path names an existing directory. Never fails.
-bool FolderExists(const QString& path);
-
 // The filter text as the listing job builds it from the check boxes and the custom list.
 QString BuildFilterText(bool jpg, bool gif, bool custom, const QString& customText);
 

@@ -2,7 +2,7 @@
 
 #include "core/Cancellation.h"
 #include "core/ErrorTrap.h"
-#include "discovery/ListingJob.h"
+#include "core/Folders.h"
 #include "download/Collision.h"
 #include "download/DownloadArchive.h"
 #include "download/DownloadHost.h"

@@ -1,9 +1,9 @@
 // Fuzz target for a page's references: URL parsing against a base, srcset, CSS url().
 // Input layout: base URL, "\n", the rest (missing parts are empty). The rest is read as a URL,
 // as a srcset value, as declarations and as a style sheet.
-#include "discovery/CssUrls.h"
-#include "discovery/Srcset.h"
-#include "discovery/WebUrl.h"
+#include "web/CssUrls.h"
+#include "web/Srcset.h"
+#include "web/WebUrl.h"
 
 #include <cstddef>
 #include <cstdint>

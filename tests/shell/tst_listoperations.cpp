@@ -2,7 +2,7 @@
 
 #include "core/ErrorTrap.h"
 #include "core/MemoryImageList.h"
-#include "download/ListOperations.h"
+#include "shell/ListOperations.h"
 
 #include <QTest>
 

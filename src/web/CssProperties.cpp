@@ -1,4 +1,6 @@
-#include "discovery/CssProperties.h"
+#include "web/CssProperties.h"
+
+#include "web/Chars.h"
 
 #include <QHash>
 
@@ -158,7 +160,7 @@ bool isImage(const std::vector<Token>& value, const Component& c) {
 bool isHexColor(const QByteArray& hex) {
     if (hex.size() != 3 && hex.size() != 4 && hex.size() != 6 && hex.size() != 8)
         return false;
-    return std::all_of(hex.begin(), hex.end(), [](char ch) { return isHex(ch); });
+    return std::all_of(hex.begin(), hex.end(), [](char ch) { return chars::isAsciiHexDigit(ch); });
 }
 
 bool isNamedColor(const QByteArray& name) {

@@ -1,4 +1,4 @@
-#include "discovery/WebUrl.h"
+#include "web/WebUrl.h"
 
 #include <QDir>
 #include <QFile>

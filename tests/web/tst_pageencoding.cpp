@@ -1,4 +1,4 @@
-#include "discovery/PageEncoding.h"
+#include "web/PageEncoding.h"
 
 #include <QDir>
 #include <QFile>

@@ -1,4 +1,6 @@
-#include "discovery/PageEncoding.h"
+#include "web/PageEncoding.h"
+
+#include "web/Chars.h"
 
 #include <QStringDecoder>
 
@@ -249,37 +251,11 @@ constexpr Label labels[] = {
     {"x-x-big5", "Big5"},
 };
 
-bool isLabelSpace(char c) {
-    return c == ' ' || c == '\t' || c == '\n' || c == '\f' || c == '\r';
-}
-
-char lower(char c) {
-    return c >= 'A' && c <= 'Z' ? char(c + 32) : c;
-}
-
 // windows-1252's 0x80 to 0x9F; the rest of its bytes are Latin-1.
 constexpr char16_t windows1252High[32] = {0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021,
                                           0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0x008D, 0x017D, 0x008F,
                                           0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,
                                           0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
-
-void appendUtf8(QByteArray& out, char32_t cp) {
-    if (cp < 0x80) {
-        out.append(char(cp));
-    } else if (cp < 0x800) {
-        out.append(char(0xC0 | (cp >> 6)));
-        out.append(char(0x80 | (cp & 0x3F)));
-    } else if (cp < 0x10000) {
-        out.append(char(0xE0 | (cp >> 12)));
-        out.append(char(0x80 | ((cp >> 6) & 0x3F)));
-        out.append(char(0x80 | (cp & 0x3F)));
-    } else {
-        out.append(char(0xF0 | (cp >> 18)));
-        out.append(char(0x80 | ((cp >> 12) & 0x3F)));
-        out.append(char(0x80 | ((cp >> 6) & 0x3F)));
-        out.append(char(0x80 | (cp & 0x3F)));
-    }
-}
 
 // The Encoding Standard's UTF-8 decoder: each maximal ill-formed subpart becomes one U+FFFD.
 QByteArray repairUtf8(QByteArrayView in) {
@@ -316,7 +292,7 @@ QByteArray repairUtf8(QByteArrayView in) {
             if (b == 0xF4)
                 upperBound = 0x8F;
         } else {
-            out.append("\xEF\xBF\xBD");
+            out.append(chars::kReplacement);
             ++i;
             continue;
         }
@@ -334,7 +310,7 @@ QByteArray repairUtf8(QByteArrayView in) {
         if (ok) {
             out.append(reinterpret_cast<const char*>(p + i), j - i);
         } else {
-            out.append("\xEF\xBF\xBD");
+            out.append(chars::kReplacement);
         }
         i = j;
     }
@@ -357,20 +333,20 @@ QByteArray fromUtf16(QByteArrayView in, bool bigEndian) {
             if (i + 1 < n) {
                 const char32_t v = unit(i);
                 if (v >= 0xDC00 && v <= 0xDFFF) {
-                    appendUtf8(out, 0x10000 + ((u - 0xD800) << 10) + (v - 0xDC00));
+                    chars::appendUtf8(out, 0x10000 + ((u - 0xD800) << 10) + (v - 0xDC00));
                     i += 2;
                     continue;
                 }
             }
-            out.append("\xEF\xBF\xBD");
+            out.append(chars::kReplacement);
         } else if (u >= 0xDC00 && u <= 0xDFFF) {
-            out.append("\xEF\xBF\xBD");
+            out.append(chars::kReplacement);
         } else {
-            appendUtf8(out, u);
+            chars::appendUtf8(out, u);
         }
     }
     if (i < n)
-        out.append("\xEF\xBF\xBD"); // an odd byte at the end
+        out.append(chars::kReplacement); // an odd byte at the end
     return out;
 }
 
@@ -382,11 +358,11 @@ QByteArray fromSingleByte(QByteArrayView in, bool userDefined) {
         if (b < 0x80)
             out.append(ch);
         else if (userDefined)
-            appendUtf8(out, char32_t(0xF780 + b - 0x80));
+            chars::appendUtf8(out, char32_t(0xF780 + b - 0x80));
         else if (b < 0xA0)
-            appendUtf8(out, windows1252High[b - 0x80]);
+            chars::appendUtf8(out, windows1252High[b - 0x80]);
         else
-            appendUtf8(out, b);
+            chars::appendUtf8(out, b);
     }
     return out;
 }
@@ -397,7 +373,7 @@ bool getAttribute(QByteArrayView s, qsizetype& i, QByteArray& name, QByteArray& 
     const qsizetype n = s.size();
     name.clear();
     value.clear();
-    while (i < n && (isLabelSpace(s[i]) || s[i] == '/'))
+    while (i < n && (chars::isAsciiWhitespace(s[i]) || s[i] == '/'))
         ++i;
     if (i >= n || s[i] == '>')
         return false;
@@ -409,8 +385,8 @@ bool getAttribute(QByteArrayView s, qsizetype& i, QByteArray& name, QByteArray& 
             ++i;
             break;
         }
-        if (isLabelSpace(c)) {
-            while (i < n && isLabelSpace(s[i]))
+        if (chars::isAsciiWhitespace(c)) {
+            while (i < n && chars::isAsciiWhitespace(s[i]))
                 ++i;
             if (i >= n)
                 return false;
@@ -421,10 +397,10 @@ bool getAttribute(QByteArrayView s, qsizetype& i, QByteArray& name, QByteArray& 
         }
         if (c == '/' || c == '>')
             return true;
-        name.append(lower(c));
+        name.append(chars::asciiLower(c));
         ++i;
     }
-    while (i < n && isLabelSpace(s[i]))
+    while (i < n && chars::isAsciiWhitespace(s[i]))
         ++i;
     if (i >= n)
         return false;
@@ -437,18 +413,18 @@ bool getAttribute(QByteArrayView s, qsizetype& i, QByteArray& name, QByteArray& 
                 ++i;
                 return true;
             }
-            value.append(lower(s[i++]));
+            value.append(chars::asciiLower(s[i++]));
         }
     }
     if (s[i] == '>')
         return true;
-    value.append(lower(s[i++]));
+    value.append(chars::asciiLower(s[i++]));
     for (;;) {
         if (i >= n)
             return false;
-        if (isLabelSpace(s[i]) || s[i] == '>')
+        if (chars::isAsciiWhitespace(s[i]) || s[i] == '>')
             return true;
-        value.append(lower(s[i++]));
+        value.append(chars::asciiLower(s[i++]));
     }
 }
 
@@ -461,7 +437,7 @@ QByteArray charsetFromContent(QByteArrayView s) {
         for (qsizetype k = i; k + 7 <= n; ++k) {
             bool match = true;
             for (int m = 0; m < 7 && match; ++m)
-                match = lower(s[k + m]) == "charset"[m];
+                match = chars::asciiLower(s[k + m]) == "charset"[m];
             if (match) {
                 at = k;
                 break;
@@ -470,14 +446,14 @@ QByteArray charsetFromContent(QByteArrayView s) {
         if (at < 0)
             return {};
         i = at + 7;
-        while (i < n && isLabelSpace(s[i]))
+        while (i < n && chars::isAsciiWhitespace(s[i]))
             ++i;
         if (i >= n)
             return {};
         if (s[i] != '=')
             continue; // look for the next "charset"
         ++i;
-        while (i < n && isLabelSpace(s[i]))
+        while (i < n && chars::isAsciiWhitespace(s[i]))
             ++i;
         if (i >= n)
             return {};
@@ -489,7 +465,7 @@ QByteArray charsetFromContent(QByteArrayView s) {
             return s.sliced(i + 1, close - i - 1).toByteArray();
         }
         qsizetype end = i;
-        while (end < n && !isLabelSpace(s[end]) && s[end] != ';')
+        while (end < n && !chars::isAsciiWhitespace(s[end]) && s[end] != ';')
             ++end;
         return s.sliced(i, end - i).toByteArray();
     }
@@ -499,15 +475,15 @@ QByteArray charsetFromContent(QByteArrayView s) {
 
 QByteArray forLabel(QByteArrayView label) {
     qsizetype b = 0, e = label.size();
-    while (b < e && isLabelSpace(label[b]))
+    while (b < e && chars::isAsciiWhitespace(label[b]))
         ++b;
-    while (e > b && isLabelSpace(label[e - 1]))
+    while (e > b && chars::isAsciiWhitespace(label[e - 1]))
         --e;
     if (e - b > 24)
         return {};
     std::string key;
     for (qsizetype i = b; i < e; ++i)
-        key.push_back(lower(label[i]));
+        key.push_back(chars::asciiLower(label[i]));
     const auto* end = std::end(labels);
     const auto* it = std::lower_bound(std::begin(labels), end, std::string_view(key),
                                       [](const Label& l, std::string_view k) { return l.label < k; });
@@ -521,7 +497,7 @@ QByteArray charsetOfContentType(QByteArrayView contentType) {
     qsizetype i = contentType.indexOf(';');
     while (i >= 0 && i < contentType.size()) {
         ++i;
-        while (i < contentType.size() && isLabelSpace(contentType[i]))
+        while (i < contentType.size() && chars::isAsciiWhitespace(contentType[i]))
             ++i;
         qsizetype end = i;
         while (end < contentType.size() && contentType[end] != '=' && contentType[end] != ';')
@@ -571,8 +547,9 @@ QByteArray prescan(QByteArrayView bytes) {
             i = close + 3;
             continue;
         }
-        if (i + 5 < n && s[i] == '<' && lower(s[i + 1]) == 'm' && lower(s[i + 2]) == 'e' &&
-            lower(s[i + 3]) == 't' && lower(s[i + 4]) == 'a' && (isLabelSpace(s[i + 5]) || s[i + 5] == '/')) {
+        if (i + 5 < n && s[i] == '<' && chars::asciiLower(s[i + 1]) == 'm' &&
+            chars::asciiLower(s[i + 2]) == 'e' && chars::asciiLower(s[i + 3]) == 't' &&
+            chars::asciiLower(s[i + 4]) == 'a' && (chars::isAsciiWhitespace(s[i + 5]) || s[i + 5] == '/')) {
             i += 6;
             bool seenHttpEquiv = false, seenContent = false, seenCharset = false;
             bool gotPragma = false;
@@ -614,12 +591,11 @@ QByteArray prescan(QByteArrayView bytes) {
             continue;
         }
         if (i + 1 < n && s[i] == '<' &&
-            ((s[i + 1] >= 'a' && s[i + 1] <= 'z') || (s[i + 1] >= 'A' && s[i + 1] <= 'Z') ||
-             (s[i + 1] == '/' && i + 2 < n &&
-              ((s[i + 2] >= 'a' && s[i + 2] <= 'z') || (s[i + 2] >= 'A' && s[i + 2] <= 'Z'))))) {
+            (chars::isAsciiAlpha(s[i + 1]) ||
+             (s[i + 1] == '/' && i + 2 < n && chars::isAsciiAlpha(s[i + 2])))) {
             // Any other tag: skip its name and attributes.
             i += s[i + 1] == '/' ? 2 : 1;
-            while (i < n && !isLabelSpace(s[i]) && s[i] != '>')
+            while (i < n && !chars::isAsciiWhitespace(s[i]) && s[i] != '>')
                 ++i;
             while (getAttribute(s, i, name, value)) {
             }
@@ -728,7 +704,7 @@ QByteArray decode(const QByteArray& bytes, const Sniffed& encoding,
     if (name == "windows-1252" || name == "x-user-defined")
         return fromSingleByte(body, name == "x-user-defined");
     if (name == "replacement")
-        return body.isEmpty() ? QByteArray() : QByteArray("\xEF\xBF\xBD");
+        return body.isEmpty() ? QByteArray() : QByteArray(chars::kReplacement);
     // The other legacy encodings through Qt's converters (ICU on Debian).
     QStringDecoder decoder(name.constData());
     if (!decoder.isValid())

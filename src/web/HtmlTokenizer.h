@@ -1,5 +1,9 @@
 #pragma once
 
+#include "web/Chars.h"
+
+#include <QByteArrayView>
+
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -93,7 +97,7 @@ public:
         std::string value;
     };
 
-    explicit HtmlTokenizer(std::string_view input);
+    explicit HtmlTokenizer(QByteArrayView input);
 
     // The next token. Characters and comments carry their text only while text is kept.
     Kind next();
@@ -132,7 +136,7 @@ private:
         if (m_keepText)
             m_text.append(s);
     }
-    void appendReplacement(std::string& to) { to.append("\xEF\xBF\xBD"); }
+    void appendReplacement(std::string& to) { to.append(chars::kReplacement, chars::kReplacementSize); }
     void startTag(bool end);
     void startAttribute();
     void finishAttributeName();
@@ -143,6 +147,100 @@ private:
     Kind emitTag();
     Kind emitComment();
     Kind emitDoctype();
+    Kind endOfFile();
+    Attribute& attr() { return m_attributes[m_attributeCount - 1]; }
+
+    // What a state function hands back when it has only moved on to another state.
+    static constexpr Kind kContinue = Kind(0xFF);
+    // The states, one function each, named as the HTML standard's tokenization section names
+    // them. Each consumes what its state consumes and hands back a token, or kContinue when
+    // it has only moved on to another state; step() calls the current one.
+    Kind step();
+    Kind textState();
+    Kind dataState();       // 13.2.5.1 Data state
+    Kind rcdataState();     // 13.2.5.2 RCDATA state
+    Kind rawtextState();    // 13.2.5.3 RAWTEXT state
+    Kind scriptDataState(); // 13.2.5.4 Script data state
+    Kind plaintextState();  // 13.2.5.5 PLAINTEXT state
+    Kind tagOpenState();
+    Kind endTagOpenState();
+    Kind tagNameState();
+    Kind textLessThanSign();
+    Kind rcdataLessThanState();  // 13.2.5.9 RCDATA less-than sign state
+    Kind rawtextLessThanState(); // 13.2.5.12 RAWTEXT less-than sign state
+    Kind textEndTagOpen();
+    Kind rcdataEndTagOpenState();        // 13.2.5.10 RCDATA end tag open state
+    Kind rawtextEndTagOpenState();       // 13.2.5.13 RAWTEXT end tag open state
+    Kind scriptEndTagOpenState();        // 13.2.5.16 Script data end tag open state
+    Kind scriptEscapedEndTagOpenState(); // 13.2.5.24 Script data escaped end tag open state
+    Kind textEndTagName();
+    Kind rcdataEndTagNameState();        // 13.2.5.11 RCDATA end tag name state
+    Kind rawtextEndTagNameState();       // 13.2.5.14 RAWTEXT end tag name state
+    Kind scriptEndTagNameState();        // 13.2.5.17 Script data end tag name state
+    Kind scriptEscapedEndTagNameState(); // 13.2.5.25 Script data escaped end tag name state
+    Kind scriptLessThanState();
+    Kind scriptEscapeStart();
+    Kind scriptEscapeStartState();     // 13.2.5.18 Script data escape start state
+    Kind scriptEscapeStartDashState(); // 13.2.5.19 Script data escape start dash state
+    Kind scriptEscapedText();
+    Kind scriptEscapedState();         // 13.2.5.20 Script data escaped state
+    Kind scriptEscapedDashState();     // 13.2.5.21 Script data escaped dash state
+    Kind scriptEscapedDashDashState(); // 13.2.5.22 Script data escaped dash dash state
+    Kind scriptEscapedLessThanState();
+    Kind scriptDoubleEscapeBoundary();
+    Kind scriptDoubleEscapeStartState(); // 13.2.5.26 Script data double escape start state
+    Kind scriptDoubleEscapeEndState();   // 13.2.5.31 Script data double escape end state
+    Kind scriptDoubleEscapedText();
+    Kind scriptDoubleEscapedState();         // 13.2.5.27 Script data double escaped state
+    Kind scriptDoubleEscapedDashState();     // 13.2.5.28 Script data double escaped dash state
+    Kind scriptDoubleEscapedDashDashState(); // 13.2.5.29 Script data double escaped dash dash state
+    Kind scriptDoubleEscapedLessThanState();
+    Kind beforeAttributeNameState();
+    Kind attributeNameState();
+    Kind afterAttributeNameState();
+    Kind beforeAttributeValueState();
+    Kind quotedAttributeValue();
+    Kind attributeValueDoubleState(); // 13.2.5.36 Attribute value (double-quoted) state
+    Kind attributeValueSingleState(); // 13.2.5.37 Attribute value (single-quoted) state
+    Kind attributeValueUnquotedState();
+    Kind afterAttributeValueQuotedState();
+    Kind selfClosingStartTagState();
+    Kind bogusCommentState();
+    Kind markupDeclarationOpenState();
+    Kind commentStartState();
+    Kind commentStartDashState();
+    Kind commentState();
+    Kind commentLessThanState();
+    Kind commentLessThanBang();
+    Kind commentLessThanBangState();     // 13.2.5.47 Comment less-than sign bang state
+    Kind commentLessThanBangDashState(); // 13.2.5.48 Comment less-than sign bang dash state
+    Kind commentLessThanBangDashDashState();
+    Kind commentEndDashState();
+    Kind commentEndState();
+    Kind commentEndBangState();
+    Kind doctypeState();
+    Kind beforeDoctypeNameState();
+    Kind doctypeNameState();
+    Kind afterDoctypeNameState();
+    Kind doctypeIdentifierStart();
+    Kind afterDoctypePublicKeywordState(); // 13.2.5.57 After DOCTYPE public keyword state
+    Kind beforeDoctypePublicIdState();     // 13.2.5.58 Before DOCTYPE public identifier state
+    Kind afterDoctypeSystemKeywordState(); // 13.2.5.63 After DOCTYPE system keyword state
+    Kind beforeDoctypeSystemIdState();     // 13.2.5.64 Before DOCTYPE system identifier state
+    Kind quotedDoctypeIdentifier();
+    Kind doctypePublicIdDoubleState(); // 13.2.5.59 DOCTYPE public identifier (double-quoted) state
+    Kind doctypePublicIdSingleState(); // 13.2.5.60 DOCTYPE public identifier (single-quoted) state
+    Kind doctypeSystemIdDoubleState(); // 13.2.5.65 DOCTYPE system identifier (double-quoted) state
+    Kind doctypeSystemIdSingleState(); // 13.2.5.66 DOCTYPE system identifier (single-quoted) state
+    Kind afterDoctypePublicIdentifier();
+    Kind afterDoctypePublicIdState(); // 13.2.5.61 After DOCTYPE public identifier state
+    Kind
+    betweenDoctypePublicAndSystemIdsState(); // 13.2.5.62 Between DOCTYPE public and system identifiers state
+    Kind afterDoctypeSystemIdState();
+    Kind bogusDoctypeState();
+    Kind cdataSectionState();
+    Kind cdataSectionBracketState();
+    Kind cdataSectionEndState();
 
     std::string_view m_input;
     std::size_t m_pos = 0;

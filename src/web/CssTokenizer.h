@@ -1,6 +1,6 @@
 #pragma once
 
-#include "core/Bytes.h"
+#include "web/Chars.h"
 
 #include <QByteArray>
 #include <QByteArrayView>
@@ -49,26 +49,14 @@ struct Token {
     bool hashIsId = false;
 };
 
-inline constexpr char kReplacement[] = "\xef\xbf\xbd";
-
 inline bool isNewline(char c) {
     return c == '\n' || c == '\r' || c == '\f';
 }
-inline bool isWhitespace(char c) {
-    return c == ' ' || c == '\t' || isNewline(c);
-}
-inline bool isDigit(char c) {
-    return c >= '0' && c <= '9';
-}
-inline bool isHex(char c) {
-    return isDigit(c) || ((c | 0x20) >= 'a' && (c | 0x20) <= 'f');
-}
 inline bool isNameStart(char c) {
-    return ((c | 0x20) >= 'a' && (c | 0x20) <= 'z') || c == '_' || static_cast<unsigned char>(c) >= 0x80 ||
-           c == 0;
+    return chars::isAsciiAlpha(c) || c == '_' || static_cast<unsigned char>(c) >= 0x80 || c == 0;
 }
 inline bool isNameChar(char c) {
-    return isNameStart(c) || isDigit(c) || c == '-';
+    return isNameStart(c) || chars::isAsciiDigit(c) || c == '-';
 }
 inline bool isNonPrintable(char c) {
     const auto b = static_cast<unsigned char>(c);
@@ -77,9 +65,9 @@ inline bool isNonPrintable(char c) {
 
 inline void appendCodePoint(QByteArray& out, uint32_t c) {
     if (c == 0 || c > 0x10ffff || (c >= 0xd800 && c <= 0xdfff)) {
-        out.append(kReplacement, 3);
+        out.append(chars::kReplacement, 3);
     } else {
-        bytes::appendUtf8(out, c);
+        chars::appendUtf8(out, c);
     }
 }
 
@@ -101,8 +89,8 @@ public:
             return;
         }
         const char c = *m_p;
-        if (isWhitespace(c)) {
-            while (m_p < m_end && isWhitespace(*m_p))
+        if (chars::isAsciiWhitespace(c)) {
+            while (m_p < m_end && chars::isAsciiWhitespace(*m_p))
                 ++m_p;
             token.type = Tok::Whitespace;
             return;
@@ -176,7 +164,7 @@ public:
                 return consumeIdentLike(token);
             break;
         default:
-            if (isDigit(c))
+            if (chars::isAsciiDigit(c))
                 return consumeNumeric(token);
             if (isNameStart(c))
                 return consumeIdentLike(token);
@@ -283,30 +271,30 @@ private:
         if (!has(offset))
             return false;
         if (c == '+' || c == '-') {
-            if (isDigit(at(offset + 1)) && has(offset + 1))
+            if (chars::isAsciiDigit(at(offset + 1)) && has(offset + 1))
                 return true;
-            return at(offset + 1) == '.' && has(offset + 2) && isDigit(at(offset + 2));
+            return at(offset + 1) == '.' && has(offset + 2) && chars::isAsciiDigit(at(offset + 2));
         }
         if (c == '.')
-            return has(offset + 1) && isDigit(at(offset + 1));
-        return isDigit(c);
+            return has(offset + 1) && chars::isAsciiDigit(at(offset + 1));
+        return chars::isAsciiDigit(c);
     }
 
     // After the backslash of a valid escape.
     void consumeEscape(QByteArray& out) {
         if (m_p >= m_end) {
-            out.append(kReplacement, 3);
+            out.append(chars::kReplacement, 3);
             return;
         }
-        if (isHex(*m_p)) {
+        if (chars::isAsciiHexDigit(*m_p)) {
             uint32_t value = 0;
             int digits = 0;
-            while (digits < 6 && m_p < m_end && isHex(*m_p)) {
+            while (digits < 6 && m_p < m_end && chars::isAsciiHexDigit(*m_p)) {
                 const char h = *m_p++;
-                value = value * 16 + uint32_t(isDigit(h) ? h - '0' : (h | 0x20) - 'a' + 10);
+                value = value * 16 + uint32_t(chars::hexValue(h));
                 ++digits;
             }
-            if (m_p < m_end && isWhitespace(*m_p)) {
+            if (m_p < m_end && chars::isAsciiWhitespace(*m_p)) {
                 if (*m_p == '\r' && m_p + 1 < m_end && m_p[1] == '\n')
                     ++m_p;
                 ++m_p;
@@ -321,7 +309,7 @@ private:
     void appendRaw(QByteArray& out) {
         const auto lead = static_cast<unsigned char>(*m_p);
         if (lead == 0) {
-            out.append(kReplacement, 3);
+            out.append(chars::kReplacement, 3);
             ++m_p;
             return;
         }
@@ -343,7 +331,7 @@ private:
             if (m_p > run)
                 out.append(run, m_p - run);
             if (m_p < m_end && *m_p == 0) {
-                out.append(kReplacement, 3);
+                out.append(chars::kReplacement, 3);
                 ++m_p;
             } else if (validEscape(0)) {
                 ++m_p;
@@ -374,7 +362,7 @@ private:
                 return;
             }
             if (c == 0) {
-                token.text.append(kReplacement, 3);
+                token.text.append(chars::kReplacement, 3);
                 ++m_p;
                 continue;
             }
@@ -396,26 +384,26 @@ private:
         bool integer = true;
         if (*m_p == '+' || *m_p == '-')
             ++m_p;
-        while (m_p < m_end && isDigit(*m_p))
+        while (m_p < m_end && chars::isAsciiDigit(*m_p))
             ++m_p;
-        if (m_p + 1 < m_end && *m_p == '.' && isDigit(m_p[1])) {
+        if (m_p + 1 < m_end && *m_p == '.' && chars::isAsciiDigit(m_p[1])) {
             integer = false;
             m_p += 2;
-            while (m_p < m_end && isDigit(*m_p))
+            while (m_p < m_end && chars::isAsciiDigit(*m_p))
                 ++m_p;
         }
         if (m_p + 1 < m_end && (*m_p == 'e' || *m_p == 'E')) {
             const char* e = m_p + 1;
-            if (e + 1 < m_end && (*e == '+' || *e == '-') && isDigit(e[1]))
+            if (e + 1 < m_end && (*e == '+' || *e == '-') && chars::isAsciiDigit(e[1]))
                 e += 2;
-            else if (isDigit(*e))
+            else if (chars::isAsciiDigit(*e))
                 ++e;
             else
                 e = nullptr;
             if (e) {
                 integer = false;
                 m_p = e;
-                while (m_p < m_end && isDigit(*m_p))
+                while (m_p < m_end && chars::isAsciiDigit(*m_p))
                     ++m_p;
             }
         }
@@ -441,7 +429,7 @@ private:
         }
         double value = 0;
         bool nonZero = false;
-        for (; p < end && (isDigit(*p) || *p == '.'); ++p) {
+        for (; p < end && (chars::isAsciiDigit(*p) || *p == '.'); ++p) {
             if (*p == '.')
                 continue;
             if (*p != '0')
@@ -457,10 +445,11 @@ private:
         if (m_p < m_end && *m_p == '(') {
             ++m_p;
             if (token.text.size() == 3 && token.text.compare("url", Qt::CaseInsensitive) == 0) {
-                while (m_p + 1 < m_end && isWhitespace(m_p[0]) && isWhitespace(m_p[1]))
+                while (m_p + 1 < m_end && chars::isAsciiWhitespace(m_p[0]) &&
+                       chars::isAsciiWhitespace(m_p[1]))
                     ++m_p;
                 const char next = at(0);
-                const char afterSpace = isWhitespace(next) ? at(1) : next;
+                const char afterSpace = chars::isAsciiWhitespace(next) ? at(1) : next;
                 if (afterSpace == '"' || afterSpace == '\'') {
                     token.type = Tok::Function;
                     return;
@@ -477,7 +466,7 @@ private:
 
     void consumeUrl(Token& token) {
         token.type = Tok::Url;
-        while (m_p < m_end && isWhitespace(*m_p))
+        while (m_p < m_end && chars::isAsciiWhitespace(*m_p))
             ++m_p;
         for (;;) {
             if (m_p >= m_end)
@@ -487,8 +476,8 @@ private:
                 ++m_p;
                 return;
             }
-            if (isWhitespace(c)) {
-                while (m_p < m_end && isWhitespace(*m_p))
+            if (chars::isAsciiWhitespace(c)) {
+                while (m_p < m_end && chars::isAsciiWhitespace(*m_p))
                     ++m_p;
                 if (m_p >= m_end)
                     return;

@@ -1,6 +1,6 @@
-#include "discovery/CssUrls.h"
+#include "web/CssUrls.h"
 
-#include "discovery/CssProperties.h"
+#include "web/CssProperties.h"
 
 #include <QHash>
 

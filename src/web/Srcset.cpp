@@ -1,23 +1,17 @@
-#include "discovery/Srcset.h"
+#include "web/Srcset.h"
+
+#include "web/Chars.h"
 
 #include <cstdlib>
 #include <string>
 
 namespace {
 
-bool isSpace(char c) {
-    return c == ' ' || c == '\t' || c == '\n' || c == '\f' || c == '\r';
-}
-
-bool isDigit(char c) {
-    return c >= '0' && c <= '9';
-}
-
 bool isNonNegativeInteger(QByteArrayView number) {
     if (number.isEmpty())
         return false;
     for (const char c : number)
-        if (!isDigit(c))
+        if (!chars::isAsciiDigit(c))
             return false;
     return true;
 }
@@ -35,7 +29,7 @@ bool isFloatingPoint(QByteArrayView number) {
     const qsizetype n = number.size();
     auto digits = [&] {
         const qsizetype start = i;
-        while (i < n && isDigit(number[i]))
+        while (i < n && chars::isAsciiDigit(number[i]))
             ++i;
         return i > start;
     };
@@ -120,12 +114,12 @@ QList<QByteArrayView> srcsetUrls(QByteArrayView value) {
     const qsizetype n = value.size();
     qsizetype pos = 0;
     for (;;) {
-        while (pos < n && (isSpace(input[pos]) || input[pos] == ','))
+        while (pos < n && (chars::isAsciiWhitespace(input[pos]) || input[pos] == ','))
             ++pos;
         if (pos >= n)
             return urls;
         const qsizetype start = pos;
-        while (pos < n && !isSpace(input[pos]))
+        while (pos < n && !chars::isAsciiWhitespace(input[pos]))
             ++pos;
         qsizetype urlEnd = pos;
         Descriptors descriptors;
@@ -134,7 +128,7 @@ QList<QByteArrayView> srcsetUrls(QByteArrayView value) {
             while (urlEnd > start && input[urlEnd - 1] == ',')
                 --urlEnd;
         } else {
-            while (pos < n && isSpace(input[pos]))
+            while (pos < n && chars::isAsciiWhitespace(input[pos]))
                 ++pos;
             // The current descriptor is always one run of the input: [currentStart, pos).
             qsizetype currentStart = pos;
@@ -146,7 +140,7 @@ QList<QByteArrayView> srcsetUrls(QByteArrayView value) {
             for (;;) {
                 const int c = pos < n ? static_cast<unsigned char>(input[pos]) : -1;
                 if (state == InDescriptor) {
-                    if (c >= 0 && isSpace(char(c))) {
+                    if (c >= 0 && chars::isAsciiWhitespace(char(c))) {
                         push();
                         state = AfterDescriptor;
                     } else if (c == ',') {
@@ -169,7 +163,7 @@ QList<QByteArrayView> srcsetUrls(QByteArrayView value) {
                 } else {
                     if (c < 0)
                         break;
-                    if (!isSpace(char(c))) {
+                    if (!chars::isAsciiWhitespace(char(c))) {
                         state = InDescriptor;
                         currentStart = pos;
                         continue;

@@ -1,4 +1,4 @@
-#include "discovery/CssUrls.h"
+#include "web/CssUrls.h"
 
 #include <QTest>
 

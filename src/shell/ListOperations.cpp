@@ -1,4 +1,4 @@
-#include "download/ListOperations.h"
+#include "shell/ListOperations.h"
 
 #include "core/ErrorTrap.h"
 #include "core/Ui.h"

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "discovery/CssTokenizer.h"
+#include "web/CssTokenizer.h"
 
 #include <QList>
 

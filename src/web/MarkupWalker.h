@@ -1,8 +1,9 @@
 #pragma once
 
+#include <QByteArray>
+#include <QByteArrayView>
+
 #include <functional>
-#include <string>
-#include <string_view>
 
 // What a page refers to, as the elements of its parsed tree say it: an image it shows, or a
 // page or file it links to.
@@ -19,17 +20,16 @@ public:
     public:
         virtual ~Handler() = default;
         // A base element's href, the first one in tree order; value not yet resolved.
-        virtual void base(std::string_view href) { (void)href; }
+        virtual void base(QByteArrayView href) { (void)href; }
         // A single URL value (attribute value or CSS url()), not yet trimmed or resolved.
-        virtual void reference(std::string_view value, ReferenceContext context) = 0;
+        virtual void reference(QByteArrayView value, ReferenceContext context) = 0;
         // Called every so many tokens; false stops the walk (the program is closing).
         virtual bool keepGoing() { return true; }
     };
 
     // Only the base is wanted: the walk ends at the first base element with an href. keepGoing
     // is asked as the handler's is.
-    static bool findBase(std::string_view page, std::string& href,
-                         const std::function<bool()>& keepGoing = {});
+    static bool findBase(QByteArrayView page, QByteArray& href, const std::function<bool()>& keepGoing = {});
 
-    static void walk(std::string_view page, Handler& handler);
+    static void walk(QByteArrayView page, Handler& handler);
 };

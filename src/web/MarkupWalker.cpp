@@ -1,8 +1,10 @@
-#include "discovery/MarkupWalker.h"
+#include "web/MarkupWalker.h"
 
-#include "discovery/CssUrls.h"
-#include "discovery/HtmlTokenizer.h"
-#include "discovery/Srcset.h"
+#include "web/Chars.h"
+
+#include "web/CssUrls.h"
+#include "web/HtmlTokenizer.h"
+#include "web/Srcset.h"
 
 #include <QByteArray>
 #include <QList>
@@ -115,15 +117,10 @@ const Ids& ids() {
     return ids;
 }
 
-bool isAsciiSpace(char c) {
-    return c == ' ' || c == '\t' || c == '\n' || c == '\f' || c == '\r';
-}
-
 std::string asciiLower(std::string_view s) {
     std::string out(s);
     for (char& c : out)
-        if (c >= 'A' && c <= 'Z')
-            c = char(c + 32);
+        c = chars::asciiLower(c);
     return out;
 }
 
@@ -131,8 +128,7 @@ bool equalsNoCase(std::string_view a, std::string_view lowerWord) {
     if (a.size() != lowerWord.size())
         return false;
     for (std::size_t i = 0; i < a.size(); ++i) {
-        const char c = a[i] >= 'A' && a[i] <= 'Z' ? char(a[i] + 32) : a[i];
-        if (c != lowerWord[i])
+        if (chars::asciiLower(a[i]) != lowerWord[i])
             return false;
     }
     return true;
@@ -142,10 +138,10 @@ bool equalsNoCase(std::string_view a, std::string_view lowerWord) {
 bool hasToken(std::string_view value, std::string_view word) {
     std::size_t i = 0;
     while (i < value.size()) {
-        while (i < value.size() && isAsciiSpace(value[i]))
+        while (i < value.size() && chars::isAsciiWhitespace(value[i]))
             ++i;
         const std::size_t start = i;
-        while (i < value.size() && !isAsciiSpace(value[i]))
+        while (i < value.size() && !chars::isAsciiWhitespace(value[i]))
             ++i;
         if (i > start && value.substr(start, i - start) == word)
             return true;
@@ -166,7 +162,7 @@ constexpr unsigned tokensPerTick = 2048;
 
 class Walker {
 public:
-    Walker(std::string_view page, MarkupWalker::Handler& handler, bool baseOnly)
+    Walker(QByteArrayView page, MarkupWalker::Handler& handler, bool baseOnly)
         : m_tokenizer(page), m_handler(handler), m_baseOnly(baseOnly) {}
 
     void run() {
@@ -643,10 +639,8 @@ private:
                 m_handler.reference(a.value, ReferenceContext::Link);
                 break;
             case Set:
-                for (QByteArrayView url :
-                     srcsetUrls(QByteArrayView(a.value.data(), qsizetype(a.value.size()))))
-                    m_handler.reference(std::string_view(url.data(), std::size_t(url.size())),
-                                        ReferenceContext::Image);
+                for (QByteArrayView url : srcsetUrls(a.value))
+                    m_handler.reference(url, ReferenceContext::Image);
                 break;
             }
         }
@@ -682,10 +676,9 @@ private:
 
     void styleAttribute(const std::string& value) {
         m_urls.clear();
-        cssUrlsOfDeclarations(QByteArrayView(value.data(), qsizetype(value.size())), m_urls);
+        cssUrlsOfDeclarations(value, m_urls);
         for (const QByteArray& url : m_urls)
-            m_handler.reference(std::string_view(url.constData(), std::size_t(url.size())),
-                                ReferenceContext::Image);
+            m_handler.reference(url, ReferenceContext::Image);
     }
 
     void beginSheet() {
@@ -712,11 +705,10 @@ private:
         m_collecting = false;
         m_tokenizer.setKeepText(false);
         m_urls.clear();
-        cssUrlsOfStyleSheet(QByteArrayView(m_sheet.data(), qsizetype(m_sheet.size())), m_urls);
+        cssUrlsOfStyleSheet(m_sheet, m_urls);
         m_sheet.clear();
         for (const QByteArray& url : m_urls)
-            m_handler.reference(std::string_view(url.constData(), std::size_t(url.size())),
-                                ReferenceContext::Image);
+            m_handler.reference(url, ReferenceContext::Image);
     }
 
     HtmlTokenizer m_tokenizer;
@@ -745,13 +737,13 @@ class BaseOnly : public MarkupWalker::Handler {
 public:
     explicit BaseOnly(const std::function<bool()>& goOn) : m_goOn(goOn) {}
     bool keepGoing() override { return !m_goOn || m_goOn(); }
-    void base(std::string_view href) override {
+    void base(QByteArrayView href) override {
         found = true;
-        value.assign(href);
+        value = href.toByteArray();
     }
-    void reference(std::string_view, ReferenceContext) override {}
+    void reference(QByteArrayView, ReferenceContext) override {}
     bool found = false;
-    std::string value;
+    QByteArray value;
 
 private:
     const std::function<bool()>& m_goOn;
@@ -759,8 +751,7 @@ private:
 
 } // namespace
 
-bool MarkupWalker::findBase(std::string_view page, std::string& href,
-                            const std::function<bool()>& keepGoing) {
+bool MarkupWalker::findBase(QByteArrayView page, QByteArray& href, const std::function<bool()>& keepGoing) {
     BaseOnly handler(keepGoing);
     Walker(page, handler, true).run();
     if (handler.found)
@@ -768,6 +759,6 @@ bool MarkupWalker::findBase(std::string_view page, std::string& href,
     return handler.found;
 }
 
-void MarkupWalker::walk(std::string_view page, Handler& handler) {
+void MarkupWalker::walk(QByteArrayView page, Handler& handler) {
     Walker(page, handler, false).run();
 }

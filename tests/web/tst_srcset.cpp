@@ -1,4 +1,4 @@
-#include "discovery/Srcset.h"
+#include "web/Srcset.h"
 
 #include <QTest>
 

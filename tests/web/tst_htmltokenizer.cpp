@@ -1,4 +1,4 @@
-#include "discovery/HtmlTokenizer.h"
+#include "web/HtmlTokenizer.h"
 
 #include <QDir>
 #include <QFile>
@@ -71,7 +71,7 @@ HtmlTokenizer::State stateNamed(const QString& name) {
 
 // The tokens as the test files write them, adjacent characters joined.
 QJsonArray tokenize(const QByteArray& input, HtmlTokenizer::State state, const QString& lastStartTag) {
-    HtmlTokenizer tokenizer(std::string_view(input.constData(), std::size_t(input.size())));
+    HtmlTokenizer tokenizer(input);
     tokenizer.setKeepText(true);
     tokenizer.setState(state);
     tokenizer.setLastStartTag(lastStartTag.toStdString());

@@ -1,6 +1,6 @@
-#include "discovery/WebUrl.h"
+#include "web/WebUrl.h"
 
-#include "core/Bytes.h"
+#include "web/Chars.h"
 
 #include <unicode/uidna.h>
 
@@ -67,15 +67,6 @@ constexpr char kHex[] = "0123456789ABCDEF";
 
 inline uint8_t byteAt(const char* p) {
     return static_cast<uint8_t>(*p);
-}
-inline bool isAsciiAlpha(char c) {
-    return (c | 0x20) >= 'a' && (c | 0x20) <= 'z';
-}
-inline bool isAsciiDigit(char c) {
-    return c >= '0' && c <= '9';
-}
-inline char asciiLower(char c) {
-    return (c >= 'A' && c <= 'Z') ? char(c | 0x20) : c;
 }
 
 inline void appendPercent(QByteArray& out, uint8_t b) {
@@ -161,9 +152,9 @@ void appendEncodedBytes(QByteArray& out, QByteArrayView bytes, EncodeSet set) {
     const char* p = bytes.data();
     const char* end = p + bytes.size();
     while (p < end) {
-        if (*p == '&' && end - p >= 4 && p[1] == '#' && isAsciiDigit(p[2])) {
+        if (*p == '&' && end - p >= 4 && p[1] == '#' && chars::isAsciiDigit(p[2])) {
             const char* q = p + 2;
-            while (q < end && isAsciiDigit(*q))
+            while (q < end && chars::isAsciiDigit(*q))
                 ++q;
             if (q < end && *q == ';') {
                 out.append("%26%23", 6);
@@ -179,15 +170,6 @@ void appendEncodedBytes(QByteArray& out, QByteArrayView bytes, EncodeSet set) {
             out.append(*p);
         ++p;
     }
-}
-
-int hexValue(char c) {
-    if (isAsciiDigit(c))
-        return c - '0';
-    const char lower = char(c | 0x20);
-    if (lower >= 'a' && lower <= 'f')
-        return lower - 'a' + 10;
-    return -1;
 }
 
 // ---- IPv4 ----
@@ -207,7 +189,7 @@ bool parseIpv4Number(const char* p, const char* end, uint64_t& value) {
     }
     value = 0;
     for (; p < end; ++p) {
-        int digit = hexValue(*p);
+        int digit = chars::hexValue(*p);
         if (digit < 0 || digit >= radix)
             return false;
         value = value * uint64_t(radix) + uint64_t(digit);
@@ -228,7 +210,7 @@ bool endsInNumber(const char* p, const char* end) {
         return false;
     bool digits = true;
     for (const char* q = start; q < last; ++q)
-        digits = digits && isAsciiDigit(*q);
+        digits = digits && chars::isAsciiDigit(*q);
     if (digits)
         return true;
     uint64_t ignored;
@@ -310,8 +292,8 @@ bool parseIpv6(const char* p, const char* end, uint16_t (&address)[8]) {
         }
         unsigned value = 0;
         int length = 0;
-        while (length < 4 && p < end && hexValue(*p) >= 0) {
-            value = value * 16 + unsigned(hexValue(*p));
+        while (length < 4 && p < end && chars::hexValue(*p) >= 0) {
+            value = value * 16 + unsigned(chars::hexValue(*p));
             ++p;
             ++length;
         }
@@ -330,9 +312,9 @@ bool parseIpv6(const char* p, const char* end, uint16_t (&address)[8]) {
                     else
                         return false;
                 }
-                if (p == end || !isAsciiDigit(*p))
+                if (p == end || !chars::isAsciiDigit(*p))
                     return false;
-                while (p < end && isAsciiDigit(*p)) {
+                while (p < end && chars::isAsciiDigit(*p)) {
                     const int number = *p - '0';
                     if (piece < 0)
                         piece = number;
@@ -461,14 +443,14 @@ QByteArray premappedDomain(const char* p, const char* end) {
         bool valid;
         const int length = utf8Sequence(p, end, valid);
         if (!valid) {
-            bytes::appendUtf8(result, 0xfffd);
+            chars::appendUtf8(result, 0xfffd);
         } else {
             char32_t c = byteAt(p) & (0xff >> (length + 1));
             for (int i = 1; i < length; ++i)
                 c = (c << 6) | (byteAt(p + i) & 0x3f);
             c = newerIdnaMapping(c);
             if (c)
-                bytes::appendUtf8(result, c);
+                chars::appendUtf8(result, c);
         }
         p += length;
     }
@@ -524,7 +506,7 @@ bool appendAsciiDomain(QByteArray& out, const char* p, const char* end) {
         out.resize(start + (end - p));
         char* write = out.data() + start;
         for (const char* q = p; q < end; ++q)
-            *write++ = asciiLower(*q);
+            *write++ = chars::asciiLower(*q);
     } else {
         const QByteArray domain = premappedDomain(p, end);
         if (!appendIdnaAscii(out, domain.constData(), domain.constData() + domain.size()))
@@ -564,8 +546,8 @@ bool appendHost(QByteArray& out, const char* p, const char* end, bool special) {
         QByteArray decoded;
         decoded.reserve(end - p);
         for (const char* q = p; q < end; ++q) {
-            if (*q == '%' && end - q >= 3 && hexValue(q[1]) >= 0 && hexValue(q[2]) >= 0) {
-                decoded.append(char(hexValue(q[1]) * 16 + hexValue(q[2])));
+            if (*q == '%' && end - q >= 3 && chars::hexValue(q[1]) >= 0 && chars::hexValue(q[2]) >= 0) {
+                decoded.append(char(chars::hexValue(q[1]) * 16 + chars::hexValue(q[2])));
                 q += 2;
             } else {
                 decoded.append(*q);
@@ -622,7 +604,7 @@ SchemeKind kindOf(QByteArrayView scheme) {
 }
 
 bool isWindowsDriveLetter(const char* p, qsizetype length) {
-    return length == 2 && isAsciiAlpha(p[0]) && (p[1] == ':' || p[1] == '|');
+    return length == 2 && chars::isAsciiAlpha(p[0]) && (p[1] == ':' || p[1] == '|');
 }
 
 bool startsWithWindowsDriveLetter(const char* p, const char* end) {
@@ -686,7 +668,7 @@ public:
         m_p = p;
         m_end = end;
         out().reserve((end - p) + (m_base ? m_base->m_href.size() : 0) + 8);
-        if (!run())
+        if (!schemeStartState())
             return std::nullopt;
         finish();
         return std::move(m_url);
@@ -700,7 +682,7 @@ private:
     void setScheme(const char* p, const char* end) {
         QByteArray& href = out();
         for (const char* q = p; q < end; ++q)
-            href.append(asciiLower(*q));
+            href.append(chars::asciiLower(*q));
         m_url.m_schemeEnd = href.size();
         href.append(':');
         m_kind = kindOf(QByteArrayView(href.constData(), m_url.m_schemeEnd));
@@ -723,42 +705,62 @@ private:
         return m_base->m_href.size();
     }
 
-    bool run() {
+    // URL Standard 4.4, scheme start state (and the scheme state's scan for its ':').
+    bool schemeStartState() {
         const char* p = m_p;
-        if (p < m_end && isAsciiAlpha(*p)) {
+        if (p < m_end && chars::isAsciiAlpha(*p)) {
             const char* q = p + 1;
-            while (q < m_end && (isAsciiAlpha(*q) || isAsciiDigit(*q) || *q == '+' || *q == '-' || *q == '.'))
+            while (q < m_end && (chars::isAsciiAlpha(*q) || chars::isAsciiDigit(*q) || *q == '+' ||
+                                 *q == '-' || *q == '.'))
                 ++q;
-            if (q < m_end && *q == ':') {
-                setScheme(p, q);
-                m_p = q + 1;
-                if (m_kind.file)
-                    return fileState();
-                if (m_kind.special) {
-                    if (m_base && baseScheme() == QByteArrayView(out().constData(), m_url.m_schemeEnd)) {
-                        if (m_end - m_p >= 2 && m_p[0] == '/' && m_p[1] == '/') {
-                            m_p += 2;
-                            return authorityIgnoringSlashes();
-                        }
-                        return relativeState();
-                    }
-                    return authorityIgnoringSlashes();
-                }
-                if (current() == '/') {
-                    if (m_end - m_p >= 2 && m_p[1] == '/') {
-                        m_p += 2;
-                        return authorityState();
-                    }
-                    ++m_p;
-                    startPath();
-                    return pathState();
-                }
-                startPath();
-                m_url.m_hasOpaquePath = true;
-                opaquePathState();
-                return true;
-            }
+            if (q < m_end && *q == ':')
+                return schemeState(p, q);
         }
+        return noSchemeState();
+    }
+
+    // URL Standard 4.4, scheme state: the scheme is p to colon.
+    bool schemeState(const char* p, const char* colon) {
+        setScheme(p, colon);
+        m_p = colon + 1;
+        if (m_kind.file)
+            return fileState();
+        if (m_kind.special) {
+            if (m_base && baseScheme() == QByteArrayView(out().constData(), m_url.m_schemeEnd))
+                return specialRelativeOrAuthorityState();
+            return specialAuthorityIgnoreSlashesState();
+        }
+        if (current() == '/') {
+            ++m_p;
+            return pathOrAuthorityState();
+        }
+        startPath();
+        m_url.m_hasOpaquePath = true;
+        opaquePathState();
+        return true;
+    }
+
+    // URL Standard 4.4, special relative or authority state.
+    bool specialRelativeOrAuthorityState() {
+        if (m_end - m_p >= 2 && m_p[0] == '/' && m_p[1] == '/') {
+            m_p += 2;
+            return specialAuthorityIgnoreSlashesState();
+        }
+        return relativeState();
+    }
+
+    // URL Standard 4.4, path or authority state: after the scheme's first '/'.
+    bool pathOrAuthorityState() {
+        if (current() == '/') {
+            ++m_p;
+            return authorityState();
+        }
+        startPath();
+        return pathState();
+    }
+
+    // URL Standard 4.4, no scheme state.
+    bool noSchemeState() {
         if (!m_base)
             return false;
         if (m_base->m_hasOpaquePath) {
@@ -784,22 +786,12 @@ private:
         return std::move(to);
     }
 
+    // URL Standard 4.4, relative state.
     bool relativeState() {
         const int c = current();
         if (isSlash(c)) {
             ++m_p;
-            const int next = current();
-            if (m_kind.special && (next == '/' || next == '\\')) {
-                ++m_p;
-                return authorityIgnoringSlashes();
-            }
-            if (!m_kind.special && next == '/') {
-                ++m_p;
-                return authorityState();
-            }
-            copyBaseAuthority();
-            startPath();
-            return pathState();
+            return relativeSlashState();
         }
         copyBaseAuthority();
         startPath();
@@ -820,6 +812,22 @@ private:
             return true;
         }
         shortenPath();
+        return pathState();
+    }
+
+    // URL Standard 4.4, relative slash state.
+    bool relativeSlashState() {
+        const int c = current();
+        if (m_kind.special && (c == '/' || c == '\\')) {
+            ++m_p;
+            return specialAuthorityIgnoreSlashesState();
+        }
+        if (!m_kind.special && c == '/') {
+            ++m_p;
+            return authorityState();
+        }
+        copyBaseAuthority();
+        startPath();
         return pathState();
     }
 
@@ -870,7 +878,8 @@ private:
         const qsizetype size = href.size();
         if (size == start)
             return;
-        if (m_kind.file && size - start == 3 && isAsciiAlpha(href[start + 1]) && href[start + 2] == ':')
+        if (m_kind.file && size - start == 3 && chars::isAsciiAlpha(href[start + 1]) &&
+            href[start + 2] == ':')
             return;
         qsizetype slash = size - 1;
         while (href[slash] != '/')
@@ -878,12 +887,14 @@ private:
         href.truncate(slash);
     }
 
-    bool authorityIgnoringSlashes() {
+    // URL Standard 4.4, special authority slashes and special authority ignore slashes states.
+    bool specialAuthorityIgnoreSlashesState() {
         while (m_p < m_end && (*m_p == '/' || *m_p == '\\'))
             ++m_p;
         return authorityState();
     }
 
+    // URL Standard 4.4, authority state.
     bool authorityState() {
         QByteArray& href = out();
         href.append("//", 2);
@@ -921,6 +932,7 @@ private:
         return hostState(authorityEnd);
     }
 
+    // URL Standard 4.4, host state (and hostname state).
     bool hostState(const char* authorityEnd) {
         QByteArray& href = out();
         const char* colon = nullptr;
@@ -944,24 +956,34 @@ private:
         }
         m_url.m_hostEnd = href.size();
         if (colon) {
-            uint32_t port = 0;
-            for (const char* q = colon + 1; q < authorityEnd; ++q) {
-                if (!isAsciiDigit(*q))
-                    return false;
-                port = port * 10 + uint32_t(*q - '0');
-                if (port > 65535)
-                    return false;
-            }
-            if (colon + 1 < authorityEnd && int(port) != m_kind.defaultPort) {
-                href.append(':');
-                appendDecimal(href, port);
-            }
+            m_p = colon + 1;
+            return portState(authorityEnd);
         }
         m_p = authorityEnd;
         startPath();
         return pathStartState();
     }
 
+    // URL Standard 4.4, port state: the digits up to authorityEnd.
+    bool portState(const char* authorityEnd) {
+        uint32_t port = 0;
+        for (const char* q = m_p; q < authorityEnd; ++q) {
+            if (!chars::isAsciiDigit(*q))
+                return false;
+            port = port * 10 + uint32_t(*q - '0');
+            if (port > 65535)
+                return false;
+        }
+        if (m_p < authorityEnd && int(port) != m_kind.defaultPort) {
+            out().append(':');
+            appendDecimal(out(), port);
+        }
+        m_p = authorityEnd;
+        startPath();
+        return pathStartState();
+    }
+
+    // URL Standard 4.4, path start state.
     bool pathStartState() {
         const int c = current();
         if (m_kind.special) {
@@ -983,6 +1005,7 @@ private:
         return true;
     }
 
+    // URL Standard 4.4, path state.
     bool pathState() {
         QByteArray& href = out();
         for (;;) {
@@ -1023,6 +1046,7 @@ private:
         return true;
     }
 
+    // URL Standard 4.4, opaque path state.
     void opaquePathState() {
         QByteArray& href = out();
         const char* q = m_p;
@@ -1044,6 +1068,7 @@ private:
         }
     }
 
+    // URL Standard 4.4, query state.
     void queryState() {
         QByteArray& href = out();
         m_url.m_queryStart = href.size();
@@ -1066,6 +1091,7 @@ private:
         }
     }
 
+    // URL Standard 4.4, fragment state.
     void fragmentState() {
         QByteArray& href = out();
         m_url.m_fragmentStart = href.size();
@@ -1074,33 +1100,17 @@ private:
         m_p = m_end;
     }
 
+    // URL Standard 4.4, file state.
     bool fileState() {
         QByteArray& href = out();
         href.append("//", 2);
         m_url.m_hasHost = true;
         m_url.m_usernameStart = m_url.m_hostStart = m_url.m_hostEnd = href.size();
         const bool baseIsFile = m_base && baseScheme() == "file";
-        int c = current();
+        const int c = current();
         if (c == '/' || c == '\\') {
             ++m_p;
-            c = current();
-            if (c == '/' || c == '\\') {
-                ++m_p;
-                return fileHostState();
-            }
-            if (baseIsFile) {
-                copyBaseHostOnly();
-                startPath();
-                const char* basePath = m_base->m_href.constData() + m_base->m_pathStart;
-                const qsizetype basePathSize = basePathEnd() - m_base->m_pathStart;
-                if (!startsWithWindowsDriveLetter(m_p, m_end) && basePathSize >= 3 &&
-                    isAsciiAlpha(basePath[1]) && basePath[2] == ':' &&
-                    (basePathSize == 3 || basePath[3] == '/'))
-                    href.append(basePath, 3);
-            } else {
-                startPath();
-            }
-            return pathState();
+            return fileSlashState(baseIsFile);
         }
         if (baseIsFile) {
             copyBaseHostOnly();
@@ -1131,6 +1141,29 @@ private:
         return pathState();
     }
 
+    // URL Standard 4.4, file slash state.
+    bool fileSlashState(bool baseIsFile) {
+        const int c = current();
+        if (c == '/' || c == '\\') {
+            ++m_p;
+            return fileHostState();
+        }
+        if (baseIsFile) {
+            copyBaseHostOnly();
+            startPath();
+            const char* basePath = m_base->m_href.constData() + m_base->m_pathStart;
+            const qsizetype basePathSize = basePathEnd() - m_base->m_pathStart;
+            if (!startsWithWindowsDriveLetter(m_p, m_end) && basePathSize >= 3 &&
+                chars::isAsciiAlpha(basePath[1]) && basePath[2] == ':' &&
+                (basePathSize == 3 || basePath[3] == '/'))
+                out().append(basePath, 3);
+        } else {
+            startPath();
+        }
+        return pathState();
+    }
+
+    // URL Standard 4.4, file host state.
     bool fileHostState() {
         QByteArray& href = out();
         const char* q = m_p;

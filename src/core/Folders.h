@@ -1,0 +1,6 @@
+#pragma once
+
+#include <QString>
+
+// Whether a path names an existing directory. Never fails.
+bool FolderExists(const QString& path);
