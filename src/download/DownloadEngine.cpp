@@ -150,24 +150,7 @@ DownloadResult DownloadEngine::tryOnce(ErrorTrap& trap, const QByteArray& reques
         result.cancelled = result.cancelled || m_transfer.cancelled();
         const net::Result wire = m_transfer.result();
         result.httpStatus = m_transfer.status();
-        switch (wire.status) {
-        case net::Status::Connect:
-        case net::Status::CutShort:
-        case net::Status::ChunkCut:
-        case net::Status::Idle:
-        case net::Status::TooSlow:
-            state.retryable = true;
-            break;
-        case net::Status::HttpStatus:
-            state.retryable = retry::retryableStatus(wire.httpStatus);
-            break;
-        case net::Status::Failed:
-            // The server took the connection and closed it without a word.
-            state.retryable = wire.detail.contains(QLatin1StringView("without answering"));
-            break;
-        default:
-            break;
-        }
+        state.retryable = retry::retryable(wire);
         if (wire.status == net::Status::HttpStatus)
             state.retryAfterMs = retry::retryAfterMs(m_transfer.header(QByteArrayLiteral("Retry-After")),
                                                      QDateTime::currentDateTimeUtc());

@@ -56,7 +56,9 @@ enum class Status {
     NameLookup,       // the host name is unknown
     Connect,          // the server could not be reached
     Proxy,            // the proxy could not be reached or refused
+    NoAnswer,         // the server took the connection and closed it without a word
     Cancelled,        // the program is closing
+    LocalFile,        // a file or folder on this machine could not be used; the detail is the system's reason
     Failed,           // anything else; the detail says what
 };
 
