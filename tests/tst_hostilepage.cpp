@@ -150,7 +150,7 @@ void TestHostilePage::hostileServer() {
     DiscoveryState state;
     const net::NetworkRun network;
     ListingJob job(window, state, network.setup());
-    const ListingOutcome outcome = job.PushButton5_Click();
+    const ListingOutcome outcome = job.run();
     if (seen.isEmpty()) {
         QCOMPARE(outcome, ListingOutcome::FetchFailed);
         QCOMPARE(window.list.count(), 0);

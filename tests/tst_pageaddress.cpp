@@ -118,7 +118,7 @@ void TestPageAddress::filterText() {
     QCOMPARE(built, text);
     if (built.endsWith(u','))
         built.chop(1);
-    QCOMPARE(CutFilterText(built).entries(), entries);
+    QCOMPARE(cutFilterText(built).entries(), entries);
 }
 
 void TestPageAddress::laterPassesAreIgnored_data() {
@@ -136,7 +136,7 @@ void TestPageAddress::laterPassesAreIgnored() {
     QFETCH(qint32, pass);
     QFETCH(bool, listed);
     DiscoveryState state;
-    state.ImageFilter = CutFilterText(filter);
+    state.ImageFilter = cutFilterText(filter);
     state.PageAddress = "untouched";
     MemoryImageList list;
     NoMessages messages;

@@ -27,7 +27,7 @@ bool isBlank(const QString& text) {
 
 } // namespace
 
-ImageTypeFilter CutFilterText(const QString& text) {
+ImageTypeFilter cutFilterText(const QString& text) {
     // An empty text cuts into no entries at all, not into one empty entry.
     QList<QByteArray> entries;
     if (!text.isEmpty())
@@ -56,7 +56,7 @@ QString BuildFilterText(bool jpg, bool gif, bool custom, const QString& customTe
 ListingJob::ListingJob(ListingHost& host, DiscoveryState& state, const net::RunSetup& setup)
     : m_host(host), m_state(state), m_setup(setup) {}
 
-ListingOutcome ListingJob::PushButton5_Click() {
+ListingOutcome ListingJob::run() {
     ErrorTrap trap(m_host.messages(), trapTags::pushButton5);
     QString text;
     trap.step(100, [&] { text.clear(); });
@@ -81,7 +81,7 @@ ListingOutcome ListingJob::run(const QString& filterText, Options options) {
     }
     if (trap.condition(116, [&] { return text.endsWith(u','); }))
         trap.step(118, [&] { text.chop(1); });
-    trap.step(120, [&] { m_state.ImageFilter = CutFilterText(text); });
+    trap.step(120, [&] { m_state.ImageFilter = cutFilterText(text); });
     trap.step(122, [&] { m_host.pointer().setPointer(Pointer::Busy); });
     trap.step(124, [&] { m_host.imageList().clear(); });
     if (options.checkFolder && trap.condition(126, [&] { return !FolderExists(m_host.folderText()); })) {

@@ -29,7 +29,7 @@ QString BuildFilterText(bool jpg, bool gif, bool custom, const QString& customTe
 
 // The filter text cut at every "," into the filter's entries, kept exactly as cut. An empty text
 // gives no entries at all.
-ImageTypeFilter CutFilterText(const QString& text);
+ImageTypeFilter cutFilterText(const QString& text);
 
 // The listing job behind "Start Listing Web Image Files": builds the filter, checks the folder,
 // empties the list, fetches and scans the typed page, and reports the end.
@@ -45,7 +45,7 @@ public:
     ListingJob(ListingHost& host, DiscoveryState& state, const net::RunSetup& setup);
 
     // The whole click: the filter text from the host's check boxes, then run().
-    ListingOutcome PushButton5_Click();
+    ListingOutcome run();
     // Everything after the filter text is built.
     ListingOutcome run(const QString& filterText, Options options);
     ListingOutcome run(const QString& filterText) { return run(filterText, Options{}); }

@@ -49,7 +49,7 @@ public:
     DownloadRun(DownloadHost& host, const net::RunSetup& setup);
     ~DownloadRun();
 
-    DownloadOutcome PushButton6_Click() { return run(Options{}); }
+    DownloadOutcome run() { return run(Options{}); }
     DownloadOutcome run(Options options);
     // The page the images come from (its final address), named as each request's Referer when the
     // set-up sends it.

@@ -118,7 +118,7 @@ Form1::Form1(Form1Seams seams) : QWidget(nullptr), m_seams(std::move(seams)), m_
         m_seams.copyToClipboard = [](const QString& text) { QGuiApplication::clipboard()->setText(text); };
     // Asked only while no folder is stored, and the first start stores the one it shows.
     m_store = std::make_unique<SettingsStore>(*m_boxes, [this] {
-        return FirstStartFolder(m_seams.desktopLocation(), m_seams.picturesLocation(),
+        return firstStartFolder(m_seams.desktopLocation(), m_seams.picturesLocation(),
                                 m_seams.homeLocation());
     });
 
@@ -281,14 +281,14 @@ bool Form1::eventFilter(QObject* watched, QEvent* event) {
     if (event->type() == QEvent::MouseMove) {
         const auto hover = m_hover.constFind(watched);
         if (hover != m_hover.cend())
-            MouseMove(*hover);
+            pointerMoved(*hover);
     } else if (event->type() == QEvent::FocusIn && watched == ui.Text2) {
         Text2_GotFocus();
     }
     return QWidget::eventFilter(watched, event);
 }
 
-void Form1::MouseMove(HoverRule hover) {
+void Form1::pointerMoved(HoverRule hover) {
     // A run owns the busy pointer.
     if (m_pointer.pointer() == Pointer::Busy)
         return;
@@ -366,7 +366,7 @@ void Form1::PushButton5_Click() {
     runExclusively([this] {
         const std::unique_ptr<net::NetworkRun> network = windowRunSetup(*m_store, messages());
         ListingJob job(*this, m_discovery, network->setup());
-        const ListingOutcome outcome = job.PushButton5_Click();
+        const ListingOutcome outcome = job.run();
         // A stop that came as the run ended on its own leaves the run's own word standing.
         if (endStop() && outcome == ListingOutcome::Cancelled) {
             m_pointer.setPointer(Pointer::Default);
@@ -429,7 +429,7 @@ void Form1::PushButton6_Click() {
                             MessageIcon::Warning);
     }
     syncMenus();
-    const DownloadOutcome outcome = run.PushButton6_Click();
+    const DownloadOutcome outcome = run.run();
     if (endStop() && outcome == DownloadOutcome::Cancelled) {
         m_pointer.setPointer(Pointer::Default);
         messages().show(
@@ -478,10 +478,10 @@ void Form1::tickFailedOnly() {
 }
 
 void Form1::PushButton7_Click() {
-    CheckAllEntries(imageList(), messages());
+    checkAllEntries(imageList(), messages());
 }
 void Form1::PushButton8_Click() {
-    UncheckAllEntries(imageList(), messages());
+    uncheckAllEntries(imageList(), messages());
 }
 
 void Form1::PushButton9_Click() {
@@ -492,7 +492,7 @@ void Form1::PushButton9_Click() {
 void Form1::PushButton10_Click() {
     if (m_run.active())
         return;
-    ClearList(imageList(), m_pointer, messages());
+    clearList(imageList(), m_pointer, messages());
     syncMenus();
 }
 
