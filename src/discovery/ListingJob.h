@@ -50,15 +50,12 @@ public:
     ListingOutcome run(const QString& filterText, Options options);
     ListingOutcome run(const QString& filterText) { return run(filterText, Options{}); }
 
-    // For FetchFailed: the message naming the address and the reason.
-    const QString& failure() const { return m_failure; }
-
 private:
-    // The browser mode after the filter and the folder: fetches the one page and lists it.
-    void runBrowser();
+    // The browser mode after the filter and the folder: fetches the one page and lists it. The
+    // report of a page that could not be fetched; empty when it was listed.
+    QString runBrowser();
 
     ListingHost& m_host;
     DiscoveryState& m_state;
     const net::RunSetup& m_setup;
-    QString m_failure;
 };
