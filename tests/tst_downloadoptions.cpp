@@ -60,8 +60,8 @@ void DownloadOptionsTest::reserveTakesTheFirstFreeName() {
     QStringList taken;
     for (int i = 0; i < 3; ++i) {
         QString path;
-        QString reason;
-        QVERIFY2(collision::reserve(dir.path(), "a.jpg", &path, &reason), qPrintable(reason));
+        const net::Result reserved = collision::reserve(dir.path(), "a.jpg", path);
+        QVERIFY2(reserved.ok(), qPrintable(net::reasonText(reserved)));
         taken << QFileInfo(path).fileName();
         QCOMPARE(QFileInfo(path).size(), 0);
     }

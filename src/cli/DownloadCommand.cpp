@@ -89,9 +89,8 @@ int checkArguments(const CommandOptions& options) {
                                                                  : QStringLiteral("no such folder")));
         return ExitUsage;
     }
-    QString unwritable;
-    if (!PartFile::canCreateIn(folder, &unwritable)) {
-        printErr(QStringLiteral("varnolux: %1\n").arg(unwritable));
+    if (const net::Result writable = PartFile::canCreateIn(folder); !writable.ok()) {
+        printErr(QStringLiteral("varnolux: %1\n").arg(net::reasonText(writable)));
         return ExitUsage;
     }
     return -1;
@@ -109,9 +108,8 @@ int runDownload(const QStringList& args) {
     const QString folder = options.positional.back();
     DownloadArchive archive;
     if (!options.download.archive.isEmpty()) {
-        QString why;
-        if (!archive.open(options.download.archive, &why))
-            return usageError(QStringLiteral("option '--download-archive': %1").arg(why));
+        if (const net::Result opened = archive.open(options.download.archive); !opened.ok())
+            return usageError(QStringLiteral("option '--download-archive': %1").arg(net::reasonText(opened)));
     }
     QString unusable;
     const std::unique_ptr<net::NetworkRun> network = cliRunSetup(options.download, &unusable);

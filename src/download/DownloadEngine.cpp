@@ -27,6 +27,12 @@ QByteArray trimBlanks(const QByteArray& text) {
     return text.sliced(from, to - from);
 }
 
+// Inside a numbered step: a failed result becomes the step's failure, in the result's own words.
+void reportFailure(const net::Result& result) {
+    if (!result.ok())
+        throw StepFailure(net::reasonText(result));
+}
+
 } // namespace
 
 DownloadEngine::DownloadEngine(net::Transfer& transfer, ProgressDisplay& bar, MessageBoxes& boxes)
@@ -235,13 +241,12 @@ DownloadResult DownloadEngine::tryOnce(ErrorTrap& trap, const QByteArray& reques
         }
     };
 
-    // The body goes to a fresh file beside the destination and replaces it only when complete.
-    QString openFailure;
-    if (offset == 0 && !trap.step(124, [&] {
-            if (!part.create(destinationPath, &openFailure))
-                throw StepFailure(openFailure);
-        }))
-        return giveUp(openFailure.isEmpty() ? QStringLiteral("the file could not be created") : openFailure);
+    // The body goes to a fresh file beside the destination and replaces it only when complete. A
+    // failed file step is this procedure's report: its result is worded into the trap there.
+    net::Result opened;
+    if (offset == 0 && !trap.step(124, [&] { reportFailure(opened = part.create(destinationPath)); }))
+        return giveUp(opened.ok() ? QStringLiteral("the file could not be created")
+                                  : net::reasonText(opened));
 
     QString failure;
     QByteArrayView chunk; // valid until the next read
@@ -250,8 +255,10 @@ DownloadResult DownloadEngine::tryOnce(ErrorTrap& trap, const QByteArray& reques
         if (head.size() < sniffLength)
             head += chunk.first(qMin(chunk.size(), sniffLength - head.size()));
         return trap.step(150, [&] {
-            if (!part.write(chunk, &failure))
-                throw StepFailure(failure);
+            const net::Result written = part.write(chunk);
+            if (!written.ok())
+                failure = net::reasonText(written);
+            reportFailure(written);
         });
     };
     if (expected >= 0) {
@@ -322,14 +329,14 @@ DownloadResult DownloadEngine::tryOnce(ErrorTrap& trap, const QByteArray& reques
     // rename() replaces the destination in one step, and replaces a symbolic link itself
     // instead of writing through it.
     bool existed = false;
+    net::Result saved;
     if (!trap.step(152, [&] {
-            if (m_keepExisting ? part.commitKeeping(&failure, &existed) : part.commit(&failure))
-                return;
+            saved = m_keepExisting ? part.commitKeeping(&existed) : part.commit();
             // A file that appeared meanwhile under a name to be kept is no fault.
             if (!existed)
-                throw StepFailure(failure);
+                reportFailure(saved);
         })) {
-        return giveUp(failure.isEmpty() ? QStringLiteral("the file could not be saved") : failure);
+        return giveUp(saved.ok() ? QStringLiteral("the file could not be saved") : net::reasonText(saved));
     }
     if (existed) {
         result.skipped = true;

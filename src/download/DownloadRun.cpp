@@ -121,9 +121,9 @@ bool DownloadRun::claimDestination(Entry& entry) {
         return true;
     }
     case OnExists::Rename: {
-        QString why;
-        if (!collision::reserve(entry.folder, entry.name, &entry.path, &why)) {
-            entry.result.reason = why;
+        if (const net::Result reserved = collision::reserve(entry.folder, entry.name, entry.path);
+            !reserved.ok()) {
+            entry.result.reason = net::reasonText(reserved);
             return false;
         }
         entry.reserved = entry.path;
@@ -142,9 +142,11 @@ void DownloadRun::account(Entry& entry) {
         m_bytes += result.bytes;
         // The file is in place before its link is recorded, so a crash between the two costs a
         // second download at most, never a missing image.
-        if (QString why; m_archive && !m_archive->append(entry.link, &why) && !m_archiveFailed) {
-            m_archiveFailed = true;
-            m_host.messages().show(why);
+        if (m_archive && !m_archiveFailed) {
+            if (const net::Result recorded = m_archive->append(entry.link); !recorded.ok()) {
+                m_archiveFailed = true;
+                m_host.messages().show(net::reasonText(recorded));
+            }
         }
         if (result.kind == BodyKind::Html)
             m_notes.append({entry.link, notAnImageNote()});
@@ -501,10 +503,11 @@ DownloadOutcome DownloadRun::run(Options options) {
     }
     // A folder that takes no new file (read-only, or a system folder) is named now, once, and not
     // after every entry was fetched in vain.
-    QString unwritable;
-    if (trap.condition(112, [&] { return !PartFile::canCreateIn(m_host.folderText(), &unwritable); })) {
-        trap.step(112,
-                  [&] { messages.show(unwritable + QLatin1StringView(". Please select another folder.")); });
+    net::Result writable;
+    if (trap.condition(112, [&] { return !(writable = PartFile::canCreateIn(m_host.folderText())).ok(); })) {
+        trap.step(112, [&] {
+            messages.show(net::reasonText(writable) + QLatin1StringView(". Please select another folder."));
+        });
         trap.step(146, [&] { busy = false; });
         return DownloadOutcome::FolderUnwritable;
     }

@@ -207,22 +207,19 @@ bool pathTaken(const QString& path) {
 #endif
 }
 
-bool createNew(const QString& path, QString* reason) {
+net::Result createNew(const QString& path) {
 #ifdef Q_OS_WIN
     QFile file(path);
     if (file.open(QIODevice::WriteOnly | QIODevice::NewOnly))
-        return true;
-    *reason = file.errorString();
-    return false;
+        return {};
+    return net::Result::localFile(file.errorString());
 #else
     // O_EXCL: an existing name, a planted link included, is never opened.
     const int fd = ::open(nativePath(path).constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-    if (fd < 0) {
-        *reason = QString::fromLocal8Bit(std::strerror(errno));
-        return false;
-    }
+    if (fd < 0)
+        return net::Result::localFile(QString::fromLocal8Bit(std::strerror(errno)));
     ::close(fd);
-    return true;
+    return {};
 #endif
 }
 

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "net/Transfer.h"
+
 #include <QByteArray>
 #include <QString>
 
@@ -51,8 +53,8 @@ QString decodeName(const QByteArray& name);
 QByteArray nativePath(const QString& path);
 // Whether anything (a dangling symbolic link too) has that path.
 bool pathTaken(const QString& path);
-// Creates an empty file under a path nothing has yet; false with the system's reason.
-bool createNew(const QString& path, QString* reason);
+// Creates an empty file under a path nothing has yet; a failure's detail is the system's reason.
+net::Result createNew(const QString& path);
 bool removeFile(const QString& path);
 
 } // namespace fileName

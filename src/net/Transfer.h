@@ -74,6 +74,10 @@ struct Result {
     qint64 number = 0; // a count the wording needs (the redirect limit, the byte cap)
 
     bool ok() const { return status == Status::Ok; }
+
+    // A file or folder on this machine that could not be used, in words naming it and the
+    // system's reason.
+    static Result localFile(QString words) { return {Status::LocalFile, std::move(words)}; }
 };
 
 // The user's words for a result; empty for Ok.

@@ -421,12 +421,13 @@ void Form1::PushButton6_Click() {
     if (options.waitMs > 0)
         run.setPacer(&pacer);
     DownloadArchive archive;
-    if (QString why; !options.archive.isEmpty()) {
-        if (archive.open(options.archive, &why))
+    if (!options.archive.isEmpty()) {
+        if (const net::Result opened = archive.open(options.archive); opened.ok())
             run.setArchive(&archive);
         else
-            messages().show(QStringLiteral("The download archive %1; it is not used.").arg(why),
-                            MessageIcon::Warning);
+            messages().show(
+                QStringLiteral("The download archive %1; it is not used.").arg(net::reasonText(opened)),
+                MessageIcon::Warning);
     }
     syncMenus();
     const DownloadOutcome outcome = run.run();
