@@ -111,10 +111,10 @@ int runDownload(const QStringList& args) {
         if (const net::Result opened = archive.open(options.download.archive); !opened.ok())
             return usageError(QStringLiteral("option '--download-archive': %1").arg(net::reasonText(opened)));
     }
-    QString unusable;
-    const std::unique_ptr<net::NetworkRun> network = cliRunSetup(options.download, &unusable);
-    if (!network)
-        return usageError(unusable);
+    const auto setUp = cliRunSetup(options.download);
+    if (!setUp)
+        return usageError(net::reasonText(setUp.failure()));
+    const std::unique_ptr<net::NetworkRun>& network = *setUp;
     PrintingImageList inputList;
     if (options.hasInput) {
         QString why;

@@ -16,10 +16,10 @@ int runList(const QStringList& args) {
     if (options.positional.size() != 1)
         return usageError(QStringLiteral("'list' takes exactly one ADDRESS"));
 
-    QString unusable;
-    const std::unique_ptr<net::NetworkRun> network = cliRunSetup(options.download, &unusable);
-    if (!network)
-        return usageError(unusable);
+    const auto setUp = cliRunSetup(options.download);
+    if (!setUp)
+        return usageError(net::reasonText(setUp.failure()));
+    const std::unique_ptr<net::NetworkRun>& network = *setUp;
     CliHost host(options.positional.front(), stdout);
     host.list().setJson(options.json);
     DiscoveryState state;

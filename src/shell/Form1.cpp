@@ -190,10 +190,9 @@ void Form1::Form_Load() {
     const QString cursorPath = programFolder() + QLatin1StringView("/HAND-M.CUR");
     if (trap.condition(102, [&] { return FileExists(cursorPath); })) {
         trap.step(104, [&] {
-            QString reason;
-            const std::optional<CursorImage> hand = readCursorFile(cursorPath, &reason);
+            const CursorRead hand = readCursorFile(cursorPath);
             if (!hand)
-                throw StepFailure(reason);
+                throw StepFailure(net::reasonText(hand.failure()));
             m_pointer.setHandCursor(
                 QCursor(QPixmap::fromImage(hand->image), hand->hotSpot.x(), hand->hotSpot.y()));
         });
