@@ -100,9 +100,9 @@ int checkArguments(const CommandOptions& options) {
 
 int runDownload(const QStringList& args) {
     const ParseResult parsed = parseOptions(args);
-    if (!parsed.error.isEmpty())
-        return usageError(parsed.error);
-    const CommandOptions& options = parsed.options;
+    if (!parsed)
+        return usageError(net::reasonText(parsed.failure()));
+    const CommandOptions& options = *parsed;
     if (const int refused = checkArguments(options); refused >= 0)
         return refused;
     const QString folder = options.positional.back();

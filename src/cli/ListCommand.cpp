@@ -10,9 +10,9 @@ namespace cli {
 
 int runList(const QStringList& args) {
     const ParseResult parsed = parseOptions(args);
-    if (!parsed.error.isEmpty())
-        return usageError(parsed.error);
-    const CommandOptions& options = parsed.options;
+    if (!parsed)
+        return usageError(net::reasonText(parsed.failure()));
+    const CommandOptions& options = *parsed;
     if (options.positional.size() != 1)
         return usageError(QStringLiteral("'list' takes exactly one ADDRESS"));
 

@@ -333,12 +333,13 @@ const Option* findOption(QLatin1StringView name) {
 }
 
 ParseResult parseOptions(const QStringList& args) {
-    ParseResult parsed;
+    const auto refused = [](QString message) { return net::Result(net::Status::Failed, std::move(message)); };
+    CommandOptions parsed;
     bool optionsEnded = false;
     for (qsizetype i = 0; i < args.size(); ++i) {
         const QString& arg = args[i];
         if (optionsEnded || !arg.startsWith(u'-') || arg == u'-') {
-            parsed.options.positional << arg;
+            parsed.positional << arg;
             continue;
         }
         if (arg == "--"_L1) {
@@ -351,24 +352,22 @@ ParseResult parseOptions(const QStringList& args) {
             arg.startsWith("--"_L1) ? findOption(QLatin1StringView(name.toLatin1())) : nullptr;
         // Flags take no "=VALUE"; --help and --version are the program's, not a command's.
         if (!option || option->scope == Scope::Program || (!option->takesValue() && equals >= 0)) {
-            parsed.error = u"unknown option '%1'"_s.arg(arg);
-            return parsed;
+            return refused(u"unknown option '%1'"_s.arg(arg));
         }
         QString value;
         if (equals >= 0) {
             value = arg.mid(equals + 1);
         } else if (option->takesValue()) {
             if (i + 1 >= args.size()) {
-                parsed.error = u"option '%1' needs a value"_s.arg(option->longName());
-                return parsed;
+                return refused(u"option '%1' needs a value"_s.arg(option->longName()));
             }
             value = args[++i];
         }
-        parsed.error = checkValue(*option, value);
-        if (parsed.error.isEmpty())
-            parsed.error = option->apply(value, parsed.options);
-        if (!parsed.error.isEmpty())
-            return parsed;
+        QString error = checkValue(*option, value);
+        if (error.isEmpty())
+            error = option->apply(value, parsed);
+        if (!error.isEmpty())
+            return refused(error);
     }
     return parsed;
 }

@@ -1,7 +1,9 @@
 #pragma once
 
+#include "core/Expected.h"
 #include "discovery/ListingJob.h"
 #include "download/DownloadOptions.h"
+#include "net/Transfer.h"
 
 #include <QByteArray>
 #include <QLatin1StringView>
@@ -77,11 +79,8 @@ std::span<const Option> options();
 // The option called "--name", or null.
 const Option* findOption(QLatin1StringView name);
 
-// The parsed arguments, or why they are refused.
-struct ParseResult {
-    CommandOptions options;
-    QString error;
-};
+// The parsed arguments, or why they are refused (a failure whose detail is the usage message).
+using ParseResult = Expected<CommandOptions, net::Result>;
 
 // Parses the arguments after the command: options as "--name VALUE" or "--name=VALUE", "--",
 // then positionals (a lone "-" is a positional too).
