@@ -172,7 +172,7 @@ DownloadResult DownloadEngine::tryOnce(ErrorTrap& trap, const QByteArray& reques
     // A link that cannot be requested (no web address, say) is this entry's failure, told with
     // its reason like any other, and no fault of the program.
     bool started = false;
-    QString startFailure;
+    net::Result startFailure;
     const bool stepped = trap.step(104, [&] {
         net::Request request = requestFor(requested);
         if (resumeFrom > 0) {
@@ -184,19 +184,19 @@ DownloadResult DownloadEngine::tryOnce(ErrorTrap& trap, const QByteArray& reques
         if (started)
             ++m_requests;
         else
-            startFailure = m_transfer.failureReason();
+            startFailure = m_transfer.result();
     });
     if (!stepped || !started)
-        return giveUp(startFailure.isEmpty() ? QStringLiteral("the request could not be started")
-                                             : startFailure);
+        return giveUp(startFailure.ok() ? QStringLiteral("the request could not be started")
+                                        : net::reasonText(startFailure));
 
     // The wait is event-driven and bounded by the idle time-out; the window stays responsive.
     trap.step(106, [&] { m_transfer.waitForResponse(); });
     // A success whose body then broke off is told by the chunk reads below, with the count.
-    if (const QString why = m_transfer.failureReason(); !why.isEmpty()) {
+    if (const net::Result wire = m_transfer.result(); !wire.ok()) {
         const int status = m_transfer.status();
         if (status < 200 || status > 299)
-            return giveUp(why);
+            return giveUp(net::reasonText(wire));
     }
 
     // -1: no usable "Content-Length"; the whole body is saved, however long it turns out.
@@ -273,10 +273,10 @@ DownloadResult DownloadEngine::tryOnce(ErrorTrap& trap, const QByteArray& reques
             if (chunk.size() < size) {
                 // A body shorter than announced is a failed download, not an image.
                 const qint64 got = expected - left - size + chunk.size();
-                const QString why = m_transfer.failureReason();
+                const net::Result wire = m_transfer.result();
                 failure = QStringLiteral("the body ended after %1 of %2 bytes").arg(got).arg(expected);
-                if (!why.isEmpty())
-                    failure += QLatin1StringView(" (") + why + u')';
+                if (!wire.ok())
+                    failure += QLatin1StringView(" (") + net::reasonText(wire) + u')';
                 break;
             }
             trap.step(144, [&] { received = expected - left; });
@@ -315,9 +315,9 @@ DownloadResult DownloadEngine::tryOnce(ErrorTrap& trap, const QByteArray& reques
 
     // The body is complete only when the transfer ended without a fault.
     m_transfer.waitForEnd();
-    if (const QString why = m_transfer.failureReason(); !why.isEmpty()) {
+    if (const net::Result wire = m_transfer.result(); !wire.ok()) {
         noteResumePoint();
-        return giveUp(why);
+        return giveUp(net::reasonText(wire));
     }
     // Without a length nothing tells an empty body from a connection closed before it began:
     // only a length of 0 vouches for an empty file.

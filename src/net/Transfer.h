@@ -135,7 +135,6 @@ public:
     // The address the final response came from, as sent on the wire.
     virtual QByteArray finalAddress() const = 0;
 
-    QString failureReason() const { return reasonText(result()); }
     bool cancelled() const { return result().status == Status::Cancelled; }
 };
 
