@@ -35,25 +35,20 @@ bool stderrIsTerminal() {
 }
 
 // Links from a file or standard input, one per line; blank lines and lines starting with "#"
-// are skipped. False with a reason.
-bool readInput(const QString& name, PrintingImageList& list, QString* reason) {
+// are skipped.
+net::Result readInput(const QString& name, PrintingImageList& list) {
     QFile file;
     if (name == u'-') {
-        if (!file.open(stdin, QIODevice::ReadOnly)) {
-            *reason = QStringLiteral("option '--input': cannot read standard input");
-            return false;
-        }
+        if (!file.open(stdin, QIODevice::ReadOnly))
+            return net::Result::localFile(QStringLiteral("option '--input': cannot read standard input"));
     } else {
         file.setFileName(name);
-        if (QFileInfo(name).isDir()) {
-            *reason = QStringLiteral("option '--input': %1 is a folder").arg(QDir::toNativeSeparators(name));
-            return false;
-        }
-        if (!file.open(QIODevice::ReadOnly)) {
-            *reason = QStringLiteral("option '--input': cannot read %1: %2")
-                          .arg(QDir::toNativeSeparators(name), file.errorString());
-            return false;
-        }
+        if (QFileInfo(name).isDir())
+            return net::Result::localFile(
+                QStringLiteral("option '--input': %1 is a folder").arg(QDir::toNativeSeparators(name)));
+        if (!file.open(QIODevice::ReadOnly))
+            return net::Result::localFile(QStringLiteral("option '--input': cannot read %1: %2")
+                                              .arg(QDir::toNativeSeparators(name), file.errorString()));
     }
     const QByteArray bytes = file.readAll();
     for (QByteArray line : bytes.split('\n')) {
@@ -65,7 +60,7 @@ bool readInput(const QString& name, PrintingImageList& list, QString* reason) {
         const int entry = list.add(trimmed);
         list.setTicked(entry, true);
     }
-    return true;
+    return {};
 }
 
 // The arguments that can be refused before anything is fetched; an exit code, or -1 to go on.
@@ -117,9 +112,8 @@ int runDownload(const QStringList& args) {
     const std::unique_ptr<net::NetworkRun>& network = *setUp;
     PrintingImageList inputList;
     if (options.hasInput) {
-        QString why;
-        if (!readInput(options.input, inputList, &why))
-            return usageError(why);
+        if (const net::Result read = readInput(options.input, inputList); !read.ok())
+            return usageError(net::reasonText(read));
     }
 
     const SignalBridge cancelOnSignal;
