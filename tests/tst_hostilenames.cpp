@@ -179,7 +179,7 @@ void TestHostileNames::checksNamesForEachPlatform() {
     const QByteArray name = fileName::ofLink(link);
     for (const auto& [platform, expected] :
          {std::pair{Platform::Posix, posix}, {Platform::Windows, windows}}) {
-        const QString reason = fileName::checkFileName(name, platform);
+        const QString reason = net::reasonText(fileName::checkFileName(name, platform));
         const QString which =
             platform == Platform::Posix ? QStringLiteral("POSIX") : QStringLiteral("Windows");
         if (expected.isEmpty()) {

@@ -19,7 +19,7 @@ QByteArray numbered(const QByteArray& name, int n) {
 net::Result reserve(const QString& folder, const QByteArray& name, QString& path) {
     for (int n = 0; n <= maxNumber; ++n) {
         const QByteArray candidate = n == 0 ? name : numbered(name, n);
-        if (!fileName::checkFileName(candidate).isEmpty())
+        if (!fileName::checkFileName(candidate).ok())
             break; // the number made the name too long
         const QString candidatePath = fileName::pathInFolder(folder, candidate);
         const net::Result created = fileName::createNew(candidatePath);

@@ -88,7 +88,8 @@ private:
         QByteArray name;
         QString folder;
         QString path;
-        QString reserved; // an empty file taken under its name, removed if nothing is saved
+        QString reserved;     // an empty file taken under its name, removed if nothing is saved
+        bool refused = false; // its name or folder cannot be used: no request is made
         DownloadResult result;
     };
     Entry decide(ErrorTrap& trap, int index);
