@@ -92,15 +92,15 @@ ListingOutcome ListingJob::run(const QString& filterText, Options options) {
     }
 
     if (options.find == FindMode::Browser) {
-        const QString failure = runBrowser();
+        const net::Result fetched = runBrowser();
         if (Cancellation::requested())
             return ListingOutcome::Cancelled;
-        if (!failure.isEmpty())
-            messages.show(failure);
+        if (!fetched.ok())
+            messages.show(pageFetchFailure(m_state.PageAddress, fetched));
         else if (options.announceDone)
             messages.show(QStringLiteral("Done."));
         m_host.pointer().setPointer(Pointer::Default);
-        return failure.isEmpty() ? ListingOutcome::Done : ListingOutcome::FetchFailed;
+        return fetched.ok() ? ListingOutcome::Done : ListingOutcome::FetchFailed;
     }
 
     // The address box is read afresh for every link, but converted only when it has changed.
@@ -157,7 +157,7 @@ ListingOutcome ListingJob::run(const QString& filterText, Options options) {
     return fetched ? ListingOutcome::Done : ListingOutcome::FetchFailed;
 }
 
-QString ListingJob::runBrowser() {
+net::Result ListingJob::runBrowser() {
     // The address as the classic run makes it ("site/dir" is http://site/dir/).
     LinkScanner scanner(m_state, m_host.imageList(), [] { return QByteArray(); });
     PageRetrieval retrieval(m_state, scanner, m_host.messages(), m_setup.transfers());
@@ -174,7 +174,7 @@ QString ListingJob::runBrowser() {
                   net::Status::LocalFile,
                   QStringLiteral("a temporary file could not be created (%1)").arg(file.errorString()));
     if (!fetched.ok())
-        return pageFetchFailure(address, fetched);
+        return fetched;
     // The bytes were kept as they arrived; the file is read back only if the two disagree.
     if (page.size() != file.size()) {
         file.seek(0);

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "discovery/DiscoveryState.h"
+#include "net/Transfer.h"
 
 #include <QString>
 
@@ -51,9 +52,9 @@ public:
     ListingOutcome run(const QString& filterText) { return run(filterText, Options{}); }
 
 private:
-    // The browser mode after the filter and the folder: fetches the one page and lists it. The
-    // report of a page that could not be fetched; empty when it was listed.
-    QString runBrowser();
+    // The browser mode after the filter and the folder: fetches the one page and lists it. How
+    // the page's fetch ended.
+    net::Result runBrowser();
 
     ListingHost& m_host;
     DiscoveryState& m_state;

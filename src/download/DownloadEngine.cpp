@@ -248,6 +248,8 @@ DownloadResult DownloadEngine::tryOnce(ErrorTrap& trap, const QByteArray& reques
         return giveUp(opened.ok() ? QStringLiteral("the file could not be created")
                                   : net::reasonText(opened));
 
+    // Set when the body broke off or could not be written, with the words of why.
+    bool broken = false;
     QString failure;
     QByteArrayView chunk; // valid until the next read
     QByteArray head;      // the first bytes, to tell what the body is
@@ -256,8 +258,10 @@ DownloadResult DownloadEngine::tryOnce(ErrorTrap& trap, const QByteArray& reques
             head += chunk.first(qMin(chunk.size(), sniffLength - head.size()));
         return trap.step(150, [&] {
             const net::Result written = part.write(chunk);
-            if (!written.ok())
+            if (!written.ok()) {
+                broken = true;
                 failure = net::reasonText(written);
+            }
             reportFailure(written);
         });
     };
@@ -274,6 +278,7 @@ DownloadResult DownloadEngine::tryOnce(ErrorTrap& trap, const QByteArray& reques
                 // A body shorter than announced is a failed download, not an image.
                 const qint64 got = expected - left - size + chunk.size();
                 const net::Result wire = m_transfer.result();
+                broken = true;
                 failure = QStringLiteral("the body ended after %1 of %2 bytes").arg(got).arg(expected);
                 if (!wire.ok())
                     failure += QLatin1StringView(" (") + net::reasonText(wire) + u')';
@@ -308,7 +313,7 @@ DownloadResult DownloadEngine::tryOnce(ErrorTrap& trap, const QByteArray& reques
         }
     }
     result.bytes = received;
-    if (!failure.isEmpty()) {
+    if (broken) {
         noteResumePoint();
         return giveUp(failure);
     }
