@@ -64,9 +64,9 @@ struct Option {
     QLatin1StringView manual;
     QLatin1StringView example;    // a command line, or empty
     QLatin1StringView settingKey; // the window's settings key for the same choice, or empty
-    // Takes a checked value (the choice word, the number as text, ...) into the options; returns
-    // why the value is refused, or an empty text.
-    QString (*apply)(const QString& value, CommandOptions& options);
+    // Takes a checked value (the choice word, the number as text, ...) into the options; a
+    // failure says why the value is refused.
+    net::Result (*apply)(const QString& value, CommandOptions& options);
 
     QString longName() const { return QStringLiteral("--") + name; }
     bool takesValue() const { return kind != ValueKind::Flag; }
