@@ -50,7 +50,7 @@ double classicPass(const QByteArray& page, const QByteArray& address, int* liste
     state.PageData = page;
     state.PageLength = qint32(page.size());
     state.PageBase = address.left(address.lastIndexOf('/'));
-    state.ImageFilter = CutFilterText(QStringLiteral("JPG,GIF,PNG"));
+    state.ImageFilter = cutFilterText(QStringLiteral("JPG,GIF,PNG"));
     state.PendingPages.emplace();
     MemoryImageList list;
     LinkScanner scanner(state, list, [&address] { return address; });
@@ -64,7 +64,7 @@ double classicPass(const QByteArray& page, const QByteArray& address, int* liste
 
 double browserPass(const QByteArray& page, const QByteArray& address, int* listed, bool events,
                    qint64* longestWait) {
-    const ImageTypeFilter filter = CutFilterText(QStringLiteral("JPG,GIF,PNG"));
+    const ImageTypeFilter filter = cutFilterText(QStringLiteral("JPG,GIF,PNG"));
     MemoryImageList list;
     BrowserListing listing(list, filter);
     QTimer tick;

@@ -12,7 +12,7 @@ const QByteArray page = "http://h.test/dir/page.html";
 QStringList listed(const QByteArray& markup, const QString& filterText = QStringLiteral("JPG,GIF"),
                    const QByteArray& contentType = "text/html", const QByteArray& url = page) {
     MemoryImageList list;
-    const ImageTypeFilter filter = CutFilterText(filterText);
+    const ImageTypeFilter filter = cutFilterText(filterText);
     BrowserListing listing(list, filter);
     listing.setYield([] {});
     listing.run(markup, url, contentType);
@@ -231,7 +231,7 @@ void TestBrowserListing::filterRule() {
     QFETCH(QString, filter);
     QFETCH(bool, passes);
     QCOMPARE(passesBrowserFilter(href, image ? ReferenceContext::Image : ReferenceContext::Link,
-                                 CutFilterText(filter)),
+                                 cutFilterText(filter)),
              passes);
 }
 

@@ -7,6 +7,8 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+Q_DECLARE_METATYPE(net::Result)
+
 class DownloadOptionsTest : public QObject {
     Q_OBJECT
 
@@ -20,6 +22,8 @@ private slots:
     void retryAfterIsReadOrIgnored();
     void onlyPassingFailuresAreRetried_data();
     void onlyPassingFailuresAreRetried();
+    void retriesFollowTheStatusNotItsWords_data();
+    void retriesFollowTheStatusNotItsWords();
     void ratesAreReadAsCurlReadsThem_data();
     void ratesAreReadAsCurlReadsThem();
 };
@@ -56,8 +60,8 @@ void DownloadOptionsTest::reserveTakesTheFirstFreeName() {
     QStringList taken;
     for (int i = 0; i < 3; ++i) {
         QString path;
-        QString reason;
-        QVERIFY2(collision::reserve(dir.path(), "a.jpg", &path, &reason), qPrintable(reason));
+        const net::Result reserved = collision::reserve(dir.path(), "a.jpg", path);
+        QVERIFY2(reserved.ok(), qPrintable(net::reasonText(reserved)));
         taken << QFileInfo(path).fileName();
         QCOMPARE(QFileInfo(path).size(), 0);
     }
@@ -123,6 +127,36 @@ void DownloadOptionsTest::onlyPassingFailuresAreRetried() {
     QFETCH(int, status);
     QFETCH(bool, retried);
     QCOMPARE(retry::retryableStatus(status), retried);
+}
+
+void DownloadOptionsTest::retriesFollowTheStatusNotItsWords_data() {
+    QTest::addColumn<net::Result>("result");
+    QTest::addColumn<bool>("retried");
+
+    using net::Status;
+    QTest::newRow("closed without answering") << net::Result(Status::NoAnswer) << true;
+    QTest::newRow("unreachable server") << net::Result(Status::Connect, QStringLiteral("x")) << true;
+    QTest::newRow("cut short") << net::Result(Status::CutShort) << true;
+    QTest::newRow("chunk cut") << net::Result(Status::ChunkCut) << true;
+    QTest::newRow("idle") << net::Result(Status::Idle) << true;
+    QTest::newRow("too slow") << net::Result(Status::TooSlow) << true;
+    QTest::newRow("503 passes") << net::Result(Status::HttpStatus, {}, 503) << true;
+    QTest::newRow("404 stays") << net::Result(Status::HttpStatus, {}, 404) << false;
+    QTest::newRow("words alone do not retry")
+        << net::Result(Status::Failed, QStringLiteral("the server closed the connection without answering"))
+        << false;
+    QTest::newRow("a local file error")
+        << net::Result(Status::LocalFile, QStringLiteral("Disk full")) << false;
+    QTest::newRow("unknown host") << net::Result(Status::NameLookup, QStringLiteral("h")) << false;
+    QTest::newRow("tls") << net::Result(Status::Tls) << false;
+    QTest::newRow("too big") << net::Result(Status::TooBig) << false;
+    QTest::newRow("cancelled") << net::Result(Status::Cancelled) << false;
+}
+
+void DownloadOptionsTest::retriesFollowTheStatusNotItsWords() {
+    QFETCH(net::Result, result);
+    QFETCH(bool, retried);
+    QCOMPARE(retry::retryable(result), retried);
 }
 
 void DownloadOptionsTest::ratesAreReadAsCurlReadsThem_data() {

@@ -104,7 +104,7 @@ void DownloadRunTest::namesEachFileInsideTheFolder() {
 
     const net::NetworkRun network;
     DownloadRun run(host, network.setup());
-    const DownloadOutcome outcome = run.PushButton6_Click();
+    const DownloadOutcome outcome = run.run();
 
     QCOMPARE(folderEntries(parent.path()), QStringList{QStringLiteral("images")});
     if (name.isEmpty()) {
@@ -135,7 +135,7 @@ void DownloadRunTest::addsTheMissingFinalSeparator() {
     host.folder = parent.filePath(QStringLiteral("Images"));
     host.add(server.address("/pic.jpg"));
 
-    QCOMPARE(DownloadRun(host, net::NetworkRun().setup()).PushButton6_Click(), DownloadOutcome::Done);
+    QCOMPARE(DownloadRun(host, net::NetworkRun().setup()).run(), DownloadOutcome::Done);
     // Not "Imagespic.jpg" beside the folder.
     QCOMPARE(folderEntries(parent.path()), QStringList{QStringLiteral("Images")});
     QCOMPARE(readAll(host.folder + QLatin1StringView("/pic.jpg")), generatedBytes(0, 700));
@@ -165,7 +165,7 @@ void DownloadRunTest::replacesOrKeepsAnExistingFile() {
     QVERIFY(writeFile(host.folder + QLatin1StringView("photo.jpg"), QByteArray(5000, 'o')));
     host.add(server.address("/photo.jpg"));
 
-    DownloadRun(host, net::NetworkRun().setup()).PushButton6_Click();
+    DownloadRun(host, net::NetworkRun().setup()).run();
     QCOMPARE(readAll(host.folder + QLatin1StringView("photo.jpg")), after);
     QCOMPARE(folderEntries(dir.path()), QStringList{QStringLiteral("photo.jpg")});
 }
@@ -185,8 +185,7 @@ void DownloadRunTest::unwritableFolderIsNamedBeforeAnyTransfer() {
     host.add(server.address("/a.jpg"));
     host.add(server.address("/b.jpg"));
 
-    QCOMPARE(DownloadRun(host, net::NetworkRun().setup()).PushButton6_Click(),
-             DownloadOutcome::FolderUnwritable);
+    QCOMPARE(DownloadRun(host, net::NetworkRun().setup()).run(), DownloadOutcome::FolderUnwritable);
     QFile::setPermissions(dir.path(),
                           QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
 
@@ -212,7 +211,7 @@ void DownloadRunTest::walksEveryEntryButFetchesOnlyTheTicked() {
     host.add(server.address("/2.jpg"), true);
     host.add(server.address("/3.jpg"), false);
 
-    QCOMPARE(DownloadRun(host, net::NetworkRun().setup()).PushButton6_Click(), DownloadOutcome::Done);
+    QCOMPARE(DownloadRun(host, net::NetworkRun().setup()).run(), DownloadOutcome::Done);
     QCOMPARE(server.distinctPaths(), QList<QByteArray>{"/2.jpg"});
     QCOMPARE(folderEntries(dir.path()), QStringList{QStringLiteral("2.jpg")});
     QCOMPARE(host.bar.maxima, QList<int>{3});
@@ -227,7 +226,7 @@ void DownloadRunTest::walksEveryEntryButFetchesOnlyTheTicked() {
     host.list.setTicked(2, false);
     host.bar.values.clear();
     server.clearRequests();
-    QCOMPARE(DownloadRun(host, net::NetworkRun().setup()).PushButton6_Click(), DownloadOutcome::Done);
+    QCOMPARE(DownloadRun(host, net::NetworkRun().setup()).run(), DownloadOutcome::Done);
     QCOMPARE(server.requests().size(), 0);
     QCOMPARE(host.bar.values, (QList<int>{1, 2, 3, 0}));
     QCOMPARE(host.boxes.texts().last(), QStringLiteral("Done."));
@@ -237,13 +236,13 @@ void DownloadRunTest::emptyListIsDoneAtOnce() {
     QTemporaryDir dir;
     TestHost host;
     host.folder = dir.path() + u'/';
-    QCOMPARE(DownloadRun(host, net::NetworkRun().setup()).PushButton6_Click(), DownloadOutcome::Done);
+    QCOMPARE(DownloadRun(host, net::NetworkRun().setup()).run(), DownloadOutcome::Done);
     QCOMPARE(host.boxes.texts(), QStringList{QStringLiteral("Done.")});
     QCOMPARE(host.bar.maxima, QList<int>{0});
 
     // The folder test still runs on an empty list.
     host.folder = dir.filePath(QStringLiteral("gone/"));
-    QCOMPARE(DownloadRun(host, net::NetworkRun().setup()).PushButton6_Click(), DownloadOutcome::NoFolder);
+    QCOMPARE(DownloadRun(host, net::NetworkRun().setup()).run(), DownloadOutcome::NoFolder);
     QCOMPARE(host.boxes.texts().last(), folderMissing);
 }
 
@@ -254,7 +253,7 @@ void DownloadRunTest::missingFolderStopsBeforeAnyEntry() {
     host.add(server.address("/a.jpg"));
     host.add(server.address("/b.jpg"));
 
-    QCOMPARE(DownloadRun(host, net::NetworkRun().setup()).PushButton6_Click(), DownloadOutcome::NoFolder);
+    QCOMPARE(DownloadRun(host, net::NetworkRun().setup()).run(), DownloadOutcome::NoFolder);
     QCOMPARE(host.boxes.texts(), QStringList{folderMissing});
     QCOMPARE(host.bar.maxima, QList<int>{2});
     QCOMPARE(host.bar.values, QList<int>{});
@@ -273,9 +272,9 @@ void DownloadRunTest::uncheckAllWhileWaitingSkipsTheRest() {
         host.add(server.address(path));
     // The first request arrives while the run waits for the first entry's server.
     RecordingMessages buttonBoxes;
-    connect(&server, &TestServer::requestArrived, this, [&] { UncheckAllEntries(host.list, buttonBoxes); });
+    connect(&server, &TestServer::requestArrived, this, [&] { uncheckAllEntries(host.list, buttonBoxes); });
 
-    QCOMPARE(DownloadRun(host, net::NetworkRun().setup()).PushButton6_Click(), DownloadOutcome::Done);
+    QCOMPARE(DownloadRun(host, net::NetworkRun().setup()).run(), DownloadOutcome::Done);
     QCOMPARE(folderEntries(dir.path()), QStringList{QStringLiteral("1.jpg")});
     QCOMPARE(host.boxes.texts(), QStringList{QStringLiteral("Done.")});
     QCOMPARE(host.bar.values, (QList<int>{1, 2, 3, 4, 0}));
@@ -293,18 +292,18 @@ void DownloadRunTest::clearListIsRefusedDuringTheRun() {
     RecordingMessages buttonBoxes;
     QList<int> countsAfterClear;
     connect(&server, &TestServer::requestArrived, this, [&] {
-        ClearList(host.list, host.mouse, buttonBoxes);
+        clearList(host.list, host.mouse, buttonBoxes);
         countsAfterClear << host.list.count();
     });
 
-    QCOMPARE(DownloadRun(host, net::NetworkRun().setup()).PushButton6_Click(), DownloadOutcome::Done);
+    QCOMPARE(DownloadRun(host, net::NetworkRun().setup()).run(), DownloadOutcome::Done);
     QVERIFY(!countsAfterClear.isEmpty());
     for (int count : countsAfterClear)
         QCOMPARE(count, 2);
     QCOMPARE(folderEntries(dir.path()), (QStringList{QStringLiteral("1.jpg"), QStringLiteral("2.jpg")}));
 
     // After "Done." the list can be cleared.
-    ClearList(host.list, host.mouse, buttonBoxes);
+    clearList(host.list, host.mouse, buttonBoxes);
     QCOMPARE(host.list.count(), 0);
     QCOMPARE(buttonBoxes.texts(), QStringList());
 }
@@ -319,9 +318,9 @@ void DownloadRunTest::secondStartIsIgnored() {
     host.add(server.address("/2.jpg"));
     QList<DownloadOutcome> second;
     connect(&server, &TestServer::requestArrived, this,
-            [&] { second << DownloadRun(host, net::NetworkRun().setup()).PushButton6_Click(); });
+            [&] { second << DownloadRun(host, net::NetworkRun().setup()).run(); });
 
-    QCOMPARE(DownloadRun(host, net::NetworkRun().setup()).PushButton6_Click(), DownloadOutcome::Done);
+    QCOMPARE(DownloadRun(host, net::NetworkRun().setup()).run(), DownloadOutcome::Done);
     QVERIFY(!second.isEmpty());
     for (DownloadOutcome o : second)
         QCOMPARE(o, DownloadOutcome::Ignored);
@@ -340,7 +339,7 @@ void DownloadRunTest::startWhileAnotherRunIsActiveIsIgnored() {
     host.add(server.address("/1.jpg"));
     host.busy = true;
 
-    QCOMPARE(DownloadRun(host, net::NetworkRun().setup()).PushButton6_Click(), DownloadOutcome::Ignored);
+    QCOMPARE(DownloadRun(host, net::NetworkRun().setup()).run(), DownloadOutcome::Ignored);
     QVERIFY(host.busy);
     QCOMPARE(host.boxes.texts(), QStringList());
     QCOMPARE(host.bar.maxima, QList<int>{});
@@ -359,7 +358,7 @@ void DownloadRunTest::folderTypedDuringTheRunAppliesToLaterEntries() {
     host.add(server.address("/2.jpg"));
     connect(&server, &TestServer::requestArrived, this, [&] { host.folder = second.path() + u'/'; });
 
-    QCOMPARE(DownloadRun(host, net::NetworkRun().setup()).PushButton6_Click(), DownloadOutcome::Done);
+    QCOMPARE(DownloadRun(host, net::NetworkRun().setup()).run(), DownloadOutcome::Done);
     QCOMPARE(folderEntries(first.path()), QStringList{QStringLiteral("1.jpg")});
     QCOMPARE(folderEntries(second.path()), QStringList{QStringLiteral("2.jpg")});
 }
@@ -397,7 +396,7 @@ void DownloadRunTest::finalMessageListsTheFailures() {
 
     const net::NetworkRun network;
     DownloadRun run(host, network.setup());
-    QCOMPARE(run.PushButton6_Click(), DownloadOutcome::SomeFailed);
+    QCOMPARE(run.run(), DownloadOutcome::SomeFailed);
     QCOMPARE(run.saved(), good);
     QCOMPARE(run.failures().size(), bad);
     const QStringList lines = host.boxes.texts().last().split(u'\r');
@@ -422,7 +421,7 @@ void DownloadRunTest::closingTheWindowEndsTheRunQuietly() {
     connect(&server, &TestServer::requestArrived, this,
             [] { QTimer::singleShot(50, [] { Cancellation::request(); }); });
 
-    QCOMPARE(DownloadRun(host, net::NetworkRun().setup()).PushButton6_Click(), DownloadOutcome::Cancelled);
+    QCOMPARE(DownloadRun(host, net::NetworkRun().setup()).run(), DownloadOutcome::Cancelled);
     // Nobody is left to read a message; nothing half-written stays behind.
     QCOMPARE(host.boxes.texts(), QStringList());
     QCOMPARE(folderEntries(dir.path()), QStringList());
@@ -447,7 +446,7 @@ void DownloadRunTest::tellsTheTransferWhatComesNextAndTheReferer() {
     });
     DownloadRun run(host, setup);
     run.setRefererPage("http://a.test/g/index.html");
-    QCOMPARE(run.PushButton6_Click(), DownloadOutcome::SomeFailed);
+    QCOMPARE(run.run(), DownloadOutcome::SomeFailed);
 
     QCOMPARE(factory.made.size(), 1);
     const ScriptedTransfer& transfer = *factory.made.front();

@@ -198,7 +198,7 @@ void TestHostileDownload::hostileServer() {
 
         const net::NetworkRun network;
         DownloadRun run(window, network.setup());
-        const DownloadOutcome outcome = run.PushButton6_Click();
+        const DownloadOutcome outcome = run.run();
         const QByteArray saved = readAll(dir.filePath(QStringLiteral("bad.png")));
 
         // A server's fault is no fault of the program: the final message, and no error report.

@@ -179,7 +179,7 @@ void TestHostileNames::checksNamesForEachPlatform() {
     const QByteArray name = fileName::ofLink(link);
     for (const auto& [platform, expected] :
          {std::pair{Platform::Posix, posix}, {Platform::Windows, windows}}) {
-        const QString reason = fileName::checkFileName(name, platform);
+        const QString reason = net::reasonText(fileName::checkFileName(name, platform));
         const QString which =
             platform == Platform::Posix ? QStringLiteral("POSIX") : QStringLiteral("Windows");
         if (expected.isEmpty()) {
@@ -237,7 +237,7 @@ void TestHostileNames::nothingLandsOutsideTheFolder() {
 
     const net::NetworkRun network;
     DownloadRun run(window, network.setup());
-    run.PushButton6_Click();
+    run.run();
 
     QCOMPARE(folderEntries(parent.path()), QStringList{QStringLiteral("images")});
     QStringList expected{QStringLiteral("good.png")};
@@ -282,7 +282,7 @@ void TestHostileNames::linkAtTheDestinationIsReplaced() {
     FakeDownloadWindow window;
     window.folder = dir.path() + u'/';
     window.add(server.address("/pic.png"));
-    QCOMPARE(DownloadRun(window, net::NetworkRun().setup()).PushButton6_Click(), DownloadOutcome::Done);
+    QCOMPARE(DownloadRun(window, net::NetworkRun().setup()).run(), DownloadOutcome::Done);
 
     // The link itself is replaced by the file; where it pointed nothing changed.
     QVERIFY(!QFileInfo(destination).isSymLink());
@@ -329,7 +329,7 @@ void TestHostileNames::plantAtTheTemporaryNameIsNeverWrittenThrough() {
     FakeDownloadWindow window;
     window.folder = dir.path() + u'/';
     window.add(server.address("/pic.png"));
-    QCOMPARE(DownloadRun(window, net::NetworkRun().setup()).PushButton6_Click(), DownloadOutcome::Done);
+    QCOMPARE(DownloadRun(window, net::NetworkRun().setup()).run(), DownloadOutcome::Done);
 
     QCOMPARE(readAll(dir.filePath(QStringLiteral("pic.png"))), generatedBytes(0, 3000));
     // The plant is left as it was, and nothing was written where it leads.
@@ -387,7 +387,7 @@ void TestHostileNames::badFolderIsNamedBeforeAnyRequest() {
     window.add(server.address("/a.png"));
     window.add(server.address("/b.png"));
 
-    const DownloadOutcome outcome = DownloadRun(window, net::NetworkRun().setup()).PushButton6_Click();
+    const DownloadOutcome outcome = DownloadRun(window, net::NetworkRun().setup()).run();
     QFile::setPermissions(inside, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
 
     QVERIFY(outcome == DownloadOutcome::NoFolder || outcome == DownloadOutcome::FolderUnwritable);
@@ -424,7 +424,7 @@ void TestHostileNames::folderRemovedDuringTheRunCostsItsEntries() {
 
     const net::NetworkRun network;
     DownloadRun run(window, network.setup());
-    QCOMPARE(run.PushButton6_Click(), DownloadOutcome::SomeFailed);
+    QCOMPARE(run.run(), DownloadOutcome::SomeFailed);
     QVERIFY(removed);
     QCOMPARE(run.failures().size(), 3);
     // The entries after the first learn it before they are fetched.
@@ -450,7 +450,7 @@ void TestHostileNames::fullDiskKeepsTheOldFile() {
     {
         FileSizeLimit limit(100'000);
         QVERIFY(limit.ok());
-        QCOMPARE(run.PushButton6_Click(), DownloadOutcome::SomeFailed);
+        QCOMPARE(run.run(), DownloadOutcome::SomeFailed);
     }
 
     QCOMPARE(run.failures().size(), 1);

@@ -150,7 +150,7 @@ void TestHostilePage::hostileServer() {
     DiscoveryState state;
     const net::NetworkRun network;
     ListingJob job(window, state, network.setup());
-    const ListingOutcome outcome = job.PushButton5_Click();
+    const ListingOutcome outcome = job.run();
     if (seen.isEmpty()) {
         QCOMPARE(outcome, ListingOutcome::FetchFailed);
         QCOMPARE(window.list.count(), 0);
@@ -192,18 +192,18 @@ void TestHostilePage::pageFileHoldsTheBytes() {
     server.route("/p.html", behaviour);
     QTemporaryFile file(m_temp.filePath(QStringLiteral("page-XXXXXX")));
     QVERIFY(file.open());
-    QString reason;
     QByteArray body;
     PageResponse response;
     net::CurlTransferFactory network;
-    const bool ok =
-        DownloadToFile(network, server.address("/p.html"), file, &reason, keep ? &body : nullptr, &response);
+    const net::Result fetched =
+        DownloadToFile(network, server.address("/p.html"), file, keep ? &body : nullptr, &response);
+    const QString reason = net::reasonText(fetched);
     if (lies) {
-        QVERIFY(!ok);
+        QVERIFY(!fetched.ok());
         QVERIFY2(!reason.isEmpty(), "a failure names its reason");
         return;
     }
-    QVERIFY2(ok, qPrintable(reason));
+    QVERIFY2(fetched.ok(), qPrintable(reason));
     QCOMPARE(response.finalUrl, server.address("/p.html"));
     const QByteArray expected = generatedBytes(0, size);
     if (keep)

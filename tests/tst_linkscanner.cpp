@@ -23,7 +23,7 @@ struct Scan {
 Scan scan(const QByteArray& page, const QString& filter = QStringLiteral("JPG,GIF"),
           const QByteArray& address = "http://h/d/", const QByteArray& pageBase = base) {
     DiscoveryState state;
-    state.ImageFilter = CutFilterText(filter);
+    state.ImageFilter = cutFilterText(filter);
     state.PendingPages.emplace();
     state.PageBase = pageBase;
     state.PageData = page;
@@ -282,7 +282,7 @@ void TestLinkScanner::scanNeverGrowsListPastCap() {
 
 void TestLinkScanner::entriesAreTickedAndScrolledIntoView() {
     DiscoveryState state;
-    state.ImageFilter = CutFilterText(QStringLiteral("JPG"));
+    state.ImageFilter = cutFilterText(QStringLiteral("JPG"));
     state.PageBase = base;
     state.PageData = R"(<img src="a.jpg"><img src="b.jpg">)";
     state.PageLength = qint32(state.PageData.size());

@@ -277,7 +277,7 @@ void TestNet::aPausedTransferIsNotIdle() {
     QByteArray head = transfer->nextChunk(1024).toByteArray();
     QCOMPARE(head, generatedBytes(0, 1024));
     QTest::qWait(4 * net::idleTimeoutMs());
-    QVERIFY2(transfer->result().ok(), qPrintable(transfer->failureReason()));
+    QVERIFY2(transfer->result().ok(), qPrintable(net::reasonText(transfer->result())));
     qint64 received = head.size();
     bool intact = true;
     for (QByteArray piece; !(piece = transfer->nextPiece(1 << 20).toByteArray()).isEmpty();) {
@@ -285,7 +285,7 @@ void TestNet::aPausedTransferIsNotIdle() {
         received += piece.size();
     }
     transfer->waitForEnd();
-    QVERIFY2(transfer->result().ok(), qPrintable(transfer->failureReason()));
+    QVERIFY2(transfer->result().ok(), qPrintable(net::reasonText(transfer->result())));
     QCOMPARE(received, size);
     QVERIFY(intact);
 }
@@ -309,7 +309,7 @@ void TestNet::bodyPiecesArriveInOrderWhileTheReaderLags() {
             QTest::qWait(net::idleTimeoutMs() / 3);
     }
     transfer->waitForEnd();
-    QVERIFY2(transfer->result().ok(), qPrintable(transfer->failureReason()));
+    QVERIFY2(transfer->result().ok(), qPrintable(net::reasonText(transfer->result())));
     QCOMPARE(received, size);
 }
 

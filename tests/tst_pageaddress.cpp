@@ -118,7 +118,7 @@ void TestPageAddress::filterText() {
     QCOMPARE(built, text);
     if (built.endsWith(u','))
         built.chop(1);
-    QCOMPARE(CutFilterText(built).entries(), entries);
+    QCOMPARE(cutFilterText(built).entries(), entries);
 }
 
 void TestPageAddress::laterPassesAreIgnored_data() {
@@ -136,7 +136,7 @@ void TestPageAddress::laterPassesAreIgnored() {
     QFETCH(qint32, pass);
     QFETCH(bool, listed);
     DiscoveryState state;
-    state.ImageFilter = CutFilterText(filter);
+    state.ImageFilter = cutFilterText(filter);
     state.PageAddress = "untouched";
     MemoryImageList list;
     NoMessages messages;
@@ -144,12 +144,14 @@ void TestPageAddress::laterPassesAreIgnored() {
     net::CurlTransferFactory network;
     PageRetrieval retrieval(state, scanner, messages, network);
     // Port 1 on loopback refuses at once, so an eligible pass fails its fetch without leaving the machine.
-    QVERIFY(!retrieval.GetUrls(list, "127.0.0.1:1/x.y", 1, pass));
+    const PageVisit visit = retrieval.GetUrls(list, "127.0.0.1:1/x.y", 1, pass);
+    QVERIFY(!visit);
     QCOMPARE(list.count(), listed ? 1 : 0);
     if (listed) {
         QCOMPARE(list.text(1), QByteArray("http://127.0.0.1:1/x.y/"));
         QVERIFY(list.ticked(1));
-        QVERIFY(!retrieval.fetchFailure().isEmpty());
+        QVERIFY(!visit.fetch.ok());
+        QVERIFY(!net::reasonText(visit.fetch).isEmpty());
     } else {
         QCOMPARE(state.PageAddress, QByteArray("untouched"));
     }

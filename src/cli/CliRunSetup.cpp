@@ -6,13 +6,11 @@
 
 #include <cstdio>
 
-std::unique_ptr<net::NetworkRun> cliRunSetup(const net::RunOptions& options, QString* error) {
+Expected<std::unique_ptr<net::NetworkRun>, net::Result> cliRunSetup(const net::RunOptions& options) {
     if (!options.cookieFile.isEmpty()) {
         const net::CookieFileCheck cookies = net::checkCookieFile(options.cookieFile);
-        if (!cookies.readable) {
-            *error = QStringLiteral("option '--cookies': %1").arg(cookies.problem);
-            return nullptr;
-        }
+        if (!cookies.readable)
+            return net::Result::localFile(QStringLiteral("option '--cookies': %1").arg(cookies.problem));
         if (const int malformed = cookies.malformedLines; malformed > 0)
             std::fputs(QStringLiteral("varnolux: warning: %1 malformed line%2 of %3 skipped\n")
                            .arg(malformed)

@@ -36,25 +36,20 @@ bool stderrIsTerminal() {
 }
 
 // Links from a file or standard input, one per line; blank lines and lines starting with "#"
-// are skipped. False with a reason.
-bool readInput(const QString& name, PrintingImageList& list, QString* reason) {
+// are skipped.
+net::Result readInput(const QString& name, PrintingImageList& list) {
     QFile file;
     if (name == u'-') {
-        if (!file.open(stdin, QIODevice::ReadOnly)) {
-            *reason = QStringLiteral("option '--input': cannot read standard input");
-            return false;
-        }
+        if (!file.open(stdin, QIODevice::ReadOnly))
+            return net::Result::localFile(QStringLiteral("option '--input': cannot read standard input"));
     } else {
         file.setFileName(name);
-        if (QFileInfo(name).isDir()) {
-            *reason = QStringLiteral("option '--input': %1 is a folder").arg(QDir::toNativeSeparators(name));
-            return false;
-        }
-        if (!file.open(QIODevice::ReadOnly)) {
-            *reason = QStringLiteral("option '--input': cannot read %1: %2")
-                          .arg(QDir::toNativeSeparators(name), file.errorString());
-            return false;
-        }
+        if (QFileInfo(name).isDir())
+            return net::Result::localFile(
+                QStringLiteral("option '--input': %1 is a folder").arg(QDir::toNativeSeparators(name)));
+        if (!file.open(QIODevice::ReadOnly))
+            return net::Result::localFile(QStringLiteral("option '--input': cannot read %1: %2")
+                                              .arg(QDir::toNativeSeparators(name), file.errorString()));
     }
     const QByteArray bytes = file.readAll();
     for (QByteArray line : bytes.split('\n')) {
@@ -66,7 +61,7 @@ bool readInput(const QString& name, PrintingImageList& list, QString* reason) {
         const int entry = list.add(trimmed);
         list.setTicked(entry, true);
     }
-    return true;
+    return {};
 }
 
 // The arguments that can be refused before anything is fetched; an exit code, or -1 to go on.
@@ -90,9 +85,8 @@ int checkArguments(const CommandOptions& options) {
                                                                  : QStringLiteral("no such folder")));
         return ExitUsage;
     }
-    QString unwritable;
-    if (!PartFile::canCreateIn(folder, &unwritable)) {
-        printErr(QStringLiteral("varnolux: %1\n").arg(unwritable));
+    if (const net::Result writable = PartFile::canCreateIn(folder); !writable.ok()) {
+        printErr(QStringLiteral("varnolux: %1\n").arg(net::reasonText(writable)));
         return ExitUsage;
     }
     return -1;
@@ -102,27 +96,25 @@ int checkArguments(const CommandOptions& options) {
 
 int runDownload(const QStringList& args) {
     const ParseResult parsed = parseOptions(args);
-    if (!parsed.error.isEmpty())
-        return usageError(parsed.error);
-    const CommandOptions& options = parsed.options;
+    if (!parsed)
+        return usageError(net::reasonText(parsed.failure()));
+    const CommandOptions& options = *parsed;
     if (const int refused = checkArguments(options); refused >= 0)
         return refused;
     const QString folder = options.positional.back();
     DownloadArchive archive;
     if (!options.download.archive.isEmpty()) {
-        QString why;
-        if (!archive.open(options.download.archive, &why))
-            return usageError(QStringLiteral("option '--download-archive': %1").arg(why));
+        if (const net::Result opened = archive.open(options.download.archive); !opened.ok())
+            return usageError(QStringLiteral("option '--download-archive': %1").arg(net::reasonText(opened)));
     }
-    QString unusable;
-    const std::unique_ptr<net::NetworkRun> network = cliRunSetup(options.download, &unusable);
-    if (!network)
-        return usageError(unusable);
+    const auto setUp = cliRunSetup(options.download);
+    if (!setUp)
+        return usageError(net::reasonText(setUp.failure()));
+    const std::unique_ptr<net::NetworkRun>& network = *setUp;
     PrintingImageList inputList;
     if (options.hasInput) {
-        QString why;
-        if (!readInput(options.input, inputList, &why))
-            return usageError(why);
+        if (const net::Result read = readInput(options.input, inputList); !read.ok())
+            return usageError(net::reasonText(read));
     }
 
     const SignalBridge cancelOnSignal;

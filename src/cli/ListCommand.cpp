@@ -10,16 +10,16 @@ namespace cli {
 
 int runList(const QStringList& args) {
     const ParseResult parsed = parseOptions(args);
-    if (!parsed.error.isEmpty())
-        return usageError(parsed.error);
-    const CommandOptions& options = parsed.options;
+    if (!parsed)
+        return usageError(net::reasonText(parsed.failure()));
+    const CommandOptions& options = *parsed;
     if (options.positional.size() != 1)
         return usageError(QStringLiteral("'list' takes exactly one ADDRESS"));
 
-    QString unusable;
-    const std::unique_ptr<net::NetworkRun> network = cliRunSetup(options.download, &unusable);
-    if (!network)
-        return usageError(unusable);
+    const auto setUp = cliRunSetup(options.download);
+    if (!setUp)
+        return usageError(net::reasonText(setUp.failure()));
+    const std::unique_ptr<net::NetworkRun>& network = *setUp;
     CliHost host(options.positional.front(), stdout);
     host.list().setJson(options.json);
     DiscoveryState state;

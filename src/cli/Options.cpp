@@ -11,10 +11,15 @@ bool hasLineBreak(const QString& text) {
     return text.contains(u'\n') || text.contains(u'\r') || text.contains(QChar(0));
 }
 
-// A header line the user adds to every request; empty when it is good, else why not.
-QString checkHeader(const QString& line) {
+// A refused argument: the usage message says why.
+net::Result refusal(QString message) {
+    return {net::Status::Failed, std::move(message)};
+}
+
+// A header line the user adds to every request; ok when it is good, else why not.
+net::Result checkHeader(const QString& line) {
     if (hasLineBreak(line))
-        return u"option '--header' may not contain a line break"_s;
+        return refusal(u"option '--header' may not contain a line break"_s);
     const qsizetype colon = line.indexOf(u':');
     const QString name = line.left(colon).trimmed();
     static const QString token = u"!#$%&'*+-.^_`|~"_s;
@@ -22,10 +27,10 @@ QString checkHeader(const QString& line) {
     for (QChar c : name)
         tokenName = tokenName && c.unicode() < 128 && (c.isLetterOrNumber() || token.contains(c));
     if (!tokenName)
-        return u"option '--header' takes \"Name: value\", not '%1'"_s.arg(line);
+        return refusal(u"option '--header' takes \"Name: value\", not '%1'"_s.arg(line));
     if (name.compare(u"Host", Qt::CaseInsensitive) == 0 ||
         name.compare(u"Content-Length", Qt::CaseInsensitive) == 0)
-        return u"option '--header' may not set %1"_s.arg(name);
+        return refusal(u"option '--header' may not set %1"_s.arg(name));
     return {};
 }
 
@@ -43,7 +48,7 @@ const std::array table{
            none, none,
            [](const QString& value, CommandOptions& options) {
                options.filter = value;
-               return QString();
+               return net::Result();
            }},
     Option{"find"_L1, 0, ValueKind::Choice, "MODE"_L1, 0, 0, "classic browser"_L1, Scope::Both,
            "classic (the default): the src=\"...\" and href=\"...\" values of the page; browser: every "
@@ -69,7 +74,7 @@ const std::array table{
            none, "Find Mode"_L1,
            [](const QString& value, CommandOptions& options) {
                options.find = value == "browser"_L1 ? FindMode::Browser : FindMode::Classic;
-               return QString();
+               return net::Result();
            }},
     Option{"user-agent"_L1, 0, ValueKind::Text, "TEXT"_L1, 0, 0, none, Scope::Both,
            "sent as User-Agent instead of Varnolux/VERSION."_L1,
@@ -79,11 +84,11 @@ const std::array table{
            [](const QString& value, CommandOptions& options) {
                // A line break would end the header and start another of the user's making.
                if (hasLineBreak(value))
-                   return u"the user agent may not contain a line break"_s;
+                   return refusal(u"the user agent may not contain a line break"_s);
                if (value.isEmpty())
-                   return u"the user agent may not be empty"_s;
+                   return refusal(u"the user agent may not be empty"_s);
                options.download.userAgent = value.toUtf8();
-               return QString();
+               return net::Result();
            }},
     Option{"no-referer"_L1, 0, ValueKind::Flag, none, 0, 0, none, Scope::Both,
            "image requests carry no Referer; by default they name the page as a browser does (its full "
@@ -97,7 +102,7 @@ const std::array table{
            none, "Send Referer"_L1,
            [](const QString&, CommandOptions& options) {
                options.download.sendReferer = false;
-               return QString();
+               return net::Result();
            }},
     Option{"parallel"_L1, 0, ValueKind::Number, "N"_L1, 1, DownloadOptions::maxParallel, none,
            Scope::Download,
@@ -110,7 +115,7 @@ const std::array table{
            "varnolux download --parallel 8 URL ~/Pictures"_L1, "Parallel"_L1,
            [](const QString& value, CommandOptions& options) {
                options.download.parallel = value.toInt();
-               return QString();
+               return net::Result();
            }},
     Option{"on-exists"_L1, 0, ValueKind::Choice, "replace|skip|rename"_L1, 0, 0, "replace skip rename"_L1,
            Scope::Download,
@@ -125,7 +130,7 @@ const std::array table{
            "varnolux download --on-exists rename URL DIR"_L1, "On Exists"_L1,
            [](const QString& value, CommandOptions& options) {
                options.download.onExists = onExistsFromText(value).value_or(OnExists::Replace);
-               return QString();
+               return net::Result();
            }},
     Option{"retries"_L1, 0, ValueKind::Number, "N"_L1, 0, DownloadOptions::maxRetries, none, Scope::Download,
            "try a link again up to N times (0 to 100, default 0) after a connection error, a time-out "
@@ -143,7 +148,7 @@ const std::array table{
            "varnolux download --retries 3 URL DIR"_L1, "Retries"_L1,
            [](const QString& value, CommandOptions& options) {
                options.download.retries = value.toInt();
-               return QString();
+               return net::Result();
            }},
     Option{"limit-rate"_L1, 0, ValueKind::Rate, "RATE"_L1, 0, 0, none, Scope::Both,
            "at most RATE bytes per second for the whole run, all parallel downloads together, with k, "
@@ -153,7 +158,7 @@ const std::array table{
            "varnolux download --limit-rate 500k URL DIR"_L1, "Limit Rate"_L1,
            [](const QString& value, CommandOptions& options) {
                options.download.limitRate = parseRate(value).value_or(0);
-               return QString();
+               return net::Result();
            }},
     Option{"wait"_L1, 0, ValueKind::Seconds, "SECONDS"_L1, 0, 86400, none, Scope::Download,
            "a pause between two requests to one host (fractions allowed)."_L1,
@@ -162,7 +167,7 @@ const std::array table{
            "varnolux download --wait 1.5 URL DIR"_L1, "Wait"_L1,
            [](const QString& value, CommandOptions& options) {
                options.download.waitMs = qint64(value.toDouble() * 1000);
-               return QString();
+               return net::Result();
            }},
     Option{"cookies"_L1, 0, ValueKind::File, "FILE"_L1, 0, 0, none, Scope::Both,
            "a Netscape-format cookie file (as curl, wget and the browser export extensions write it), "
@@ -175,7 +180,7 @@ const std::array table{
            "varnolux download --cookies cookies.txt URL DIR"_L1, "Cookies"_L1,
            [](const QString& value, CommandOptions& options) {
                options.download.cookieFile = value;
-               return QString();
+               return net::Result();
            }},
     Option{"header"_L1, 0, ValueKind::Text, "\"Name: value\""_L1, 0, 0, none, Scope::Both,
            "adds the header to every request (repeatable); Authorization, Cookie and "
@@ -187,10 +192,10 @@ const std::array table{
            "Content-Length, is a bad argument."_L1,
            "varnolux list --header \"Accept-Language: de\" URL"_L1, none,
            [](const QString& value, CommandOptions& options) {
-               QString why = checkHeader(value);
-               if (why.isEmpty())
+               net::Result checked = checkHeader(value);
+               if (checked.ok())
                    options.download.headers.append(value.toUtf8());
-               return why;
+               return checked;
            }},
     Option{"input"_L1, 0, ValueKind::File, "FILE"_L1, 0, 0, none, Scope::Download,
            "take the links from FILE ('-': standard input), one per line; blank lines and lines "
@@ -202,21 +207,21 @@ const std::array table{
            "varnolux list URL | grep large | varnolux download --input - DIR"_L1, none,
            [](const QString& value, CommandOptions& options) {
                if (value.isEmpty())
-                   return u"option '--input' needs a file name or '-'"_s;
+                   return refusal(u"option '--input' needs a file name or '-'"_s);
                options.input = value;
                options.hasInput = true;
                // Without a page, each link is the original host of its own credentials.
                options.download.credentialsForEachLink = true;
-               return QString();
+               return net::Result();
            }},
     Option{"referer"_L1, 0, ValueKind::Address, "URL"_L1, 0, 0, none, Scope::Download,
            "with --input: the Referer of every image request."_L1,
            "The Referer of every image request, with *--input*."_L1, none, none,
            [](const QString& value, CommandOptions& options) {
                if (hasLineBreak(value) || value.isEmpty())
-                   return u"option '--referer' takes an address without line breaks"_s;
+                   return refusal(u"option '--referer' takes an address without line breaks"_s);
                options.download.referer = value.toUtf8();
-               return QString();
+               return net::Result();
            }},
     Option{"download-archive"_L1, 0, ValueKind::File, "FILE"_L1, 0, 0, none, Scope::Download,
            "skip, without a request, every link listed in FILE (one per line) and add each saved link "
@@ -227,9 +232,9 @@ const std::array table{
            "varnolux download --download-archive seen.txt URL DIR"_L1, "Download Archive"_L1,
            [](const QString& value, CommandOptions& options) {
                if (value.isEmpty())
-                   return u"option '--download-archive' needs a file name"_s;
+                   return refusal(u"option '--download-archive' needs a file name"_s);
                options.download.archive = value;
-               return QString();
+               return net::Result();
            }},
     Option{"create-dirs"_L1, 0, ValueKind::Flag, none, 0, 0, none, Scope::Download,
            "create FOLDER, and the folders above it, when it is missing."_L1,
@@ -239,7 +244,7 @@ const std::array table{
            "varnolux download --create-dirs URL ~/Pictures/new"_L1, none,
            [](const QString&, CommandOptions& options) {
                options.createDirs = true;
-               return QString();
+               return net::Result();
            }},
     Option{
         "json"_L1, 0, ValueKind::Flag, none, 0, 0, none, Scope::Both,
@@ -258,7 +263,7 @@ const std::array table{
         "varnolux list --json URL"_L1, none,
         [](const QString&, CommandOptions& options) {
             options.json = true;
-            return QString();
+            return net::Result();
         }},
     Option{"help"_L1, 'h', ValueKind::Flag, none, 0, 0, none, Scope::Program, "show the usage and exit."_L1,
            "Shows the usage and exits."_L1, none, none, nullptr},
@@ -266,17 +271,18 @@ const std::array table{
            "show the version and exit."_L1, "Shows the version and exits."_L1, none, none, nullptr},
 };
 
-// Why the value does not suit the option's kind, or an empty text.
-QString checkValue(const Option& option, const QString& value) {
+// Why the value does not suit the option's kind; ok when it does.
+net::Result checkValue(const Option& option, const QString& value) {
     switch (option.kind) {
     case ValueKind::Number: {
         bool ok = false;
         const int number = value.toInt(&ok);
         if (!ok || number < option.low || number > option.high || value.startsWith(u'+'))
-            return u"option '%1' takes a whole number from %2 to %3, not '%4'"_s.arg(option.longName())
-                .arg(option.low)
-                .arg(option.high)
-                .arg(value);
+            return refusal(
+                u"option '%1' takes a whole number from %2 to %3, not '%4'"_s.arg(option.longName())
+                    .arg(option.low)
+                    .arg(option.high)
+                    .arg(value));
         return {};
     }
     case ValueKind::Seconds: {
@@ -286,16 +292,18 @@ QString checkValue(const Option& option, const QString& value) {
         for (QChar c : value)
             plain = plain && (c.isDigit() || c == u'.');
         if (!ok || !plain || seconds < option.low || seconds > option.high)
-            return u"option '%1' takes seconds from %2 to %3 (such as 1.5), not '%4'"_s.arg(option.longName())
-                .arg(option.low)
-                .arg(option.high)
-                .arg(value);
+            return refusal(
+                u"option '%1' takes seconds from %2 to %3 (such as 1.5), not '%4'"_s.arg(option.longName())
+                    .arg(option.low)
+                    .arg(option.high)
+                    .arg(value));
         return {};
     }
     case ValueKind::Rate:
         if (!parseRate(value))
-            return u"option '%1' takes bytes per second, with k, M or G (such as 500k), not '%2'"_s.arg(
-                option.longName(), value);
+            return refusal(
+                u"option '%1' takes bytes per second, with k, M or G (such as 500k), not '%2'"_s.arg(
+                    option.longName(), value));
         return {};
     case ValueKind::Choice: {
         const QStringList words = option.choiceWords();
@@ -304,7 +312,7 @@ QString checkValue(const Option& option, const QString& value) {
         const QString listed = words.size() < 2
                                    ? words.join(QString())
                                    : words.first(words.size() - 1).join(u", "_s) + u" or "_s + words.last();
-        return u"option '%1' takes %2, not '%3'"_s.arg(option.longName(), listed, value);
+        return refusal(u"option '%1' takes %2, not '%3'"_s.arg(option.longName(), listed, value));
     }
     case ValueKind::Flag:
     case ValueKind::Text:
@@ -333,12 +341,12 @@ const Option* findOption(QLatin1StringView name) {
 }
 
 ParseResult parseOptions(const QStringList& args) {
-    ParseResult parsed;
+    CommandOptions parsed;
     bool optionsEnded = false;
     for (qsizetype i = 0; i < args.size(); ++i) {
         const QString& arg = args[i];
         if (optionsEnded || !arg.startsWith(u'-') || arg == u'-') {
-            parsed.options.positional << arg;
+            parsed.positional << arg;
             continue;
         }
         if (arg == "--"_L1) {
@@ -351,24 +359,22 @@ ParseResult parseOptions(const QStringList& args) {
             arg.startsWith("--"_L1) ? findOption(QLatin1StringView(name.toLatin1())) : nullptr;
         // Flags take no "=VALUE"; --help and --version are the program's, not a command's.
         if (!option || option->scope == Scope::Program || (!option->takesValue() && equals >= 0)) {
-            parsed.error = u"unknown option '%1'"_s.arg(arg);
-            return parsed;
+            return refusal(u"unknown option '%1'"_s.arg(arg));
         }
         QString value;
         if (equals >= 0) {
             value = arg.mid(equals + 1);
         } else if (option->takesValue()) {
             if (i + 1 >= args.size()) {
-                parsed.error = u"option '%1' needs a value"_s.arg(option->longName());
-                return parsed;
+                return refusal(u"option '%1' needs a value"_s.arg(option->longName()));
             }
             value = args[++i];
         }
-        parsed.error = checkValue(*option, value);
-        if (parsed.error.isEmpty())
-            parsed.error = option->apply(value, parsed.options);
-        if (!parsed.error.isEmpty())
-            return parsed;
+        net::Result accepted = checkValue(*option, value);
+        if (accepted.ok())
+            accepted = option->apply(value, parsed);
+        if (!accepted.ok())
+            return accepted;
     }
     return parsed;
 }

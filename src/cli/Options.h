@@ -1,7 +1,9 @@
 #pragma once
 
+#include "core/Expected.h"
 #include "discovery/ListingJob.h"
 #include "download/DownloadOptions.h"
+#include "net/Transfer.h"
 
 #include <QByteArray>
 #include <QLatin1StringView>
@@ -62,9 +64,9 @@ struct Option {
     QLatin1StringView manual;
     QLatin1StringView example;    // a command line, or empty
     QLatin1StringView settingKey; // the window's settings key for the same choice, or empty
-    // Takes a checked value (the choice word, the number as text, ...) into the options; returns
-    // why the value is refused, or an empty text.
-    QString (*apply)(const QString& value, CommandOptions& options);
+    // Takes a checked value (the choice word, the number as text, ...) into the options; a
+    // failure says why the value is refused.
+    net::Result (*apply)(const QString& value, CommandOptions& options);
 
     QString longName() const { return QStringLiteral("--") + name; }
     bool takesValue() const { return kind != ValueKind::Flag; }
@@ -77,11 +79,8 @@ std::span<const Option> options();
 // The option called "--name", or null.
 const Option* findOption(QLatin1StringView name);
 
-// The parsed arguments, or why they are refused.
-struct ParseResult {
-    CommandOptions options;
-    QString error;
-};
+// The parsed arguments, or why they are refused (a failure whose detail is the usage message).
+using ParseResult = Expected<CommandOptions, net::Result>;
 
 // Parses the arguments after the command: options as "--name VALUE" or "--name=VALUE", "--",
 // then positionals (a lone "-" is a positional too).

@@ -28,7 +28,7 @@ bool isBlank(const QString& text) {
 
 } // namespace
 
-ImageTypeFilter CutFilterText(const QString& text) {
+ImageTypeFilter cutFilterText(const QString& text) {
     // An empty text cuts into no entries at all, not into one empty entry.
     QList<QByteArray> entries;
     if (!text.isEmpty())
@@ -51,7 +51,7 @@ QString BuildFilterText(bool jpg, bool gif, bool custom, const QString& customTe
 ListingJob::ListingJob(ListingHost& host, DiscoveryState& state, const net::RunSetup& setup)
     : m_host(host), m_state(state), m_setup(setup) {}
 
-ListingOutcome ListingJob::PushButton5_Click() {
+ListingOutcome ListingJob::run() {
     ErrorTrap trap(m_host.messages(), trapTags::pushButton5);
     QString text;
     trap.step(100, [&] { text.clear(); });
@@ -68,7 +68,6 @@ ListingOutcome ListingJob::run(const QString& filterText, Options options) {
     ErrorTrap trap(m_host.messages(), trapTags::pushButton5);
     MessageBoxes& messages = m_host.messages();
     QString text = filterText;
-    m_failure.clear();
 
     if (trap.condition(114, [&] { return isBlank(text); })) {
         trap.step(158, [&] { messages.show(QStringLiteral("Select image filter first.")); });
@@ -76,7 +75,7 @@ ListingOutcome ListingJob::run(const QString& filterText, Options options) {
     }
     if (trap.condition(116, [&] { return text.endsWith(u','); }))
         trap.step(118, [&] { text.chop(1); });
-    trap.step(120, [&] { m_state.ImageFilter = CutFilterText(text); });
+    trap.step(120, [&] { m_state.ImageFilter = cutFilterText(text); });
     trap.step(122, [&] { m_host.pointer().setPointer(Pointer::Busy); });
     trap.step(124, [&] { m_host.imageList().clear(); });
     if (options.checkFolder && trap.condition(126, [&] { return !FolderExists(m_host.folderText()); })) {
@@ -88,15 +87,15 @@ ListingOutcome ListingJob::run(const QString& filterText, Options options) {
     }
 
     if (options.find == FindMode::Browser) {
-        runBrowser();
+        const net::Result fetched = runBrowser();
         if (Cancellation::requested())
             return ListingOutcome::Cancelled;
-        if (!m_failure.isEmpty())
-            messages.show(m_failure);
+        if (!fetched.ok())
+            messages.show(pageFetchFailure(m_state.PageAddress, fetched));
         else if (options.announceDone)
             messages.show(QStringLiteral("Done."));
         m_host.pointer().setPointer(Pointer::Default);
-        return m_failure.isEmpty() ? ListingOutcome::Done : ListingOutcome::FetchFailed;
+        return fetched.ok() ? ListingOutcome::Done : ListingOutcome::FetchFailed;
     }
 
     // The address box is read afresh for every link, but converted only when it has changed.
@@ -113,15 +112,20 @@ ListingOutcome ListingJob::run(const QString& filterText, Options options) {
     trap.step(128, [&] { m_state.PendingPages.emplace(); });
     trap.step(130, [&] { m_state.PendingPages.value().add(m_host.addressText().toUtf8()); });
 
+    // The typed page's own fetch; the pages taken off the stack later are not fetched.
+    PageVisit typedPage;
+    QByteArray typedAddress;
     qint32 pass = 0;
     trap.step(132, [&] { pass = 0; });
     while (trap.condition(134, [&] { return m_state.PendingPages.value().count() >= 1; })) {
         trap.step(136, [&] {
             const QByteArray address = m_state.PendingPages.value().last();
-            retrieval.GetUrls(m_host.imageList(), address, 1, pass);
+            PageVisit visit = retrieval.GetUrls(m_host.imageList(), address, 1, pass);
+            if (pass == 0) {
+                typedPage = std::move(visit);
+                typedAddress = m_state.PageAddress;
+            }
         });
-        if (pass == 0 && !retrieval.fetchFailure().isEmpty())
-            m_failure = retrieval.fetchFailure();
         if (Cancellation::requested()) {
             m_state.PendingPages.reset();
             return ListingOutcome::Cancelled;
@@ -139,15 +143,16 @@ ListingOutcome ListingJob::run(const QString& filterText, Options options) {
     trap.step(142, [&] { m_state.PendingPages.reset(); });
 
     // A page that could not be fetched is a failure and is reported as one, never as "Done.".
-    if (!m_failure.isEmpty())
-        trap.step(150, [&] { messages.show(m_failure); });
+    const bool fetched = typedPage.fetch.ok();
+    if (!fetched)
+        trap.step(150, [&] { messages.show(pageFetchFailure(typedAddress, typedPage.fetch)); });
     else if (options.announceDone)
         trap.step(150, [&] { messages.show(QStringLiteral("Done.")); });
     trap.step(152, [&] { m_host.pointer().setPointer(Pointer::Default); });
-    return m_failure.isEmpty() ? ListingOutcome::Done : ListingOutcome::FetchFailed;
+    return fetched ? ListingOutcome::Done : ListingOutcome::FetchFailed;
 }
 
-void ListingJob::runBrowser() {
+net::Result ListingJob::runBrowser() {
     // The address as the classic run makes it ("site/dir" is http://site/dir/).
     LinkScanner scanner(m_state, m_host.imageList(), [] { return QByteArray(); });
     PageRetrieval retrieval(m_state, scanner, m_host.messages(), m_setup.transfers());
@@ -155,19 +160,16 @@ void ListingJob::runBrowser() {
     const QByteArray address = m_state.PageAddress;
 
     QTemporaryFile file(QDir::temp().filePath(QStringLiteral("HTML1-XXXXXX.tmp")));
-    QString reason;
     QByteArray page;
     PageResponse response;
-    bool fetched = false;
-    if (!file.open())
-        reason = QStringLiteral("a temporary file could not be created (%1)").arg(file.errorString());
-    else
-        fetched = DownloadToFile(m_setup.transfers(), address, file, &reason, &page, &response);
-    if (!fetched) {
-        m_failure =
-            QStringLiteral("The page %1 could not be fetched: %2.").arg(QString::fromUtf8(address), reason);
-        return;
-    }
+    const net::Result fetched =
+        file.open()
+            ? DownloadToFile(m_setup.transfers(), address, file, &page, &response)
+            : net::Result(
+                  net::Status::LocalFile,
+                  QStringLiteral("a temporary file could not be created (%1)").arg(file.errorString()));
+    if (!fetched.ok())
+        return fetched;
     // The bytes were kept as they arrived; the file is read back only if the two disagree.
     if (page.size() != file.size()) {
         file.seek(0);
@@ -178,4 +180,5 @@ void ListingJob::runBrowser() {
     const QByteArray pageUrl = response.finalUrl.isEmpty() ? address : response.finalUrl;
     BrowserListing listing(m_host.imageList(), m_state.ImageFilter);
     listing.run(page, pageUrl, response.contentType);
+    return {};
 }

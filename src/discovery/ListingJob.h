@@ -1,6 +1,7 @@
 #pragma once
 
 #include "discovery/DiscoveryState.h"
+#include "net/Transfer.h"
 
 #include <QString>
 
@@ -22,7 +23,7 @@ QString BuildFilterText(bool jpg, bool gif, bool custom, const QString& customTe
 
 // The filter text cut at every "," into the filter's entries, kept exactly as cut. An empty text
 // gives no entries at all.
-ImageTypeFilter CutFilterText(const QString& text);
+ImageTypeFilter cutFilterText(const QString& text);
 
 // The listing job behind "Start Listing Web Image Files": builds the filter, checks the folder,
 // empties the list, fetches and scans the typed page, and reports the end.
@@ -38,20 +39,17 @@ public:
     ListingJob(ListingHost& host, DiscoveryState& state, const net::RunSetup& setup);
 
     // The whole click: the filter text from the host's check boxes, then run().
-    ListingOutcome PushButton5_Click();
+    ListingOutcome run();
     // Everything after the filter text is built.
     ListingOutcome run(const QString& filterText, Options options);
     ListingOutcome run(const QString& filterText) { return run(filterText, Options{}); }
 
-    // For FetchFailed: the message naming the address and the reason.
-    const QString& failure() const { return m_failure; }
-
 private:
-    // The browser mode after the filter and the folder: fetches the one page and lists it.
-    void runBrowser();
+    // The browser mode after the filter and the folder: fetches the one page and lists it. How
+    // the page's fetch ended.
+    net::Result runBrowser();
 
     ListingHost& m_host;
     DiscoveryState& m_state;
     const net::RunSetup& m_setup;
-    QString m_failure;
 };

@@ -41,7 +41,7 @@ PageRetrieval::PageRetrieval(DiscoveryState& state, LinkScanner& scanner, Messag
                              net::TransferFactory& factory)
     : m_state(state), m_scanner(scanner), m_boxes(boxes), m_factory(factory) {}
 
-bool PageRetrieval::GetUrls(ImageList& list, const QByteArray& address, qint16 slot, qint32 pass) {
+PageVisit PageRetrieval::GetUrls(ImageList& list, const QByteArray& address, qint16 slot, qint32 pass) {
     ErrorTrap trap(m_boxes, trapTags::getUrls);
     QByteArray s;
     QByteArray e;
@@ -68,9 +68,9 @@ bool PageRetrieval::GetUrls(ImageList& list, const QByteArray& address, qint16 s
     if (trap.condition(118, [&] { return m_state.ImageFilter.matchesPiece(e); }))
         trap.step(120, [&] { eligible = true; });
     if (trap.condition(124, [&] { return !eligible; }))
-        return false;
+        return {};
     if (trap.condition(126, [&] { return IsListed(list, s); }))
-        return false;
+        return {};
     trap.step(128, [&] { e = lastDotPiece(s).toByteArray(); });
     if (trap.condition(132, [&] { return m_state.ImageFilter.matchesPiece(e); })) {
         int entry = 0;
@@ -89,19 +89,13 @@ bool PageRetrieval::GetUrls(ImageList& list, const QByteArray& address, qint16 s
                                   .arg(QDir::toNativeSeparators(temporaryFolder()), page.errorString()));
     });
     // The page is fetched under the scheme it was given: https stays https.
-    bool fetched = false;
-    QString reason;
+    PageVisit visit;
     QByteArray body;
     PageResponse response;
-    trap.step(148, [&] {
-        m_fetchFailure.clear();
-        fetched = DownloadToFile(m_factory, m_state.PageAddress, page, &reason, &body, &response);
-    });
-    if (trap.condition(150, [&] { return !fetched; })) {
-        m_fetchFailure = QStringLiteral("The page %1 could not be fetched: %2.")
-                             .arg(QString::fromUtf8(m_state.PageAddress), reason);
-        return false;
-    }
+    trap.step(148,
+              [&] { visit.fetch = DownloadToFile(m_factory, m_state.PageAddress, page, &body, &response); });
+    if (trap.condition(150, [&] { return !visit.fetch.ok(); }))
+        return visit;
     m_state.PageFinalAddress = response.finalUrl;
     trap.step(158, [&] {
         const qint64 size = page.size();
@@ -124,7 +118,8 @@ bool PageRetrieval::GetUrls(ImageList& list, const QByteArray& address, qint16 s
     trap.step(164, [&] { page.close(); });
     trap.step(166, [&] { m_scanner.CollectData(); });
     trap.step(170, [&] { RemoveFile(page.fileName()); });
-    return true;
+    visit.scanned = true;
+    return visit;
 }
 
 void PageRetrieval::SetPageAddress(const QByteArray& address) {
@@ -176,7 +171,7 @@ public:
         std::unique_lock lock(m_mutex);
         m_drained.wait(lock, [this] { return m_written == m_filled || m_failed; });
     }
-    // Writes the rest and stops; the file's failure, if any, is in failure().
+    // Writes the rest and stops; whether the file failed is failed() then.
     void finish() {
         if (!m_thread.joinable())
             return;
@@ -188,8 +183,14 @@ public:
         // What is left is at most the last piece or two: the writer keeps up with the network.
         m_thread.join();
     }
+    // The file's failure as a result; ok while writing goes well. Read once the writer is done.
+    net::Result result() const {
+        return m_failed ? net::Result(
+                              net::Status::LocalFile,
+                              QStringLiteral("the temporary file could not be written (%1)").arg(m_failure))
+                        : net::Result();
+    }
     bool failed() const { return m_failed; }
-    const QString& failure() const { return m_failure; }
 
 private:
     void work() {
@@ -251,15 +252,15 @@ void reserveLarge(QByteArray& bytes, qsizetype size) {
 
 } // namespace
 
-bool DownloadToFile(net::TransferFactory& factory, const QByteArray& address, QFileDevice& file,
-                    QString* reason, QByteArray* body, PageResponse* response) {
-    auto fail = [&](const QString& why) {
-        if (reason)
-            *reason = why;
-        return false;
-    };
+QString pageFetchFailure(const QByteArray& address, const net::Result& fetch) {
+    return QStringLiteral("The page %1 could not be fetched: %2.")
+        .arg(QString::fromUtf8(address), net::reasonText(fetch));
+}
+
+net::Result DownloadToFile(net::TransferFactory& factory, const QByteArray& address, QFileDevice& file,
+                           QByteArray* body, PageResponse* response) {
     if (!file.isOpen())
-        return fail(QStringLiteral("the temporary file could not be created"));
+        return {net::Status::LocalFile, QStringLiteral("the temporary file could not be created")};
     QCoreApplication::processEvents();
 
     const std::unique_ptr<net::Transfer> transfer = factory.create();
@@ -269,7 +270,7 @@ bool DownloadToFile(net::TransferFactory& factory, const QByteArray& address, QF
     request.identityEncoding = false;
     request.maxBodyBytes = limit;
     if (!transfer->start(request))
-        return fail(QStringLiteral("it is not a valid web address"));
+        return {net::Status::Failed, QStringLiteral("it is not a valid web address")};
     transfer->waitForResponse();
 
     // The bytes are kept in memory either way: the caller's copy, or one of our own that the
@@ -284,9 +285,6 @@ bool DownloadToFile(net::TransferFactory& factory, const QByteArray& address, QF
     if (announced > 0)
         reserveLarge(bytes, qsizetype(qMin<qint64>(announced, qMin<qint64>(limit, 256 << 20))));
     PageFileWriter writer(file, bytes);
-    auto writeFailure = [&] {
-        return QStringLiteral("the temporary file could not be written (%1)").arg(writer.failure());
-    };
     for (;;) {
         const QByteArrayView piece = transfer->nextPiece(1 << 20);
         if (piece.isEmpty())
@@ -294,7 +292,7 @@ bool DownloadToFile(net::TransferFactory& factory, const QByteArray& address, QF
         if (writer.failed()) {
             transfer->abort();
             writer.finish();
-            return fail(writeFailure());
+            return writer.result();
         }
         if (bytes.size() + piece.size() > bytes.capacity()) {
             // The copy is about to move: the writer must be done with where it is now.
@@ -306,15 +304,15 @@ bool DownloadToFile(net::TransferFactory& factory, const QByteArray& address, QF
     }
     transfer->waitForEnd();
     writer.finish();
-    if (const QString why = transfer->failureReason(); !why.isEmpty())
-        return fail(why);
+    if (const net::Result fetched = transfer->result(); !fetched.ok())
+        return fetched;
     if (writer.failed())
-        return fail(writeFailure());
+        return writer.result();
     if (response) {
         response->finalUrl = transfer->finalAddress();
         response->contentType = transfer->header("Content-Type");
     }
-    return true;
+    return {};
 }
 
 void RemoveFile(const QString& path) {

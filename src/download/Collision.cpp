@@ -16,25 +16,22 @@ QByteArray numbered(const QByteArray& name, int n) {
     return name.left(dot) + suffix + name.mid(dot);
 }
 
-bool reserve(const QString& folder, const QByteArray& name, QString* path, QString* reason) {
+net::Result reserve(const QString& folder, const QByteArray& name, QString& path) {
     for (int n = 0; n <= maxNumber; ++n) {
         const QByteArray candidate = n == 0 ? name : numbered(name, n);
-        if (!fileName::checkFileName(candidate).isEmpty())
+        if (!fileName::checkFileName(candidate).ok())
             break; // the number made the name too long
         const QString candidatePath = fileName::pathInFolder(folder, candidate);
-        QString why;
-        if (fileName::createNew(candidatePath, &why)) {
-            *path = candidatePath;
-            return true;
+        const net::Result created = fileName::createNew(candidatePath);
+        if (created.ok()) {
+            path = candidatePath;
+            return {};
         }
-        if (!fileName::pathTaken(candidatePath)) {
-            *reason =
-                QStringLiteral("Cannot create %1: %2").arg(QDir::toNativeSeparators(candidatePath), why);
-            return false;
-        }
+        if (!fileName::pathTaken(candidatePath))
+            return net::Result::localFile(QStringLiteral("Cannot create %1: %2")
+                                              .arg(QDir::toNativeSeparators(candidatePath), created.detail));
     }
-    *reason = QStringLiteral("no free name is left for %1").arg(QString::fromUtf8(name));
-    return false;
+    return net::Result::localFile(QStringLiteral("no free name is left for %1").arg(QString::fromUtf8(name)));
 }
 
 } // namespace collision

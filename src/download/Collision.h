@@ -1,5 +1,7 @@
 #pragma once
 
+#include "net/Transfer.h"
+
 #include <QByteArray>
 #include <QString>
 
@@ -12,9 +14,9 @@ QByteArray numbered(const QByteArray& name, int n);
 
 // Takes the first free one of name, "name (1)", "name (2)", ... in folder by creating it empty and
 // exclusively, so that two runs into one folder never take the same name. The download then
-// replaces the empty file; it is the caller's to remove if the download fails. False with a
-// reason when no name could be taken.
-bool reserve(const QString& folder, const QByteArray& name, QString* path, QString* reason);
+// replaces the empty file; it is the caller's to remove if the download fails. The name taken goes
+// to path; a failure when none could be taken.
+net::Result reserve(const QString& folder, const QByteArray& name, QString& path);
 
 inline constexpr int maxNumber = 9999;
 

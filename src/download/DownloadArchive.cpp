@@ -24,45 +24,42 @@ QSet<QByteArray> DownloadArchive::linksOf(const QByteArray& bytes) {
     return links;
 }
 
-bool DownloadArchive::open(const QString& path, QString* reason) {
+net::Result DownloadArchive::open(const QString& path) {
     m_path = path;
     m_links.clear();
     m_endsInLineBreak = true;
     const QFileInfo info(path);
     if (!info.exists())
-        return true;
+        return {};
     QFile file(path);
-    if (info.isDir() || !file.open(QIODevice::ReadOnly)) {
-        *reason = QStringLiteral("cannot read %1: %2")
-                      .arg(QDir::toNativeSeparators(path),
-                           info.isDir() ? QStringLiteral("it is a folder") : file.errorString());
-        return false;
-    }
+    if (info.isDir() || !file.open(QIODevice::ReadOnly))
+        return net::Result::localFile(
+            QStringLiteral("cannot read %1: %2")
+                .arg(QDir::toNativeSeparators(path),
+                     info.isDir() ? QStringLiteral("it is a folder") : file.errorString()));
     const QByteArray bytes = file.readAll();
     m_links = linksOf(bytes);
     m_endsInLineBreak = bytes.isEmpty() || bytes.endsWith('\n');
-    return true;
+    return {};
 }
 
-bool DownloadArchive::append(const QByteArray& link, QString* reason) {
+net::Result DownloadArchive::append(const QByteArray& link) {
     QFile file(m_path);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Append)) {
-        *reason =
-            QStringLiteral("cannot write %1: %2").arg(QDir::toNativeSeparators(m_path), file.errorString());
-        return false;
-    }
+    auto unwritable = [&] {
+        return net::Result::localFile(
+            QStringLiteral("cannot write %1: %2").arg(QDir::toNativeSeparators(m_path), file.errorString()));
+    };
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Append))
+        return unwritable();
     // A fragment left by a cut-off write is ended, so it cannot run into this link.
     QByteArray line = m_endsInLineBreak ? QByteArray() : QByteArray("\n");
     line += link + '\n';
-    if (file.write(line) != line.size() || !file.flush()) {
-        *reason =
-            QStringLiteral("cannot write %1: %2").arg(QDir::toNativeSeparators(m_path), file.errorString());
-        return false;
-    }
+    if (file.write(line) != line.size() || !file.flush())
+        return unwritable();
 #ifndef Q_OS_WIN
     ::fsync(file.handle());
 #endif
     m_endsInLineBreak = true;
     m_links.insert(link);
-    return true;
+    return {};
 }

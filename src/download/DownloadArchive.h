@@ -1,5 +1,7 @@
 #pragma once
 
+#include "net/Transfer.h"
+
 #include <QByteArray>
 #include <QFile>
 #include <QSet>
@@ -10,12 +12,12 @@
 // last line (the previous run was killed while appending) is ignored, never fatal.
 class DownloadArchive {
 public:
-    // Reads the file; a missing one is an empty archive, made on the first append. False with a
-    // reason when it cannot be read or is no file.
-    bool open(const QString& path, QString* reason);
+    // Reads the file; a missing one is an empty archive, made on the first append. A failure when
+    // it cannot be read or is no file.
+    net::Result open(const QString& path);
     bool contains(const QByteArray& link) const { return m_links.contains(link); }
-    // Appends the link and syncs the file; false with a reason.
-    bool append(const QByteArray& link, QString* reason);
+    // Appends the link and syncs the file.
+    net::Result append(const QByteArray& link);
 
     // The links of an archive's bytes: complete lines only, blank ones left out.
     static QSet<QByteArray> linksOf(const QByteArray& bytes);

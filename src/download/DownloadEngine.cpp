@@ -27,6 +27,12 @@ QByteArray trimBlanks(const QByteArray& text) {
     return text.sliced(from, to - from);
 }
 
+// Inside a numbered step: a failed result becomes the step's failure, in the result's own words.
+void reportFailure(const net::Result& result) {
+    if (!result.ok())
+        throw StepFailure(net::reasonText(result));
+}
+
 } // namespace
 
 DownloadEngine::DownloadEngine(net::Transfer& transfer, ProgressDisplay& bar, MessageBoxes& boxes)
@@ -150,24 +156,7 @@ DownloadResult DownloadEngine::tryOnce(ErrorTrap& trap, const QByteArray& reques
         result.cancelled = result.cancelled || m_transfer.cancelled();
         const net::Result wire = m_transfer.result();
         result.httpStatus = m_transfer.status();
-        switch (wire.status) {
-        case net::Status::Connect:
-        case net::Status::CutShort:
-        case net::Status::ChunkCut:
-        case net::Status::Idle:
-        case net::Status::TooSlow:
-            state.retryable = true;
-            break;
-        case net::Status::HttpStatus:
-            state.retryable = retry::retryableStatus(wire.httpStatus);
-            break;
-        case net::Status::Failed:
-            // The server took the connection and closed it without a word.
-            state.retryable = wire.detail.contains(QLatin1StringView("without answering"));
-            break;
-        default:
-            break;
-        }
+        state.retryable = retry::retryable(wire);
         if (wire.status == net::Status::HttpStatus)
             state.retryAfterMs = retry::retryAfterMs(m_transfer.header(QByteArrayLiteral("Retry-After")),
                                                      QDateTime::currentDateTimeUtc());
@@ -183,7 +172,7 @@ DownloadResult DownloadEngine::tryOnce(ErrorTrap& trap, const QByteArray& reques
     // A link that cannot be requested (no web address, say) is this entry's failure, told with
     // its reason like any other, and no fault of the program.
     bool started = false;
-    QString startFailure;
+    net::Result startFailure;
     const bool stepped = trap.step(104, [&] {
         net::Request request = requestFor(requested);
         if (resumeFrom > 0) {
@@ -195,19 +184,19 @@ DownloadResult DownloadEngine::tryOnce(ErrorTrap& trap, const QByteArray& reques
         if (started)
             ++m_requests;
         else
-            startFailure = m_transfer.failureReason();
+            startFailure = m_transfer.result();
     });
     if (!stepped || !started)
-        return giveUp(startFailure.isEmpty() ? QStringLiteral("the request could not be started")
-                                             : startFailure);
+        return giveUp(startFailure.ok() ? QStringLiteral("the request could not be started")
+                                        : net::reasonText(startFailure));
 
     // The wait is event-driven and bounded by the idle time-out; the window stays responsive.
     trap.step(106, [&] { m_transfer.waitForResponse(); });
     // A success whose body then broke off is told by the chunk reads below, with the count.
-    if (const QString why = m_transfer.failureReason(); !why.isEmpty()) {
+    if (const net::Result wire = m_transfer.result(); !wire.ok()) {
         const int status = m_transfer.status();
         if (status < 200 || status > 299)
-            return giveUp(why);
+            return giveUp(net::reasonText(wire));
     }
 
     // -1: no usable "Content-Length"; the whole body is saved, however long it turns out.
@@ -252,14 +241,15 @@ DownloadResult DownloadEngine::tryOnce(ErrorTrap& trap, const QByteArray& reques
         }
     };
 
-    // The body goes to a fresh file beside the destination and replaces it only when complete.
-    QString openFailure;
-    if (offset == 0 && !trap.step(124, [&] {
-            if (!part.create(destinationPath, &openFailure))
-                throw StepFailure(openFailure);
-        }))
-        return giveUp(openFailure.isEmpty() ? QStringLiteral("the file could not be created") : openFailure);
+    // The body goes to a fresh file beside the destination and replaces it only when complete. A
+    // failed file step is this procedure's report: its result is worded into the trap there.
+    net::Result opened;
+    if (offset == 0 && !trap.step(124, [&] { reportFailure(opened = part.create(destinationPath)); }))
+        return giveUp(opened.ok() ? QStringLiteral("the file could not be created")
+                                  : net::reasonText(opened));
 
+    // Set when the body broke off or could not be written, with the words of why.
+    bool broken = false;
     QString failure;
     QByteArrayView chunk; // valid until the next read
     QByteArray head;      // the first bytes, to tell what the body is
@@ -267,8 +257,12 @@ DownloadResult DownloadEngine::tryOnce(ErrorTrap& trap, const QByteArray& reques
         if (head.size() < sniffLength)
             head += chunk.first(qMin(chunk.size(), sniffLength - head.size()));
         return trap.step(150, [&] {
-            if (!part.write(chunk, &failure))
-                throw StepFailure(failure);
+            const net::Result written = part.write(chunk);
+            if (!written.ok()) {
+                broken = true;
+                failure = net::reasonText(written);
+            }
+            reportFailure(written);
         });
     };
     if (expected >= 0) {
@@ -283,10 +277,11 @@ DownloadResult DownloadEngine::tryOnce(ErrorTrap& trap, const QByteArray& reques
             if (chunk.size() < size) {
                 // A body shorter than announced is a failed download, not an image.
                 const qint64 got = expected - left - size + chunk.size();
-                const QString why = m_transfer.failureReason();
+                const net::Result wire = m_transfer.result();
+                broken = true;
                 failure = QStringLiteral("the body ended after %1 of %2 bytes").arg(got).arg(expected);
-                if (!why.isEmpty())
-                    failure += QLatin1StringView(" (") + why + u')';
+                if (!wire.ok())
+                    failure += QLatin1StringView(" (") + net::reasonText(wire) + u')';
                 break;
             }
             trap.step(144, [&] { received = expected - left; });
@@ -318,16 +313,16 @@ DownloadResult DownloadEngine::tryOnce(ErrorTrap& trap, const QByteArray& reques
         }
     }
     result.bytes = received;
-    if (!failure.isEmpty()) {
+    if (broken) {
         noteResumePoint();
         return giveUp(failure);
     }
 
     // The body is complete only when the transfer ended without a fault.
     m_transfer.waitForEnd();
-    if (const QString why = m_transfer.failureReason(); !why.isEmpty()) {
+    if (const net::Result wire = m_transfer.result(); !wire.ok()) {
         noteResumePoint();
-        return giveUp(why);
+        return giveUp(net::reasonText(wire));
     }
     // Without a length nothing tells an empty body from a connection closed before it began:
     // only a length of 0 vouches for an empty file.
@@ -339,14 +334,14 @@ DownloadResult DownloadEngine::tryOnce(ErrorTrap& trap, const QByteArray& reques
     // rename() replaces the destination in one step, and replaces a symbolic link itself
     // instead of writing through it.
     bool existed = false;
+    net::Result saved;
     if (!trap.step(152, [&] {
-            if (m_keepExisting ? part.commitKeeping(&failure, &existed) : part.commit(&failure))
-                return;
+            saved = m_keepExisting ? part.commitKeeping(&existed) : part.commit();
             // A file that appeared meanwhile under a name to be kept is no fault.
             if (!existed)
-                throw StepFailure(failure);
+                reportFailure(saved);
         })) {
-        return giveUp(failure.isEmpty() ? QStringLiteral("the file could not be saved") : failure);
+        return giveUp(saved.ok() ? QStringLiteral("the file could not be saved") : net::reasonText(saved));
     }
     if (existed) {
         result.skipped = true;

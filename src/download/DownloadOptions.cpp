@@ -53,6 +53,22 @@ std::optional<qint64> parseRate(const QString& value) {
 
 namespace retry {
 
+bool retryable(const net::Result& result) {
+    switch (result.status) {
+    case net::Status::Connect:
+    case net::Status::CutShort:
+    case net::Status::ChunkCut:
+    case net::Status::Idle:
+    case net::Status::TooSlow:
+    case net::Status::NoAnswer:
+        return true;
+    case net::Status::HttpStatus:
+        return retryableStatus(result.httpStatus);
+    default:
+        return false;
+    }
+}
+
 bool retryableStatus(int httpStatus) {
     switch (httpStatus) {
     case 408:

@@ -27,6 +27,9 @@ namespace retry {
 
 // Whether a failure with that HTTP status is worth another try.
 bool retryableStatus(int httpStatus);
+// Whether a transfer that ended so is worth another try: the connection failed or broke off, went
+// quiet, or the server answered with a passing trouble. Decided by the status alone.
+bool retryable(const net::Result& result);
 // The wait before retry number n (1 for the first retry), in milliseconds.
 qint64 backoffMs(int n);
 // A Retry-After value (seconds, or an HTTP date) as milliseconds from now; nullopt when it is

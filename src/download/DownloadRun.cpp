@@ -88,18 +88,19 @@ DownloadRun::Entry DownloadRun::decide(ErrorTrap& trap, int i) {
     m_host.entryStarted(i, m_attempted, entry.link);
 
     // The name must stay inside the folder; the folder text is read afresh, as typed now.
-    QString reason = fileName::checkFileName(entry.name);
+    net::Result usable = fileName::checkFileName(entry.name);
     trap.step(128, [&] {
         entry.folder = m_host.folderText();
-        if (reason.isEmpty() && entry.folder.isEmpty())
-            reason = QStringLiteral("no destination folder is given");
+        if (usable.ok() && entry.folder.isEmpty())
+            usable = {net::Status::Failed, QStringLiteral("no destination folder is given")};
         // A folder removed or retyped during the run costs its entries, not a request each.
-        else if (reason.isEmpty() && !FolderExists(entry.folder))
-            reason =
-                QStringLiteral("the folder %1 does not exist").arg(QDir::toNativeSeparators(entry.folder));
+        else if (usable.ok() && !FolderExists(entry.folder))
+            usable = net::Result::localFile(
+                QStringLiteral("the folder %1 does not exist").arg(QDir::toNativeSeparators(entry.folder)));
         entry.path = fileName::pathInFolder(entry.folder, entry.name);
     });
-    entry.result.reason = reason;
+    entry.refused = !usable.ok();
+    entry.result.reason = net::reasonText(usable);
     return entry;
 }
 
@@ -121,9 +122,9 @@ bool DownloadRun::claimDestination(Entry& entry) {
         return true;
     }
     case OnExists::Rename: {
-        QString why;
-        if (!collision::reserve(entry.folder, entry.name, &entry.path, &why)) {
-            entry.result.reason = why;
+        if (const net::Result reserved = collision::reserve(entry.folder, entry.name, entry.path);
+            !reserved.ok()) {
+            entry.result.reason = net::reasonText(reserved);
             return false;
         }
         entry.reserved = entry.path;
@@ -142,9 +143,11 @@ void DownloadRun::account(Entry& entry) {
         m_bytes += result.bytes;
         // The file is in place before its link is recorded, so a crash between the two costs a
         // second download at most, never a missing image.
-        if (QString why; m_archive && !m_archive->append(entry.link, &why) && !m_archiveFailed) {
-            m_archiveFailed = true;
-            m_host.messages().show(why);
+        if (m_archive && !m_archiveFailed) {
+            if (const net::Result recorded = m_archive->append(entry.link); !recorded.ok()) {
+                m_archiveFailed = true;
+                m_host.messages().show(net::reasonText(recorded));
+            }
         }
         if (result.kind == BodyKind::Html)
             m_notes.append({entry.link, notAnImageNote()});
@@ -168,7 +171,7 @@ bool DownloadRun::runSequential(ErrorTrap& trap, DownloadEngine& engine, int n) 
         // The tick is read when the run gets here, so a change made meanwhile counts.
         if (trap.condition(118, [&] { return list.ticked(i); })) {
             Entry entry = decide(trap, i);
-            if (entry.result.reason.isEmpty() && claimDestination(entry)) {
+            if (!entry.refused && claimDestination(entry)) {
                 // Requests sent early would not keep the pause between requests to one host.
                 if (!m_pacer) {
                     QList<QByteArray> coming = upcoming(i + 1, n);
@@ -386,7 +389,7 @@ bool DownloadRun::runParallel(ErrorTrap& trap, int n) {
             if (!trap.condition(118, [&] { return list.ticked(index); }))
                 continue;
             held = decide(trap, index);
-            if (!held->result.reason.isEmpty()) {
+            if (held->refused) {
                 account(*held);
                 ++finished;
                 showProgress();
@@ -462,7 +465,7 @@ QList<QByteArray> DownloadRun::upcoming(int from, int count) const {
                 continue;
             const QByteArray link = list.text(j);
             const QByteArray name = fileName::ofLink(link);
-            if (!fileName::checkFileName(name).isEmpty() || (m_archive && m_archive->contains(link)))
+            if (!fileName::checkFileName(name).ok() || (m_archive && m_archive->contains(link)))
                 continue;
             // A file to be kept is not asked for, not even early.
             if (m_options.onExists == OnExists::Skip &&
@@ -501,10 +504,11 @@ DownloadOutcome DownloadRun::run(Options options) {
     }
     // A folder that takes no new file (read-only, or a system folder) is named now, once, and not
     // after every entry was fetched in vain.
-    QString unwritable;
-    if (trap.condition(112, [&] { return !PartFile::canCreateIn(m_host.folderText(), &unwritable); })) {
-        trap.step(112,
-                  [&] { messages.show(unwritable + QLatin1StringView(". Please select another folder.")); });
+    net::Result writable;
+    if (trap.condition(112, [&] { return !(writable = PartFile::canCreateIn(m_host.folderText())).ok(); })) {
+        trap.step(112, [&] {
+            messages.show(net::reasonText(writable) + QLatin1StringView(". Please select another folder."));
+        });
         trap.step(146, [&] { busy = false; });
         return DownloadOutcome::FolderUnwritable;
     }

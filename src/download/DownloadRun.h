@@ -49,7 +49,7 @@ public:
     DownloadRun(DownloadHost& host, const net::RunSetup& setup);
     ~DownloadRun();
 
-    DownloadOutcome PushButton6_Click() { return run(Options{}); }
+    DownloadOutcome run() { return run(Options{}); }
     DownloadOutcome run(Options options);
     // The page the images come from (its final address), named as each request's Referer when the
     // set-up sends it.
@@ -88,7 +88,8 @@ private:
         QByteArray name;
         QString folder;
         QString path;
-        QString reserved; // an empty file taken under its name, removed if nothing is saved
+        QString reserved;     // an empty file taken under its name, removed if nothing is saved
+        bool refused = false; // its name or folder cannot be used: no request is made
         DownloadResult result;
     };
     Entry decide(ErrorTrap& trap, int index);

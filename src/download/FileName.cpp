@@ -92,31 +92,34 @@ QByteArray ofLink(const QByteArray& link) {
     return lastPart(name);
 }
 
-QString checkFileName(const QByteArray& name, Platform platform) {
+net::Result checkFileName(const QByteArray& name, Platform platform) {
+    const auto refused = [](QString why) { return net::Result(net::Status::Failed, std::move(why)); };
     if (name.isEmpty())
-        return QStringLiteral("the link gives no file name");
+        return refused(QStringLiteral("the link gives no file name"));
     const QString decoded = decodeName(name);
     const QString shown = printable(decoded);
     if (name == "." || name == "..")
-        return QStringLiteral("the file name \"%1\" names a folder, not a file").arg(shown);
+        return refused(QStringLiteral("the file name \"%1\" names a folder, not a file").arg(shown));
     for (char c : name) {
         const auto b = static_cast<unsigned char>(c);
         if (c == '/' || c == '\\')
-            return QStringLiteral("the file name \"%1\" holds a path separator").arg(shown);
+            return refused(QStringLiteral("the file name \"%1\" holds a path separator").arg(shown));
         if (b < 0x20 || b == 0x7F)
-            return QStringLiteral("the file name \"%1\" holds a control character").arg(shown);
+            return refused(QStringLiteral("the file name \"%1\" holds a control character").arg(shown));
     }
     for (QChar c : decoded) {
         if (isDirectionControl(c.unicode()))
-            return QStringLiteral("the file name \"%1\" holds a text-direction mark, which would show it as "
-                                  "something it is not")
-                .arg(shown);
+            return refused(
+                QStringLiteral("the file name \"%1\" holds a text-direction mark, which would show it as "
+                               "something it is not")
+                    .arg(shown));
     }
     if (platform == Platform::Windows) {
         if (std::any_of(decoded.cbegin(), decoded.cend(), [](QChar c) { return isKeptByte(c.unicode()); }))
-            return QStringLiteral("the file name \"%1\" holds bytes that are not UTF-8, which a Windows "
-                                  "file name cannot keep")
-                .arg(shown);
+            return refused(
+                QStringLiteral("the file name \"%1\" holds bytes that are not UTF-8, which a Windows "
+                               "file name cannot keep")
+                    .arg(shown));
         for (QChar c : decoded) {
             if (!QStringView(u"<>:\"|?*").contains(c))
                 continue;
@@ -126,27 +129,30 @@ QString checkFileName(const QByteArray& name, Platform platform) {
                     .arg(shown, c);
             if (c == u':')
                 why += QLatin1StringView(" (it would name a drive or a stream)");
-            return why;
+            return refused(why);
         }
         if (decoded.endsWith(u'.') || decoded.endsWith(u' '))
-            return QStringLiteral("the file name \"%1\" ends in a dot or a blank, which Windows would drop")
-                .arg(shown);
+            return refused(
+                QStringLiteral("the file name \"%1\" ends in a dot or a blank, which Windows would drop")
+                    .arg(shown));
         if (isDeviceName(decoded))
-            return QStringLiteral("the file name \"%1\" is a device name on Windows").arg(shown);
+            return refused(QStringLiteral("the file name \"%1\" is a device name on Windows").arg(shown));
         if (decoded.size() > maxNameLength)
-            return QStringLiteral("the file name \"%1\" is %2 characters long, more than Windows allows (%3)")
-                .arg(shown)
-                .arg(decoded.size())
-                .arg(maxNameLength);
+            return refused(
+                QStringLiteral("the file name \"%1\" is %2 characters long, more than Windows allows (%3)")
+                    .arg(shown)
+                    .arg(decoded.size())
+                    .arg(maxNameLength));
         return {};
     }
     // Saved as its very bytes.
     const qsizetype bytes = name.size();
     if (bytes > maxNameLength)
-        return QStringLiteral("the file name \"%1\" is %2 bytes long, more than the file system allows (%3)")
-            .arg(shown)
-            .arg(bytes)
-            .arg(maxNameLength);
+        return refused(
+            QStringLiteral("the file name \"%1\" is %2 bytes long, more than the file system allows (%3)")
+                .arg(shown)
+                .arg(bytes)
+                .arg(maxNameLength));
     return {};
 }
 
@@ -207,22 +213,19 @@ bool pathTaken(const QString& path) {
 #endif
 }
 
-bool createNew(const QString& path, QString* reason) {
+net::Result createNew(const QString& path) {
 #ifdef Q_OS_WIN
     QFile file(path);
     if (file.open(QIODevice::WriteOnly | QIODevice::NewOnly))
-        return true;
-    *reason = file.errorString();
-    return false;
+        return {};
+    return net::Result::localFile(file.errorString());
 #else
     // O_EXCL: an existing name, a planted link included, is never opened.
     const int fd = ::open(nativePath(path).constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-    if (fd < 0) {
-        *reason = QString::fromLocal8Bit(std::strerror(errno));
-        return false;
-    }
+    if (fd < 0)
+        return net::Result::localFile(QString::fromLocal8Bit(std::strerror(errno)));
     ::close(fd);
-    return true;
+    return {};
 #endif
 }
 

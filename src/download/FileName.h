@@ -1,5 +1,7 @@
 #pragma once
 
+#include "net/Transfer.h"
+
 #include <QByteArray>
 #include <QString>
 
@@ -27,14 +29,14 @@ QByteArray lastPart(const QByteArray& text);
 // The link's last "/"-separated part, after one final "/" is dropped.
 QByteArray ofLink(const QByteArray& link);
 
-// Why the name cannot be used as a file name in the destination folder on that platform; empty
-// when it can. Everywhere: empty, "." or "..", a path separator of any platform, a NUL or another
-// control byte, a text-direction control (which makes a name display as something it is not),
-// longer than maxNameLength. On Windows also: bytes that are not UTF-8 (Windows names are
+// Why the name cannot be used as a file name in the destination folder on that platform (a
+// failure whose detail says it); ok when it can. Everywhere: empty, "." or "..", a path separator of any
+// platform, a NUL or another control byte, a text-direction control (which makes a name display as something
+// it is not), longer than maxNameLength. On Windows also: bytes that are not UTF-8 (Windows names are
 // Unicode, so such a name could only be saved changed, and two links would meet in one file), a
 // character Windows refuses (":" would name a drive or a stream), a final dot or blank (Windows
 // drops it), a device name such as CON or COM1.
-QString checkFileName(const QByteArray& name, Platform platform = buildPlatform);
+net::Result checkFileName(const QByteArray& name, Platform platform = buildPlatform);
 
 // The folder text with a final separator, so that folder and name never run together.
 QString withFinalSeparator(const QString& folder);
@@ -51,8 +53,8 @@ QString decodeName(const QByteArray& name);
 QByteArray nativePath(const QString& path);
 // Whether anything (a dangling symbolic link too) has that path.
 bool pathTaken(const QString& path);
-// Creates an empty file under a path nothing has yet; false with the system's reason.
-bool createNew(const QString& path, QString* reason);
+// Creates an empty file under a path nothing has yet; a failure's detail is the system's reason.
+net::Result createNew(const QString& path);
 bool removeFile(const QString& path);
 
 } // namespace fileName

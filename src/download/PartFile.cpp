@@ -61,7 +61,7 @@ PartFile::~PartFile() {
     discard();
 }
 
-bool PartFile::create(const QString& destinationPath, QString* reason) {
+net::Result PartFile::create(const QString& destinationPath) {
     discard();
     m_written = 0;
     m_destination = destinationPath;
@@ -74,7 +74,7 @@ bool PartFile::create(const QString& destinationPath, QString* reason) {
         // system's reason (QFile's own buffer loses it when a write is cut short).
         if (m_file.open(QIODevice::WriteOnly | QIODevice::NewOnly | QIODevice::Unbuffered)) {
             m_created = true;
-            return true;
+            return {};
         }
         // Only a name that is taken is worth another draw; a link counts as taken even when it
         // leads nowhere, since the exclusive create refuses it all the same.
@@ -82,18 +82,17 @@ bool PartFile::create(const QString& destinationPath, QString* reason) {
         if (!taken.exists() && !taken.isSymLink())
             break;
     }
-    if (reason)
-        *reason = QStringLiteral("Cannot create a file in %1: %2")
-                      .arg(native(folder.isEmpty() ? QDir::currentPath() : folder), m_file.errorString());
-    return false;
+    return net::Result::localFile(
+        QStringLiteral("Cannot create a file in %1: %2")
+            .arg(native(folder.isEmpty() ? QDir::currentPath() : folder), m_file.errorString()));
 }
 
-bool PartFile::write(QByteArrayView bytes, QString* reason) {
+net::Result PartFile::write(QByteArrayView bytes) {
     m_pending.append(bytes);
-    return m_pending.size() < bufferBytes || writePending(reason);
+    return m_pending.size() < bufferBytes ? net::Result() : writePending();
 }
 
-bool PartFile::writePending(QString* reason) {
+net::Result PartFile::writePending() {
     // A write cut short (the disk filled up, the file hit its size limit) is followed by one that
     // fails with the reason.
     qsizetype done = 0;
@@ -101,48 +100,42 @@ bool PartFile::writePending(QString* reason) {
         const qint64 written = m_file.write(m_pending.constData() + done, m_pending.size() - done);
         if (written <= 0) {
             m_pending.resize(0);
-            if (reason)
-                *reason = QStringLiteral("Cannot write %1: %2")
-                              .arg(native(m_file.fileName()), m_file.errorString());
-            return false;
+            return net::Result::localFile(
+                QStringLiteral("Cannot write %1: %2").arg(native(m_file.fileName()), m_file.errorString()));
         }
         done += written;
         m_written += written;
     }
     m_pending.resize(0); // keeps the allocation for the next block
-    return true;
+    return {};
 }
 
-bool PartFile::finishWriting(QString* reason) {
-    auto fail = [&](const QString& why) {
-        if (reason)
-            *reason = why;
+net::Result PartFile::finishWriting() {
+    net::Result written =
+        m_created
+            ? writePending()
+            : net::Result::localFile(QStringLiteral("No file was created for %1").arg(native(m_destination)));
+    if (!written.ok()) {
         discard();
-        return false;
-    };
-    if (!m_created)
-        return fail(QStringLiteral("No file was created for %1").arg(native(m_destination)));
-    QString failure;
-    if (!writePending(&failure))
-        return fail(failure);
+        return written;
+    }
     m_file.close();
-    return true;
+    return {};
 }
 
-bool PartFile::commitKeeping(QString* reason, bool* existed) {
+net::Result PartFile::commitKeeping(bool* existed) {
     *existed = false;
-    if (!finishWriting(reason))
-        return false;
+    if (net::Result finished = finishWriting(); !finished.ok())
+        return finished;
         // A hard link is made only where no name exists yet: whatever appeared there meanwhile,
         // another run's file included, stays as it is.
 #ifdef Q_OS_WIN
     // Windows' rename never replaces.
     if (!QFile::rename(m_file.fileName(), m_destination)) {
         *existed = QFileInfo::exists(m_destination);
-        if (reason)
-            *reason = QStringLiteral("Cannot save %1: %2").arg(native(m_destination), m_file.errorString());
+        const QString why = m_file.errorString();
         discard();
-        return false;
+        return net::Result::localFile(QStringLiteral("Cannot save %1: %2").arg(native(m_destination), why));
     }
 #else
     const QByteArray from = QFile::encodeName(m_file.fileName());
@@ -150,40 +143,36 @@ bool PartFile::commitKeeping(QString* reason, bool* existed) {
     if (::link(from.constData(), to.constData()) != 0) {
         const int error = errno;
         *existed = error == EEXIST;
-        if (reason)
-            *reason = QStringLiteral("Cannot save %1: %2")
-                          .arg(native(m_destination), QString::fromLocal8Bit(std::strerror(error)));
         discard();
-        return false;
+        return net::Result::localFile(
+            QStringLiteral("Cannot save %1: %2")
+                .arg(native(m_destination), QString::fromLocal8Bit(std::strerror(error))));
     }
     QFile::remove(m_file.fileName());
 #endif
     m_created = false;
-    return true;
+    return {};
 }
 
-bool PartFile::commit(QString* reason) {
-    auto fail = [&](const QString& why) {
-        if (reason)
-            *reason = why;
-        discard();
-        return false;
-    };
-    if (!finishWriting(reason))
-        return false;
+net::Result PartFile::commit() {
+    if (net::Result finished = finishWriting(); !finished.ok())
+        return finished;
     // rename() replaces the destination in one step: readers see the old file or the new one.
     std::error_code error;
     std::filesystem::rename(fsPath(m_file.fileName()), fsPath(m_destination), error);
-    if (error)
-        return fail(QStringLiteral("Cannot save %1: %2")
-                        .arg(native(m_destination), QString::fromLocal8Bit(error.message())));
+    if (error) {
+        discard();
+        return net::Result::localFile(
+            QStringLiteral("Cannot save %1: %2")
+                .arg(native(m_destination), QString::fromLocal8Bit(error.message())));
+    }
     m_created = false;
-    return true;
+    return {};
 }
 
-bool PartFile::canCreateIn(const QString& folder, QString* reason) {
+net::Result PartFile::canCreateIn(const QString& folder) {
     PartFile probe;
-    return probe.create(fileName::withFinalSeparator(folder), reason);
+    return probe.create(fileName::withFinalSeparator(folder));
 }
 
 void PartFile::setNameSource(NameSource source) {

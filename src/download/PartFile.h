@@ -1,5 +1,7 @@
 #pragma once
 
+#include "net/Transfer.h"
+
 #include <QFile>
 #include <QString>
 
@@ -16,16 +18,16 @@ public:
     PartFile(const PartFile&) = delete;
     PartFile& operator=(const PartFile&) = delete;
 
-    // Creates the file in the folder that destinationPath names. False with a reason.
-    bool create(const QString& destinationPath, QString* reason);
-    // Appends bytes; false with a reason. The bytes reach the file in blocks of bufferBytes.
-    bool write(QByteArrayView bytes, QString* reason);
+    // Creates the file in the folder that destinationPath names.
+    net::Result create(const QString& destinationPath);
+    // Appends bytes. The bytes reach the file in blocks of bufferBytes.
+    net::Result write(QByteArrayView bytes);
     // Flushes, closes and renames the file onto destinationPath, replacing whatever is there
-    // (a symbolic link itself, never its target). False with a reason; the file is then deleted.
-    bool commit(QString* reason);
-    // As commit(), but an existing destination is kept: then false with *existed set and the
+    // (a symbolic link itself, never its target). On failure the file is deleted.
+    net::Result commit();
+    // As commit(), but an existing destination is kept: then a failure with *existed set and the
     // file deleted.
-    bool commitKeeping(QString* reason, bool* existed);
+    net::Result commitKeeping(bool* existed);
 
     // The bytes written so far, those still gathered included.
     qint64 size() const { return m_written + m_pending.size(); }
@@ -34,8 +36,7 @@ public:
     QString fileName() const { return m_file.fileName(); }
 
     // Whether a file can be created in folder at all, tried the way a download creates its file.
-    // False with a reason.
-    static bool canCreateIn(const QString& folder, QString* reason);
+    static net::Result canCreateIn(const QString& folder);
 
     // Draws the name of the next temporary file. The default draws ".varnolux-XXXXXX.part" with six
     // random letters; tests give a source that repeats names they planted. An empty source brings
@@ -46,8 +47,8 @@ public:
     static constexpr qsizetype bufferBytes = 64 * 1024;
 
 private:
-    bool writePending(QString* reason);
-    bool finishWriting(QString* reason);
+    net::Result writePending();
+    net::Result finishWriting();
     void discard();
 
     QFile m_file;

@@ -634,7 +634,12 @@ void CurlTransfer::abort() {
         finish();
 }
 
+// The edge with libcurl: its code and state decide the status; where only its error text tells two
+// failures apart under one code (a bad chunk under CURLE_RECV_ERROR, a bad length under
+// CURLE_WEIRD_SERVER_REPLY), the text is read here, once, and never past this point.
 Result CurlTransfer::fromCurl(CURLcode code) const {
+    long tunnelCode = 0;
+    curl_easy_getinfo(m_easy, CURLINFO_HTTP_CONNECTCODE, &tunnelCode);
     const QString words = QString::fromUtf8(m_error[0] ? m_error : curl_easy_strerror(code));
     const QString host = QUrl::fromEncoded(m_url, QUrl::TolerantMode).host();
     const QString proxy = QString::fromUtf8(m_proxy);
@@ -644,7 +649,7 @@ Result CurlTransfer::fromCurl(CURLcode code) const {
     case CURLE_RECV_ERROR:
         if (words.contains(QLatin1StringView("chunked-encoding")))
             return {Status::InvalidChunk, words};
-        if (words.contains(QLatin1StringView("CONNECT tunnel failed")))
+        if (tunnelCode >= 300) // the proxy answered the tunnel request with a refusal
             return {Status::Proxy, QStringLiteral("%1 refused the connection (%2)").arg(proxy, words)};
         return {m_chunked ? Status::ChunkCut : Status::CutShort, words};
     case CURLE_WEIRD_SERVER_REPLY:
@@ -652,7 +657,7 @@ Result CurlTransfer::fromCurl(CURLcode code) const {
             return {Status::InvalidLength};
         return {Status::Failed, QStringLiteral("the server's answer is not valid HTTP (%1)").arg(words)};
     case CURLE_GOT_NOTHING:
-        return {Status::Failed, QStringLiteral("the server closed the connection without answering")};
+        return {Status::NoAnswer};
     case CURLE_COULDNT_RESOLVE_PROXY:
         return {Status::Proxy, QStringLiteral("%1 could not be found (%2)").arg(proxy, words)};
     case CURLE_COULDNT_RESOLVE_HOST:

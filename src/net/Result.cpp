@@ -48,8 +48,12 @@ QString reasonText(const Result& r) {
         return QStringLiteral("the server could not be reached (%1)").arg(r.detail);
     case Status::Proxy:
         return QStringLiteral("the proxy %1").arg(r.detail);
+    case Status::NoAnswer:
+        return QStringLiteral("the server closed the connection without answering");
     case Status::Cancelled:
         return QStringLiteral("the transfer was cancelled");
+    case Status::LocalFile:
+        return r.detail;
     case Status::Failed:
         return r.detail.isEmpty() ? QStringLiteral("the transfer failed") : r.detail;
     }

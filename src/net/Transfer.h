@@ -56,7 +56,9 @@ enum class Status {
     NameLookup,       // the host name is unknown
     Connect,          // the server could not be reached
     Proxy,            // the proxy could not be reached or refused
+    NoAnswer,         // the server took the connection and closed it without a word
     Cancelled,        // the program is closing
+    LocalFile,        // a file or folder on this machine could not be used; the detail is the system's reason
     Failed,           // anything else; the detail says what
 };
 
@@ -72,6 +74,10 @@ struct Result {
     qint64 number = 0; // a count the wording needs (the redirect limit, the byte cap)
 
     bool ok() const { return status == Status::Ok; }
+
+    // A file or folder on this machine that could not be used, in words naming it and the
+    // system's reason.
+    static Result localFile(QString words) { return {Status::LocalFile, std::move(words)}; }
 };
 
 // The user's words for a result; empty for Ok.
@@ -129,7 +135,6 @@ public:
     // The address the final response came from, as sent on the wire.
     virtual QByteArray finalAddress() const = 0;
 
-    QString failureReason() const { return reasonText(result()); }
     bool cancelled() const { return result().status == Status::Cancelled; }
 };
 

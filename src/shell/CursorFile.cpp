@@ -3,6 +3,8 @@
 #include <QFile>
 #include <QtEndian>
 
+#include <optional>
+
 namespace {
 
 class Reader {
@@ -20,10 +22,8 @@ private:
     const QByteArray& m_bytes;
 };
 
-std::optional<CursorImage> fail(QString* reason, const char* why) {
-    if (reason)
-        *reason = QString::fromLatin1(why);
-    return std::nullopt;
+net::Result fail(const char* why) {
+    return {net::Status::Failed, QString::fromLatin1(why)};
 }
 
 // A BITMAPINFOHEADER image: colour rows, then the AND mask rows, both bottom-up, the height
@@ -115,21 +115,21 @@ std::optional<QImage> decodeDib(const Reader& in, qint64 at, qint64 size) {
 
 } // namespace
 
-std::optional<CursorImage> parseCursorFile(const QByteArray& bytes, QString* reason) {
+CursorRead parseCursorFile(const QByteArray& bytes) {
     const Reader in(bytes);
     if (!in.has(0, 6) || in.u16(0) != 0)
-        return fail(reason, "Invalid picture: not a cursor file");
+        return fail("Invalid picture: not a cursor file");
     const quint16 type = in.u16(2);
     const quint16 count = in.u16(4);
     if ((type != 1 && type != 2) || count == 0)
-        return fail(reason, "Invalid picture: not a cursor file");
+        return fail("Invalid picture: not a cursor file");
     if (!in.has(6, 16))
-        return fail(reason, "Invalid picture: the file is cut short");
+        return fail("Invalid picture: the file is cut short");
     const QPoint hotSpot = type == 2 ? QPoint(in.u16(10), in.u16(12)) : QPoint(0, 0);
     const qint64 size = in.u32(14);
     const qint64 offset = in.u32(18);
     if (!in.has(offset, size) || size < 8)
-        return fail(reason, "Invalid picture: the file is cut short");
+        return fail("Invalid picture: the file is cut short");
 
     static const QByteArray pngSignature("\x89PNG\r\n\x1a\n", 8);
     std::optional<QImage> image;
@@ -141,22 +141,19 @@ std::optional<CursorImage> parseCursorFile(const QByteArray& bytes, QString* rea
         image = decodeDib(in, offset, size);
     }
     if (!image || image->isNull())
-        return fail(reason, "Invalid picture: the cursor image cannot be read");
+        return fail("Invalid picture: the cursor image cannot be read");
     CursorImage cursor{*image, hotSpot};
     cursor.hotSpot.setX(qBound(0, cursor.hotSpot.x(), image->width() - 1));
     cursor.hotSpot.setY(qBound(0, cursor.hotSpot.y(), image->height() - 1));
     return cursor;
 }
 
-std::optional<CursorImage> readCursorFile(const QString& path, QString* reason) {
+CursorRead readCursorFile(const QString& path) {
     QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) {
-        if (reason)
-            *reason = QStringLiteral("File not found: ") + path;
-        return std::nullopt;
-    }
+    if (!file.open(QIODevice::ReadOnly))
+        return net::Result::localFile(QStringLiteral("File not found: ") + path);
     // Cursor files are small; refuse anything that could not be one rather than read it whole.
     if (file.size() > 4 * 1024 * 1024)
-        return fail(reason, "Invalid picture: the file is too large");
-    return parseCursorFile(file.readAll(), reason);
+        return fail("Invalid picture: the file is too large");
+    return parseCursorFile(file.readAll());
 }

@@ -23,7 +23,7 @@ QString DesktopFolder(const QString& desktopLocation) {
     return folder;
 }
 
-QString FirstStartFolder(const QString& desktop, const QString& pictures, const QString& home) {
+QString firstStartFolder(const QString& desktop, const QString& pictures, const QString& home) {
     if (!desktop.isEmpty() && !QFileInfo(desktop).isDir()) {
         for (const QString& other : {pictures, home})
             if (!other.isEmpty() && QFileInfo(other).isDir())

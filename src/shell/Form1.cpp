@@ -118,7 +118,7 @@ Form1::Form1(Form1Seams seams) : QWidget(nullptr), m_seams(std::move(seams)), m_
         m_seams.copyToClipboard = [](const QString& text) { QGuiApplication::clipboard()->setText(text); };
     // Asked only while no folder is stored, and the first start stores the one it shows.
     m_store = std::make_unique<SettingsStore>(*m_boxes, [this] {
-        return FirstStartFolder(m_seams.desktopLocation(), m_seams.picturesLocation(),
+        return firstStartFolder(m_seams.desktopLocation(), m_seams.picturesLocation(),
                                 m_seams.homeLocation());
     });
 
@@ -190,10 +190,9 @@ void Form1::Form_Load() {
     const QString cursorPath = programFolder() + QLatin1StringView("/HAND-M.CUR");
     if (trap.condition(102, [&] { return FileExists(cursorPath); })) {
         trap.step(104, [&] {
-            QString reason;
-            const std::optional<CursorImage> hand = readCursorFile(cursorPath, &reason);
+            const CursorRead hand = readCursorFile(cursorPath);
             if (!hand)
-                throw StepFailure(reason);
+                throw StepFailure(net::reasonText(hand.failure()));
             m_pointer.setHandCursor(
                 QCursor(QPixmap::fromImage(hand->image), hand->hotSpot.x(), hand->hotSpot.y()));
         });
@@ -281,14 +280,14 @@ bool Form1::eventFilter(QObject* watched, QEvent* event) {
     if (event->type() == QEvent::MouseMove) {
         const auto hover = m_hover.constFind(watched);
         if (hover != m_hover.cend())
-            MouseMove(*hover);
+            pointerMoved(*hover);
     } else if (event->type() == QEvent::FocusIn && watched == ui.Text2) {
         Text2_GotFocus();
     }
     return QWidget::eventFilter(watched, event);
 }
 
-void Form1::MouseMove(HoverRule hover) {
+void Form1::pointerMoved(HoverRule hover) {
     // A run owns the busy pointer.
     if (m_pointer.pointer() == Pointer::Busy)
         return;
@@ -366,7 +365,7 @@ void Form1::PushButton5_Click() {
     runExclusively([this] {
         const std::unique_ptr<net::NetworkRun> network = windowRunSetup(*m_store, messages());
         ListingJob job(*this, m_discovery, network->setup());
-        const ListingOutcome outcome = job.PushButton5_Click();
+        const ListingOutcome outcome = job.run();
         // A stop that came as the run ended on its own leaves the run's own word standing.
         if (endStop() && outcome == ListingOutcome::Cancelled) {
             m_pointer.setPointer(Pointer::Default);
@@ -421,15 +420,16 @@ void Form1::PushButton6_Click() {
     if (options.waitMs > 0)
         run.setPacer(&pacer);
     DownloadArchive archive;
-    if (QString why; !options.archive.isEmpty()) {
-        if (archive.open(options.archive, &why))
+    if (!options.archive.isEmpty()) {
+        if (const net::Result opened = archive.open(options.archive); opened.ok())
             run.setArchive(&archive);
         else
-            messages().show(QStringLiteral("The download archive %1; it is not used.").arg(why),
-                            MessageIcon::Warning);
+            messages().show(
+                QStringLiteral("The download archive %1; it is not used.").arg(net::reasonText(opened)),
+                MessageIcon::Warning);
     }
     syncMenus();
-    const DownloadOutcome outcome = run.PushButton6_Click();
+    const DownloadOutcome outcome = run.run();
     if (endStop() && outcome == DownloadOutcome::Cancelled) {
         m_pointer.setPointer(Pointer::Default);
         messages().show(
@@ -478,10 +478,10 @@ void Form1::tickFailedOnly() {
 }
 
 void Form1::PushButton7_Click() {
-    CheckAllEntries(imageList(), messages());
+    checkAllEntries(imageList(), messages());
 }
 void Form1::PushButton8_Click() {
-    UncheckAllEntries(imageList(), messages());
+    uncheckAllEntries(imageList(), messages());
 }
 
 void Form1::PushButton9_Click() {
@@ -492,7 +492,7 @@ void Form1::PushButton9_Click() {
 void Form1::PushButton10_Click() {
     if (m_run.active())
         return;
-    ClearList(imageList(), m_pointer, messages());
+    clearList(imageList(), m_pointer, messages());
     syncMenus();
 }
 

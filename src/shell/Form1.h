@@ -176,7 +176,7 @@ private:
     void Text1_Change();
     void Text2_Change();
     void Text2_GotFocus();
-    void MouseMove(HoverRule hover);
+    void pointerMoved(HoverRule hover);
 
     struct Controls {
         QPushButton* PushButton1 = nullptr;

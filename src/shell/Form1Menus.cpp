@@ -304,10 +304,10 @@ bool Form1::saveLinkList(const QString& path, bool tickedOnly) {
     for (int entry = 1; entry <= list.count(); ++entry)
         if (!tickedOnly || list.ticked(entry))
             links << list.text(entry);
-    const QString error = linkfile::write(path, links);
-    if (!error.isEmpty())
-        messages().show(error, MessageIcon::Warning);
-    return error.isEmpty();
+    const net::Result saved = linkfile::write(path, links);
+    if (!saved.ok())
+        messages().show(net::reasonText(saved), MessageIcon::Warning);
+    return saved.ok();
 }
 
 void Form1::openLinkListFromDialog() {
@@ -321,14 +321,14 @@ bool Form1::openLinkList(const QString& path) {
     if (m_run.active())
         return false;
     const linkfile::ReadResult read = linkfile::read(path);
-    if (!read.error.isEmpty()) {
-        messages().show(read.error, MessageIcon::Warning);
+    if (!read) {
+        messages().show(net::reasonText(read.failure()), MessageIcon::Warning);
         return false;
     }
     // Only web addresses make entries a run can fetch; the rest are named, not listed.
     QList<QByteArray> links;
     int passedOver = 0;
-    for (const QByteArray& link : read.links) {
+    for (const QByteArray& link : *read) {
         if (isWebAddress(link))
             links << link;
         else

@@ -19,15 +19,15 @@ void setEveryTick(ImageList& list, MessageBoxes& boxes, QLatin1StringView tag, b
 
 } // namespace
 
-void CheckAllEntries(ImageList& list, MessageBoxes& boxes) {
+void checkAllEntries(ImageList& list, MessageBoxes& boxes) {
     setEveryTick(list, boxes, trapTags::pushButton7, true);
 }
 
-void UncheckAllEntries(ImageList& list, MessageBoxes& boxes) {
+void uncheckAllEntries(ImageList& list, MessageBoxes& boxes) {
     setEveryTick(list, boxes, trapTags::pushButton8, false);
 }
 
-void ClearList(ImageList& list, const MousePointer& pointer, MessageBoxes& boxes) {
+void clearList(ImageList& list, const MousePointer& pointer, MessageBoxes& boxes) {
     ErrorTrap trap(boxes, trapTags::pushButton10);
     trap.step(100, [&] {
         if (pointer.pointer() != Pointer::Busy)

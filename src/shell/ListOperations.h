@@ -8,8 +8,8 @@ class MousePointer;
 // is reported and the walk goes on with the next.
 
 // "Check All": ticks every entry.
-void CheckAllEntries(ImageList& list, MessageBoxes& boxes);
+void checkAllEntries(ImageList& list, MessageBoxes& boxes);
 // "Uncheck All": unticks every entry.
-void UncheckAllEntries(ImageList& list, MessageBoxes& boxes);
+void uncheckAllEntries(ImageList& list, MessageBoxes& boxes);
 // "Clear List": removes every entry, unless the busy pointer says a run is using the list.
-void ClearList(ImageList& list, const MousePointer& pointer, MessageBoxes& boxes);
+void clearList(ImageList& list, const MousePointer& pointer, MessageBoxes& boxes);

@@ -151,9 +151,9 @@ private:
         if (!wanted(job.ticket))
             return;
         const QByteArray contentType = transfer->header("Content-Type");
-        if (!transfer->result().ok()) {
+        if (const net::Result fetched = transfer->result(); !fetched.ok()) {
             result.bytes = body.size();
-            result.message = transfer->failureReason();
+            result.message = net::reasonText(fetched);
         } else {
             result = preview::decode(body, contentType);
             result.link = job.link;

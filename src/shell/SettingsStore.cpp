@@ -39,7 +39,7 @@ DownloadOptions storedDownloadOptions(const SettingsStore& store) {
     return options;
 }
 
-double NumericValue(const QString& text) {
+double numericValue(const QString& text) {
     qsizetype i = 0;
     const qsizetype n = text.size();
     while (i < n && (text[i] == u' ' || text[i] == u'\t'))
@@ -108,7 +108,7 @@ QString SettingsStore::read(Setting setting) const {
 }
 
 bool SettingsStore::readTick(Setting setting) const {
-    return NumericValue(read(setting)) == 1;
+    return numericValue(read(setting)) == 1;
 }
 
 void SettingsStore::write(Setting setting, const QString& text) {

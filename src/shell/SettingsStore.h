@@ -81,7 +81,7 @@ DownloadOptions storedDownloadOptions(const SettingsStore& store);
 
 // The numeric value of the number a text begins with (after leading blanks): "1.0" and "01" are 1,
 // "2" is 2, a text that begins with no number is 0.
-double NumericValue(const QString& text);
+double numericValue(const QString& text);
 
 // Per-user settings in an INI file (organisation and application "Quennick", section "Varnolux").
 // Every write reaches the disk at once. A file that cannot be read or written never stops the

@@ -18,7 +18,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const QByteArray filterText =
         first < 0 ? QByteArray() : input.mid(first + 1, second < 0 ? -1 : second - first - 1);
     const QByteArray page = second < 0 ? QByteArray() : input.mid(second + 1);
-    const ImageTypeFilter filter = CutFilterText(QString::fromUtf8(filterText));
+    const ImageTypeFilter filter = cutFilterText(QString::fromUtf8(filterText));
 
     MemoryImageList list;
     BrowserListing listing(list, filter);

@@ -45,7 +45,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     require(!name.contains('/'));
 
     for (fileName::Platform platform : {fileName::Platform::Posix, fileName::Platform::Windows}) {
-        const QString reason = fileName::checkFileName(name, platform);
+        const QString reason = net::reasonText(fileName::checkFileName(name, platform));
         if (!reason.isEmpty()) {
             checkShowable(reason);
             continue;

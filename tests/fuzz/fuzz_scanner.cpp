@@ -16,7 +16,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     state.PageBase = first < 0 ? input : input.left(first);
     const QByteArray filter =
         first < 0 ? QByteArray() : input.mid(first + 1, second < 0 ? -1 : second - first - 1);
-    state.ImageFilter = CutFilterText(QString::fromUtf8(filter));
+    state.ImageFilter = cutFilterText(QString::fromUtf8(filter));
     state.PendingPages.emplace();
     state.PageData = second < 0 ? QByteArray() : input.mid(second + 1);
     state.PageLength = qint32(state.PageData.size());

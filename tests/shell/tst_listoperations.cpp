@@ -72,9 +72,9 @@ void TestListOperations::tickAll() {
     }
     RecordingMessages boxes;
     if (check)
-        CheckAllEntries(list, boxes);
+        checkAllEntries(list, boxes);
     else
-        UncheckAllEntries(list, boxes);
+        uncheckAllEntries(list, boxes);
     QCOMPARE(ticks(list), after);
     QVERIFY(boxes.messages.isEmpty());
 }
@@ -97,9 +97,9 @@ void TestListOperations::failingEntryIsReportedAndSkipped() {
     list.failOn = {2, 3};
     RecordingMessages boxes;
     if (check)
-        CheckAllEntries(list, boxes);
+        checkAllEntries(list, boxes);
     else
-        UncheckAllEntries(list, boxes);
+        uncheckAllEntries(list, boxes);
     // The failing entries keep their tick, the walk goes on, one report per failure in order.
     QCOMPARE(ticks(list), check ? QStringLiteral("x..x") : QStringLiteral(".xx."));
     QCOMPARE(boxes.messages.size(), 2);
@@ -130,7 +130,7 @@ void TestListOperations::clearList() {
         list.add("http://h/" + QByteArray::number(i) + ".gif");
     RecordingMessages boxes;
     FixedPointer mouse{Pointer(pointer)};
-    ClearList(list, mouse, boxes);
+    ::clearList(list, mouse, boxes);
     QCOMPARE(list.count(), entriesAfter);
     QCOMPARE(mouse.pointer(), Pointer(pointer));
     QVERIFY(boxes.messages.isEmpty());

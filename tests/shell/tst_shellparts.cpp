@@ -226,9 +226,8 @@ QByteArray pngCursor() {
 } // namespace
 
 void TestShellParts::shippedHandCursorReads() {
-    QString reason;
-    const auto cursor = readCursorFile(QStringLiteral(VARNOLUX_SOURCE_DIR "/share/HAND-M.CUR"), &reason);
-    QVERIFY2(cursor, qPrintable(reason));
+    const auto cursor = readCursorFile(QStringLiteral(VARNOLUX_SOURCE_DIR "/share/HAND-M.CUR"));
+    QVERIFY2(cursor, qPrintable(cursor ? QString() : net::reasonText(cursor.failure())));
     QCOMPARE(cursor->image.size(), QSize(32, 32));
     // The hot spot is the fingertip: opaque there, transparent in the corners.
     QCOMPARE(cursor->hotSpot, QPoint(11, 1));
@@ -259,9 +258,8 @@ void TestShellParts::cursorFileVariants() {
     QFETCH(QPoint, probe);
     QFETCH(uint, probeColour);
     QFETCH(QPoint, transparentAt);
-    QString reason;
-    const auto cursor = parseCursorFile(bytes, &reason);
-    QVERIFY2(cursor, qPrintable(reason));
+    const auto cursor = parseCursorFile(bytes);
+    QVERIFY2(cursor, qPrintable(cursor ? QString() : net::reasonText(cursor.failure())));
     QCOMPARE(cursor->image.size(), size);
     QCOMPARE(cursor->hotSpot, hotSpot);
     QCOMPARE(uint(cursor->image.pixel(probe)), probeColour);
@@ -288,9 +286,9 @@ void TestShellParts::damagedCursorFilesAreRefused_data() {
 
 void TestShellParts::damagedCursorFilesAreRefused() {
     QFETCH(QByteArray, bytes);
-    QString reason;
-    QVERIFY(!parseCursorFile(bytes, &reason));
-    QVERIFY(reason.startsWith(QStringLiteral("Invalid picture")));
+    const auto cursor = parseCursorFile(bytes);
+    QVERIFY(!cursor);
+    QVERIFY(net::reasonText(cursor.failure()).startsWith(QStringLiteral("Invalid picture")));
 }
 
 // ---- File routines ----
