@@ -16,37 +16,20 @@ ImageListModel::ImageListModel(QObject* parent) : QAbstractListModel(parent) {
 
 void ImageListModel::clear() {
     beginResetModel();
-    m_entries.clear();
-    m_texts.clear();
+    removeAll();
     m_shown = 0;
     m_scrollTarget = 0;
     endResetModel();
 }
 
 int ImageListModel::add(const QByteArray& text) {
-    m_entries.push_back({text, false, EntryOutcome::None, {}});
-    m_texts.insert(text);
+    const int entry = append(text);
     scheduleFlush();
-    return count();
-}
-
-const ImageListModel::Entry& ImageListModel::at(int entry) const {
-    if (entry < 1 || entry > count())
-        throw StepFailure(QStringLiteral("Index out of bounds"));
-    return m_entries[size_t(entry - 1)];
-}
-
-QByteArray ImageListModel::text(int entry) const {
-    return at(entry).text;
-}
-
-bool ImageListModel::ticked(int entry) const {
-    return at(entry).ticked;
+    return entry;
 }
 
 void ImageListModel::setTicked(int entry, bool ticked) {
-    at(entry);
-    Entry& target = m_entries[size_t(entry - 1)];
+    Entry& target = at(entry);
     if (target.ticked == ticked)
         return;
     target.ticked = ticked;
@@ -93,10 +76,7 @@ void ImageListModel::flush() {
 }
 
 void ImageListModel::setOutcome(int entry, EntryOutcome outcome, const QString& note) {
-    at(entry);
-    Entry& target = m_entries[size_t(entry - 1)];
-    target.outcome = outcome;
-    target.note = note;
+    at(entry).extra = {outcome, note};
     if (entry <= m_shown) {
         const QModelIndex changed = index(entry - 1);
         emit dataChanged(changed, changed, {Qt::DecorationRole, Qt::ToolTipRole});
@@ -105,18 +85,17 @@ void ImageListModel::setOutcome(int entry, EntryOutcome outcome, const QString& 
 
 void ImageListModel::clearOutcomes() {
     bool any = false;
-    for (Entry& entry : m_entries) {
-        any = any || entry.outcome != EntryOutcome::None;
-        entry.outcome = EntryOutcome::None;
-        entry.note.clear();
+    for (Entry& entry : entries()) {
+        any = any || entry.extra.outcome != EntryOutcome::None;
+        entry.extra = {};
     }
     if (any && m_shown > 0)
         emit dataChanged(index(0), index(m_shown - 1), {Qt::DecorationRole, Qt::ToolTipRole});
 }
 
 bool ImageListModel::anyFailed() const {
-    return std::any_of(m_entries.begin(), m_entries.end(),
-                       [](const Entry& entry) { return entry.outcome == EntryOutcome::Failed; });
+    return std::any_of(entries().begin(), entries().end(),
+                       [](const Entry& entry) { return entry.extra.outcome == EntryOutcome::Failed; });
 }
 
 namespace {
@@ -161,21 +140,21 @@ int ImageListModel::rowCount(const QModelIndex& parent) const {
 QVariant ImageListModel::data(const QModelIndex& index, int role) const {
     if (!index.isValid() || index.row() >= m_shown || index.column() != 0)
         return {};
-    const Entry& entry = m_entries[size_t(index.row())];
+    const Entry& entry = entries()[size_t(index.row())];
     switch (role) {
     case Qt::DisplayRole:
         return QString::fromUtf8(entry.text);
     case Qt::CheckStateRole:
         return entry.ticked ? Qt::Checked : Qt::Unchecked;
     case Qt::DecorationRole:
-        if (entry.outcome == EntryOutcome::None)
+        if (entry.extra.outcome == EntryOutcome::None)
             return {};
-        return outcomeMark(entry.outcome);
+        return outcomeMark(entry.extra.outcome);
     case Qt::ToolTipRole:
         // Unmarked entries have none, so the list's own help text shows over them.
-        if (entry.outcome == EntryOutcome::None)
+        if (entry.extra.outcome == EntryOutcome::None)
             return {};
-        return entry.note;
+        return entry.extra.note;
     default:
         return {};
     }

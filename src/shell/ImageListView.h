@@ -1,10 +1,9 @@
 #pragma once
 
-#include "core/Ui.h"
+#include "core/StoredImageList.h"
 
 #include <QAbstractListModel>
 #include <QElapsedTimer>
-#include <QSet>
 #include <QTimer>
 #include <QTreeView>
 
@@ -14,30 +13,32 @@
 // SavedNotImage: saved, but the body is an HTML page rather than a picture (an amber mark).
 enum class EntryOutcome { None, Saved, Failed, Skipped, SavedNotImage };
 
+// What the window keeps of an entry beside its text and tick.
+struct EntryMark {
+    EntryOutcome outcome = EntryOutcome::None;
+    QString note; // the words of the mark's tooltip (a failure's reason)
+};
+
 // The found image links as a checkable one-column model. Runs add entries one at a time, often
 // tens of thousands in a row, and let the event loop run in between. Each announcement of new
 // rows makes the view lay out every row again, so the model buffers new entries and announces
 // them in batches at most a few times a second; every ImageList operation sees the buffered
 // entries at once.
-class ImageListModel : public QAbstractListModel, public ImageList {
+class ImageListModel : public QAbstractListModel, public StoredImageList<EntryMark> {
     Q_OBJECT
 public:
     explicit ImageListModel(QObject* parent = nullptr);
 
-    // ImageList
-    int count() const override { return int(m_entries.size()); }
+    // ImageList: what the stored entries do, announced to the views.
     void clear() override;
     int add(const QByteArray& text) override;
-    QByteArray text(int entry) const override;
-    bool ticked(int entry) const override;
     void setTicked(int entry, bool ticked) override;
     void scrollTo(int entry) override;
-    bool contains(const QByteArray& text) const override { return m_texts.contains(text); }
 
     // The outcome mark of an entry and the words its tooltip gives (a failure's reason).
     void setOutcome(int entry, EntryOutcome outcome, const QString& note = {});
-    EntryOutcome outcome(int entry) const { return at(entry).outcome; }
-    QString outcomeNote(int entry) const { return at(entry).note; }
+    EntryOutcome outcome(int entry) const { return at(entry).extra.outcome; }
+    QString outcomeNote(int entry) const { return at(entry).extra.note; }
     void clearOutcomes();
     bool anyFailed() const;
 
@@ -59,17 +60,8 @@ signals:
     void scrollRequested(int row);
 
 private:
-    struct Entry {
-        QByteArray text;
-        bool ticked = false;
-        EntryOutcome outcome = EntryOutcome::None;
-        QString note;
-    };
-    const Entry& at(int entry) const;
     void scheduleFlush();
 
-    std::vector<Entry> m_entries;
-    QSet<QByteArray> m_texts;
     // Entries 1 .. m_shown are known to the views; later ones wait for the next flush.
     int m_shown = 0;
     int m_scrollTarget = 0;
