@@ -2,9 +2,9 @@
 
 #include "web/Chars.h"
 
+#include <QSet>
 #include <algorithm>
 #include <cstring>
-#include <unordered_set>
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -61,12 +61,15 @@ std::size_t findAny(const char* data, std::size_t from, std::size_t size, char a
     return size;
 }
 
-void appendLowered(std::string& out, const char* p, std::size_t n) {
-    const std::size_t old = out.size();
-    out.append(p, n);
-    for (std::size_t i = old; i < out.size(); ++i)
-        if (static_cast<unsigned char>(out[i] - 'A') < 26)
-            out[i] = char(out[i] + 32);
+void appendLowered(QByteArray& out, const char* p, std::size_t n) {
+    if (n == 0)
+        return;
+    const qsizetype old = out.size();
+    bytes::append(out, p, n);
+    char* const d = out.data() + old;
+    for (std::size_t i = 0; i < n; ++i)
+        if (static_cast<unsigned char>(d[i] - 'A') < 26)
+            d[i] = char(d[i] + 32);
 }
 
 // Numeric references to these C1 positions mean what windows-1252 puts there.
@@ -123,16 +126,18 @@ bool HtmlTokenizer::lookaheadNoCase(std::string_view word) const {
     return true;
 }
 
-const HtmlTokenizer::Attribute* HtmlTokenizer::findAttribute(std::string_view name) const {
+const HtmlTokenizer::Attribute* HtmlTokenizer::findAttribute(QByteArrayView name) const {
     for (std::size_t i = 0; i < m_attributeCount; ++i)
-        if (m_attributes[i].name == name)
+        if (m_attributes[i].name.size() == name.size() &&
+            (name.isEmpty() ||
+             std::memcmp(m_attributes[i].name.constData(), name.data(), std::size_t(name.size())) == 0))
             return &m_attributes[i];
     return nullptr;
 }
 
 void HtmlTokenizer::startTag(bool end) {
     m_endTag = end;
-    m_name.clear();
+    bytes::reset(m_name);
     m_selfClosing = false;
     m_attributeCount = 0;
     m_dropAttribute = false;
@@ -146,14 +151,14 @@ void HtmlTokenizer::startAttribute() {
     if (m_attributeCount == m_attributes.size())
         m_attributes.emplace_back();
     Attribute& a = m_attributes[m_attributeCount++];
-    a.name.clear();
-    a.value.clear();
+    bytes::reset(a.name);
+    bytes::reset(a.value);
 }
 
 void HtmlTokenizer::finishAttributeName() {
     // A repeated name keeps the first value; the later one is parsed and dropped. Past a few
     // dozen attributes a set keeps the check linear.
-    const std::string& name = m_attributes[m_attributeCount - 1].name;
+    const QByteArray& name = m_attributes[m_attributeCount - 1].name;
     const std::size_t before = m_attributeCount - 1;
     if (before <= 32) {
         for (std::size_t i = 0; i < before; ++i)
@@ -163,14 +168,14 @@ void HtmlTokenizer::finishAttributeName() {
             }
         return;
     }
-    std::unordered_set<std::string_view> seen;
-    seen.reserve(before);
+    QSet<QByteArrayView> seen;
+    seen.reserve(qsizetype(before));
     for (std::size_t i = 0; i < before; ++i)
         seen.insert(m_attributes[i].name);
-    m_dropAttribute = seen.count(name) > 0;
+    m_dropAttribute = seen.contains(QByteArrayView(name));
 }
 
-void HtmlTokenizer::characterReference(std::string& out, bool inAttribute) {
+void HtmlTokenizer::characterReference(QByteArray& out, bool inAttribute) {
     const std::size_t start = m_pos;
     const std::size_t size = m_input.size();
     if (start < size && m_input[start] == '#') {
@@ -192,7 +197,7 @@ void HtmlTokenizer::characterReference(std::string& out, bool inAttribute) {
             ++i;
         }
         if (i == digitsStart) {
-            out.push_back('&');
+            bytes::append(out, '&');
             return; // "&#" or "&#x" stay as text
         }
         if (i < size && m_input[i] == ';')
@@ -210,7 +215,7 @@ void HtmlTokenizer::characterReference(std::string& out, bool inAttribute) {
     while (start + run < size && run < longestReferenceName && chars::isAsciiAlnum(m_input[start + run]))
         ++run;
     if (run == 0) {
-        out.push_back('&');
+        bytes::append(out, '&');
         return;
     }
     std::size_t candidate = run;
@@ -224,15 +229,15 @@ void HtmlTokenizer::characterReference(std::string& out, bool inAttribute) {
         const int next = start + n < size ? static_cast<unsigned char>(m_input[start + n]) : endOfInput;
         if (inAttribute && !semicolon && (next == '=' || chars::isAsciiAlnum(next))) {
             // In an attribute, "&copy=1" is a query, not a reference.
-            out.push_back('&');
-            out.append(m_input.substr(start, n));
+            bytes::append(out, '&');
+            bytes::append(out, m_input.data() + start, n);
         } else {
-            out.append(ref->value);
+            bytes::append(out, ref->value, std::strlen(ref->value));
         }
         m_pos = start + n;
         return;
     }
-    out.push_back('&'); // no reference: the name is ordinary text
+    bytes::append(out, '&'); // no reference: the name is ordinary text
 }
 
 HtmlTokenizer::Kind HtmlTokenizer::emitTag() {
@@ -242,9 +247,9 @@ HtmlTokenizer::Kind HtmlTokenizer::emitTag() {
     }
     const Kind kind = m_endTag ? Kind::EndTag : Kind::StartTag;
     if (!m_endTag)
-        m_lastStartTag = m_name;
+        bytes::assign(m_lastStartTag, m_name);
     m_state = State::Data;
-    if (!m_text.empty()) {
+    if (!m_text.isEmpty()) {
         m_pending = true;
         m_pendingKind = kind;
         return Kind::Characters;
@@ -254,19 +259,19 @@ HtmlTokenizer::Kind HtmlTokenizer::emitTag() {
 
 HtmlTokenizer::Kind HtmlTokenizer::emitComment() {
     m_state = State::Data;
-    if (!m_text.empty()) {
+    if (!m_text.isEmpty()) {
         m_pending = true;
         m_pendingKind = Kind::Comment;
         return Kind::Characters;
     }
     m_text.swap(m_pendingText);
-    m_pendingText.clear();
+    bytes::reset(m_pendingText);
     return Kind::Comment;
 }
 
 HtmlTokenizer::Kind HtmlTokenizer::emitDoctype() {
     m_state = State::Data;
-    if (!m_text.empty()) {
+    if (!m_text.isEmpty()) {
         m_pending = true;
         m_pendingKind = Kind::Doctype;
         return Kind::Characters;
@@ -276,7 +281,7 @@ HtmlTokenizer::Kind HtmlTokenizer::emitDoctype() {
 
 HtmlTokenizer::Kind HtmlTokenizer::endOfFile() {
     m_eofEmitted = true;
-    if (!m_text.empty()) {
+    if (!m_text.isEmpty()) {
         m_pending = true;
         m_pendingKind = Kind::EndOfFile;
         return Kind::Characters;
@@ -364,7 +369,7 @@ TOKENIZER_STATE HtmlTokenizer::Kind HtmlTokenizer::tagOpenState() {
         reconsume();
         m_state = State::TagName;
     } else if (c == '?') {
-        m_pendingText.clear();
+        bytes::reset(m_pendingText);
         reconsume();
         m_state = State::BogusComment;
     } else {
@@ -390,7 +395,7 @@ TOKENIZER_STATE HtmlTokenizer::Kind HtmlTokenizer::endTagOpenState() {
         appendText("</");
         return endOfFile();
     } else {
-        m_pendingText.clear();
+        bytes::reset(m_pendingText);
         reconsume();
         m_state = State::BogusComment;
     }
@@ -423,7 +428,7 @@ TOKENIZER_STATE HtmlTokenizer::Kind HtmlTokenizer::tagNameState() {
         if (c == 0)
             appendReplacement(m_name);
         else
-            m_name.push_back(chars::asciiLower(c));
+            bytes::append(m_name, chars::asciiLower(c));
     }
     return kContinue;
 }
@@ -433,7 +438,7 @@ TOKENIZER_STATE HtmlTokenizer::Kind HtmlTokenizer::textLessThanSign() {
     const bool rcdata = m_state == State::RcdataLessThan;
     const int c = consume();
     if (c == '/') {
-        m_buffer.clear();
+        bytes::reset(m_buffer);
         m_state = rcdata ? State::RcdataEndTagOpen : State::RawtextEndTagOpen;
     } else {
         appendText('<');
@@ -505,8 +510,8 @@ TOKENIZER_STATE HtmlTokenizer::Kind HtmlTokenizer::textEndTagName() {
     } else if (c == '>' && m_name == m_lastStartTag) {
         return emitTag();
     } else if (chars::isAsciiAlpha(c)) {
-        m_name.push_back(chars::asciiLower(c));
-        m_buffer.push_back(char(c));
+        bytes::append(m_name, chars::asciiLower(c));
+        bytes::append(m_buffer, char(c));
     } else {
         appendText("</");
         appendText(m_buffer);
@@ -543,7 +548,7 @@ TOKENIZER_STATE HtmlTokenizer::Kind HtmlTokenizer::scriptEscapedEndTagNameState(
 TOKENIZER_STATE HtmlTokenizer::Kind HtmlTokenizer::scriptLessThanState() {
     const int c = consume();
     if (c == '/') {
-        m_buffer.clear();
+        bytes::reset(m_buffer);
         m_state = State::ScriptEndTagOpen;
     } else if (c == '!') {
         appendText("<!");
@@ -623,10 +628,10 @@ TOKENIZER_STATE HtmlTokenizer::Kind HtmlTokenizer::scriptEscapedDashDashState() 
 TOKENIZER_STATE HtmlTokenizer::Kind HtmlTokenizer::scriptEscapedLessThanState() {
     const int c = consume();
     if (c == '/') {
-        m_buffer.clear();
+        bytes::reset(m_buffer);
         m_state = State::ScriptEscapedEndTagOpen;
     } else if (chars::isAsciiAlpha(c)) {
-        m_buffer.clear();
+        bytes::reset(m_buffer);
         appendText('<');
         reconsume();
         m_state = State::ScriptDoubleEscapeStart;
@@ -649,7 +654,7 @@ TOKENIZER_STATE HtmlTokenizer::Kind HtmlTokenizer::scriptDoubleEscapeBoundary() 
         else
             m_state = starting ? State::ScriptEscaped : State::ScriptDoubleEscaped;
     } else if (chars::isAsciiAlpha(c)) {
-        m_buffer.push_back(chars::asciiLower(c));
+        bytes::append(m_buffer, chars::asciiLower(c));
         appendText(char(c));
     } else {
         reconsume();
@@ -713,7 +718,7 @@ TOKENIZER_STATE HtmlTokenizer::Kind HtmlTokenizer::scriptDoubleEscapedDashDashSt
 TOKENIZER_STATE HtmlTokenizer::Kind HtmlTokenizer::scriptDoubleEscapedLessThanState() {
     const int c = consume();
     if (c == '/') {
-        m_buffer.clear();
+        bytes::reset(m_buffer);
         appendText('/');
         m_state = State::ScriptDoubleEscapeEnd;
     } else {
@@ -733,7 +738,7 @@ TOKENIZER_STATE HtmlTokenizer::Kind HtmlTokenizer::beforeAttributeNameState() {
         m_state = State::AfterAttributeName;
     } else if (c == '=') {
         startAttribute();
-        attr().name.push_back('=');
+        bytes::append(attr().name, '=');
         m_state = State::AttributeName;
     } else {
         startAttribute();
@@ -768,7 +773,7 @@ TOKENIZER_STATE HtmlTokenizer::Kind HtmlTokenizer::attributeNameState() {
         if (c == 0)
             appendReplacement(attr().name);
         else
-            attr().name.push_back(chars::asciiLower(c));
+            bytes::append(attr().name, chars::asciiLower(c));
     }
     return kContinue;
 }
@@ -817,11 +822,11 @@ TOKENIZER_STATE HtmlTokenizer::Kind HtmlTokenizer::quotedAttributeValue() {
     const char* const data = m_input.data();
     const std::size_t size = m_input.size();
     const char quote = m_state == State::AttributeValueDouble ? '"' : '\'';
-    std::string& value = attr().value;
+    QByteArray& value = attr().value;
     for (;;) {
         // Plain runs go over in one piece.
         const std::size_t run = findAny(data, m_pos, size, quote, '&', '\r', '\0');
-        value.append(data + m_pos, run - m_pos);
+        bytes::append(value, data + m_pos, run - m_pos);
         m_pos = run;
         const int c = consume();
         if (c == quote) {
@@ -835,7 +840,7 @@ TOKENIZER_STATE HtmlTokenizer::Kind HtmlTokenizer::quotedAttributeValue() {
         else if (c == endOfInput)
             return endOfFile();
         else
-            value.push_back(char(c));
+            bytes::append(value, char(c));
     }
     return kContinue;
 }
@@ -854,12 +859,12 @@ TOKENIZER_STATE HtmlTokenizer::Kind HtmlTokenizer::attributeValueSingleState() {
 TOKENIZER_STATE HtmlTokenizer::Kind HtmlTokenizer::attributeValueUnquotedState() {
     const char* const data = m_input.data();
     const std::size_t size = m_input.size();
-    std::string& value = attr().value;
+    QByteArray& value = attr().value;
     for (;;) {
         std::size_t run = m_pos;
         while (run < size && !unquotedValueStops[data[run]])
             ++run;
-        value.append(data + m_pos, run - m_pos);
+        bytes::append(value, data + m_pos, run - m_pos);
         m_pos = run;
         const int c = consume();
         if (chars::isAsciiWhitespace(c)) {
@@ -875,7 +880,7 @@ TOKENIZER_STATE HtmlTokenizer::Kind HtmlTokenizer::attributeValueUnquotedState()
         else if (c == endOfInput)
             return endOfFile();
         else
-            value.push_back(char(c));
+            bytes::append(value, char(c));
     }
     return kContinue;
 }
@@ -932,14 +937,14 @@ TOKENIZER_STATE HtmlTokenizer::Kind HtmlTokenizer::bogusCommentState() {
         if (c == 0)
             appendReplacement(m_pendingText);
         else
-            m_pendingText.push_back(char(c));
+            bytes::append(m_pendingText, char(c));
     }
     return kContinue;
 }
 
 // 13.2.5.42 Markup declaration open state
 TOKENIZER_STATE HtmlTokenizer::Kind HtmlTokenizer::markupDeclarationOpenState() {
-    m_pendingText.clear();
+    bytes::reset(m_pendingText);
     if (lookahead("--")) {
         m_pos += 2;
         m_state = State::CommentStart;
@@ -987,7 +992,7 @@ TOKENIZER_STATE HtmlTokenizer::Kind HtmlTokenizer::commentStartDashState() {
         return emitComment();
     } else {
         if (m_keepText)
-            m_pendingText.push_back('-');
+            bytes::append(m_pendingText, '-');
         reconsume();
         m_state = State::Comment;
     }
@@ -1001,12 +1006,12 @@ TOKENIZER_STATE HtmlTokenizer::Kind HtmlTokenizer::commentState() {
     for (;;) {
         const std::size_t run = findAny(data, m_pos, size, '<', '-', '\r', '\0');
         if (m_keepText)
-            m_pendingText.append(data + m_pos, run - m_pos);
+            bytes::append(m_pendingText, data + m_pos, run - m_pos);
         m_pos = run;
         const int c = consume();
         if (c == '<') {
             if (m_keepText)
-                m_pendingText.push_back('<');
+                bytes::append(m_pendingText, '<');
             m_state = State::CommentLessThan;
             break;
         }
@@ -1022,7 +1027,7 @@ TOKENIZER_STATE HtmlTokenizer::Kind HtmlTokenizer::commentState() {
             if (c == 0)
                 appendReplacement(m_pendingText);
             else
-                m_pendingText.push_back(char(c));
+                bytes::append(m_pendingText, char(c));
         }
     }
     return kContinue;
@@ -1033,11 +1038,11 @@ TOKENIZER_STATE HtmlTokenizer::Kind HtmlTokenizer::commentLessThanState() {
     const int c = consume();
     if (c == '!') {
         if (m_keepText)
-            m_pendingText.push_back('!');
+            bytes::append(m_pendingText, '!');
         m_state = State::CommentLessThanBang;
     } else if (c == '<') {
         if (m_keepText)
-            m_pendingText.push_back('<');
+            bytes::append(m_pendingText, '<');
     } else {
         reconsume();
         m_state = State::Comment;
@@ -1088,7 +1093,7 @@ TOKENIZER_STATE HtmlTokenizer::Kind HtmlTokenizer::commentEndDashState() {
         return emitComment();
     } else {
         if (m_keepText)
-            m_pendingText.push_back('-');
+            bytes::append(m_pendingText, '-');
         reconsume();
         m_state = State::Comment;
     }
@@ -1104,7 +1109,7 @@ TOKENIZER_STATE HtmlTokenizer::Kind HtmlTokenizer::commentEndState() {
         m_state = State::CommentEndBang;
     } else if (c == '-') {
         if (m_keepText)
-            m_pendingText.push_back('-');
+            bytes::append(m_pendingText, '-');
     } else if (c == endOfInput) {
         m_eofEmitted = true;
         return emitComment();
@@ -1140,7 +1145,7 @@ TOKENIZER_STATE HtmlTokenizer::Kind HtmlTokenizer::commentEndBangState() {
 
 // 13.2.5.53 DOCTYPE state
 TOKENIZER_STATE HtmlTokenizer::Kind HtmlTokenizer::doctypeState() {
-    m_name.clear();
+    bytes::reset(m_name);
     m_publicId.reset();
     m_systemId.reset();
     m_doctypeNameMissing = true;
@@ -1177,7 +1182,7 @@ TOKENIZER_STATE HtmlTokenizer::Kind HtmlTokenizer::beforeDoctypeNameState() {
     if (c == 0)
         appendReplacement(m_name);
     else
-        m_name.push_back(chars::asciiLower(c));
+        bytes::append(m_name, chars::asciiLower(c));
     m_state = State::DoctypeName;
     return kContinue;
 }
@@ -1196,7 +1201,7 @@ TOKENIZER_STATE HtmlTokenizer::Kind HtmlTokenizer::doctypeNameState() {
     } else if (c == 0) {
         appendReplacement(m_name);
     } else {
-        m_name.push_back(chars::asciiLower(c));
+        bytes::append(m_name, chars::asciiLower(c));
     }
     return kContinue;
 }
@@ -1282,7 +1287,7 @@ TOKENIZER_STATE HtmlTokenizer::Kind HtmlTokenizer::quotedDoctypeIdentifier() {
     const State s = m_state;
     const bool publicId = s == State::DoctypePublicIdDouble || s == State::DoctypePublicIdSingle;
     const char quote = s == State::DoctypePublicIdDouble || s == State::DoctypeSystemIdDouble ? '"' : '\'';
-    std::string& id = *(publicId ? m_publicId : m_systemId);
+    QByteArray& id = *(publicId ? m_publicId : m_systemId);
     const int c = consume();
     if (c == quote) {
         m_state = publicId ? State::AfterDoctypePublicId : State::AfterDoctypeSystemId;
@@ -1296,7 +1301,7 @@ TOKENIZER_STATE HtmlTokenizer::Kind HtmlTokenizer::quotedDoctypeIdentifier() {
     } else if (c == 0) {
         appendReplacement(id);
     } else {
-        id.push_back(char(c));
+        bytes::append(id, char(c));
     }
     return kContinue;
 }
@@ -1444,7 +1449,7 @@ void HtmlTokenizer::textRun(State state) {
                 ++run;
             }
         }
-        m_text.append(data + m_pos, run - m_pos);
+        bytes::append(m_text, data + m_pos, run - m_pos);
         m_pos = run;
         if (m_pos >= size || data[m_pos] == '<')
             return;
@@ -1454,11 +1459,11 @@ void HtmlTokenizer::textRun(State state) {
         } else if (c == 0) {
             // In the data state a NUL goes to the tree builder as it is; elsewhere it is replaced.
             if (state == State::Data)
-                m_text.push_back('\0');
+                bytes::append(m_text, '\0');
             else
-                m_text.append(chars::kReplacement);
+                appendReplacement(m_text);
         } else {
-            m_text.push_back(char(c));
+            bytes::append(m_text, char(c));
         }
     }
 }
@@ -1617,13 +1622,13 @@ HtmlTokenizer::Kind HtmlTokenizer::next() {
         m_pending = false;
         if (m_pendingKind == Kind::Comment) {
             m_text.swap(m_pendingText);
-            m_pendingText.clear();
+            bytes::reset(m_pendingText);
         } else {
-            m_text.clear();
+            bytes::reset(m_text);
         }
         return m_pendingKind;
     }
-    m_text.clear();
+    bytes::reset(m_text);
     if (m_eofEmitted)
         return Kind::EndOfFile;
 
