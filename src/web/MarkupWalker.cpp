@@ -11,7 +11,6 @@
 #include <QList>
 
 #include <cstring>
-#include <unordered_map>
 #include <vector>
 
 namespace {
@@ -34,20 +33,6 @@ constexpr Word operator""_bv(const char* s, std::size_t n) {
     return Word{s, qsizetype(n)};
 }
 
-// The tag table's hash and equality, inlined: tag names are a few bytes long.
-struct ViewHash {
-    std::size_t operator()(QByteArrayView v) const noexcept {
-        std::size_t h = 14695981039346656037ull;
-        for (const char c : v)
-            h = (h ^ static_cast<unsigned char>(c)) * 1099511628211ull;
-        return h;
-    }
-};
-
-struct ViewEqual {
-    bool operator()(QByteArrayView a, QByteArrayView b) const noexcept { return sameBytes(a, b); }
-};
-
 enum class Ns : std::uint8_t { Html, Svg, MathMl };
 
 // What the tree builder needs to know of an HTML tag name.
@@ -67,9 +52,52 @@ enum TagFlag : std::uint32_t {
     Watched = 1 << 12,    // named in a rule below: other names skip those comparisons
 };
 
-const std::unordered_map<QByteArrayView, std::uint32_t, ViewHash, ViewEqual>& htmlTags() {
-    static const std::unordered_map<QByteArrayView, std::uint32_t, ViewHash, ViewEqual> tags = [] {
-        std::unordered_map<QByteArrayView, std::uint32_t, ViewHash, ViewEqual> t;
+// The known HTML names and their flags, open addressing over a power of two: a lookup, made
+// several times a tag, is a short hash, a mask and a comparison or two.
+class TagTable {
+public:
+    std::uint32_t& operator[](QByteArrayView name) {
+        Entry& e = m_entries[slotOf(name)];
+        e.name = name;
+        return e.flags;
+    }
+    std::uint32_t find(QByteArrayView name) const { return m_entries[slotOf(name)].flags; }
+    // Each known name gets a number in the high bits, so open elements can be counted by name.
+    void number(std::uint32_t shift) {
+        std::uint32_t id = 0;
+        for (Entry& e : m_entries)
+            if (!e.name.isNull())
+                e.flags |= ++id << shift;
+    }
+
+private:
+    struct Entry {
+        QByteArrayView name;
+        std::uint32_t flags = 0;
+    };
+    static constexpr std::size_t kSlots = 512; // a power of two, over thrice the names
+
+    static std::size_t hash(QByteArrayView name) {
+        std::uint32_t h = 2166136261u;
+        for (const char c : name)
+            h = (h ^ static_cast<unsigned char>(c)) * 16777619u;
+        return h;
+    }
+    // The name's slot, or the empty one where it would go.
+    std::size_t slotOf(QByteArrayView name) const {
+        for (std::size_t i = hash(name) & (kSlots - 1);; i = (i + 1) & (kSlots - 1)) {
+            const Entry& e = m_entries[i];
+            if (e.name.isNull() || sameBytes(e.name, name))
+                return i;
+        }
+    }
+
+    Entry m_entries[kSlots];
+};
+
+const TagTable& htmlTags() {
+    static const TagTable tags = [] {
+        TagTable t;
         auto add = [&t](std::initializer_list<QByteArrayView> names, std::uint32_t flags) {
             for (QByteArrayView n : names)
                 t[n] |= flags;
@@ -115,10 +143,7 @@ const std::unordered_map<QByteArrayView, std::uint32_t, ViewHash, ViewEqual>& ht
              "nobr",   "ol",   "p",          "pre",   "ruby", "s",      "small",   "span", "strong",
              "strike", "sub",  "sup",        "table", "tt",   "u",      "ul",      "var"},
             BreaksOut);
-        // Each known name gets a number in the high bits, so open elements can be counted by name.
-        std::uint32_t id = 0;
-        for (auto& [name, flags] : t)
-            flags |= ++id << 16;
+        t.number(16);
         return t;
     }();
     return tags;
@@ -128,9 +153,7 @@ constexpr std::uint32_t idShift = 16;
 constexpr std::size_t idCount = 1 << 10;
 
 std::uint32_t flagsOf(QByteArrayView name) {
-    const auto& tags = htmlTags();
-    const auto it = tags.find(name);
-    return it == tags.end() ? 0 : it->second;
+    return htmlTags().find(name);
 }
 
 // The numbers of the names the tree builder looks for most.
