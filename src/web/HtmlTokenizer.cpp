@@ -78,13 +78,29 @@ constexpr std::uint16_t c1Replacements[32] = {0x20AC, 0x0081, 0x201A, 0x0192, 0x
                                               0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,
                                               0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
 
-const NamedReference* findReference(std::string_view name) {
-    const auto* begin = std::begin(namedReferences);
-    const auto* end = std::end(namedReferences);
-    const auto* it = std::lower_bound(begin, end, name, [](const NamedReference& r, std::string_view n) {
-        return std::string_view(r.name) < n;
-    });
-    return it != end && std::string_view(it->name) == name ? it : nullptr;
+// The longest name of the table that p's first n bytes start with, and its length in found. The
+// table is sorted, so the names sharing p's first i bytes are one range, narrowed byte by byte;
+// a name of exactly i + 1 bytes comes first in its range.
+const NamedReference* longestReference(const char* p, std::size_t n, std::size_t& found) {
+    const NamedReference* lo = std::begin(namedReferences);
+    const NamedReference* hi = std::end(namedReferences);
+    const NamedReference* best = nullptr;
+    for (std::size_t i = 0; i < n; ++i) {
+        const unsigned char c = static_cast<unsigned char>(p[i]);
+        lo = std::lower_bound(lo, hi, c, [i](const NamedReference& r, unsigned char x) {
+            return static_cast<unsigned char>(r.name[i]) < x;
+        });
+        hi = std::upper_bound(lo, hi, c, [i](unsigned char x, const NamedReference& r) {
+            return x < static_cast<unsigned char>(r.name[i]);
+        });
+        if (lo == hi)
+            break;
+        if (lo->name[i + 1] == '\0') {
+            best = lo;
+            found = i + 1;
+        }
+    }
+    return best;
 }
 
 } // namespace
@@ -221,10 +237,8 @@ void HtmlTokenizer::characterReference(QByteArray& out, bool inAttribute) {
     std::size_t candidate = run;
     if (start + run < size && m_input[start + run] == ';' && run < longestReferenceName)
         ++candidate;
-    for (std::size_t n = candidate; n >= 1; --n) {
-        const NamedReference* ref = findReference(m_input.substr(start, n));
-        if (!ref)
-            continue;
+    std::size_t n = 0;
+    if (const NamedReference* ref = longestReference(m_input.data() + start, candidate, n)) {
         const bool semicolon = m_input[start + n - 1] == ';';
         const int next = start + n < size ? static_cast<unsigned char>(m_input[start + n]) : endOfInput;
         if (inAttribute && !semicolon && (next == '=' || chars::isAsciiAlnum(next))) {
