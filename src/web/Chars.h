@@ -44,8 +44,8 @@ constexpr int hexValue(int c) {
     return -1;
 }
 
-// Appends a code point (at most U+10FFFF) as UTF-8 to a byte string (QByteArray or
-// std::string); the caller rules out surrogates.
+// Appends a code point (at most U+10FFFF) as UTF-8 to a byte string; the caller rules out
+// surrogates.
 template <typename Bytes> void appendUtf8(Bytes& out, char32_t c) {
     if (c < 0x80) {
         out.push_back(char(c));

@@ -113,30 +113,31 @@ const NamedReference* longestReference(const char* p, std::size_t n, std::size_t
 #define TOKENIZER_STATE inline
 #endif
 
-HtmlTokenizer::HtmlTokenizer(QByteArrayView input) : m_input(input.data(), std::size_t(input.size())) {}
+HtmlTokenizer::HtmlTokenizer(QByteArrayView input) : m_input(input), m_size(std::size_t(input.size())) {}
 
 int HtmlTokenizer::consume() {
     m_lastPos = m_pos;
-    if (m_pos >= m_input.size())
+    if (m_pos >= m_size)
         return endOfInput;
     const unsigned char c = static_cast<unsigned char>(m_input[m_pos++]);
     // CR and CR LF are one LF before the tokenizer sees them.
     if (c == '\r') {
-        if (m_pos < m_input.size() && m_input[m_pos] == '\n')
+        if (m_pos < m_size && m_input[m_pos] == '\n')
             ++m_pos;
         return '\n';
     }
     return c;
 }
 
-bool HtmlTokenizer::lookahead(std::string_view word) const {
-    return m_input.substr(m_pos, word.size()) == word;
+bool HtmlTokenizer::lookahead(QByteArrayView word) const {
+    const std::size_t n = std::size_t(word.size());
+    return m_size - m_pos >= n && std::memcmp(m_input.data() + m_pos, word.data(), n) == 0;
 }
 
-bool HtmlTokenizer::lookaheadNoCase(std::string_view word) const {
-    if (m_input.size() - m_pos < word.size())
+bool HtmlTokenizer::lookaheadNoCase(QByteArrayView word) const {
+    if (m_size - m_pos < std::size_t(word.size()))
         return false;
-    for (std::size_t i = 0; i < word.size(); ++i)
+    for (qsizetype i = 0; i < word.size(); ++i)
         if (chars::asciiLower(static_cast<unsigned char>(m_input[m_pos + i])) != word[i])
             return false;
     return true;
@@ -193,7 +194,7 @@ void HtmlTokenizer::finishAttributeName() {
 
 void HtmlTokenizer::characterReference(QByteArray& out, bool inAttribute) {
     const std::size_t start = m_pos;
-    const std::size_t size = m_input.size();
+    const std::size_t size = m_size;
     if (start < size && m_input[start] == '#') {
         std::size_t i = start + 1;
         const bool hex = i < size && (m_input[i] == 'x' || m_input[i] == 'X');
@@ -306,7 +307,7 @@ HtmlTokenizer::Kind HtmlTokenizer::endOfFile() {
 // The five text states: the run of text up to "<", then the state after it.
 TOKENIZER_STATE HtmlTokenizer::Kind HtmlTokenizer::textState() {
     const char* const data = m_input.data();
-    const std::size_t size = m_input.size();
+    const std::size_t size = m_size;
     const State textState = m_state;
     if (!m_keepText) {
         // Nothing of the text is wanted: jump to the next '<'.
@@ -419,7 +420,7 @@ TOKENIZER_STATE HtmlTokenizer::Kind HtmlTokenizer::endTagOpenState() {
 // 13.2.5.8 Tag name state
 TOKENIZER_STATE HtmlTokenizer::Kind HtmlTokenizer::tagNameState() {
     const char* const data = m_input.data();
-    const std::size_t size = m_input.size();
+    const std::size_t size = m_size;
     for (;;) {
         std::size_t run = m_pos;
         while (run < size && !tagNameStops[data[run]])
@@ -765,7 +766,7 @@ TOKENIZER_STATE HtmlTokenizer::Kind HtmlTokenizer::beforeAttributeNameState() {
 // 13.2.5.33 Attribute name state
 TOKENIZER_STATE HtmlTokenizer::Kind HtmlTokenizer::attributeNameState() {
     const char* const data = m_input.data();
-    const std::size_t size = m_input.size();
+    const std::size_t size = m_size;
     for (;;) {
         std::size_t run = m_pos;
         while (run < size && !attributeNameStops[data[run]])
@@ -834,7 +835,7 @@ TOKENIZER_STATE HtmlTokenizer::Kind HtmlTokenizer::beforeAttributeValueState() {
 // An attribute value in double or single quotes.
 TOKENIZER_STATE HtmlTokenizer::Kind HtmlTokenizer::quotedAttributeValue() {
     const char* const data = m_input.data();
-    const std::size_t size = m_input.size();
+    const std::size_t size = m_size;
     const char quote = m_state == State::AttributeValueDouble ? '"' : '\'';
     QByteArray& value = attr().value;
     for (;;) {
@@ -872,7 +873,7 @@ TOKENIZER_STATE HtmlTokenizer::Kind HtmlTokenizer::attributeValueSingleState() {
 // 13.2.5.38 Attribute value (unquoted) state
 TOKENIZER_STATE HtmlTokenizer::Kind HtmlTokenizer::attributeValueUnquotedState() {
     const char* const data = m_input.data();
-    const std::size_t size = m_input.size();
+    const std::size_t size = m_size;
     QByteArray& value = attr().value;
     for (;;) {
         std::size_t run = m_pos;
@@ -1016,7 +1017,7 @@ TOKENIZER_STATE HtmlTokenizer::Kind HtmlTokenizer::commentStartDashState() {
 // 13.2.5.45 Comment state
 TOKENIZER_STATE HtmlTokenizer::Kind HtmlTokenizer::commentState() {
     const char* const data = m_input.data();
-    const std::size_t size = m_input.size();
+    const std::size_t size = m_size;
     for (;;) {
         const std::size_t run = findAny(data, m_pos, size, '<', '-', '\r', '\0');
         if (m_keepText)
@@ -1448,7 +1449,7 @@ void HtmlTokenizer::textRun(State state) {
     // Collects text up to the byte that needs a decision, which is left unconsumed except for
     // references, NULs and CRs, handled here.
     const char* const data = m_input.data();
-    const std::size_t size = m_input.size();
+    const std::size_t size = m_size;
     for (;;) {
         std::size_t run = m_pos;
         if (state == State::Plaintext) {

@@ -8,7 +8,6 @@
 
 #include <cstdint>
 #include <optional>
-#include <string_view>
 #include <vector>
 
 // The HTML standard's tokenizer over a page already decoded to UTF-8, pulled one token at a time
@@ -127,8 +126,8 @@ public:
 private:
     int consume();
     void reconsume() { m_pos = m_lastPos; }
-    bool lookaheadNoCase(std::string_view word) const;
-    bool lookahead(std::string_view word) const;
+    bool lookaheadNoCase(QByteArrayView word) const;
+    bool lookahead(QByteArrayView word) const;
     void appendText(char c) {
         if (m_keepText)
             bytes::append(m_text, c);
@@ -245,7 +244,8 @@ private:
     Kind cdataSectionBracketState();
     Kind cdataSectionEndState();
 
-    std::string_view m_input;
+    QByteArrayView m_input;
+    std::size_t m_size; // m_input.size(), unsigned as the positions are
     std::size_t m_pos = 0;
     std::size_t m_lastPos = 0;
     State m_state = State::Data;
