@@ -54,3 +54,17 @@ public:
     virtual void setMaximum(int maximum) = 0;
     virtual void setValue(int value) = 0;
 };
+
+// What every run, listing or download, reads from and shows on its window: the list, the message
+// boxes, the pointer and the destination folder box. The window and the command-line mode each
+// implement it; every text is read afresh when the run needs it.
+class RunWindow {
+public:
+    virtual ~RunWindow() = default;
+
+    virtual ImageList& imageList() = 0;
+    virtual MessageBoxes& messages() = 0;
+    virtual MousePointer& pointer() = 0;
+    // The destination folder box.
+    virtual QString folderText() const = 0;
+};

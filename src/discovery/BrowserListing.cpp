@@ -21,15 +21,6 @@ constexpr int listCapacity = 32767;
 // How long the walk may keep the event loop waiting.
 constexpr qint64 yieldEveryMs = 15;
 
-QByteArrayView trimmed(QByteArrayView value) {
-    qsizetype b = 0, e = value.size();
-    while (b < e && chars::isAsciiWhitespace(value[b]))
-        ++b;
-    while (e > b && chars::isAsciiWhitespace(value[e - 1]))
-        --e;
-    return value.sliced(b, e - b);
-}
-
 bool isKnownImageType(QByteArrayView extension) {
     static constexpr const char* known[] = {"jpg", "jpeg", "jpe",  "jfif", "pjpeg", "pjp",  "gif",
                                             "png", "apng", "webp", "avif", "svg",   "svgz", "bmp",
@@ -54,7 +45,7 @@ public:
     void reference(QByteArrayView value, ReferenceContext context) override {
         if (m_full)
             return;
-        const QByteArrayView v = trimmed(value);
+        const QByteArrayView v = chars::trimmedAscii(value);
         if (v.isEmpty() || v.front() == '#')
             return;
         // As the browser resolves it: Chromium escapes "|" in a path, which the URL Standard keeps.

@@ -5,23 +5,15 @@
 
 #include <QString>
 
-// What a listing run reads from and shows on its window. The window and the command-line mode
-// each implement it; every text is read afresh when the run needs it.
-class ListingHost {
+// What a listing run reads from its window beyond what every run does: the filter boxes, the
+// address box and the find mode.
+class ListingHost : public RunWindow {
 public:
-    virtual ~ListingHost() = default;
-
-    virtual ImageList& imageList() = 0;
-    virtual MessageBoxes& messages() = 0;
-    virtual MousePointer& pointer() = 0;
-
     virtual bool filterTicked(FilterBox box) const = 0;
     // The custom list of extensions.
     virtual QString customFilterText() const = 0;
     // The address box.
     virtual QString addressText() const = 0;
-    // The destination folder box.
-    virtual QString folderText() const = 0;
     // How the images are found; the window takes it from its settings.
     virtual FindMode findMode() const { return FindMode::Classic; }
 };

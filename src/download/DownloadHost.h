@@ -7,18 +7,12 @@
 
 struct DownloadResult;
 
-// What a download run reads from and shows on its window. The window and the command-line mode
-// each implement it; the folder text is read afresh for every entry.
-class DownloadHost {
+// What a download run reads from and shows on its window beyond what every run does: the
+// progress bar, the busy flag and what it is told of each entry. The folder text is read afresh
+// for every entry.
+class DownloadHost : public RunWindow {
 public:
-    virtual ~DownloadHost() = default;
-
-    virtual ImageList& imageList() = 0;
-    virtual MessageBoxes& messages() = 0;
-    virtual MousePointer& pointer() = 0;
     virtual ProgressDisplay& progress() = 0;
-    // The destination folder box.
-    virtual QString folderText() const = 0;
     // The window's one busy flag, true while a listing or a download run is active. The window
     // sets it around a listing run as well, so that a start of either run while one is active is
     // ignored and a listing never empties the list under a download.

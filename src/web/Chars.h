@@ -1,6 +1,9 @@
 #pragma once
 
+#include <QByteArrayView>
+
 #include <cstddef>
+#include <initializer_list>
 
 // Character classes of the web standards (all ASCII: a byte of a multi-byte UTF-8 sequence is in
 // none of them) and the UTF-8 encoder, shared by every parser of this library. A character is
@@ -44,8 +47,8 @@ constexpr int hexValue(int c) {
     return -1;
 }
 
-// Appends a code point (at most U+10FFFF) as UTF-8 to a byte string (QByteArray or
-// std::string); the caller rules out surrogates.
+// Appends a code point (at most U+10FFFF) as UTF-8 to a byte string; the caller rules out
+// surrogates.
 template <typename Bytes> void appendUtf8(Bytes& out, char32_t c) {
     if (c < 0x80) {
         out.push_back(char(c));
@@ -62,6 +65,48 @@ template <typename Bytes> void appendUtf8(Bytes& out, char32_t c) {
         out.push_back(char(0x80 | ((c >> 6) & 0x3F)));
         out.push_back(char(0x80 | (c & 0x3F)));
     }
+}
+
+// What a UTF-8 sequence that begins with the non-ASCII byte lead needs: how many continuation
+// bytes follow, and the range of the first of them (the later ones lie in 0x80..0xBF), which
+// rules out overlong forms, surrogates and code points past U+10FFFF. needed is 0 for a byte that
+// cannot begin a sequence.
+struct Utf8Lead {
+    int needed;
+    unsigned char low;
+    unsigned char high;
+};
+constexpr Utf8Lead utf8Lead(unsigned char lead) {
+    if (lead >= 0xC2 && lead <= 0xDF)
+        return {1, 0x80, 0xBF};
+    if (lead >= 0xE0 && lead <= 0xEF)
+        return {2, lead == 0xE0 ? (unsigned char)0xA0 : (unsigned char)0x80,
+                lead == 0xED ? (unsigned char)0x9F : (unsigned char)0xBF};
+    if (lead >= 0xF0 && lead <= 0xF4)
+        return {3, lead == 0xF0 ? (unsigned char)0x90 : (unsigned char)0x80,
+                lead == 0xF4 ? (unsigned char)0x8F : (unsigned char)0xBF};
+    return {0, 0, 0};
+}
+
+// The view without the ASCII whitespace at either end.
+inline QByteArrayView trimmedAscii(QByteArrayView value) {
+    qsizetype b = 0, e = value.size();
+    while (b < e && isAsciiWhitespace(value[b]))
+        ++b;
+    while (e > b && isAsciiWhitespace(value[e - 1]))
+        --e;
+    return value.sliced(b, e - b);
+}
+
+// Whether text equals the ASCII word, letter case ignored; or one of the words.
+inline bool equalsIgnoringCase(QByteArrayView text, const char* ascii) {
+    return text.compare(QByteArrayView(ascii), Qt::CaseInsensitive) == 0;
+}
+inline bool isOneOf(QByteArrayView text, std::initializer_list<const char*> words) {
+    for (const char* word : words)
+        if (equalsIgnoringCase(text, word))
+            return true;
+    return false;
 }
 
 } // namespace chars

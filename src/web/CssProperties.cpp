@@ -28,15 +28,10 @@ enum Slot {
     BoxReflect,
 };
 
-bool is(const QByteArray& text, const char* ascii) {
-    return text.compare(ascii, Qt::CaseInsensitive) == 0;
-}
+using chars::isOneOf;
 
-bool isOneOf(const QByteArray& text, std::initializer_list<const char*> words) {
-    for (const char* word : words)
-        if (is(text, word))
-            return true;
-    return false;
+bool is(QByteArrayView text, const char* ascii) {
+    return chars::equalsIgnoringCase(text, ascii);
 }
 
 // One component value: a token, or a function or block with the tokens up to its closer.

@@ -1,5 +1,6 @@
 #include "web/CssUrls.h"
 
+#include "web/Chars.h"
 #include "web/CssProperties.h"
 
 #include <QHash>
@@ -26,16 +27,8 @@ Tok closerOf(Tok type) {
     }
 }
 
-bool equalsIgnoringCase(const QByteArray& text, const char* ascii) {
-    return text.compare(ascii, Qt::CaseInsensitive) == 0;
-}
-
-bool isOneOf(const QByteArray& text, std::initializer_list<const char*> words) {
-    for (const char* word : words)
-        if (equalsIgnoringCase(text, word))
-            return true;
-    return false;
-}
+using chars::equalsIgnoringCase;
+using chars::isOneOf;
 
 bool knownPseudoClass(const QByteArray& name) {
     return isOneOf(name,

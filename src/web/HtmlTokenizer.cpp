@@ -2,9 +2,9 @@
 
 #include "web/Chars.h"
 
+#include <QSet>
 #include <algorithm>
 #include <cstring>
-#include <unordered_set>
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -61,12 +61,15 @@ std::size_t findAny(const char* data, std::size_t from, std::size_t size, char a
     return size;
 }
 
-void appendLowered(std::string& out, const char* p, std::size_t n) {
-    const std::size_t old = out.size();
-    out.append(p, n);
-    for (std::size_t i = old; i < out.size(); ++i)
-        if (static_cast<unsigned char>(out[i] - 'A') < 26)
-            out[i] = char(out[i] + 32);
+void appendLowered(QByteArray& out, const char* p, std::size_t n) {
+    if (n == 0)
+        return;
+    const qsizetype old = out.size();
+    buffers::append(out, p, n);
+    char* const d = out.data() + old;
+    for (std::size_t i = 0; i < n; ++i)
+        if (static_cast<unsigned char>(d[i] - 'A') < 26)
+            d[i] = char(d[i] + 32);
 }
 
 // Numeric references to these C1 positions mean what windows-1252 puts there.
@@ -75,13 +78,29 @@ constexpr std::uint16_t c1Replacements[32] = {0x20AC, 0x0081, 0x201A, 0x0192, 0x
                                               0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,
                                               0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
 
-const NamedReference* findReference(std::string_view name) {
-    const auto* begin = std::begin(namedReferences);
-    const auto* end = std::end(namedReferences);
-    const auto* it = std::lower_bound(begin, end, name, [](const NamedReference& r, std::string_view n) {
-        return std::string_view(r.name) < n;
-    });
-    return it != end && std::string_view(it->name) == name ? it : nullptr;
+// The longest name of the table that p's first n bytes start with, and its length in found. The
+// table is sorted, so the names sharing p's first i bytes are one range, narrowed byte by byte;
+// a name of exactly i + 1 bytes comes first in its range.
+const NamedReference* longestReference(const char* p, std::size_t n, std::size_t& found) {
+    const NamedReference* lo = std::begin(namedReferences);
+    const NamedReference* hi = std::end(namedReferences);
+    const NamedReference* best = nullptr;
+    for (std::size_t i = 0; i < n; ++i) {
+        const unsigned char c = static_cast<unsigned char>(p[i]);
+        lo = std::lower_bound(lo, hi, c, [i](const NamedReference& r, unsigned char x) {
+            return static_cast<unsigned char>(r.name[i]) < x;
+        });
+        hi = std::upper_bound(lo, hi, c, [i](unsigned char x, const NamedReference& r) {
+            return x < static_cast<unsigned char>(r.name[i]);
+        });
+        if (lo == hi)
+            break;
+        if (lo->name[i + 1] == '\0') {
+            best = lo;
+            found = i + 1;
+        }
+    }
+    return best;
 }
 
 } // namespace
@@ -94,45 +113,48 @@ const NamedReference* findReference(std::string_view name) {
 #define TOKENIZER_STATE inline
 #endif
 
-HtmlTokenizer::HtmlTokenizer(QByteArrayView input) : m_input(input.data(), std::size_t(input.size())) {}
+HtmlTokenizer::HtmlTokenizer(QByteArrayView input) : m_input(input), m_size(std::size_t(input.size())) {}
 
 int HtmlTokenizer::consume() {
     m_lastPos = m_pos;
-    if (m_pos >= m_input.size())
+    if (m_pos >= m_size)
         return endOfInput;
     const unsigned char c = static_cast<unsigned char>(m_input[m_pos++]);
     // CR and CR LF are one LF before the tokenizer sees them.
     if (c == '\r') {
-        if (m_pos < m_input.size() && m_input[m_pos] == '\n')
+        if (m_pos < m_size && m_input[m_pos] == '\n')
             ++m_pos;
         return '\n';
     }
     return c;
 }
 
-bool HtmlTokenizer::lookahead(std::string_view word) const {
-    return m_input.substr(m_pos, word.size()) == word;
+bool HtmlTokenizer::lookahead(QByteArrayView word) const {
+    const std::size_t n = std::size_t(word.size());
+    return m_size - m_pos >= n && std::memcmp(m_input.data() + m_pos, word.data(), n) == 0;
 }
 
-bool HtmlTokenizer::lookaheadNoCase(std::string_view word) const {
-    if (m_input.size() - m_pos < word.size())
+bool HtmlTokenizer::lookaheadNoCase(QByteArrayView word) const {
+    if (m_size - m_pos < std::size_t(word.size()))
         return false;
-    for (std::size_t i = 0; i < word.size(); ++i)
+    for (qsizetype i = 0; i < word.size(); ++i)
         if (chars::asciiLower(static_cast<unsigned char>(m_input[m_pos + i])) != word[i])
             return false;
     return true;
 }
 
-const HtmlTokenizer::Attribute* HtmlTokenizer::findAttribute(std::string_view name) const {
+const HtmlTokenizer::Attribute* HtmlTokenizer::findAttribute(QByteArrayView name) const {
     for (std::size_t i = 0; i < m_attributeCount; ++i)
-        if (m_attributes[i].name == name)
+        if (m_attributes[i].name.size() == name.size() &&
+            (name.isEmpty() ||
+             std::memcmp(m_attributes[i].name.constData(), name.data(), std::size_t(name.size())) == 0))
             return &m_attributes[i];
     return nullptr;
 }
 
 void HtmlTokenizer::startTag(bool end) {
     m_endTag = end;
-    m_name.clear();
+    buffers::reset(m_name);
     m_selfClosing = false;
     m_attributeCount = 0;
     m_dropAttribute = false;
@@ -146,14 +168,14 @@ void HtmlTokenizer::startAttribute() {
     if (m_attributeCount == m_attributes.size())
         m_attributes.emplace_back();
     Attribute& a = m_attributes[m_attributeCount++];
-    a.name.clear();
-    a.value.clear();
+    buffers::reset(a.name);
+    buffers::reset(a.value);
 }
 
 void HtmlTokenizer::finishAttributeName() {
     // A repeated name keeps the first value; the later one is parsed and dropped. Past a few
     // dozen attributes a set keeps the check linear.
-    const std::string& name = m_attributes[m_attributeCount - 1].name;
+    const QByteArray& name = m_attributes[m_attributeCount - 1].name;
     const std::size_t before = m_attributeCount - 1;
     if (before <= 32) {
         for (std::size_t i = 0; i < before; ++i)
@@ -163,16 +185,16 @@ void HtmlTokenizer::finishAttributeName() {
             }
         return;
     }
-    std::unordered_set<std::string_view> seen;
-    seen.reserve(before);
+    QSet<QByteArrayView> seen;
+    seen.reserve(qsizetype(before));
     for (std::size_t i = 0; i < before; ++i)
         seen.insert(m_attributes[i].name);
-    m_dropAttribute = seen.count(name) > 0;
+    m_dropAttribute = seen.contains(QByteArrayView(name));
 }
 
-void HtmlTokenizer::characterReference(std::string& out, bool inAttribute) {
+void HtmlTokenizer::characterReference(QByteArray& out, bool inAttribute) {
     const std::size_t start = m_pos;
-    const std::size_t size = m_input.size();
+    const std::size_t size = m_size;
     if (start < size && m_input[start] == '#') {
         std::size_t i = start + 1;
         const bool hex = i < size && (m_input[i] == 'x' || m_input[i] == 'X');
@@ -192,7 +214,7 @@ void HtmlTokenizer::characterReference(std::string& out, bool inAttribute) {
             ++i;
         }
         if (i == digitsStart) {
-            out.push_back('&');
+            buffers::append(out, '&');
             return; // "&#" or "&#x" stay as text
         }
         if (i < size && m_input[i] == ';')
@@ -210,29 +232,27 @@ void HtmlTokenizer::characterReference(std::string& out, bool inAttribute) {
     while (start + run < size && run < longestReferenceName && chars::isAsciiAlnum(m_input[start + run]))
         ++run;
     if (run == 0) {
-        out.push_back('&');
+        buffers::append(out, '&');
         return;
     }
     std::size_t candidate = run;
     if (start + run < size && m_input[start + run] == ';' && run < longestReferenceName)
         ++candidate;
-    for (std::size_t n = candidate; n >= 1; --n) {
-        const NamedReference* ref = findReference(m_input.substr(start, n));
-        if (!ref)
-            continue;
+    std::size_t n = 0;
+    if (const NamedReference* ref = longestReference(m_input.data() + start, candidate, n)) {
         const bool semicolon = m_input[start + n - 1] == ';';
         const int next = start + n < size ? static_cast<unsigned char>(m_input[start + n]) : endOfInput;
         if (inAttribute && !semicolon && (next == '=' || chars::isAsciiAlnum(next))) {
             // In an attribute, "&copy=1" is a query, not a reference.
-            out.push_back('&');
-            out.append(m_input.substr(start, n));
+            buffers::append(out, '&');
+            buffers::append(out, m_input.data() + start, n);
         } else {
-            out.append(ref->value);
+            buffers::append(out, ref->value, std::strlen(ref->value));
         }
         m_pos = start + n;
         return;
     }
-    out.push_back('&'); // no reference: the name is ordinary text
+    buffers::append(out, '&'); // no reference: the name is ordinary text
 }
 
 HtmlTokenizer::Kind HtmlTokenizer::emitTag() {
@@ -242,9 +262,9 @@ HtmlTokenizer::Kind HtmlTokenizer::emitTag() {
     }
     const Kind kind = m_endTag ? Kind::EndTag : Kind::StartTag;
     if (!m_endTag)
-        m_lastStartTag = m_name;
+        buffers::assign(m_lastStartTag, m_name);
     m_state = State::Data;
-    if (!m_text.empty()) {
+    if (!m_text.isEmpty()) {
         m_pending = true;
         m_pendingKind = kind;
         return Kind::Characters;
@@ -254,19 +274,19 @@ HtmlTokenizer::Kind HtmlTokenizer::emitTag() {
 
 HtmlTokenizer::Kind HtmlTokenizer::emitComment() {
     m_state = State::Data;
-    if (!m_text.empty()) {
+    if (!m_text.isEmpty()) {
         m_pending = true;
         m_pendingKind = Kind::Comment;
         return Kind::Characters;
     }
     m_text.swap(m_pendingText);
-    m_pendingText.clear();
+    buffers::reset(m_pendingText);
     return Kind::Comment;
 }
 
 HtmlTokenizer::Kind HtmlTokenizer::emitDoctype() {
     m_state = State::Data;
-    if (!m_text.empty()) {
+    if (!m_text.isEmpty()) {
         m_pending = true;
         m_pendingKind = Kind::Doctype;
         return Kind::Characters;
@@ -276,7 +296,7 @@ HtmlTokenizer::Kind HtmlTokenizer::emitDoctype() {
 
 HtmlTokenizer::Kind HtmlTokenizer::endOfFile() {
     m_eofEmitted = true;
-    if (!m_text.empty()) {
+    if (!m_text.isEmpty()) {
         m_pending = true;
         m_pendingKind = Kind::EndOfFile;
         return Kind::Characters;
@@ -287,7 +307,7 @@ HtmlTokenizer::Kind HtmlTokenizer::endOfFile() {
 // The five text states: the run of text up to "<", then the state after it.
 TOKENIZER_STATE HtmlTokenizer::Kind HtmlTokenizer::textState() {
     const char* const data = m_input.data();
-    const std::size_t size = m_input.size();
+    const std::size_t size = m_size;
     const State textState = m_state;
     if (!m_keepText) {
         // Nothing of the text is wanted: jump to the next '<'.
@@ -364,7 +384,7 @@ TOKENIZER_STATE HtmlTokenizer::Kind HtmlTokenizer::tagOpenState() {
         reconsume();
         m_state = State::TagName;
     } else if (c == '?') {
-        m_pendingText.clear();
+        buffers::reset(m_pendingText);
         reconsume();
         m_state = State::BogusComment;
     } else {
@@ -390,7 +410,7 @@ TOKENIZER_STATE HtmlTokenizer::Kind HtmlTokenizer::endTagOpenState() {
         appendText("</");
         return endOfFile();
     } else {
-        m_pendingText.clear();
+        buffers::reset(m_pendingText);
         reconsume();
         m_state = State::BogusComment;
     }
@@ -400,7 +420,7 @@ TOKENIZER_STATE HtmlTokenizer::Kind HtmlTokenizer::endTagOpenState() {
 // 13.2.5.8 Tag name state
 TOKENIZER_STATE HtmlTokenizer::Kind HtmlTokenizer::tagNameState() {
     const char* const data = m_input.data();
-    const std::size_t size = m_input.size();
+    const std::size_t size = m_size;
     for (;;) {
         std::size_t run = m_pos;
         while (run < size && !tagNameStops[data[run]])
@@ -423,7 +443,7 @@ TOKENIZER_STATE HtmlTokenizer::Kind HtmlTokenizer::tagNameState() {
         if (c == 0)
             appendReplacement(m_name);
         else
-            m_name.push_back(chars::asciiLower(c));
+            buffers::append(m_name, chars::asciiLower(c));
     }
     return kContinue;
 }
@@ -433,7 +453,7 @@ TOKENIZER_STATE HtmlTokenizer::Kind HtmlTokenizer::textLessThanSign() {
     const bool rcdata = m_state == State::RcdataLessThan;
     const int c = consume();
     if (c == '/') {
-        m_buffer.clear();
+        buffers::reset(m_buffer);
         m_state = rcdata ? State::RcdataEndTagOpen : State::RawtextEndTagOpen;
     } else {
         appendText('<');
@@ -505,8 +525,8 @@ TOKENIZER_STATE HtmlTokenizer::Kind HtmlTokenizer::textEndTagName() {
     } else if (c == '>' && m_name == m_lastStartTag) {
         return emitTag();
     } else if (chars::isAsciiAlpha(c)) {
-        m_name.push_back(chars::asciiLower(c));
-        m_buffer.push_back(char(c));
+        buffers::append(m_name, chars::asciiLower(c));
+        buffers::append(m_buffer, char(c));
     } else {
         appendText("</");
         appendText(m_buffer);
@@ -543,7 +563,7 @@ TOKENIZER_STATE HtmlTokenizer::Kind HtmlTokenizer::scriptEscapedEndTagNameState(
 TOKENIZER_STATE HtmlTokenizer::Kind HtmlTokenizer::scriptLessThanState() {
     const int c = consume();
     if (c == '/') {
-        m_buffer.clear();
+        buffers::reset(m_buffer);
         m_state = State::ScriptEndTagOpen;
     } else if (c == '!') {
         appendText("<!");
@@ -623,10 +643,10 @@ TOKENIZER_STATE HtmlTokenizer::Kind HtmlTokenizer::scriptEscapedDashDashState() 
 TOKENIZER_STATE HtmlTokenizer::Kind HtmlTokenizer::scriptEscapedLessThanState() {
     const int c = consume();
     if (c == '/') {
-        m_buffer.clear();
+        buffers::reset(m_buffer);
         m_state = State::ScriptEscapedEndTagOpen;
     } else if (chars::isAsciiAlpha(c)) {
-        m_buffer.clear();
+        buffers::reset(m_buffer);
         appendText('<');
         reconsume();
         m_state = State::ScriptDoubleEscapeStart;
@@ -649,7 +669,7 @@ TOKENIZER_STATE HtmlTokenizer::Kind HtmlTokenizer::scriptDoubleEscapeBoundary() 
         else
             m_state = starting ? State::ScriptEscaped : State::ScriptDoubleEscaped;
     } else if (chars::isAsciiAlpha(c)) {
-        m_buffer.push_back(chars::asciiLower(c));
+        buffers::append(m_buffer, chars::asciiLower(c));
         appendText(char(c));
     } else {
         reconsume();
@@ -713,7 +733,7 @@ TOKENIZER_STATE HtmlTokenizer::Kind HtmlTokenizer::scriptDoubleEscapedDashDashSt
 TOKENIZER_STATE HtmlTokenizer::Kind HtmlTokenizer::scriptDoubleEscapedLessThanState() {
     const int c = consume();
     if (c == '/') {
-        m_buffer.clear();
+        buffers::reset(m_buffer);
         appendText('/');
         m_state = State::ScriptDoubleEscapeEnd;
     } else {
@@ -733,7 +753,7 @@ TOKENIZER_STATE HtmlTokenizer::Kind HtmlTokenizer::beforeAttributeNameState() {
         m_state = State::AfterAttributeName;
     } else if (c == '=') {
         startAttribute();
-        attr().name.push_back('=');
+        buffers::append(attr().name, '=');
         m_state = State::AttributeName;
     } else {
         startAttribute();
@@ -746,7 +766,7 @@ TOKENIZER_STATE HtmlTokenizer::Kind HtmlTokenizer::beforeAttributeNameState() {
 // 13.2.5.33 Attribute name state
 TOKENIZER_STATE HtmlTokenizer::Kind HtmlTokenizer::attributeNameState() {
     const char* const data = m_input.data();
-    const std::size_t size = m_input.size();
+    const std::size_t size = m_size;
     for (;;) {
         std::size_t run = m_pos;
         while (run < size && !attributeNameStops[data[run]])
@@ -768,7 +788,7 @@ TOKENIZER_STATE HtmlTokenizer::Kind HtmlTokenizer::attributeNameState() {
         if (c == 0)
             appendReplacement(attr().name);
         else
-            attr().name.push_back(chars::asciiLower(c));
+            buffers::append(attr().name, chars::asciiLower(c));
     }
     return kContinue;
 }
@@ -815,13 +835,13 @@ TOKENIZER_STATE HtmlTokenizer::Kind HtmlTokenizer::beforeAttributeValueState() {
 // An attribute value in double or single quotes.
 TOKENIZER_STATE HtmlTokenizer::Kind HtmlTokenizer::quotedAttributeValue() {
     const char* const data = m_input.data();
-    const std::size_t size = m_input.size();
+    const std::size_t size = m_size;
     const char quote = m_state == State::AttributeValueDouble ? '"' : '\'';
-    std::string& value = attr().value;
+    QByteArray& value = attr().value;
     for (;;) {
         // Plain runs go over in one piece.
         const std::size_t run = findAny(data, m_pos, size, quote, '&', '\r', '\0');
-        value.append(data + m_pos, run - m_pos);
+        buffers::append(value, data + m_pos, run - m_pos);
         m_pos = run;
         const int c = consume();
         if (c == quote) {
@@ -835,7 +855,7 @@ TOKENIZER_STATE HtmlTokenizer::Kind HtmlTokenizer::quotedAttributeValue() {
         else if (c == endOfInput)
             return endOfFile();
         else
-            value.push_back(char(c));
+            buffers::append(value, char(c));
     }
     return kContinue;
 }
@@ -853,13 +873,13 @@ TOKENIZER_STATE HtmlTokenizer::Kind HtmlTokenizer::attributeValueSingleState() {
 // 13.2.5.38 Attribute value (unquoted) state
 TOKENIZER_STATE HtmlTokenizer::Kind HtmlTokenizer::attributeValueUnquotedState() {
     const char* const data = m_input.data();
-    const std::size_t size = m_input.size();
-    std::string& value = attr().value;
+    const std::size_t size = m_size;
+    QByteArray& value = attr().value;
     for (;;) {
         std::size_t run = m_pos;
         while (run < size && !unquotedValueStops[data[run]])
             ++run;
-        value.append(data + m_pos, run - m_pos);
+        buffers::append(value, data + m_pos, run - m_pos);
         m_pos = run;
         const int c = consume();
         if (chars::isAsciiWhitespace(c)) {
@@ -875,7 +895,7 @@ TOKENIZER_STATE HtmlTokenizer::Kind HtmlTokenizer::attributeValueUnquotedState()
         else if (c == endOfInput)
             return endOfFile();
         else
-            value.push_back(char(c));
+            buffers::append(value, char(c));
     }
     return kContinue;
 }
@@ -932,14 +952,14 @@ TOKENIZER_STATE HtmlTokenizer::Kind HtmlTokenizer::bogusCommentState() {
         if (c == 0)
             appendReplacement(m_pendingText);
         else
-            m_pendingText.push_back(char(c));
+            buffers::append(m_pendingText, char(c));
     }
     return kContinue;
 }
 
 // 13.2.5.42 Markup declaration open state
 TOKENIZER_STATE HtmlTokenizer::Kind HtmlTokenizer::markupDeclarationOpenState() {
-    m_pendingText.clear();
+    buffers::reset(m_pendingText);
     if (lookahead("--")) {
         m_pos += 2;
         m_state = State::CommentStart;
@@ -987,7 +1007,7 @@ TOKENIZER_STATE HtmlTokenizer::Kind HtmlTokenizer::commentStartDashState() {
         return emitComment();
     } else {
         if (m_keepText)
-            m_pendingText.push_back('-');
+            buffers::append(m_pendingText, '-');
         reconsume();
         m_state = State::Comment;
     }
@@ -997,16 +1017,16 @@ TOKENIZER_STATE HtmlTokenizer::Kind HtmlTokenizer::commentStartDashState() {
 // 13.2.5.45 Comment state
 TOKENIZER_STATE HtmlTokenizer::Kind HtmlTokenizer::commentState() {
     const char* const data = m_input.data();
-    const std::size_t size = m_input.size();
+    const std::size_t size = m_size;
     for (;;) {
         const std::size_t run = findAny(data, m_pos, size, '<', '-', '\r', '\0');
         if (m_keepText)
-            m_pendingText.append(data + m_pos, run - m_pos);
+            buffers::append(m_pendingText, data + m_pos, run - m_pos);
         m_pos = run;
         const int c = consume();
         if (c == '<') {
             if (m_keepText)
-                m_pendingText.push_back('<');
+                buffers::append(m_pendingText, '<');
             m_state = State::CommentLessThan;
             break;
         }
@@ -1022,7 +1042,7 @@ TOKENIZER_STATE HtmlTokenizer::Kind HtmlTokenizer::commentState() {
             if (c == 0)
                 appendReplacement(m_pendingText);
             else
-                m_pendingText.push_back(char(c));
+                buffers::append(m_pendingText, char(c));
         }
     }
     return kContinue;
@@ -1033,11 +1053,11 @@ TOKENIZER_STATE HtmlTokenizer::Kind HtmlTokenizer::commentLessThanState() {
     const int c = consume();
     if (c == '!') {
         if (m_keepText)
-            m_pendingText.push_back('!');
+            buffers::append(m_pendingText, '!');
         m_state = State::CommentLessThanBang;
     } else if (c == '<') {
         if (m_keepText)
-            m_pendingText.push_back('<');
+            buffers::append(m_pendingText, '<');
     } else {
         reconsume();
         m_state = State::Comment;
@@ -1088,7 +1108,7 @@ TOKENIZER_STATE HtmlTokenizer::Kind HtmlTokenizer::commentEndDashState() {
         return emitComment();
     } else {
         if (m_keepText)
-            m_pendingText.push_back('-');
+            buffers::append(m_pendingText, '-');
         reconsume();
         m_state = State::Comment;
     }
@@ -1104,7 +1124,7 @@ TOKENIZER_STATE HtmlTokenizer::Kind HtmlTokenizer::commentEndState() {
         m_state = State::CommentEndBang;
     } else if (c == '-') {
         if (m_keepText)
-            m_pendingText.push_back('-');
+            buffers::append(m_pendingText, '-');
     } else if (c == endOfInput) {
         m_eofEmitted = true;
         return emitComment();
@@ -1140,7 +1160,7 @@ TOKENIZER_STATE HtmlTokenizer::Kind HtmlTokenizer::commentEndBangState() {
 
 // 13.2.5.53 DOCTYPE state
 TOKENIZER_STATE HtmlTokenizer::Kind HtmlTokenizer::doctypeState() {
-    m_name.clear();
+    buffers::reset(m_name);
     m_publicId.reset();
     m_systemId.reset();
     m_doctypeNameMissing = true;
@@ -1177,7 +1197,7 @@ TOKENIZER_STATE HtmlTokenizer::Kind HtmlTokenizer::beforeDoctypeNameState() {
     if (c == 0)
         appendReplacement(m_name);
     else
-        m_name.push_back(chars::asciiLower(c));
+        buffers::append(m_name, chars::asciiLower(c));
     m_state = State::DoctypeName;
     return kContinue;
 }
@@ -1196,7 +1216,7 @@ TOKENIZER_STATE HtmlTokenizer::Kind HtmlTokenizer::doctypeNameState() {
     } else if (c == 0) {
         appendReplacement(m_name);
     } else {
-        m_name.push_back(chars::asciiLower(c));
+        buffers::append(m_name, chars::asciiLower(c));
     }
     return kContinue;
 }
@@ -1282,7 +1302,7 @@ TOKENIZER_STATE HtmlTokenizer::Kind HtmlTokenizer::quotedDoctypeIdentifier() {
     const State s = m_state;
     const bool publicId = s == State::DoctypePublicIdDouble || s == State::DoctypePublicIdSingle;
     const char quote = s == State::DoctypePublicIdDouble || s == State::DoctypeSystemIdDouble ? '"' : '\'';
-    std::string& id = *(publicId ? m_publicId : m_systemId);
+    QByteArray& id = *(publicId ? m_publicId : m_systemId);
     const int c = consume();
     if (c == quote) {
         m_state = publicId ? State::AfterDoctypePublicId : State::AfterDoctypeSystemId;
@@ -1296,7 +1316,7 @@ TOKENIZER_STATE HtmlTokenizer::Kind HtmlTokenizer::quotedDoctypeIdentifier() {
     } else if (c == 0) {
         appendReplacement(id);
     } else {
-        id.push_back(char(c));
+        buffers::append(id, char(c));
     }
     return kContinue;
 }
@@ -1429,7 +1449,7 @@ void HtmlTokenizer::textRun(State state) {
     // Collects text up to the byte that needs a decision, which is left unconsumed except for
     // references, NULs and CRs, handled here.
     const char* const data = m_input.data();
-    const std::size_t size = m_input.size();
+    const std::size_t size = m_size;
     for (;;) {
         std::size_t run = m_pos;
         if (state == State::Plaintext) {
@@ -1444,7 +1464,7 @@ void HtmlTokenizer::textRun(State state) {
                 ++run;
             }
         }
-        m_text.append(data + m_pos, run - m_pos);
+        buffers::append(m_text, data + m_pos, run - m_pos);
         m_pos = run;
         if (m_pos >= size || data[m_pos] == '<')
             return;
@@ -1454,11 +1474,11 @@ void HtmlTokenizer::textRun(State state) {
         } else if (c == 0) {
             // In the data state a NUL goes to the tree builder as it is; elsewhere it is replaced.
             if (state == State::Data)
-                m_text.push_back('\0');
+                buffers::append(m_text, '\0');
             else
-                m_text.append(chars::kReplacement);
+                appendReplacement(m_text);
         } else {
-            m_text.push_back(char(c));
+            buffers::append(m_text, char(c));
         }
     }
 }
@@ -1617,13 +1637,13 @@ HtmlTokenizer::Kind HtmlTokenizer::next() {
         m_pending = false;
         if (m_pendingKind == Kind::Comment) {
             m_text.swap(m_pendingText);
-            m_pendingText.clear();
+            buffers::reset(m_pendingText);
         } else {
-            m_text.clear();
+            buffers::reset(m_text);
         }
         return m_pendingKind;
     }
-    m_text.clear();
+    buffers::reset(m_text);
     if (m_eofEmitted)
         return Kind::EndOfFile;
 

@@ -1,13 +1,13 @@
 #pragma once
 
+#include "web/Buffers.h"
 #include "web/Chars.h"
 
+#include <QByteArray>
 #include <QByteArrayView>
 
 #include <cstdint>
 #include <optional>
-#include <string>
-#include <string_view>
 #include <vector>
 
 // The HTML standard's tokenizer over a page already decoded to UTF-8, pulled one token at a time
@@ -93,8 +93,8 @@ public:
     enum class Kind : std::uint8_t { StartTag, EndTag, Characters, Comment, Doctype, EndOfFile };
 
     struct Attribute {
-        std::string name;
-        std::string value;
+        QByteArray name;
+        QByteArray value;
     };
 
     explicit HtmlTokenizer(QByteArrayView input);
@@ -106,43 +106,45 @@ public:
     // must match in the text states, whether <![CDATA[ opens a section (foreign content), and
     // whether text and comments are collected.
     void setState(State state) { m_state = state; }
-    void setLastStartTag(std::string_view name) { m_lastStartTag.assign(name); }
+    void setLastStartTag(QByteArrayView name) { buffers::assign(m_lastStartTag, name); }
     void setCdataAllowed(bool allowed) { m_cdataAllowed = allowed; }
     void setKeepText(bool keep) { m_keepText = keep; }
 
     // The current token's parts.
-    const std::string& name() const { return m_name; }
+    const QByteArray& name() const { return m_name; }
     std::size_t attributeCount() const { return m_attributeCount; }
     const Attribute& attribute(std::size_t i) const { return m_attributes[i]; }
-    const Attribute* findAttribute(std::string_view name) const;
+    const Attribute* findAttribute(QByteArrayView name) const;
     bool selfClosing() const { return m_selfClosing; }
-    const std::string& text() const { return m_text; } // characters or comment data
+    const QByteArray& text() const { return m_text; } // characters or comment data
     // A doctype token's parts; a missing identifier is nullopt.
-    const std::optional<std::string>& doctypePublicId() const { return m_publicId; }
-    const std::optional<std::string>& doctypeSystemId() const { return m_systemId; }
+    const std::optional<QByteArray>& doctypePublicId() const { return m_publicId; }
+    const std::optional<QByteArray>& doctypeSystemId() const { return m_systemId; }
     bool doctypeNameMissing() const { return m_doctypeNameMissing; }
     bool forceQuirks() const { return m_forceQuirks; }
 
 private:
     int consume();
     void reconsume() { m_pos = m_lastPos; }
-    bool lookaheadNoCase(std::string_view word) const;
-    bool lookahead(std::string_view word) const;
+    bool lookaheadNoCase(QByteArrayView word) const;
+    bool lookahead(QByteArrayView word) const;
     void appendText(char c) {
         if (m_keepText)
-            m_text.push_back(c);
+            buffers::append(m_text, c);
     }
-    void appendText(std::string_view s) {
+    void appendText(QByteArrayView s) {
         if (m_keepText)
-            m_text.append(s);
+            buffers::append(m_text, s);
     }
-    void appendReplacement(std::string& to) { to.append(chars::kReplacement, chars::kReplacementSize); }
+    void appendReplacement(QByteArray& to) {
+        buffers::append(to, chars::kReplacement, chars::kReplacementSize);
+    }
     void startTag(bool end);
     void startAttribute();
     void finishAttributeName();
     bool appropriateEndTag() const { return !m_endTag ? false : m_name == m_lastStartTag; }
     // Decodes a character reference after its '&' into out (or leaves its text as it stands).
-    void characterReference(std::string& out, bool inAttribute);
+    void characterReference(QByteArray& out, bool inAttribute);
     void textRun(State state);
     Kind emitTag();
     Kind emitComment();
@@ -242,7 +244,8 @@ private:
     Kind cdataSectionBracketState();
     Kind cdataSectionEndState();
 
-    std::string_view m_input;
+    QByteArrayView m_input;
+    std::size_t m_size; // m_input.size(), unsigned as the positions are
     std::size_t m_pos = 0;
     std::size_t m_lastPos = 0;
     State m_state = State::Data;
@@ -254,18 +257,18 @@ private:
     // The pending token; a tag or comment waits while the characters before it go out first.
     Kind m_pendingKind = Kind::EndOfFile;
     bool m_pending = false;
-    std::string m_text;
-    std::string m_pendingText;
-    std::string m_name;
-    std::string m_lastStartTag;
-    std::string m_buffer; // the temporary buffer of the end-tag states
+    QByteArray m_text;
+    QByteArray m_pendingText;
+    QByteArray m_name;
+    QByteArray m_lastStartTag;
+    QByteArray m_buffer; // the temporary buffer of the end-tag states
     bool m_endTag = false;
     bool m_selfClosing = false;
     std::vector<Attribute> m_attributes;
     std::size_t m_attributeCount = 0;
     bool m_dropAttribute = false;
-    std::optional<std::string> m_publicId;
-    std::optional<std::string> m_systemId;
+    std::optional<QByteArray> m_publicId;
+    std::optional<QByteArray> m_systemId;
     bool m_doctypeNameMissing = true;
     bool m_forceQuirks = false;
 };

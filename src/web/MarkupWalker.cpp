@@ -1,5 +1,6 @@
 #include "web/MarkupWalker.h"
 
+#include "web/Buffers.h"
 #include "web/Chars.h"
 
 #include "web/CssUrls.h"
@@ -9,13 +10,28 @@
 #include <QByteArray>
 #include <QList>
 
-#include <string>
-#include <unordered_map>
+#include <cstring>
 #include <vector>
 
-using namespace std::string_view_literals;
-
 namespace {
+
+bool sameBytes(QByteArrayView a, QByteArrayView b) {
+    return a.size() == b.size() &&
+           (a.isEmpty() || std::memcmp(a.data(), b.data(), std::size_t(a.size())) == 0);
+}
+
+// A name written in the source ("li"_bv). The walk compares names many times a token: this
+// comparison is inlined, with the word's length known where it is written.
+struct Word {
+    const char* data;
+    qsizetype size;
+    constexpr operator QByteArrayView() const { return QByteArrayView(data, size); }
+    friend bool operator==(QByteArrayView a, Word w) { return sameBytes(a, w); }
+};
+
+constexpr Word operator""_bv(const char* s, std::size_t n) {
+    return Word{s, qsizetype(n)};
+}
 
 enum class Ns : std::uint8_t { Html, Svg, MathMl };
 
@@ -36,11 +52,54 @@ enum TagFlag : std::uint32_t {
     Watched = 1 << 12,    // named in a rule below: other names skip those comparisons
 };
 
-const std::unordered_map<std::string_view, std::uint32_t>& htmlTags() {
-    static const std::unordered_map<std::string_view, std::uint32_t> tags = [] {
-        std::unordered_map<std::string_view, std::uint32_t> t;
-        auto add = [&t](std::initializer_list<std::string_view> names, std::uint32_t flags) {
-            for (std::string_view n : names)
+// The known HTML names and their flags, open addressing over a power of two: a lookup, made
+// several times a tag, is a short hash, a mask and a comparison or two.
+class TagTable {
+public:
+    std::uint32_t& operator[](QByteArrayView name) {
+        Entry& e = m_entries[slotOf(name)];
+        e.name = name;
+        return e.flags;
+    }
+    std::uint32_t find(QByteArrayView name) const { return m_entries[slotOf(name)].flags; }
+    // Each known name gets a number in the high bits, so open elements can be counted by name.
+    void number(std::uint32_t shift) {
+        std::uint32_t id = 0;
+        for (Entry& e : m_entries)
+            if (!e.name.isNull())
+                e.flags |= ++id << shift;
+    }
+
+private:
+    struct Entry {
+        QByteArrayView name;
+        std::uint32_t flags = 0;
+    };
+    static constexpr std::size_t kSlots = 512; // a power of two, over thrice the names
+
+    static std::size_t hash(QByteArrayView name) {
+        std::uint32_t h = 2166136261u;
+        for (const char c : name)
+            h = (h ^ static_cast<unsigned char>(c)) * 16777619u;
+        return h;
+    }
+    // The name's slot, or the empty one where it would go.
+    std::size_t slotOf(QByteArrayView name) const {
+        for (std::size_t i = hash(name) & (kSlots - 1);; i = (i + 1) & (kSlots - 1)) {
+            const Entry& e = m_entries[i];
+            if (e.name.isNull() || sameBytes(e.name, name))
+                return i;
+        }
+    }
+
+    Entry m_entries[kSlots];
+};
+
+const TagTable& htmlTags() {
+    static const TagTable tags = [] {
+        TagTable t;
+        auto add = [&t](std::initializer_list<QByteArrayView> names, std::uint32_t flags) {
+            for (QByteArrayView n : names)
                 t[n] |= flags;
         };
         add({"area", "base", "basefont", "bgsound", "br", "col", "embed", "frame", "hr", "img", "input",
@@ -84,10 +143,7 @@ const std::unordered_map<std::string_view, std::uint32_t>& htmlTags() {
              "nobr",   "ol",   "p",          "pre",   "ruby", "s",      "small",   "span", "strong",
              "strike", "sub",  "sup",        "table", "tt",   "u",      "ul",      "var"},
             BreaksOut);
-        // Each known name gets a number in the high bits, so open elements can be counted by name.
-        std::uint32_t id = 0;
-        for (auto& [name, flags] : t)
-            flags |= ++id << 16;
+        t.number(16);
         return t;
     }();
     return tags;
@@ -96,10 +152,8 @@ const std::unordered_map<std::string_view, std::uint32_t>& htmlTags() {
 constexpr std::uint32_t idShift = 16;
 constexpr std::size_t idCount = 1 << 10;
 
-std::uint32_t flagsOf(std::string_view name) {
-    const auto& tags = htmlTags();
-    const auto it = tags.find(name);
-    return it == tags.end() ? 0 : it->second;
+std::uint32_t flagsOf(QByteArrayView name) {
+    return htmlTags().find(name);
 }
 
 // The numbers of the names the tree builder looks for most.
@@ -109,7 +163,7 @@ struct Ids {
 
 const Ids& ids() {
     static const Ids ids = [] {
-        auto id = [](std::string_view n) { return flagsOf(n) >> idShift; };
+        auto id = [](QByteArrayView n) { return flagsOf(n) >> idShift; };
         return Ids{id("p"),  id("li"),    id("dd"),    id("dt"),    id("td"), id("th"),
                    id("tr"), id("tbody"), id("thead"), id("tfoot"), id("a"),  id("h1"),
                    id("h2"), id("h3"),    id("h4"),    id("h5"),    id("h6")};
@@ -117,17 +171,18 @@ const Ids& ids() {
     return ids;
 }
 
-std::string asciiLower(std::string_view s) {
-    std::string out(s);
-    for (char& c : out)
-        c = chars::asciiLower(c);
-    return out;
+// Lowers s into out, whose buffer is kept from call to call.
+void asciiLowerInto(QByteArray& out, QByteArrayView s) {
+    out.resize(s.size());
+    char* const d = out.data();
+    for (qsizetype i = 0; i < s.size(); ++i)
+        d[i] = chars::asciiLower(s[i]);
 }
 
-bool equalsNoCase(std::string_view a, std::string_view lowerWord) {
+bool equalsNoCase(QByteArrayView a, QByteArrayView lowerWord) {
     if (a.size() != lowerWord.size())
         return false;
-    for (std::size_t i = 0; i < a.size(); ++i) {
+    for (qsizetype i = 0; i < a.size(); ++i) {
         if (chars::asciiLower(a[i]) != lowerWord[i])
             return false;
     }
@@ -135,15 +190,15 @@ bool equalsNoCase(std::string_view a, std::string_view lowerWord) {
 }
 
 // Whether the whitespace-separated tokens of value include word; case as given.
-bool hasToken(std::string_view value, std::string_view word) {
-    std::size_t i = 0;
+bool hasToken(QByteArrayView value, QByteArrayView word) {
+    qsizetype i = 0;
     while (i < value.size()) {
         while (i < value.size() && chars::isAsciiWhitespace(value[i]))
             ++i;
-        const std::size_t start = i;
+        const qsizetype start = i;
         while (i < value.size() && !chars::isAsciiWhitespace(value[i]))
             ++i;
-        if (i > start && value.substr(start, i - start) == word)
+        if (i > start && value.sliced(start, i - start) == word)
             return true;
     }
     return false;
@@ -151,7 +206,7 @@ bool hasToken(std::string_view value, std::string_view word) {
 
 // A style sheet is made only for a style element of no type or of type text/css.
 bool isCssType(const HtmlTokenizer::Attribute* type) {
-    return !type || type->value.empty() || equalsNoCase(type->value, "text/css");
+    return !type || type->value.isEmpty() || equalsNoCase(type->value, "text/css");
 }
 
 // Open elements beyond this depth are not kept: the walk stays linear on endless nesting, as
@@ -180,7 +235,7 @@ public:
                 break;
             case HtmlTokenizer::Kind::Characters:
                 if (m_collecting)
-                    m_sheet.append(m_tokenizer.text());
+                    buffers::append(m_sheet, m_tokenizer.text());
                 break;
             default:
                 break;
@@ -200,7 +255,7 @@ public:
 
 private:
     struct Open {
-        std::string name;
+        QByteArray name;
         Ns ns;
         std::uint32_t flags; // TagFlag of an HTML element
         bool htmlIntegration;
@@ -212,15 +267,21 @@ private:
     // How many elements of a known HTML name are open: most searches of the stack for one end
     // before they start.
     int& openCount(const Open& e) { return m_openCount[e.ns == Ns::Html ? (e.flags >> idShift) : 0]; }
-    bool noneOpen(std::string_view name) const { return noneOpenId(flagsOf(name) >> idShift); }
+    bool noneOpen(QByteArrayView name) const { return noneOpenId(flagsOf(name) >> idShift); }
     bool noneOpenId(std::uint32_t id) const { return id != 0 && m_openCount[id] == 0; }
 
-    void push(std::string_view name, Ns ns, std::uint32_t flags, bool htmlIntegration, bool mathText) {
+    void push(QByteArrayView name, Ns ns, std::uint32_t flags, bool htmlIntegration, bool mathText) {
         if (m_stack.size() >= maxDepth)
             return;
-        m_stack.push_back({std::string(name), ns, flags, htmlIntegration, mathText});
+        QByteArray owned;
+        if (!m_spareNames.empty()) {
+            owned = std::move(m_spareNames.back());
+            m_spareNames.pop_back();
+        }
+        buffers::assign(owned, name);
+        m_stack.push_back({std::move(owned), ns, flags, htmlIntegration, mathText});
         ++openCount(m_stack.back());
-        if (ns == Ns::Html && name == "template"sv)
+        if (ns == Ns::Html && name == "template"_bv)
             ++m_templates;
         m_tokenizer.setCdataAllowed(ns != Ns::Html);
     }
@@ -228,22 +289,24 @@ private:
     void popTo(std::size_t size) {
         while (m_stack.size() > size) {
             const Open& top = m_stack.back();
-            if (top.ns == Ns::Html && top.name == "template"sv)
+            if (top.ns == Ns::Html && top.name == "template"_bv)
                 --m_templates;
             if (m_collecting && m_stack.size() - 1 == m_sheetDepth)
                 finishSheet();
             --openCount(m_stack.back());
+            m_spareNames.push_back(std::move(m_stack.back().name));
             m_stack.pop_back();
         }
         m_tokenizer.setCdataAllowed(!m_stack.empty() && m_stack.back().ns != Ns::Html);
     }
 
     void eraseAt(std::size_t index) {
-        if (m_stack[index].ns == Ns::Html && m_stack[index].name == "template"sv)
+        if (m_stack[index].ns == Ns::Html && m_stack[index].name == "template"_bv)
             --m_templates;
         if (m_collecting && index == m_sheetDepth)
             finishSheet();
         --openCount(m_stack[index]);
+        m_spareNames.push_back(std::move(m_stack[index].name));
         m_stack.erase(m_stack.begin() + std::ptrdiff_t(index));
         if (m_collecting && m_sheetDepth > index)
             --m_sheetDepth;
@@ -251,19 +314,19 @@ private:
 
     // The element's index on the stack when it is in the given scope (the HTML namespace's
     // markers, plus extra names), or -1.
-    std::ptrdiff_t inScope(std::string_view name, std::uint32_t id,
-                           std::initializer_list<std::string_view> extra = {}) const {
+    std::ptrdiff_t inScope(QByteArrayView name, std::uint32_t id,
+                           std::initializer_list<QByteArrayView> extra = {}) const {
         if (noneOpenId(id))
             return -1;
         for (std::size_t i = m_stack.size(); i-- > 0;) {
             const Open& e = m_stack[i];
-            if (e.ns == Ns::Html && e.name == name)
+            if (e.ns == Ns::Html && sameBytes(e.name, name))
                 return std::ptrdiff_t(i);
             if (isScopeMarker(e))
                 return -1;
             if (e.ns == Ns::Html)
-                for (std::string_view x : extra)
-                    if (e.name == x)
+                for (QByteArrayView x : extra)
+                    if (sameBytes(e.name, x))
                         return -1;
         }
         return -1;
@@ -287,7 +350,7 @@ private:
     }
 
     // The implied closings a start tag brings in the HTML namespace.
-    void impliedClosings(std::string_view name, std::uint32_t flags) {
+    void impliedClosings(QByteArrayView name, std::uint32_t flags) {
         if (!(flags & Watched)) {
             if (flags & ClosesP)
                 closeP();
@@ -296,19 +359,19 @@ private:
                 popTo(m_stack.size() - 1);
             return;
         }
-        if ((name == "li"sv && !noneOpenId(ids().li)) ||
-            ((name == "dd"sv || name == "dt"sv) && !(noneOpenId(ids().dd) && noneOpenId(ids().dt)))) {
+        if ((name == "li"_bv && !noneOpenId(ids().li)) ||
+            ((name == "dd"_bv || name == "dt"_bv) && !(noneOpenId(ids().dd) && noneOpenId(ids().dt)))) {
             for (std::size_t i = m_stack.size(); i-- > 0;) {
                 const Open& e = m_stack[i];
                 const bool match =
                     e.ns == Ns::Html &&
-                    (name == "li"sv ? e.name == "li"sv : (e.name == "dd"sv || e.name == "dt"sv));
+                    (name == "li"_bv ? e.name == "li"_bv : (e.name == "dd"_bv || e.name == "dt"_bv));
                 if (match) {
                     popTo(i);
                     break;
                 }
                 if (isSpecial(e) &&
-                    !(e.ns == Ns::Html && (e.name == "address"sv || e.name == "div"sv || e.name == "p"sv)))
+                    !(e.ns == Ns::Html && (e.name == "address"_bv || e.name == "div"_bv || e.name == "p"_bv)))
                     break;
             }
         }
@@ -317,51 +380,51 @@ private:
         if ((flags & Heading) && !m_stack.empty() && m_stack.back().ns == Ns::Html &&
             (m_stack.back().flags & Heading))
             popTo(m_stack.size() - 1);
-        if ((name == "option"sv || name == "optgroup"sv) && !m_stack.empty() &&
-            m_stack.back().ns == Ns::Html && m_stack.back().name == "option"sv)
+        if ((name == "option"_bv || name == "optgroup"_bv) && !m_stack.empty() &&
+            m_stack.back().ns == Ns::Html && m_stack.back().name == "option"_bv)
             popTo(m_stack.size() - 1);
-        if (name == "td"sv || name == "th"sv || name == "tr"sv || name == "tbody"sv || name == "thead"sv ||
-            name == "tfoot"sv) {
+        if (name == "td"_bv || name == "th"_bv || name == "tr"_bv || name == "tbody"_bv ||
+            name == "thead"_bv || name == "tfoot"_bv) {
             // A new cell, row or section ends the one still open in the same table.
             for (std::size_t i = m_stack.size(); i-- > 0;) {
                 const Open& e = m_stack[i];
                 if (e.ns != Ns::Html)
                     continue;
-                if (e.name == "table"sv || e.name == "template"sv)
+                if (e.name == "table"_bv || e.name == "template"_bv)
                     break;
-                const bool cell = e.name == "td"sv || e.name == "th"sv;
-                const bool row = e.name == "tr"sv;
-                const bool section = e.name == "tbody"sv || e.name == "thead"sv || e.name == "tfoot"sv;
-                if ((name == "td"sv || name == "th"sv) && row)
+                const bool cell = e.name == "td"_bv || e.name == "th"_bv;
+                const bool row = e.name == "tr"_bv;
+                const bool section = e.name == "tbody"_bv || e.name == "thead"_bv || e.name == "tfoot"_bv;
+                if ((name == "td"_bv || name == "th"_bv) && row)
                     break;
-                if ((name == "td"sv || name == "th"sv) && cell) {
+                if ((name == "td"_bv || name == "th"_bv) && cell) {
                     popTo(i);
                     break;
                 }
-                if (name == "tr"sv && section)
+                if (name == "tr"_bv && section)
                     break;
-                if (name == "tr"sv && row) {
+                if (name == "tr"_bv && row) {
                     popTo(i);
                     break;
                 }
-                if (section && name != "tr"sv && name != "td"sv && name != "th"sv) {
+                if (section && name != "tr"_bv && name != "td"_bv && name != "th"_bv) {
                     popTo(i);
                     break;
                 }
             }
         }
-        if (name == "a"sv && !noneOpenId(ids().a))
+        if (name == "a"_bv && !noneOpenId(ids().a))
             closeFormatting("a");
     }
 
     // An end tag of a formatting element, or a new <a> inside one: the element ends; when block
     // elements were opened inside it, they stay open.
-    void closeFormatting(std::string_view name) {
+    void closeFormatting(QByteArrayView name) {
         if (noneOpen(name))
             return;
         for (std::size_t i = m_stack.size(); i-- > 0;) {
             const Open& e = m_stack[i];
-            if (e.ns == Ns::Html && e.name == name) {
+            if (e.ns == Ns::Html && sameBytes(e.name, name)) {
                 bool blockInside = false;
                 for (std::size_t k = i + 1; k < m_stack.size(); ++k)
                     blockInside = blockInside || isSpecial(m_stack[k]);
@@ -376,29 +439,29 @@ private:
         }
     }
 
-    bool breaksOut(std::string_view name, std::uint32_t flags) const {
+    bool breaksOut(QByteArrayView name, std::uint32_t flags) const {
         if (flags & BreaksOut)
             return true;
-        return name == "font"sv && (m_tokenizer.findAttribute("color") || m_tokenizer.findAttribute("face") ||
-                                    m_tokenizer.findAttribute("size"));
+        return name == "font"_bv && (m_tokenizer.findAttribute("color") ||
+                                     m_tokenizer.findAttribute("face") || m_tokenizer.findAttribute("size"));
     }
 
     // Whether a start tag goes by the rules of foreign content.
-    bool foreignFor(std::string_view name) const {
+    bool foreignFor(QByteArrayView name) const {
         if (m_stack.empty())
             return false;
         const Open& top = m_stack.back();
         if (top.ns == Ns::Html || top.htmlIntegration)
             return false;
-        if (top.mathTextIntegration && name != "mglyph"sv && name != "malignmark"sv)
+        if (top.mathTextIntegration && name != "mglyph"_bv && name != "malignmark"_bv)
             return false;
-        if (top.ns == Ns::MathMl && top.name == "annotation-xml"sv && name == "svg"sv)
+        if (top.ns == Ns::MathMl && top.name == "annotation-xml"_bv && name == "svg"_bv)
             return false;
         return true;
     }
 
     void startTag() {
-        const std::string& tokenName = m_tokenizer.name();
+        const QByteArrayView tokenName = m_tokenizer.name();
         std::uint32_t flags = flagsOf(tokenName);
         if (foreignFor(tokenName)) {
             if (!breaksOut(tokenName, flags)) {
@@ -410,19 +473,19 @@ private:
                    !m_stack.back().mathTextIntegration)
                 popTo(m_stack.size() - 1);
         }
-        std::string_view name = tokenName;
+        QByteArrayView name = tokenName;
         if (flags & Watched) {
-            if (tokenName == "svg"sv) {
+            if (tokenName == "svg"_bv) {
                 foreignElement(tokenName, Ns::Svg);
                 return;
             }
-            if (tokenName == "math"sv) {
+            if (tokenName == "math"_bv) {
                 foreignElement(tokenName, Ns::MathMl);
                 return;
             }
             // An <image> start tag outside SVG is an <img>.
-            if (tokenName == "image"sv) {
-                name = "img"sv;
+            if (tokenName == "image"_bv) {
+                name = "img"_bv;
                 flags = flagsOf(name);
             }
         }
@@ -437,19 +500,19 @@ private:
         }
         if (!(flags & (Void | NotOnStack)))
             push(name, Ns::Html, flags, false, false);
-        if (name == "style"sv && m_pendingSheet)
+        if (name == "style"_bv && m_pendingSheet)
             beginSheet();
     }
 
-    void foreignElement(std::string_view name, Ns ns) {
+    void foreignElement(QByteArrayView name, Ns ns) {
         bool htmlIntegration = false;
         bool mathText = false;
         if (ns == Ns::Svg) {
-            htmlIntegration = name == "foreignobject"sv || name == "desc"sv || name == "title"sv;
+            htmlIntegration = name == "foreignobject"_bv || name == "desc"_bv || name == "title"_bv;
         } else {
-            mathText =
-                name == "mi"sv || name == "mo"sv || name == "mn"sv || name == "ms"sv || name == "mtext"sv;
-            if (name == "annotation-xml"sv) {
+            mathText = name == "mi"_bv || name == "mo"_bv || name == "mn"_bv || name == "ms"_bv ||
+                       name == "mtext"_bv;
+            if (name == "annotation-xml"_bv) {
                 const HtmlTokenizer::Attribute* encoding = m_tokenizer.findAttribute("encoding");
                 htmlIntegration = encoding && (equalsNoCase(encoding->value, "text/html") ||
                                                equalsNoCase(encoding->value, "application/xhtml+xml"));
@@ -457,7 +520,7 @@ private:
         }
         if (!inTemplate() && !m_baseOnly) {
             const HtmlTokenizer::Attribute* href = nullptr;
-            if (ns == Ns::Svg && name == "image"sv) {
+            if (ns == Ns::Svg && name == "image"_bv) {
                 href = m_tokenizer.findAttribute("href");
                 if (!href)
                     href = m_tokenizer.findAttribute("xlink:href");
@@ -466,27 +529,27 @@ private:
                 const HtmlTokenizer::Attribute& a = m_tokenizer.attribute(i);
                 if (&a == href)
                     m_handler.reference(a.value, ReferenceContext::Image);
-                else if (a.name == "style"sv)
+                else if (a.name == "style"_bv)
                     styleAttribute(a.value);
             }
         }
-        const bool svgStyle = ns == Ns::Svg && name == "style"sv && !inTemplate() && !m_baseOnly &&
+        const bool svgStyle = ns == Ns::Svg && name == "style"_bv && !inTemplate() && !m_baseOnly &&
                               isCssType(m_tokenizer.findAttribute("type"));
         if (m_tokenizer.selfClosing()) {
             return; // an empty style element has an empty sheet
         }
         push(name, ns, 0, htmlIntegration, mathText);
-        if (svgStyle && !m_collecting && m_stack.size() < maxDepth && m_stack.back().name == name)
+        if (svgStyle && !m_collecting && m_stack.size() < maxDepth && sameBytes(m_stack.back().name, name))
             beginSheetAt(m_stack.size() - 1);
     }
 
-    void endTag(const std::string& name) {
-        if (m_collecting && m_sheetDepth == unpushed && name == "style"sv) {
+    void endTag(QByteArrayView name) {
+        if (m_collecting && m_sheetDepth == unpushed && name == "style"_bv) {
             finishSheet();
             return;
         }
         if (!m_stack.empty() && m_stack.back().ns != Ns::Html) {
-            if (name == "br"sv || name == "p"sv) {
+            if (name == "br"_bv || name == "p"_bv) {
                 while (!m_stack.empty() && m_stack.back().ns != Ns::Html && !m_stack.back().htmlIntegration &&
                        !m_stack.back().mathTextIntegration)
                     popTo(m_stack.size() - 1);
@@ -495,7 +558,7 @@ private:
                     const Open& e = m_stack[i];
                     if (e.ns == Ns::Html)
                         break; // the HTML rules below take over
-                    if (e.name == name) {
+                    if (sameBytes(e.name, name)) {
                         popTo(i);
                         return;
                     }
@@ -505,11 +568,11 @@ private:
         const std::uint32_t flags = flagsOf(name);
         if (flags & NotOnStack)
             return;
-        if (name == "template"sv) {
+        if (name == "template"_bv) {
             if (m_templates == 0)
                 return;
             for (std::size_t i = m_stack.size(); i-- > 0;)
-                if (m_stack[i].ns == Ns::Html && m_stack[i].name == "template"sv) {
+                if (m_stack[i].ns == Ns::Html && m_stack[i].name == "template"_bv) {
                     popTo(i);
                     return;
                 }
@@ -529,7 +592,7 @@ private:
             return;
         for (std::size_t i = m_stack.size(); i-- > 0;) {
             const Open& e = m_stack[i];
-            if (e.ns == Ns::Html && e.name == name) {
+            if (e.ns == Ns::Html && sameBytes(e.name, name)) {
                 popTo(i);
                 return;
             }
@@ -553,7 +616,7 @@ private:
         return -1;
     }
 
-    void htmlElement(std::string_view name, std::uint32_t flags) {
+    void htmlElement(QByteArrayView name, std::uint32_t flags) {
         if (inTemplate())
             return;
         if (!(flags & Watched)) {
@@ -562,11 +625,11 @@ private:
             if (m_baseOnly)
                 return;
             for (std::size_t i = 0; i < m_tokenizer.attributeCount(); ++i)
-                if (m_tokenizer.attribute(i).name == "style"sv)
+                if (m_tokenizer.attribute(i).name == "style"_bv)
                     styleAttribute(m_tokenizer.attribute(i).value);
             return;
         }
-        if (name == "base"sv) {
+        if (name == "base"_bv) {
             if (!m_baseSeen) {
                 if (const HtmlTokenizer::Attribute* href = m_tokenizer.findAttribute("href")) {
                     m_baseSeen = true;
@@ -579,53 +642,53 @@ private:
         if (m_baseOnly)
             return;
         enum How { None, One, Set, LinkOne };
-        auto howFor = [&](std::string_view attribute) -> How {
-            if (name == "img"sv) {
-                if (attribute == "src"sv || attribute == "data-src"sv || attribute == "data-lazy-src"sv ||
-                    attribute == "data-original"sv)
+        auto howFor = [&](QByteArrayView attribute) -> How {
+            if (name == "img"_bv) {
+                if (attribute == "src"_bv || attribute == "data-src"_bv || attribute == "data-lazy-src"_bv ||
+                    attribute == "data-original"_bv)
                     return One;
-                if (attribute == "srcset"sv || attribute == "data-srcset"sv ||
-                    attribute == "data-lazy-srcset"sv)
+                if (attribute == "srcset"_bv || attribute == "data-srcset"_bv ||
+                    attribute == "data-lazy-srcset"_bv)
                     return Set;
-            } else if (name == "a"sv || name == "area"sv) {
-                if (attribute == "href"sv)
+            } else if (name == "a"_bv || name == "area"_bv) {
+                if (attribute == "href"_bv)
                     return LinkOne;
-            } else if (name == "source"sv) {
-                if (attribute == "srcset"sv || attribute == "data-srcset"sv)
+            } else if (name == "source"_bv) {
+                if (attribute == "srcset"_bv || attribute == "data-srcset"_bv)
                     return m_sourceInPicture ? Set : None;
-            } else if (name == "input"sv) {
-                if (attribute == "src"sv)
+            } else if (name == "input"_bv) {
+                if (attribute == "src"_bv)
                     return m_imageInput ? One : None;
-            } else if (name == "video"sv) {
-                if (attribute == "poster"sv)
+            } else if (name == "video"_bv) {
+                if (attribute == "poster"_bv)
                     return One;
-            } else if (name == "link"sv) {
-                if (attribute == "href"sv)
+            } else if (name == "link"_bv) {
+                if (attribute == "href"_bv)
                     return m_imageLink ? One : None;
-                if (attribute == "imagesrcset"sv)
+                if (attribute == "imagesrcset"_bv)
                     return m_imageLink ? Set : None;
-            } else if (name == "meta"sv) {
-                if (attribute == "content"sv)
+            } else if (name == "meta"_bv) {
+                if (attribute == "content"_bv)
                     return m_imageMeta ? One : None;
             }
             return None;
         };
-        m_sourceInPicture = name == "source"sv && !m_stack.empty() && m_stack.back().ns == Ns::Html &&
-                            m_stack.back().name == "picture"sv;
+        m_sourceInPicture = name == "source"_bv && !m_stack.empty() && m_stack.back().ns == Ns::Html &&
+                            m_stack.back().name == "picture"_bv;
         m_imageInput = false;
         m_imageLink = false;
         m_imageMeta = false;
-        if (name == "input"sv) {
+        if (name == "input"_bv) {
             const HtmlTokenizer::Attribute* type = m_tokenizer.findAttribute("type");
             m_imageInput = type && equalsNoCase(type->value, "image");
-        } else if (name == "link"sv) {
+        } else if (name == "link"_bv) {
             m_imageLink = imageLink();
-        } else if (name == "meta"sv) {
+        } else if (name == "meta"_bv) {
             m_imageMeta = imageMeta();
         }
         for (std::size_t i = 0; i < m_tokenizer.attributeCount(); ++i) {
             const HtmlTokenizer::Attribute& a = m_tokenizer.attribute(i);
-            if (a.name == "style"sv) {
+            if (a.name == "style"_bv) {
                 styleAttribute(a.value);
                 continue;
             }
@@ -644,14 +707,15 @@ private:
                 break;
             }
         }
-        m_pendingSheet = name == "style"sv && isCssType(m_tokenizer.findAttribute("type"));
+        m_pendingSheet = name == "style"_bv && isCssType(m_tokenizer.findAttribute("type"));
     }
 
     bool imageLink() const {
         const HtmlTokenizer::Attribute* rel = m_tokenizer.findAttribute("rel");
         if (!rel)
             return false;
-        const std::string rels = asciiLower(rel->value);
+        asciiLowerInto(m_lowered, rel->value);
+        const QByteArray& rels = m_lowered;
         if (hasToken(rels, "icon") || hasToken(rels, "apple-touch-icon") ||
             hasToken(rels, "apple-touch-icon-precomposed") || hasToken(rels, "mask-icon"))
             return true;
@@ -660,12 +724,13 @@ private:
     }
 
     bool imageMeta() const {
-        static constexpr std::string_view names[] = {"og:image", "og:image:url", "og:image:secure_url",
-                                                     "twitter:image", "twitter:image:src"};
+        static constexpr QByteArrayView names[] = {"og:image", "og:image:url", "og:image:secure_url",
+                                                   "twitter:image", "twitter:image:src"};
         for (const char* attribute : {"property", "name"}) {
             if (const HtmlTokenizer::Attribute* a = m_tokenizer.findAttribute(attribute)) {
-                const std::string value = asciiLower(a->value);
-                for (std::string_view n : names)
+                asciiLowerInto(m_lowered, a->value);
+                const QByteArray& value = m_lowered;
+                for (QByteArrayView n : names)
                     if (value == n)
                         return true;
             }
@@ -674,7 +739,7 @@ private:
         return itemprop && hasToken(itemprop->value, "image");
     }
 
-    void styleAttribute(const std::string& value) {
+    void styleAttribute(QByteArrayView value) {
         m_urls.clear();
         cssUrlsOfDeclarations(value, m_urls);
         for (const QByteArray& url : m_urls)
@@ -683,21 +748,21 @@ private:
 
     void beginSheet() {
         m_pendingSheet = false;
-        if (m_stack.empty() || m_stack.back().name != "style"sv) {
+        if (m_stack.empty() || m_stack.back().name != "style"_bv) {
             // Too deep to be kept open: the text still reaches the end tag.
             m_sheetDepth = unpushed;
         } else {
             m_sheetDepth = m_stack.size() - 1;
         }
         m_collecting = true;
-        m_sheet.clear();
+        buffers::reset(m_sheet);
         m_tokenizer.setKeepText(true);
     }
 
     void beginSheetAt(std::size_t depth) {
         m_sheetDepth = depth;
         m_collecting = true;
-        m_sheet.clear();
+        buffers::reset(m_sheet);
         m_tokenizer.setKeepText(true);
     }
 
@@ -706,7 +771,7 @@ private:
         m_tokenizer.setKeepText(false);
         m_urls.clear();
         cssUrlsOfStyleSheet(m_sheet, m_urls);
-        m_sheet.clear();
+        buffers::reset(m_sheet);
         for (const QByteArray& url : m_urls)
             m_handler.reference(url, ReferenceContext::Image);
     }
@@ -729,7 +794,11 @@ private:
     bool m_collecting = false;
     static constexpr std::size_t unpushed = std::size_t(-1);
     std::size_t m_sheetDepth = 0;
-    std::string m_sheet;
+    QByteArray m_sheet;
+    // The names of popped elements, whose buffers the next pushes take over.
+    std::vector<QByteArray> m_spareNames;
+    // A lowered attribute value, compared and dropped.
+    mutable QByteArray m_lowered;
     QList<QByteArray> m_urls;
 };
 

@@ -474,16 +474,12 @@ QByteArray charsetFromContent(QByteArrayView s) {
 } // namespace
 
 QByteArray forLabel(QByteArrayView label) {
-    qsizetype b = 0, e = label.size();
-    while (b < e && chars::isAsciiWhitespace(label[b]))
-        ++b;
-    while (e > b && chars::isAsciiWhitespace(label[e - 1]))
-        --e;
-    if (e - b > 24)
+    label = chars::trimmedAscii(label);
+    if (label.size() > 24)
         return {};
     std::string key;
-    for (qsizetype i = b; i < e; ++i)
-        key.push_back(chars::asciiLower(label[i]));
+    for (const char c : label)
+        key.push_back(chars::asciiLower(c));
     const auto* end = std::end(labels);
     const auto* it = std::lower_bound(std::begin(labels), end, std::string_view(key),
                                       [](const Label& l, std::string_view k) { return l.label < k; });
@@ -647,24 +643,11 @@ bool isValidUtf8(QByteArrayView bytes) {
             ++i;
             continue;
         }
-        int needed;
-        unsigned char lo = 0x80, hi = 0xBF;
-        if (b >= 0xC2 && b <= 0xDF)
-            needed = 1;
-        else if (b >= 0xE0 && b <= 0xEF) {
-            needed = 2;
-            if (b == 0xE0)
-                lo = 0xA0;
-            if (b == 0xED)
-                hi = 0x9F;
-        } else if (b >= 0xF0 && b <= 0xF4) {
-            needed = 3;
-            if (b == 0xF0)
-                lo = 0x90;
-            if (b == 0xF4)
-                hi = 0x8F;
-        } else
+        const chars::Utf8Lead lead = chars::utf8Lead(b);
+        const int needed = lead.needed;
+        if (needed == 0)
             return false;
+        unsigned char lo = lead.low, hi = lead.high;
         for (int k = 1; k <= needed; ++k) {
             if (i + k >= n || p[i + k] < lo || p[i + k] > hi)
                 return false;

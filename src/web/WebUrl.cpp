@@ -77,25 +77,11 @@ inline void appendPercent(QByteArray& out, uint8_t b) {
 // The length of the UTF-8 sequence at a non-ASCII byte p; valid is false when the bytes are an ill-formed
 // part, which a decoder turns into one U+FFFD (the maximal-subpart rule).
 int utf8Sequence(const char* p, const char* end, bool& valid) {
-    const uint8_t lead = byteAt(p);
-    int need;
-    uint8_t low = 0x80;
-    uint8_t high = 0xbf;
-    if (lead >= 0xc2 && lead <= 0xdf) {
-        need = 1;
-    } else if (lead >= 0xe0 && lead <= 0xef) {
-        need = 2;
-        if (lead == 0xe0)
-            low = 0xa0;
-        if (lead == 0xed)
-            high = 0x9f;
-    } else if (lead >= 0xf0 && lead <= 0xf4) {
-        need = 3;
-        if (lead == 0xf0)
-            low = 0x90;
-        if (lead == 0xf4)
-            high = 0x8f;
-    } else {
+    const chars::Utf8Lead lead = chars::utf8Lead(byteAt(p));
+    const int need = lead.needed;
+    uint8_t low = lead.low;
+    uint8_t high = lead.high;
+    if (need == 0) {
         valid = false;
         return 1;
     }

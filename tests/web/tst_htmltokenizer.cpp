@@ -46,12 +46,12 @@ QString withoutLoneSurrogates(QString text) {
 }
 
 // Text as the tokenizer gave it; a leading U+FEFF is text here, not a byte order mark.
-QString decodeUtf8(const std::string& s) {
+QString decodeUtf8(QByteArrayView s) {
     QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::ConvertInitialBom);
-    return decoder.decode(QByteArrayView(s.data(), qsizetype(s.size())));
+    return decoder.decode(s);
 }
 
-QJsonValue fromUtf8(const std::string& s) {
+QJsonValue fromUtf8(QByteArrayView s) {
     return decodeUtf8(s);
 }
 
@@ -74,7 +74,7 @@ QJsonArray tokenize(const QByteArray& input, HtmlTokenizer::State state, const Q
     HtmlTokenizer tokenizer(input);
     tokenizer.setKeepText(true);
     tokenizer.setState(state);
-    tokenizer.setLastStartTag(lastStartTag.toStdString());
+    tokenizer.setLastStartTag(lastStartTag.toUtf8());
     tokenizer.setCdataAllowed(state == HtmlTokenizer::State::CdataSection);
     QJsonArray out;
     QString characters;
@@ -111,7 +111,7 @@ QJsonArray tokenize(const QByteArray& input, HtmlTokenizer::State state, const Q
             out.append(QJsonArray{QStringLiteral("Comment"), fromUtf8(tokenizer.text())});
             break;
         case HtmlTokenizer::Kind::Doctype: {
-            auto optional = [](const std::optional<std::string>& s) {
+            auto optional = [](const std::optional<QByteArray>& s) {
                 return s ? fromUtf8(*s) : QJsonValue(QJsonValue::Null);
             };
             out.append(QJsonArray{QStringLiteral("DOCTYPE"),
