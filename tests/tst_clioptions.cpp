@@ -670,10 +670,16 @@ void CliOptionsTest::waitAndRateSlowTheRunDown() {
                                dir.path()});
     QVERIFY2(r.finished && r.exitCode == 0, r.err.constData());
     QCOMPARE(arrivals.size(), 4);
-    // The page counts as a request to the host too; the lanes keep the pause between them.
+    // The page counts as a request to the host too; the lanes keep the pause between them. The
+    // pause spaces the requests as the program sends them, and this process notes each arrival
+    // when its own event loop gets to it: one note taken late (a loaded machine, a sanitized
+    // build) shortens the next gap but not the whole span. Without the pause the gaps are a few
+    // milliseconds.
     for (qsizetype i = 1; i < arrivals.size(); ++i)
-        QVERIFY2(arrivals[i] - arrivals[i - 1] >= 180,
+        QVERIFY2(arrivals[i] - arrivals[i - 1] >= 150,
                  qPrintable(QString::number(arrivals[i] - arrivals[i - 1])));
+    QVERIFY2(arrivals.last() - arrivals.first() >= 3 * 190,
+             qPrintable(QString::number(arrivals.last() - arrivals.first())));
 
     // A lower bound only: 3 MiB at 1 MiB/s cannot take much less than 3 s.
     CliOptions run;
