@@ -10,11 +10,15 @@ namespace net {
 CookieFileCheck checkCookieFile(const QString& path) {
     CookieFileCheck check;
     QFile file(path);
-    const bool folder = QFileInfo(path).isDir();
-    if (folder || !file.open(QIODevice::ReadOnly)) {
-        check.problem = QStringLiteral("cannot read %1: %2")
-                            .arg(QDir::toNativeSeparators(path),
-                                 folder ? QStringLiteral("it is a folder") : file.errorString());
+    const QFileInfo info(path);
+    // Only a plain file: reading a pipe or a device to its end could wait for ever.
+    const bool special = info.exists() && !info.isFile() && !info.isDir();
+    if (info.isDir() || special || !file.open(QIODevice::ReadOnly)) {
+        check.problem =
+            QStringLiteral("cannot read %1: %2")
+                .arg(QDir::toNativeSeparators(path), info.isDir() ? QStringLiteral("it is a folder")
+                                                     : special    ? QStringLiteral("it is not a plain file")
+                                                                  : file.errorString());
         return check;
     }
     check.readable = true;

@@ -2,18 +2,16 @@
 
 #include "core/Ui.h"
 #include "download/DownloadOptions.h"
+#include "net/CookieFile.h"
 #include "shell/SettingsStore.h"
 
 #include <QDir>
-#include <QFile>
-#include <QFileInfo>
 
 std::unique_ptr<net::NetworkRun> windowRunSetup(const SettingsStore& store, MessageBoxes& messages) {
     DownloadOptions options = storedDownloadOptions(store);
     options.sendReferer = store.readTick(Setting::SendReferer);
     if (!options.cookieFile.isEmpty()) {
-        if (QFile file(options.cookieFile);
-            !QFileInfo(options.cookieFile).isFile() || !file.open(QIODevice::ReadOnly)) {
+        if (!net::checkCookieFile(options.cookieFile).readable) {
             messages.show(QStringLiteral("The cookie file %1 cannot be read; no cookies are sent.")
                               .arg(QDir::toNativeSeparators(options.cookieFile)),
                           MessageIcon::Warning);
