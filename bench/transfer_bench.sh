@@ -10,7 +10,8 @@
 #   seq    the 1,000 images one after another ('varnolux download')  vs  one curl with all
 #          1,000 URLs; wget -i beside them
 #   list   'varnolux list' of a 100 MB page, classic and --find browser  vs  curl -o /dev/null,
-#          and vs curl writing the page into the temporary folder varnolux writes its page file to
+#          and vs curl writing the page into the temporary folder ($TMPDIR or /tmp) where
+#          varnolux writes its page file
 #   big    one image of BIG_MIB MiB: throughput against curl -o, peak memory; wget beside them
 #   big16  16 images of BIG_MIB MiB at --parallel 16: peak memory
 #   loop   in every part above, one more turn per round: the same varnolux command run in process
@@ -72,6 +73,8 @@ export no_proxy=127.0.0.1 NO_PROXY=127.0.0.1
 
 work="$(mktemp -d "${TMPDIR:-/tmp}/varnolux-transfer-bench.XXXXXX")"
 shm="$(mktemp -d /dev/shm/varnolux-transfer-bench.XXXXXX)"
+list_temp="$work/tmp"
+mkdir -p "$list_temp"
 nginx_pid=""
 delay_pid=""
 cleanup() {
@@ -200,7 +203,7 @@ unlock
 
 # --- measuring ----------------------------------------------------------------------------------
 # measure KEY EXPECTED COMMAND...: runs the command once in a fresh folder OUT (under $dest), with
-# TEMP and TMPDIR naming $dest, checks every .jpg of the folder EXPECTED arrived in OUT byte for
+# TEMP and TMPDIR naming $dest (a caller may make its own dest local), checks every .jpg of the folder EXPECTED arrived in OUT byte for
 # byte (none for "-"), and adds to the lists of KEY the wall time, the peak memory (GNU time), the
 # TCP connections nginx saw and their protocols, and the event loop's longest wait when the command
 # reported one.
@@ -317,6 +320,9 @@ turns_seq() {
     return 0
 }
 turns_list() {
+    # The page file goes where a user's would, the temporary folder ($TMPDIR or /tmp), and so
+    # does curl's copy of the page.
+    local dest="$list_temp"
     measure "$w varnolux list (page)" - "$varnolux" list --filter JPG,GIF,PNG -- "$page_url"
     measure "$w varnolux list --find browser (page)" - \
         "$varnolux" list --find browser --filter JPG,GIF,PNG -- "$page_url"
@@ -407,7 +413,7 @@ for where in $wheres; do
         scan_ms="$("$scan_bench" --size "$page_mb" --address "$page_url" --no-check --runs 3 |
             sed -n 's/^CollectData:.*(best of [0-9]*, \([0-9.]*\) ms).*/\1/p')"
         unlock
-        echo "list of the $page_mb MB page (the link scanner alone over it, in process: $scan_ms ms, best of 3):"
+        echo "list of the $page_mb MB page, page files in $list_temp (the link scanner alone over it, in process: $scan_ms ms, best of 3):"
         for k in "varnolux list (page)" "varnolux list --find browser (page)" "curl -o /dev/null (page)" \
             "curl -o TEMP/page.html (page)"; do row "$w $k"; done
         compare "${w}list of the $page_mb MB page, classic" "$w varnolux list (page)" "$w curl -o /dev/null (page)" \
