@@ -338,8 +338,10 @@ void CurlLoop::Private::drain() {
         for (const Id id : std::exchange(toDrop, {}))
             drop(id);
         for (const Id id : std::exchange(toResume, {}))
-            if (Job* job = find(id))
+            if (Job* job = find(id)) {
+                job->held = false;
                 unpause(*job);
+            }
     }
 }
 
@@ -410,8 +412,6 @@ void CurlLoop::Private::configure(Job& job) {
     // Redirects are followed here, one by one, so each target is checked before it is asked for.
     curl_easy_setopt(easy, CURLOPT_FOLLOWLOCATION, 0L);
     curl_easy_setopt(easy, CURLOPT_HTTP_VERSION, long(CURL_HTTP_VERSION_2TLS));
-    // A new stream on the connection being made rather than a connection of its own.
-    curl_easy_setopt(easy, CURLOPT_PIPEWAIT, 1L);
     // Under a rate limit the bytes are taken in smaller reads, so the pauses between them stay
     // short and even.
     const qint64 rate = defaults.rateLimit ? defaults.rateLimit->bytesPerSecond() : 0;
@@ -476,6 +476,11 @@ void CurlLoop::Private::begin(Job& job) {
     curl_slist_free_all(job.headerList);
     job.headerList = headers;
     curl_easy_setopt(job.easy, CURLOPT_URL, job.url.constData());
+    // Over TLS, a new stream on the connection being made (HTTP/2 may be agreed on) rather than a
+    // connection of its own. Plain http stays HTTP/1.1, where waiting would only hold requests
+    // back until the first answer.
+    curl_easy_setopt(job.easy, CURLOPT_PIPEWAIT,
+                     long(url.scheme().compare(u"https", Qt::CaseInsensitive) == 0));
     job.onWire = true;
     job.held = false;
     job.throttled = false;
@@ -949,10 +954,17 @@ Transfers::Id CurlLoop::submit(const Request& request, TransferHandler& handler,
 }
 
 void CurlLoop::resume(Id id) {
-    if (Job* job = d->find(id)) {
-        job->held = false;
-        d->unpause(*job);
+    Job* job = d->find(id);
+    if (!job)
+        return;
+    if (d->depth > 0) {
+        // Asked from inside a handler's report: the Later it is about to return comes first.
+        d->toResume.push_back(id);
+        d->kick.start(0);
+        return;
     }
+    job->held = false;
+    d->unpause(*job);
 }
 
 void CurlLoop::cancel(Id id) {
