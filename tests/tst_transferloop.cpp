@@ -4,6 +4,8 @@
 
 #include "core/Cancellation.h"
 #include "net/CurlLoop.h"
+#include "net/CurlTransfer.h"
+#include "net/RunSetup.h"
 #include "support/Nginx.h"
 #include "support/TestCertificate.h"
 #include "support/TestServer.h"
@@ -126,6 +128,9 @@ private slots:
     void initTestCase();
     void cleanup();
 
+    void hostOf_data();
+    void hostOf();
+    void theRunsPageSharesTheLoop();
     void handlerContract_data();
     void handlerContract();
     void heldBytesAllArrive_data();
@@ -156,6 +161,54 @@ void TestTransferLoop::initTestCase() {
 
 void TestTransferLoop::cleanup() {
     Cancellation::reset();
+}
+
+void TestTransferLoop::hostOf_data() {
+    QTest::addColumn<QByteArray>("link");
+    QTest::addColumn<QByteArray>("host");
+
+    QTest::newRow("http's default port named")
+        << QByteArray("http://Example.ORG/a.png") << QByteArray("http://example.org:80");
+    QTest::newRow("https's default port named")
+        << QByteArray("HTTPS://example.org/a") << QByteArray("https://example.org:443");
+    QTest::newRow("an explicit default port is the same host")
+        << QByteArray("https://example.org:443/b") << QByteArray("https://example.org:443");
+    QTest::newRow("another port is another host")
+        << QByteArray("http://example.org:8080/") << QByteArray("http://example.org:8080");
+    QTest::newRow("credentials and path play no part")
+        << QByteArray("http://user:pw@example.org/x?y#z") << QByteArray("http://example.org:80");
+}
+
+void TestTransferLoop::hostOf() {
+    QFETCH(QByteArray, link);
+    QFETCH(QByteArray, host);
+    QCOMPARE(net::CurlLoop::hostOf(link), host);
+}
+
+// The run's page goes through the run's loop: it waits for a host the images made pause, and
+// goes over the images' connection.
+void TestTransferLoop::theRunsPageSharesTheLoop() {
+    TestServer server;
+    server.route("/refused", serve::response(429, "Too Many Requests", {{"Retry-After", "1"}}));
+    server.route("/page", serve::ok("<img src=a.png>"));
+    QElapsedTimer clock;
+    clock.start();
+    QList<qint64> arrivals;
+    connect(&server, &TestServer::requestArrived, this, [&] { arrivals.append(clock.elapsed()); });
+    const net::NetworkRun network;
+    QVERIFY(network.setup().hasLoop());
+    Recorder image;
+    network.setup().loop().submit(net::Request::of(server.address("/refused")), image);
+    QTRY_COMPARE(image.ends, 1);
+    QCOMPARE(network.setup().loop().pausedHosts().size(), 1);
+    const std::unique_ptr<net::Transfer> page = network.setup().transfers().create();
+    QVERIFY(page->start(net::Request::of(server.address("/page"))));
+    page->waitForEnd();
+    QVERIFY2(page->result().ok(), qPrintable(net::reasonText(page->result())));
+    QCOMPARE(arrivals.size(), 2);
+    QVERIFY2(arrivals.at(1) - arrivals.at(0) >= 180,
+             qPrintable(QString::number(arrivals.at(1) - arrivals.at(0))));
+    QCOMPARE(server.requests().at(1).connection, server.requests().at(0).connection);
 }
 
 void TestTransferLoop::handlerContract_data() {

@@ -794,6 +794,7 @@ void CurlLoop::Private::follow(Job& job) {
         return finish(job.id, Result(Status::InsecureRedirect, QString::fromUtf8(next)));
     job.url = next;
     job.replays = 0;
+    curl_easy_setopt(job.easy, CURLOPT_FRESH_CONNECT, 0L);
     begin(job);
 }
 
