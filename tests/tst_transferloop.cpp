@@ -144,6 +144,7 @@ private slots:
     void theWaitIsKeptPerHost_data();
     void theWaitIsKeptPerHost();
     void cancellationEndsEveryTransfer();
+    void waitingForAConnectionIsNoSilence();
     void http2_data();
     void http2();
 
@@ -509,6 +510,25 @@ void TestTransferLoop::cancellationEndsEveryTransfer() {
     Recorder late;
     QCOMPARE(loop.submit(net::Request::of(server.address("/huge")), late), net::Transfers::Id(0));
     QCOMPARE(late.result.status, net::Status::Cancelled);
+}
+
+// Twelve at once to one HTTP/1.1 host: six wait inside libcurl for a connection, longer than the
+// idle time-out, and must not fail for it.
+void TestTransferLoop::waitingForAConnectionIsNoSilence() {
+    const QByteArray saved = qgetenv("VARNOLUX_IDLE_TIMEOUT_MS");
+    qputenv("VARNOLUX_IDLE_TIMEOUT_MS", "400");
+    TestServer server;
+    server.setFallback([](const RecordedRequest&) { return serve::ok("image").delayed(300); });
+    net::CurlLoop loop;
+    loop.setMaxInFlight(12);
+    Batch batch;
+    for (int i = 0; i < 12; ++i)
+        batch.submit(loop, server.address("/image" + QByteArray::number(i)));
+    qputenv("VARNOLUX_IDLE_TIMEOUT_MS", saved);
+    QTRY_VERIFY_WITH_TIMEOUT(batch.allFinished(), 10000);
+    for (const auto& recorder : batch.recorders)
+        QVERIFY2(recorder->result.ok(), qPrintable(net::reasonText(recorder->result)));
+    QCOMPARE(server.connectionCount(), 6);
 }
 
 void TestTransferLoop::http2_data() {

@@ -141,6 +141,7 @@ public:
         QDateTime pausedUntil;
         int pauseStatus = 0;
         qint64 lastStartMs = never;
+        bool multiplexed = false; // answered over HTTP/2 or later
     };
 
     explicit Private(CurlDefaults defaultsIn);
@@ -367,7 +368,9 @@ void CurlLoop::Private::schedule() {
             ++it;
             continue;
         }
-        if (host.inFlight >= host.cap) {
+        // Without multiplexing, no more than libcurl's connections to the host: a request kept
+        // waiting inside libcurl for one would run down its idle time.
+        if (host.inFlight >= (host.multiplexed ? host.cap : qMin(host.cap, int(maxHostConnections)))) {
             ++it;
             continue;
         }
@@ -515,23 +518,8 @@ void CurlLoop::Private::checkClocks() {
         Job& job = *owned;
         if (!job.onWire || job.cancelled)
             continue;
-        if (job.quiet()) {
+        if (job.quiet())
             continue;
-        }
-        if (!job.answered) {
-            // Waiting inside libcurl for a connection to the host (its limit, or the multiplexed
-            // one being made) is no silence of the server.
-            curl_off_t lookup = 0, connect = 0, secure = 0, ready = 0;
-            curl_easy_getinfo(job.easy, CURLINFO_NAMELOOKUP_TIME_T, &lookup);
-            curl_easy_getinfo(job.easy, CURLINFO_CONNECT_TIME_T, &connect);
-            curl_easy_getinfo(job.easy, CURLINFO_APPCONNECT_TIME_T, &secure);
-            curl_easy_getinfo(job.easy, CURLINFO_PRETRANSFER_TIME_T, &ready);
-            if (lookup == 0 && connect == 0 && secure == 0 && ready == 0) {
-                job.lastHeardMs = now;
-                job.windowStartMs = now;
-                job.heardAtWindow = job.heardBytes;
-            }
-        }
         if (now - job.lastHeardMs >= job.idleMs) {
             failing.emplace_back(id, Status::Idle);
             continue;
@@ -569,6 +557,13 @@ size_t CurlLoop::Private::takeHeader(Job& job, QByteArrayView raw) {
     Response& response = job.response;
     if (line.startsWith("HTTP/")) {
         // A new response: an interim one, a redirect's, or the final one.
+        if (line.startsWith("HTTP/2") || line.startsWith("HTTP/3")) {
+            HostState& host = hosts[hostOf(job.url)];
+            if (!host.multiplexed) {
+                host.multiplexed = true;
+                schedule(); // more of its requests may go now, once libcurl returned
+            }
+        }
         response.headers.clear();
         job.headDone = false;
         const QList<QByteArray> parts = line.toByteArray().split(' ');
