@@ -616,10 +616,12 @@ bool CurlLoop::Private::headComplete(Job& job) {
     }
     job.headDone = true;
     response.finalAddress = job.url;
+    // The host that answered: after a redirect, perhaps another than the one whose turn it took.
+    const QByteArray answering = job.redirects > 0 ? hostOf(job.url) : job.host;
     if (isRefusal(response.status))
-        pauseHost(job.host, response.status, response.header("Retry-After"));
+        pauseHost(answering, response.status, response.header("Retry-After"));
     else
-        hosts[job.host].refusals = 0;
+        hosts[answering].refusals = 0;
     if (response.status < 200 || response.status > 299) {
         job.result = {Status::HttpStatus, QString::fromLatin1(response.phrase), response.status};
         job.discardBody = true;
