@@ -2,14 +2,12 @@
 
 #include "core/Cancellation.h"
 #include "download/BodySniffer.h"
-#include "net/CurlTransfer.h"
+#include "net/CurlLoop.h"
 
 #include <QBuffer>
 #include <QImageReader>
 #include <QLocale>
 #include <QMetaObject>
-
-#include <optional>
 
 QString PreviewResult::summary() const {
     QStringList parts;
@@ -74,10 +72,10 @@ PreviewResult decode(const QByteArray& body, const QByteArray& contentType) {
 
 } // namespace preview
 
-// Lives on the loader's thread. Requests arrive as queued calls; the transfer's waits run this
-// thread's event loop, so a request or an abort can arrive in the middle of a fetch. Such a
-// request is kept as pending and taken up once the fetch in progress has unwound.
-class PreviewWorker : public QObject {
+// Lives on the loader's thread, with a transfer loop of its own: requests arrive as queued calls,
+// the body as the loop's reports, and the picture is decoded here, away from the window. A new
+// request drops the fetch in progress; nothing waits.
+class PreviewWorker : public QObject, private net::TransferHandler {
     Q_OBJECT
 public:
     explicit PreviewWorker(std::shared_ptr<std::atomic<quint64>> wanted) : m_wanted(std::move(wanted)) {}
@@ -89,89 +87,78 @@ public:
     };
 
     void fetch(const Job& job) {
-        m_pending = job;
-        if (m_busy) {
-            abortCurrent();
+        abortCurrent();
+        if (m_stopping || !wanted(job.ticket))
             return;
-        }
-        m_busy = true;
-        while (m_pending && !m_stopping) {
-            const Job next = *m_pending;
-            m_pending.reset();
-            run(next);
-        }
-        m_busy = false;
-        if (m_stopping)
-            finishStop();
+        if (!m_loop)
+            m_loop = std::make_unique<net::CurlLoop>();
+        m_job = job;
+        m_body.clear();
+        m_contentType.clear();
+        net::Request request = net::Request::of(job.link);
+        request.referer = job.referer;
+        request.maxBodyBytes = preview::maxBodyBytes;
+        m_active = true;
+        // A request that cannot start reports through finished() before submit returns.
+        const net::Transfers::Id id = m_loop->submit(request, *this, net::Purpose::Probe);
+        if (m_active)
+            m_id = id;
     }
     void abortCurrent() {
-        if (m_current)
-            m_current->abort();
+        if (m_active && m_loop)
+            m_loop->cancel(m_id);
+        m_active = false;
+        m_id = 0;
     }
     void stop() {
         m_stopping = true;
         abortCurrent();
-        if (!m_busy)
-            finishStop();
+        m_loop.reset();
+        QThread::currentThread()->quit();
     }
 
 signals:
-    void finished(quint64 ticket, const PreviewResult& result);
+    void done(quint64 ticket, const PreviewResult& result);
 
 private:
     bool wanted(quint64 ticket) const { return m_wanted->load() == ticket && !m_stopping; }
 
-    void run(const Job& job) {
-        if (!wanted(job.ticket))
-            return;
-        if (!m_factory)
-            m_factory = std::make_unique<net::CurlTransferFactory>();
-        std::unique_ptr<net::Transfer> transfer = m_factory->create();
-        m_current = transfer.get();
-        struct Clear {
-            net::Transfer*& current;
-            ~Clear() { current = nullptr; }
-        } clear{m_current};
-
-        net::Request request = net::Request::of(job.link);
-        request.referer = job.referer;
-        request.maxBodyBytes = preview::maxBodyBytes;
-        PreviewResult result;
-        result.link = job.link;
-        QByteArray body;
-        if (transfer->start(request)) {
-            transfer->waitForResponse();
-            while (wanted(job.ticket)) {
-                const QByteArrayView piece = transfer->nextPiece(256 * 1024);
-                if (piece.isEmpty())
-                    break;
-                body.append(piece);
-            }
+    void head(const net::Response& response) override { m_contentType = response.header("Content-Type"); }
+    Take body(QByteArrayView piece) override {
+        // A preview nobody waits for any more is dropped at once.
+        if (!wanted(m_job.ticket)) {
+            abortCurrent();
+            return Take::Taken;
         }
-        if (!wanted(job.ticket))
+        m_body.append(piece);
+        return Take::Taken;
+    }
+    void finished(const net::Result& fetched) override {
+        m_active = false;
+        m_id = 0;
+        if (!wanted(m_job.ticket))
             return;
-        const QByteArray contentType = transfer->header("Content-Type");
-        if (const net::Result fetched = transfer->result(); !fetched.ok()) {
-            result.bytes = body.size();
+        PreviewResult result;
+        if (!fetched.ok()) {
+            result.link = m_job.link;
+            result.bytes = m_body.size();
             result.message = net::reasonText(fetched);
         } else {
-            result = preview::decode(body, contentType);
-            result.link = job.link;
+            result = preview::decode(m_body, m_contentType);
+            result.link = m_job.link;
             result.complete = true;
         }
-        emit finished(job.ticket, result);
-    }
-
-    void finishStop() {
-        m_factory.reset();
-        QThread::currentThread()->quit();
+        m_body.clear();
+        emit done(m_job.ticket, result);
     }
 
     std::shared_ptr<std::atomic<quint64>> m_wanted;
-    std::unique_ptr<net::CurlTransferFactory> m_factory;
-    net::Transfer* m_current = nullptr;
-    std::optional<Job> m_pending;
-    bool m_busy = false;
+    std::unique_ptr<net::CurlLoop> m_loop;
+    Job m_job;
+    net::Transfers::Id m_id = 0;
+    bool m_active = false;
+    QByteArray m_body;
+    QByteArray m_contentType;
     bool m_stopping = false;
 };
 
@@ -182,7 +169,7 @@ PreviewLoader::PreviewLoader(QObject* parent)
     Cancellation::instance();
     m_worker = new PreviewWorker(m_wanted);
     m_worker->moveToThread(&m_thread);
-    connect(m_worker, &PreviewWorker::finished, this, &PreviewLoader::arrived, Qt::QueuedConnection);
+    connect(m_worker, &PreviewWorker::done, this, &PreviewLoader::arrived, Qt::QueuedConnection);
     m_thread.setObjectName(QStringLiteral("preview"));
     m_thread.start();
 }
