@@ -2,6 +2,7 @@
 
 #include "cli/Json.h"
 #include "download/DownloadEngine.h"
+#include "download/DownloadRun.h"
 #include "download/FileName.h"
 
 #include <QFile>
@@ -111,6 +112,14 @@ void CliDownloadHost::entryFinished(int entry, const QByteArray& link, const QSt
                  result.tries > 1 ? QStringLiteral(" (after %1 tries)").arg(result.tries) : QString()));
 }
 
+void CliDownloadHost::hostPaused(const net::HostPause& pause) {
+    m_pauses.removeIf([&](const net::HostPause& known) { return known.host == pause.host; });
+    m_pauses.append(pause);
+    clearLine();
+    put(m_out, DownloadRun::pauseText(pause) + u'\n');
+    draw(true);
+}
+
 void CliDownloadHost::finish(int saved, int attempted, int skipped) {
     clearLine();
     const double seconds = qMax<qint64>(m_clock.elapsed(), 1) / 1000.0;
@@ -129,6 +138,8 @@ void CliDownloadHost::finish(int saved, int attempted, int skipped) {
         text += QStringLiteral("; 1 saved file is an HTML page, not an image");
     else if (m_pages > 1)
         text += QStringLiteral("; %1 saved files are HTML pages, not images").arg(m_pages);
+    for (const net::HostPause& pause : std::as_const(m_pauses))
+        text += QLatin1StringView("; ") + DownloadRun::pauseText(pause, true);
     put(m_out, text + QLatin1StringView(".\n"));
     if (m_json) {
         const QByteArray object = "{\"summary\": true, \"attempted\": " + QByteArray::number(attempted) +

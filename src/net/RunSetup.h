@@ -2,6 +2,7 @@
 
 #include "net/CurlTransfer.h"
 #include "net/Transfer.h"
+#include "net/TransferLoop.h"
 
 #include <QByteArray>
 #include <QList>
@@ -66,6 +67,9 @@ public:
     TransferFactory& transfers() const { return m_transfers; }
     std::unique_ptr<TransferFactory> laneTransfers() const { return m_laneTransfers(); }
     const RunOptions& options() const { return m_options; }
+    // The run's one transfer loop: every image of the download run goes through it.
+    Transfers& loop() const { return *m_loop; }
+    void setLoop(Transfers& loop) { m_loop = &loop; }
 
     // The Referer of the images of a page (its final address; empty when the links came without
     // one): the one the options name, else the page when they send it, else none.
@@ -75,6 +79,7 @@ private:
     TransferFactory& m_transfers;
     LaneTransfers m_laneTransfers;
     RunOptions m_options;
+    Transfers* m_loop = nullptr;
 };
 
 // A run set-up on the network: libcurl transfers carrying the options' request settings, one
