@@ -1,59 +1,38 @@
 #pragma once
 
-#include "net/RateLimit.h"
+#include "net/CurlLoop.h"
 #include "net/Transfer.h"
-
-#include <QList>
-#include <QString>
 
 #include <memory>
 
 namespace net {
 
-class CurlMulti;
-
-// The version of libcurl the program runs with, e.g. "7.88.1".
-QString curlVersion();
-
-// What every request of a factory's transfers carries besides its own.
-struct CurlDefaults {
-    QByteArray userAgent;      // empty: "Varnolux/VERSION"
-    QList<QByteArray> headers; // "Name: value" lines
-    QByteArray cookieFile;     // a Netscape cookie file, read and never written; empty: none
-    // The budget every transfer of the run shares, across factories and threads; null: no limit.
-    std::shared_ptr<RateLimit> rateLimit;
-    // Lines of headers (and of each request's own) that carry a credential (Authorization,
-    // Cookie, Proxy-Authorization) go only to the scheme, host and port of the address they were
-    // given for: this one; when empty, the first request made by the factory's transfers (the
-    // page the user named), or, with credentialsForEachLink, each request's own link.
-    QByteArray credentialsFor;
-    bool credentialsForEachLink = false;
-};
-
-// The real transfers: libcurl's multi interface driven by the Qt event loop (socket notifiers
-// for its sockets, one single-shot timer for its time-outs), so the window never blocks and the
-// command line runs the same code. Transfers made by one factory share one multi handle, and so
-// its connections: the page and its images go over the same ones.
+// Sequential transfers over a CurlLoop, for the code that still reads a response step by step:
+// each one submits its request to the loop, keeps up to bufferBytes of the body for its reader
+// (holding the rest back with Take::Later) and waits in a local event loop, so the window keeps
+// painting meanwhile. Transfers made by one factory share its loop, and so its connections, the
+// origin credentials go to and the hosts' pauses.
 class CurlTransferFactory : public TransferFactory {
 public:
     // userAgent: what a request without its own User-Agent sends; empty for "Varnolux/VERSION".
     explicit CurlTransferFactory(QByteArray userAgent = {});
     explicit CurlTransferFactory(CurlDefaults defaults);
+    // Transfers on a loop someone else owns (the run's), submitted for that purpose.
+    explicit CurlTransferFactory(std::shared_ptr<CurlLoop> loop, Purpose purpose = Purpose::Page);
     ~CurlTransferFactory() override;
 
     std::unique_ptr<Transfer> create() override;
-    // The defaults as the factory's transfers use them by now: credentialsFor filled in once the
-    // first request named it. Factories made from them (parallel lanes) keep the same rules.
+    // The defaults as the loop uses them by now: credentialsFor filled in once the first request
+    // named it. Factories made from them (parallel lanes) keep the same rules.
     CurlDefaults defaults() const;
+    CurlLoop& loop() const { return *m_loop; }
 
-    // How many body bytes a transfer holds for its reader before it pauses.
+    // How many body bytes a transfer holds for its reader before it holds the rest back.
     static constexpr qsizetype bufferBytes = 1 << 20;
-    // How many expected requests a transfer sends ahead of time.
-    static constexpr int maxEarly = 4;
 
 private:
-    std::shared_ptr<CurlMulti> m_multi;
-    CurlDefaults m_defaults;
+    std::shared_ptr<CurlLoop> m_loop;
+    Purpose m_purpose = Purpose::Page;
 };
 
 } // namespace net

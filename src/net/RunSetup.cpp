@@ -23,10 +23,21 @@ QByteArray RunSetup::refererFor(const QByteArray& page) const {
     return m_options.sendReferer ? page : QByteArray();
 }
 
+namespace {
+
+std::shared_ptr<CurlLoop> loopFor(const RunOptions& options) {
+    auto loop = std::make_shared<CurlLoop>(requestDefaults(options));
+    loop->setHostGapMs(options.waitMs);
+    loop->setMaxInFlight(qBound(1, options.parallel, RunOptions::maxParallel));
+    return loop;
+}
+
+} // namespace
+
 NetworkRun::NetworkRun(RunOptions options)
-    : m_transfers(requestDefaults(options)),
+    : m_loop(loopFor(options)), m_transfers(m_loop, Purpose::Page),
       m_setup(
-          m_transfers,
+          *m_loop, m_transfers,
           // A lane's transfers keep the run's rate budget and send credentials where the page's
           // requests did, so a lane is no way around either rule.
           [this] {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "net/CurlLoop.h"
 #include "net/CurlTransfer.h"
 #include "net/Transfer.h"
 #include "net/TransferLoop.h"
@@ -62,29 +63,39 @@ public:
 
     RunSetup(TransferFactory& transfers, LaneTransfers laneTransfers, RunOptions options = {})
         : m_transfers(transfers), m_laneTransfers(std::move(laneTransfers)), m_options(std::move(options)) {}
+    // With the run's transfer loop, which transfers() submits to as well.
+    RunSetup(Transfers& loop, TransferFactory& transfers, LaneTransfers laneTransfers,
+             RunOptions options = {})
+        : m_loop(&loop), m_transfers(transfers), m_laneTransfers(std::move(laneTransfers)),
+          m_options(std::move(options)) {}
 
     // The page's transfers and, when the run goes one image after another, the images'.
     TransferFactory& transfers() const { return m_transfers; }
     std::unique_ptr<TransferFactory> laneTransfers() const { return m_laneTransfers(); }
     const RunOptions& options() const { return m_options; }
-    // The run's one transfer loop: every image of the download run goes through it.
-    Transfers& loop() const { return *m_loop; }
-    void setLoop(Transfers& loop) { m_loop = &loop; }
+    // The run's one transfer loop: every request of the run, asynchronously. Only a set-up made
+    // with one has it.
+    Transfers& loop() const {
+        Q_ASSERT(m_loop);
+        return *m_loop;
+    }
+    bool hasLoop() const { return m_loop != nullptr; }
 
     // The Referer of the images of a page (its final address; empty when the links came without
     // one): the one the options name, else the page when they send it, else none.
     QByteArray refererFor(const QByteArray& page) const;
 
 private:
+    Transfers* m_loop = nullptr;
     TransferFactory& m_transfers;
     LaneTransfers m_laneTransfers;
     RunOptions m_options;
-    Transfers* m_loop = nullptr;
 };
 
-// A run set-up on the network: libcurl transfers carrying the options' request settings, one
-// factory for the page and the images (so they share connections) and one per parallel lane,
-// all drawing on one rate budget.
+// A run set-up on the network: one libcurl transfer loop carrying the options' request settings
+// and keeping the run's wait per host, the page's and the images' sequential transfers over that
+// same loop (so they share connections, credentials' origin and host pauses), and a factory per
+// parallel lane, all drawing on one rate budget.
 class NetworkRun {
 public:
     explicit NetworkRun(RunOptions options = {});
@@ -94,6 +105,7 @@ public:
     const RunSetup& setup() const { return m_setup; }
 
 private:
+    std::shared_ptr<CurlLoop> m_loop;
     CurlTransferFactory m_transfers;
     RunSetup m_setup;
 };
