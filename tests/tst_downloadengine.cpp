@@ -129,13 +129,13 @@ void DownloadEngineTest::saves_data() {
     QTest::addColumn<bool>("percent");
 
     const QByteArray b3000 = generatedBytes(0, 3000);
-    QTest::newRow("3000 bytes: reads of 1024, 1024, 952 show 34, 68, 100")
+    QTest::newRow("3000 bytes: chunks of 1024, 1024, 952 show 34, 68, 100")
         << serve::generated(3000) << b3000 << QList<qint64>{1024, 2048, 3000} << QList<qint64>{34, 68, 100}
         << true;
-    QTest::newRow("exactly 1024 bytes: one read") << serve::generated(1024) << generatedBytes(0, 1024)
+    QTest::newRow("exactly 1024 bytes: one chunk") << serve::generated(1024) << generatedBytes(0, 1024)
                                                   << QList<qint64>{1024} << QList<qint64>{100} << true;
-    QTest::newRow("1025 bytes: reads of 1024 and 1")
-        << serve::generated(1025) << generatedBytes(0, 1025) << QList<qint64>{1024, 1}
+    QTest::newRow("1025 bytes: chunks of 1024 and 1")
+        << serve::generated(1025) << generatedBytes(0, 1025) << QList<qint64>{1024, 1025}
         << QList<qint64>{100, 100} << true;
     QTest::newRow("length 0: an empty file, no chunk texts")
         << serve::ok("") << QByteArray() << QList<qint64>{} << QList<qint64>{} << true;
@@ -197,7 +197,7 @@ void DownloadEngineTest::scriptedTransfers_data() {
     const QByteArray b3000 = generatedBytes(0, 3000);
     const QList<std::pair<QByteArray, QByteArray>> length3000{{"Content-Length", "3000"}};
 
-    QTest::newRow("length 3000, all of it: three reads, saved")
+    QTest::newRow("length 3000, all of it: three chunks, saved")
         << Script{200, length3000, b3000, {}, false, false} << true << QString()
         << QList<qint64>{1024, 2048, 3000} << false;
     QTest::newRow("length 3000, cut after 2000: the count and the transfer's reason")

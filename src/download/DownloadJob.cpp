@@ -48,7 +48,8 @@ bool success(int status) {
 DownloadJob::DownloadJob(net::Transfers& loop, DiskWriter& writer, ProgressDisplay& bar, MessageBoxes& boxes)
     : m_loop(loop), m_writer(writer), m_bar(bar), m_boxes(boxes), m_trap(boxes, trapTags::downloadFile),
       m_context(std::make_unique<QObject>()), m_queued(std::make_shared<std::atomic<qint64>>(0)),
-      m_writeFailed(std::make_shared<std::atomic<bool>>(false)) {
+      m_writeFailed(std::make_shared<std::atomic<bool>>(false)),
+      m_writeFailure(std::make_shared<net::Result>()) {
     m_retryTimer.setSingleShot(true);
     QObject::connect(&m_retryTimer, &QTimer::timeout, m_context.get(), [this] { startTry(); });
 }
@@ -76,7 +77,8 @@ void DownloadJob::DownloadFile(QByteArray address, const QString& destinationPat
     m_tries = 1;
     m_state = {};
     m_result = {};
-    *m_writeFailed = false;
+    m_writeFailed = std::make_shared<std::atomic<bool>>(false);
+    m_writeFailure = std::make_shared<net::Result>();
     m_cancelWatch = QObject::connect(&Cancellation::instance(), &Cancellation::cancelled, m_context.get(),
                                      [this] { cancel(); });
 
@@ -190,7 +192,9 @@ void DownloadJob::head(const net::Response& response) {
             m_writer.post([part = std::move(m_part)]() mutable { part.reset(); });
         m_part = std::make_shared<PartFile>();
         m_partBytes = 0;
-        *m_writeFailed = false;
+        // A new file, with its own record of failed writes: those of the last one are no matter.
+        m_writeFailed = std::make_shared<std::atomic<bool>>(false);
+        m_writeFailure = std::make_shared<net::Result>();
         net::Result opened;
         if (!m_trap.step(124, [&] { reportFailure(opened = m_part->create(m_destination)); })) {
             giveUp(opened.ok() ? QStringLiteral("the file could not be created") : net::reasonText(opened),
@@ -267,20 +271,21 @@ void DownloadJob::flushToDisk() {
     QByteArray bytes = std::exchange(m_outgoing, {});
     const qint64 size = bytes.size();
     *m_queued += size;
-    auto written = std::make_shared<net::Result>();
     m_writer.post(
-        [part = m_part, bytes = std::move(bytes), size, queued = m_queued, failed = m_writeFailed, written] {
+        [part = m_part, bytes = std::move(bytes), size, queued = m_queued, failed = m_writeFailed,
+         failure = m_writeFailure] {
             if (!*failed) {
-                *written = part->write(bytes);
-                if (!written->ok())
+                if (net::Result written = part->write(bytes); !written.ok()) {
+                    *failure = std::move(written);
                     *failed = true;
+                }
             }
             *queued -= size;
         },
         m_context.get(),
-        [this, written] {
-            if (!written->ok()) {
-                writeFailed(*written);
+        [this] {
+            if (*m_writeFailed) {
+                writeFailed(*m_writeFailure);
                 return;
             }
             if (m_held && m_id != 0 && *m_queued <= maxQueuedBytes / 4) {
@@ -385,6 +390,11 @@ void DownloadJob::bodyEnded() {
         m_context.get(),
         [this, outcome] {
             m_ending = false;
+            // The body's last bytes could not be written: the write step's failure, as any other.
+            if (*m_writeFailed) {
+                writeFailed(*m_writeFailure);
+                return;
+            }
             if (!m_trap.step(152, [&] {
                     // A file that appeared meanwhile under a name to be kept is no fault.
                     if (!outcome->existed)

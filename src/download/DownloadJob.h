@@ -105,6 +105,8 @@ private:
     // Body bytes handed to the writer and not yet written; read by the writer's thread.
     std::shared_ptr<std::atomic<qint64>> m_queued;
     std::shared_ptr<std::atomic<bool>> m_writeFailed;
+    // The first failed write's result, set by the writer's thread before m_writeFailed.
+    std::shared_ptr<net::Result> m_writeFailure;
 
     // The current try.
     net::Transfers::Id m_id = 0;
