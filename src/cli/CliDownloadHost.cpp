@@ -7,6 +7,7 @@
 
 #include <QFile>
 
+#include <QDateTime>
 #include <QDir>
 
 namespace {
@@ -115,8 +116,6 @@ void CliDownloadHost::entryFinished(int entry, const QByteArray& link, const QSt
 void CliDownloadHost::hostPaused(const net::HostPause& pause) {
     m_pauses.removeIf([&](const net::HostPause& known) { return known.host == pause.host; });
     m_pauses.append(pause);
-    clearLine();
-    put(m_out, DownloadRun::pauseText(pause) + u'\n');
     draw(true);
 }
 
@@ -179,9 +178,15 @@ void CliDownloadHost::draw(bool force) {
     if (link.size() > linkRoom)
         link = QStringLiteral("...") + link.right(linkRoom - 3);
     const double seconds = qMax<qint64>(now, 1) / 1000.0;
-    put(m_out, QStringLiteral("\r\x1b[K[%1/%2] %3 %4  %5")
+    // A host that asked to slow down is named while its pause lasts.
+    QString paused;
+    const QDateTime utc = QDateTime::currentDateTimeUtc();
+    for (const net::HostPause& pause : std::as_const(m_pauses))
+        if (pause.until > utc)
+            paused += QLatin1StringView("  ") + DownloadRun::pauseText(pause);
+    put(m_out, QStringLiteral("\r\x1b[K[%1/%2] %3 %4  %5%6")
                    .arg(m_countFinished ? m_finished : m_ordinal)
                    .arg(m_list.count())
-                   .arg(file, link, rate(double(totalBytes()) / seconds)));
+                   .arg(file, link, rate(double(totalBytes()) / seconds), paused));
     m_lineShown = true;
 }

@@ -35,7 +35,7 @@ public:
     void fileProgress(qint64 received, qint64 expected) override;
     void entryFinished(int entry, const QByteArray& link, const QString& path,
                        const DownloadResult& result) override;
-    // A line of its own when a host asks the run to slow down; the summary names it again.
+    // Named on the progress line while the pause lasts, and in the summary.
     void hostPaused(const net::HostPause& pause) override;
 
     // Ends the progress line and prints the summary.
