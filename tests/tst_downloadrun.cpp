@@ -28,9 +28,7 @@ const QString folderMissing = QStringLiteral("Folder does not exist. Please sele
 
 // A run set-up whose transfers are played by a scripted loop.
 struct ScriptedRun {
-    explicit ScriptedRun(net::RunOptions options = {})
-        : setup(
-              loop, factory, [] { return std::unique_ptr<net::TransferFactory>(); }, std::move(options)) {}
+    explicit ScriptedRun(net::RunOptions options = {}) : setup(loop, factory, std::move(options)) {}
     ScriptedTransfers loop;
     ScriptedFactory factory{ScriptedTransfer::Script{}};
     net::RunSetup setup;
