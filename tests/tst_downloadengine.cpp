@@ -18,6 +18,7 @@
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <QFile>
+#include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QTimer>
 #include <QtTest>
@@ -133,7 +134,7 @@ void DownloadEngineTest::saves_data() {
         << serve::generated(3000) << b3000 << QList<qint64>{1024, 2048, 3000} << QList<qint64>{34, 68, 100}
         << true;
     QTest::newRow("exactly 1024 bytes: one chunk") << serve::generated(1024) << generatedBytes(0, 1024)
-                                                  << QList<qint64>{1024} << QList<qint64>{100} << true;
+                                                   << QList<qint64>{1024} << QList<qint64>{100} << true;
     QTest::newRow("1025 bytes: chunks of 1024 and 1")
         << serve::generated(1025) << generatedBytes(0, 1025) << QList<qint64>{1024, 1025}
         << QList<qint64>{100, 100} << true;
@@ -657,8 +658,10 @@ void DownloadEngineTest::aSlowDiskHoldsTheTransferBack() {
     RecordingMessages boxes;
 
     // The disk stalls until the job has held the transfer back once.
-    DiskWriter writer;
     std::atomic<bool> release = false;
+    DiskWriter writer;
+    // Let go however the test ends, so the writer's end does not wait for ever.
+    const auto letGo = qScopeGuard([&] { release = true; });
     writer.post([&] {
         while (!release)
             std::this_thread::sleep_for(std::chrono::milliseconds(1));
