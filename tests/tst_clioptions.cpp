@@ -186,12 +186,12 @@ void CliOptionsTest::parallelRunsSaveEveryImage() {
     QCOMPARE(readAll(dir.filePath(QStringLiteral("thumb.jpg"))), QByteArray("third"));
     QCOMPARE(folderEntries(dir.path()).size(), images + 1);
     QVERIFY2(errLines(r).last().startsWith("Saved 43 of 43 images"), r.err.constData());
-    // Each lane keeps its own connection, so connections count the transfers at once (one at a
-    // time, the engine may send a few expected requests early on connections of their own).
+    // Over HTTP/1.1 a transfer at once needs a connection of its own: they count the transfers
+    // at once (the page's may be one more), and more than one means they really ran together.
     if (parallel > 1) {
         QVERIFY2(server.connectionCount() <= qMin(parallel, 6) + 1,
                  qPrintable(QString::number(server.connectionCount())));
-        QVERIFY(server.connectionCount() > 2);
+        QVERIFY2(server.connectionCount() > 1, qPrintable(QString::number(server.connectionCount())));
     }
 }
 

@@ -2,59 +2,65 @@
 // the chunk reads and bar texts, what is saved, and that a failure saves and leaves nothing.
 
 #include "core/Cancellation.h"
+#include "core/DiskWriter.h"
 #include "core/ErrorTrap.h"
 #include "download/BodySniffer.h"
 #include "download/DownloadEngine.h"
-#include "net/CurlTransfer.h"
+#include "download/DownloadJob.h"
+#include "net/RunSetup.h"
 #include "support/Files.h"
 #include "support/RecordingUi.h"
-#include "support/ScriptedTransfer.h"
+#include "support/ScriptedTransfers.h"
 #include "support/TestCertificate.h"
 #include "support/TestServer.h"
 
 #include <QDir>
+#include <QElapsedTimer>
+#include <QEventLoop>
 #include <QFile>
+#include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QTimer>
 #include <QtTest>
 
 #include <memory>
+#include <optional>
+#include <thread>
+
+#include <csignal>
+#include <sys/resource.h>
 
 Q_DECLARE_METATYPE(Behaviour)
 Q_DECLARE_METATYPE(BodyKind)
 
 namespace {
 
-// A real transfer with connections of its own.
-struct RealTransfer {
-    net::CurlTransferFactory factory;
-    std::unique_ptr<net::Transfer> transfer = factory.create();
-    operator net::Transfer&() { return *transfer; }
+// The real loop of a run with default options.
+struct RealLoop {
+    net::NetworkRun network;
+    operator net::Transfers&() { return network.setup().loop(); }
 };
 
-// The real transfer, with every chunk size the engine asks for written down.
-class CountingTransfer : public net::Transfer {
-public:
-    bool start(const net::Request& request) override { return m_real->start(request); }
-    void waitForResponse() override { m_real->waitForResponse(); }
-    QByteArray header(const QByteArray& name) const override { return m_real->header(name); }
-    QByteArrayView nextChunk(qint64 size) override {
-        reads << size;
-        return m_real->nextChunk(size);
-    }
-    QByteArrayView nextPiece(qint64 size) override { return m_real->nextPiece(size); }
-    void waitForEnd() override { m_real->waitForEnd(); }
-    void abort() override { m_real->abort(); }
-    net::Result result() const override { return m_real->result(); }
-    int status() const override { return m_real->status(); }
-    QByteArray finalAddress() const override { return m_real->finalAddress(); }
-
-    QList<qint64> reads;
-
-private:
-    net::CurlTransferFactory m_factory;
-    std::unique_ptr<net::Transfer> m_real = m_factory.create();
-};
+// One download over a loop, waited for here; chunks gets the byte count after each chunk.
+DownloadResult fetch(net::Transfers& loop, ProgressDisplay& bar, MessageBoxes& boxes,
+                     const QByteArray& address, const QString& path, const DownloadOptions& options = {},
+                     const QByteArray& referer = {}, QList<qint64>* chunks = nullptr) {
+    DiskWriter writer;
+    DownloadJob job(loop, writer, bar, boxes);
+    job.setOptions(options);
+    job.setRefererPage(referer);
+    if (chunks)
+        job.setProgressListener([chunks](qint64 received, qint64) { *chunks << received; });
+    std::optional<DownloadResult> result;
+    QEventLoop wait;
+    job.DownloadFile(address, path, [&](const DownloadResult& done) {
+        result = done;
+        wait.quit();
+    });
+    if (!result)
+        wait.exec();
+    return *result;
+}
 
 QString percentText(const QByteArray& address, int percent) {
     return QStringLiteral("Downloading %1...%2 % Downloaded").arg(QString::fromUtf8(address)).arg(percent);
@@ -91,6 +97,11 @@ private slots:
     void percentRoundsHalfToEven();
     void tellsAnHtmlPageFromAnImage_data();
     void tellsAnHtmlPageFromAnImage();
+    void retriesAndResumes_data();
+    void retriesAndResumes();
+    void aFullDiskFailsTheEntryAndLeavesNothing();
+    void aSlowDiskHoldsTheTransferBack();
+    void cancellingAScriptedBodyLeavesNothingAtOnce();
 
 private:
     std::unique_ptr<TestCertificate> m_certificate;
@@ -102,6 +113,7 @@ void DownloadEngineTest::initTestCase() {
     // Both are read at the first request.
     qputenv("SSL_CERT_FILE", QFile::encodeName(m_certificate->caBundlePath()));
     qputenv("VARNOLUX_IDLE_TIMEOUT_MS", "300");
+    qputenv("VARNOLUX_RETRY_UNIT_MS", "1");
 }
 
 void DownloadEngineTest::cleanup() {
@@ -111,27 +123,28 @@ void DownloadEngineTest::cleanup() {
 void DownloadEngineTest::saves_data() {
     QTest::addColumn<Behaviour>("behaviour");
     QTest::addColumn<QByteArray>("body");
-    QTest::addColumn<QList<qint64>>("reads");
+    // The bytes received after each 1024-byte chunk.
+    QTest::addColumn<QList<qint64>>("chunks");
     // The number in each chunk's text: a percent, or bytes when the length is unknown.
     QTest::addColumn<QList<qint64>>("shown");
     QTest::addColumn<bool>("percent");
 
     const QByteArray b3000 = generatedBytes(0, 3000);
-    QTest::newRow("3000 bytes: reads of 1024, 1024, 952 show 34, 68, 100")
-        << serve::generated(3000) << b3000 << QList<qint64>{1024, 1024, 952} << QList<qint64>{34, 68, 100}
+    QTest::newRow("3000 bytes: chunks of 1024, 1024, 952 show 34, 68, 100")
+        << serve::generated(3000) << b3000 << QList<qint64>{1024, 2048, 3000} << QList<qint64>{34, 68, 100}
         << true;
-    QTest::newRow("exactly 1024 bytes: one read") << serve::generated(1024) << generatedBytes(0, 1024)
-                                                  << QList<qint64>{1024} << QList<qint64>{100} << true;
-    QTest::newRow("1025 bytes: reads of 1024 and 1")
-        << serve::generated(1025) << generatedBytes(0, 1025) << QList<qint64>{1024, 1}
+    QTest::newRow("exactly 1024 bytes: one chunk") << serve::generated(1024) << generatedBytes(0, 1024)
+                                                   << QList<qint64>{1024} << QList<qint64>{100} << true;
+    QTest::newRow("1025 bytes: chunks of 1024 and 1")
+        << serve::generated(1025) << generatedBytes(0, 1025) << QList<qint64>{1024, 1025}
         << QList<qint64>{100, 100} << true;
     QTest::newRow("length 0: an empty file, no chunk texts")
         << serve::ok("") << QByteArray() << QList<qint64>{} << QList<qint64>{} << true;
     QTest::newRow("no length, ended by closing: the whole body, bytes shown")
-        << serve::generated(3000).withoutLength() << b3000 << QList<qint64>{1024, 1024, 1024, 1024}
+        << serve::generated(3000).withoutLength() << b3000 << QList<qint64>{1024, 2048, 3000}
         << QList<qint64>{1024, 2048, 3000} << false;
     QTest::newRow("chunked transfer: the whole body, bytes shown")
-        << serve::generated(3000).chunked({700}) << b3000 << QList<qint64>{1024, 1024, 1024, 1024}
+        << serve::generated(3000).chunked({700}) << b3000 << QList<qint64>{1024, 2048, 3000}
         << QList<qint64>{1024, 2048, 3000} << false;
     QTest::newRow("an error page is not looked at when the status is 200")
         << serve::ok("<html>Sorry</html>") << QByteArray("<html>Sorry</html>") << QList<qint64>{18}
@@ -141,7 +154,7 @@ void DownloadEngineTest::saves_data() {
 void DownloadEngineTest::saves() {
     QFETCH(Behaviour, behaviour);
     QFETCH(QByteArray, body);
-    QFETCH(QList<qint64>, reads);
+    QFETCH(QList<qint64>, chunks);
     QFETCH(QList<qint64>, shown);
     QFETCH(bool, percent);
 
@@ -154,15 +167,15 @@ void DownloadEngineTest::saves() {
 
     RecordingProgress bar;
     RecordingMessages boxes;
-    CountingTransfer transfer;
-    DownloadEngine engine(transfer, bar, boxes);
+    RealLoop loop;
+    QList<qint64> told;
     const QByteArray address = server.address("/pic.jpg");
-    const DownloadResult result = engine.DownloadFile(address, path);
+    const DownloadResult result = fetch(loop, bar, boxes, address, path, {}, {}, &told);
 
     QVERIFY2(result.saved, qPrintable(result.reason));
     QCOMPARE(result.bytes, qint64(body.size()));
     QCOMPARE(readAll(path), body);
-    QCOMPARE(transfer.reads, reads);
+    QCOMPARE(told, chunks);
     QStringList texts{QStringLiteral("Downloading: ") + QString::fromUtf8(address)};
     for (qint64 n : shown)
         texts << (percent ? percentText(address, int(n)) : bytesText(address, n));
@@ -172,34 +185,34 @@ void DownloadEngineTest::saves() {
     QCOMPARE(folderEntries(dir.path()), QStringList{QStringLiteral("pic.jpg")});
 }
 
-Q_DECLARE_METATYPE(ScriptedTransfer::Script)
+Q_DECLARE_METATYPE(ScriptedTransfers::Script)
 
 void DownloadEngineTest::scriptedTransfers_data() {
-    using Script = ScriptedTransfer::Script;
+    using Script = ScriptedTransfers::Script;
     using net::Status;
     QTest::addColumn<Script>("script");
     QTest::addColumn<bool>("saved");
     QTest::addColumn<QString>("reason"); // the whole reason when nothing is saved
-    QTest::addColumn<QList<qint64>>("reads");
+    QTest::addColumn<QList<qint64>>("chunks");
     QTest::addColumn<bool>("cancelled");
     const QByteArray b3000 = generatedBytes(0, 3000);
     const QList<std::pair<QByteArray, QByteArray>> length3000{{"Content-Length", "3000"}};
 
-    QTest::newRow("length 3000, all of it: three reads, saved")
+    QTest::newRow("length 3000, all of it: three chunks, saved")
         << Script{200, length3000, b3000, {}, false, false} << true << QString()
-        << QList<qint64>{1024, 1024, 952} << false;
+        << QList<qint64>{1024, 2048, 3000} << false;
     QTest::newRow("length 3000, cut after 2000: the count and the transfer's reason")
         << Script{200, length3000, b3000.left(2000), {Status::CutShort}, false, false} << false
         << QStringLiteral("the body ended after 2000 of 3000 bytes (the server closed the connection before "
                           "its answer was complete)")
-        << QList<qint64>{1024, 1024} << false;
+        << QList<qint64>{1024} << false;
     QTest::newRow("no length, a chunked body cut short: refused whatever arrived")
         << Script{200, {}, b3000.left(1500), {Status::ChunkCut}, false, false} << false
         << QStringLiteral("the server closed the connection before the last chunk")
-        << QList<qint64>{1024, 1024, 1024} << false;
+        << QList<qint64>{1024, 1500} << false;
     QTest::newRow("no length, a bad chunk size after the first: refused")
         << Script{200, {}, b3000.left(5), {Status::InvalidChunk}, false, false} << false
-        << QStringLiteral("the server sent an invalid chunk size") << QList<qint64>{1024, 1024} << false;
+        << QStringLiteral("the server sent an invalid chunk size") << QList<qint64>{5} << false;
     QTest::newRow("an error status: no body read, no file made")
         << Script{404, {}, {}, {Status::HttpStatus, QStringLiteral("Not Found"), 404}, true, false} << false
         << QStringLiteral("the server answered HTTP 404 Not Found") << QList<qint64>{} << false;
@@ -210,41 +223,42 @@ void DownloadEngineTest::scriptedTransfers_data() {
         << Script{200, {}, {}, {}, false, false} << false
         << QStringLiteral("no body arrived, and without a length of 0 an empty body cannot be told from a "
                           "broken one")
-        << QList<qint64>{1024} << false;
+        << QList<qint64>{} << false;
     QTest::newRow("length 0 and no body: an empty file")
         << Script{200, {{"Content-Length", "0"}}, {}, {}, false, false} << true << QString()
         << QList<qint64>{} << false;
     QTest::newRow("cancelled mid-body: nothing saved, and said so")
         << Script{200, length3000, b3000.left(1024), {Status::Cancelled}, false, false} << false
         << QStringLiteral("the body ended after 1024 of 3000 bytes (the transfer was cancelled)")
-        << QList<qint64>{1024, 1024} << true;
+        << QList<qint64>{1024} << true;
     QTest::newRow("not a web address: refused at the start")
         << Script{0, {}, {}, {Status::NotWebAddress, QStringLiteral("mailto:x")}, false, true} << false
         << QStringLiteral("mailto:x is not a web address") << QList<qint64>{} << false;
 }
 
 void DownloadEngineTest::scriptedTransfers() {
-    QFETCH(ScriptedTransfer::Script, script);
+    QFETCH(ScriptedTransfers::Script, script);
     QFETCH(bool, saved);
     QFETCH(QString, reason);
-    QFETCH(QList<qint64>, reads);
+    QFETCH(QList<qint64>, chunks);
     QFETCH(bool, cancelled);
     const QByteArray body = script.body;
     QTemporaryDir dir;
     const QString path = dir.filePath(QStringLiteral("pic.jpg"));
     QVERIFY(writeFile(path, "the old picture"));
 
-    ScriptedTransfer transfer(script);
+    ScriptedTransfers loop;
+    loop.fallback = script;
     RecordingProgress bar;
     RecordingMessages boxes;
-    DownloadEngine engine(transfer, bar, boxes);
-    engine.setRefererPage("http://a.test/gallery/");
-    const DownloadResult result = engine.DownloadFile("  http://a.test/pic.jpg ", path);
+    QList<qint64> told;
+    const DownloadResult result =
+        fetch(loop, bar, boxes, "  http://a.test/pic.jpg ", path, {}, "http://a.test/gallery/", &told);
 
     QCOMPARE(result.saved, saved);
     QCOMPARE(result.reason, reason);
     QCOMPARE(result.cancelled, cancelled);
-    QCOMPARE(transfer.reads, reads);
+    QCOMPARE(told, chunks);
     QCOMPARE(readAll(path), saved ? body : QByteArray("the old picture"));
     QCOMPARE(folderEntries(dir.path()), QStringList{QStringLiteral("pic.jpg")});
     QCOMPARE(bar.text(), QStringLiteral("Progress Bar"));
@@ -252,11 +266,11 @@ void DownloadEngineTest::scriptedTransfers() {
     // error report of the program.
     QCOMPARE(boxes.texts(), QStringList());
     // The request: blanks trimmed, an image asked for as stored, the page as Referer.
-    QCOMPARE(transfer.requests.size(), 1);
-    QCOMPARE(transfer.requests.first().link, QByteArray("http://a.test/pic.jpg"));
-    QVERIFY(transfer.requests.first().identityEncoding);
-    QCOMPARE(transfer.requests.first().referer, QByteArray("http://a.test/gallery/"));
-    QCOMPARE(transfer.aborted, !saved);
+    QCOMPARE(loop.requests.size(), 1);
+    QCOMPARE(loop.requests.first().link, QByteArray("http://a.test/pic.jpg"));
+    QVERIFY(loop.requests.first().identityEncoding);
+    QCOMPARE(loop.requests.first().referer, QByteArray("http://a.test/gallery/"));
+    QCOMPARE(loop.inFlight, 0);
 }
 
 void DownloadEngineTest::failsAndKeepsWhatWasThere_data() {
@@ -299,9 +313,8 @@ void DownloadEngineTest::failsAndKeepsWhatWasThere() {
 
     RecordingProgress bar;
     RecordingMessages boxes;
-    RealTransfer transfer;
-    DownloadEngine engine(transfer, bar, boxes);
-    const DownloadResult result = engine.DownloadFile(server.address("/pic.jpg"), path);
+    RealLoop loop;
+    const DownloadResult result = fetch(loop, bar, boxes, server.address("/pic.jpg"), path);
 
     QVERIFY(!result.saved);
     QVERIFY(!result.cancelled);
@@ -332,10 +345,9 @@ void DownloadEngineTest::followsARedirect() {
     QTemporaryDir dir;
     RecordingProgress bar;
     RecordingMessages boxes;
-    RealTransfer transfer;
-    DownloadEngine engine(transfer, bar, boxes);
+    RealLoop loop;
     const QByteArray address = server.address(first);
-    const DownloadResult result = engine.DownloadFile(address, dir.filePath(QStringLiteral("old.jpg")));
+    const DownloadResult result = fetch(loop, bar, boxes, address, dir.filePath(QStringLiteral("old.jpg")));
 
     QVERIFY2(result.saved, qPrintable(result.reason));
     QCOMPARE(readAll(dir.filePath(QStringLiteral("old.jpg"))), generatedBytes(0, 2000));
@@ -351,11 +363,11 @@ void DownloadEngineTest::fetchesHttpsOverTls() {
     QTemporaryDir dir;
     RecordingProgress bar;
     RecordingMessages boxes;
-    RealTransfer transfer;
-    DownloadEngine engine(transfer, bar, boxes);
+    RealLoop loop;
     const QByteArray address = server.address("/secure.png");
     QVERIFY(address.startsWith("https://"));
-    const DownloadResult result = engine.DownloadFile(address, dir.filePath(QStringLiteral("secure.png")));
+    const DownloadResult result =
+        fetch(loop, bar, boxes, address, dir.filePath(QStringLiteral("secure.png")));
 
     // The server speaks TLS only, so a plain-http request could not have been answered.
     QVERIFY2(result.saved, qPrintable(result.reason));
@@ -369,9 +381,8 @@ void DownloadEngineTest::asksForTheIdentityEncoding() {
     QTemporaryDir dir;
     RecordingProgress bar;
     RecordingMessages boxes;
-    RealTransfer transfer;
-    DownloadEngine engine(transfer, bar, boxes);
-    QVERIFY(engine.DownloadFile(server.address("/a.gif"), dir.filePath(QStringLiteral("a.gif"))).saved);
+    RealLoop loop;
+    QVERIFY(fetch(loop, bar, boxes, server.address("/a.gif"), dir.filePath(QStringLiteral("a.gif"))).saved);
     QCOMPARE(server.requests().size(), 1);
     QCOMPARE(server.requests().first().method, QByteArray("GET"));
     QCOMPARE(server.requests().first().header("Accept-Encoding"), QByteArray("identity"));
@@ -383,10 +394,9 @@ void DownloadEngineTest::blanksAroundTheAddressAreNotRequested() {
     QTemporaryDir dir;
     RecordingProgress bar;
     RecordingMessages boxes;
-    RealTransfer transfer;
-    DownloadEngine engine(transfer, bar, boxes);
+    RealLoop loop;
     const QByteArray address = "  " + server.address("/a.jpg") + " ";
-    const DownloadResult result = engine.DownloadFile(address, dir.filePath(QStringLiteral("a.jpg")));
+    const DownloadResult result = fetch(loop, bar, boxes, address, dir.filePath(QStringLiteral("a.jpg")));
 
     QVERIFY2(result.saved, qPrintable(result.reason));
     QCOMPARE(server.paths(), QList<QByteArray>{"/a.jpg"});
@@ -407,9 +417,8 @@ void DownloadEngineTest::replacesAPlantedLinkInsteadOfWritingThroughIt() {
 
     RecordingProgress bar;
     RecordingMessages boxes;
-    RealTransfer transfer;
-    DownloadEngine engine(transfer, bar, boxes);
-    QVERIFY(engine.DownloadFile(server.address("/a.jpg"), path).saved);
+    RealLoop loop;
+    QVERIFY(fetch(loop, bar, boxes, server.address("/a.jpg"), path).saved);
 
     QCOMPARE(readAll(target), QByteArray("keep me"));
     QVERIFY(!QFileInfo(path).isSymLink());
@@ -422,10 +431,9 @@ void DownloadEngineTest::reportsAnUnopenableDestinationOnce() {
     QTemporaryDir dir;
     RecordingProgress bar;
     RecordingMessages boxes;
-    RealTransfer transfer;
-    DownloadEngine engine(transfer, bar, boxes);
+    RealLoop loop;
     const QString path = dir.filePath(QStringLiteral("no such folder/a.jpg"));
-    const DownloadResult result = engine.DownloadFile(server.address("/a.jpg"), path);
+    const DownloadResult result = fetch(loop, bar, boxes, server.address("/a.jpg"), path);
 
     QVERIFY(!result.saved);
     QCOMPARE(boxes.messages.size(), 1);
@@ -448,9 +456,8 @@ void DownloadEngineTest::cancellingMidBodyLeavesNothingBehind() {
 
     RecordingProgress bar;
     RecordingMessages boxes;
-    RealTransfer transfer;
-    DownloadEngine engine(transfer, bar, boxes);
-    const DownloadResult result = engine.DownloadFile(server.address("/slow.jpg"), path);
+    RealLoop loop;
+    const DownloadResult result = fetch(loop, bar, boxes, server.address("/slow.jpg"), path);
 
     QVERIFY(!result.saved);
     QVERIFY(result.cancelled);
@@ -511,6 +518,199 @@ void DownloadEngineTest::tellsAnHtmlPageFromAnImage() {
     QFETCH(QByteArray, first);
     QFETCH(BodyKind, kind);
     QCOMPARE(sniffBody(first), kind);
+}
+
+void DownloadEngineTest::retriesAndResumes_data() {
+    using Script = ScriptedTransfers::Script;
+    using net::Status;
+    QTest::addColumn<QList<Script>>("scripts"); // one per request, the last repeated
+    QTest::addColumn<int>("retries");
+    QTest::addColumn<bool>("saved");
+    QTest::addColumn<int>("tries");
+    QTest::addColumn<QString>("reason");       // part of it when nothing is saved
+    QTest::addColumn<QByteArray>("lastRange"); // the Range the last request asked for
+    const QByteArray b3000 = generatedBytes(0, 3000);
+    const Script whole{200, {{"Content-Length", "3000"}}, b3000, {}, false, false};
+    auto refusal = [](int status, QByteArray retryAfter = {}) {
+        Script script{status, {}, {}, {Status::HttpStatus, QStringLiteral("Busy"), status}, true, false};
+        if (!retryAfter.isEmpty())
+            script.headers = {{"Retry-After", retryAfter}};
+        return script;
+    };
+    const Script cut{200,
+                     {{"Content-Length", "3000"}, {"ETag", "\"v1\""}, {"Accept-Ranges", "bytes"}},
+                     b3000.left(2000),
+                     {Status::CutShort},
+                     false,
+                     false};
+    const Script rest{
+        206,
+        {{"Content-Length", "1976"}, {"ETag", "\"v1\""}, {"Content-Range", "bytes 1024-2999/3000"}},
+        b3000.mid(1024),
+        {},
+        false,
+        false};
+    Script otherVersion = rest;
+    otherVersion.headers[1].second = "\"v2\"";
+
+    QTest::newRow("a 503, then the image: saved by the second request")
+        << QList<Script>{refusal(503), whole} << 2 << true << 2 << QString() << QByteArray();
+    QTest::newRow("a 500 each time: one request per try, then failed")
+        << QList<Script>{refusal(500)} << 2 << false << 3 << QStringLiteral("HTTP 500") << QByteArray();
+    QTest::newRow("a 429 forever with 3 retries: four requests, then failed")
+        << QList<Script>{refusal(429, "0")} << 3 << false << 4 << QStringLiteral("HTTP 429") << QByteArray();
+    QTest::newRow("a Retry-After beyond 120 s: given up at once, said so")
+        << QList<Script>{refusal(429, "121")} << 3 << false << 1
+        << QStringLiteral("HTTP 429 Busy; the server asks to wait more than 120 seconds before another try")
+        << QByteArray();
+    QTest::newRow("a 404 is not retried")
+        << QList<Script>{refusal(404)} << 3 << false << 1 << QStringLiteral("HTTP 404") << QByteArray();
+    QTest::newRow("no retry without --retries") << QList<Script>{refusal(503), whole} << 0 << false << 1
+                                                << QStringLiteral("HTTP 503") << QByteArray();
+    // Whole chunks only reach the file: the rest is asked for from the last one on.
+    QTest::newRow("a body cut short goes on after its last whole chunk")
+        << QList<Script>{cut, rest} << 1 << true << 2 << QString() << QByteArray("Range: bytes=1024-");
+    QTest::newRow("another version of the rest: the body starts again from zero")
+        << QList<Script>{cut, otherVersion, whole} << 1 << true << 3 << QString() << QByteArray();
+}
+
+void DownloadEngineTest::retriesAndResumes() {
+    using Script = ScriptedTransfers::Script;
+    QFETCH(QList<Script>, scripts);
+    QFETCH(int, retries);
+    QFETCH(bool, saved);
+    QFETCH(int, tries);
+    QFETCH(QString, reason);
+    QFETCH(QByteArray, lastRange);
+
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("pic.jpg"));
+    QVERIFY(writeFile(path, "the old picture"));
+    ScriptedTransfers loop;
+    loop.pauseMs = 5;
+    loop.script("http://a.test/pic.jpg", scripts);
+    RecordingProgress bar;
+    RecordingMessages boxes;
+    DownloadOptions options;
+    options.retries = retries;
+    const DownloadResult result = fetch(loop, bar, boxes, "http://a.test/pic.jpg", path, options);
+
+    QCOMPARE(result.saved, saved);
+    QCOMPARE(result.tries, tries);
+    QCOMPARE(loop.requests.size(), tries);
+    QVERIFY2(result.reason.contains(reason), qPrintable(result.reason));
+    QCOMPARE(readAll(path), saved ? generatedBytes(0, 3000) : QByteArray("the old picture"));
+    QCOMPARE(folderEntries(dir.path()), QStringList{QStringLiteral("pic.jpg")});
+    QByteArray range;
+    for (const QByteArray& line : loop.requests.last().headers)
+        if (line.startsWith("Range:"))
+            range = line;
+    QCOMPARE(range, lastRange);
+    QCOMPARE(boxes.texts(), QStringList());
+}
+
+void DownloadEngineTest::aFullDiskFailsTheEntryAndLeavesNothing() {
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("big.jpg"));
+    QVERIFY(writeFile(path, "the old picture"));
+    ScriptedTransfers loop;
+    ScriptedTransfers::Script script;
+    script.body = generatedBytes(0, 400'000);
+    script.headers = {{"Content-Length", "400000"}};
+    script.pieceSize = 16384;
+    loop.fallback = script;
+    RecordingProgress bar;
+    RecordingMessages boxes;
+
+    // Past the limit write() fails with EFBIG, as on a full disk, unless SIGXFSZ ends us first.
+    rlimit saved{};
+    QVERIFY(::getrlimit(RLIMIT_FSIZE, &saved) == 0);
+    const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+    rlimit lowered = saved;
+    lowered.rlim_cur = 100'000;
+    QVERIFY(::setrlimit(RLIMIT_FSIZE, &lowered) == 0);
+    const DownloadResult result = fetch(loop, bar, boxes, "http://a.test/big.jpg", path);
+    ::setrlimit(RLIMIT_FSIZE, &saved);
+    std::signal(SIGXFSZ, oldHandler);
+
+    QVERIFY(!result.saved);
+    QVERIFY2(result.reason.startsWith(QStringLiteral("Cannot write")), qPrintable(result.reason));
+    // Reported once, as the write step's failure; the transfer is not left running.
+    QCOMPARE(boxes.messages.size(), 1);
+    QVERIFY2(boxes.messages.first().text.contains(trapTags::downloadFile + QLatin1StringView("at line 150")),
+             qPrintable(boxes.messages.first().text));
+    QCOMPARE(loop.inFlight, 0);
+    QCOMPARE(readAll(path), QByteArray("the old picture"));
+    QCOMPARE(folderEntries(dir.path()), QStringList{QStringLiteral("big.jpg")});
+}
+
+void DownloadEngineTest::aSlowDiskHoldsTheTransferBack() {
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("big.jpg"));
+    const QByteArray body = generatedBytes(0, 12 << 20);
+    ScriptedTransfers loop;
+    ScriptedTransfers::Script script;
+    script.body = body;
+    script.headers = {{"Content-Length", QByteArray::number(body.size())}};
+    script.pieceSize = 1 << 20;
+    loop.fallback = script;
+    RecordingProgress bar;
+    RecordingMessages boxes;
+
+    // The disk stalls until the job has held the transfer back once.
+    std::atomic<bool> release = false;
+    DiskWriter writer;
+    // Let go however the test ends, so the writer's end does not wait for ever.
+    const auto letGo = qScopeGuard([&] { release = true; });
+    writer.post([&] {
+        while (!release)
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    });
+    DownloadJob job(loop, writer, bar, boxes);
+    std::optional<DownloadResult> result;
+    QEventLoop wait;
+    job.DownloadFile("http://a.test/big.jpg", path, [&](const DownloadResult& done) {
+        result = done;
+        wait.quit();
+    });
+    QTRY_VERIFY(loop.held > 0);
+    // Not more than the bound and a piece wait for the disk.
+    QVERIFY(job.active());
+    release = true;
+    if (!result)
+        wait.exec();
+
+    QVERIFY2(result->saved, qPrintable(result->reason));
+    QCOMPARE(readAll(path), body);
+    QCOMPARE(folderEntries(dir.path()), QStringList{QStringLiteral("big.jpg")});
+}
+
+void DownloadEngineTest::cancellingAScriptedBodyLeavesNothingAtOnce() {
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("slow.jpg"));
+    QVERIFY(writeFile(path, "the old picture"));
+    ScriptedTransfers loop;
+    ScriptedTransfers::Script script;
+    script.body = generatedBytes(0, 100'000);
+    script.headers = {{"Content-Length", "100000"}};
+    script.pieceSize = 1000;
+    script.pieceDelayMs = 10;
+    loop.fallback = script;
+    RecordingProgress bar;
+    RecordingMessages boxes;
+    QTimer::singleShot(100, [] { Cancellation::request(); });
+    QElapsedTimer clock;
+    clock.start();
+    const DownloadResult result = fetch(loop, bar, boxes, "http://a.test/slow.jpg", path);
+
+    QVERIFY(result.cancelled);
+    QVERIFY(!result.saved);
+    QVERIFY2(clock.elapsed() < 1000, qPrintable(QString::number(clock.elapsed())));
+    QCOMPARE(loop.inFlight, 0);
+    QCOMPARE(loop.cancelled, QList<QByteArray>{"http://a.test/slow.jpg"});
+    QCOMPARE(readAll(path), QByteArray("the old picture"));
+    QCOMPARE(folderEntries(dir.path()), QStringList{QStringLiteral("slow.jpg")});
+    QCOMPARE(boxes.texts(), QStringList());
 }
 
 QTEST_GUILESS_MAIN(DownloadEngineTest)

@@ -9,9 +9,11 @@
 #include "support/FakeDownloadWindow.h"
 #include "support/Files.h"
 #include "support/ScriptedTransfer.h"
+#include "support/ScriptedTransfers.h"
 #include "support/TestServer.h"
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QTemporaryDir>
 #include <QtTest>
@@ -23,6 +25,34 @@ namespace {
 using TestHost = FakeDownloadWindow;
 
 const QString folderMissing = QStringLiteral("Folder does not exist. Please select another folder.");
+
+// A run set-up whose transfers are played by a scripted loop.
+struct ScriptedRun {
+    explicit ScriptedRun(net::RunOptions options = {}) : setup(loop, factory, std::move(options)) {}
+    ScriptedTransfers loop;
+    ScriptedFactory factory{ScriptedTransfer::Script{}};
+    net::RunSetup setup;
+};
+
+ScriptedTransfers::Script image(QByteArray body, int delayMs = 0) {
+    ScriptedTransfers::Script script;
+    script.headers = {{"Content-Length", QByteArray::number(body.size())}};
+    script.body = std::move(body);
+    script.delayMs = delayMs;
+    return script;
+}
+
+// The most requests the server had in hand at once, each answered answerMs after it arrived.
+int mostAtOnce(const QList<qint64>& arrivals, qint64 answerMs) {
+    int most = 0;
+    for (qint64 at : arrivals) {
+        int overlapping = 0;
+        for (qint64 other : arrivals)
+            overlapping += other <= at && at < other + answerMs ? 1 : 0;
+        most = qMax(most, overlapping);
+    }
+    return most;
+}
 
 } // namespace
 
@@ -52,7 +82,17 @@ private slots:
     void finalMessageListsTheFailures_data();
     void finalMessageListsTheFailures();
     void closingTheWindowEndsTheRunQuietly();
-    void tellsTheTransferWhatComesNextAndTheReferer();
+    void tellsTheLoopEachRequestWithTheReferer();
+    void keepsAtMostNRequestsOnTheWire_data();
+    void keepsAtMostNRequestsOnTheWire();
+    void keepsAtMostNRequestsAtTheServer_data();
+    void keepsAtMostNRequestsAtTheServer();
+    void aHostThatAsksToSlowDownWaitsWhileOthersGoOn_data();
+    void aHostThatAsksToSlowDownWaitsWhileOthersGoOn();
+    void aHostOnLoopbackThatAsksToSlowDown();
+    void closingMidRunLeavesNoPartFile_data();
+    void closingMidRunLeavesNoPartFile();
+    void oneNameIsWrittenByOneEntryAtATime();
 };
 
 void DownloadRunTest::initTestCase() {
@@ -429,11 +469,9 @@ void DownloadRunTest::closingTheWindowEndsTheRunQuietly() {
     QCOMPARE(host.mouse.pointer(), Pointer::Default);
 }
 
-void DownloadRunTest::tellsTheTransferWhatComesNextAndTheReferer() {
-    ScriptedTransfer::Script script;
-    script.headers = {{"Content-Length", "3"}};
-    script.body = "GIF";
-    ScriptedFactory factory(script);
+void DownloadRunTest::tellsTheLoopEachRequestWithTheReferer() {
+    ScriptedRun scripted;
+    scripted.loop.fallback = image("GIF");
     QTemporaryDir dir;
     TestHost host;
     host.folder = dir.path() + u'/';
@@ -441,34 +479,240 @@ void DownloadRunTest::tellsTheTransferWhatComesNextAndTheReferer() {
     host.add("http://a.test/g/2.gif", false); // unticked: never asked for
     host.add("http://a.test/g/..");           // no name to save under: never asked for
     host.add("https://cdn.test/3.gif");
-    const net::RunSetup setup(factory, [script] {
-        return std::unique_ptr<net::TransferFactory>(std::make_unique<ScriptedFactory>(script));
-    });
-    DownloadRun run(host, setup);
+    DownloadRun run(host, scripted.setup);
     run.setRefererPage("http://a.test/g/index.html");
     QCOMPARE(run.run(), DownloadOutcome::SomeFailed);
 
-    QCOMPARE(factory.made.size(), 1);
-    const ScriptedTransfer& transfer = *factory.made.front();
     auto links = [](const QList<net::Request>& requests) {
         QList<QByteArray> out;
         for (const net::Request& request : requests)
             out << request.link;
         return out;
     };
-    // Before each fetch: the entry itself, then the ticked entries after it that have a name.
-    QCOMPARE(transfer.expected.size(), 2);
-    QCOMPARE(links(transfer.expected[0]),
+    // Each entry is asked for once, in list order, naming the page; the loop trims the Referer to
+    // what each target may see. Nothing is asked for early: one request at a time.
+    QCOMPARE(links(scripted.loop.requests),
              (QList<QByteArray>{"http://a.test/g/1.gif", "https://cdn.test/3.gif"}));
-    QCOMPARE(links(transfer.expected[1]), QList<QByteArray>{"https://cdn.test/3.gif"});
-    // The same requests are started, each naming the page; the transfer trims the Referer to what
-    // each target may see.
-    QCOMPARE(links(transfer.requests),
-             (QList<QByteArray>{"http://a.test/g/1.gif", "https://cdn.test/3.gif"}));
-    QCOMPARE(transfer.requests[0].referer, QByteArray("http://a.test/g/index.html"));
-    QCOMPARE(transfer.requests[1].referer, QByteArray("http://a.test/g/index.html"));
-    QCOMPARE(transfer.expected[0], transfer.requests.mid(0, 2));
+    QCOMPARE(scripted.loop.requests[0].referer, QByteArray("http://a.test/g/index.html"));
+    QCOMPARE(scripted.loop.requests[1].referer, QByteArray("http://a.test/g/index.html"));
+    QCOMPARE(scripted.loop.mostInFlight, 1);
+    QCOMPARE(scripted.loop.maxInFlight, 1);
     QCOMPARE(folderEntries(dir.path()), (QStringList{QStringLiteral("1.gif"), QStringLiteral("3.gif")}));
+}
+
+void DownloadRunTest::keepsAtMostNRequestsOnTheWire_data() {
+    QTest::addColumn<int>("parallel");
+    QTest::addColumn<int>("entries");
+    QTest::addColumn<int>("most");
+    QTest::newRow("one at a time: never a second request early") << 1 << 6 << 1;
+    QTest::newRow("two at once") << 2 << 6 << 2;
+    QTest::newRow("eight at once") << 8 << 12 << 8;
+    QTest::newRow("eight allowed, three entries") << 8 << 3 << 3;
+    QTest::newRow("beyond the bound: sixteen") << 40 << 20 << 16;
+}
+
+void DownloadRunTest::keepsAtMostNRequestsOnTheWire() {
+    QFETCH(int, parallel);
+    QFETCH(int, entries);
+    QFETCH(int, most);
+    net::RunOptions options;
+    options.parallel = parallel;
+    ScriptedRun scripted(options);
+    scripted.loop.fallback = image(generatedBytes(0, 3000), 20);
+    QTemporaryDir dir;
+    TestHost host;
+    host.folder = dir.path() + u'/';
+    QStringList names;
+    for (int i = 0; i < entries; ++i) {
+        host.add("http://a.test/" + QByteArray::number(i) + ".jpg");
+        names << QString::number(i) + QLatin1StringView(".jpg");
+    }
+    DownloadRun run(host, scripted.setup);
+    QCOMPARE(run.run(), DownloadOutcome::Done);
+
+    QCOMPARE(scripted.loop.mostInFlight, most);
+    QCOMPARE(scripted.loop.requests.size(), entries);
+    // Asked for in list order.
+    for (int i = 0; i < entries; ++i)
+        QCOMPARE(scripted.loop.requests[i].link, "http://a.test/" + QByteArray::number(i) + ".jpg");
+    names.sort();
+    QStringList saved = folderEntries(dir.path());
+    saved.sort();
+    QCOMPARE(saved, names);
+    QCOMPARE(host.boxes.texts(), QStringList{QStringLiteral("Done.")});
+}
+
+void DownloadRunTest::keepsAtMostNRequestsAtTheServer_data() {
+    QTest::addColumn<int>("parallel");
+    QTest::newRow("--parallel 1: one request at the server at a time") << 1;
+    QTest::newRow("--parallel 2") << 2;
+    QTest::newRow("--parallel 8") << 8;
+}
+
+void DownloadRunTest::keepsAtMostNRequestsAtTheServer() {
+    QFETCH(int, parallel);
+    // A request beyond the six connections to one host waits for one, and its wait and answer
+    // stay within the idle time-out of these tests.
+    constexpr int answerMs = 100;
+    TestServer server;
+    server.setFallback([](const RecordedRequest&) { return serve::generated(2000).delayed(answerMs); });
+    QElapsedTimer clock;
+    clock.start();
+    QList<qint64> arrivals;
+    connect(&server, &TestServer::requestArrived, this, [&] { arrivals << clock.elapsed(); });
+    QTemporaryDir dir;
+    TestHost host;
+    host.folder = dir.path() + u'/';
+    const int entries = 2 * parallel + 1;
+    for (int i = 0; i < entries; ++i)
+        host.add(server.address("/" + QByteArray::number(i) + ".jpg"));
+    net::RunOptions options;
+    options.parallel = parallel;
+    const net::NetworkRun network(options);
+    DownloadRun run(host, network.setup());
+    QCOMPARE(run.run(), DownloadOutcome::Done);
+
+    QCOMPARE(folderEntries(dir.path()).size(), entries);
+    // A request arrives only once one of those before it was answered (less a margin for the
+    // answer on its way back).
+    QCOMPARE(mostAtOnce(arrivals, answerMs - 30), qMin(parallel, net::RunOptions::maxPerHost));
+}
+
+void DownloadRunTest::aHostThatAsksToSlowDownWaitsWhileOthersGoOn_data() {
+    QTest::addColumn<int>("parallel");
+    QTest::newRow("one at a time") << 1;
+    QTest::newRow("four at once") << 4;
+}
+
+void DownloadRunTest::aHostThatAsksToSlowDownWaitsWhileOthersGoOn() {
+    QFETCH(int, parallel);
+    qputenv("VARNOLUX_RETRY_UNIT_MS", "1");
+    net::RunOptions options;
+    options.parallel = parallel;
+    options.retries = 3;
+    ScriptedRun scripted(options);
+    scripted.loop.pauseMs = 30;
+    ScriptedTransfers::Script refusal;
+    refusal.status = 429;
+    refusal.headers = {{"Retry-After", "0"}};
+    refusal.failsAtResponse = true;
+    refusal.end = {net::Status::HttpStatus, QStringLiteral("Too Many Requests"), 429};
+    scripted.loop.fallback = image(generatedBytes(0, 1500), 5);
+    QTemporaryDir dir;
+    TestHost host;
+    host.folder = dir.path() + u'/';
+    for (int i = 0; i < 3; ++i) {
+        const QByteArray busy = "http://busy.test/b" + QByteArray::number(i) + ".jpg";
+        scripted.loop.script(busy, {refusal});
+        host.add(busy);
+        host.add("http://calm.test/c" + QByteArray::number(i) + ".jpg");
+    }
+    DownloadRun run(host, scripted.setup);
+    QCOMPARE(run.run(), DownloadOutcome::SomeFailed);
+
+    // Each image of the busy host was asked for four times, then failed with the server's words.
+    QCOMPARE(run.failures().size(), 3);
+    for (const DownloadRun::Failure& failure : run.failures()) {
+        QVERIFY(failure.link.startsWith("http://busy.test/"));
+        QCOMPARE(failure.reason, QStringLiteral("the server answered HTTP 429 Too Many Requests"));
+    }
+    int busyRequests = 0;
+    for (const net::Request& request : std::as_const(scripted.loop.requests))
+        busyRequests += request.link.startsWith("http://busy.test/") ? 1 : 0;
+    QCOMPARE(busyRequests, 12);
+    QCOMPARE(folderEntries(dir.path()),
+             (QStringList{QStringLiteral("c0.jpg"), QStringLiteral("c1.jpg"), QStringLiteral("c2.jpg")}));
+    // The pause is named in the final message, with until when.
+    QCOMPARE(run.pauses().size(), 1);
+    QCOMPARE(run.pauses().first().host, QByteArray("http://busy.test:-1"));
+    const QString message = host.boxes.texts().last();
+    QVERIFY2(message.contains(QStringLiteral("asked to slow down (429): paused until ")),
+             qPrintable(message));
+}
+
+void DownloadRunTest::aHostOnLoopbackThatAsksToSlowDown() {
+    // The calm images come from a second loopback address while the first keeps refusing.
+    TestServer busy;
+    TestServer calm("127.0.0.2");
+    if (!calm.isListening())
+        QSKIP("127.0.0.2 is not available on this machine");
+    qputenv("VARNOLUX_RETRY_UNIT_MS", "20");
+    busy.setFallback([](const RecordedRequest&) {
+        return serve::response(429, "Too Many Requests", {{"Retry-After", "1"}}, "slow down");
+    });
+    calm.setFallback([](const RecordedRequest&) { return serve::generated(1500); });
+    QTemporaryDir dir;
+    TestHost host;
+    host.folder = dir.path() + u'/';
+    for (int i = 0; i < 2; ++i) {
+        host.add(busy.address("/b" + QByteArray::number(i) + ".jpg"));
+        host.add(calm.address("/c" + QByteArray::number(i) + ".jpg"));
+    }
+    net::RunOptions options;
+    options.parallel = 2;
+    options.retries = 3;
+    const net::NetworkRun network(options);
+    DownloadRun run(host, network.setup());
+    QCOMPARE(run.run(), DownloadOutcome::SomeFailed);
+    qunsetenv("VARNOLUX_RETRY_UNIT_MS");
+
+    QCOMPARE(run.failures().size(), 2);
+    QCOMPARE(busy.requests().size(), 8);
+    QCOMPARE(folderEntries(dir.path()), (QStringList{QStringLiteral("c0.jpg"), QStringLiteral("c1.jpg")}));
+    QVERIFY(!run.pauses().isEmpty());
+}
+
+void DownloadRunTest::closingMidRunLeavesNoPartFile_data() {
+    QTest::addColumn<int>("parallel");
+    QTest::newRow("one at a time") << 1;
+    QTest::newRow("four at once") << 4;
+}
+
+void DownloadRunTest::closingMidRunLeavesNoPartFile() {
+    QFETCH(int, parallel);
+    net::RunOptions options;
+    options.parallel = parallel;
+    ScriptedRun scripted(options);
+    ScriptedTransfers::Script slow = image(generatedBytes(0, 200'000));
+    slow.pieceSize = 1000;
+    slow.pieceDelayMs = 5;
+    scripted.loop.fallback = slow;
+    QTemporaryDir dir;
+    TestHost host;
+    host.folder = dir.path() + u'/';
+    for (int i = 0; i < 8; ++i)
+        host.add("http://a.test/" + QByteArray::number(i) + ".jpg");
+    QTimer::singleShot(100, [] { Cancellation::request(); });
+    QElapsedTimer clock;
+    clock.start();
+    DownloadRun run(host, scripted.setup);
+    QCOMPARE(run.run(), DownloadOutcome::Cancelled);
+
+    QVERIFY2(clock.elapsed() < 1000, qPrintable(QString::number(clock.elapsed())));
+    QCOMPARE(folderEntries(dir.path()), QStringList());
+    QCOMPARE(scripted.loop.inFlight, 0);
+    QCOMPARE(scripted.loop.cancelled.size(), parallel);
+    QCOMPARE(host.boxes.texts(), QStringList());
+    QVERIFY(!host.busy);
+}
+
+void DownloadRunTest::oneNameIsWrittenByOneEntryAtATime() {
+    net::RunOptions options;
+    options.parallel = 4;
+    ScriptedRun scripted(options);
+    scripted.loop.script("http://a.test/x/pic.jpg", {image("first", 20)});
+    scripted.loop.script("http://b.test/y/pic.jpg", {image("second", 5)});
+    QTemporaryDir dir;
+    TestHost host;
+    host.folder = dir.path() + u'/';
+    host.add("http://a.test/x/pic.jpg");
+    host.add("http://b.test/y/pic.jpg");
+    DownloadRun run(host, scripted.setup);
+    QCOMPARE(run.run(), DownloadOutcome::Done);
+
+    // The later entry of the list is what remains, as when they go one after another.
+    QCOMPARE(scripted.loop.mostInFlight, 1);
+    QCOMPARE(readAll(dir.filePath(QStringLiteral("pic.jpg"))), QByteArray("second"));
 }
 
 void DownloadRunTest::finalMessageHeadingCountsWhatItLists_data() {

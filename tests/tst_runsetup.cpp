@@ -1,5 +1,6 @@
 // The rules of a run set-up that no single request shows: which Referer the images get, and what
 // each transfer of a lane may take of the run's rate.
+#include "net/CurlLoop.h"
 #include "net/RateLimit.h"
 #include "net/RunSetup.h"
 
@@ -11,8 +12,8 @@ class RunSetupTest : public QObject {
 private slots:
     void refererOfTheImages_data();
     void refererOfTheImages();
-    void lanesShareTheRate_data();
-    void lanesShareTheRate();
+    void theImagesShareThePagesRate_data();
+    void theImagesShareThePagesRate();
     void cookieFileIsNamedByItsFullPath();
 };
 
@@ -48,20 +49,19 @@ void RunSetupTest::refererOfTheImages() {
     net::RunOptions options;
     options.sendReferer = sendReferer;
     options.referer = given;
-    const net::RunSetup setup(
-        transfers, [] { return std::make_unique<NoTransfers>(); }, options);
+    const net::RunSetup setup(transfers, options);
     QTEST(setup.refererFor(page), "expected");
 }
 
-void RunSetupTest::lanesShareTheRate_data() {
+void RunSetupTest::theImagesShareThePagesRate_data() {
     QTest::addColumn<qint64>("rate");
     QTest::addColumn<bool>("eachLink");
     QTest::newRow("no limit stays no limit") << qint64(0) << false;
-    QTest::newRow("a limit is one budget for every lane") << qint64(1000) << false;
-    QTest::newRow("links without a page keep their own origins in the lanes") << qint64(1000) << true;
+    QTest::newRow("a limit is one budget for the page and the images") << qint64(1000) << false;
+    QTest::newRow("links without a page keep their own origins on the loop") << qint64(1000) << true;
 }
 
-void RunSetupTest::lanesShareTheRate() {
+void RunSetupTest::theImagesShareThePagesRate() {
     QFETCH(qint64, rate);
     QFETCH(bool, eachLink);
     net::RunOptions options;
@@ -74,14 +74,11 @@ void RunSetupTest::lanesShareTheRate() {
     QCOMPARE(bool(budget), rate > 0);
     if (budget)
         QCOMPARE(budget->bytesPerSecond(), rate);
-    // Each lane draws on the very budget of the page, never a share of its own: a share would
-    // let N lanes take N times the rate, and round a small rate down to no limit at all.
-    for (int lane = 0; lane < 4; ++lane) {
-        const std::unique_ptr<net::TransferFactory> made = network.setup().laneTransfers();
-        const auto& laneFactory = dynamic_cast<const net::CurlTransferFactory&>(*made);
-        QCOMPARE(laneFactory.defaults().rateLimit.get(), budget.get());
-        QCOMPARE(laneFactory.defaults().credentialsForEachLink, eachLink);
-    }
+    // The images' loop draws on the very budget of the page, never a share of its own: a share
+    // would let the images take more than the rate, and round a small rate down to no limit.
+    const auto& loop = dynamic_cast<const net::CurlLoop&>(network.setup().loop());
+    QCOMPARE(loop.defaults().rateLimit.get(), budget.get());
+    QCOMPARE(loop.defaults().credentialsForEachLink, eachLink);
 }
 
 void RunSetupTest::cookieFileIsNamedByItsFullPath() {

@@ -2,10 +2,12 @@
 
 #include "cli/Json.h"
 #include "download/DownloadEngine.h"
+#include "download/DownloadRun.h"
 #include "download/FileName.h"
 
 #include <QFile>
 
+#include <QDateTime>
 #include <QDir>
 
 namespace {
@@ -111,6 +113,12 @@ void CliDownloadHost::entryFinished(int entry, const QByteArray& link, const QSt
                  result.tries > 1 ? QStringLiteral(" (after %1 tries)").arg(result.tries) : QString()));
 }
 
+void CliDownloadHost::hostPaused(const net::HostPause& pause) {
+    m_pauses.removeIf([&](const net::HostPause& known) { return known.host == pause.host; });
+    m_pauses.append(pause);
+    draw(true);
+}
+
 void CliDownloadHost::finish(int saved, int attempted, int skipped) {
     clearLine();
     const double seconds = qMax<qint64>(m_clock.elapsed(), 1) / 1000.0;
@@ -129,6 +137,8 @@ void CliDownloadHost::finish(int saved, int attempted, int skipped) {
         text += QStringLiteral("; 1 saved file is an HTML page, not an image");
     else if (m_pages > 1)
         text += QStringLiteral("; %1 saved files are HTML pages, not images").arg(m_pages);
+    for (const net::HostPause& pause : std::as_const(m_pauses))
+        text += QLatin1StringView("; ") + DownloadRun::pauseText(pause, true);
     put(m_out, text + QLatin1StringView(".\n"));
     if (m_json) {
         const QByteArray object = "{\"summary\": true, \"attempted\": " + QByteArray::number(attempted) +
@@ -168,9 +178,15 @@ void CliDownloadHost::draw(bool force) {
     if (link.size() > linkRoom)
         link = QStringLiteral("...") + link.right(linkRoom - 3);
     const double seconds = qMax<qint64>(now, 1) / 1000.0;
-    put(m_out, QStringLiteral("\r\x1b[K[%1/%2] %3 %4  %5")
+    // A host that asked to slow down is named while its pause lasts.
+    QString paused;
+    const QDateTime utc = QDateTime::currentDateTimeUtc();
+    for (const net::HostPause& pause : std::as_const(m_pauses))
+        if (pause.until > utc)
+            paused += QLatin1StringView("  ") + DownloadRun::pauseText(pause);
+    put(m_out, QStringLiteral("\r\x1b[K[%1/%2] %3 %4  %5%6")
                    .arg(m_countFinished ? m_finished : m_ordinal)
                    .arg(m_list.count())
-                   .arg(file, link, rate(double(totalBytes()) / seconds)));
+                   .arg(file, link, rate(double(totalBytes()) / seconds), paused));
     m_lineShown = true;
 }

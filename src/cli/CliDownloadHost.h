@@ -35,6 +35,8 @@ public:
     void fileProgress(qint64 received, qint64 expected) override;
     void entryFinished(int entry, const QByteArray& link, const QString& path,
                        const DownloadResult& result) override;
+    // Named on the progress line while the pause lasts, and in the summary.
+    void hostPaused(const net::HostPause& pause) override;
 
     // Ends the progress line and prints the summary.
     void finish(int saved, int attempted, int skipped = 0);
@@ -78,7 +80,8 @@ private:
     qint64 m_fileBytes = 0;
     qint64 m_fileExpected = -1;
     qint64 m_doneBytes = 0;
-    int m_pages = 0; // saved files whose body is an HTML page
+    QList<net::HostPause> m_pauses; // the latest of each host
+    int m_pages = 0;                // saved files whose body is an HTML page
     bool m_lineShown = false;
     bool m_countFinished = false;
     int m_finished = 0;

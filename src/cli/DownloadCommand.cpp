@@ -8,7 +8,6 @@
 #include "discovery/ListingJob.h"
 #include "download/DownloadArchive.h"
 #include "download/DownloadRun.h"
-#include "download/HostPacer.h"
 #include "download/PartFile.h"
 
 #include <QDir>
@@ -119,9 +118,6 @@ int runDownload(const QStringList& args) {
 
     const SignalBridge cancelOnSignal;
     // The page is listed as 'list' lists it, without printing the links.
-    HostPacer pacer(options.download.waitMs);
-    if (!options.hasInput)
-        pacer.reserve(HostPacer::hostOf(options.positional.front().toUtf8()));
     CliHost listing(options.hasInput ? QString() : options.positional.front(), nullptr);
     DiscoveryState state;
     if (!options.hasInput) {
@@ -143,8 +139,6 @@ int runDownload(const QStringList& args) {
     run.setRefererPage(state.refererPage());
     if (!options.download.archive.isEmpty())
         run.setArchive(&archive);
-    if (options.download.waitMs > 0)
-        run.setPacer(&pacer);
     const DownloadOutcome outcome = run.run({.announceEnd = false});
     host.finish(run.saved(), run.attempted(), run.skipped());
     if (SignalBridge::exitStatus())

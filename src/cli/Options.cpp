@@ -106,12 +106,20 @@ const std::array table{
            }},
     Option{"parallel"_L1, 0, ValueKind::Number, "N"_L1, 1, DownloadOptions::maxParallel, none,
            Scope::Download,
-           "up to N images at once (1 to 16, default 1), at most 6 from one host; among links of one "
-           "file name the last one listed is what remains."_L1,
-           "Fetches up to _N_ images at once, 1 to 16 (default 1: one after another), at most 6 from "
-           "one host, each over its own connection. The run still decides in list order what to fetch "
-           "and where to save it; of several links with one file name, the last one listed is what "
-           "remains under *replace*. The progress line counts finished images."_L1,
+           "at most N image requests in flight (1 to 16, default 1: exactly one at a time), at most 6 "
+           "connections to one host; a host that answers 429 or 503 is paused for every request to "
+           "it, and a 429 halves its share for the rest of the run; among links of one file name the "
+           "last one listed is what remains."_L1,
+           "Keeps at most _N_ image requests in flight, 1 to 16 (default 1: exactly one request at a "
+           "time, none sent early). All go through one connection pool: over HTTP/2 they share one "
+           "connection per host, over HTTP/1.1 at most 6 connections go to one host. Politeness is "
+           "per host and shared by every request to it: a 429 or 503 pauses that host for all its "
+           "requests (as long as Retry-After says, at most 120 s, or else by a growing back-off), "
+           "and a 429 also halves how many of its requests may run at once, for the rest of the run. "
+           "The progress line and the summary name a paused host and until when. The run still "
+           "decides in list order what to fetch and where to save it; of several links with one file "
+           "name, the last one listed is what remains under *replace*. The progress line counts "
+           "finished images."_L1,
            "varnolux download --parallel 8 URL ~/Pictures"_L1, "Parallel"_L1,
            [](const QString& value, CommandOptions& options) {
                options.download.parallel = value.toInt();
@@ -161,9 +169,11 @@ const std::array table{
                return net::Result();
            }},
     Option{"wait"_L1, 0, ValueKind::Seconds, "SECONDS"_L1, 0, 86400, none, Scope::Download,
-           "a pause between two requests to one host (fractions allowed)."_L1,
-           "A pause between two requests to the same host, fractions allowed (0 to 86400). Requests "
-           "sent early are not used then."_L1,
+           "a pause between two requests to one host, kept per host for the page and the images alike "
+           "(fractions allowed)."_L1,
+           "A pause between two requests to the same host, fractions allowed (0 to 86400). It is kept "
+           "per host, for every request of the run (the page's and the images'), whatever *--parallel* "
+           "allows: requests to other hosts go on meanwhile."_L1,
            "varnolux download --wait 1.5 URL DIR"_L1, "Wait"_L1,
            [](const QString& value, CommandOptions& options) {
                options.download.waitMs = qint64(value.toDouble() * 1000);

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "core/Ui.h"
+#include "net/TransferLoop.h"
 
 #include <QByteArray>
 #include <QString>
@@ -30,6 +31,8 @@ public:
         Q_UNUSED(received);
         Q_UNUSED(expected);
     }
+    // Told when a host asks the run to slow down (429 or 503): every request to it waits until then.
+    virtual void hostPaused(const net::HostPause& pause) { Q_UNUSED(pause); }
     // Told when a ticked entry is done with, saved or not.
     virtual void entryFinished(int entry, const QByteArray& link, const QString& path,
                                const DownloadResult& result) {

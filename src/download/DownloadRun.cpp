@@ -1,36 +1,39 @@
 #include "download/DownloadRun.h"
 
 #include "core/Cancellation.h"
+#include "core/DiskWriter.h"
 #include "core/ErrorTrap.h"
 #include "core/Folders.h"
 #include "download/Collision.h"
 #include "download/DownloadArchive.h"
 #include "download/DownloadHost.h"
+#include "download/DownloadJob.h"
 #include "download/FileName.h"
 #include "download/PartFile.h"
 #include "net/RunSetup.h"
 
+#include <QDateTime>
 #include <QDir>
 #include <QEventLoop>
 #include <QFile>
 #include <QFileInfo>
 #include <QLocale>
-#include <QThread>
 #include <QTimer>
 #include <QUrl>
 
 #include <algorithm>
-#include <atomic>
 #include <limits>
-#include <optional>
-#include <vector>
-
-#include <memory>
 
 DownloadRun::DownloadRun(DownloadHost& host, const net::RunSetup& setup)
     : m_host(host), m_setup(setup), m_options(setup.options()) {}
 
-DownloadRun::~DownloadRun() = default;
+DownloadRun::~DownloadRun() {
+    // A run ended early by its owner: its jobs go first, their files with the writer.
+    m_active.clear();
+    m_done.clear();
+    if (m_running)
+        m_setup.loop().setPauseListener({});
+}
 
 QString DownloadRun::notAnImageNote() {
     return QStringLiteral("saved, but its body is an HTML page, not an image");
@@ -163,51 +166,9 @@ void DownloadRun::account(Entry& entry) {
     m_host.entryFinished(entry.index, entry.link, entry.path, result);
 }
 
-bool DownloadRun::runSequential(ErrorTrap& trap, DownloadEngine& engine, int n) {
-    ImageList& list = m_host.imageList();
-    bool cancelled = false;
-    for (int i = 1; i <= n && !cancelled; ++i) {
-        trap.step(116, [&] { m_host.pointer().setPointer(Pointer::Busy); });
-        // The tick is read when the run gets here, so a change made meanwhile counts.
-        if (trap.condition(118, [&] { return list.ticked(i); })) {
-            Entry entry = decide(trap, i);
-            if (!entry.refused && claimDestination(entry)) {
-                // Requests sent early would not keep the pause between requests to one host.
-                if (!m_pacer) {
-                    QList<QByteArray> coming = upcoming(i + 1, n);
-                    coming.prepend(entry.link);
-                    engine.expect(coming);
-                }
-                trap.step(130, [&] { entry.result = engine.DownloadFile(entry.link, entry.path); });
-            }
-            account(entry);
-            cancelled = entry.result.cancelled || Cancellation::requested();
-        }
-        trap.step(132, [&] { m_host.progress().setValue(i); });
-    }
-    return cancelled;
-}
-
 namespace {
 
-// The message boxes of a lane: what its downloads would show is shown by the run in its own
-// thread once the entry is accounted for.
-class CollectedMessages : public MessageBoxes {
-public:
-    struct Shown {
-        QString text;
-        MessageIcon icon;
-        QString title;
-    };
-    void show(const QString& text, MessageIcon icon, const QString& title) override {
-        m_shown.append({text, icon, title});
-    }
-    QList<Shown> take() { return std::exchange(m_shown, {}); }
-
-private:
-    QList<Shown> m_shown;
-};
-
+// What a job of a parallel run shows on a bar: nothing, the run's own text stands there.
 class NoBar : public ProgressDisplay {
 public:
     void setText(const QString&) override {}
@@ -215,284 +176,102 @@ public:
     void setValue(int) override {}
 };
 
-// One thread that downloads one entry at a time with its own transfer, and so its own
-// connections. Everything but the thread itself is made and destroyed in it.
-struct Lane {
-    struct Work {
-        std::unique_ptr<net::TransferFactory> factory;
-        std::unique_ptr<net::Transfer> transfer;
-        NoBar bar;
-        CollectedMessages boxes;
-        std::unique_ptr<DownloadEngine> engine;
-    };
-    QThread thread;
-    QObject* context = nullptr;
-    std::unique_ptr<Work> work;
-    bool busy = false;
-    QString host;
-    QString path;
-    // The current file's bytes so far and its length (-1 unknown), written by the lane's thread.
-    std::atomic<qint64> received = 0;
-    std::atomic<qint64> expected = -1;
-};
-
-QString hostOf(const QByteArray& link) {
-    const QUrl url = QUrl::fromEncoded(net::wireAddress(link.trimmed()), QUrl::TolerantMode);
-    return url.scheme().toLower() + QLatin1StringView("://") + url.host().toLower() + u':' +
-           QString::number(url.port(-1));
+NoBar& noBar() {
+    static NoBar bar;
+    return bar;
 }
 
 } // namespace
 
-bool DownloadRun::runParallel(ErrorTrap& trap, int n) {
-    ImageList& list = m_host.imageList();
-    const int lanes = qMin(m_options.parallel, DownloadOptions::maxParallel);
-    // Made here first, so it lives in this thread and not in a lane's.
-    Cancellation::instance();
-    std::vector<std::unique_ptr<Lane>> pool;
-    QObject home; // completions come back to this thread through it
-    QEventLoop* waiting = nullptr;
-    struct Done {
-        Lane* lane;
-        Entry entry;
-        QList<CollectedMessages::Shown> shown;
-    };
-    QList<Done> done;
+QString DownloadRun::pauseText(const net::HostPause& pause, bool over) {
+    QString host = QString::fromUtf8(pause.host);
+    if (const qsizetype scheme = host.indexOf(QLatin1StringView("://")); scheme >= 0)
+        host = host.mid(scheme + 3);
+    const QString until = pause.until.toLocalTime().toString(QStringLiteral("HH:mm:ss"));
+    return QStringLiteral("%1 asked to slow down (%2): %3 %4")
+        .arg(host)
+        .arg(pause.httpStatus)
+        .arg(over ? QStringLiteral("paused until") : QStringLiteral("waiting until"), until);
+}
 
-    for (int l = 0; l < lanes; ++l) {
-        auto lane = std::make_unique<Lane>();
-        lane->context = new QObject;
-        lane->context->moveToThread(&lane->thread);
-        lane->thread.start();
-        pool.push_back(std::move(lane));
-    }
-    auto start = [&](Lane& lane, Entry entry) {
-        lane.busy = true;
-        lane.received = 0;
-        lane.expected = -1;
-        lane.host = hostOf(entry.link);
-        lane.path = entry.path;
-        Lane* self = &lane;
-        QMetaObject::invokeMethod(lane.context, [this, self, entry, &home, &done, &waiting]() mutable {
-            if (!self->work) {
-                self->work = std::make_unique<Lane::Work>();
-                self->work->factory = m_setup.laneTransfers();
-                self->work->transfer = self->work->factory->create();
-                self->work->engine = std::make_unique<DownloadEngine>(*self->work->transfer, self->work->bar,
-                                                                      self->work->boxes);
-                self->work->engine->setRefererPage(m_setup.refererFor(m_refererPage));
-                self->work->engine->setOptions(m_options);
-                self->work->engine->setPacer(m_pacer);
-                self->work->engine->setProgressListener([self](qint64 received, qint64 expected) {
-                    self->received = received;
-                    self->expected = expected;
-                });
-            }
-            entry.result = self->work->engine->DownloadFile(entry.link, entry.path);
-            QList<CollectedMessages::Shown> shown = self->work->boxes.take();
-            QMetaObject::invokeMethod(&home, [self, entry, shown, &done, &waiting] {
-                done.append({self, entry, shown});
-                if (waiting)
-                    waiting->quit();
-            });
-        });
-    };
-    auto busyLanes = [&] {
-        return int(std::count_if(pool.begin(), pool.end(), [](const auto& lane) { return lane->busy; }));
-    };
+void DownloadRun::hostPaused(const net::HostPause& pause) {
+    auto same = std::find_if(m_pauses.begin(), m_pauses.end(),
+                             [&](const net::HostPause& known) { return known.host == pause.host; });
+    if (same != m_pauses.end())
+        *same = pause;
+    else
+        m_pauses.append(pause);
+    m_host.hostPaused(pause);
+    if (parallel())
+        showProgress();
+    else
+        m_trap->step(130, [&] { m_host.progress().setText(pauseText(pause)); });
+}
+
+void DownloadRun::showProgress() {
     // The bar shows the run, not one file: entries done of those ticked, each file in transfer
     // counting for its share of bytes where its length is known.
     ProgressDisplay& bar = m_host.progress();
-    int total = 0;
-    trap.step(132, [&] {
-        for (int j = 1; j <= n; ++j)
-            total += list.ticked(j) ? 1 : 0;
-    });
-    const int unit = total > 0 && total <= std::numeric_limits<int>::max() / 100 ? 100 : 1;
-    int finished = 0;
-    const QLocale numbers(QLocale::English);
-    auto showProgress = [&] {
-        total = qMax(total, finished + busyLanes());
-        qint64 value = qint64(finished) * unit;
-        qint64 received = 0;
-        qint64 expected = 0;
-        bool lengthsKnown = true;
-        for (const auto& lane : pool) {
-            if (!lane->busy)
-                continue;
-            const qint64 got = lane->received;
-            const qint64 length = lane->expected;
-            received += got;
-            if (length > 0) {
-                expected += length;
-                value += qMin(got, length) * unit / length;
-            } else {
-                lengthsKnown = false;
-            }
+    static const QLocale numbers(QLocale::English);
+    m_total = qMax(m_total, m_finished + int(m_active.size()));
+    qint64 value = qint64(m_finished) * m_unit;
+    qint64 received = 0;
+    qint64 expected = 0;
+    bool lengthsKnown = true;
+    for (const auto& active : m_active) {
+        received += active->received;
+        if (active->expected > 0) {
+            expected += active->expected;
+            value += qMin(active->received, active->expected) * m_unit / active->expected;
+        } else {
+            lengthsKnown = false;
         }
-        QString text =
-            QStringLiteral("Downloading %1 at once: %2 of %3 done").arg(lanes).arg(finished).arg(total);
-        if (busyLanes() > 0 && received > 0)
-            text +=
-                lengthsKnown
+    }
+    QString text =
+        QStringLiteral("Downloading %1 at once: %2 of %3 done").arg(m_lanes).arg(m_finished).arg(m_total);
+    if (!m_active.empty() && received > 0)
+        text += lengthsKnown
                     ? QStringLiteral(", %1 of %2 KB in transfer")
                           .arg(numbers.toString((received + 1023) / 1024),
                                numbers.toString((expected + 1023) / 1024))
                     : QStringLiteral(", %1 KB in transfer").arg(numbers.toString((received + 1023) / 1024));
-        trap.step(132, [&] {
-            bar.setMaximum(qMax(1, total * unit));
-            bar.setValue(int(qMin<qint64>(value, qint64(total) * unit)));
-            bar.setText(text);
-        });
-    };
-    QTimer ticker;
-    ticker.setInterval(100);
-    QObject::connect(&ticker, &QTimer::timeout, &home, showProgress);
-    showProgress();
-    ticker.start();
-
-    // Takes in what has come back, in the order it came.
-    bool cancelled = false;
-    auto collect = [&] {
-        while (!done.isEmpty()) {
-            Done d = done.takeFirst();
-            d.lane->busy = false;
-            d.lane->path.clear();
-            for (const auto& box : std::as_const(d.shown))
-                m_host.messages().show(box.text, box.icon, box.title);
-            account(d.entry);
-            cancelled = cancelled || d.entry.result.cancelled || Cancellation::requested();
-            ++finished;
-            showProgress();
-        }
-    };
-    auto waitForOne = [&] {
-        if (done.isEmpty()) {
-            QEventLoop loop;
-            waiting = &loop;
-            loop.exec();
-            waiting = nullptr;
-        }
-        collect();
-    };
-
-    std::optional<Entry> held; // decided, waiting for its host or its file name to be free
-    for (int i = 1; (i <= n || held) && !cancelled;) {
-        if (!held) {
-            while (busyLanes() == lanes)
-                waitForOne();
-            if (cancelled)
-                break;
-            trap.step(116, [&] { m_host.pointer().setPointer(Pointer::Busy); });
-            const int index = i++;
-            // The tick is read when a lane is free for the entry, so a change made meanwhile counts.
-            if (!trap.condition(118, [&] { return list.ticked(index); }))
-                continue;
-            held = decide(trap, index);
-            if (held->refused) {
-                account(*held);
-                ++finished;
-                showProgress();
-                held.reset();
-                continue;
-            }
-        }
-        // At most so many to one host; one name is written by one entry at a time, in list order,
-        // so the last of them is what remains.
-        const QString host = hostOf(held->link);
-        auto blocked = [&] {
-            int toHost = 0;
-            for (const auto& lane : pool) {
-                if (!lane->busy)
-                    continue;
-                if (lane->host == host)
-                    ++toHost;
-                if (m_options.onExists != OnExists::Rename && lane->path == held->path)
-                    return true;
-            }
-            return toHost >= DownloadOptions::maxPerHost || busyLanes() == lanes;
-        };
-        while (blocked() && !cancelled)
-            waitForOne();
-        if (cancelled)
-            break;
-        Entry entry = std::move(*held);
-        held.reset();
-        if (!claimDestination(entry)) {
-            account(entry);
-            ++finished;
-            showProgress();
-            continue;
-        }
-        auto free = std::find_if(pool.begin(), pool.end(), [](const auto& lane) { return !lane->busy; });
-        start(**free, std::move(entry));
-    }
-    while (busyLanes() > 0)
-        waitForOne();
-    ticker.stop();
-    // Its end stays on show until the final message has been read.
-    if (!cancelled && !Cancellation::requested()) {
-        total = finished;
-        showProgress();
-        trap.step(132, [&] {
-            bar.setText(QStringLiteral("Downloaded %1 at once: %2 of %2 done").arg(lanes).arg(finished));
-        });
-    }
-    for (auto& lane : pool) {
-        Lane* self = lane.get();
-        QThread* homeThread = QThread::currentThread();
-        QMetaObject::invokeMethod(
-            self->context,
-            [self, homeThread] {
-                self->work.reset();
-                self->context->moveToThread(homeThread);
-            },
-            Qt::BlockingQueuedConnection);
-        lane->thread.quit();
-        lane->thread.wait();
-        delete lane->context;
-    }
-    return cancelled || Cancellation::requested();
+    const QDateTime now = QDateTime::currentDateTimeUtc();
+    for (const net::HostPause& pause : std::as_const(m_pauses))
+        if (pause.until > now)
+            text += QLatin1StringView("; ") + pauseText(pause);
+    m_trap->step(132, [&] {
+        bar.setMaximum(qMax(1, m_total * m_unit));
+        bar.setValue(int(qMin<qint64>(value, qint64(m_total) * m_unit)));
+        bar.setText(text);
+    });
 }
 
-QList<QByteArray> DownloadRun::upcoming(int from, int count) const {
-    // Only a hint for the transfer: the tick is still read again when the run gets there.
-    QList<QByteArray> links;
-    try {
-        const ImageList& list = m_host.imageList();
-        for (int j = from; j <= count && j < from + lookAhead && links.size() < expectedAhead; ++j) {
-            if (!list.ticked(j))
-                continue;
-            const QByteArray link = list.text(j);
-            const QByteArray name = fileName::ofLink(link);
-            if (!fileName::checkFileName(name).ok() || (m_archive && m_archive->contains(link)))
-                continue;
-            // A file to be kept is not asked for, not even early.
-            if (m_options.onExists == OnExists::Skip &&
-                fileName::pathTaken(fileName::pathInFolder(m_host.folderText(), name)))
-                continue;
-            links << link;
-        }
-    } catch (const std::exception&) {
-    }
-    return links;
-}
-
-DownloadOutcome DownloadRun::run(Options options) {
-    ErrorTrap trap(m_host.messages(), trapTags::pushButton6);
+void DownloadRun::start(Options options, std::function<void(DownloadOutcome)> ended) {
+    m_runOptions = options;
+    m_ended = std::move(ended);
+    m_trap = std::make_unique<ErrorTrap>(m_host.messages(), trapTags::pushButton6);
+    ErrorTrap& trap = *m_trap;
     MessageBoxes& messages = m_host.messages();
     ImageList& list = m_host.imageList();
     ProgressDisplay& bar = m_host.progress();
     bool& busy = m_host.DownloadBusy();
+    auto endNow = [this](DownloadOutcome outcome) {
+        if (const auto ended = std::exchange(m_ended, {}))
+            ended(outcome);
+    };
 
-    if (trap.condition(100, [&] { return busy; }))
-        return DownloadOutcome::Ignored;
+    if (m_running || trap.condition(100, [&] { return busy; })) {
+        endNow(DownloadOutcome::Ignored);
+        return;
+    }
     trap.step(102, [&] { busy = true; });
     m_attempted = 0;
     m_saved = 0;
     m_bytes = 0;
+    m_skipped = 0;
     m_failures.clear();
     m_notes.clear();
+    m_pauses.clear();
 
     trap.step(110, [&] { bar.setMaximum(list.count()); });
     if (trap.condition(112, [&] { return !FolderExists(m_host.folderText()); })) {
@@ -500,7 +279,8 @@ DownloadOutcome DownloadRun::run(Options options) {
             messages.show(QStringLiteral("Folder does not exist. Please select another folder."));
         });
         trap.step(146, [&] { busy = false; });
-        return DownloadOutcome::NoFolder;
+        endNow(DownloadOutcome::NoFolder);
+        return;
     }
     // A folder that takes no new file (read-only, or a system folder) is named now, once, and not
     // after every entry was fetched in vain.
@@ -510,41 +290,197 @@ DownloadOutcome DownloadRun::run(Options options) {
             messages.show(net::reasonText(writable) + QLatin1StringView(". Please select another folder."));
         });
         trap.step(146, [&] { busy = false; });
-        return DownloadOutcome::FolderUnwritable;
+        endNow(DownloadOutcome::FolderUnwritable);
+        return;
     }
 
-    bool cancelled = false;
-    int n = 0;
-    trap.step(114, [&] { n = list.count(); });
-    m_skipped = 0;
-    if (m_options.parallel > 1) {
-        cancelled = runParallel(trap, n);
-    } else {
-        const std::unique_ptr<net::Transfer> transfer = m_setup.transfers().create();
-        DownloadEngine engine(*transfer, bar, messages);
-        engine.setRefererPage(m_setup.refererFor(m_refererPage));
-        engine.setOptions(m_options);
-        engine.setPacer(m_pacer);
-        engine.setProgressListener(
+    trap.step(114, [&] { m_count = list.count(); });
+    m_running = true;
+    m_cancelled = Cancellation::requested();
+    m_next = 1;
+    m_finished = 0;
+    m_held.reset();
+    m_lanes = qBound(1, m_options.parallel, DownloadOptions::maxParallel);
+    if (!m_writer)
+        m_writer = std::make_unique<DiskWriter>();
+    net::Transfers& loop = m_setup.loop();
+    loop.setMaxInFlight(m_lanes);
+    loop.setPauseListener([this](const net::HostPause& pause) { hostPaused(pause); });
+    m_cancelWatch = QObject::connect(&Cancellation::instance(), &Cancellation::cancelled, &m_context,
+                                     [this] { cancelAll(); });
+    if (parallel()) {
+        m_total = 0;
+        trap.step(132, [&] {
+            for (int j = 1; j <= m_count; ++j)
+                m_total += list.ticked(j) ? 1 : 0;
+        });
+        m_unit = m_total > 0 && m_total <= std::numeric_limits<int>::max() / 100 ? 100 : 1;
+        m_ticker.setInterval(100);
+        QObject::disconnect(&m_ticker, nullptr, &m_context, nullptr);
+        QObject::connect(&m_ticker, &QTimer::timeout, &m_context, [this] { showProgress(); });
+        showProgress();
+        m_ticker.start();
+    }
+    pump();
+}
+
+void DownloadRun::pump() {
+    if (m_pumping || !m_running)
+        return;
+    m_pumping = true;
+    m_done.clear();
+    ErrorTrap& trap = *m_trap;
+    ImageList& list = m_host.imageList();
+    while (!m_cancelled) {
+        // Decided only when there is room on the wire for it, so a tick changed meanwhile counts.
+        if (int(m_active.size()) >= m_lanes)
+            break;
+        if (!m_held) {
+            if (m_next > m_count)
+                break;
+            trap.step(116, [&] { m_host.pointer().setPointer(Pointer::Busy); });
+            const int index = m_next++;
+            if (!trap.condition(118, [&] { return list.ticked(index); })) {
+                if (!parallel())
+                    entryDone(index);
+                continue;
+            }
+            m_held = decide(trap, index);
+            if (m_held->refused) {
+                Entry refused = std::move(*m_held);
+                m_held.reset();
+                account(refused);
+                entryDone(refused.index);
+                continue;
+            }
+        }
+        // One name is written by one entry at a time, in list order, so the last of them is what
+        // remains.
+        const bool nameBusy = m_options.onExists != OnExists::Rename &&
+                              std::any_of(m_active.begin(), m_active.end(), [&](const auto& active) {
+                                  return active->entry.path == m_held->path;
+                              });
+        if (nameBusy)
+            break;
+        Entry entry = std::move(*m_held);
+        m_held.reset();
+        if (!claimDestination(entry)) {
+            account(entry);
+            entryDone(entry.index);
+            continue;
+        }
+        startJob(std::move(entry));
+    }
+    m_pumping = false;
+    if (m_active.empty() && (m_cancelled || (!m_held && m_next > m_count)))
+        end();
+}
+
+void DownloadRun::startJob(Entry entry) {
+    auto active = std::make_unique<Active>();
+    Active* self = active.get();
+    self->entry = std::move(entry);
+    self->job = std::make_unique<DownloadJob>(m_setup.loop(), *m_writer,
+                                              parallel() ? noBar() : m_host.progress(), m_host.messages());
+    self->job->setRefererPage(m_setup.refererFor(m_refererPage));
+    self->job->setOptions(m_options);
+    if (parallel())
+        self->job->setProgressListener([self](qint64 received, qint64 expected) {
+            self->received = received;
+            self->expected = expected;
+        });
+    else
+        self->job->setProgressListener(
             [this](qint64 received, qint64 expected) { m_host.fileProgress(received, expected); });
-        cancelled = runSequential(trap, engine, n);
+    m_active.push_back(std::move(active));
+    m_trap->step(130, [&] {
+        self->job->DownloadFile(self->entry.link, self->entry.path,
+                                [this, self](const DownloadResult& result) { jobDone(self, result); });
+    });
+}
+
+void DownloadRun::jobDone(Active* active, const DownloadResult& result) {
+    active->entry.result = result;
+    account(active->entry);
+    m_cancelled = m_cancelled || result.cancelled || Cancellation::requested();
+    auto it =
+        std::find_if(m_active.begin(), m_active.end(), [&](const auto& a) { return a.get() == active; });
+    // The job is in the middle of its report: it goes once that has returned.
+    m_done.splice(m_done.end(), m_active, it);
+    entryDone(active->entry.index);
+    QTimer::singleShot(0, &m_context, [this] { pump(); });
+}
+
+void DownloadRun::entryDone(int index) {
+    if (parallel()) {
+        ++m_finished;
+        showProgress();
+    } else {
+        m_trap->step(132, [&] { m_host.progress().setValue(index); });
+    }
+}
+
+void DownloadRun::cancelAll() {
+    if (!m_running)
+        return;
+    m_cancelled = true;
+    // Each job ends once its temporary file is gone; the run ends with the last of them.
+    for (const auto& active : m_active)
+        active->job->cancel();
+    QTimer::singleShot(0, &m_context, [this] { pump(); });
+}
+
+void DownloadRun::end() {
+    m_running = false;
+    m_ticker.stop();
+    QObject::disconnect(m_cancelWatch);
+    m_setup.loop().setPauseListener({});
+    ErrorTrap& trap = *m_trap;
+    MessageBoxes& messages = m_host.messages();
+    ProgressDisplay& bar = m_host.progress();
+    const bool cancelled = m_cancelled || Cancellation::requested();
+    // Its end stays on show until the final message has been read.
+    if (parallel() && !cancelled) {
+        m_total = m_finished;
+        showProgress();
+        trap.step(132, [&] {
+            bar.setText(QStringLiteral("Downloaded %1 at once: %2 of %2 done").arg(m_lanes).arg(m_finished));
+        });
     }
     trap.step(136, [&] { m_host.pointer().setPointer(Pointer::Default); });
-    // A parallel run's bar shows the run's end until its final message is closed.
-    const bool parallel = m_options.parallel > 1;
     const auto resetBar = [&] {
         trap.step(138, [&] { bar.setValue(0); });
         trap.step(140, [&] { bar.setText(QStringLiteral("Progress Bar")); });
     };
-    if (!parallel)
+    if (!parallel())
         resetBar();
     // Nobody is left to read a message once the program is closing.
-    if (!cancelled && options.announceEnd)
-        trap.step(142, [&] { messages.show(endMessage(m_attempted, m_failures, m_notes)); });
-    if (parallel)
+    if (!cancelled && m_runOptions.announceEnd)
+        trap.step(142, [&] {
+            QString text = endMessage(m_attempted, m_failures, m_notes);
+            for (const net::HostPause& pause : std::as_const(m_pauses))
+                text += u'\r' + pauseText(pause, true);
+            messages.show(text);
+        });
+    if (parallel())
         resetBar();
-    trap.step(146, [&] { busy = false; });
-    if (cancelled)
-        return DownloadOutcome::Cancelled;
-    return m_failures.isEmpty() ? DownloadOutcome::Done : DownloadOutcome::SomeFailed;
+    trap.step(146, [&] { m_host.DownloadBusy() = false; });
+    const DownloadOutcome outcome = cancelled              ? DownloadOutcome::Cancelled
+                                    : m_failures.isEmpty() ? DownloadOutcome::Done
+                                                           : DownloadOutcome::SomeFailed;
+    if (const auto ended = std::exchange(m_ended, {}))
+        ended(outcome);
+}
+
+DownloadOutcome DownloadRun::run(Options options) {
+    // The one wait of the run, for callers that go on only once it is over.
+    std::optional<DownloadOutcome> outcome;
+    QEventLoop wait;
+    start(options, [&](DownloadOutcome ended) {
+        outcome = ended;
+        wait.quit();
+    });
+    if (!outcome)
+        wait.exec();
+    return *outcome;
 }

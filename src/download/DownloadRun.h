@@ -2,17 +2,23 @@
 
 #include "download/DownloadEngine.h"
 #include "download/DownloadOptions.h"
+#include "net/TransferLoop.h"
 
 #include <QByteArray>
 #include <QList>
+#include <QObject>
 #include <QString>
+#include <QTimer>
 
 #include <functional>
+#include <list>
 #include <memory>
+#include <optional>
 
+class DiskWriter;
 class DownloadArchive;
 class DownloadHost;
-class HostPacer;
+class DownloadJob;
 class ErrorTrap;
 namespace net {
 class RunSetup;
@@ -32,6 +38,12 @@ enum class DownloadOutcome {
 // under the last part of its link. Counts what it saved and ends with "Done." only when nothing
 // failed; otherwise the message lists the failures. Saved files whose body is an HTML page are
 // listed after it.
+//
+// The images go through the run set-up's one transfer loop, at most --parallel of them on the wire
+// at once (one by default: exactly one request at a time). An entry is decided (its tick read,
+// its name checked) only when there is room for it, in list order; two entries saved under one
+// name never run at once. Nothing here waits: the loop reports, the disk writer writes, and the
+// run goes on from their reports.
 class DownloadRun {
 public:
     struct Options {
@@ -44,11 +56,15 @@ public:
     // A saved entry worth a word in the final message.
     using Note = Failure;
 
-    // The run's images are fetched as the set-up says: one after another by one transfer of its
-    // factory, or in parallel lanes that each make their own.
     DownloadRun(DownloadHost& host, const net::RunSetup& setup);
     ~DownloadRun();
+    DownloadRun(const DownloadRun&) = delete;
+    DownloadRun& operator=(const DownloadRun&) = delete;
 
+    // Starts the run and returns; ended is told the outcome once the last entry is done with
+    // (at once when the run does not even start).
+    void start(Options options, std::function<void(DownloadOutcome)> ended);
+    // Starts the run and waits for its end, the event loop running meanwhile.
     DownloadOutcome run() { return run(Options{}); }
     DownloadOutcome run(Options options);
     // The page the images come from (its final address), named as each request's Referer when the
@@ -56,8 +72,6 @@ public:
     void setRefererPage(QByteArray page) { m_refererPage = std::move(page); }
     // Links in the archive are skipped without a request; each saved link is added to it.
     void setArchive(DownloadArchive* archive) { m_archive = archive; }
-    // Keeps a pause between two requests to one host (--wait), for every lane.
-    void setPacer(HostPacer* pacer) { m_pacer = pacer; }
 
     int attempted() const { return m_attempted; }
     int saved() const { return m_saved; }
@@ -65,6 +79,8 @@ public:
     qint64 bytesSaved() const { return m_bytes; }
     const QList<Failure>& failures() const { return m_failures; }
     const QList<Note>& notes() const { return m_notes; }
+    // The hosts that asked the run to slow down, each with its latest pause.
+    const QList<net::HostPause>& pauses() const { return m_pauses; }
 
     // The final message: "Done." or how many failed, with the first failed links and reasons,
     // then the first notes.
@@ -76,9 +92,8 @@ public:
     // The note on a saved body that is an HTML page.
     static QString notAnImageNote();
 
-    // How many of the coming ticked entries the transfer is told of, and how far the run looks.
-    static constexpr int expectedAhead = 4;
-    static constexpr int lookAhead = 16;
+    // A host's pause in words: while it lasts ("waiting until"), or once the run is over.
+    static QString pauseText(const net::HostPause& pause, bool over = false);
 
 private:
     // One ticked entry as the run decided it.
@@ -92,20 +107,33 @@ private:
         bool refused = false; // its name or folder cannot be used: no request is made
         DownloadResult result;
     };
+    // One entry on the wire.
+    struct Active {
+        Entry entry;
+        std::unique_ptr<DownloadJob> job;
+        qint64 received = 0;
+        qint64 expected = -1;
+    };
     Entry decide(ErrorTrap& trap, int index);
     // Applies --on-exists once nothing else stops the entry; false when it is not to be fetched.
     bool claimDestination(Entry& entry);
     void account(Entry& entry);
-    bool runSequential(ErrorTrap& trap, DownloadEngine& engine, int n);
-    bool runParallel(ErrorTrap& trap, int n);
-    QList<QByteArray> upcoming(int from, int count) const;
+    // Takes up entries while there is room for them; ends the run once nothing is left.
+    void pump();
+    void startJob(Entry entry);
+    void jobDone(Active* active, const DownloadResult& result);
+    void entryDone(int index);
+    void cancelAll();
+    void showProgress();
+    void hostPaused(const net::HostPause& pause);
+    void end();
+    bool parallel() const { return m_lanes > 1; }
 
     DownloadHost& m_host;
     const net::RunSetup& m_setup;
     const DownloadOptions& m_options;
     QByteArray m_refererPage;
     DownloadArchive* m_archive = nullptr;
-    HostPacer* m_pacer = nullptr;
     bool m_archiveFailed = false;
     int m_skipped = 0;
     int m_attempted = 0;
@@ -113,4 +141,26 @@ private:
     qint64 m_bytes = 0;
     QList<Failure> m_failures;
     QList<Note> m_notes;
+    QList<net::HostPause> m_pauses;
+
+    // The run under way.
+    Options m_runOptions;
+    std::function<void(DownloadOutcome)> m_ended;
+    std::unique_ptr<ErrorTrap> m_trap;
+    std::unique_ptr<DiskWriter> m_writer;
+    QObject m_context; // what comes back to the run comes through it
+    QTimer m_ticker;
+    QMetaObject::Connection m_cancelWatch;
+    int m_lanes = 1;
+    int m_count = 0;             // the entries of the list when the run began
+    int m_next = 1;              // the next entry to decide
+    std::optional<Entry> m_held; // decided, waiting for its name to be free
+    std::list<std::unique_ptr<Active>> m_active;
+    std::list<std::unique_ptr<Active>> m_done; // deleted once their reports have returned
+    bool m_pumping = false;
+    bool m_running = false;
+    bool m_cancelled = false;
+    int m_finished = 0;
+    int m_total = 0;
+    int m_unit = 1;
 };

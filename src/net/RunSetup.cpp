@@ -11,7 +11,7 @@ CurlDefaults requestDefaults(const RunOptions& options) {
     defaults.headers = options.headers;
     if (!options.cookieFile.isEmpty())
         defaults.cookieFile = QFile::encodeName(QFileInfo(options.cookieFile).absoluteFilePath());
-    // One budget for the whole run: the page, the images and every parallel lane draw on it.
+    // One budget for the whole run: the page and every image draw on it.
     defaults.rateLimit = RateLimit::make(options.limitRate);
     defaults.credentialsForEachLink = options.credentialsForEachLink;
     return defaults;
@@ -35,15 +35,6 @@ std::shared_ptr<CurlLoop> loopFor(const RunOptions& options) {
 } // namespace
 
 NetworkRun::NetworkRun(RunOptions options)
-    : m_loop(loopFor(options)), m_transfers(m_loop, Purpose::Page),
-      m_setup(
-          *m_loop, m_transfers,
-          // A lane's transfers keep the run's rate budget and send credentials where the page's
-          // requests did, so a lane is no way around either rule.
-          [this] {
-              return std::unique_ptr<TransferFactory>(
-                  std::make_unique<CurlTransferFactory>(m_transfers.defaults()));
-          },
-          options) {}
+    : m_loop(loopFor(options)), m_transfers(m_loop, Purpose::Page), m_setup(*m_loop, m_transfers, options) {}
 
 } // namespace net

@@ -53,25 +53,19 @@ struct RunOptions {
 // What every libcurl transfer of a run with these options carries.
 CurlDefaults requestDefaults(const RunOptions& options);
 
-// The set-up of one run, built once by the front end: the factory every transfer of the run comes
-// from, how a parallel lane makes its own, and the options. Listing (in every find mode) and the
+// The set-up of one run, built once by the front end: the run's transfer loop, the factory of
+// its sequential transfers, and the options. Listing (in every find mode) and the
 // download take their requests from it and from nothing else.
 class RunSetup {
 public:
-    // Called in a lane's own thread: a factory whose transfers carry the same request settings.
-    using LaneTransfers = std::function<std::unique_ptr<TransferFactory>()>;
-
-    RunSetup(TransferFactory& transfers, LaneTransfers laneTransfers, RunOptions options = {})
-        : m_transfers(transfers), m_laneTransfers(std::move(laneTransfers)), m_options(std::move(options)) {}
+    explicit RunSetup(TransferFactory& transfers, RunOptions options = {})
+        : m_transfers(transfers), m_options(std::move(options)) {}
     // With the run's transfer loop, which transfers() submits to as well.
-    RunSetup(Transfers& loop, TransferFactory& transfers, LaneTransfers laneTransfers,
-             RunOptions options = {})
-        : m_loop(&loop), m_transfers(transfers), m_laneTransfers(std::move(laneTransfers)),
-          m_options(std::move(options)) {}
+    RunSetup(Transfers& loop, TransferFactory& transfers, RunOptions options = {})
+        : m_loop(&loop), m_transfers(transfers), m_options(std::move(options)) {}
 
     // The page's transfers and, when the run goes one image after another, the images'.
     TransferFactory& transfers() const { return m_transfers; }
-    std::unique_ptr<TransferFactory> laneTransfers() const { return m_laneTransfers(); }
     const RunOptions& options() const { return m_options; }
     // The run's one transfer loop: every request of the run, asynchronously. Only a set-up made
     // with one has it.
@@ -88,14 +82,12 @@ public:
 private:
     Transfers* m_loop = nullptr;
     TransferFactory& m_transfers;
-    LaneTransfers m_laneTransfers;
     RunOptions m_options;
 };
 
 // A run set-up on the network: one libcurl transfer loop carrying the options' request settings
-// and keeping the run's wait per host, the page's and the images' sequential transfers over that
-// same loop (so they share connections, credentials' origin and host pauses), and a factory per
-// parallel lane, all drawing on one rate budget.
+// and keeping the run's wait per host, and the page's sequential transfers over that same loop (so
+// the page and the images share connections, credentials' origin, host pauses and one rate budget).
 class NetworkRun {
 public:
     explicit NetworkRun(RunOptions options = {});

@@ -6,7 +6,6 @@
 #include "discovery/ListingJob.h"
 #include "download/DownloadArchive.h"
 #include "download/DownloadRun.h"
-#include "download/HostPacer.h"
 #include "net/RunSetup.h"
 #include "shell/AppTitle.h"
 #include "shell/CursorFile.h"
@@ -416,9 +415,6 @@ void Form1::PushButton6_Click() {
     const DownloadOptions& options = network->setup().options();
     DownloadRun run(*this, network->setup());
     run.setRefererPage(m_discovery.refererPage());
-    HostPacer pacer(options.waitMs);
-    if (options.waitMs > 0)
-        run.setPacer(&pacer);
     DownloadArchive archive;
     if (!options.archive.isEmpty()) {
         if (const net::Result opened = archive.open(options.archive); opened.ok())
