@@ -74,6 +74,8 @@ private slots:
     // A page read while it arrives lists exactly what the whole page lists, wherever it is cut.
     void pageInPieces_data();
     void pageInPieces();
+    void fullListInPieces_data();
+    void fullListInPieces();
     void realPagesInPieces_data();
     void realPagesInPieces();
 
@@ -395,6 +397,41 @@ void TestBrowserListing::pageInPieces() {
     for (qsizetype cut = 0; cut <= markup.size(); ++cut)
         everyByte << cut;
     QCOMPARE(listedInPieces(markup, everyByte, contentType), whole);
+}
+
+void TestBrowserListing::fullListInPieces_data() {
+    QTest::addColumn<QByteArray>("markup");
+    QTest::addColumn<QString>("first");
+    QTest::addColumn<QString>("last");
+    QByteArray images;
+    for (int i = 0; i < 40000; ++i)
+        images += "<img src=" + QByteArray::number(i) + ".jpg>";
+    QTest::newRow("no base: the first 32,767 images") << images << QStringLiteral("http://h.test/dir/0.jpg")
+                                                      << QStringLiteral("http://h.test/dir/32766.jpg");
+    QTest::newRow("a base once the list is full still counts for every image")
+        << images + "<base href=/b/>" << QStringLiteral("http://h.test/b/0.jpg")
+        << QStringLiteral("http://h.test/b/32766.jpg");
+    QTest::newRow("a base in a comment once the list is full counts for nothing")
+        << images + "<!-- <base href=/b/> -->" << QStringLiteral("http://h.test/dir/0.jpg")
+        << QStringLiteral("http://h.test/dir/32766.jpg");
+    QTest::newRow("two links that only the later base makes one are listed once")
+        << QByteArray("<img src=/x/0.jpg>") + images + "<base href=/x/>"
+        << QStringLiteral("http://h.test/x/0.jpg") << QStringLiteral("http://h.test/x/32766.jpg");
+}
+
+void TestBrowserListing::fullListInPieces() {
+    QFETCH(QByteArray, markup);
+    QFETCH(QString, first);
+    QFETCH(QString, last);
+    const QStringList whole = listed(markup);
+    QCOMPARE(whole.size(), 32767);
+    QCOMPARE(whole.first(), first);
+    QCOMPARE(whole.last(), last);
+    QRandomGenerator random(7);
+    QList<qsizetype> cuts;
+    for (qsizetype at = 0; at < markup.size(); at += 1 + random.bounded(20000))
+        cuts << at;
+    QCOMPARE(listedInPieces(markup, cuts), whole);
 }
 
 void TestBrowserListing::realPagesInPieces_data() {

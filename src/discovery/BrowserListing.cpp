@@ -12,6 +12,7 @@
 #include <QElapsedTimer>
 #include <QSet>
 
+#include <cstring>
 #include <optional>
 #include <vector>
 
@@ -47,6 +48,8 @@ public:
     }
 
     void base(QByteArrayView href) override {
+        if (m_settled)
+            return;
         // A base that does not parse, or a data: or javascript: one, leaves the page's own
         // address, as browsers do.
         std::optional<WebUrl> fromBase = WebUrl::parseAsBrowser(href, m_base ? &*m_base : nullptr);
@@ -70,7 +73,7 @@ public:
         }
         m_held.push_back({value.toByteArray(), context, {}});
         QByteArray href = resolve(value, context);
-        if (!href.isEmpty() && !m_heldHrefs.contains(href)) {
+        if (!href.isEmpty() && !m_heldHrefs.contains(href) && !m_list.contains(href)) {
             m_heldHrefs.insert(href);
             m_held.back().href = std::move(href);
         }
@@ -88,6 +91,12 @@ public:
         }
         m_held = {};
         m_heldHrefs = {};
+    }
+
+    // Held, the page's address as the base, are as many new links as the list has room for: the
+    // rest of the page can add nothing unless it has a base.
+    bool saturated() const {
+        return !m_settled && qsizetype(m_heldHrefs.size()) >= listCapacity - m_list.count();
     }
 
     bool keepGoing() override {
@@ -175,16 +184,40 @@ bool passesBrowserFilter(QByteArrayView href, ReferenceContext context, const Im
     return false;
 }
 
+// A case-blind search for "<base".
+static bool mayHaveBase(QByteArrayView text) {
+    const char* p = text.data();
+    const qsizetype n = text.size();
+    qsizetype i = 0;
+    while (i + 5 <= n) {
+        const void* lt = std::memchr(p + i, '<', size_t(n - i));
+        if (!lt)
+            return false;
+        i = static_cast<const char*>(lt) - p;
+        if (i + 5 <= n && bytes::equalsNoCase(text.sliced(i + 1, 4), "base"))
+            return true;
+        ++i;
+    }
+    return false;
+}
+
 class BrowserListing::Reading {
 public:
     Reading(ImageList& list, const ImageTypeFilter& filter, const QByteArray& pageUrl,
             const QByteArray& contentType, const std::function<void()>& yield)
-        : decoder(contentType), lister(list, filter, WebUrl::parseAsBrowser(pageUrl), yield), walk(lister) {}
+        : pageUrl(pageUrl), decoder(contentType),
+          lister(list, filter, WebUrl::parseAsBrowser(pageUrl), yield), walk(lister) {}
 
+    const QByteArray pageUrl;
     pageEncoding::StreamDecoder decoder;
     Lister lister;
     MarkupWalker::Stream walk;
     bool over = false;
+    // Once the held links fill the list, the walk stops: only a later "<base" could change what
+    // is listed, and then the whole page is gone through again with that base, at its end.
+    bool saturated = false;
+    qsizetype baseLookFrom = 0;
+    bool baseLater = false;
 };
 
 BrowserListing::BrowserListing(ImageList& list, const ImageTypeFilter& filter)
@@ -208,10 +241,35 @@ void BrowserListing::feed(QByteArrayView bytes, bool final) {
     // Nothing is walked while the encoding is undecided.
     if (!r.decoder.encoding())
         return;
-    r.walk.feed(text, final);
-    if (final && !Cancellation::requested())
+    if (!r.saturated) {
+        r.walk.feed(text, final);
+        if (final && !Cancellation::requested())
+            r.lister.settle();
+        r.over = r.walk.over();
+        if (r.over || !r.lister.saturated())
+            return;
+        r.saturated = true;
+        r.baseLookFrom = r.walk.position();
+    }
+    // "<base" may stand across two pieces: the last four bytes are looked at again.
+    if (!r.baseLater)
+        r.baseLater = mayHaveBase(text.sliced(qMin(r.baseLookFrom, text.size())));
+    r.baseLookFrom = qMax<qsizetype>(r.baseLookFrom, text.size() - 4);
+    if (!final)
+        return;
+    r.over = true;
+    if (!r.baseLater) {
         r.lister.settle();
-    r.over = r.walk.over();
+        return;
+    }
+    Lister again(m_list, m_filter, WebUrl::parseAsBrowser(r.pageUrl), m_yield);
+    QByteArray href;
+    if (MarkupWalker::findBase(text, href, [&again] { return again.keepGoing(); }))
+        again.base(href);
+    else
+        again.settle();
+    if (!Cancellation::requested())
+        MarkupWalker::walk(text, again);
 }
 
 void BrowserListing::run(const QByteArray& page, const QByteArray& pageUrl, const QByteArray& contentType) {

@@ -98,6 +98,9 @@ PageVisit PageRetrieval::GetUrls(ImageList& list, const QByteArray& address, qin
     HeldImageList held(m_scanner.list());
     ImageList& scannerList = m_scanner.list();
     std::optional<PendingPageStack> pendingBefore = m_state.PendingPages;
+    // A fetch that fails leaves the last page's bytes as they were.
+    QByteArray dataBefore = m_state.PageData;
+    const qint32 lengthBefore = m_state.PageLength;
     const PageReader reader{
         .started =
             [&](const PageResponse&) {
@@ -119,8 +122,8 @@ PageVisit PageRetrieval::GetUrls(ImageList& list, const QByteArray& address, qin
         visit.fetch = DownloadToFile(m_factory, m_state.PageAddress, page, &body, &response, &reader);
     });
     // The page's bytes so far are the transfer's: nothing may point at them any longer.
-    m_state.PageData.clear();
-    m_state.PageLength = 0;
+    m_state.PageData = std::move(dataBefore);
+    m_state.PageLength = lengthBefore;
     readerDone();
     if (trap.condition(150, [&] { return !visit.fetch.ok(); })) {
         m_state.PendingPages = std::move(pendingBefore);

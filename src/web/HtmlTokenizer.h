@@ -107,6 +107,8 @@ public:
 
     // The input so far, the earlier bytes unchanged (they may have moved); final once it is all.
     void extend(QByteArrayView input, bool final);
+    // Where the next token starts: the input before it is done with.
+    std::size_t position() const { return m_pos; }
 
     // The next token. Characters and comments carry their text only while text is kept.
     Kind next();

@@ -224,6 +224,7 @@ public:
     void extend(QByteArrayView page, bool final) { m_tokenizer.extend(page, final); }
     // Whether the walk is over: the page ended, the base was found or the handler stopped it.
     bool over() const { return m_over; }
+    std::size_t position() const { return m_tokenizer.position(); }
 
     // Walks as far as the input goes.
     void run() {
@@ -865,4 +866,8 @@ void MarkupWalker::Stream::feed(QByteArrayView page, bool final) {
 
 bool MarkupWalker::Stream::over() const {
     return m_walking->walker.over();
+}
+
+qsizetype MarkupWalker::Stream::position() const {
+    return qsizetype(m_walking->walker.position());
 }

@@ -49,6 +49,8 @@ public:
         void feed(QByteArrayView page, bool final);
         // The page ended, or the handler stopped the walk.
         bool over() const;
+        // How far the text has been walked: what lies before is done with.
+        qsizetype position() const;
 
     private:
         struct Walking;
