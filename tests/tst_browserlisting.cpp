@@ -3,6 +3,11 @@
 #include "discovery/DiscoveryState.h"
 #include "discovery/ListingJob.h"
 
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QRandomGenerator>
+#include <QTemporaryDir>
 #include <QTest>
 
 namespace {
@@ -22,6 +27,27 @@ QStringList listed(const QByteArray& markup, const QString& filterText = QString
         if (!list.ticked(i))
             out.last() += QStringLiteral(" (not ticked)");
     }
+    return out;
+}
+
+// The page as it arrives, in pieces ending after each of the cuts (each piece a buffer of its
+// own: the bytes so far move), then whole.
+QStringList listedInPieces(const QByteArray& markup, const QList<qsizetype>& cuts,
+                           const QByteArray& contentType = "text/html", const QByteArray& url = page) {
+    MemoryImageList list;
+    const ImageTypeFilter filter = cutFilterText(QStringLiteral("JPG,GIF"));
+    BrowserListing listing(list, filter);
+    listing.setYield([] {});
+    listing.begin(url, contentType);
+    for (const qsizetype cut : cuts) {
+        QByteArray soFar = markup.first(cut);
+        soFar.detach();
+        listing.feed(soFar, false);
+    }
+    listing.feed(markup, true);
+    QStringList out;
+    for (int i = 1; i <= list.count(); ++i)
+        out << QString::fromUtf8(list.text(i));
     return out;
 }
 
@@ -45,6 +71,16 @@ private slots:
     void hostilePages_data();
     void hostilePages();
     void capOfTheList();
+    // A page read while it arrives lists exactly what the whole page lists, wherever it is cut.
+    void pageInPieces_data();
+    void pageInPieces();
+    void fullListInPieces_data();
+    void fullListInPieces();
+    void realPagesInPieces_data();
+    void realPagesInPieces();
+
+private:
+    QTemporaryDir m_realPages;
 };
 
 void TestBrowserListing::contexts_data() {
@@ -301,6 +337,139 @@ void TestBrowserListing::capOfTheList() {
     const QStringList out = listed(markup);
     QCOMPARE(out.size(), 32767);
     QCOMPARE(out.last(), QStringLiteral("http://h.test/dir/32766.jpg"));
+}
+
+void TestBrowserListing::pageInPieces_data() {
+    QTest::addColumn<QByteArray>("markup");
+    QTest::addColumn<QByteArray>("contentType");
+    const QByteArray html = "text/html";
+
+    QTest::newRow("a base after the images counts for them")
+        << QByteArray("<img src=a.jpg><img srcset='b.gif 1x'><base href='/other/'><img src=c.jpg>") << html;
+    QTest::newRow("only the first base counts")
+        << QByteArray("<base target=x><img src=a.jpg><base href=//cdn.test/x/><base href=/y/><img src=b.jpg>")
+        << html;
+    QTest::newRow("a javascript: base leaves the page's address")
+        << QByteArray("<img src=a.jpg><base href='javascript:void(0)'><img src=b.jpg>") << html;
+    QTest::newRow("no base at all") << QByteArray("<p><img src=a.jpg><a href=b.GIF>b</a><img src=a.jpg>")
+                                    << html;
+    QTest::newRow("a tag name, an attribute value and a reference cut anywhere")
+        << QByteArray("<IMG data-src='x&amp;y.jpg' src=\"&#x61;&#98;&lt.gif\" alt=&copy>") << html;
+    QTest::newRow("comments, scripts and text that look like images")
+        << QByteArray("<!-- <img src=c.jpg> --><script>var s='<img src=s.jpg>';</script>"
+                      "<textarea><img src=t.jpg></textarea><img src=real.jpg>")
+        << html;
+    QTest::newRow("a style sheet and a style attribute")
+        << QByteArray("<style>p{background:url('bg.gif')} /* url(no.jpg) */</style>"
+                      "<div style='background-image:url(d.jpg)'></div>")
+        << html;
+    QTest::newRow("foreign content with CDATA")
+        << QByteArray("<svg><![CDATA[<img src=no.jpg>]]><image href=svg.gif /></svg><img src=after.jpg>")
+        << html;
+    QTest::newRow("a template is passed over")
+        << QByteArray("<template><img src=t.jpg></template><img src=u.jpg>") << html;
+    QTest::newRow("CR LF pairs cut between CR and LF")
+        << QByteArray("<img\r\nsrc=\"a\r\n.jpg\"\r\n><img src=b.jpg\r>") << html;
+    QTest::newRow("UTF-8 sequences in values")
+        << QByteArray("<img src='\xC3\xA9t\xC3\xA9.jpg'><img src='\xF0\x9F\x98\x80.gif'><img src='\xC3.gif'>")
+        << html;
+    QTest::newRow("a UTF-16 page") << QByteArray("\xFF\xFE<\0i\0m\0g\0 \0s\0r\0c\0=\0\xE9\0.\0g\0i\0f\0>\0",
+                                                 32)
+                                   << html;
+    QTest::newRow("a meta charset the pieces cut")
+        << QByteArray("<meta charset=windows-1252><img src='caf\xE9.jpg'>")
+               .append(QByteArray(1100, ' '))
+               .append("<img src='\x80.gif'>")
+        << html;
+    QTest::newRow("a charset from the header")
+        << QByteArray("<img src='caf\xE9.jpg'>") << QByteArray("text/html; charset=iso-8859-1");
+}
+
+void TestBrowserListing::pageInPieces() {
+    QFETCH(QByteArray, markup);
+    QFETCH(QByteArray, contentType);
+    const QStringList whole = listed(markup, QStringLiteral("JPG,GIF"), contentType);
+    QVERIFY(!whole.isEmpty());
+    for (qsizetype cut = 0; cut <= markup.size(); ++cut)
+        QVERIFY2(listedInPieces(markup, {cut}, contentType) == whole,
+                 qPrintable(QStringLiteral("cut after %1 bytes").arg(cut)));
+    QList<qsizetype> everyByte;
+    for (qsizetype cut = 0; cut <= markup.size(); ++cut)
+        everyByte << cut;
+    QCOMPARE(listedInPieces(markup, everyByte, contentType), whole);
+}
+
+void TestBrowserListing::fullListInPieces_data() {
+    QTest::addColumn<QByteArray>("markup");
+    QTest::addColumn<QString>("first");
+    QTest::addColumn<QString>("last");
+    QByteArray images;
+    for (int i = 0; i < 40000; ++i)
+        images += "<img src=" + QByteArray::number(i) + ".jpg>";
+    QTest::newRow("no base: the first 32,767 images") << images << QStringLiteral("http://h.test/dir/0.jpg")
+                                                      << QStringLiteral("http://h.test/dir/32766.jpg");
+    QTest::newRow("a base once the list is full still counts for every image")
+        << images + "<base href=/b/>" << QStringLiteral("http://h.test/b/0.jpg")
+        << QStringLiteral("http://h.test/b/32766.jpg");
+    QTest::newRow("a base in a comment once the list is full counts for nothing")
+        << images + "<!-- <base href=/b/> -->" << QStringLiteral("http://h.test/dir/0.jpg")
+        << QStringLiteral("http://h.test/dir/32766.jpg");
+    QTest::newRow("two links that only the later base makes one are listed once")
+        << QByteArray("<img src=/x/0.jpg>") + images + "<base href=/x/>"
+        << QStringLiteral("http://h.test/x/0.jpg") << QStringLiteral("http://h.test/x/32766.jpg");
+}
+
+void TestBrowserListing::fullListInPieces() {
+    QFETCH(QByteArray, markup);
+    QFETCH(QString, first);
+    QFETCH(QString, last);
+    const QStringList whole = listed(markup);
+    QCOMPARE(whole.size(), 32767);
+    QCOMPARE(whole.first(), first);
+    QCOMPARE(whole.last(), last);
+    QRandomGenerator random(7);
+    QList<qsizetype> cuts;
+    for (qsizetype at = 0; at < markup.size(); at += 1 + random.bounded(20000))
+        cuts << at;
+    QCOMPARE(listedInPieces(markup, cuts), whole);
+}
+
+void TestBrowserListing::realPagesInPieces_data() {
+    QTest::addColumn<QString>("path");
+    const QString archive = QStringLiteral(VARNOLUX_SOURCE_DIR "/../shared/realpages/pages.tar.xz");
+    if (!QFile::exists(archive) || !m_realPages.isValid()) {
+        QTest::newRow("absent") << QString();
+        return;
+    }
+    QProcess tar;
+    tar.start(QStringLiteral("tar"),
+              {QStringLiteral("-xJf"), archive, QStringLiteral("-C"), m_realPages.path()});
+    QVERIFY(tar.waitForFinished(60000) && tar.exitCode() == 0);
+    const QStringList names =
+        QDir(m_realPages.path()).entryList(QDir::Dirs | QDir::NoDotAndDotDot, QDir::Name);
+    for (const QString& name : names)
+        QTest::newRow(name.toUtf8().constData())
+            << m_realPages.filePath(name + QStringLiteral("/index.html"));
+}
+
+void TestBrowserListing::realPagesInPieces() {
+    QFETCH(QString, path);
+    if (path.isEmpty())
+        QSKIP("../shared/realpages is absent: the real pages were not read in pieces");
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    const QByteArray markup = file.readAll();
+    const QByteArray url = "http://127.0.0.1/" + QFileInfo(path).dir().dirName().toUtf8() + "/index.html";
+    const QStringList whole = listed(markup, QStringLiteral("JPG,GIF"), "text/html", url);
+    // Pieces as a network gives them: of any size from a byte to a few dozen kilobytes.
+    QRandomGenerator random(quint32(qHash(path)));
+    for (int round = 0; round < 3; ++round) {
+        QList<qsizetype> cuts;
+        for (qsizetype at = random.bounded(64); at < markup.size();
+             at += 1 + random.bounded(round == 0 ? 64 : 40000))
+            cuts << at;
+        QCOMPARE(listedInPieces(markup, cuts, "text/html", url), whole);
+    }
 }
 
 QTEST_GUILESS_MAIN(TestBrowserListing)

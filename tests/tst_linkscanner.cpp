@@ -45,6 +45,39 @@ Scan scan(const QByteArray& page, const QString& filter = QStringLiteral("JPG,GI
     return result;
 }
 
+// The same page as it arrives: CollectData after each piece, PageData holding what has come.
+// cuts are the lengths after which a piece ends.
+Scan scanArriving(const QByteArray& page, const QList<qsizetype>& cuts,
+                  const QString& filter = QStringLiteral("JPG,GIF"),
+                  const QByteArray& address = "http://h/d/") {
+    DiscoveryState state;
+    state.ImageFilter = cutFilterText(filter);
+    state.PendingPages.emplace();
+    state.PageBase = base;
+    MemoryImageList list;
+    LinkScanner scanner(state, list, [&] { return address; });
+    scanner.setYield([] {});
+    scanner.startPage();
+    for (const qsizetype cut : cuts) {
+        // A copy of its own each time: the bytes so far may move between two pieces.
+        state.PageData = page.first(cut);
+        state.PageLength = qint32(cut);
+        scanner.CollectData();
+    }
+    scanner.pageComplete();
+    state.PageData = page;
+    state.PageLength = qint32(page.size());
+    scanner.CollectData();
+    Scan result;
+    for (int i = 1; i <= list.count(); ++i)
+        result.listed << list.text(i);
+    while (state.PendingPages->count() > 0) {
+        result.pending.prepend(state.PendingPages->last());
+        state.PendingPages->removeLast();
+    }
+    return result;
+}
+
 } // namespace
 
 class TestLinkScanner : public QObject {
@@ -59,6 +92,8 @@ private slots:
     void sortLinks_data();
     void sortLinks();
     void pendingPagesKeepFirstCase();
+    void pageReadWhileItArrives_data();
+    void pageReadWhileItArrives();
     void isListedCap_data();
     void isListedCap();
     void scanNeverGrowsListPastCap();
@@ -320,6 +355,43 @@ void TestLinkScanner::hostilePages() {
     QFETCH(QByteArray, pageBase);
     QFETCH(Links, listed);
     QCOMPARE(scan(page, filter, "http://h/d/", pageBase).listed, listed);
+}
+
+void TestLinkScanner::pageReadWhileItArrives_data() {
+    QTest::addColumn<QByteArray>("page");
+
+    QTest::newRow("openings and values of every kind, cut anywhere")
+        << QByteArray(R"(<a HREF="sub/">x</a><img Src="/a.jpg"><a href="b.gif">b</a><img data-src="c.JPG">)");
+    QTest::newRow("an empty value runs on to the next quote")
+        << QByteArray(R"(<img src="" alt="x.jpg"><img src="d.gif">)");
+    QTest::newRow("a value the page never closes")
+        << QByteArray(R"(<img src="a.jpg"><img src="never-closed.jpg)");
+    QTest::newRow("the opening's quote is the page's last byte")
+        << QByteArray(R"(<img src="a.gif"><img src=")");
+    QTest::newRow("an opening inside another value") << QByteArray(R"(<a title="src="in.jpg"">t</a>)");
+    QTest::newRow("sort links, mail and file links") << QByteArray(
+        R"(<a href="/d/?C=N;O=D">n</a><a href="mailto:a@b.jpg">m</a><img src="file://x/y.gif">)");
+    QTest::newRow("the same link twice and in another case") << QByteArray(
+        R"(<a href="http://h/d/Sub">1</a><a href="http://h/d/sub">2</a><img src="a.jpg"><img src="a.jpg">)");
+    QTest::newRow("bytes outside ASCII and NUL bytes")
+        << raw("<img src=\"\xc3\xa9t\xc3\xa9.jpg\">\0<img src=\"z\0.gif\">");
+}
+
+void TestLinkScanner::pageReadWhileItArrives() {
+    QFETCH(QByteArray, page);
+    const Scan whole = scan(page);
+    // One cut at every position, and the page byte by byte.
+    for (qsizetype cut = 0; cut <= page.size(); ++cut) {
+        const Scan arriving = scanArriving(page, {cut});
+        QVERIFY2(arriving.listed == whole.listed && arriving.pending == whole.pending,
+                 qPrintable(QStringLiteral("cut after %1 bytes").arg(cut)));
+    }
+    QList<qsizetype> everyByte;
+    for (qsizetype cut = 1; cut <= page.size(); ++cut)
+        everyByte << cut;
+    const Scan byteByByte = scanArriving(page, everyByte);
+    QCOMPARE(byteByByte.listed, whole.listed);
+    QCOMPARE(byteByByte.pending, whole.pending);
 }
 
 QTEST_GUILESS_MAIN(TestLinkScanner)

@@ -10,9 +10,11 @@
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
+#include <QSet>
 
 #include <cstring>
 #include <optional>
+#include <vector>
 
 namespace {
 
@@ -33,13 +35,30 @@ bool isKnownImageType(QByteArrayView extension) {
     return false;
 }
 
-// Resolves and lists the references the walk reports.
+// Resolves and lists the references the walk reports. Until the page's base is known (its first
+// <base href>, or the end of a page without one) the references are held, each resolved against
+// the page's own address meanwhile: a page without a base, the common case, then costs only the
+// listing of what was resolved once the end is there.
 class Lister : public MarkupWalker::Handler {
 public:
-    Lister(ImageList& list, const ImageTypeFilter& filter, std::optional<WebUrl> base,
+    Lister(ImageList& list, const ImageTypeFilter& filter, std::optional<WebUrl> pageUrl,
            const std::function<void()>& yield)
-        : m_list(list), m_filter(filter), m_base(std::move(base)), m_yield(yield) {
+        : m_list(list), m_filter(filter), m_base(std::move(pageUrl)), m_yield(yield) {
         m_clock.start();
+    }
+
+    void base(QByteArrayView href) override {
+        if (m_settled)
+            return;
+        // A base that does not parse, or a data: or javascript: one, leaves the page's own
+        // address, as browsers do.
+        std::optional<WebUrl> fromBase = WebUrl::parseAsBrowser(href, m_base ? &*m_base : nullptr);
+        if (fromBase && !fromBase->protocol().startsWith("data:") &&
+            !fromBase->protocol().startsWith("javascript:")) {
+            m_base = std::move(fromBase);
+            m_baseChanged = true;
+        }
+        settle();
     }
 
     void reference(QByteArrayView value, ReferenceContext context) override {
@@ -48,17 +67,36 @@ public:
         const QByteArrayView v = chars::trimmedAscii(value);
         if (v.isEmpty() || v.front() == '#')
             return;
-        // As the browser resolves it: Chromium escapes "|" in a path, which the URL Standard keeps.
-        const std::optional<WebUrl> url = WebUrl::parseAsBrowser(value, m_base ? &*m_base : nullptr);
-        if (!url || !url->isHttp())
+        if (m_settled) {
+            list(resolve(value, context));
             return;
-        const QByteArray& href = url->href();
-        if (!passesBrowserFilter(href, context, m_filter) || m_list.contains(href))
+        }
+        m_held.push_back({value.toByteArray(), context, {}});
+        QByteArray href = resolve(value, context);
+        if (!href.isEmpty() && !m_heldHrefs.contains(href) && !m_list.contains(href)) {
+            m_heldHrefs.insert(href);
+            m_held.back().href = std::move(href);
+        }
+    }
+
+    // The page ended without a base: the page's own address was the base all along.
+    void settle() {
+        if (m_settled)
             return;
-        const int entry = m_list.add(href);
-        m_list.setTicked(entry, true);
-        m_list.scrollTo(entry);
-        m_full = m_list.count() >= listCapacity;
+        m_settled = true;
+        for (const Held& held : m_held) {
+            if (m_full)
+                break;
+            list(m_baseChanged ? resolve(held.value, held.context) : held.href);
+        }
+        m_held = {};
+        m_heldHrefs = {};
+    }
+
+    // Held, the page's address as the base, are as many new links as the list has room for: the
+    // rest of the page can add nothing unless it has a base.
+    bool saturated() const {
+        return !m_settled && qsizetype(m_heldHrefs.size()) >= listCapacity - m_list.count();
     }
 
     bool keepGoing() override {
@@ -73,30 +111,43 @@ public:
     }
 
 private:
+    struct Held {
+        QByteArray value;
+        ReferenceContext context;
+        QByteArray href; // against the page's address; empty when it is not listed or listed before
+    };
+
+    // The link a reference is listed as; empty when it is not listed.
+    QByteArray resolve(QByteArrayView value, ReferenceContext context) const {
+        // As the browser resolves it: Chromium escapes "|" in a path, which the URL Standard keeps.
+        const std::optional<WebUrl> url = WebUrl::parseAsBrowser(value, m_base ? &*m_base : nullptr);
+        if (!url || !url->isHttp())
+            return {};
+        if (!passesBrowserFilter(url->href(), context, m_filter))
+            return {};
+        return url->href();
+    }
+
+    void list(const QByteArray& href) {
+        if (href.isEmpty() || m_full || m_list.contains(href))
+            return;
+        const int entry = m_list.add(href);
+        m_list.setTicked(entry, true);
+        m_list.scrollTo(entry);
+        m_full = m_list.count() >= listCapacity;
+    }
+
     ImageList& m_list;
     const ImageTypeFilter& m_filter;
     std::optional<WebUrl> m_base;
     const std::function<void()>& m_yield;
     QElapsedTimer m_clock;
     bool m_full = false;
+    bool m_settled = false;
+    bool m_baseChanged = false;
+    std::vector<Held> m_held;
+    QSet<QByteArray> m_heldHrefs;
 };
-
-// A case-blind search for "<base" decides whether the page needs a first walk for its base.
-bool mayHaveBase(QByteArrayView page) {
-    const char* p = page.data();
-    const qsizetype n = page.size();
-    qsizetype i = 0;
-    while (i + 5 <= n) {
-        const void* lt = std::memchr(p + i, '<', size_t(n - i));
-        if (!lt)
-            return false;
-        i = static_cast<const char*>(lt) - p;
-        if (i + 5 <= n && bytes::equalsNoCase(page.sliced(i + 1, 4), "base"))
-            return true;
-        ++i;
-    }
-    return false;
-}
 
 } // namespace
 
@@ -133,39 +184,111 @@ bool passesBrowserFilter(QByteArrayView href, ReferenceContext context, const Im
     return false;
 }
 
+// A case-blind search for "<base".
+static bool mayHaveBase(QByteArrayView text) {
+    const char* p = text.data();
+    const qsizetype n = text.size();
+    qsizetype i = 0;
+    while (i + 5 <= n) {
+        const void* lt = std::memchr(p + i, '<', size_t(n - i));
+        if (!lt)
+            return false;
+        i = static_cast<const char*>(lt) - p;
+        if (i + 5 <= n && bytes::equalsNoCase(text.sliced(i + 1, 4), "base"))
+            return true;
+        ++i;
+    }
+    return false;
+}
+
+class BrowserListing::Reading {
+public:
+    Reading(ImageList& list, const ImageTypeFilter& filter, const QByteArray& pageUrl,
+            const QByteArray& contentType, const std::function<void()>& yield)
+        : pageUrl(pageUrl), decoder(contentType),
+          lister(list, filter, WebUrl::parseAsBrowser(pageUrl), yield), walk(lister) {}
+
+    const QByteArray pageUrl;
+    pageEncoding::StreamDecoder decoder;
+    Lister lister;
+    MarkupWalker::Stream walk;
+    bool over = false;
+    // Once the held links fill the list, the walk stops: only a later "<base" could change what
+    // is listed, and then the whole page is gone through again with that base, at its end.
+    bool saturated = false;
+    qsizetype baseLookFrom = 0;
+    bool baseLater = false;
+};
+
 BrowserListing::BrowserListing(ImageList& list, const ImageTypeFilter& filter)
     : m_list(list), m_filter(filter), m_yield([] { QCoreApplication::processEvents(); }) {}
 
+BrowserListing::~BrowserListing() = default;
+
+void BrowserListing::begin(const QByteArray& pageUrl, const QByteArray& contentType) {
+    m_reading = std::make_unique<Reading>(m_list, m_filter, pageUrl, contentType, m_yield);
+}
+
+void BrowserListing::feed(QByteArrayView bytes, bool final) {
+    if (!m_reading || m_reading->over)
+        return;
+    Reading& r = *m_reading;
+    const QByteArrayView text = r.decoder.feed(bytes, final);
+    if (Cancellation::requested()) {
+        r.over = true;
+        return;
+    }
+    // Nothing is walked while the encoding is undecided.
+    if (!r.decoder.encoding())
+        return;
+    if (!r.saturated) {
+        r.walk.feed(text, final);
+        if (final && !Cancellation::requested())
+            r.lister.settle();
+        r.over = r.walk.over();
+        if (r.over || !r.lister.saturated())
+            return;
+        r.saturated = true;
+        r.baseLookFrom = r.walk.position();
+    }
+    // "<base" may stand across two pieces: the last four bytes are looked at again.
+    if (!r.baseLater)
+        r.baseLater = mayHaveBase(text.sliced(qMin(r.baseLookFrom, text.size())));
+    r.baseLookFrom = qMax<qsizetype>(r.baseLookFrom, text.size() - 4);
+    if (!final)
+        return;
+    r.over = true;
+    if (!r.baseLater) {
+        r.lister.settle();
+        return;
+    }
+    Lister again(m_list, m_filter, WebUrl::parseAsBrowser(r.pageUrl), m_yield);
+    QByteArray href;
+    if (MarkupWalker::findBase(text, href, [&again] { return again.keepGoing(); }))
+        again.base(href);
+    else
+        again.settle();
+    if (!Cancellation::requested())
+        MarkupWalker::walk(text, again);
+}
+
 void BrowserListing::run(const QByteArray& page, const QByteArray& pageUrl, const QByteArray& contentType) {
-    // The window stays responsive through every long step: decoding, the look for a base, the walk.
+    // A page already in memory goes in slices, as if it arrived: the window gets its turn between
+    // them, a long legacy-encoded page included.
+    constexpr qsizetype slice = 1 << 20;
+    begin(pageUrl, contentType);
     QElapsedTimer clock;
     clock.start();
-    const std::function<bool()> keepGoing = [this, &clock] {
-        if (clock.elapsed() < yieldEveryMs)
-            return true;
-        if (m_yield)
-            m_yield();
-        clock.restart();
-        return !Cancellation::requested();
-    };
-    const pageEncoding::Sniffed encoding = pageEncoding::sniff(page, contentType);
-    const QByteArray text = pageEncoding::decode(page, encoding, [&keepGoing] { keepGoing(); });
-    if (Cancellation::requested())
-        return;
-
-    std::optional<WebUrl> base = WebUrl::parseAsBrowser(pageUrl);
-    // The first <base href> counts wherever it stands, so it is looked for before anything is
-    // listed; few pages have one. A base that does not parse, or a data: or javascript: one,
-    // leaves the page's own address, as browsers do.
-    QByteArray href;
-    if (mayHaveBase(text) && MarkupWalker::findBase(text, href, keepGoing)) {
-        std::optional<WebUrl> fromBase = WebUrl::parseAsBrowser(href, base ? &*base : nullptr);
-        if (fromBase && !fromBase->protocol().startsWith("data:") &&
-            !fromBase->protocol().startsWith("javascript:"))
-            base = std::move(fromBase);
+    for (qsizetype at = qMin(slice, page.size());; at = qMin(at + slice, page.size())) {
+        const bool final = at == page.size();
+        feed(QByteArrayView(page).first(at), final);
+        if (final || m_reading->over)
+            break;
+        if (clock.elapsed() >= yieldEveryMs) {
+            if (m_yield)
+                m_yield();
+            clock.restart();
+        }
     }
-    if (Cancellation::requested())
-        return;
-    Lister lister(m_list, m_filter, std::move(base), m_yield);
-    MarkupWalker::walk(text, lister);
+    m_reading.reset();
 }

@@ -6,6 +6,7 @@
 #include <QByteArrayView>
 
 #include <functional>
+#include <memory>
 
 class ImageList;
 class ImageTypeFilter;
@@ -13,9 +14,14 @@ class ImageTypeFilter;
 // The browser-mode listing of one fetched page: the page decoded as a browser decodes it, its
 // references found by MarkupWalker, resolved against the base URL as browsers resolve them,
 // filtered, and each listed once, ticked, in document order, up to the list's 32,767 entries.
+//
+// The page may be given whole (run) or as it arrives (begin, then feed with each piece): the list
+// comes out the same. Since the first <base href> counts wherever it stands, what the page refers
+// to is listed as soon as its base is known: at that element, or at the end of a page without one.
 class BrowserListing {
 public:
     BrowserListing(ImageList& list, const ImageTypeFilter& filter);
+    ~BrowserListing();
 
     // Runs between slices of the work so the window stays responsive; defaults to handling the
     // event loop's pending events.
@@ -25,10 +31,21 @@ public:
     // response's Content-Type header (its charset decides the encoding first).
     void run(const QByteArray& page, const QByteArray& pageUrl, const QByteArray& contentType);
 
+    // A page read as it arrives: begin once the response's headers are in, then feed the whole
+    // page so far (the earlier bytes unchanged, though they may have moved) after each piece,
+    // final with the last. Once the walk is over (the end, a full list, the program closing),
+    // later feeds do nothing.
+    void begin(const QByteArray& pageUrl, const QByteArray& contentType);
+    void feed(QByteArrayView bytes, bool final);
+    bool begun() const { return m_reading != nullptr; }
+
 private:
+    class Reading;
+
     ImageList& m_list;
     const ImageTypeFilter& m_filter;
     std::function<void()> m_yield;
+    std::unique_ptr<Reading> m_reading;
 };
 
 // The extension of a serialised http(s) URL's path: the text after the last "." of its last

@@ -82,19 +82,29 @@ constexpr int openingsBetweenClockLooks = 256;
 } // namespace
 
 LinkScanner::LinkScanner(DiscoveryState& state, ImageList& list, std::function<QByteArray()> addressText)
-    : m_state(state), m_list(list), m_addressText(std::move(addressText)),
+    : m_state(state), m_list(&list), m_addressText(std::move(addressText)),
       m_yield([] { QCoreApplication::processEvents(); }) {}
+
+void LinkScanner::startPage() {
+    m_arriving = true;
+    m_next = 3;
+    m_quoteFrom = -1;
+}
+
+void LinkScanner::pageComplete() {
+    m_arriving = false;
+}
 
 void LinkScanner::CollectData() {
     const qsizetype length = qMin<qsizetype>(m_state.PageLength, m_state.PageData.size());
-    if (length < 5)
-        return;
     const char* p = m_state.PageData.constData();
     QElapsedTimer clock;
     clock.start();
     // The shortest name, src, stands before the first possible "=".
-    qsizetype from = 3;
+    qsizetype from = qMax<qsizetype>(m_next, 3);
     int openings = 0;
+    // A page fed in pieces is scanned in short calls; the clock matters for a long page
+    // scanned in one, which must not keep the window waiting.
     while (from < length - 1) {
         const qsizetype limit = qMin(length - 1, from + sliceBytes);
         for (;;) {
@@ -103,13 +113,26 @@ void LinkScanner::CollectData() {
                 from = limit;
                 break;
             }
+            const bool src = q >= 3 && lowerEquals(p + q - 3, "src", 3);
+            const bool href = !src && q >= 4 && lowerEquals(p + q - 4, "href", 4);
+            if ((src || href) && m_arriving) {
+                // The value runs up to the next quote behind its first byte: until that quote
+                // has arrived, the opening waits where it is.
+                const qsizetype searchFrom = m_quoteFrom >= 0 ? m_quoteFrom : q + 3;
+                if (searchFrom >= length || !std::memchr(p + searchFrom, '"', size_t(length - searchFrom))) {
+                    m_next = q;
+                    m_quoteFrom = qMax(searchFrom, length);
+                    return;
+                }
+            }
+            m_quoteFrom = -1;
             from = q + 1;
             // A value starts right behind the quote; positions here are counted from 1.
             const qint64 valueStart = q + 3;
             try {
-                if (q >= 3 && lowerEquals(p + q - 3, "src", 3))
+                if (src)
                     handleSrc(valueStart);
-                else if (q >= 4 && lowerEquals(p + q - 4, "href", 4))
+                else if (href)
                     handleHref(valueStart);
             } catch (...) {
                 // A failure while handling one opening costs only that opening.
@@ -122,11 +145,16 @@ void LinkScanner::CollectData() {
         }
         if (clock.elapsed() >= yieldEveryMs) {
             m_yield();
-            if (Cancellation::requested())
+            if (Cancellation::requested()) {
+                m_next = from;
                 return;
+            }
             clock.restart();
         }
     }
+    // The next call starts where this one found no more: an arriving page goes on from there,
+    // a whole one is scanned afresh.
+    m_next = m_arriving ? qMax<qsizetype>(from, 3) : 3;
 }
 
 namespace {
@@ -178,7 +206,7 @@ void LinkScanner::AddImageLink(qint64 s) {
 
 void LinkScanner::handleSrc(qint64 valueStart) {
     const QByteArray link = MakeAbsolute(valueStart);
-    if (!link.isEmpty() && usableLink(link) && !listIsFull(m_list))
+    if (!link.isEmpty() && usableLink(link) && !listIsFull(*m_list))
         addLink(link);
 }
 
@@ -188,7 +216,7 @@ void LinkScanner::handleHref(qint64 valueStart) {
         return;
     const QByteArrayView lastPiece = QByteArrayView(link).sliced(link.lastIndexOf('/') + 1);
     if (lastPiece.contains('.')) {
-        if (usableLink(link) && !listIsFull(m_list))
+        if (usableLink(link) && !listIsFull(*m_list))
             addLink(link);
         return;
     }
@@ -200,11 +228,11 @@ void LinkScanner::handleHref(qint64 valueStart) {
 }
 
 void LinkScanner::addLink(const QByteArray& link) {
-    if (!m_state.ImageFilter.passes(link) || IsListed(m_list, link))
+    if (!m_state.ImageFilter.passes(link) || IsListed(*m_list, link))
         return;
-    const int entry = m_list.add(link);
-    m_list.setTicked(entry, true);
-    m_list.scrollTo(entry);
+    const int entry = m_list->add(link);
+    m_list->setTicked(entry, true);
+    m_list->scrollTo(entry);
 }
 
 bool IsSortLink(QByteArrayView link) {

@@ -160,11 +160,22 @@ net::Result ListingJob::runBrowser() {
     const QByteArray address = m_state.PageAddress;
 
     QTemporaryFile file(QDir::temp().filePath(QStringLiteral("HTML1-XXXXXX.tmp")));
+    // The page is read while it arrives; what it lists waits until the fetch has succeeded.
+    HeldImageList held(m_host.imageList());
+    BrowserListing listing(held, m_state.ImageFilter);
+    const PageReader reader{
+        .started =
+            [&](const PageResponse& response) {
+                listing.begin(response.finalUrl.isEmpty() ? address : response.finalUrl,
+                              response.contentType);
+            },
+        .arrived = [&](QByteArrayView soFar) { listing.feed(soFar, false); },
+    };
     QByteArray page;
     PageResponse response;
     const net::Result fetched =
         file.open()
-            ? DownloadToFile(m_setup.transfers(), address, file, &page, &response)
+            ? DownloadToFile(m_setup.transfers(), address, file, &page, &response, &reader)
             : net::Result(
                   net::Status::LocalFile,
                   QStringLiteral("a temporary file could not be created (%1)").arg(file.errorString()));
@@ -174,11 +185,17 @@ net::Result ListingJob::runBrowser() {
     if (page.size() != file.size()) {
         file.seek(0);
         page = file.readAll();
+        // What was read as it arrived is not the page: it is read again, whole.
+        listing.begin(response.finalUrl.isEmpty() ? address : response.finalUrl, response.contentType);
+        held.discard();
     }
     file.close();
     file.remove();
     const QByteArray pageUrl = response.finalUrl.isEmpty() ? address : response.finalUrl;
-    BrowserListing listing(m_host.imageList(), m_state.ImageFilter);
-    listing.run(page, pageUrl, response.contentType);
+    // A page whose reading never began is read whole here.
+    if (!listing.begun())
+        listing.begin(pageUrl, response.contentType);
+    listing.feed(page, true);
+    held.commit();
     return {};
 }

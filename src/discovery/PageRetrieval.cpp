@@ -13,6 +13,7 @@
 #include <atomic>
 #include <condition_variable>
 #include <mutex>
+#include <optional>
 #include <thread>
 
 #ifdef Q_OS_LINUX
@@ -88,14 +89,47 @@ PageVisit PageRetrieval::GetUrls(ImageList& list, const QByteArray& address, qin
             throw StepFailure(QStringLiteral("Cannot create a temporary file in %1: %2")
                                   .arg(QDir::toNativeSeparators(temporaryFolder()), page.errorString()));
     });
-    // The page is fetched under the scheme it was given: https stays https.
+    // The page is fetched under the scheme it was given: https stays https. The scanner reads
+    // it while it arrives; what it finds waits in a held list, and the stack of pages in a copy,
+    // until the fetch has succeeded.
     PageVisit visit;
     QByteArray body;
     PageResponse response;
-    trap.step(148,
-              [&] { visit.fetch = DownloadToFile(m_factory, m_state.PageAddress, page, &body, &response); });
-    if (trap.condition(150, [&] { return !visit.fetch.ok(); }))
+    HeldImageList held(m_scanner.list());
+    ImageList& scannerList = m_scanner.list();
+    std::optional<PendingPageStack> pendingBefore = m_state.PendingPages;
+    // A fetch that fails leaves the last page's bytes as they were.
+    QByteArray dataBefore = m_state.PageData;
+    const qint32 lengthBefore = m_state.PageLength;
+    const PageReader reader{
+        .started =
+            [&](const PageResponse&) {
+                m_scanner.setList(held);
+                m_scanner.startPage();
+            },
+        .arrived =
+            [&](QByteArrayView soFar) {
+                m_state.PageData = QByteArray::fromRawData(soFar.data(), soFar.size());
+                m_state.PageLength = qint32(soFar.size());
+                m_scanner.CollectData();
+            },
+    };
+    const auto readerDone = [&] {
+        m_scanner.setList(scannerList);
+        m_scanner.pageComplete();
+    };
+    trap.step(148, [&] {
+        visit.fetch = DownloadToFile(m_factory, m_state.PageAddress, page, &body, &response, &reader);
+    });
+    // The page's bytes so far are the transfer's: nothing may point at them any longer.
+    m_state.PageData = std::move(dataBefore);
+    m_state.PageLength = lengthBefore;
+    readerDone();
+    if (trap.condition(150, [&] { return !visit.fetch.ok(); })) {
+        m_state.PendingPages = std::move(pendingBefore);
         return visit;
+    }
+    pendingBefore.reset();
     m_state.PageFinalAddress = response.finalUrl;
     trap.step(158, [&] {
         const qint64 size = page.size();
@@ -116,7 +150,14 @@ PageVisit PageRetrieval::GetUrls(ImageList& list, const QByteArray& address, qin
             throw StepFailure(QStringLiteral("Input past end of file"));
     });
     trap.step(164, [&] { page.close(); });
-    trap.step(166, [&] { m_scanner.CollectData(); });
+    // What arrived is scanned already; the scan finishes with the page's last bytes (a value the
+    // end of the page leaves open), and the links found go to the list.
+    trap.step(166, [&] {
+        m_scanner.setList(held);
+        m_scanner.CollectData();
+        m_scanner.setList(scannerList);
+        held.commit();
+    });
     trap.step(170, [&] { RemoveFile(page.fileName()); });
     visit.scanned = true;
     return visit;
@@ -258,7 +299,7 @@ QString pageFetchFailure(const QByteArray& address, const net::Result& fetch) {
 }
 
 net::Result DownloadToFile(net::TransferFactory& factory, const QByteArray& address, QFileDevice& file,
-                           QByteArray* body, PageResponse* response) {
+                           QByteArray* body, PageResponse* response, const PageReader* reader) {
     if (!file.isOpen())
         return {net::Status::LocalFile, QStringLiteral("the temporary file could not be created")};
     QCoreApplication::processEvents();
@@ -272,6 +313,12 @@ net::Result DownloadToFile(net::TransferFactory& factory, const QByteArray& addr
     if (!transfer->start(request))
         return {net::Status::Failed, QStringLiteral("it is not a valid web address")};
     transfer->waitForResponse();
+    // Only a page that comes is read; an error page's body is not.
+    const bool reading = reader && transfer->result().ok();
+    if (reading && reader->started) {
+        const PageResponse started{transfer->finalAddress(), transfer->header("Content-Type")};
+        reader->started(started);
+    }
 
     // The bytes are kept in memory either way: the caller's copy, or one of our own that the
     // writer reads from.
@@ -301,6 +348,9 @@ net::Result DownloadToFile(net::TransferFactory& factory, const QByteArray& addr
         }
         bytes.append(piece);
         writer.filledTo(bytes.size());
+        // The writer reads the same bytes meanwhile; the reader only reads them as well.
+        if (reading && reader->arrived)
+            reader->arrived(bytes);
     }
     transfer->waitForEnd();
     writer.finish();
@@ -313,6 +363,75 @@ net::Result DownloadToFile(net::TransferFactory& factory, const QByteArray& addr
         response->contentType = transfer->header("Content-Type");
     }
     return {};
+}
+
+void HeldImageList::clear() {
+    m_list.clear();
+    discard();
+}
+
+int HeldImageList::add(const QByteArray& text) {
+    m_texts.push_back(text);
+    m_ticks.push_back(false);
+    m_held.insert(text);
+    m_steps.push_back({Step::Add, int(m_texts.size()) - 1});
+    return count();
+}
+
+QByteArray HeldImageList::text(int entry) const {
+    const int i = heldIndex(entry);
+    return i < 0 ? m_list.text(entry) : m_texts.at(std::size_t(i));
+}
+
+bool HeldImageList::ticked(int entry) const {
+    const int i = heldIndex(entry);
+    return i < 0 ? m_list.ticked(entry) : bool(m_ticks.at(std::size_t(i)));
+}
+
+void HeldImageList::setTicked(int entry, bool ticked) {
+    const int i = heldIndex(entry);
+    if (i < 0) {
+        m_list.setTicked(entry, ticked);
+        return;
+    }
+    m_ticks.at(std::size_t(i)) = ticked;
+    m_steps.push_back({ticked ? Step::Tick : Step::Untick, i});
+}
+
+void HeldImageList::scrollTo(int entry) {
+    const int i = heldIndex(entry);
+    if (i < 0) {
+        m_list.scrollTo(entry);
+        return;
+    }
+    m_steps.push_back({Step::Scroll, i});
+}
+
+void HeldImageList::commit() {
+    std::vector<int> entries;
+    entries.reserve(m_texts.size());
+    for (const Step& step : m_steps) {
+        switch (step.kind) {
+        case Step::Add:
+            entries.push_back(m_list.add(m_texts[std::size_t(step.entry)]));
+            break;
+        case Step::Tick:
+        case Step::Untick:
+            m_list.setTicked(entries[std::size_t(step.entry)], step.kind == Step::Tick);
+            break;
+        case Step::Scroll:
+            m_list.scrollTo(entries[std::size_t(step.entry)]);
+            break;
+        }
+    }
+    discard();
+}
+
+void HeldImageList::discard() {
+    m_texts.clear();
+    m_ticks.clear();
+    m_held.clear();
+    m_steps.clear();
 }
 
 void RemoveFile(const QString& path) {

@@ -3,8 +3,15 @@
 #include "discovery/DiscoveryState.h"
 #include "net/Transfer.h"
 
+#include "core/Ui.h"
+
 #include <QByteArray>
+#include <QByteArrayView>
+#include <QSet>
 #include <QString>
+
+#include <functional>
+#include <vector>
 
 class ImageList;
 class MessageBoxes;
@@ -48,13 +55,61 @@ struct PageResponse {
     QByteArray contentType;
 };
 
+// What the page is read by while it arrives. started: the final response is a success, its headers
+// are in (what the server said) and the body follows; arrived: after each piece, the whole body so
+// far (valid until the next piece: the bytes may move as they grow). Neither is called for a
+// response that is a failure.
+struct PageReader {
+    std::function<void(const PageResponse& response)> started;
+    std::function<void(QByteArrayView soFar)> arrived;
+};
+
 // Fetches address (followed through redirects) with a transfer of factory into the open file, which a thread
 // of its own writes while the body arrives (the file is not to be touched until this returns); with body, the
 // bytes are also kept there, which spares reading the file back; with response, what the server said of the
-// page. A failure when the page could not be fetched completely. The page may come compressed and is
-// stored decompressed, within maxPageBytes().
+// page; with reader, the page is read piece by piece as it arrives, while the writer writes. A failure when
+// the page could not be fetched completely. The page may come compressed and is stored decompressed,
+// within maxPageBytes().
 net::Result DownloadToFile(net::TransferFactory& factory, const QByteArray& address, QFileDevice& file,
-                           QByteArray* body = nullptr, PageResponse* response = nullptr);
+                           QByteArray* body = nullptr, PageResponse* response = nullptr,
+                           const PageReader* reader = nullptr);
+
+// The links of a page read while it arrives, held back until its fetch has succeeded: a page cut
+// short or refused lists nothing, as when pages were read only once complete. Counts and answers
+// as the list would with the held entries at its end; commit() hands them on in the order they
+// came, with every tick and scroll.
+class HeldImageList : public ImageList {
+public:
+    explicit HeldImageList(ImageList& list) : m_list(list) {}
+
+    int count() const override { return m_list.count() + int(m_texts.size()); }
+    void clear() override;
+    int add(const QByteArray& text) override;
+    QByteArray text(int entry) const override;
+    bool ticked(int entry) const override;
+    void setTicked(int entry, bool ticked) override;
+    void scrollTo(int entry) override;
+    bool contains(const QByteArray& text) const override {
+        return m_held.contains(text) || m_list.contains(text);
+    }
+
+    void commit();
+    // Drops what is held.
+    void discard();
+
+private:
+    struct Step {
+        enum Kind { Add, Tick, Untick, Scroll } kind;
+        int entry; // counted among the held ones, from 0
+    };
+    int heldIndex(int entry) const { return entry - m_list.count() - 1; }
+
+    ImageList& m_list;
+    std::vector<QByteArray> m_texts;
+    std::vector<bool> m_ticks;
+    QSet<QByteArray> m_held;
+    std::vector<Step> m_steps;
+};
 
 // The listing's report of a page that could not be fetched.
 QString pageFetchFailure(const QByteArray& address, const net::Result& fetch);

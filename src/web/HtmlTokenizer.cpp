@@ -113,17 +113,29 @@ const NamedReference* longestReference(const char* p, std::size_t n, std::size_t
 #define TOKENIZER_STATE inline
 #endif
 
-HtmlTokenizer::HtmlTokenizer(QByteArrayView input) : m_input(input), m_size(std::size_t(input.size())) {}
+HtmlTokenizer::HtmlTokenizer(QByteArrayView input, bool final)
+    : m_input(input), m_size(std::size_t(input.size())), m_final(final) {}
+
+void HtmlTokenizer::extend(QByteArrayView input, bool final) {
+    Q_ASSERT(std::size_t(input.size()) >= m_size);
+    m_input = input;
+    m_size = std::size_t(input.size());
+    m_final = final;
+}
 
 int HtmlTokenizer::consume() {
     m_lastPos = m_pos;
-    if (m_pos >= m_size)
+    if (m_pos >= m_size) {
+        m_starved = !m_final;
         return endOfInput;
+    }
     const unsigned char c = static_cast<unsigned char>(m_input[m_pos++]);
     // CR and CR LF are one LF before the tokenizer sees them.
     if (c == '\r') {
         if (m_pos < m_size && m_input[m_pos] == '\n')
             ++m_pos;
+        else if (m_pos >= m_size && !m_final)
+            m_starved = true; // the LF may be the next piece's first byte
         return '\n';
     }
     return c;
@@ -295,6 +307,8 @@ HtmlTokenizer::Kind HtmlTokenizer::emitDoctype() {
 }
 
 HtmlTokenizer::Kind HtmlTokenizer::endOfFile() {
+    if (!m_final)
+        m_starved = true;
     m_eofEmitted = true;
     if (!m_text.isEmpty()) {
         m_pending = true;
@@ -1646,10 +1660,30 @@ HtmlTokenizer::Kind HtmlTokenizer::next() {
     buffers::reset(m_text);
     if (m_eofEmitted)
         return Kind::EndOfFile;
+    if (!m_final && m_size < m_retryAt)
+        return Kind::NeedInput;
 
+    // Where the token starts, to begin it again when the input ends before it does.
+    const std::size_t start = m_pos;
+    const State state = m_state;
+    const State returnState = m_returnState;
     // Each state hands back a token or leaves the next state in m_state.
     for (;;) {
-        if (const Kind kind = step(); kind != kContinue)
-            return kind;
+        const Kind kind = step();
+        if (kind == kContinue)
+            continue;
+        if (m_starved) [[unlikely]] {
+            m_starved = false;
+            m_pos = m_lastPos = start;
+            m_state = state;
+            m_returnState = returnState;
+            m_eofEmitted = false;
+            m_pending = false;
+            buffers::reset(m_text);
+            buffers::reset(m_pendingText);
+            m_retryAt = m_size + (m_size - start);
+            return Kind::NeedInput;
+        }
+        return kind;
     }
 }

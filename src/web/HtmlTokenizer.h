@@ -14,6 +14,10 @@
 // so that the tree builder can switch its state after a start tag (<style>, <title>, <script>).
 // Text is skipped in bulk unless it is asked for: discovery needs the text of few elements, and
 // jumping from '<' to '<' is what makes a large page fast.
+//
+// A page that arrives in pieces is tokenized as it comes: the input is extended with each piece,
+// and a token the input does not yet finish is not given out (NeedInput); it is tokenized again,
+// from where it began, once more has arrived. The tokens are exactly those of the whole page.
 class HtmlTokenizer {
 public:
     enum class State : std::uint8_t {
@@ -90,14 +94,21 @@ public:
         CdataSectionEnd,
     };
 
-    enum class Kind : std::uint8_t { StartTag, EndTag, Characters, Comment, Doctype, EndOfFile };
+    // NeedInput: the rest of the input has not arrived yet; extend() and ask again.
+    enum class Kind : std::uint8_t { StartTag, EndTag, Characters, Comment, Doctype, EndOfFile, NeedInput };
 
     struct Attribute {
         QByteArray name;
         QByteArray value;
     };
 
-    explicit HtmlTokenizer(QByteArrayView input);
+    // final: the input is the whole page; otherwise more follows through extend().
+    explicit HtmlTokenizer(QByteArrayView input, bool final = true);
+
+    // The input so far, the earlier bytes unchanged (they may have moved); final once it is all.
+    void extend(QByteArrayView input, bool final);
+    // Where the next token starts: the input before it is done with.
+    std::size_t position() const { return m_pos; }
 
     // The next token. Characters and comments carry their text only while text is kept.
     Kind next();
@@ -253,6 +264,12 @@ private:
     bool m_cdataAllowed = false;
     bool m_keepText = false;
     bool m_eofEmitted = false;
+    // Whether the input is all there, and whether the current token ran into its end before it.
+    bool m_final = true;
+    bool m_starved = false;
+    // A token cut by the end of the input is tried again once the input has grown to this size,
+    // by as much as was pending: a token longer than many pieces is not rescanned for each one.
+    std::size_t m_retryAt = 0;
 
     // The pending token; a tag or comment waits while the characters before it go out first.
     Kind m_pendingKind = Kind::EndOfFile;

@@ -217,15 +217,28 @@ constexpr unsigned tokensPerTick = 2048;
 
 class Walker {
 public:
-    Walker(QByteArrayView page, MarkupWalker::Handler& handler, bool baseOnly)
-        : m_tokenizer(page), m_handler(handler), m_baseOnly(baseOnly) {}
+    Walker(QByteArrayView page, MarkupWalker::Handler& handler, bool baseOnly, bool final = true)
+        : m_tokenizer(page, final), m_handler(handler), m_baseOnly(baseOnly) {}
 
+    // More of the page: the text so far, the earlier bytes unchanged.
+    void extend(QByteArrayView page, bool final) { m_tokenizer.extend(page, final); }
+    // Whether the walk is over: the page ended, the base was found or the handler stopped it.
+    bool over() const { return m_over; }
+    std::size_t position() const { return m_tokenizer.position(); }
+
+    // Walks as far as the input goes.
     void run() {
-        unsigned sinceTick = 0;
-        for (;;) {
+        while (!m_over) {
             const HtmlTokenizer::Kind kind = m_tokenizer.next();
-            if (kind == HtmlTokenizer::Kind::EndOfFile)
-                break;
+            if (kind == HtmlTokenizer::Kind::NeedInput)
+                return;
+            if (kind == HtmlTokenizer::Kind::EndOfFile) {
+                m_over = true;
+                // A style element the page never closes still has its sheet.
+                if (m_collecting)
+                    finishSheet();
+                return;
+            }
             switch (kind) {
             case HtmlTokenizer::Kind::StartTag:
                 startTag();
@@ -240,17 +253,18 @@ public:
             default:
                 break;
             }
-            if (m_done)
+            if (m_done) {
+                m_over = true;
                 return;
-            if (++sinceTick == tokensPerTick) {
-                sinceTick = 0;
-                if (!m_handler.keepGoing())
+            }
+            if (++m_sinceTick == tokensPerTick) {
+                m_sinceTick = 0;
+                if (!m_handler.keepGoing()) {
+                    m_over = true;
                     return;
+                }
             }
         }
-        // A style element the page never closes still has its sheet.
-        if (m_collecting)
-            finishSheet();
     }
 
 private:
@@ -780,6 +794,8 @@ private:
     MarkupWalker::Handler& m_handler;
     const bool m_baseOnly;
     bool m_done = false;
+    bool m_over = false;
+    unsigned m_sinceTick = 0;
     bool m_baseSeen = false;
     std::vector<Open> m_stack;
     std::vector<int> m_openCount = std::vector<int>(idCount, 0);
@@ -830,4 +846,28 @@ bool MarkupWalker::findBase(QByteArrayView page, QByteArray& href, const std::fu
 
 void MarkupWalker::walk(QByteArrayView page, Handler& handler) {
     Walker(page, handler, false).run();
+}
+
+struct MarkupWalker::Stream::Walking {
+    Walking(Handler& handler) : walker({}, handler, false, false) {}
+    Walker walker;
+};
+
+MarkupWalker::Stream::Stream(Handler& handler) : m_walking(std::make_unique<Walking>(handler)) {}
+
+MarkupWalker::Stream::~Stream() = default;
+
+void MarkupWalker::Stream::feed(QByteArrayView page, bool final) {
+    if (m_walking->walker.over())
+        return;
+    m_walking->walker.extend(page, final);
+    m_walking->walker.run();
+}
+
+bool MarkupWalker::Stream::over() const {
+    return m_walking->walker.over();
+}
+
+qsizetype MarkupWalker::Stream::position() const {
+    return qsizetype(m_walking->walker.position());
 }

@@ -4,6 +4,7 @@
 #include <QByteArrayView>
 
 #include <functional>
+#include <memory>
 
 // What a page refers to, as the elements of its parsed tree say it: an image it shows, or a
 // page or file it links to.
@@ -32,4 +33,27 @@ public:
     static bool findBase(QByteArrayView page, QByteArray& href, const std::function<bool()>& keepGoing = {});
 
     static void walk(QByteArrayView page, Handler& handler);
+
+    // The same walk over a page that arrives in pieces: each feed goes as far as the text so far
+    // allows and goes on from there at the next. The handler hears exactly what walk() over the
+    // whole page would tell it, in the same order.
+    class Stream {
+    public:
+        explicit Stream(Handler& handler);
+        ~Stream();
+        Stream(const Stream&) = delete;
+        Stream& operator=(const Stream&) = delete;
+
+        // page: the whole text so far (UTF-8), the earlier bytes unchanged though they may have
+        // moved; final: nothing more follows.
+        void feed(QByteArrayView page, bool final);
+        // The page ended, or the handler stopped the walk.
+        bool over() const;
+        // How far the text has been walked: what lies before is done with.
+        qsizetype position() const;
+
+    private:
+        struct Walking;
+        std::unique_ptr<Walking> m_walking;
+    };
 };

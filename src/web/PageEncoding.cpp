@@ -258,9 +258,9 @@ constexpr char16_t windows1252High[32] = {0x20AC, 0x0081, 0x201A, 0x0192, 0x201E
                                           0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
 
 // The Encoding Standard's UTF-8 decoder: each maximal ill-formed subpart becomes one U+FFFD.
-QByteArray repairUtf8(QByteArrayView in) {
-    QByteArray out;
-    out.reserve(in.size() + 16);
+// Appends to out and returns how many bytes it took: unless final, a sequence that the input's end
+// cuts (every byte so far fitting) is left for the next call.
+qsizetype repairUtf8Into(QByteArray& out, QByteArrayView in, bool final) {
     const auto* p = reinterpret_cast<const unsigned char*>(in.data());
     const qsizetype n = in.size();
     qsizetype i = 0;
@@ -299,6 +299,8 @@ QByteArray repairUtf8(QByteArrayView in) {
         qsizetype j = i + 1;
         bool ok = true;
         for (int k = 0; k < needed; ++k, ++j) {
+            if (j >= n && !final)
+                return i;
             if (j >= n || p[j] < lowerBound || p[j] > upperBound) {
                 ok = false;
                 break;
@@ -314,12 +316,19 @@ QByteArray repairUtf8(QByteArrayView in) {
         }
         i = j;
     }
+    return n;
+}
+
+QByteArray repairUtf8(QByteArrayView in) {
+    QByteArray out;
+    out.reserve(in.size() + 16);
+    repairUtf8Into(out, in, true);
     return out;
 }
 
-QByteArray fromUtf16(QByteArrayView in, bool bigEndian) {
-    QByteArray out;
-    out.reserve(in.size());
+// UTF-16 as repairUtf8Into takes UTF-8: an odd byte or a high surrogate at the end of a piece
+// waits for the next one unless the input is final.
+qsizetype fromUtf16Into(QByteArray& out, QByteArrayView in, bool bigEndian, bool final) {
     const auto* p = reinterpret_cast<const unsigned char*>(in.data());
     const qsizetype n = in.size();
     auto unit = [&](qsizetype i) -> char32_t {
@@ -328,6 +337,8 @@ QByteArray fromUtf16(QByteArrayView in, bool bigEndian) {
     qsizetype i = 0;
     while (i + 1 < n) {
         const char32_t u = unit(i);
+        if (u >= 0xD800 && u <= 0xDBFF && i + 3 >= n && !final)
+            return i;
         i += 2;
         if (u >= 0xD800 && u <= 0xDBFF) {
             if (i + 1 < n) {
@@ -345,14 +356,22 @@ QByteArray fromUtf16(QByteArrayView in, bool bigEndian) {
             chars::appendUtf8(out, u);
         }
     }
-    if (i < n)
+    if (i < n) {
+        if (!final)
+            return i;
         out.append(chars::kReplacement); // an odd byte at the end
+    }
+    return n;
+}
+
+QByteArray fromUtf16(QByteArrayView in, bool bigEndian) {
+    QByteArray out;
+    out.reserve(in.size());
+    fromUtf16Into(out, in, bigEndian, true);
     return out;
 }
 
-QByteArray fromSingleByte(QByteArrayView in, bool userDefined) {
-    QByteArray out;
-    out.reserve(in.size() + in.size() / 8);
+void fromSingleByteInto(QByteArray& out, QByteArrayView in, bool userDefined) {
     for (char ch : in) {
         const auto b = static_cast<unsigned char>(ch);
         if (b < 0x80)
@@ -364,6 +383,12 @@ QByteArray fromSingleByte(QByteArrayView in, bool userDefined) {
         else
             chars::appendUtf8(out, b);
     }
+}
+
+QByteArray fromSingleByte(QByteArrayView in, bool userDefined) {
+    QByteArray out;
+    out.reserve(in.size() + in.size() / 8);
+    fromSingleByteInto(out, in, userDefined);
     return out;
 }
 
@@ -702,6 +727,103 @@ QByteArray decode(const QByteArray& bytes, const Sniffed& encoding,
             betweenPieces();
     }
     return out;
+}
+
+namespace {
+
+// Where the bytes may be decoded up to: before a UTF-8 sequence that their end cuts.
+qsizetype completeUtf8End(QByteArrayView bytes) {
+    const qsizetype n = bytes.size();
+    for (qsizetype back = 1; back <= qMin<qsizetype>(4, n); ++back) {
+        const auto b = static_cast<unsigned char>(bytes[n - back]);
+        if ((b & 0xC0) == 0x80)
+            continue;
+        const int needed = chars::utf8Lead(b).needed;
+        return needed >= back ? n - back : n;
+    }
+    return n;
+}
+
+} // namespace
+
+StreamDecoder::StreamDecoder(QByteArray contentType) : m_contentType(std::move(contentType)) {}
+
+StreamDecoder::~StreamDecoder() = default;
+
+bool StreamDecoder::decide(QByteArrayView bytes, bool final) {
+    // The BOM, then the header's charset, then a meta in the first 1024 bytes: the encoding is
+    // decided as soon as what has arrived settles it.
+    const bool bom =
+        bytes.startsWith("\xFE\xFF") || bytes.startsWith("\xFF\xFE") || bytes.startsWith("\xEF\xBB\xBF");
+    const bool byHeader = bytes.size() >= 3 && !forLabel(charsetOfContentType(m_contentType)).isEmpty();
+    if (!final && !bom && !byHeader && bytes.size() < 1024)
+        return false;
+    m_encoding = sniff(bytes, m_contentType);
+    m_consumed = qMin(m_encoding->bomLength, bytes.size());
+    m_validEnd = m_consumed;
+    const QByteArray& name = m_encoding->name;
+    if (name == "UTF-8")
+        m_kind = Kind::Utf8;
+    else if (name == "UTF-16LE")
+        m_kind = Kind::Utf16Le;
+    else if (name == "UTF-16BE")
+        m_kind = Kind::Utf16Be;
+    else if (name == "windows-1252")
+        m_kind = Kind::Windows1252;
+    else if (name == "x-user-defined")
+        m_kind = Kind::UserDefined;
+    else if (name == "replacement")
+        m_kind = Kind::Replacement;
+    else {
+        m_decoder = std::make_unique<QStringDecoder>(name.constData());
+        // An encoding the converters lack is read as UTF-8 with its faults repaired.
+        m_kind = m_decoder->isValid() ? Kind::Converter : Kind::Utf8Repair;
+    }
+    return true;
+}
+
+QByteArrayView StreamDecoder::feed(QByteArrayView bytes, bool final) {
+    if (!m_encoding && !decide(bytes, final))
+        return {};
+    const qsizetype bom = qMin(m_encoding->bomLength, bytes.size());
+    switch (m_kind) {
+    case Kind::Utf8: {
+        // Valid so far: the text is the bytes themselves. At the first fault the text becomes a
+        // copy, repaired from there on, as decode() repairs the whole.
+        const qsizetype end = final ? bytes.size() : m_validEnd + completeUtf8End(bytes.sliced(m_validEnd));
+        if (isValidUtf8(bytes.sliced(m_validEnd, end - m_validEnd))) {
+            m_validEnd = m_consumed = end;
+            return bytes.sliced(bom, m_validEnd - bom);
+        }
+        m_text = bytes.sliced(bom, m_validEnd - bom).toByteArray();
+        m_consumed = m_validEnd;
+        m_kind = Kind::Utf8Repair;
+        [[fallthrough]];
+    }
+    case Kind::Utf8Repair:
+        m_consumed += repairUtf8Into(m_text, bytes.sliced(m_consumed), final);
+        break;
+    case Kind::Utf16Le:
+    case Kind::Utf16Be:
+        m_consumed += fromUtf16Into(m_text, bytes.sliced(m_consumed), m_kind == Kind::Utf16Be, final);
+        break;
+    case Kind::Windows1252:
+    case Kind::UserDefined:
+        fromSingleByteInto(m_text, bytes.sliced(m_consumed), m_kind == Kind::UserDefined);
+        m_consumed = bytes.size();
+        break;
+    case Kind::Replacement:
+        if (m_text.isEmpty() && bytes.size() > bom)
+            m_text = chars::kReplacement;
+        m_consumed = bytes.size();
+        break;
+    case Kind::Converter:
+        // The converter keeps a sequence cut at a piece's end for the next one.
+        m_text += QString(m_decoder->decode(bytes.sliced(m_consumed))).toUtf8();
+        m_consumed = bytes.size();
+        break;
+    }
+    return m_text;
 }
 
 } // namespace pageEncoding

@@ -69,9 +69,14 @@ HtmlTokenizer::State stateNamed(const QString& name) {
     return HtmlTokenizer::State::Data;
 }
 
-// The tokens as the test files write them, adjacent characters joined.
-QJsonArray tokenize(const QByteArray& input, HtmlTokenizer::State state, const QString& lastStartTag) {
-    HtmlTokenizer tokenizer(input);
+// The tokens as the test files write them, adjacent characters joined. With cuts, the input
+// arrives in pieces ending after each of those lengths, each time in a buffer of its own (the
+// bytes so far move), then whole.
+QJsonArray tokenize(const QByteArray& input, HtmlTokenizer::State state, const QString& lastStartTag,
+                    const QList<qsizetype>& cuts = {}) {
+    qsizetype piece = 0;
+    QByteArray soFar = cuts.isEmpty() ? input : input.first(cuts.first());
+    HtmlTokenizer tokenizer(soFar, cuts.isEmpty());
     tokenizer.setKeepText(true);
     tokenizer.setState(state);
     tokenizer.setLastStartTag(lastStartTag.toUtf8());
@@ -87,6 +92,16 @@ QJsonArray tokenize(const QByteArray& input, HtmlTokenizer::State state, const Q
         const HtmlTokenizer::Kind kind = tokenizer.next();
         if (kind == HtmlTokenizer::Kind::EndOfFile)
             break;
+        if (kind == HtmlTokenizer::Kind::NeedInput) {
+            if (piece >= cuts.size())
+                return {QStringLiteral("asked for input after the last piece")};
+            ++piece;
+            const bool final = piece == cuts.size();
+            soFar = final ? input : input.first(cuts[piece]);
+            soFar.detach();
+            tokenizer.extend(soFar, final);
+            continue;
+        }
         if (kind == HtmlTokenizer::Kind::Characters) {
             characters += decodeUtf8(tokenizer.text());
             continue;
@@ -175,6 +190,10 @@ private slots:
     // describes a converter to XML, not the HTML tokenizer.
     void html5lib_data();
     void html5lib();
+    // The same cases with the input arriving in two pieces, cut at every position, and byte by
+    // byte: the tokens are those of the whole input.
+    void html5libInPieces_data() { html5lib_data(); }
+    void html5libInPieces();
 };
 
 void TestHtmlTokenizer::html5lib_data() {
@@ -231,6 +250,29 @@ void TestHtmlTokenizer::html5lib() {
         QJsonDocument(normalised(tokenize(input, HtmlTokenizer::State(state), lastStartTag), false))
             .toJson(QJsonDocument::Compact);
     QCOMPARE(got, expected);
+}
+
+void TestHtmlTokenizer::html5libInPieces() {
+    if (qstrcmp(QTest::currentDataTag(), kAbsent) == 0)
+        QSKIP("../shared/html5lib-tests is absent: the html5lib tokenizer tests were not run");
+    QFETCH(QByteArray, input);
+    QFETCH(int, state);
+    QFETCH(QString, lastStartTag);
+    QFETCH(QByteArray, expected);
+    const auto tokens = [&](const QList<qsizetype>& cuts) {
+        return QJsonDocument(
+                   normalised(tokenize(input, HtmlTokenizer::State(state), lastStartTag, cuts), false))
+            .toJson(QJsonDocument::Compact);
+    };
+    for (qsizetype cut = 0; cut <= input.size(); ++cut)
+        QVERIFY2(
+            tokens({cut}) == expected,
+            qPrintable(
+                QStringLiteral("cut after %1 bytes: %2").arg(cut).arg(QString::fromUtf8(tokens({cut})))));
+    QList<qsizetype> everyByte;
+    for (qsizetype cut = 0; cut <= input.size(); ++cut)
+        everyByte << cut;
+    QCOMPARE(tokens(everyByte), expected);
 }
 
 QTEST_GUILESS_MAIN(TestHtmlTokenizer)

@@ -2,6 +2,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QRandomGenerator>
 #include <QTest>
 
 namespace {
@@ -10,6 +11,23 @@ constexpr char kAbsent[] = "data files absent";
 
 QString dataDir() {
     return QStringLiteral(VARNOLUX_SOURCE_DIR "/../shared/html5lib-tests/encoding/");
+}
+
+// The page decoded as it arrives, in pieces ending after each of the cuts (each piece a buffer of
+// its own: the bytes so far move), then whole. Every text so far must begin the whole text.
+QByteArray decodedInPieces(const QByteArray& bytes, const QByteArray& contentType,
+                           const QList<qsizetype>& cuts, const QByteArray& whole, QByteArray* encoding) {
+    pageEncoding::StreamDecoder decoder(contentType);
+    for (const qsizetype cut : cuts) {
+        QByteArray soFar = bytes.first(cut);
+        soFar.detach();
+        const QByteArrayView text = decoder.feed(soFar, false);
+        if (!whole.startsWith(text))
+            return "the text after " + QByteArray::number(cut) + " bytes does not begin the whole";
+    }
+    const QByteArray text = decoder.feed(bytes, true).toByteArray();
+    *encoding = decoder.encoding() ? decoder.encoding()->name : QByteArray("undecided");
+    return text;
 }
 
 } // namespace
@@ -28,6 +46,10 @@ private slots:
     void sniff();
     void decode_data();
     void decode();
+    // A page decoded while it arrives gives the text and encoding of the whole, wherever the
+    // pieces are cut: in a sequence, in the BOM, in the meta that names the charset.
+    void decodeInPieces_data();
+    void decodeInPieces();
 };
 
 void TestPageEncoding::prescanHtml5lib_data() {
@@ -189,6 +211,72 @@ void TestPageEncoding::decode() {
     QFETCH(int, bom);
     QFETCH(QByteArray, utf8);
     QCOMPARE(pageEncoding::decode(bytes, {encoding, bom}), utf8);
+}
+
+void TestPageEncoding::decodeInPieces_data() {
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::addColumn<QByteArray>("contentType");
+    const QByteArray html = "text/html";
+    const QByteArray padding = QByteArray("<p>").append(QByteArray(1100, 'x'));
+
+    QTest::newRow("UTF-8 with two-, three- and four-byte sequences")
+        << QByteArray("<p>\xC3\xA9t\xC3\xA9 \xE2\x82\xAC \xF0\x9F\x98\x80</p>") << html;
+    QTest::newRow("UTF-8 going bad late, then a sequence cut by the end")
+        << QByteArray("\xC3\xA9\xE2\x82\xAC ok \x80 \xED\xA0\x80 \xF0\x9F") << html;
+    QTest::newRow("a UTF-8 BOM") << QByteArray("\xEF\xBB\xBF<img src=\"\xC3\xA9.jpg\">") << html;
+    QTest::newRow("UTF-16LE with a pair, a lone surrogate and an odd byte")
+        << QByteArray("\xFF\xFE<\0p\0\x3D\xD8\x00\xDE\x00\xD8"
+                      "a\0\x3D\xD8z",
+                      18)
+        << html;
+    QTest::newRow("UTF-16BE") << QByteArray("\xFE\xFF\0<\0a\xD8\x3D\xDE\x00\0>", 14) << html;
+    QTest::newRow("the header names a single-byte encoding")
+        << QByteArray("<p>caf\xE9 \x80</p>") << QByteArray("text/html; charset=latin1");
+    QTest::newRow("the header names Shift_JIS") << QByteArray("a\x82\xA0"
+                                                              "b\x82\xA0\x82\xA0"
+                                                              "c")
+                                                << QByteArray("text/html;charset=\"Shift_JIS\"");
+    QTest::newRow("the header names x-user-defined")
+        << QByteArray("a\x80\xFF") << QByteArray("text/html; charset=x-user-defined");
+    QTest::newRow("the header names the replacement encoding")
+        << QByteArray("anything") << QByteArray("text/html; charset=iso-2022-kr");
+    QTest::newRow("a BOM wins over the header") << QByteArray("\xEF\xBB\xBF"
+                                                              "caf\xC3\xA9")
+                                                << QByteArray("text/html; charset=windows-1252");
+    QTest::newRow("a meta charset in a short page")
+        << QByteArray("<meta charset=\"windows-1252\"><p>caf\xE9</p>") << html;
+    QTest::newRow("a meta charset in a page longer than the prescan")
+        << QByteArray("<meta http-equiv=\"Content-Type\" content=\"text/html; charset=koi8-r\">\xC1\xC2")
+               .append(padding)
+               .append("\xC3")
+        << html;
+    QTest::newRow("a meta charset past the first 1024 bytes counts for nothing")
+        << QByteArray(padding).append("<meta charset=\"windows-1252\">caf\xE9") << html;
+    QTest::newRow("an empty page") << QByteArray() << html;
+}
+
+void TestPageEncoding::decodeInPieces() {
+    QFETCH(QByteArray, bytes);
+    QFETCH(QByteArray, contentType);
+    const pageEncoding::Sniffed sniffed = pageEncoding::sniff(bytes, contentType);
+    const QByteArray whole = pageEncoding::decode(bytes, sniffed);
+    QByteArray encoding;
+    for (qsizetype cut = 0; cut <= bytes.size(); ++cut) {
+        const QByteArray text = decodedInPieces(bytes, contentType, {cut}, whole, &encoding);
+        QVERIFY2(
+            text == whole,
+            qPrintable(
+                QStringLiteral("cut after %1 bytes: %2").arg(cut).arg(QString::fromLatin1(text.toHex(' ')))));
+        QCOMPARE(encoding, sniffed.name);
+    }
+    QList<qsizetype> everyByte;
+    for (qsizetype cut = 0; cut <= bytes.size(); ++cut)
+        everyByte << cut;
+    QCOMPARE(decodedInPieces(bytes, contentType, everyByte, whole, &encoding), whole);
+    QList<qsizetype> random;
+    for (qsizetype at = 0; at < bytes.size(); at += 1 + QRandomGenerator::global()->bounded(7))
+        random << at;
+    QCOMPARE(decodedInPieces(bytes, contentType, random, whole, &encoding), whole);
 }
 
 QTEST_GUILESS_MAIN(TestPageEncoding)
