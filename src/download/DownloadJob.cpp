@@ -366,6 +366,8 @@ void DownloadJob::finished(const net::Result& result) {
 }
 
 void DownloadJob::bodyEnded() {
+    if (m_offWire)
+        std::exchange(m_offWire, {})();
     // rename() replaces the destination in one step, and replaces a symbolic link itself instead
     // of writing through it. The last bytes and the rename go the way of every write.
     struct Outcome {
@@ -412,6 +414,8 @@ void DownloadJob::bodyEnded() {
             } else {
                 m_result.saved = true;
                 m_result.kind = sniffBody(m_head);
+                // In place: nothing of the temporary file is left for the writer to remove.
+                m_part.reset();
             }
             m_trap.step(154, [&] { m_bar.setText(QStringLiteral("Progress Bar")); });
             finish();
@@ -490,14 +494,19 @@ void DownloadJob::finish() {
     m_result.tries = m_requests;
     // Told only once the temporary file is gone (or in place): nothing half-written is left when
     // the caller hears of the end.
+    auto report = [this] {
+        m_active = false;
+        m_ending = false;
+        const Done done = std::move(m_done);
+        m_done = {};
+        if (done)
+            done(m_result);
+    };
     std::shared_ptr<PartFile> part = std::exchange(m_part, {});
-    m_writer.post([part = std::move(part)]() mutable { part.reset(); }, m_context.get(),
-                  [this] {
-                      m_active = false;
-                      m_ending = false;
-                      const Done done = std::move(m_done);
-                      m_done = {};
-                      if (done)
-                          done(m_result);
-                  });
+    if (!part) {
+        // No disk work is left to wait for; told from the event loop all the same.
+        QTimer::singleShot(0, m_context.get(), report);
+        return;
+    }
+    m_writer.post([part = std::move(part)]() mutable { part.reset(); }, m_context.get(), report);
 }

@@ -37,6 +37,9 @@ public:
     // The page the images are listed on, named as each request's Referer; empty sends none.
     void setRefererPage(QByteArray page) { m_refererPage = std::move(page); }
     void setOptions(const DownloadOptions& options);
+    // Told once the whole body has arrived and only the disk work is left: the connection is free
+    // for the next request while the file is put in place.
+    void setOffWireListener(std::function<void()> listener) { m_offWire = std::move(listener); }
 
     // Failures of the destination (it cannot be created, written or put in place) are reported
     // once through the error trap; failures of the transfer only in the result.
@@ -94,6 +97,7 @@ private:
     QString m_shown;
     QString m_destination;
     Done m_done;
+    std::function<void()> m_offWire;
     bool m_active = false;
     bool m_ending = false;
     int m_tries = 0;

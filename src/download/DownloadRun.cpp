@@ -333,7 +333,9 @@ void DownloadRun::pump() {
     ImageList& list = m_host.imageList();
     while (!m_cancelled) {
         // Decided only when there is room on the wire for it, so a tick changed meanwhile counts.
-        if (int(m_active.size()) >= m_lanes)
+        // The cap counts requests on the wire: a file being put in place holds no connection.
+        if (std::count_if(m_active.begin(), m_active.end(), [](const auto& a) { return a->onWire; }) >=
+            m_lanes)
             break;
         if (!m_held) {
             if (m_next > m_count)
@@ -392,6 +394,13 @@ void DownloadRun::startJob(Entry entry) {
     else
         self->job->setProgressListener(
             [this](qint64 received, qint64 expected) { m_host.fileProgress(received, expected); });
+    // One at a time, each entry is done, bar and all, before the next tick is read; in parallel a
+    // file being put in place gives its place on the wire to the next.
+    if (parallel())
+        self->job->setOffWireListener([this, self] {
+            self->onWire = false;
+            QTimer::singleShot(0, &m_context, [this] { pump(); });
+        });
     m_active.push_back(std::move(active));
     m_trap->step(130, [&] {
         self->job->DownloadFile(self->entry.link, self->entry.path,

@@ -113,6 +113,7 @@ private:
         std::unique_ptr<DownloadJob> job;
         qint64 received = 0;
         qint64 expected = -1;
+        bool onWire = true; // its request is not over yet; only the disk work may be left
     };
     Entry decide(ErrorTrap& trap, int index);
     // Applies --on-exists once nothing else stops the entry; false when it is not to be fetched.
