@@ -16,13 +16,16 @@
 #include "discovery/ListingJob.h"
 #include "download/DownloadRun.h"
 #include "net/RunSetup.h"
+#include "support/RunToEnd.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
+#include <QEventLoop>
 #include <QTimer>
 
 #include <cstdio>
 #include <functional>
+#include <optional>
 
 namespace {
 
@@ -39,6 +42,19 @@ qint64 longestWaitDuring(const std::function<bool()>& work) {
     return std::max(longest, sinceTick.elapsed());
 }
 
+// The download command to its end, the event loop turning meanwhile.
+int downloadToEnd(const QStringList& args) {
+    std::optional<int> exitCode;
+    QEventLoop wait;
+    const auto running = cli::startDownload(args, [&](int code) {
+        exitCode = code;
+        wait.quit();
+    });
+    if (!exitCode)
+        wait.exec();
+    return *exitCode;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -51,7 +67,7 @@ int main(int argc, char** argv) {
         args.removeFirst();
         int exitCode = 0;
         const qint64 wait = longestWaitDuring([&] {
-            exitCode = command == QLatin1StringView("list") ? cli::runList(args) : cli::runDownload(args);
+            exitCode = command == QLatin1StringView("list") ? cli::runList(args) : downloadToEnd(args);
             return true;
         });
         std::fflush(stdout);
@@ -76,7 +92,7 @@ int main(int argc, char** argv) {
             return false;
         CliDownloadHost host(listing.list(), folder, stderr, false);
         DownloadRun run(host, network.setup());
-        return run.run({.announceEnd = false}) == DownloadOutcome::Done;
+        return runToEnd(run, {.announceEnd = false}) == DownloadOutcome::Done;
     });
     const qint64 list = longestWaitDuring([&] {
         const net::NetworkRun network;

@@ -8,6 +8,7 @@
 #include "shell/ListOperations.h"
 #include "support/FakeDownloadWindow.h"
 #include "support/Files.h"
+#include "support/RunToEnd.h"
 #include "support/ScriptedTransfer.h"
 #include "support/ScriptedTransfers.h"
 #include "support/TestServer.h"
@@ -144,7 +145,7 @@ void DownloadRunTest::namesEachFileInsideTheFolder() {
 
     const net::NetworkRun network;
     DownloadRun run(host, network.setup());
-    const DownloadOutcome outcome = run.run();
+    const DownloadOutcome outcome = runToEnd(run);
 
     QCOMPARE(folderEntries(parent.path()), QStringList{QStringLiteral("images")});
     if (name.isEmpty()) {
@@ -175,7 +176,7 @@ void DownloadRunTest::addsTheMissingFinalSeparator() {
     host.folder = parent.filePath(QStringLiteral("Images"));
     host.add(server.address("/pic.jpg"));
 
-    QCOMPARE(DownloadRun(host, net::NetworkRun().setup()).run(), DownloadOutcome::Done);
+    QCOMPARE(runToEnd(DownloadRun(host, net::NetworkRun().setup())), DownloadOutcome::Done);
     // Not "Imagespic.jpg" beside the folder.
     QCOMPARE(folderEntries(parent.path()), QStringList{QStringLiteral("Images")});
     QCOMPARE(readAll(host.folder + QLatin1StringView("/pic.jpg")), generatedBytes(0, 700));
@@ -205,7 +206,7 @@ void DownloadRunTest::replacesOrKeepsAnExistingFile() {
     QVERIFY(writeFile(host.folder + QLatin1StringView("photo.jpg"), QByteArray(5000, 'o')));
     host.add(server.address("/photo.jpg"));
 
-    DownloadRun(host, net::NetworkRun().setup()).run();
+    runToEnd(DownloadRun(host, net::NetworkRun().setup()));
     QCOMPARE(readAll(host.folder + QLatin1StringView("photo.jpg")), after);
     QCOMPARE(folderEntries(dir.path()), QStringList{QStringLiteral("photo.jpg")});
 }
@@ -225,7 +226,7 @@ void DownloadRunTest::unwritableFolderIsNamedBeforeAnyTransfer() {
     host.add(server.address("/a.jpg"));
     host.add(server.address("/b.jpg"));
 
-    QCOMPARE(DownloadRun(host, net::NetworkRun().setup()).run(), DownloadOutcome::FolderUnwritable);
+    QCOMPARE(runToEnd(DownloadRun(host, net::NetworkRun().setup())), DownloadOutcome::FolderUnwritable);
     QFile::setPermissions(dir.path(),
                           QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
 
@@ -251,7 +252,7 @@ void DownloadRunTest::walksEveryEntryButFetchesOnlyTheTicked() {
     host.add(server.address("/2.jpg"), true);
     host.add(server.address("/3.jpg"), false);
 
-    QCOMPARE(DownloadRun(host, net::NetworkRun().setup()).run(), DownloadOutcome::Done);
+    QCOMPARE(runToEnd(DownloadRun(host, net::NetworkRun().setup())), DownloadOutcome::Done);
     QCOMPARE(server.distinctPaths(), QList<QByteArray>{"/2.jpg"});
     QCOMPARE(folderEntries(dir.path()), QStringList{QStringLiteral("2.jpg")});
     QCOMPARE(host.bar.maxima, QList<int>{3});
@@ -266,7 +267,7 @@ void DownloadRunTest::walksEveryEntryButFetchesOnlyTheTicked() {
     host.list.setTicked(2, false);
     host.bar.values.clear();
     server.clearRequests();
-    QCOMPARE(DownloadRun(host, net::NetworkRun().setup()).run(), DownloadOutcome::Done);
+    QCOMPARE(runToEnd(DownloadRun(host, net::NetworkRun().setup())), DownloadOutcome::Done);
     QCOMPARE(server.requests().size(), 0);
     QCOMPARE(host.bar.values, (QList<int>{1, 2, 3, 0}));
     QCOMPARE(host.boxes.texts().last(), QStringLiteral("Done."));
@@ -276,13 +277,13 @@ void DownloadRunTest::emptyListIsDoneAtOnce() {
     QTemporaryDir dir;
     TestHost host;
     host.folder = dir.path() + u'/';
-    QCOMPARE(DownloadRun(host, net::NetworkRun().setup()).run(), DownloadOutcome::Done);
+    QCOMPARE(runToEnd(DownloadRun(host, net::NetworkRun().setup())), DownloadOutcome::Done);
     QCOMPARE(host.boxes.texts(), QStringList{QStringLiteral("Done.")});
     QCOMPARE(host.bar.maxima, QList<int>{0});
 
     // The folder test still runs on an empty list.
     host.folder = dir.filePath(QStringLiteral("gone/"));
-    QCOMPARE(DownloadRun(host, net::NetworkRun().setup()).run(), DownloadOutcome::NoFolder);
+    QCOMPARE(runToEnd(DownloadRun(host, net::NetworkRun().setup())), DownloadOutcome::NoFolder);
     QCOMPARE(host.boxes.texts().last(), folderMissing);
 }
 
@@ -293,7 +294,7 @@ void DownloadRunTest::missingFolderStopsBeforeAnyEntry() {
     host.add(server.address("/a.jpg"));
     host.add(server.address("/b.jpg"));
 
-    QCOMPARE(DownloadRun(host, net::NetworkRun().setup()).run(), DownloadOutcome::NoFolder);
+    QCOMPARE(runToEnd(DownloadRun(host, net::NetworkRun().setup())), DownloadOutcome::NoFolder);
     QCOMPARE(host.boxes.texts(), QStringList{folderMissing});
     QCOMPARE(host.bar.maxima, QList<int>{2});
     QCOMPARE(host.bar.values, QList<int>{});
@@ -314,7 +315,7 @@ void DownloadRunTest::uncheckAllWhileWaitingSkipsTheRest() {
     RecordingMessages buttonBoxes;
     connect(&server, &TestServer::requestArrived, this, [&] { uncheckAllEntries(host.list, buttonBoxes); });
 
-    QCOMPARE(DownloadRun(host, net::NetworkRun().setup()).run(), DownloadOutcome::Done);
+    QCOMPARE(runToEnd(DownloadRun(host, net::NetworkRun().setup())), DownloadOutcome::Done);
     QCOMPARE(folderEntries(dir.path()), QStringList{QStringLiteral("1.jpg")});
     QCOMPARE(host.boxes.texts(), QStringList{QStringLiteral("Done.")});
     QCOMPARE(host.bar.values, (QList<int>{1, 2, 3, 4, 0}));
@@ -336,7 +337,7 @@ void DownloadRunTest::clearListIsRefusedDuringTheRun() {
         countsAfterClear << host.list.count();
     });
 
-    QCOMPARE(DownloadRun(host, net::NetworkRun().setup()).run(), DownloadOutcome::Done);
+    QCOMPARE(runToEnd(DownloadRun(host, net::NetworkRun().setup())), DownloadOutcome::Done);
     QVERIFY(!countsAfterClear.isEmpty());
     for (int count : countsAfterClear)
         QCOMPARE(count, 2);
@@ -358,9 +359,9 @@ void DownloadRunTest::secondStartIsIgnored() {
     host.add(server.address("/2.jpg"));
     QList<DownloadOutcome> second;
     connect(&server, &TestServer::requestArrived, this,
-            [&] { second << DownloadRun(host, net::NetworkRun().setup()).run(); });
+            [&] { second << runToEnd(DownloadRun(host, net::NetworkRun().setup())); });
 
-    QCOMPARE(DownloadRun(host, net::NetworkRun().setup()).run(), DownloadOutcome::Done);
+    QCOMPARE(runToEnd(DownloadRun(host, net::NetworkRun().setup())), DownloadOutcome::Done);
     QVERIFY(!second.isEmpty());
     for (DownloadOutcome o : second)
         QCOMPARE(o, DownloadOutcome::Ignored);
@@ -379,7 +380,7 @@ void DownloadRunTest::startWhileAnotherRunIsActiveIsIgnored() {
     host.add(server.address("/1.jpg"));
     host.busy = true;
 
-    QCOMPARE(DownloadRun(host, net::NetworkRun().setup()).run(), DownloadOutcome::Ignored);
+    QCOMPARE(runToEnd(DownloadRun(host, net::NetworkRun().setup())), DownloadOutcome::Ignored);
     QVERIFY(host.busy);
     QCOMPARE(host.boxes.texts(), QStringList());
     QCOMPARE(host.bar.maxima, QList<int>{});
@@ -398,7 +399,7 @@ void DownloadRunTest::folderTypedDuringTheRunAppliesToLaterEntries() {
     host.add(server.address("/2.jpg"));
     connect(&server, &TestServer::requestArrived, this, [&] { host.folder = second.path() + u'/'; });
 
-    QCOMPARE(DownloadRun(host, net::NetworkRun().setup()).run(), DownloadOutcome::Done);
+    QCOMPARE(runToEnd(DownloadRun(host, net::NetworkRun().setup())), DownloadOutcome::Done);
     QCOMPARE(folderEntries(first.path()), QStringList{QStringLiteral("1.jpg")});
     QCOMPARE(folderEntries(second.path()), QStringList{QStringLiteral("2.jpg")});
 }
@@ -436,7 +437,7 @@ void DownloadRunTest::finalMessageListsTheFailures() {
 
     const net::NetworkRun network;
     DownloadRun run(host, network.setup());
-    QCOMPARE(run.run(), DownloadOutcome::SomeFailed);
+    QCOMPARE(runToEnd(run), DownloadOutcome::SomeFailed);
     QCOMPARE(run.saved(), good);
     QCOMPARE(run.failures().size(), bad);
     const QStringList lines = host.boxes.texts().last().split(u'\r');
@@ -461,7 +462,7 @@ void DownloadRunTest::closingTheWindowEndsTheRunQuietly() {
     connect(&server, &TestServer::requestArrived, this,
             [] { QTimer::singleShot(50, [] { Cancellation::request(); }); });
 
-    QCOMPARE(DownloadRun(host, net::NetworkRun().setup()).run(), DownloadOutcome::Cancelled);
+    QCOMPARE(runToEnd(DownloadRun(host, net::NetworkRun().setup())), DownloadOutcome::Cancelled);
     // Nobody is left to read a message; nothing half-written stays behind.
     QCOMPARE(host.boxes.texts(), QStringList());
     QCOMPARE(folderEntries(dir.path()), QStringList());
@@ -481,7 +482,7 @@ void DownloadRunTest::tellsTheLoopEachRequestWithTheReferer() {
     host.add("https://cdn.test/3.gif");
     DownloadRun run(host, scripted.setup);
     run.setRefererPage("http://a.test/g/index.html");
-    QCOMPARE(run.run(), DownloadOutcome::SomeFailed);
+    QCOMPARE(runToEnd(run), DownloadOutcome::SomeFailed);
 
     auto links = [](const QList<net::Request>& requests) {
         QList<QByteArray> out;
@@ -528,7 +529,7 @@ void DownloadRunTest::keepsAtMostNRequestsOnTheWire() {
         names << QString::number(i) + QLatin1StringView(".jpg");
     }
     DownloadRun run(host, scripted.setup);
-    QCOMPARE(run.run(), DownloadOutcome::Done);
+    QCOMPARE(runToEnd(run), DownloadOutcome::Done);
 
     QCOMPARE(scripted.loop.mostInFlight, most);
     QCOMPARE(scripted.loop.requests.size(), entries);
@@ -570,7 +571,7 @@ void DownloadRunTest::keepsAtMostNRequestsAtTheServer() {
     options.parallel = parallel;
     const net::NetworkRun network(options);
     DownloadRun run(host, network.setup());
-    QCOMPARE(run.run(), DownloadOutcome::Done);
+    QCOMPARE(runToEnd(run), DownloadOutcome::Done);
 
     QCOMPARE(folderEntries(dir.path()).size(), entries);
     // A request arrives only once one of those before it was answered (less a margin for the
@@ -608,7 +609,7 @@ void DownloadRunTest::aHostThatAsksToSlowDownWaitsWhileOthersGoOn() {
         host.add("http://calm.test/c" + QByteArray::number(i) + ".jpg");
     }
     DownloadRun run(host, scripted.setup);
-    QCOMPARE(run.run(), DownloadOutcome::SomeFailed);
+    QCOMPARE(runToEnd(run), DownloadOutcome::SomeFailed);
 
     // Each image of the busy host was asked for four times, then failed with the server's words.
     QCOMPARE(run.failures().size(), 3);
@@ -653,7 +654,7 @@ void DownloadRunTest::aHostOnLoopbackThatAsksToSlowDown() {
     options.retries = 3;
     const net::NetworkRun network(options);
     DownloadRun run(host, network.setup());
-    QCOMPARE(run.run(), DownloadOutcome::SomeFailed);
+    QCOMPARE(runToEnd(run), DownloadOutcome::SomeFailed);
     qunsetenv("VARNOLUX_RETRY_UNIT_MS");
 
     QCOMPARE(run.failures().size(), 2);
@@ -686,7 +687,7 @@ void DownloadRunTest::closingMidRunLeavesNoPartFile() {
     QElapsedTimer clock;
     clock.start();
     DownloadRun run(host, scripted.setup);
-    QCOMPARE(run.run(), DownloadOutcome::Cancelled);
+    QCOMPARE(runToEnd(run), DownloadOutcome::Cancelled);
 
     QVERIFY2(clock.elapsed() < 1000, qPrintable(QString::number(clock.elapsed())));
     QCOMPARE(folderEntries(dir.path()), QStringList());
@@ -708,7 +709,7 @@ void DownloadRunTest::oneNameIsWrittenByOneEntryAtATime() {
     host.add("http://a.test/x/pic.jpg");
     host.add("http://b.test/y/pic.jpg");
     DownloadRun run(host, scripted.setup);
-    QCOMPARE(run.run(), DownloadOutcome::Done);
+    QCOMPARE(runToEnd(run), DownloadOutcome::Done);
 
     // The later entry of the list is what remains, as when they go one after another.
     QCOMPARE(scripted.loop.mostInFlight, 1);

@@ -7,6 +7,7 @@
 #include "net/RunSetup.h"
 #include "support/FakeDownloadWindow.h"
 #include "support/Files.h"
+#include "support/RunToEnd.h"
 #include "support/TestCertificate.h"
 #include "support/TestServer.h"
 
@@ -198,7 +199,7 @@ void TestHostileDownload::hostileServer() {
 
         const net::NetworkRun network;
         DownloadRun run(window, network.setup());
-        const DownloadOutcome outcome = run.run();
+        const DownloadOutcome outcome = runToEnd(run);
         const QByteArray saved = readAll(dir.filePath(QStringLiteral("bad.png")));
 
         // A server's fault is no fault of the program: the final message, and no error report.

@@ -10,6 +10,7 @@
 #include "support/CliRunner.h"
 #include "support/FakeDownloadWindow.h"
 #include "support/Files.h"
+#include "support/RunToEnd.h"
 #include "support/TestServer.h"
 
 #include <QDir>
@@ -237,7 +238,7 @@ void TestHostileNames::nothingLandsOutsideTheFolder() {
 
     const net::NetworkRun network;
     DownloadRun run(window, network.setup());
-    run.run();
+    runToEnd(run);
 
     QCOMPARE(folderEntries(parent.path()), QStringList{QStringLiteral("images")});
     QStringList expected{QStringLiteral("good.png")};
@@ -282,7 +283,7 @@ void TestHostileNames::linkAtTheDestinationIsReplaced() {
     FakeDownloadWindow window;
     window.folder = dir.path() + u'/';
     window.add(server.address("/pic.png"));
-    QCOMPARE(DownloadRun(window, net::NetworkRun().setup()).run(), DownloadOutcome::Done);
+    QCOMPARE(runToEnd(DownloadRun(window, net::NetworkRun().setup())), DownloadOutcome::Done);
 
     // The link itself is replaced by the file; where it pointed nothing changed.
     QVERIFY(!QFileInfo(destination).isSymLink());
@@ -329,7 +330,7 @@ void TestHostileNames::plantAtTheTemporaryNameIsNeverWrittenThrough() {
     FakeDownloadWindow window;
     window.folder = dir.path() + u'/';
     window.add(server.address("/pic.png"));
-    QCOMPARE(DownloadRun(window, net::NetworkRun().setup()).run(), DownloadOutcome::Done);
+    QCOMPARE(runToEnd(DownloadRun(window, net::NetworkRun().setup())), DownloadOutcome::Done);
 
     QCOMPARE(readAll(dir.filePath(QStringLiteral("pic.png"))), generatedBytes(0, 3000));
     // The plant is left as it was, and nothing was written where it leads.
@@ -387,7 +388,7 @@ void TestHostileNames::badFolderIsNamedBeforeAnyRequest() {
     window.add(server.address("/a.png"));
     window.add(server.address("/b.png"));
 
-    const DownloadOutcome outcome = DownloadRun(window, net::NetworkRun().setup()).run();
+    const DownloadOutcome outcome = runToEnd(DownloadRun(window, net::NetworkRun().setup()));
     QFile::setPermissions(inside, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
 
     QVERIFY(outcome == DownloadOutcome::NoFolder || outcome == DownloadOutcome::FolderUnwritable);
@@ -424,7 +425,7 @@ void TestHostileNames::folderRemovedDuringTheRunCostsItsEntries() {
 
     const net::NetworkRun network;
     DownloadRun run(window, network.setup());
-    QCOMPARE(run.run(), DownloadOutcome::SomeFailed);
+    QCOMPARE(runToEnd(run), DownloadOutcome::SomeFailed);
     QVERIFY(removed);
     QCOMPARE(run.failures().size(), 3);
     // The entries after the first learn it before they are fetched.
@@ -450,7 +451,7 @@ void TestHostileNames::fullDiskKeepsTheOldFile() {
     {
         FileSizeLimit limit(100'000);
         QVERIFY(limit.ok());
-        QCOMPARE(run.run(), DownloadOutcome::SomeFailed);
+        QCOMPARE(runToEnd(run), DownloadOutcome::SomeFailed);
     }
 
     QCOMPARE(run.failures().size(), 1);

@@ -9,6 +9,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QTimer>
 
 #include <cstdio>
 #include <cstring>
@@ -86,7 +87,15 @@ int runCommandLine(int argc, char** argv) {
     }
     if (command == QLatin1StringView("list"))
         return runList(args);
-    if (command == QLatin1StringView("download"))
-        return runDownload(args);
+    if (command == QLatin1StringView("download")) {
+        // The one event loop of the command: the run goes on through it and ends it.
+        std::unique_ptr<RunningCommand> running;
+        QTimer::singleShot(0, &app, [&] {
+            running = startDownload(args, [](int exitCode) { QCoreApplication::exit(exitCode); });
+        });
+        const int exitCode = QCoreApplication::exec();
+        running.reset();
+        return exitCode;
+    }
     return usageError(QStringLiteral("unknown command '%1'").arg(command));
 }

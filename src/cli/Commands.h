@@ -5,6 +5,9 @@
 #include <QString>
 #include <QStringList>
 
+#include <functional>
+#include <memory>
+
 struct CommandOptions;
 
 // The commands and what they share: exit codes, error lines, the request settings.
@@ -14,8 +17,17 @@ enum Exit { ExitOk = 0, ExitFailed = 1, ExitUsage = 2 };
 
 // "varnolux list [OPTIONS] [--] ADDRESS"; args follow the command's name.
 int runList(const QStringList& args);
-// "varnolux download [OPTIONS] [--] ADDRESS FOLDER" or "... --input FILE FOLDER".
-int runDownload(const QStringList& args);
+// A command that goes on through the event loop; it ends when it is destroyed.
+class RunningCommand {
+public:
+    virtual ~RunningCommand() = default;
+};
+
+// "varnolux download [OPTIONS] [--] ADDRESS FOLDER" or "... --input FILE FOLDER". Starts the command
+// and returns what must live until it is over; done is told the exit code once it is (at once when
+// the arguments are refused). Nothing here waits: the application's event loop drives the run.
+std::unique_ptr<RunningCommand> startDownload(const QStringList& args,
+                                              std::function<void(int exitCode)> done);
 
 // The exit code of a listing that ended so.
 int listingExit(ListingOutcome outcome);

@@ -16,6 +16,7 @@
 
 #include <cstdio>
 #include <memory>
+#include <optional>
 
 #ifdef Q_OS_WIN
 #include <io.h>
@@ -93,57 +94,82 @@ int checkArguments(const CommandOptions& options) {
 
 } // namespace
 
-int runDownload(const QStringList& args) {
+// What a download command needs until its run is over.
+class DownloadCommand : public RunningCommand {
+public:
+    DownloadArchive archive;
+    std::unique_ptr<net::NetworkRun> network;
+    PrintingImageList inputList;
+    std::optional<SignalBridge> cancelOnSignal;
+    std::unique_ptr<CliHost> listing;
+    DiscoveryState state;
+    std::unique_ptr<CliDownloadHost> host;
+    std::unique_ptr<DownloadRun> run;
+};
+
+std::unique_ptr<RunningCommand> startDownload(const QStringList& args,
+                                              std::function<void(int exitCode)> done) {
+    const auto refuse = [&](int code) -> std::unique_ptr<RunningCommand> {
+        done(code);
+        return nullptr;
+    };
     const ParseResult parsed = parseOptions(args);
     if (!parsed)
-        return usageError(net::reasonText(parsed.failure()));
+        return refuse(usageError(net::reasonText(parsed.failure())));
     const CommandOptions& options = *parsed;
     if (const int refused = checkArguments(options); refused >= 0)
-        return refused;
+        return refuse(refused);
     const QString folder = options.positional.back();
-    DownloadArchive archive;
+    auto command = std::make_unique<DownloadCommand>();
     if (!options.download.archive.isEmpty()) {
-        if (const net::Result opened = archive.open(options.download.archive); !opened.ok())
-            return usageError(QStringLiteral("option '--download-archive': %1").arg(net::reasonText(opened)));
+        if (const net::Result opened = command->archive.open(options.download.archive); !opened.ok())
+            return refuse(
+                usageError(QStringLiteral("option '--download-archive': %1").arg(net::reasonText(opened))));
     }
-    const auto setUp = cliRunSetup(options.download);
+    auto setUp = cliRunSetup(options.download);
     if (!setUp)
-        return usageError(net::reasonText(setUp.failure()));
-    const std::unique_ptr<net::NetworkRun>& network = *setUp;
-    PrintingImageList inputList;
+        return refuse(usageError(net::reasonText(setUp.failure())));
+    command->network = std::move(*setUp);
+    const net::RunSetup& setup = command->network->setup();
     if (options.hasInput) {
-        if (const net::Result read = readInput(options.input, inputList); !read.ok())
-            return usageError(net::reasonText(read));
+        if (const net::Result read = readInput(options.input, command->inputList); !read.ok())
+            return refuse(usageError(net::reasonText(read)));
     }
 
-    const SignalBridge cancelOnSignal;
+    command->cancelOnSignal.emplace();
     // The page is listed as 'list' lists it, without printing the links.
-    CliHost listing(options.hasInput ? QString() : options.positional.front(), nullptr);
-    DiscoveryState state;
+    command->listing =
+        std::make_unique<CliHost>(options.hasInput ? QString() : options.positional.front(), nullptr);
     if (!options.hasInput) {
-        ListingJob job(listing, state, network->setup());
+        ListingJob job(*command->listing, command->state, setup);
         const ListingOutcome listed =
             job.run(options.filter, {.checkFolder = false, .announceDone = false, .find = options.find});
         if (SignalBridge::exitStatus())
-            return SignalBridge::exitStatus();
+            return refuse(SignalBridge::exitStatus());
         if (const int code = listingExit(listed); code != ExitOk)
-            return code;
+            return refuse(code);
     }
 
-    CliDownloadHost host(options.hasInput ? static_cast<ImageList&>(inputList) : listing.list(), folder,
-                         stderr, stderrIsTerminal());
+    command->host = std::make_unique<CliDownloadHost>(
+        options.hasInput ? static_cast<ImageList&>(command->inputList) : command->listing->list(), folder,
+        stderr, stderrIsTerminal());
+    CliDownloadHost& host = *command->host;
     host.setCountFinished(options.download.parallel > 1);
     if (options.json)
         host.setJsonOutput(stdout);
-    DownloadRun run(host, network->setup());
-    run.setRefererPage(state.refererPage());
+    command->run = std::make_unique<DownloadRun>(host, setup);
+    DownloadRun& run = *command->run;
+    run.setRefererPage(command->state.refererPage());
     if (!options.download.archive.isEmpty())
-        run.setArchive(&archive);
-    const DownloadOutcome outcome = run.run({.announceEnd = false});
-    host.finish(run.saved(), run.attempted(), run.skipped());
-    if (SignalBridge::exitStatus())
-        return SignalBridge::exitStatus();
-    return outcome == DownloadOutcome::Done ? ExitOk : ExitFailed;
+        run.setArchive(&command->archive);
+    run.start({.announceEnd = false}, [&run, &host, done = std::move(done)](DownloadOutcome outcome) {
+        host.finish(run.saved(), run.attempted(), run.skipped());
+        if (SignalBridge::exitStatus())
+            done(SignalBridge::exitStatus());
+        else
+            done(outcome == DownloadOutcome::Done ? ExitOk : ExitFailed);
+    });
+    return command;
 }
 
 } // namespace cli

@@ -14,7 +14,6 @@
 
 #include <QDateTime>
 #include <QDir>
-#include <QEventLoop>
 #include <QFile>
 #include <QFileInfo>
 #include <QLocale>
@@ -479,17 +478,4 @@ void DownloadRun::end() {
                                                            : DownloadOutcome::SomeFailed;
     if (const auto ended = std::exchange(m_ended, {}))
         ended(outcome);
-}
-
-DownloadOutcome DownloadRun::run(Options options) {
-    // The one wait of the run, for callers that go on only once it is over.
-    std::optional<DownloadOutcome> outcome;
-    QEventLoop wait;
-    start(options, [&](DownloadOutcome ended) {
-        outcome = ended;
-        wait.quit();
-    });
-    if (!outcome)
-        wait.exec();
-    return *outcome;
 }

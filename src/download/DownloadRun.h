@@ -64,9 +64,6 @@ public:
     // Starts the run and returns; ended is told the outcome once the last entry is done with
     // (at once when the run does not even start).
     void start(Options options, std::function<void(DownloadOutcome)> ended);
-    // Starts the run and waits for its end, the event loop running meanwhile.
-    DownloadOutcome run() { return run(Options{}); }
-    DownloadOutcome run(Options options);
     // The page the images come from (its final address), named as each request's Referer when the
     // set-up sends it.
     void setRefererPage(QByteArray page) { m_refererPage = std::move(page); }

@@ -31,6 +31,7 @@
 #include <QDir>
 #include <QDragEnterEvent>
 #include <QDropEvent>
+#include <QEventLoopLocker>
 #include <QFile>
 #include <QFileDialog>
 #include <QFileInfo>
@@ -143,7 +144,12 @@ Form1::Form1(Form1Seams seams) : QWidget(nullptr), m_seams(std::move(seams)), m_
     m_progress = std::make_unique<ProgressBarDisplay>(ui.ProgressBar1);
 }
 
-Form1::~Form1() = default;
+Form1::~Form1() {
+    // A run still under way ends before the window it reports to: its jobs go, their part files
+    // with them.
+    m_download.reset();
+    m_downloadEnded.reset();
+}
 
 void Form1::connectHandlers() {
     connect(ui.PushButton1, &QPushButton::clicked, this, &Form1::PushButton1_Click);
@@ -405,27 +411,49 @@ bool Form1::runExclusively(const std::function<void()>& work) {
     return true;
 }
 
+// A download run with what it needs until its end: its set-up, its archive, and a hold on the
+// application, so a window closed mid-run leaves the program running until the run has cleaned up.
+class DownloadUnderWay {
+public:
+    std::unique_ptr<net::NetworkRun> network;
+    DownloadArchive archive;
+    std::unique_ptr<DownloadRun> run;
+    QEventLoopLocker keepRunning;
+};
+
 void Form1::PushButton6_Click() {
     // The run tests and sets the window's one busy flag itself, so a click during a listing or
     // another download is ignored there.
-    if (m_run.active())
+    if (m_run.active() || m_download)
         return;
     ui.ListView1->list().clearOutcomes();
-    const std::unique_ptr<net::NetworkRun> network = windowRunSetup(*m_store, messages());
-    const DownloadOptions& options = network->setup().options();
-    DownloadRun run(*this, network->setup());
+    // Held from here on, so a click while the archive's warning is open is ignored as well.
+    m_download = std::make_unique<DownloadUnderWay>();
+    DownloadUnderWay* download = m_download.get();
+    download->network = windowRunSetup(*m_store, messages());
+    const DownloadOptions& options = download->network->setup().options();
+    download->run = std::make_unique<DownloadRun>(*this, download->network->setup());
+    DownloadRun& run = *download->run;
     run.setRefererPage(m_discovery.refererPage());
-    DownloadArchive archive;
     if (!options.archive.isEmpty()) {
-        if (const net::Result opened = archive.open(options.archive); opened.ok())
-            run.setArchive(&archive);
+        if (const net::Result opened = download->archive.open(options.archive); opened.ok())
+            run.setArchive(&download->archive);
         else
             messages().show(
                 QStringLiteral("The download archive %1; it is not used.").arg(net::reasonText(opened)),
                 MessageIcon::Warning);
     }
     syncMenus();
-    const DownloadOutcome outcome = run.run();
+    // The click returns at once; the run goes on through the event loop and tells its end.
+    run.start({}, [this](DownloadOutcome outcome) { downloadEnded(outcome); });
+}
+
+void Form1::downloadEnded(DownloadOutcome outcome) {
+    // The run is still in the middle of its report: it goes once that has returned.
+    m_downloadEnded = std::move(m_download);
+    QMetaObject::invokeMethod(
+        this, [this] { m_downloadEnded.reset(); }, Qt::QueuedConnection);
+    const DownloadRun& run = *m_downloadEnded->run;
     if (endStop() && outcome == DownloadOutcome::Cancelled) {
         m_pointer.setPointer(Pointer::Default);
         messages().show(

@@ -15,6 +15,8 @@
 #include <functional>
 #include <memory>
 
+class DownloadUnderWay;
+enum class DownloadOutcome;
 class ImageListView;
 class PreviewWindow;
 class ProgressBarDisplay;
@@ -143,6 +145,8 @@ private:
     void addressEdited(const QString& text);
     // After a run that was stopped: the run is over, so the next one may start.
     bool endStop();
+    // The download run's end, told by the run itself.
+    void downloadEnded(DownloadOutcome outcome);
     void copyCurrentLink();
     void saveListAs(bool tickedOnly);
     void openLinkListFromDialog();
@@ -217,6 +221,10 @@ private:
     // The hover rule's entry for each widget that reports mouse moves.
     QHash<const QObject*, HoverRule> m_hover;
     RunState m_run;
+    // The download run under way and what it needs until its end; one that has just ended, until
+    // its report has returned.
+    std::unique_ptr<DownloadUnderWay> m_download;
+    std::unique_ptr<DownloadUnderWay> m_downloadEnded;
     bool m_centred = false;
     // File > Stop was chosen during the active run; the window is closing.
     bool m_stopping = false;

@@ -6,6 +6,7 @@
 
 #include <QDir>
 #include <QTemporaryDir>
+#include <QTest>
 #include <QUrl>
 
 #include <functional>
@@ -77,3 +78,9 @@ struct TestWindow {
         return *window;
     }
 };
+
+// The download click returns at once and the run goes on through the event loop: this lets the
+// loop turn until that run is over. A run that never ends fails the test.
+inline bool downloadEnds(Form1& window) {
+    return QTest::qWaitFor([&] { return !window.runActive(); }, 60000);
+}

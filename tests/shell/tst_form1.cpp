@@ -132,6 +132,7 @@ private slots:
     void listingRunFollowsTheFindMode();
     void closingDuringAFetchEndsTheRunAtOnce();
     void downloadRunSavesTheTickedImages();
+    void closingDuringADownloadLeavesNoPartFile_data();
     void closingDuringADownloadLeavesNoPartFile();
 
 private:
@@ -972,6 +973,7 @@ void TestForm1::downloadRunSavesTheTickedImages() {
         click(window, "PushButton6");
     };
     click(window, "PushButton6");
+    QVERIFY(downloadEnds(window));
 
     QCOMPARE(m_test->boxes.texts(), QStringList{QStringLiteral("Done.")});
     QCOMPARE(QDir(folder).entryList(QDir::Files | QDir::Hidden),
@@ -985,7 +987,14 @@ void TestForm1::downloadRunSavesTheTickedImages() {
     QCOMPARE(server.distinctPaths().size(), 2);
 }
 
+void TestForm1::closingDuringADownloadLeavesNoPartFile_data() {
+    QTest::addColumn<bool>("destroyed");
+    QTest::newRow("closed: the run is cancelled and ends") << false;
+    QTest::newRow("destroyed: the run goes with the window") << true;
+}
+
 void TestForm1::closingDuringADownloadLeavesNoPartFile() {
+    QFETCH(bool, destroyed);
     TestServer server;
     server.route("/old.jpg", serve::headersThenStall(100000));
     const QString folder = m_temp.path() + QStringLiteral("/keep/");
@@ -998,13 +1007,26 @@ void TestForm1::closingDuringADownloadLeavesNoPartFile() {
     Form1& window = m_test->load();
     QVERIFY(showWindow(window));
     window.imageList().setTicked(window.imageList().add(server.address("/old.jpg")), true);
-    connect(&server, &TestServer::requestArrived, &window,
-            [&] { QTimer::singleShot(50, &window, [&] { window.close(); }); });
+    bool arrived = false;
+    connect(&server, &TestServer::requestArrived, &window, [&] {
+        arrived = true;
+        if (!destroyed)
+            QTimer::singleShot(50, &window, [&] { window.close(); });
+    });
     click(window, "PushButton6");
+    // The click has returned while the image is still on its way.
+    QVERIFY(window.runActive());
 
-    QVERIFY(Cancellation::requested());
-    QVERIFY(!window.isVisible());
-    QVERIFY(!window.runActive());
+    if (destroyed) {
+        QVERIFY(QTest::qWaitFor([&] { return arrived; }, 60000));
+        QTest::qWait(50);
+        m_test->window.reset();
+    } else {
+        QVERIFY(downloadEnds(window));
+        QVERIFY(Cancellation::requested());
+        QVERIFY(!window.isVisible());
+        QVERIFY(!window.runActive());
+    }
     QCOMPARE(m_test->boxes.texts(), QStringList());
     QCOMPARE(QDir(folder).entryList(QDir::Files | QDir::Hidden), QStringList{QStringLiteral("old.jpg")});
     QVERIFY(old.open(QIODevice::ReadOnly));

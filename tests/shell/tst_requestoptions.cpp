@@ -132,8 +132,10 @@ void RequestOptionsTest::optionReachesEveryRequest() {
         clock.start();
         QTest::mouseClick(control(window, QStringLiteral("PushButton5")), Qt::LeftButton);
         QCOMPARE(window.imageList().count(), 1);
-        if (command == Command::Download)
+        if (command == Command::Download) {
             QTest::mouseClick(control(window, QStringLiteral("PushButton6")), Qt::LeftButton);
+            QVERIFY(downloadEnds(window));
+        }
         QCOMPARE(test.boxes.texts().last(), QStringLiteral("Done."));
     } else {
         QStringList args{command == Command::List ? QStringLiteral("list") : QStringLiteral("download"),

@@ -334,6 +334,7 @@ void TestWindowMenus::outcomesAfterARun() {
     run.fill(window);
     QVERIFY(!menuAction(window, "actionTickFailed")->isEnabled());
     QTest::mouseClick(control(window, QStringLiteral("PushButton6")), Qt::LeftButton);
+    QVERIFY(downloadEnds(window));
 
     auto& list = control<ImageListView>(window, QStringLiteral("ListView1"))->list();
     list.flush();
@@ -374,6 +375,7 @@ void TestWindowMenus::untickOption() {
         menuAction(window, "actionUntickSaved")->trigger();
     run.fill(window);
     QTest::mouseClick(control(window, QStringLiteral("PushButton6")), Qt::LeftButton);
+    QVERIFY(downloadEnds(window));
     QList<bool> after;
     for (int i = 1; i <= 3; ++i)
         after << window.imageList().ticked(i);
@@ -388,6 +390,7 @@ void TestWindowMenus::marksGoWithClearListAndANewRun() {
     run.fill(window);
     auto& list = control<ImageListView>(window, QStringLiteral("ListView1"))->list();
     QTest::mouseClick(control(window, QStringLiteral("PushButton6")), Qt::LeftButton);
+    QVERIFY(downloadEnds(window));
     QCOMPARE(list.outcome(2), EntryOutcome::Failed);
 
     // A second run over the first entry only, whose file is there now: the earlier marks of the
@@ -395,6 +398,7 @@ void TestWindowMenus::marksGoWithClearListAndANewRun() {
     window.imageList().setTicked(2, false);
     window.imageList().setTicked(3, false);
     QTest::mouseClick(control(window, QStringLiteral("PushButton6")), Qt::LeftButton);
+    QVERIFY(downloadEnds(window));
     QCOMPARE(list.outcome(1), EntryOutcome::Skipped);
     QCOMPARE(list.outcome(2), EntryOutcome::None);
     QCOMPARE(list.outcome(3), EntryOutcome::None);

@@ -248,6 +248,7 @@ void TestWindowUse::linkThatCannotBeRequestedFailsWithAReason() {
     window.imageList().setTicked(window.imageList().add("not a url at all"), true);
     window.imageList().setTicked(window.imageList().add(server.address("/a.png")), true);
     QTest::mouseClick(control(window, QStringLiteral("PushButton6")), Qt::LeftButton);
+    QVERIFY(downloadEnds(window));
     // One message, the run's own: no report of the program's error.
     QCOMPARE(m_test->boxes.messages.size(), 1);
     const QString summary = m_test->boxes.texts().first();
@@ -273,6 +274,7 @@ void TestWindowUse::pageSavedUnderAnImageLinkHasOneMeaning() {
     for (const char* path : {"/login.jpg", "/a.png", "/missing.png"})
         window.imageList().setTicked(window.imageList().add(server.address(path)), true);
     QTest::mouseClick(control(window, QStringLiteral("PushButton6")), Qt::LeftButton);
+    QVERIFY(downloadEnds(window));
 
     auto& list = control<ImageListView>(window, QStringLiteral("ListView1"))->list();
     list.flush();
@@ -355,6 +357,7 @@ void TestWindowUse::parallelRunBarShowsTheRun() {
         atEnd = Seen{bar->value(), bar->maximum(), bar->text()};
     };
     QTest::mouseClick(control(window, QStringLiteral("PushButton6")), Qt::LeftButton);
+    QVERIFY(downloadEnds(window));
     QCOMPARE(folderEntries(dir.path()).size(), images);
 
     // Mid-run the bar counts the run's entries and says so.
@@ -437,6 +440,7 @@ void TestWindowUse::stopEndsTheRunAndKeepsWhatItHas() {
             return true;
         });
         QTest::mouseClick(control(window, QStringLiteral("PushButton6")), Qt::LeftButton);
+        QVERIFY(downloadEnds(window));
         // What was saved stays, the transfers' part files are gone, the stalled ones have no mark.
         QCOMPARE(folderEntries(dir.path()), QStringList{QStringLiteral("a.png")});
         QCOMPARE(fileBytes(dir.filePath(QStringLiteral("a.png"))), pngBytes);
@@ -456,6 +460,7 @@ void TestWindowUse::stopEndsTheRunAndKeepsWhatItHas() {
     window.imageList().setTicked(window.imageList().add(server.address("/a.png")), true);
     m_test->boxes.messages.clear();
     QTest::mouseClick(control(window, QStringLiteral("PushButton6")), Qt::LeftButton);
+    QVERIFY(downloadEnds(window));
     QCOMPARE(m_test->boxes.texts(), QStringList{QStringLiteral("Done.")});
 }
 
