@@ -851,7 +851,9 @@ Result CurlLoop::Private::fromCurl(const Job& job, CURLcode code) const {
 void CurlLoop::Private::recycle(CURL* easy) {
     if (!easy)
         return;
-    if (spare.size() < spareHandles) {
+    // libcurl keeps the names of cookie files it has not read yet past a reset and loses them
+    // there: a handle that was given one is not reused.
+    if (spare.size() < spareHandles && defaults.cookieFile.isEmpty()) {
         curl_easy_reset(easy);
         spare.push_back(easy);
     } else {
