@@ -120,6 +120,7 @@ struct Job {
     bool held = false;         // the handler said Later
     bool throttled = false;    // the run's rate limit is ahead
     bool pausedInCurl = false; // libcurl keeps bytes until told to go on
+    bool yielded = false;      // ... because this turn of the event loop has had its share
     std::unique_ptr<QTimer> throttle;
 
     bool quiet() const { return held || throttled || pausedInCurl; }
@@ -193,7 +194,13 @@ public:
     CURLM* multi = nullptr;
     QObject context;
     QTimer curlTimer;
-    QTimer kick;     // the queue's next chance: a pause or a gap over, or work left from a callback
+    QTimer kick; // the queue's next chance: a pause or a gap over, or work left from a callback
+    // libcurl reads a fast socket many times over within one call; past this many body bytes in
+    // one turn of the event loop, a transfer waits for the next turn, so timers and the window
+    // are never held up for long.
+    static constexpr qint64 turnBytes = 1 << 20;
+    qint64 turnTaken = 0;
+    QTimer nextTurn;
     QTimer watchdog; // the earliest idle or too-slow deadline
     QHash<curl_socket_t, Watch*> watches;
     std::unordered_map<Id, std::unique_ptr<Job>> jobs;
@@ -230,6 +237,18 @@ CurlLoop::Private::Private(CurlDefaults defaultsIn) : defaults(std::move(default
     curl_multi_setopt(multi, CURLMOPT_MAX_HOST_CONNECTIONS, maxHostConnections);
     curlTimer.setSingleShot(true);
     QObject::connect(&curlTimer, &QTimer::timeout, &context, [this] { act(CURL_SOCKET_TIMEOUT, 0); });
+    nextTurn.setSingleShot(true);
+    QObject::connect(&nextTurn, &QTimer::timeout, &context, [this] {
+        std::vector<Id> waiting;
+        for (auto& [id, job] : jobs)
+            if (job->yielded)
+                waiting.push_back(id);
+        for (const Id id : waiting)
+            if (Job* job = find(id)) {
+                job->yielded = false;
+                unpause(*job);
+            }
+    });
     kick.setSingleShot(true);
     QObject::connect(&kick, &QTimer::timeout, &context, [this] {
         drain();
@@ -310,6 +329,8 @@ void CurlLoop::Private::watch(curl_socket_t socket, int what) {
 
 void CurlLoop::Private::act(curl_socket_t socket, int flags) {
     int running = 0;
+    if (depth == 0)
+        turnTaken = 0;
     ++depth;
     curl_multi_socket_action(multi, socket, flags, &running);
     --depth;
@@ -664,8 +685,14 @@ size_t CurlLoop::Private::takeBody(Job& job, const char* data, size_t size) {
         return size;
     // The handler is behind, or the run is ahead of its rate: libcurl keeps these bytes and hands
     // them over again once resumed.
-    if (job.held || job.throttled) {
+    if (job.held || job.throttled || job.yielded) {
         job.pausedInCurl = true;
+        return CURL_WRITEFUNC_PAUSE;
+    }
+    if (turnTaken >= turnBytes) {
+        job.yielded = true;
+        job.pausedInCurl = true;
+        nextTurn.start(0);
         return CURL_WRITEFUNC_PAUSE;
     }
     const qint64 total = job.bodyBytes + qint64(size);
@@ -691,6 +718,7 @@ size_t CurlLoop::Private::takeBody(Job& job, const char* data, size_t size) {
         return CURL_WRITEFUNC_PAUSE;
     }
     job.bodyBytes = total;
+    turnTaken += qint64(size);
     job.heardBytes += qint64(size);
     job.lastHeardMs = clock.elapsed();
     if (defaults.rateLimit) {
@@ -716,7 +744,7 @@ size_t CurlLoop::Private::takeBody(Job& job, const char* data, size_t size) {
 
 // Lets libcurl hand over the bytes it kept, once neither the handler nor the rate limit holds them.
 void CurlLoop::Private::unpause(Job& job) {
-    if (!job.pausedInCurl || job.held || job.throttled || !job.onWire || job.cancelled)
+    if (!job.pausedInCurl || job.held || job.throttled || job.yielded || !job.onWire || job.cancelled)
         return;
     if (depth > 0) {
         toResume.push_back(job.id);
@@ -725,6 +753,8 @@ void CurlLoop::Private::unpause(Job& job) {
     }
     job.pausedInCurl = false;
     restartClocks(job);
+    if (depth == 0)
+        turnTaken = 0;
     // May hand the kept bytes over at once, through takeBody and so the handler.
     ++depth;
     curl_easy_pause(job.easy, CURLPAUSE_CONT);
