@@ -4,6 +4,7 @@
 
 #include <QByteArray>
 #include <QByteArrayView>
+#include <QList>
 
 #include <functional>
 
@@ -24,6 +25,17 @@ public:
     // page: the bytes as fetched; pageUrl: the address they finally came from; contentType: the
     // response's Content-Type header (its charset decides the encoding first).
     void run(const QByteArray& page, const QByteArray& pageUrl, const QByteArray& contentType);
+
+    // An element of the tree a browser built, with the base URL its references resolve against.
+    struct RenderedElement {
+        MarkupWalker::DomElement element;
+        QByteArray baseUrl;
+    };
+    // The same contexts, resolution, filter and once-only rule over a tree the browser built, in
+    // the order given; entries already listed stay.
+    void runElements(const QList<RenderedElement>& elements);
+    // Absolute image addresses (a browser's own requests), listed as images after what is there.
+    void addImages(const QList<QByteArray>& urls);
 
 private:
     ImageList& m_list;
