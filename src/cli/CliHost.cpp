@@ -14,7 +14,14 @@ void StderrMessages::show(const QString& text, MessageIcon, const QString& title
 int PrintingImageList::add(const QByteArray& text) {
     const int entry = MemoryImageList::add(text);
     if (m_out) {
-        const QByteArray line = m_json ? "{\"url\": " + json::string(text) + '}' : text;
+        QByteArray line = text;
+        if (m_json) {
+            line = "{\"url\": " + json::string(text);
+            if (m_found)
+                line +=
+                    *m_found == FoundIn::Document ? ", \"found\": \"document\"" : ", \"found\": \"network\"";
+            line += '}';
+        }
         std::fwrite(line.constData(), 1, size_t(line.size()), m_out);
         std::fputc('\n', m_out);
     }

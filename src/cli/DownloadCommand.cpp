@@ -5,6 +5,7 @@
 #include "cli/Options.h"
 #include "cli/SignalBridge.h"
 #include "core/Folders.h"
+#include "discovery/ChromiumDriver.h"
 #include "discovery/ListingJob.h"
 #include "download/DownloadArchive.h"
 #include "download/DownloadRun.h"
@@ -107,6 +108,8 @@ int runDownload(const QStringList& args) {
         if (const net::Result opened = archive.open(options.download.archive); !opened.ok())
             return usageError(QStringLiteral("option '--download-archive': %1").arg(net::reasonText(opened)));
     }
+    if (options.find == FindMode::Rendered && !options.hasInput && chromiumProgram().isEmpty())
+        return usageError(chromiumMissingText());
     const auto setUp = cliRunSetup(options.download);
     if (!setUp)
         return usageError(net::reasonText(setUp.failure()));
@@ -126,8 +129,10 @@ int runDownload(const QStringList& args) {
     DiscoveryState state;
     if (!options.hasInput) {
         ListingJob job(listing, state, network->setup());
-        const ListingOutcome listed =
-            job.run(options.filter, {.checkFolder = false, .announceDone = false, .find = options.find});
+        const ListingOutcome listed = job.run(options.filter, {.checkFolder = false,
+                                                               .announceDone = false,
+                                                               .find = options.find,
+                                                               .renderSeconds = options.renderSeconds});
         if (SignalBridge::exitStatus())
             return SignalBridge::exitStatus();
         if (const int code = listingExit(listed); code != ExitOk)

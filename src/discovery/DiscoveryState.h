@@ -7,9 +7,10 @@
 #include <optional>
 #include <vector>
 
-// How the page's image links are found: the classic byte scan, or the page read as a browser
-// reads it (every image a browser would show or a link would fetch).
-enum class FindMode { Classic, Browser };
+// How the page's image links are found: the classic byte scan, the page read as a browser reads
+// it with scripting off (every image a browser would show or a link would fetch), or the page
+// shown by a browser with scripts on, scrolled and settled (what it builds and fetches too).
+enum class FindMode { Classic, Browser, Rendered };
 
 // The filter's check boxes, as the job asks its host about them.
 enum class FilterBox { Jpg, Gif, Custom };
