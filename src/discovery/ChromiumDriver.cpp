@@ -128,10 +128,17 @@ void ChromiumProcess::start() {
     const int childReads = toBrowser[0];
     const int childWrites = fromBrowser[1];
 
+    // The profile and Chromium's own temporary files (its singleton socket's folder above all,
+    // which a killed browser leaves behind) in the one folder that goes at the end.
+    const QString profile = m_profile->filePath(u"profile"_s);
+    const QString temporary = m_profile->filePath(u"tmp"_s);
+    if (!QDir().mkpath(profile) || !QDir().mkpath(temporary))
+        return fail(
+            u"a folder for the browser's profile could not be created in %1"_s.arg(m_profile->path()));
     QStringList arguments{
         u"--headless"_s,
         u"--remote-debugging-pipe"_s,
-        u"--user-data-dir="_s + m_profile->path(),
+        u"--user-data-dir="_s + profile,
         u"--no-first-run"_s,
         u"--no-default-browser-check"_s,
         u"--disable-background-networking"_s,
@@ -155,6 +162,9 @@ void ChromiumProcess::start() {
     m_process = std::make_unique<QProcess>();
     m_process->setProgram(m_program);
     m_process->setArguments(arguments);
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(u"TMPDIR"_s, temporary);
+    m_process->setProcessEnvironment(environment);
     m_process->setStandardInputFile(QProcess::nullDevice());
     m_process->setStandardOutputFile(QProcess::nullDevice());
     m_process->setStandardErrorFile(QProcess::nullDevice());

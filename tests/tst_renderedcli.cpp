@@ -1,0 +1,213 @@
+#include "support/CliRunner.h"
+#include "support/TestServer.h"
+
+#include <QDir>
+#include <QFile>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QTest>
+
+namespace {
+
+using namespace Qt::StringLiterals;
+
+// Chromium reaches nothing but loopback: a proxy that refuses every connection, which Chromium
+// never uses for loopback, and a resolver that knows no names.
+const QString loopbackOnly =
+    u"--proxy-server=http://127.0.0.1:9 \"--host-resolver-rules=MAP * ~NOTFOUND, EXCLUDE 127.0.0.1\""_s;
+
+QByteArray gif() {
+    return QByteArray::fromBase64("R0lGODlhAQABAIAAAAAAAP///ywAAAAAAQABAAACAUwAOw==");
+}
+
+// Every address that ends in an image's name is a small image; other unknown paths are 404s.
+std::function<Behaviour(const RecordedRequest&)> images() {
+    return [](const RecordedRequest& r) {
+        const QByteArray path = r.path.left(r.path.indexOf('?') < 0 ? r.path.size() : r.path.indexOf('?'));
+        if (path.endsWith(".gif") || path.endsWith(".jpg") || path.endsWith(".png"))
+            return serve::ok(gif(), "image/gif");
+        return serve::response(404, "Not Found", {}, "no");
+    };
+}
+
+bool haveChromium() {
+    return !QStandardPaths::findExecutable(u"chromium"_s).isEmpty();
+}
+
+} // namespace
+
+class TestRenderedCli : public QObject {
+    Q_OBJECT
+
+private slots:
+    void init();
+    void listsWhatTheBrowserShows_data();
+    void listsWhatTheBrowserShows();
+    void chromiumMissingIsAUsageError();
+    void aNonWebAddressNeverStartsTheBrowser_data();
+    void aNonWebAddressNeverStartsTheBrowser();
+    void aPageThatNeverStopsGrowingIsListedAtTheCap();
+
+private:
+    CliResult run(const QStringList& arguments, QList<std::pair<QString, QString>> env = {},
+                  int limitMs = 60000);
+    QTemporaryDir m_tmp;
+};
+
+void TestRenderedCli::init() {
+    if (!haveChromium())
+        QSKIP("chromium is not installed (scripts/setup installs it)");
+}
+
+CliResult TestRenderedCli::run(const QStringList& arguments, QList<std::pair<QString, QString>> env,
+                               int limitMs) {
+    CliOptions options;
+    options.environment = std::move(env);
+    options.environment << std::pair(u"VARNOLUX_CHROMIUM_FLAGS"_s, loopbackOnly)
+                        << std::pair(u"TMPDIR"_s, m_tmp.path());
+    options.timeLimitMs = limitMs;
+    return runVarnolux(arguments, options);
+}
+
+void TestRenderedCli::listsWhatTheBrowserShows_data() {
+    QTest::addColumn<QByteArray>("page");
+    QTest::addColumn<QByteArray>("expected"); // {base}: the page's server, {other}: the other origin's
+    QTest::addColumn<int>("exitCode");
+
+    QTest::newRow("a gallery built by script from JSON")
+        << QByteArray(R"(<div id=g></div><script>
+             fetch('/data.json').then(r => r.json()).then(list => { for (const name of list) {
+               const i = document.createElement('img'); i.src = '/g/' + name; g.appendChild(i); } });
+           </script>)")
+        << QByteArray("{\"url\": \"{base}/g/one.jpg\", \"found\": \"document\"}\n"
+                      "{\"url\": \"{base}/g/two.gif\", \"found\": \"document\"}\n")
+        << 0;
+    QTest::newRow("a lazy loader that swaps in the image once it is scrolled into view")
+        << QByteArray(R"(<div style="height:3000px"></div><img data-late="/late.jpg" id=l>
+           <script>new IntersectionObserver((es, o) => { for (const e of es) if (e.isIntersecting) {
+             e.target.src = e.target.dataset.late; e.target.removeAttribute('data-late'); o.disconnect(); } })
+             .observe(l);</script>)")
+        << QByteArray("{\"url\": \"{base}/late.jpg\", \"found\": \"document\"}\n") << 0;
+    QTest::newRow("an image put in after a timer, and a background set by script")
+        << QByteArray(R"(<div id=d></div><script>setTimeout(() => {
+             const i = new Image(); i.src = '/timer.gif'; document.body.appendChild(i);
+             d.style.backgroundImage = 'url(/bg.png)'; }, 400);</script>)")
+        << QByteArray("{\"url\": \"{base}/bg.png\", \"found\": \"document\"}\n"
+                      "{\"url\": \"{base}/timer.gif\", \"found\": \"document\"}\n")
+        << 0;
+    QTest::newRow("an open shadow root is read in place; a closed one only by what it fetched")
+        << QByteArray(R"(<div id=a></div><div id=b></div><img src=/after.jpg><script>
+             document.getElementById('a').attachShadow({mode: 'open'}).innerHTML = '<img src=/in-open.jpg>';
+             document.getElementById('b').attachShadow({mode: 'closed'}).innerHTML = '<img src=/in-closed.jpg>';
+           </script>)")
+        << QByteArray("{\"url\": \"{base}/in-open.jpg\", \"found\": \"document\"}\n"
+                      "{\"url\": \"{base}/after.jpg\", \"found\": \"document\"}\n"
+                      "{\"url\": \"{base}/in-closed.jpg\", \"found\": \"network\"}\n")
+        << 0;
+    QTest::newRow("a same-origin frame is read right after its element; another origin's is not")
+        << QByteArray(R"(<iframe src="/framed.html"></iframe><iframe src="{other}/framed.html"></iframe>
+           <img src=/main.jpg>)")
+        << QByteArray("{\"url\": \"{base}/in-frame.jpg\", \"found\": \"document\"}\n"
+                      "{\"url\": \"{base}/main.jpg\", \"found\": \"document\"}\n")
+        << 0;
+    QTest::newRow("dialogs are dismissed: confirm answers false, the page goes on")
+        << QByteArray(R"(<body><script>alert('a'); const yes = confirm('b');
+             const i = new Image(); i.src = yes ? '/yes.jpg' : '/no.jpg'; document.body.appendChild(i);</script>)")
+        << QByteArray("{\"url\": \"{base}/no.jpg\", \"found\": \"document\"}\n") << 0;
+    QTest::newRow("noscript content is text with scripting on")
+        << QByteArray(R"(<noscript><img src=/fallback.jpg></noscript><img src=/shown.jpg>)")
+        << QByteArray("{\"url\": \"{base}/shown.jpg\", \"found\": \"document\"}\n") << 0;
+    QTest::newRow("a rule a script inserts into a style sheet counts")
+        << QByteArray(R"(<style></style><div class=x></div><script>
+             document.styleSheets[0].insertRule('.x { background: url(/inserted.png) }');</script>)")
+        << QByteArray("{\"url\": \"{base}/inserted.png\", \"found\": \"document\"}\n") << 0;
+    QTest::newRow("a 404 answer to the page itself fails the listing")
+        << QByteArray("404") << QByteArray() << 1;
+}
+
+void TestRenderedCli::listsWhatTheBrowserShows() {
+    QFETCH(QByteArray, page);
+    QFETCH(QByteArray, expected);
+    QFETCH(int, exitCode);
+    TestServer server;
+    TestServer other("127.0.0.2");
+    if (!other.isListening())
+        QSKIP("this machine has no 127.0.0.2");
+    server.setFallback(images());
+    other.setFallback(images());
+    if (page == "404")
+        server.route("/page.html", serve::response(404, "Not Found", {}, "<img src=/a.jpg>"));
+    else
+        server.route("/page.html", serve::ok(QByteArray(page).replace("{other}", other.base())));
+    server.route("/data.json", serve::ok(R"(["one.jpg", "two.gif"])", "application/json"));
+    server.route("/framed.html", serve::ok("<img src=/in-frame.jpg>"));
+    other.route("/framed.html", serve::ok("<img src=/other-frame.jpg>"));
+
+    const CliResult r = run({u"list"_s, u"--find"_s, u"rendered"_s, u"--json"_s, u"--filter"_s,
+                             u"JPG,GIF,PNG"_s, QString::fromLatin1(server.address("/page.html"))});
+    QVERIFY2(r.finished, qPrintable(r.errorString));
+    QCOMPARE(r.exitCode, exitCode);
+    QCOMPARE(r.out, QByteArray(expected).replace("{base}", server.base()));
+    if (exitCode == 1)
+        QVERIFY2(r.err.contains("HTTP 404"), r.err.constData());
+    // Nothing of the browser stays: its profile folder is gone with it.
+    QCOMPARE(QDir(m_tmp.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden),
+             QStringList());
+}
+
+void TestRenderedCli::chromiumMissingIsAUsageError() {
+    TestServer server;
+    const CliResult r = run({u"list"_s, u"--find"_s, u"rendered"_s, QString::fromLatin1(server.address("/"))},
+                            {{u"VARNOLUX_CHROMIUM"_s, u"/nonexistent"_s}});
+    QVERIFY2(r.finished, qPrintable(r.errorString));
+    QCOMPARE(r.exitCode, 2);
+    QVERIFY2(r.err.contains("\"chromium\" package"), r.err.constData());
+    QCOMPARE(server.requests().size(), 0);
+}
+
+void TestRenderedCli::aNonWebAddressNeverStartsTheBrowser_data() {
+    QTest::addColumn<QString>("address");
+    QTest::newRow("a file of this machine") << u"file:///etc/hostname"_s;
+    QTest::newRow("a script address") << u"javascript:alert(1)"_s;
+    QTest::newRow("another scheme") << u"ftp://127.0.0.1/"_s;
+}
+
+void TestRenderedCli::aNonWebAddressNeverStartsTheBrowser() {
+    QFETCH(QString, address);
+    // A stand-in browser that leaves a mark when it is started.
+    const QString mark = m_tmp.filePath(u"started"_s);
+    const QString fake = m_tmp.filePath(u"fake-chromium"_s);
+    {
+        QFile f(fake);
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.write("#!/bin/sh\ntouch '" + mark.toUtf8() + "'\n");
+    }
+    QVERIFY(QFile::setPermissions(fake, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
+    const CliResult r =
+        run({u"list"_s, u"--find"_s, u"rendered"_s, address}, {{u"VARNOLUX_CHROMIUM"_s, fake}});
+    QFile::remove(fake);
+    QVERIFY2(r.finished, qPrintable(r.errorString));
+    QCOMPARE(r.exitCode, 1);
+    QVERIFY2(r.err.contains("is not a web address"), r.err.constData());
+    QVERIFY(!QFile::exists(mark));
+}
+
+void TestRenderedCli::aPageThatNeverStopsGrowingIsListedAtTheCap() {
+    TestServer server;
+    server.setFallback(images());
+    server.route("/page.html", serve::ok(R"(<img src=/first.jpg><script>let n = 0;
+        setInterval(() => { const d = document.createElement('div'); d.style.height = '2000px';
+          document.body.appendChild(d); }, 50);</script>)"));
+    QElapsedTimer clock;
+    clock.start();
+    const CliResult r = run({u"list"_s, u"--find"_s, u"rendered"_s, u"--render-time"_s, u"2"_s,
+                             QString::fromLatin1(server.address("/page.html"))});
+    QVERIFY2(r.finished, qPrintable(r.errorString));
+    QCOMPARE(r.exitCode, 0);
+    QCOMPARE(r.out, server.address("/first.jpg") + '\n');
+    // Generous: the cap is 2 s from the load event; starting Chromium takes its own time.
+    QVERIFY2(clock.elapsed() < 20000, qPrintable(QString::number(clock.elapsed())));
+}
+
+QTEST_GUILESS_MAIN(TestRenderedCli)
+#include "tst_renderedcli.moc"
