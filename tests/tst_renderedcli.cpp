@@ -2,10 +2,15 @@
 #include "support/TestServer.h"
 
 #include <QDir>
+#include <QDirIterator>
+#include <QElapsedTimer>
 #include <QFile>
+#include <QProcess>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
+
+#include <csignal>
 
 namespace {
 
@@ -30,6 +35,23 @@ std::function<Behaviour(const RecordedRequest&)> images() {
     };
 }
 
+// The processes whose command line names path (the browser's, by its profile), zombies aside.
+QList<qint64> processesNaming(const QString& path) {
+    QList<qint64> found;
+    QDirIterator it(u"/proc"_s, QDir::Dirs | QDir::NoDotAndDotDot);
+    while (it.hasNext()) {
+        it.next();
+        bool number = false;
+        const qint64 pid = it.fileName().toLongLong(&number);
+        if (!number)
+            continue;
+        QFile cmdline(it.filePath() + u"/cmdline"_s);
+        if (cmdline.open(QIODevice::ReadOnly) && cmdline.readAll().contains(path.toUtf8()))
+            found << pid;
+    }
+    return found;
+}
+
 bool haveChromium() {
     return !QStandardPaths::findExecutable(u"chromium"_s).isEmpty();
 }
@@ -47,6 +69,8 @@ private slots:
     void aNonWebAddressNeverStartsTheBrowser_data();
     void aNonWebAddressNeverStartsTheBrowser();
     void aPageThatNeverStopsGrowingIsListedAtTheCap();
+    void nothingOutlivesTheRun_data();
+    void nothingOutlivesTheRun();
 
 private:
     CliResult run(const QStringList& arguments, QList<std::pair<QString, QString>> env = {},
@@ -207,6 +231,53 @@ void TestRenderedCli::aPageThatNeverStopsGrowingIsListedAtTheCap() {
     QCOMPARE(r.out, server.address("/first.jpg") + '\n');
     // Generous: the cap is 2 s from the load event; starting Chromium takes its own time.
     QVERIFY2(clock.elapsed() < 20000, qPrintable(QString::number(clock.elapsed())));
+}
+
+void TestRenderedCli::nothingOutlivesTheRun_data() {
+    QTest::addColumn<bool>("interrupt"); // else the browser is killed under the run
+    QTest::newRow("SIGINT to varnolux alone ends the browser and removes its profile") << true;
+    QTest::newRow("a browser killed mid-run fails the listing with a reason") << false;
+}
+
+void TestRenderedCli::nothingOutlivesTheRun() {
+    QFETCH(bool, interrupt);
+    TestServer server;
+    server.setFallback(images());
+    server.route("/page.html", serve::ok(R"(<img src=/first.jpg><script>
+        setInterval(() => { const d = document.createElement('div'); d.style.height = '2000px';
+          document.body.appendChild(d); }, 50);</script>)"));
+    QProcess varnolux;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(u"VARNOLUX_CHROMIUM_FLAGS"_s, loopbackOnly);
+    env.insert(u"TMPDIR"_s, m_tmp.path());
+    varnolux.setProcessEnvironment(env);
+    varnolux.start(varnoluxExecutable(), {u"list"_s, u"--find"_s, u"rendered"_s, u"--render-time"_s, u"60"_s,
+                                          QString::fromLatin1(server.address("/page.html"))});
+    QVERIFY(varnolux.waitForStarted());
+    // Under way once the page has asked for its image.
+    QVERIFY(QTest::qWaitFor([&] { return server.requests().size() >= 2; }, 20000));
+    QVERIFY(!processesNaming(m_tmp.path()).isEmpty());
+    if (interrupt) {
+        ::kill(pid_t(varnolux.processId()), SIGINT);
+    } else {
+        const QList<qint64> browser = processesNaming(m_tmp.path());
+        for (qint64 pid : browser)
+            ::kill(pid_t(pid), SIGKILL);
+    }
+    QElapsedTimer clock;
+    clock.start();
+    QVERIFY(QTest::qWaitFor([&] { return varnolux.state() == QProcess::NotRunning; }, 10000));
+    QVERIFY2(clock.elapsed() < 2500, qPrintable(QString::number(clock.elapsed())));
+    const QByteArray err = varnolux.readAllStandardError();
+    if (interrupt) {
+        QCOMPARE(varnolux.exitCode(), 130);
+    } else {
+        QCOMPARE(varnolux.exitCode(), 1);
+        QVERIFY2(err.contains("the browser"), err.constData());
+    }
+    QCOMPARE(processesNaming(m_tmp.path()), QList<qint64>());
+    QCOMPARE(QDir(m_tmp.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden),
+             QStringList());
 }
 
 QTEST_GUILESS_MAIN(TestRenderedCli)
