@@ -69,6 +69,8 @@ private slots:
     void aNonWebAddressNeverStartsTheBrowser_data();
     void aNonWebAddressNeverStartsTheBrowser();
     void aPageThatNeverStopsGrowingIsListedAtTheCap();
+    void agreesWithBrowserModeOnStaticPages_data();
+    void agreesWithBrowserModeOnStaticPages();
     void nothingOutlivesTheRun_data();
     void nothingOutlivesTheRun();
 
@@ -145,6 +147,12 @@ void TestRenderedCli::listsWhatTheBrowserShows_data() {
         << QByteArray(R"(<style></style><div class=x></div><script>
              document.styleSheets[0].insertRule('.x { background: url(/inserted.png) }');</script>)")
         << QByteArray("{\"url\": \"{base}/inserted.png\", \"found\": \"document\"}\n") << 0;
+    QTest::newRow("a page that replaces itself: the new document is read, both fetched")
+        << QByteArray(R"(<img src=/before.jpg><script>setTimeout(() => location.replace('/framed.html'), 300);
+           </script>)")
+        << QByteArray("{\"url\": \"{base}/in-frame.jpg\", \"found\": \"document\"}\n"
+                      "{\"url\": \"{base}/before.jpg\", \"found\": \"network\"}\n")
+        << 0;
     QTest::newRow("a 404 answer to the page itself fails the listing")
         << QByteArray("404") << QByteArray() << 1;
 }
@@ -231,6 +239,41 @@ void TestRenderedCli::aPageThatNeverStopsGrowingIsListedAtTheCap() {
     QCOMPARE(r.out, server.address("/first.jpg") + '\n');
     // Generous: the cap is 2 s from the load event; starting Chromium takes its own time.
     QVERIFY2(clock.elapsed() < 20000, qPrintable(QString::number(clock.elapsed())));
+}
+
+void TestRenderedCli::agreesWithBrowserModeOnStaticPages_data() {
+    QTest::addColumn<QByteArray>("page");
+    QTest::newRow("image attributes, srcset, lazy-loading names, links")
+        << QByteArray(R"(<img src=a.jpg srcset="b.jpg 1x, c.gif 2x" data-src=d.jpg><a href=e.jpg>e</a>
+           <img data-lazy-src="/lazy/f.gif" data-original='g.png'><a href=page.html>p</a>)");
+    QTest::newRow("a base element, picture sources, image inputs, posters, icons and og:image")
+        << QByteArray(R"(<head><base href="/base/"><link rel=icon href=i.png>
+           <meta property="og:image" content="og.jpg"></head><body><picture><source srcset=s.jpg>
+           <img src=p.jpg></picture><input type=image src=in.gif><video poster=v.jpg></video>)");
+    QTest::newRow("style attributes and style sheets, invalid declarations dropped") << QByteArray(
+        R"P(<style>@media screen { .a { background: url(m.png) } } .b { colour: url(x.png) }</style>
+           <div style="background-image: url('st.gif'); *background: url(hack.gif)"></div>)P");
+    QTest::newRow("SVG images and references that are not http")
+        << QByteArray(R"(<svg><image href=svg.png /><image xlink:href=old.png /></svg>
+           <img src="data:image/gif;base64,R0lGODlhAQABAAAAACw="><img src="javascript:void 0"><a href="#top">t</a>)");
+}
+
+void TestRenderedCli::agreesWithBrowserModeOnStaticPages() {
+    QFETCH(QByteArray, page);
+    TestServer server;
+    server.setFallback(images());
+    server.route("/dir/page.html", serve::ok(page));
+    QByteArray outputs[2];
+    int i = 0;
+    for (const QString& mode : {u"browser"_s, u"rendered"_s}) {
+        const CliResult r = run({u"list"_s, u"--find"_s, mode, u"--filter"_s, u"JPG,GIF,PNG"_s,
+                                 QString::fromLatin1(server.address("/dir/page.html"))});
+        QVERIFY2(r.finished, qPrintable(r.errorString));
+        QCOMPARE(r.exitCode, 0);
+        outputs[i++] = r.out;
+    }
+    QVERIFY(!outputs[0].isEmpty());
+    QCOMPARE(outputs[1], outputs[0]);
 }
 
 void TestRenderedCli::nothingOutlivesTheRun_data() {
