@@ -153,6 +153,10 @@ void TestRenderedCli::listsWhatTheBrowserShows_data() {
         << QByteArray("{\"url\": \"{base}/in-frame.jpg\", \"found\": \"document\"}\n"
                       "{\"url\": \"{base}/before.jpg\", \"found\": \"network\"}\n")
         << 0;
+    QTest::newRow("a window the page opens is not listed")
+        << QByteArray(R"(<img src=/own.jpg><script>window.open('/popup.html');
+             document.querySelector('img').click();</script>)")
+        << QByteArray("{\"url\": \"{base}/own.jpg\", \"found\": \"document\"}\n") << 0;
     QTest::newRow("a 404 answer to the page itself fails the listing")
         << QByteArray("404") << QByteArray() << 1;
 }
@@ -173,6 +177,7 @@ void TestRenderedCli::listsWhatTheBrowserShows() {
         server.route("/page.html", serve::ok(QByteArray(page).replace("{other}", other.base())));
     server.route("/data.json", serve::ok(R"(["one.jpg", "two.gif"])", "application/json"));
     server.route("/framed.html", serve::ok("<img src=/in-frame.jpg>"));
+    server.route("/popup.html", serve::ok("<img src=/popup.jpg>"));
     other.route("/framed.html", serve::ok("<img src=/other-frame.jpg>"));
 
     const CliResult r = run({u"list"_s, u"--find"_s, u"rendered"_s, u"--json"_s, u"--filter"_s,

@@ -204,12 +204,16 @@ void ChromiumProcess::start() {
          [this](const QJsonObject& created, const QString& error) {
              if (!error.isEmpty())
                  return fail(u"the browser could not open a page (%1)"_s.arg(error));
+             m_target = created.value(u"targetId"_s).toString();
              send(u"Target.attachToTarget"_s,
                   {{u"targetId"_s, created.value(u"targetId"_s).toString()}, {u"flatten"_s, true}}, false,
                   [this](const QJsonObject& attached, const QString& error) {
                       if (!error.isEmpty())
                           return fail(u"the browser could not open a page (%1)"_s.arg(error));
                       m_session = attached.value(u"sessionId"_s).toString();
+                      // Every other page (a window the page opens despite the pop-up blocker)
+                      // is closed as soon as it is known; nothing of it is listened to.
+                      send(u"Target.setDiscoverTargets"_s, {{u"discover"_s, true}}, false, {});
                       emit ready();
                   });
          });
@@ -292,6 +296,13 @@ void ChromiumProcess::handle(const QJsonObject& message) {
     if (method == u"Target.detachedFromTarget"_s &&
         message.value(u"params"_s).toObject().value(u"sessionId"_s).toString() == m_session)
         return fail(u"the browser closed the page"_s);
+    if (method == u"Target.targetCreated"_s && !message.contains(u"sessionId"_s)) {
+        const QJsonObject info = message.value(u"params"_s).toObject().value(u"targetInfo"_s).toObject();
+        const QString id = info.value(u"targetId"_s).toString();
+        if (info.value(u"type"_s).toString() == u"page"_s && !m_target.isEmpty() && id != m_target)
+            send(u"Target.closeTarget"_s, {{u"targetId"_s, id}}, false, {});
+        return;
+    }
     if (message.value(u"sessionId"_s).toString() == m_session && !m_session.isEmpty())
         emit event(method, message.value(u"params"_s).toObject());
 }

@@ -89,6 +89,7 @@ private:
     std::unique_ptr<QSocketNotifier> m_writable;
     QByteArray m_in;
     QByteArray m_out;
+    QString m_target; // the page of ours
     QString m_session;
     int m_nextId = 1;
     std::map<int, Reply> m_replies;
