@@ -524,8 +524,10 @@ QString Form1::addressText() const {
     return ui.txtWebsite->text();
 }
 FindMode Form1::findMode() const {
-    return m_store->read(Setting::FindMode) == QLatin1StringView("browser") ? FindMode::Browser
-                                                                            : FindMode::Classic;
+    const QString mode = m_store->read(Setting::FindMode);
+    return mode == QLatin1StringView("browser")    ? FindMode::Browser
+           : mode == QLatin1StringView("rendered") ? FindMode::Rendered
+                                                   : FindMode::Classic;
 }
 
 QString Form1::folderText() const {
