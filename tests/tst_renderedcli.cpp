@@ -71,6 +71,8 @@ private slots:
     void aPageThatNeverStopsGrowingIsListedAtTheCap();
     void agreesWithBrowserModeOnStaticPages_data();
     void agreesWithBrowserModeOnStaticPages();
+    void failsWithAReason_data();
+    void failsWithAReason();
     void nothingOutlivesTheRun_data();
     void nothingOutlivesTheRun();
 
@@ -279,6 +281,44 @@ void TestRenderedCli::agreesWithBrowserModeOnStaticPages() {
     }
     QVERIFY(!outputs[0].isEmpty());
     QCOMPARE(outputs[1], outputs[0]);
+}
+
+void TestRenderedCli::failsWithAReason_data() {
+    QTest::addColumn<QByteArray>("contentDisposition");
+    QTest::addColumn<QByteArray>("page");
+    QTest::addColumn<QString>("flags");
+    QTest::addColumn<QByteArray>("reason");
+    QTest::newRow("a page whose script allocates without bound crashes its renderer")
+        << QByteArray() << QByteArray(R"(<script>const keep = [];
+             setTimeout(() => { for (;;) keep.push(new Array(1e6).fill(1.5)); }, 100);</script>)")
+        << u"--js-flags=--max-old-space-size=32"_s << QByteArray("crashed");
+    QTest::newRow("a page served as a download is refused, nothing saved")
+        << QByteArray("attachment; filename=page.html") << QByteArray("<img src=/a.jpg>") << QString()
+        << QByteArray("could not open it");
+}
+
+void TestRenderedCli::failsWithAReason() {
+    QFETCH(QByteArray, contentDisposition);
+    QFETCH(QByteArray, page);
+    QFETCH(QString, flags);
+    QFETCH(QByteArray, reason);
+    TestServer server;
+    server.setFallback(images());
+    Behaviour answer = serve::ok(page);
+    if (!contentDisposition.isEmpty())
+        answer = answer.withHeader("Content-Disposition", contentDisposition);
+    server.route("/page.html", answer);
+    QTemporaryDir home;
+    const CliResult r =
+        run({u"list"_s, u"--find"_s, u"rendered"_s, QString::fromLatin1(server.address("/page.html"))},
+            {{u"HOME"_s, home.path()}, {u"VARNOLUX_CHROMIUM_FLAGS"_s, loopbackOnly + u' ' + flags}});
+    QVERIFY2(r.finished, qPrintable(r.errorString));
+    QCOMPARE(r.exitCode, 1);
+    QVERIFY2(r.err.contains(reason), r.err.constData());
+    QCOMPARE(r.out, QByteArray());
+    QVERIFY(!QDir(home.filePath(u"Downloads"_s)).exists() || QDir(home.filePath(u"Downloads"_s)).isEmpty());
+    QCOMPARE(QDir(m_tmp.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden),
+             QStringList());
 }
 
 void TestRenderedCli::nothingOutlivesTheRun_data() {
