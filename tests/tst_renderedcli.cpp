@@ -71,6 +71,7 @@ private slots:
     void aPageThatNeverStopsGrowingIsListedAtTheCap();
     void agreesWithBrowserModeOnStaticPages_data();
     void agreesWithBrowserModeOnStaticPages();
+    void downloadsCarryTheBrowsersCookies();
     void failsWithAReason_data();
     void failsWithAReason();
     void nothingOutlivesTheRun_data();
@@ -281,6 +282,32 @@ void TestRenderedCli::agreesWithBrowserModeOnStaticPages() {
     }
     QVERIFY(!outputs[0].isEmpty());
     QCOMPARE(outputs[1], outputs[0]);
+}
+
+void TestRenderedCli::downloadsCarryTheBrowsersCookies() {
+    TestServer server;
+    server.setFallback(images());
+    // One cookie only the server can set (HttpOnly), one set by the page's script.
+    server.route("/page.html", serve::ok(R"(<script>document.cookie = "fromscript=1; path=/";</script>
+        <img src=/a.jpg>)")
+                                   .withHeader("Set-Cookie", "secret=2; Path=/; HttpOnly"));
+    QTemporaryDir folder;
+    const CliResult r = run({u"download"_s, u"--find"_s, u"rendered"_s,
+                             QString::fromLatin1(server.address("/page.html")), folder.path()});
+    QVERIFY2(r.finished, qPrintable(r.errorString));
+    QCOMPARE(r.exitCode, 0);
+    QVERIFY(QFile::exists(folder.filePath(u"a.jpg"_s)));
+    QList<RecordedRequest> ours;
+    for (const RecordedRequest& request : server.requests())
+        if (request.path == "/a.jpg" && request.header("User-Agent").startsWith("Varnolux/"))
+            ours << request;
+    QCOMPARE(ours.size(), 1);
+    const QByteArray cookie = ours.front().header("Cookie");
+    QVERIFY2(cookie.contains("fromscript=1") && cookie.contains("secret=2"), cookie.constData());
+    QCOMPARE(ours.front().header("Referer"), server.address("/page.html"));
+    // The cookies' file went with the run.
+    QCOMPARE(QDir(m_tmp.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden),
+             QStringList());
 }
 
 void TestRenderedCli::failsWithAReason_data() {

@@ -15,6 +15,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QTemporaryFile>
 
 #include <cstdio>
 #include <memory>
@@ -139,12 +140,33 @@ int runDownload(const QStringList& args) {
             return code;
     }
 
+    // After a rendered listing the images are asked for with the cookies the browser ended with
+    // (the user's cookie file was given to the browser, so they are among them), from a private
+    // file that goes with the run.
+    QTemporaryFile browserCookies(QDir::temp().filePath(QStringLiteral("varnolux-cookies-XXXXXX")));
+    std::unique_ptr<net::NetworkRun> renderedNetwork;
+    if (!state.BrowserCookies.isEmpty()) {
+        if (!browserCookies.open() ||
+            browserCookies.write(state.BrowserCookies) != state.BrowserCookies.size() ||
+            !browserCookies.flush())
+            return usageError(
+                QStringLiteral("the browser's cookies could not be kept in %1: %2")
+                    .arg(QDir::toNativeSeparators(browserCookies.fileName()), browserCookies.errorString()));
+        net::RunOptions withCookies = options.download;
+        withCookies.cookieFile = browserCookies.fileName();
+        auto made = cliRunSetup(withCookies);
+        if (!made)
+            return usageError(net::reasonText(made.failure()));
+        renderedNetwork = std::move(*made);
+    }
+    const net::RunSetup& setup = renderedNetwork ? renderedNetwork->setup() : network->setup();
+
     CliDownloadHost host(options.hasInput ? static_cast<ImageList&>(inputList) : listing.list(), folder,
                          stderr, stderrIsTerminal());
     host.setCountFinished(options.download.parallel > 1);
     if (options.json)
         host.setJsonOutput(stdout);
-    DownloadRun run(host, network->setup());
+    DownloadRun run(host, setup);
     run.setRefererPage(state.refererPage());
     if (!options.download.archive.isEmpty())
         run.setArchive(&archive);

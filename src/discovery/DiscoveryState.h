@@ -68,6 +68,9 @@ struct DiscoveryState {
     // Where the page finally came from, after redirects, as sent on the wire: what image
     // requests name as their Referer. Empty until a fetch succeeds.
     QByteArray PageFinalAddress;
+    // A rendered listing's browser cookies at its end, as a Netscape cookie file's lines, for
+    // the downloads of the same run; empty otherwise.
+    QByteArray BrowserCookies;
     // The page's raw bytes; position p (counted from 1) is PageData[p - 1].
     QByteArray PageData;
     qint32 PageLength = 0;

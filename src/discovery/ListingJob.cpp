@@ -254,5 +254,6 @@ net::Result ListingJob::runRendered(double renderSeconds) {
         loop.exec();
     if (result.ok() && !listing.finalAddress().isEmpty())
         m_state.PageFinalAddress = listing.finalAddress();
+    m_state.BrowserCookies = result.ok() ? listing.cookies() : QByteArray();
     return result;
 }

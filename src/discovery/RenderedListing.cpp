@@ -86,6 +86,30 @@ QJsonArray cookiesOf(const QString& path) {
     return cookies;
 }
 
+// The browser's cookies as a Netscape cookie file's lines, which the download's transfers read:
+// a domain cookie (".example.org") for its subdomains too, a host-only one for its host alone.
+QByteArray netscapeCookies(const QJsonArray& cookies) {
+    QByteArray out;
+    for (const QJsonValue& v : cookies) {
+        const QJsonObject c = v.toObject();
+        const QByteArray domain = c.value(u"domain"_s).toString().toUtf8();
+        const QByteArray name = c.value(u"name"_s).toString().toUtf8();
+        const QByteArray value = c.value(u"value"_s).toString().toUtf8();
+        const QByteArray path = c.value(u"path"_s).toString(u"/"_s).toUtf8();
+        // A tab or line break would break the file's lines; no browser cookie has one.
+        if (domain.isEmpty() || (domain + name + value + path).contains('\t') ||
+            (domain + name + value + path).contains('\n') || (domain + name + value + path).contains('\r'))
+            continue;
+        const double expires = c.value(u"expires"_s).toDouble(-1);
+        if (c.value(u"httpOnly"_s).toBool())
+            out += "#HttpOnly_";
+        out += domain + '\t' + (domain.startsWith('.') ? "TRUE" : "FALSE") + '\t' + path + '\t' +
+               (c.value(u"secure"_s).toBool() ? "TRUE" : "FALSE") + '\t' +
+               QByteArray::number(expires > 0 ? qint64(expires) : 0) + '\t' + name + '\t' + value + '\n';
+    }
+    return out;
+}
+
 } // namespace
 
 RenderedListing::RenderedListing(ChromiumDriver& driver, ImageList& list, const ImageTypeFilter& filter,
@@ -321,25 +345,37 @@ void RenderedListing::read() {
             r.element.sheet = e.at(5).toString().toUtf8();
             elements.append(std::move(r));
         }
-        QList<QByteArray> images;
-        for (const auto& [order, url] : m_images)
-            images.append(url);
-        // The browser is done with: it ends before the listing, which may let the event loop turn.
-        m_cap.stop();
-        m_phase = Phase::Done;
-        m_driver.stop();
-        QTimer::singleShot(0, this, [this, elements = std::move(elements), images = std::move(images)] {
-            if (Cancellation::requested())
-                return finishListed({net::Status::Cancelled});
-            BrowserListing listing(m_list, m_filter);
-            if (m_foundIn)
-                m_foundIn(FoundIn::Document);
-            listing.runElements(elements);
-            if (m_foundIn)
-                m_foundIn(FoundIn::Network);
-            listing.addImages(images);
-            finishListed(Cancellation::requested() ? net::Result(net::Status::Cancelled) : net::Result());
-        });
+        // The cookies the downloads will carry: all of them, not only what scripts may see.
+        m_driver.command(
+            u"Storage.getCookies"_s, {},
+            [this, elements = std::move(elements)](const QJsonObject& result, const QString&) mutable {
+                if (m_phase != Phase::Reading)
+                    return;
+                m_cookies = netscapeCookies(result.value(u"cookies"_s).toArray());
+                listFound(std::move(elements));
+            });
+    });
+}
+
+void RenderedListing::listFound(QList<BrowserListing::RenderedElement> elements) {
+    QList<QByteArray> images;
+    for (const auto& [order, url] : m_images)
+        images.append(url);
+    // The browser is done with: it ends before the listing, which may let the event loop turn.
+    m_cap.stop();
+    m_phase = Phase::Done;
+    m_driver.stop();
+    QTimer::singleShot(0, this, [this, elements = std::move(elements), images = std::move(images)] {
+        if (Cancellation::requested())
+            return finishListed({net::Status::Cancelled});
+        BrowserListing listing(m_list, m_filter);
+        if (m_foundIn)
+            m_foundIn(FoundIn::Document);
+        listing.runElements(elements);
+        if (m_foundIn)
+            m_foundIn(FoundIn::Network);
+        listing.addImages(images);
+        finishListed(Cancellation::requested() ? net::Result(net::Status::Cancelled) : net::Result());
     });
 }
 

@@ -55,6 +55,9 @@ public:
 
     // The page's address when settling ended (it may have navigated itself); empty before.
     const QByteArray& finalAddress() const { return m_finalAddress; }
+    // Every cookie the browser held when settling ended, HttpOnly ones included, as the lines
+    // of a Netscape cookie file; empty when it held none.
+    const QByteArray& cookies() const { return m_cookies; }
 
 private:
     void prepare();
@@ -65,6 +68,7 @@ private:
     void scrollStep();
     void beginQuiet();
     void read();
+    void listFound(QList<BrowserListing::RenderedElement> elements);
     void finish(const net::Result& result);
     void finishListed(const net::Result& result);
     bool countsForImages(const QString& frameId) const;
@@ -79,6 +83,7 @@ private:
     End m_end;
     QByteArray m_address;
     QByteArray m_finalAddress;
+    QByteArray m_cookies;
 
     enum class Phase { Starting, Navigating, Loading, Scrolling, Quiet, Reading, Done };
     Phase m_phase = Phase::Starting;
