@@ -168,6 +168,8 @@ private slots:
     void aPageThatNeverStopsGrowingEndsAtTheCap();
     void aLongRequestEndsAtTheQuietCap();
     void aPageThatNeverAnswersTheReadFails();
+    void theEnvironmentsProxyGoesToChromium_data();
+    void theEnvironmentsProxyGoesToChromium();
 };
 
 void TestRenderedListing::listsByTheRules_data() {
@@ -316,6 +318,37 @@ void TestRenderedListing::aPageThatNeverAnswersTheReadFails() {
     const Run run = runWith(browser, settings);
     QCOMPARE(run.result.status, net::Status::Failed);
     QVERIFY(browser.stopped);
+}
+
+void TestRenderedListing::theEnvironmentsProxyGoesToChromium_data() {
+    QTest::addColumn<QStringList>("variables"); // NAME=value
+    QTest::addColumn<QStringList>("arguments");
+    QTest::newRow("no proxy variable: Chromium connects directly") << QStringList{} << QStringList{};
+    QTest::newRow("http_proxy covers http only")
+        << QStringList{u"http_proxy=http://p:3128"_s} << QStringList{u"--proxy-server=http=http://p:3128"_s};
+    QTest::newRow("all_proxy covers both schemes, a scheme's own variable wins")
+        << QStringList{u"ALL_PROXY=http://all:1"_s, u"https_proxy=http://s:2"_s}
+        << QStringList{u"--proxy-server=http=http://all:1;https=http://s:2"_s};
+    QTest::newRow("HTTP_PROXY in upper case is never read, as curl reads the environment")
+        << QStringList{u"HTTP_PROXY=http://p:3128"_s} << QStringList{};
+    QTest::newRow("no_proxy hosts go direct, each with its subdomains; addresses as they are")
+        << QStringList{u"http_proxy=http://p:1"_s, u"no_proxy=example.org, .local.test,10.0.0.1"_s}
+        << QStringList{u"--proxy-server=http=http://p:1"_s,
+                       u"--proxy-bypass-list=example.org;*.example.org;local.test;*.local.test;10.0.0.1"_s};
+    QTest::newRow("no_proxy * turns the proxy off")
+        << QStringList{u"all_proxy=http://p:1"_s, u"NO_PROXY=*"_s} << QStringList{};
+}
+
+void TestRenderedListing::theEnvironmentsProxyGoesToChromium() {
+    QFETCH(QStringList, variables);
+    QFETCH(QStringList, arguments);
+    const auto getenv = [&](const char* name) {
+        for (const QString& v : variables)
+            if (v.section(u'=', 0, 0) == QLatin1StringView(name))
+                return v.section(u'=', 1).toUtf8();
+        return QByteArray();
+    };
+    QCOMPARE(chromiumProxyArguments(getenv), arguments);
 }
 
 QTEST_GUILESS_MAIN(TestRenderedListing)

@@ -81,8 +81,9 @@ const std::array table{
            "same-origin frames included, *noscript* content as text, each style element's current "
            "rules), then every image that the page or its same-origin frames fetched with success, in "
            "the order requested. Dialogs are dismissed and downloads the page starts are refused. An "
-           "answer of 400 or more to the page itself fails the listing. Without Chromium it is a usage "
-           "error.\n"
+           "answer of 400 or more to the page itself fails the listing. *download* asks for the images "
+           "with every cookie the browser held at the end, HttpOnly ones included, and the final page as "
+           "Referer. Without Chromium it is a usage error.\n"
            "A value other than classic, browser or rendered is a usage error."_L1,
            none, "Find Mode"_L1,
            [](const QString& value, CommandOptions& options) {
