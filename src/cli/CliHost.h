@@ -53,6 +53,8 @@ public:
     QString addressText() const override { return m_address; }
     QString folderText() const override { return {}; }
     void foundIn(FoundIn where) override { m_list.setFoundIn(where); }
+    // On a terminal, one line on standard error redrawn in place.
+    void renderingProgress(const QString& text) override;
 
     PrintingImageList& list() { return m_list; }
 

@@ -19,4 +19,7 @@ public:
     virtual FindMode findMode() const { return FindMode::Classic; }
     // A rendered listing tells where the entries it adds next were found.
     virtual void foundIn(FoundIn where) { (void)where; }
+    // While a rendered listing settles: how far it got, for the bar or progress line; an empty
+    // text when it is over.
+    virtual void renderingProgress(const QString& text) { (void)text; }
 };

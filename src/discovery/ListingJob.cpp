@@ -240,7 +240,16 @@ net::Result ListingJob::runRendered(double renderSeconds) {
     RenderedListing::Settings settings;
     settings.renderMs = qint64(renderSeconds * 1000);
     RenderedListing listing(driver, m_host.imageList(), m_state.ImageFilter, m_setup.options(), settings);
-    listing.setFoundIn([this](FoundIn where) { m_host.foundIn(where); });
+    listing.setFoundIn([this](FoundIn where) {
+        // The progress line makes way for the entries.
+        if (where == FoundIn::Document)
+            m_host.renderingProgress({});
+        m_host.foundIn(where);
+    });
+    listing.setProgress([this](int screens, int images) {
+        m_host.renderingProgress(
+            QStringLiteral("Rendering: %1 screens scrolled, %2 images seen").arg(screens).arg(images));
+    });
     // The run waits as every transfer of a job waits: the event loop turns until the end.
     QEventLoop loop;
     net::Result result;
@@ -252,6 +261,7 @@ net::Result ListingJob::runRendered(double renderSeconds) {
     });
     if (!ended)
         loop.exec();
+    m_host.renderingProgress({});
     if (result.ok() && !listing.finalAddress().isEmpty())
         m_state.PageFinalAddress = listing.finalAddress();
     m_state.BrowserCookies = result.ok() ? listing.cookies() : QByteArray();

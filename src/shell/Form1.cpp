@@ -504,6 +504,9 @@ ImageList& Form1::imageList() {
 ProgressDisplay& Form1::progress() {
     return *m_progress;
 }
+void Form1::renderingProgress(const QString& text) {
+    m_progress->setText(text);
+}
 
 bool Form1::filterTicked(FilterBox box) const {
     switch (box) {
