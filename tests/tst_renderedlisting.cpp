@@ -76,7 +76,7 @@ private:
             const QJsonArray e = v.toArray();
             QTimer::singleShot(e.at(0).toInt(), this, [this, e] {
                 if (!stopped)
-                    emit event(e.at(1).toString(), e.at(2).toObject());
+                    emit pageEvent(e.at(1).toString(), e.at(2).toObject());
             });
         }
     }

@@ -304,7 +304,7 @@ void ChromiumProcess::handle(const QJsonObject& message) {
         return;
     }
     if (message.value(u"sessionId"_s).toString() == m_session && !m_session.isEmpty())
-        emit event(method, message.value(u"params"_s).toObject());
+        emit pageEvent(method, message.value(u"params"_s).toObject());
 }
 
 void ChromiumProcess::fail(const QString& reason) {

@@ -39,7 +39,7 @@ public:
 signals:
     void ready();
     // An event of the page's session: its method and params.
-    void event(const QString& method, const QJsonObject& params);
+    void pageEvent(const QString& method, const QJsonObject& params);
     // The browser could not start, or ended on its own; the reason is worded for users.
     void failed(const QString& reason);
 };

@@ -129,7 +129,7 @@ RenderedListing::RenderedListing(ChromiumDriver& driver, ImageList& list, const 
     connect(&m_quiet, &QTimer::timeout, this, [this] { read(); });
     connect(&m_quietCap, &QTimer::timeout, this, [this] { read(); });
     connect(&m_driver, &ChromiumDriver::ready, this, [this] { prepare(); });
-    connect(&m_driver, &ChromiumDriver::event, this, &RenderedListing::onEvent);
+    connect(&m_driver, &ChromiumDriver::pageEvent, this, &RenderedListing::onEvent);
     connect(&m_driver, &ChromiumDriver::failed, this, [this](const QString& reason) {
         finish({net::Status::Failed, reason});
     });
