@@ -49,5 +49,7 @@ set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION graphics)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_PACKAGE_DEPENDS "fonts-liberation, iputils-ping")
+# --find rendered shows the page in Chromium; without it that one mode says what to install.
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "chromium")
 set(CPACK_STRIP_FILES ON)
 include(CPack)

@@ -119,14 +119,14 @@ void CliDescribeTest::everyOptionParsesBothWays() {
     const CommandOptions& got = *parsed;
     const DownloadOptions& run = got.download;
     const DownloadOptions& plain = defaults.download;
-    const bool changed = got.filter != defaults.filter || run.userAgent != plain.userAgent ||
-                         run.sendReferer != plain.sendReferer || run.parallel != plain.parallel ||
-                         run.onExists != plain.onExists || run.retries != plain.retries ||
-                         got.find != defaults.find || got.hasInput != defaults.hasInput ||
-                         run.referer != plain.referer || run.archive != plain.archive ||
-                         got.json != defaults.json || run.limitRate != plain.limitRate ||
-                         run.waitMs != plain.waitMs || run.cookieFile != plain.cookieFile ||
-                         run.headers != plain.headers || got.createDirs != defaults.createDirs;
+    const bool changed =
+        got.filter != defaults.filter || run.userAgent != plain.userAgent ||
+        run.sendReferer != plain.sendReferer || run.parallel != plain.parallel ||
+        run.onExists != plain.onExists || run.retries != plain.retries || got.find != defaults.find ||
+        got.hasInput != defaults.hasInput || run.referer != plain.referer || run.archive != plain.archive ||
+        got.json != defaults.json || run.limitRate != plain.limitRate || run.waitMs != plain.waitMs ||
+        run.cookieFile != plain.cookieFile || run.headers != plain.headers ||
+        got.createDirs != defaults.createDirs || got.renderSeconds != defaults.renderSeconds;
     QVERIFY2(changed, qPrintable(name));
 }
 

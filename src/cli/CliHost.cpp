@@ -3,6 +3,12 @@
 #include "cli/Commands.h"
 #include "cli/Json.h"
 
+#ifdef Q_OS_WIN
+#include <io.h>
+#else
+#include <unistd.h>
+#endif
+
 void StderrMessages::show(const QString& text, MessageIcon, const QString& title) {
     QString line = text;
     line.replace(QLatin1StringView("\r\n"), QLatin1StringView("\n")).replace(u'\r', u'\n');
@@ -14,9 +20,29 @@ void StderrMessages::show(const QString& text, MessageIcon, const QString& title
 int PrintingImageList::add(const QByteArray& text) {
     const int entry = MemoryImageList::add(text);
     if (m_out) {
-        const QByteArray line = m_json ? "{\"url\": " + json::string(text) + '}' : text;
+        QByteArray line = text;
+        if (m_json) {
+            line = "{\"url\": " + json::string(text);
+            if (m_found)
+                line +=
+                    *m_found == FoundIn::Document ? ", \"found\": \"document\"" : ", \"found\": \"network\"";
+            line += '}';
+        }
         std::fwrite(line.constData(), 1, size_t(line.size()), m_out);
         std::fputc('\n', m_out);
     }
     return entry;
+}
+
+void CliHost::renderingProgress(const QString& text) {
+#ifdef Q_OS_WIN
+    const bool terminal = _isatty(_fileno(stderr)) != 0;
+#else
+    const bool terminal = isatty(fileno(stderr)) != 0;
+#endif
+    if (!terminal)
+        return;
+    const QByteArray line = "\r" + text.toUtf8() + "\x1b[K";
+    std::fwrite(line.constData(), 1, size_t(line.size()), stderr);
+    std::fflush(stderr);
 }

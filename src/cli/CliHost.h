@@ -4,6 +4,7 @@
 #include "discovery/ListingHost.h"
 
 #include <cstdio>
+#include <optional>
 
 // Message boxes on the command line: each text goes to standard error, carriage returns as line
 // breaks, prefixed with its title when it has one.
@@ -30,10 +31,13 @@ public:
     int add(const QByteArray& text) override;
     // Each entry as a JSON object {"url": ...} instead of its raw bytes.
     void setJson(bool json) { m_json = json; }
+    // A rendered listing's entries say in JSON where they were found.
+    void setFoundIn(FoundIn where) { m_found = where; }
 
 private:
     std::FILE* m_out;
     bool m_json = false;
+    std::optional<FoundIn> m_found;
 };
 
 // The listing run's view of the command line: a fixed address, no folder box.
@@ -48,6 +52,9 @@ public:
     QString customFilterText() const override { return {}; }
     QString addressText() const override { return m_address; }
     QString folderText() const override { return {}; }
+    void foundIn(FoundIn where) override { m_list.setFoundIn(where); }
+    // On a terminal, one line on standard error redrawn in place.
+    void renderingProgress(const QString& text) override;
 
     PrintingImageList& list() { return m_list; }
 

@@ -5,6 +5,7 @@
 #include "cli/Options.h"
 #include "cli/SignalBridge.h"
 #include "core/Folders.h"
+#include "discovery/ChromiumDriver.h"
 #include "discovery/ListingJob.h"
 #include "download/DownloadArchive.h"
 #include "download/DownloadRun.h"
@@ -13,6 +14,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QTemporaryFile>
 
 #include <cstdio>
 #include <memory>
@@ -99,6 +101,9 @@ class DownloadCommand : public RunningCommand {
 public:
     DownloadArchive archive;
     std::unique_ptr<net::NetworkRun> network;
+    // After a rendered listing: the browser's cookies, and the set-up whose requests carry them.
+    std::unique_ptr<QTemporaryFile> browserCookies;
+    std::unique_ptr<net::NetworkRun> renderedNetwork;
     PrintingImageList inputList;
     std::optional<SignalBridge> cancelOnSignal;
     std::unique_ptr<CliHost> listing;
@@ -126,6 +131,8 @@ std::unique_ptr<RunningCommand> startDownload(const QStringList& args,
             return refuse(
                 usageError(QStringLiteral("option '--download-archive': %1").arg(net::reasonText(opened))));
     }
+    if (options.find == FindMode::Rendered && !options.hasInput && chromiumProgram().isEmpty())
+        return refuse(usageError(chromiumMissingText()));
     auto setUp = cliRunSetup(options.download);
     if (!setUp)
         return refuse(usageError(net::reasonText(setUp.failure())));
@@ -142,12 +149,36 @@ std::unique_ptr<RunningCommand> startDownload(const QStringList& args,
         std::make_unique<CliHost>(options.hasInput ? QString() : options.positional.front(), nullptr);
     if (!options.hasInput) {
         ListingJob job(*command->listing, command->state, setup);
-        const ListingOutcome listed =
-            job.run(options.filter, {.checkFolder = false, .announceDone = false, .find = options.find});
+        const ListingOutcome listed = job.run(options.filter, {.checkFolder = false,
+                                                               .announceDone = false,
+                                                               .find = options.find,
+                                                               .renderSeconds = options.renderSeconds});
         if (SignalBridge::exitStatus())
             return refuse(SignalBridge::exitStatus());
         if (const int code = listingExit(listed); code != ExitOk)
             return refuse(code);
+    }
+
+    // After a rendered listing the images are asked for with the cookies the browser ended with
+    // (the user's cookie file was given to the browser, so they are among them), from a private
+    // file that goes with the run.
+    const net::RunSetup* imageSetup = &setup;
+    if (!command->state.BrowserCookies.isEmpty()) {
+        const QByteArray& cookies = command->state.BrowserCookies;
+        command->browserCookies = std::make_unique<QTemporaryFile>(
+            QDir::temp().filePath(QStringLiteral("varnolux-cookies-XXXXXX")));
+        QTemporaryFile& file = *command->browserCookies;
+        if (!file.open() || file.write(cookies) != cookies.size() || !file.flush())
+            return refuse(
+                usageError(QStringLiteral("the browser's cookies could not be kept in %1: %2")
+                               .arg(QDir::toNativeSeparators(file.fileName()), file.errorString())));
+        net::RunOptions withCookies = options.download;
+        withCookies.cookieFile = file.fileName();
+        auto made = cliRunSetup(withCookies);
+        if (!made)
+            return refuse(usageError(net::reasonText(made.failure())));
+        command->renderedNetwork = std::move(*made);
+        imageSetup = &command->renderedNetwork->setup();
     }
 
     command->host = std::make_unique<CliDownloadHost>(
@@ -157,7 +188,7 @@ std::unique_ptr<RunningCommand> startDownload(const QStringList& args,
     host.setCountFinished(options.download.parallel > 1);
     if (options.json)
         host.setJsonOutput(stdout);
-    command->run = std::make_unique<DownloadRun>(host, setup);
+    command->run = std::make_unique<DownloadRun>(host, *imageSetup);
     DownloadRun& run = *command->run;
     run.setRefererPage(command->state.refererPage());
     if (!options.download.archive.isEmpty())

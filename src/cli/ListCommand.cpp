@@ -2,7 +2,11 @@
 #include "cli/CliRunSetup.h"
 #include "cli/Commands.h"
 #include "cli/Options.h"
+#include "cli/SignalBridge.h"
+#include "discovery/ChromiumDriver.h"
 #include "discovery/ListingJob.h"
+
+#include <optional>
 
 #include <cstdio>
 
@@ -16,6 +20,8 @@ int runList(const QStringList& args) {
     if (options.positional.size() != 1)
         return usageError(QStringLiteral("'list' takes exactly one ADDRESS"));
 
+    if (options.find == FindMode::Rendered && chromiumProgram().isEmpty())
+        return usageError(chromiumMissingText());
     const auto setUp = cliRunSetup(options.download);
     if (!setUp)
         return usageError(net::reasonText(setUp.failure()));
@@ -23,10 +29,18 @@ int runList(const QStringList& args) {
     CliHost host(options.positional.front(), stdout);
     host.list().setJson(options.json);
     DiscoveryState state;
+    // A browser of the run's own is ended with it, on a signal too.
+    std::optional<SignalBridge> cancelOnSignal;
+    if (options.find == FindMode::Rendered)
+        cancelOnSignal.emplace();
     ListingJob job(host, state, network->setup());
-    const ListingOutcome outcome =
-        job.run(options.filter, {.checkFolder = false, .announceDone = false, .find = options.find});
+    const ListingOutcome outcome = job.run(options.filter, {.checkFolder = false,
+                                                            .announceDone = false,
+                                                            .find = options.find,
+                                                            .renderSeconds = options.renderSeconds});
     std::fflush(stdout);
+    if (SignalBridge::exitStatus())
+        return SignalBridge::exitStatus();
     return listingExit(outcome);
 }
 

@@ -50,11 +50,13 @@ const std::array table{
                options.filter = value;
                return net::Result();
            }},
-    Option{"find"_L1, 0, ValueKind::Choice, "MODE"_L1, 0, 0, "classic browser"_L1, Scope::Both,
+    Option{"find"_L1, 0, ValueKind::Choice, "MODE"_L1, 0, 0, "classic browser rendered"_L1, Scope::Both,
            "classic (the default): the src=\"...\" and href=\"...\" values of the page; browser: every "
            "image a browser would show on the page (srcset, lazy-loading attributes, CSS url(), icons, "
            "og:image) and every link, resolved as a browser resolves them. In browser mode an image "
-           "without a known image type is listed whatever the filter."_L1,
+           "without a known image type is listed whatever the filter. rendered: the page as Chromium "
+           "shows it with scripts on, scrolled to its end and settled, then the same reading of the "
+           "tree it built, then the images it fetched (needs the chromium package)."_L1,
            "How the page's images are found. *classic* (the default) finds every *src=\"...\"* and "
            "*href=\"...\"* value of the page, makes each one absolute against the page's address and "
            "keeps those whose extension passes the filter, in the order found, each once. *browser* "
@@ -69,11 +71,36 @@ const std::array table{
            "links, each resolved as a browser resolves it and printed once in the order of the page. "
            "An image passes the filter when its type is a filtered one, and also when its address has "
            "no extension or one that is no known image type (its type is known only once it is "
-           "fetched); a link passes only with a filtered extension. A value other than classic or "
-           "browser is a usage error."_L1,
+           "fetched); a link passes only with a filtered extension.\n"
+           "*rendered* opens the page in Debian's *chromium* (the program that *VARNOLUX_CHROMIUM* "
+           "names, else *chromium* on the PATH), headless, in a fresh profile that is removed at the "
+           "end, with a viewport of 1280x800 CSS pixels. From the page's load event it scrolls one "
+           "screen every 250 ms until the page stops growing, then waits until no request has been in "
+           "flight for 500 ms (at most 5 s), all within *--render-time*. It lists what browser mode "
+           "lists, read from the tree the browser built with scripts on (open shadow roots and "
+           "same-origin frames included, *noscript* content as text, each style element's current "
+           "rules), then every image that the page or its same-origin frames fetched with success, in "
+           "the order requested. Dialogs are dismissed and downloads the page starts are refused. An "
+           "answer of 400 or more to the page itself fails the listing. *download* asks for the images "
+           "with every cookie the browser held at the end, HttpOnly ones included, and the final page as "
+           "Referer. Without Chromium it is a usage error.\n"
+           "A value other than classic, browser or rendered is a usage error."_L1,
            none, "Find Mode"_L1,
            [](const QString& value, CommandOptions& options) {
-               options.find = value == "browser"_L1 ? FindMode::Browser : FindMode::Classic;
+               options.find = value == "browser"_L1    ? FindMode::Browser
+                              : value == "rendered"_L1 ? FindMode::Rendered
+                                                       : FindMode::Classic;
+               return net::Result();
+           }},
+    Option{"render-time"_L1, 0, ValueKind::Seconds, "SECONDS"_L1, 1, 300, none, Scope::Both,
+           "with --find rendered: the longest the page is given to settle (1 to 300, fractions allowed, "
+           "default 30); what it shows then is listed."_L1,
+           "With *--find rendered*: the longest time, from the page's load event, that scrolling and "
+           "waiting for the network may take, 1 to 300 seconds, fractions allowed (default 30). A page "
+           "that never stops growing is listed as it stands then."_L1,
+           "varnolux list --find rendered --render-time 10 URL"_L1, none,
+           [](const QString& value, CommandOptions& options) {
+               options.renderSeconds = value.toDouble();
                return net::Result();
            }},
     Option{"user-agent"_L1, 0, ValueKind::Text, "TEXT"_L1, 0, 0, none, Scope::Both,

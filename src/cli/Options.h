@@ -19,7 +19,8 @@ struct CommandOptions {
     // What the run asks of the network and the disk: its set-up is built from it.
     DownloadOptions download;
     FindMode find = FindMode::Classic;
-    QString input; // --input FILE or "-"; empty: list the page
+    double renderSeconds = 30; // --render-time
+    QString input;             // --input FILE or "-"; empty: list the page
     bool hasInput = false;
     bool json = false;
     bool createDirs = false; // --create-dirs

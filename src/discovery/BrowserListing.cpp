@@ -99,6 +99,9 @@ public:
         return !m_settled && qsizetype(m_heldHrefs.size()) >= listCapacity - m_list.count();
     }
 
+    void setBase(std::optional<WebUrl> base) { m_base = std::move(base); }
+    bool full() const { return m_full; }
+
     bool keepGoing() override {
         if (m_full)
             return false;
@@ -291,4 +294,28 @@ void BrowserListing::run(const QByteArray& page, const QByteArray& pageUrl, cons
         }
     }
     m_reading.reset();
+}
+
+void BrowserListing::runElements(const QList<RenderedElement>& elements) {
+    Lister lister(m_list, m_filter, std::nullopt, m_yield);
+    // Most elements share their document's base: it is parsed again only when it changes.
+    const QByteArray* lastBase = nullptr;
+    for (const RenderedElement& e : elements) {
+        if (!lastBase || e.baseUrl != *lastBase) {
+            lister.setBase(WebUrl::parseAsBrowser(e.baseUrl));
+            lastBase = &e.baseUrl;
+        }
+        MarkupWalker::element(e.element, lister);
+        if (!lister.keepGoing())
+            return;
+    }
+}
+
+void BrowserListing::addImages(const QList<QByteArray>& urls) {
+    Lister lister(m_list, m_filter, std::nullopt, m_yield);
+    for (const QByteArray& url : urls) {
+        lister.reference(url, ReferenceContext::Image);
+        if (!lister.keepGoing())
+            return;
+    }
 }

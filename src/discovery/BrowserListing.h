@@ -4,6 +4,7 @@
 
 #include <QByteArray>
 #include <QByteArrayView>
+#include <QList>
 
 #include <functional>
 #include <memory>
@@ -38,6 +39,16 @@ public:
     void begin(const QByteArray& pageUrl, const QByteArray& contentType);
     void feed(QByteArrayView bytes, bool final);
     bool begun() const { return m_reading != nullptr; }
+    // An element of the tree a browser built, with the base URL its references resolve against.
+    struct RenderedElement {
+        MarkupWalker::DomElement element;
+        QByteArray baseUrl;
+    };
+    // The same contexts, resolution, filter and once-only rule over a tree the browser built, in
+    // the order given; entries already listed stay.
+    void runElements(const QList<RenderedElement>& elements);
+    // Absolute image addresses (a browser's own requests), listed as images after what is there.
+    void addImages(const QList<QByteArray>& urls);
 
 private:
     class Reading;

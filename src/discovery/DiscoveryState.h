@@ -7,9 +7,10 @@
 #include <optional>
 #include <vector>
 
-// How the page's image links are found: the classic byte scan, or the page read as a browser
-// reads it (every image a browser would show or a link would fetch).
-enum class FindMode { Classic, Browser };
+// How the page's image links are found: the classic byte scan, the page read as a browser reads
+// it with scripting off (every image a browser would show or a link would fetch), or the page
+// shown by a browser with scripts on, scrolled and settled (what it builds and fetches too).
+enum class FindMode { Classic, Browser, Rendered };
 
 // The filter's check boxes, as the job asks its host about them.
 enum class FilterBox { Jpg, Gif, Custom };
@@ -67,6 +68,9 @@ struct DiscoveryState {
     // Where the page finally came from, after redirects, as sent on the wire: what image
     // requests name as their Referer. Empty until a fetch succeeds.
     QByteArray PageFinalAddress;
+    // A rendered listing's browser cookies at its end, as a Netscape cookie file's lines, for
+    // the downloads of the same run; empty otherwise.
+    QByteArray BrowserCookies;
     // The page's raw bytes; position p (counted from 1) is PageData[p - 1].
     QByteArray PageData;
     qint32 PageLength = 0;

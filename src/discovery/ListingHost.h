@@ -2,6 +2,7 @@
 
 #include "core/Ui.h"
 #include "discovery/DiscoveryState.h"
+#include "discovery/RenderedListing.h"
 
 #include <QString>
 
@@ -16,4 +17,9 @@ public:
     virtual QString addressText() const = 0;
     // How the images are found; the window takes it from its settings.
     virtual FindMode findMode() const { return FindMode::Classic; }
+    // A rendered listing tells where the entries it adds next were found.
+    virtual void foundIn(FoundIn where) { (void)where; }
+    // While a rendered listing settles: how far it got, for the bar or progress line; an empty
+    // text when it is over.
+    virtual void renderingProgress(const QString& text) { (void)text; }
 };

@@ -9,11 +9,18 @@
 #include "net/RunSetup.h"
 
 #include "discovery/BrowserListing.h"
+#include "discovery/ChromiumDriver.h"
+#include "discovery/RenderedListing.h"
+#include "web/WebUrl.h"
+
+#include <QEventLoop>
+#include <QProcess>
 
 #include <QDir>
 #include <QFileInfo>
 #include <QTemporaryFile>
 
+#include <cctype>
 #include <limits>
 
 namespace {
@@ -86,8 +93,9 @@ ListingOutcome ListingJob::run(const QString& filterText, Options options) {
         return ListingOutcome::NoFolder;
     }
 
-    if (options.find == FindMode::Browser) {
-        const net::Result fetched = runBrowser();
+    if (options.find == FindMode::Browser || options.find == FindMode::Rendered) {
+        const net::Result fetched =
+            options.find == FindMode::Browser ? runBrowser() : runRendered(options.renderSeconds);
         if (Cancellation::requested())
             return ListingOutcome::Cancelled;
         if (!fetched.ok())
@@ -198,4 +206,81 @@ net::Result ListingJob::runBrowser() {
     listing.feed(page, true);
     held.commit();
     return {};
+}
+
+QString chromiumMissingText() {
+    return QStringLiteral("Finding images as the browser shows the page needs Chromium: install the "
+                          "\"chromium\" package (or name its program in VARNOLUX_CHROMIUM).");
+}
+
+namespace {
+
+// The scheme a typed address names itself ("file:", "javascript:", "ftp://"), or empty when it
+// names none, as in "site/dir" or "localhost:8080/x" (a port, not a scheme).
+QByteArray typedScheme(const QByteArray& typed) {
+    const QByteArray t = typed.trimmed();
+    const qsizetype colon = t.indexOf(':');
+    if (colon <= 0 || !std::isalpha(static_cast<unsigned char>(t[0])))
+        return {};
+    for (qsizetype i = 1; i < colon; ++i) {
+        const char c = t[i];
+        if (!std::isalnum(static_cast<unsigned char>(c)) && c != '+' && c != '-' && c != '.')
+            return {};
+    }
+    if (colon + 1 < t.size() && std::isdigit(static_cast<unsigned char>(t[colon + 1])))
+        return {};
+    return t.left(colon).toLower();
+}
+
+} // namespace
+
+net::Result ListingJob::runRendered(double renderSeconds) {
+    // The address as the other modes make it; anything but http(s) never reaches the browser,
+    // which would open files of this machine or run a javascript: address.
+    const QByteArray typed = m_host.addressText().toUtf8();
+    if (const QByteArray scheme = typedScheme(typed);
+        !scheme.isEmpty() && scheme != "http" && scheme != "https")
+        return {net::Status::NotWebAddress, QString::fromUtf8(typed.trimmed())};
+    LinkScanner scanner(m_state, m_host.imageList(), [] { return QByteArray(); });
+    PageRetrieval retrieval(m_state, scanner, m_host.messages(), m_setup.transfers());
+    retrieval.SetPageAddress(m_host.addressText().toUtf8());
+    const QByteArray address = m_state.PageAddress;
+    const std::optional<WebUrl> url = WebUrl::parseAsBrowser(address);
+    if (!url || !url->isHttp())
+        return {net::Status::NotWebAddress, QString::fromUtf8(address)};
+    const QString program = chromiumProgram();
+    if (program.isEmpty())
+        return {net::Status::Failed, chromiumMissingText()};
+
+    // Extra arguments for Chromium, as a shell would split them (the tests pin its resolver).
+    ChromiumProcess driver(program, QProcess::splitCommand(qEnvironmentVariable("VARNOLUX_CHROMIUM_FLAGS")));
+    RenderedListing::Settings settings;
+    settings.renderMs = qint64(renderSeconds * 1000);
+    RenderedListing listing(driver, m_host.imageList(), m_state.ImageFilter, m_setup.options(), settings);
+    listing.setFoundIn([this](FoundIn where) {
+        // The progress line makes way for the entries.
+        if (where == FoundIn::Document)
+            m_host.renderingProgress({});
+        m_host.foundIn(where);
+    });
+    listing.setProgress([this](int screens, int images) {
+        m_host.renderingProgress(
+            QStringLiteral("Rendering: %1 screens scrolled, %2 images seen").arg(screens).arg(images));
+    });
+    // The run waits as every transfer of a job waits: the event loop turns until the end.
+    QEventLoop loop;
+    net::Result result;
+    bool ended = false;
+    listing.start(url->href(), [&](const net::Result& r) {
+        result = r;
+        ended = true;
+        loop.quit();
+    });
+    if (!ended)
+        loop.exec();
+    m_host.renderingProgress({});
+    if (result.ok() && !listing.finalAddress().isEmpty())
+        m_state.PageFinalAddress = listing.finalAddress();
+    m_state.BrowserCookies = result.ok() ? listing.cookies() : QByteArray();
+    return result;
 }

@@ -18,6 +18,9 @@ enum class ListingOutcome {
     Cancelled, // the program is closing
 };
 
+// The message for a rendered listing on a machine without Chromium.
+QString chromiumMissingText();
+
 // The filter text as the listing job builds it from the check boxes and the custom list.
 QString BuildFilterText(bool jpg, bool gif, bool custom, const QString& customText);
 
@@ -33,6 +36,8 @@ public:
         bool checkFolder = true;  // the command line has no destination folder to test
         bool announceDone = true; // the window shows "Done."; the command line stays quiet
         FindMode find = FindMode::Classic;
+        // Rendered mode: settling ends at the latest this many seconds after it began.
+        double renderSeconds = 30;
     };
 
     // The page is fetched, in every find mode, by a transfer of the run's set-up.
@@ -48,6 +53,8 @@ private:
     // The browser mode after the filter and the folder: fetches the one page and lists it. How
     // the page's fetch ended.
     net::Result runBrowser();
+    // The rendered mode after the filter and the folder: the page shown by Chromium.
+    net::Result runRendered(double renderSeconds);
 
     ListingHost& m_host;
     DiscoveryState& m_state;

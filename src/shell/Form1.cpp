@@ -528,6 +528,9 @@ ImageList& Form1::imageList() {
 ProgressDisplay& Form1::progress() {
     return *m_progress;
 }
+void Form1::renderingProgress(const QString& text) {
+    m_progress->setText(text);
+}
 
 bool Form1::filterTicked(FilterBox box) const {
     switch (box) {
@@ -548,8 +551,10 @@ QString Form1::addressText() const {
     return ui.txtWebsite->text();
 }
 FindMode Form1::findMode() const {
-    return m_store->read(Setting::FindMode) == QLatin1StringView("browser") ? FindMode::Browser
-                                                                            : FindMode::Classic;
+    const QString mode = m_store->read(Setting::FindMode);
+    return mode == QLatin1StringView("browser")    ? FindMode::Browser
+           : mode == QLatin1StringView("rendered") ? FindMode::Rendered
+                                                   : FindMode::Classic;
 }
 
 QString Form1::folderText() const {

@@ -87,6 +87,7 @@ public:
     QString addressText() const override;
     QString folderText() const override;
     FindMode findMode() const override;
+    void renderingProgress(const QString& text) override;
 
     ProgressDisplay& progress() override;
     bool& DownloadBusy() override { return m_run.busyFlag(); }

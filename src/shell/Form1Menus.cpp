@@ -1,4 +1,6 @@
 #include "core/Product.h"
+#include "discovery/ChromiumDriver.h"
+#include "discovery/ListingJob.h"
 #include "net/CurlTransfer.h"
 #include "shell/Form1.h"
 #include "shell/ImageListView.h"
@@ -87,10 +89,19 @@ void Form1::buildMenus() {
     connect(preview, &QAction::toggled, this, &Form1::showPreview);
 
     QMenu* options = m_menuBar->addMenu(QStringLiteral("&Options"));
-    addChoices(options->addMenu(QStringLiteral("&Find Images")), Setting::FindMode,
+    QMenu* find = options->addMenu(QStringLiteral("&Find Images"));
+    addChoices(find, Setting::FindMode,
                {{QStringLiteral("&Classic"), QStringLiteral("classic")},
-                {QStringLiteral("As a &Browser Sees the Page"), QStringLiteral("browser")}},
+                {QStringLiteral("As a &Browser Sees the Page"), QStringLiteral("browser")},
+                {QStringLiteral("As the Browser &Shows the Page"), QStringLiteral("rendered")}},
                QStringLiteral("actionFind"));
+    // Shown the page by Chromium: without it the choice is there, greyed, saying what to install.
+    if (QAction* rendered = action(QStringLiteral("actionFindRendered"));
+        rendered && chromiumProgram().isEmpty()) {
+        rendered->setEnabled(false);
+        rendered->setToolTip(chromiumMissingText());
+        find->setToolTipsVisible(true);
+    }
     QList<std::pair<QString, QString>> parallel;
     for (int n : {1, 2, 4, 8, 16})
         parallel.append({QString::number(n), QString::number(n)});

@@ -205,9 +205,179 @@ bool hasToken(QByteArrayView value, QByteArrayView word) {
 }
 
 // A style sheet is made only for a style element of no type or of type text/css.
-bool isCssType(const HtmlTokenizer::Attribute* type) {
+template <class Attribute> bool isCssType(const Attribute* type) {
     return !type || type->value.isEmpty() || equalsNoCase(type->value, "text/css");
 }
+
+// The attributes of the element at hand, as the contexts read them: the tokenizer's start tag,
+// or an element of a tree a browser built.
+struct TagAttributes {
+    const HtmlTokenizer& tag;
+    std::size_t count() const { return tag.attributeCount(); }
+    const HtmlTokenizer::Attribute& at(std::size_t i) const { return tag.attribute(i); }
+    const HtmlTokenizer::Attribute* find(QByteArrayView name) const { return tag.findAttribute(name); }
+};
+
+struct DomAttributes {
+    const MarkupWalker::DomElement& element;
+    std::size_t count() const { return std::size_t(element.attributes.size()); }
+    const MarkupWalker::DomAttribute& at(std::size_t i) const { return element.attributes[qsizetype(i)]; }
+    // The first of a name, as the tokenizer keeps the first of duplicates.
+    const MarkupWalker::DomAttribute* find(QByteArrayView name) const {
+        for (const MarkupWalker::DomAttribute& a : element.attributes)
+            if (sameBytes(a.name, name))
+                return &a;
+        return nullptr;
+    }
+};
+
+// The image and link contexts of one element: which of its attributes name an image or a link,
+// in the order of its attribute list. One home for the rules, whether the element comes from
+// the markup or from the tree a browser built with scripts on.
+class Contexts {
+public:
+    explicit Contexts(MarkupWalker::Handler& handler) : m_handler(handler) {}
+
+    template <class Attrs> void styleAttributes(const Attrs& attrs) {
+        for (std::size_t i = 0; i < attrs.count(); ++i)
+            if (attrs.at(i).name == "style"_bv)
+                styleAttribute(attrs.at(i).value);
+    }
+
+    // An SVG or MathML element: the SVG image's href, style attributes.
+    template <class Attrs> void foreign(QByteArrayView name, Ns ns, const Attrs& attrs) {
+        decltype(attrs.find("")) href = nullptr;
+        if (ns == Ns::Svg && name == "image"_bv) {
+            href = attrs.find("href");
+            if (!href)
+                href = attrs.find("xlink:href");
+        }
+        for (std::size_t i = 0; i < attrs.count(); ++i) {
+            const auto& a = attrs.at(i);
+            if (&a == href)
+                m_handler.reference(a.value, ReferenceContext::Image);
+            else if (a.name == "style"_bv)
+                styleAttribute(a.value);
+        }
+    }
+
+    // An HTML element whose name a rule names (flags has Watched).
+    template <class Attrs> void html(QByteArrayView name, bool sourceInPicture, const Attrs& attrs) {
+        enum How { None, One, Set, LinkOne };
+        bool imageInput = false;
+        bool imageLinkElement = false;
+        bool imageMetaElement = false;
+        if (name == "input"_bv) {
+            const auto* type = attrs.find("type");
+            imageInput = type && equalsNoCase(type->value, "image");
+        } else if (name == "link"_bv) {
+            imageLinkElement = imageLink(attrs);
+        } else if (name == "meta"_bv) {
+            imageMetaElement = imageMeta(attrs);
+        }
+        auto howFor = [&](QByteArrayView attribute) -> How {
+            if (name == "img"_bv) {
+                if (attribute == "src"_bv || attribute == "data-src"_bv || attribute == "data-lazy-src"_bv ||
+                    attribute == "data-original"_bv)
+                    return One;
+                if (attribute == "srcset"_bv || attribute == "data-srcset"_bv ||
+                    attribute == "data-lazy-srcset"_bv)
+                    return Set;
+            } else if (name == "a"_bv || name == "area"_bv) {
+                if (attribute == "href"_bv)
+                    return LinkOne;
+            } else if (name == "source"_bv) {
+                if (attribute == "srcset"_bv || attribute == "data-srcset"_bv)
+                    return sourceInPicture ? Set : None;
+            } else if (name == "input"_bv) {
+                if (attribute == "src"_bv)
+                    return imageInput ? One : None;
+            } else if (name == "video"_bv) {
+                if (attribute == "poster"_bv)
+                    return One;
+            } else if (name == "link"_bv) {
+                if (attribute == "href"_bv)
+                    return imageLinkElement ? One : None;
+                if (attribute == "imagesrcset"_bv)
+                    return imageLinkElement ? Set : None;
+            } else if (name == "meta"_bv) {
+                if (attribute == "content"_bv)
+                    return imageMetaElement ? One : None;
+            }
+            return None;
+        };
+        for (std::size_t i = 0; i < attrs.count(); ++i) {
+            const auto& a = attrs.at(i);
+            if (a.name == "style"_bv) {
+                styleAttribute(a.value);
+                continue;
+            }
+            switch (howFor(a.name)) {
+            case None:
+                break;
+            case One:
+                m_handler.reference(a.value, ReferenceContext::Image);
+                break;
+            case LinkOne:
+                m_handler.reference(a.value, ReferenceContext::Link);
+                break;
+            case Set:
+                for (QByteArrayView url : srcsetUrls(a.value))
+                    m_handler.reference(url, ReferenceContext::Image);
+                break;
+            }
+        }
+    }
+
+    void styleAttribute(QByteArrayView value) {
+        m_urls.clear();
+        cssUrlsOfDeclarations(value, m_urls);
+        for (const QByteArray& url : m_urls)
+            m_handler.reference(url, ReferenceContext::Image);
+    }
+
+    void styleSheet(QByteArrayView sheet) {
+        m_urls.clear();
+        cssUrlsOfStyleSheet(sheet, m_urls);
+        for (const QByteArray& url : m_urls)
+            m_handler.reference(url, ReferenceContext::Image);
+    }
+
+private:
+    template <class Attrs> bool imageLink(const Attrs& attrs) {
+        const auto* rel = attrs.find("rel");
+        if (!rel)
+            return false;
+        asciiLowerInto(m_lowered, rel->value);
+        const QByteArray& rels = m_lowered;
+        if (hasToken(rels, "icon") || hasToken(rels, "apple-touch-icon") ||
+            hasToken(rels, "apple-touch-icon-precomposed") || hasToken(rels, "mask-icon"))
+            return true;
+        const auto* as = attrs.find("as");
+        return hasToken(rels, "preload") && as && equalsNoCase(as->value, "image");
+    }
+
+    template <class Attrs> bool imageMeta(const Attrs& attrs) {
+        static constexpr QByteArrayView names[] = {"og:image", "og:image:url", "og:image:secure_url",
+                                                   "twitter:image", "twitter:image:src"};
+        for (const char* attribute : {"property", "name"}) {
+            if (const auto* a = attrs.find(attribute)) {
+                asciiLowerInto(m_lowered, a->value);
+                const QByteArray& value = m_lowered;
+                for (QByteArrayView n : names)
+                    if (value == n)
+                        return true;
+            }
+        }
+        const auto* itemprop = attrs.find("itemprop");
+        return itemprop && hasToken(itemprop->value, "image");
+    }
+
+    MarkupWalker::Handler& m_handler;
+    // A lowered attribute value, compared and dropped.
+    QByteArray m_lowered;
+    QList<QByteArray> m_urls;
+};
 
 // Open elements beyond this depth are not kept: the walk stays linear on endless nesting, as
 // browsers stop nesting their trees at a like depth.
@@ -218,7 +388,7 @@ constexpr unsigned tokensPerTick = 2048;
 class Walker {
 public:
     Walker(QByteArrayView page, MarkupWalker::Handler& handler, bool baseOnly, bool final = true)
-        : m_tokenizer(page, final), m_handler(handler), m_baseOnly(baseOnly) {}
+        : m_tokenizer(page, final), m_handler(handler), m_contexts(handler), m_baseOnly(baseOnly) {}
 
     // More of the page: the text so far, the earlier bytes unchanged.
     void extend(QByteArrayView page, bool final) { m_tokenizer.extend(page, final); }
@@ -532,21 +702,8 @@ private:
                                                equalsNoCase(encoding->value, "application/xhtml+xml"));
             }
         }
-        if (!inTemplate() && !m_baseOnly) {
-            const HtmlTokenizer::Attribute* href = nullptr;
-            if (ns == Ns::Svg && name == "image"_bv) {
-                href = m_tokenizer.findAttribute("href");
-                if (!href)
-                    href = m_tokenizer.findAttribute("xlink:href");
-            }
-            for (std::size_t i = 0; i < m_tokenizer.attributeCount(); ++i) {
-                const HtmlTokenizer::Attribute& a = m_tokenizer.attribute(i);
-                if (&a == href)
-                    m_handler.reference(a.value, ReferenceContext::Image);
-                else if (a.name == "style"_bv)
-                    styleAttribute(a.value);
-            }
-        }
+        if (!inTemplate() && !m_baseOnly)
+            m_contexts.foreign(name, ns, TagAttributes{m_tokenizer});
         const bool svgStyle = ns == Ns::Svg && name == "style"_bv && !inTemplate() && !m_baseOnly &&
                               isCssType(m_tokenizer.findAttribute("type"));
         if (m_tokenizer.selfClosing()) {
@@ -638,9 +795,7 @@ private:
             m_pendingSheet = false;
             if (m_baseOnly)
                 return;
-            for (std::size_t i = 0; i < m_tokenizer.attributeCount(); ++i)
-                if (m_tokenizer.attribute(i).name == "style"_bv)
-                    styleAttribute(m_tokenizer.attribute(i).value);
+            m_contexts.styleAttributes(TagAttributes{m_tokenizer});
             return;
         }
         if (name == "base"_bv) {
@@ -655,109 +810,10 @@ private:
         }
         if (m_baseOnly)
             return;
-        enum How { None, One, Set, LinkOne };
-        auto howFor = [&](QByteArrayView attribute) -> How {
-            if (name == "img"_bv) {
-                if (attribute == "src"_bv || attribute == "data-src"_bv || attribute == "data-lazy-src"_bv ||
-                    attribute == "data-original"_bv)
-                    return One;
-                if (attribute == "srcset"_bv || attribute == "data-srcset"_bv ||
-                    attribute == "data-lazy-srcset"_bv)
-                    return Set;
-            } else if (name == "a"_bv || name == "area"_bv) {
-                if (attribute == "href"_bv)
-                    return LinkOne;
-            } else if (name == "source"_bv) {
-                if (attribute == "srcset"_bv || attribute == "data-srcset"_bv)
-                    return m_sourceInPicture ? Set : None;
-            } else if (name == "input"_bv) {
-                if (attribute == "src"_bv)
-                    return m_imageInput ? One : None;
-            } else if (name == "video"_bv) {
-                if (attribute == "poster"_bv)
-                    return One;
-            } else if (name == "link"_bv) {
-                if (attribute == "href"_bv)
-                    return m_imageLink ? One : None;
-                if (attribute == "imagesrcset"_bv)
-                    return m_imageLink ? Set : None;
-            } else if (name == "meta"_bv) {
-                if (attribute == "content"_bv)
-                    return m_imageMeta ? One : None;
-            }
-            return None;
-        };
-        m_sourceInPicture = name == "source"_bv && !m_stack.empty() && m_stack.back().ns == Ns::Html &&
-                            m_stack.back().name == "picture"_bv;
-        m_imageInput = false;
-        m_imageLink = false;
-        m_imageMeta = false;
-        if (name == "input"_bv) {
-            const HtmlTokenizer::Attribute* type = m_tokenizer.findAttribute("type");
-            m_imageInput = type && equalsNoCase(type->value, "image");
-        } else if (name == "link"_bv) {
-            m_imageLink = imageLink();
-        } else if (name == "meta"_bv) {
-            m_imageMeta = imageMeta();
-        }
-        for (std::size_t i = 0; i < m_tokenizer.attributeCount(); ++i) {
-            const HtmlTokenizer::Attribute& a = m_tokenizer.attribute(i);
-            if (a.name == "style"_bv) {
-                styleAttribute(a.value);
-                continue;
-            }
-            switch (howFor(a.name)) {
-            case None:
-                break;
-            case One:
-                m_handler.reference(a.value, ReferenceContext::Image);
-                break;
-            case LinkOne:
-                m_handler.reference(a.value, ReferenceContext::Link);
-                break;
-            case Set:
-                for (QByteArrayView url : srcsetUrls(a.value))
-                    m_handler.reference(url, ReferenceContext::Image);
-                break;
-            }
-        }
+        const bool sourceInPicture = name == "source"_bv && !m_stack.empty() &&
+                                     m_stack.back().ns == Ns::Html && m_stack.back().name == "picture"_bv;
+        m_contexts.html(name, sourceInPicture, TagAttributes{m_tokenizer});
         m_pendingSheet = name == "style"_bv && isCssType(m_tokenizer.findAttribute("type"));
-    }
-
-    bool imageLink() const {
-        const HtmlTokenizer::Attribute* rel = m_tokenizer.findAttribute("rel");
-        if (!rel)
-            return false;
-        asciiLowerInto(m_lowered, rel->value);
-        const QByteArray& rels = m_lowered;
-        if (hasToken(rels, "icon") || hasToken(rels, "apple-touch-icon") ||
-            hasToken(rels, "apple-touch-icon-precomposed") || hasToken(rels, "mask-icon"))
-            return true;
-        const HtmlTokenizer::Attribute* as = m_tokenizer.findAttribute("as");
-        return hasToken(rels, "preload") && as && equalsNoCase(as->value, "image");
-    }
-
-    bool imageMeta() const {
-        static constexpr QByteArrayView names[] = {"og:image", "og:image:url", "og:image:secure_url",
-                                                   "twitter:image", "twitter:image:src"};
-        for (const char* attribute : {"property", "name"}) {
-            if (const HtmlTokenizer::Attribute* a = m_tokenizer.findAttribute(attribute)) {
-                asciiLowerInto(m_lowered, a->value);
-                const QByteArray& value = m_lowered;
-                for (QByteArrayView n : names)
-                    if (value == n)
-                        return true;
-            }
-        }
-        const HtmlTokenizer::Attribute* itemprop = m_tokenizer.findAttribute("itemprop");
-        return itemprop && hasToken(itemprop->value, "image");
-    }
-
-    void styleAttribute(QByteArrayView value) {
-        m_urls.clear();
-        cssUrlsOfDeclarations(value, m_urls);
-        for (const QByteArray& url : m_urls)
-            m_handler.reference(url, ReferenceContext::Image);
     }
 
     void beginSheet() {
@@ -783,15 +839,13 @@ private:
     void finishSheet() {
         m_collecting = false;
         m_tokenizer.setKeepText(false);
-        m_urls.clear();
-        cssUrlsOfStyleSheet(m_sheet, m_urls);
+        m_contexts.styleSheet(m_sheet);
         buffers::reset(m_sheet);
-        for (const QByteArray& url : m_urls)
-            m_handler.reference(url, ReferenceContext::Image);
     }
 
     HtmlTokenizer m_tokenizer;
     MarkupWalker::Handler& m_handler;
+    Contexts m_contexts;
     const bool m_baseOnly;
     bool m_done = false;
     bool m_over = false;
@@ -800,11 +854,6 @@ private:
     std::vector<Open> m_stack;
     std::vector<int> m_openCount = std::vector<int>(idCount, 0);
     int m_templates = 0;
-    // The element being looked at.
-    bool m_sourceInPicture = false;
-    bool m_imageInput = false;
-    bool m_imageLink = false;
-    bool m_imageMeta = false;
     // A style element's text, collected until the element ends.
     bool m_pendingSheet = false;
     bool m_collecting = false;
@@ -813,9 +862,6 @@ private:
     QByteArray m_sheet;
     // The names of popped elements, whose buffers the next pushes take over.
     std::vector<QByteArray> m_spareNames;
-    // A lowered attribute value, compared and dropped.
-    mutable QByteArray m_lowered;
-    QList<QByteArray> m_urls;
 };
 
 class BaseOnly : public MarkupWalker::Handler {
@@ -870,4 +916,29 @@ bool MarkupWalker::Stream::over() const {
 
 qsizetype MarkupWalker::Stream::position() const {
     return qsizetype(m_walking->walker.position());
+}
+
+void MarkupWalker::element(const DomElement& element, Handler& handler) {
+    Contexts contexts(handler);
+    const DomAttributes attrs{element};
+    switch (element.space) {
+    case DomElement::Space::Html: {
+        if (flagsOf(element.name) & Watched)
+            contexts.html(element.name, element.inPicture, attrs);
+        else
+            contexts.styleAttributes(attrs);
+        break;
+    }
+    case DomElement::Space::Svg:
+        contexts.foreign(element.name, Ns::Svg, attrs);
+        break;
+    case DomElement::Space::MathMl:
+        contexts.foreign(element.name, Ns::MathMl, attrs);
+        break;
+    case DomElement::Space::Other:
+        break;
+    }
+    // The browser made a sheet only where the markup's rules would: a style element of CSS type.
+    if (element.hasSheet)
+        contexts.styleSheet(element.sheet);
 }

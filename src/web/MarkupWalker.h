@@ -3,6 +3,8 @@
 #include <QByteArray>
 #include <QByteArrayView>
 
+#include <QList>
+
 #include <functional>
 #include <memory>
 
@@ -56,4 +58,22 @@ public:
         struct Walking;
         std::unique_ptr<Walking> m_walking;
     };
+    struct DomAttribute {
+        QByteArray name; // the qualified name ("src", "xlink:href")
+        QByteArray value;
+    };
+    // One element of a tree that a browser built with scripts on, as a script in the page reads
+    // it: what the contexts need to know of it, and nothing of its place but its parent.
+    struct DomElement {
+        enum class Space { Html, Svg, MathMl, Other };
+        QByteArray name; // its local name, in lower case
+        Space space = Space::Html;
+        bool inPicture = false;         // its parent is an HTML picture element
+        QList<DomAttribute> attributes; // in the order of its attribute list
+        bool hasSheet = false;          // a style element with a CSS style sheet
+        QByteArray sheet;               // that sheet's rules as the browser serialises them
+    };
+    // Reports the references of one such element, by the same contexts as the walk: the base is
+    // the caller's (each element has its own base URL in a live tree).
+    static void element(const DomElement& element, Handler& handler);
 };

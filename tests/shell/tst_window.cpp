@@ -68,6 +68,8 @@ private slots:
     void controlsKeepTheirPlacesBelowTheMenuBar();
     void firstStartChecksTheDefaults_data();
     void firstStartChecksTheDefaults();
+    void renderedChoiceNeedsChromium_data();
+    void renderedChoiceNeedsChromium();
     void choiceIsStoredAndCheckedNextStart_data();
     void choiceIsStoredAndCheckedNextStart();
     void unknownStoredChoiceChecksTheDefault();
@@ -233,6 +235,34 @@ void TestWindowMenus::choiceIsStoredAndCheckedNextStart() {
     m_test = std::make_unique<TestWindow>();
     Form1& again = m_test->load();
     QCOMPARE(again.action(actionName)->isChecked(), value != QLatin1StringView("0"));
+}
+
+void TestWindowMenus::renderedChoiceNeedsChromium_data() {
+    QTest::addColumn<QString>("program");
+    QTest::addColumn<bool>("offered");
+    QTest::newRow("without Chromium the choice is greyed and names the package")
+        << QStringLiteral("/nonexistent/chromium") << false;
+    QTest::newRow("with a Chromium to run the choice is stored") << QStringLiteral("/bin/true") << true;
+}
+
+void TestWindowMenus::renderedChoiceNeedsChromium() {
+    QFETCH(QString, program);
+    QFETCH(bool, offered);
+    const QByteArray before = qgetenv("VARNOLUX_CHROMIUM");
+    qputenv("VARNOLUX_CHROMIUM", program.toUtf8());
+    Form1& window = m_test->load();
+    QAction* rendered = window.action(QStringLiteral("actionFindRendered"));
+    before.isNull() ? qunsetenv("VARNOLUX_CHROMIUM") : qputenv("VARNOLUX_CHROMIUM", before);
+    QVERIFY(rendered);
+    QCOMPARE(rendered->isEnabled(), offered);
+    rendered->trigger();
+    if (offered) {
+        QCOMPARE(m_settings->stored(QStringLiteral("Find Mode")), QStringLiteral("rendered"));
+        QCOMPARE(window.findMode(), FindMode::Rendered);
+    } else {
+        QVERIFY2(rendered->toolTip().contains(u"\"chromium\" package"), qPrintable(rendered->toolTip()));
+        QCOMPARE(window.findMode(), FindMode::Classic);
+    }
 }
 
 void TestWindowMenus::unknownStoredChoiceChecksTheDefault() {
