@@ -689,7 +689,9 @@ size_t CurlLoop::Private::takeBody(Job& job, const char* data, size_t size) {
         job.pausedInCurl = true;
         return CURL_WRITEFUNC_PAUSE;
     }
-    if (turnTaken >= turnBytes) {
+    // Not a body libcurl decompresses: this libcurl may drop the rest of the compressed input
+    // when its reader pauses in the middle of it.
+    if (turnTaken >= turnBytes && job.request.identityEncoding) {
         job.yielded = true;
         job.pausedInCurl = true;
         nextTurn.start(0);
