@@ -298,6 +298,8 @@ void BrowserListing::run(const QByteArray& page, const QByteArray& pageUrl, cons
 
 void BrowserListing::runElements(const QList<RenderedElement>& elements) {
     Lister lister(m_list, m_filter, std::nullopt, m_yield);
+    // Each element comes with the base it resolves against: nothing waits for a later base.
+    lister.settle();
     // Most elements share their document's base: it is parsed again only when it changes.
     const QByteArray* lastBase = nullptr;
     for (const RenderedElement& e : elements) {
@@ -313,6 +315,7 @@ void BrowserListing::runElements(const QList<RenderedElement>& elements) {
 
 void BrowserListing::addImages(const QList<QByteArray>& urls) {
     Lister lister(m_list, m_filter, std::nullopt, m_yield);
+    lister.settle(); // absolute addresses: no base to wait for
     for (const QByteArray& url : urls) {
         lister.reference(url, ReferenceContext::Image);
         if (!lister.keepGoing())
