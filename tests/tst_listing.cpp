@@ -4,6 +4,7 @@
 #include "net/RunSetup.h"
 #include "support/CliRunner.h"
 #include "support/FakeListingWindow.h"
+#include "support/ListToEnd.h"
 #include "support/TestCertificate.h"
 #include "support/TestServer.h"
 
@@ -71,7 +72,7 @@ void TestListing::listsThePage() {
     DiscoveryState state;
     const net::NetworkRun network;
     ListingJob job(window, state, network.setup());
-    QCOMPARE(job.run(), ListingOutcome::Done);
+    QCOMPARE(listToEnd(job), ListingOutcome::Done);
 
     const QByteArray base = server.address("/dir");
     QCOMPARE(window.entries(),
@@ -111,7 +112,7 @@ void TestListing::fetchFailures() {
     DiscoveryState state;
     const net::NetworkRun network;
     ListingJob job(window, state, network.setup());
-    QCOMPARE(job.run(), ListingOutcome::FetchFailed);
+    QCOMPARE(listToEnd(job), ListingOutcome::FetchFailed);
     QCOMPARE(window.list.count(), 0);
     QCOMPARE(window.boxes.messages.size(), 1);
     const QString message = window.boxes.texts().first();
@@ -147,7 +148,7 @@ void TestListing::secureServer() {
     DiscoveryState state;
     const net::NetworkRun network;
     ListingJob job(window, state, network.setup());
-    QCOMPARE(job.run(), outcome);
+    QCOMPARE(listToEnd(job), outcome);
     QVERIFY(plain.requests().isEmpty());
     if (outcome == ListingOutcome::Done) {
         // Relative links keep the scheme of the typed address.
@@ -205,7 +206,7 @@ void TestListing::filterAndFolderChecks() {
     state.ImageFilter = ImageTypeFilter({"OLD"});
     const net::NetworkRun network;
     ListingJob job(window, state, network.setup());
-    QCOMPARE(job.run(), outcome);
+    QCOMPARE(listToEnd(job), outcome);
     QCOMPARE(window.boxes.texts(), QStringList{message});
     QCOMPARE(window.list.count(), entriesLeft);
     QCOMPARE(window.mouse.pointer(), Pointer::Default);
@@ -223,7 +224,7 @@ void TestListing::nonAsciiAddressIsRequestedAsBytes() {
     DiscoveryState state;
     const net::NetworkRun network;
     ListingJob job(window, state, network.setup());
-    QCOMPARE(job.run(), ListingOutcome::Done);
+    QCOMPARE(listToEnd(job), ListingOutcome::Done);
     QCOMPARE(server.distinctPaths(), QList<QByteArray>{"/caf%C3%A9%20x/"});
     QCOMPARE(window.list.text(1), server.address("/caf\xc3\xa9 x/b.jpg"));
 }

@@ -2,7 +2,8 @@
 #include "discovery/LinkScanner.h"
 #include "discovery/ListingJob.h"
 #include "discovery/PageRetrieval.h"
-#include "net/CurlTransfer.h"
+#include "net/CurlLoop.h"
+#include "support/ListToEnd.h"
 
 #include <QTest>
 
@@ -61,7 +62,7 @@ void TestPageAddress::setPageAddress() {
     MemoryImageList list;
     NoMessages messages;
     LinkScanner scanner(state, list, [] { return QByteArray(); });
-    net::CurlTransferFactory network;
+    net::CurlLoop network;
     PageRetrieval retrieval(state, scanner, messages, network);
     retrieval.SetPageAddress(typed);
     QCOMPARE(state.PageAddress, pageAddress);
@@ -74,7 +75,7 @@ void TestPageAddress::addressWithoutSlashKeepsPreviousBase() {
     MemoryImageList list;
     NoMessages messages;
     LinkScanner scanner(state, list, [] { return QByteArray(); });
-    net::CurlTransferFactory network;
+    net::CurlLoop network;
     PageRetrieval retrieval(state, scanner, messages, network);
     retrieval.SetPageAddress("httpfoo.htm");
     QCOMPARE(state.PageAddress, QByteArray("httpfoo.htm"));
@@ -141,10 +142,10 @@ void TestPageAddress::laterPassesAreIgnored() {
     MemoryImageList list;
     NoMessages messages;
     LinkScanner scanner(state, list, [] { return QByteArray(); });
-    net::CurlTransferFactory network;
+    net::CurlLoop network;
     PageRetrieval retrieval(state, scanner, messages, network);
     // Port 1 on loopback refuses at once, so an eligible pass fails its fetch without leaving the machine.
-    const PageVisit visit = retrieval.GetUrls(list, "127.0.0.1:1/x.y", 1, pass);
+    const PageVisit visit = visitToEnd(retrieval, list, "127.0.0.1:1/x.y", 1, pass);
     QVERIFY(!visit);
     QCOMPARE(list.count(), listed ? 1 : 0);
     if (listed) {

@@ -103,9 +103,38 @@ public:
     std::optional<SignalBridge> cancelOnSignal;
     std::unique_ptr<CliHost> listing;
     DiscoveryState state;
+    std::unique_ptr<ListingJob> listingJob;
     std::unique_ptr<CliDownloadHost> host;
     std::unique_ptr<DownloadRun> run;
 };
+
+namespace {
+
+// The download run of a command whose links are listed (or were read), to its end.
+void startRun(DownloadCommand& command, const CommandOptions& options, const QString& folder,
+              std::function<void(int exitCode)> done) {
+    command.host = std::make_unique<CliDownloadHost>(
+        options.hasInput ? static_cast<ImageList&>(command.inputList) : command.listing->list(), folder,
+        stderr, stderrIsTerminal());
+    CliDownloadHost& host = *command.host;
+    host.setCountFinished(options.download.parallel > 1);
+    if (options.json)
+        host.setJsonOutput(stdout);
+    command.run = std::make_unique<DownloadRun>(host, command.network->setup());
+    DownloadRun& run = *command.run;
+    run.setRefererPage(command.state.refererPage());
+    if (!options.download.archive.isEmpty())
+        run.setArchive(&command.archive);
+    run.start({.announceEnd = false}, [&run, &host, done = std::move(done)](DownloadOutcome outcome) {
+        host.finish(run.saved(), run.attempted(), run.skipped());
+        if (SignalBridge::exitStatus())
+            done(SignalBridge::exitStatus());
+        else
+            done(outcome == DownloadOutcome::Done ? ExitOk : ExitFailed);
+    });
+}
+
+} // namespace
 
 std::unique_ptr<RunningCommand> startDownload(const QStringList& args,
                                               std::function<void(int exitCode)> done) {
@@ -140,35 +169,21 @@ std::unique_ptr<RunningCommand> startDownload(const QStringList& args,
     // The page is listed as 'list' lists it, without printing the links.
     command->listing =
         std::make_unique<CliHost>(options.hasInput ? QString() : options.positional.front(), nullptr);
-    if (!options.hasInput) {
-        ListingJob job(*command->listing, command->state, setup);
-        const ListingOutcome listed =
-            job.run(options.filter, {.checkFolder = false, .announceDone = false, .find = options.find});
-        if (SignalBridge::exitStatus())
-            return refuse(SignalBridge::exitStatus());
-        if (const int code = listingExit(listed); code != ExitOk)
-            return refuse(code);
+    if (options.hasInput) {
+        startRun(*command, options, folder, std::move(done));
+        return command;
     }
-
-    command->host = std::make_unique<CliDownloadHost>(
-        options.hasInput ? static_cast<ImageList&>(command->inputList) : command->listing->list(), folder,
-        stderr, stderrIsTerminal());
-    CliDownloadHost& host = *command->host;
-    host.setCountFinished(options.download.parallel > 1);
-    if (options.json)
-        host.setJsonOutput(stdout);
-    command->run = std::make_unique<DownloadRun>(host, setup);
-    DownloadRun& run = *command->run;
-    run.setRefererPage(command->state.refererPage());
-    if (!options.download.archive.isEmpty())
-        run.setArchive(&command->archive);
-    run.start({.announceEnd = false}, [&run, &host, done = std::move(done)](DownloadOutcome outcome) {
-        host.finish(run.saved(), run.attempted(), run.skipped());
-        if (SignalBridge::exitStatus())
-            done(SignalBridge::exitStatus());
-        else
-            done(outcome == DownloadOutcome::Done ? ExitOk : ExitFailed);
-    });
+    // The run starts once the page is listed.
+    command->listingJob = std::make_unique<ListingJob>(*command->listing, command->state, setup);
+    command->listingJob->start(
+        options.filter, {.checkFolder = false, .announceDone = false, .find = options.find},
+        [command = command.get(), options, folder, done = std::move(done)](ListingOutcome listed) {
+            if (SignalBridge::exitStatus())
+                return done(SignalBridge::exitStatus());
+            if (const int code = listingExit(listed); code != ExitOk)
+                return done(code);
+            startRun(*command, options, folder, done);
+        });
     return command;
 }
 

@@ -808,6 +808,7 @@ void TestForm1::listingStopsBeforeFetching() {
     window.imageList().add("http://old/1.jpg");
     window.imageList().add("http://old/2.jpg");
     click(window, "PushButton5");
+    QVERIFY(listingEnds(window));
     QCOMPARE(m_test->boxes.texts(), QStringList{message});
     QCOMPARE(window.imageList().count(), entriesAfter);
     QVERIFY(window.pointer().pointer() != Pointer::Busy);
@@ -832,6 +833,7 @@ void TestForm1::secondStartDuringARunIsIgnored() {
     QVERIFY(!window.runActive());
     // Once the run is over the button works again.
     click(window, "PushButton5");
+    QVERIFY(listingEnds(window));
     QCOMPARE(m_test->boxes.texts(), QStringList{QStringLiteral("Select image filter first.")});
 }
 
@@ -877,6 +879,7 @@ void TestForm1::listingRunFollowsTheFindMode() {
     Form1& window = m_test->load();
     QVERIFY(showWindow(window));
     click(window, "PushButton5");
+    QVERIFY(listingEnds(window));
     QCOMPARE(m_test->boxes.texts(), QStringList{QStringLiteral("Done.")});
     QList<QByteArray> listed;
     for (int i = 1; i <= window.imageList().count(); ++i)
@@ -914,6 +917,7 @@ void TestForm1::listingRunFillsTheList() {
         click(window, "PushButton5");
     };
     click(window, "PushButton5");
+    QVERIFY(listingEnds(window));
 
     QCOMPARE(m_test->boxes.texts(), QStringList{QStringLiteral("Done.")});
     QCOMPARE(pointerAtDone, Pointer::Busy);
@@ -940,6 +944,7 @@ void TestForm1::closingDuringAFetchEndsTheRunAtOnce() {
     // The user closes the window while the run waits for the page.
     connect(&server, &TestServer::requestArrived, &window, [&] { window.close(); });
     click(window, "PushButton5");
+    QVERIFY(listingEnds(window));
 
     QVERIFY(Cancellation::requested());
     QVERIFY(!window.isVisible());
