@@ -28,6 +28,7 @@ private slots:
     void initTestCase();
     void init();
     void listsThePage();
+    void thousandsOfSubPagesEndTheRun();
     void fetchFailures_data();
     void fetchFailures();
     void secureServer_data();
@@ -86,6 +87,28 @@ void TestListing::listsThePage() {
     QCOMPARE(state.PageBase, base);
     QCOMPARE(state.PageData, page);
     QVERIFY2(QDir(m_temp.path()).isEmpty(), "the temporary page file is removed");
+}
+
+void TestListing::thousandsOfSubPagesEndTheRun() {
+    // Each sub-page is a pass of its own; passes that fetch nothing follow each other without
+    // one call inside the other, however many there are.
+    TestServer server;
+    const QByteArray dir = server.address("/dir/");
+    QByteArray body = "<img src=\"a.jpg\">";
+    constexpr int pages = 50000;
+    for (int i = 0; i < pages; ++i)
+        body += "<a href=\"" + dir + "p" + QByteArray::number(i) + "\">p</a>";
+    server.route("/dir/", serve::ok(body));
+    FakeWindow window;
+    window.address = QString::fromLatin1(dir);
+    DiscoveryState state;
+    const net::NetworkRun network;
+    ListingJob job(window, state, network.setup());
+    QCOMPARE(listToEnd(job), ListingOutcome::Done);
+    QCOMPARE(window.entries(), QList<QByteArray>{dir + "a.jpg"});
+    QCOMPARE(window.boxes.texts(), QStringList{QStringLiteral("Done.")});
+    QCOMPARE(server.distinctPaths(), QList<QByteArray>{"/dir/"});
+    QVERIFY(!state.PendingPages.has_value());
 }
 
 void TestListing::fetchFailures_data() {

@@ -5,7 +5,11 @@
 #include "net/CurlLoop.h"
 #include "support/ListToEnd.h"
 
+#include <QTemporaryFile>
 #include <QTest>
+
+#include <memory>
+#include <optional>
 
 namespace {
 class NoMessages : public MessageBoxes {
@@ -25,6 +29,8 @@ private slots:
     void filterText();
     void laterPassesAreIgnored_data();
     void laterPassesAreIgnored();
+    void fetchThatCannotStartIsToldLater_data();
+    void fetchThatCannotStartIsToldLater();
 };
 
 void TestPageAddress::setPageAddress_data() {
@@ -157,6 +163,41 @@ void TestPageAddress::laterPassesAreIgnored() {
         QCOMPARE(state.PageAddress, QByteArray("untouched"));
     }
     QVERIFY(messages.shown.isEmpty());
+}
+
+void TestPageAddress::fetchThatCannotStartIsToldLater_data() {
+    QTest::addColumn<QByteArray>("address");
+    QTest::addColumn<bool>("fileOpen");
+    QTest::addColumn<int>("status");
+    QTest::newRow("not a web address")
+        << QByteArray("ftp://127.0.0.1/x/") << true << int(net::Status::Failed);
+    QTest::newRow("no address at all") << QByteArray("") << true << int(net::Status::Failed);
+    QTest::newRow("the page file is not open")
+        << QByteArray("http://127.0.0.1:1/") << false << int(net::Status::LocalFile);
+}
+
+void TestPageAddress::fetchThatCannotStartIsToldLater() {
+    QFETCH(QByteArray, address);
+    QFETCH(bool, fileOpen);
+    QFETCH(int, status);
+    net::CurlLoop network;
+    QTemporaryFile file;
+    if (fileOpen)
+        QVERIFY(file.open());
+    std::optional<net::Result> told;
+    int times = 0;
+    const std::unique_ptr<PageFetch> fetch =
+        DownloadToFile(network, address, file, [&](const net::Result& fetched) {
+            told = fetched;
+            ++times;
+        });
+    // Whoever starts a fetch is never told its end from inside the start.
+    QVERIFY(!told);
+    QTRY_VERIFY(told.has_value());
+    QCOMPARE(int(told->status), status);
+    QVERIFY(!net::reasonText(*told).isEmpty());
+    QTest::qWait(20);
+    QCOMPARE(times, 1);
 }
 
 QTEST_GUILESS_MAIN(TestPageAddress)
