@@ -1,5 +1,4 @@
 #include "core/Product.h"
-#include "net/CurlTransfer.h"
 #include "shell/Form1.h"
 #include "shell/ImageListView.h"
 #include "shell/LinkListFile.h"
