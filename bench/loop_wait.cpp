@@ -16,6 +16,7 @@
 #include "discovery/ListingJob.h"
 #include "download/DownloadRun.h"
 #include "net/RunSetup.h"
+#include "support/ListToEnd.h"
 #include "support/RunToEnd.h"
 
 #include <QCoreApplication>
@@ -42,11 +43,12 @@ qint64 longestWaitDuring(const std::function<bool()>& work) {
     return std::max(longest, sinceTick.elapsed());
 }
 
-// The download command to its end, the event loop turning meanwhile.
-int downloadToEnd(const QStringList& args) {
+// The list or download command to its end, the event loop turning meanwhile.
+int commandToEnd(const QString& command, const QStringList& args) {
     std::optional<int> exitCode;
     QEventLoop wait;
-    const auto running = cli::startDownload(args, [&](int code) {
+    const auto start = command == QLatin1StringView("list") ? cli::startList : cli::startDownload;
+    const auto running = start(args, [&](int code) {
         exitCode = code;
         wait.quit();
     });
@@ -67,7 +69,7 @@ int main(int argc, char** argv) {
         args.removeFirst();
         int exitCode = 0;
         const qint64 wait = longestWaitDuring([&] {
-            exitCode = command == QLatin1StringView("list") ? cli::runList(args) : downloadToEnd(args);
+            exitCode = commandToEnd(command, args);
             return true;
         });
         std::fflush(stdout);
@@ -86,8 +88,8 @@ int main(int argc, char** argv) {
         const net::NetworkRun network;
         CliHost listing(downloadPage, nullptr);
         DiscoveryState state;
-        if (ListingJob(listing, state, network.setup())
-                .run(QStringLiteral("JPG"), {.checkFolder = false, .announceDone = false}) !=
+        ListingJob job(listing, state, network.setup());
+        if (listToEnd(job, QStringLiteral("JPG"), {.checkFolder = false, .announceDone = false}) !=
             ListingOutcome::Done)
             return false;
         CliDownloadHost host(listing.list(), folder, stderr, false);
@@ -98,8 +100,8 @@ int main(int argc, char** argv) {
         const net::NetworkRun network;
         CliHost listing(listPage, nullptr);
         DiscoveryState state;
-        return ListingJob(listing, state, network.setup())
-                   .run(QStringLiteral("JPG,GIF,PNG"), {.checkFolder = false, .announceDone = false}) ==
+        ListingJob job(listing, state, network.setup());
+        return listToEnd(job, QStringLiteral("JPG,GIF,PNG"), {.checkFolder = false, .announceDone = false}) ==
                ListingOutcome::Done;
     });
     std::printf("event loop: longest wait during the download %lld ms, during the page listing %lld ms\n",

@@ -9,7 +9,6 @@
 #include "support/FakeDownloadWindow.h"
 #include "support/Files.h"
 #include "support/RunToEnd.h"
-#include "support/ScriptedTransfer.h"
 #include "support/ScriptedTransfers.h"
 #include "support/TestServer.h"
 
@@ -29,9 +28,8 @@ const QString folderMissing = QStringLiteral("Folder does not exist. Please sele
 
 // A run set-up whose transfers are played by a scripted loop.
 struct ScriptedRun {
-    explicit ScriptedRun(net::RunOptions options = {}) : setup(loop, factory, std::move(options)) {}
+    explicit ScriptedRun(net::RunOptions options = {}) : setup(loop, std::move(options)) {}
     ScriptedTransfers loop;
-    ScriptedFactory factory{ScriptedTransfer::Script{}};
     net::RunSetup setup;
 };
 

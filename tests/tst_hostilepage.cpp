@@ -4,9 +4,10 @@
 #include "discovery/ListingHost.h"
 #include "discovery/ListingJob.h"
 #include "discovery/PageRetrieval.h"
-#include "net/CurlTransfer.h"
+#include "net/CurlLoop.h"
 #include "net/RunSetup.h"
 #include "support/FakeListingWindow.h"
+#include "support/ListToEnd.h"
 #include "support/TestCertificate.h"
 #include "support/TestServer.h"
 
@@ -150,7 +151,7 @@ void TestHostilePage::hostileServer() {
     DiscoveryState state;
     const net::NetworkRun network;
     ListingJob job(window, state, network.setup());
-    const ListingOutcome outcome = job.run();
+    const ListingOutcome outcome = listToEnd(job);
     if (seen.isEmpty()) {
         QCOMPARE(outcome, ListingOutcome::FetchFailed);
         QCOMPARE(window.list.count(), 0);
@@ -194,9 +195,9 @@ void TestHostilePage::pageFileHoldsTheBytes() {
     QVERIFY(file.open());
     QByteArray body;
     PageResponse response;
-    net::CurlTransferFactory network;
+    net::CurlLoop network;
     const net::Result fetched =
-        DownloadToFile(network, server.address("/p.html"), file, keep ? &body : nullptr, &response);
+        fetchToEnd(network, server.address("/p.html"), file, keep ? &body : nullptr, &response);
     const QString reason = net::reasonText(fetched);
     if (lies) {
         QVERIFY(!fetched.ok());

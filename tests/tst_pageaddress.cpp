@@ -2,9 +2,14 @@
 #include "discovery/LinkScanner.h"
 #include "discovery/ListingJob.h"
 #include "discovery/PageRetrieval.h"
-#include "net/CurlTransfer.h"
+#include "net/CurlLoop.h"
+#include "support/ListToEnd.h"
 
+#include <QTemporaryFile>
 #include <QTest>
+
+#include <memory>
+#include <optional>
 
 namespace {
 class NoMessages : public MessageBoxes {
@@ -24,6 +29,8 @@ private slots:
     void filterText();
     void laterPassesAreIgnored_data();
     void laterPassesAreIgnored();
+    void fetchThatCannotStartIsToldLater_data();
+    void fetchThatCannotStartIsToldLater();
 };
 
 void TestPageAddress::setPageAddress_data() {
@@ -61,7 +68,7 @@ void TestPageAddress::setPageAddress() {
     MemoryImageList list;
     NoMessages messages;
     LinkScanner scanner(state, list, [] { return QByteArray(); });
-    net::CurlTransferFactory network;
+    net::CurlLoop network;
     PageRetrieval retrieval(state, scanner, messages, network);
     retrieval.SetPageAddress(typed);
     QCOMPARE(state.PageAddress, pageAddress);
@@ -74,7 +81,7 @@ void TestPageAddress::addressWithoutSlashKeepsPreviousBase() {
     MemoryImageList list;
     NoMessages messages;
     LinkScanner scanner(state, list, [] { return QByteArray(); });
-    net::CurlTransferFactory network;
+    net::CurlLoop network;
     PageRetrieval retrieval(state, scanner, messages, network);
     retrieval.SetPageAddress("httpfoo.htm");
     QCOMPARE(state.PageAddress, QByteArray("httpfoo.htm"));
@@ -141,10 +148,10 @@ void TestPageAddress::laterPassesAreIgnored() {
     MemoryImageList list;
     NoMessages messages;
     LinkScanner scanner(state, list, [] { return QByteArray(); });
-    net::CurlTransferFactory network;
+    net::CurlLoop network;
     PageRetrieval retrieval(state, scanner, messages, network);
     // Port 1 on loopback refuses at once, so an eligible pass fails its fetch without leaving the machine.
-    const PageVisit visit = retrieval.GetUrls(list, "127.0.0.1:1/x.y", 1, pass);
+    const PageVisit visit = visitToEnd(retrieval, list, "127.0.0.1:1/x.y", 1, pass);
     QVERIFY(!visit);
     QCOMPARE(list.count(), listed ? 1 : 0);
     if (listed) {
@@ -156,6 +163,41 @@ void TestPageAddress::laterPassesAreIgnored() {
         QCOMPARE(state.PageAddress, QByteArray("untouched"));
     }
     QVERIFY(messages.shown.isEmpty());
+}
+
+void TestPageAddress::fetchThatCannotStartIsToldLater_data() {
+    QTest::addColumn<QByteArray>("address");
+    QTest::addColumn<bool>("fileOpen");
+    QTest::addColumn<int>("status");
+    QTest::newRow("not a web address")
+        << QByteArray("ftp://127.0.0.1/x/") << true << int(net::Status::Failed);
+    QTest::newRow("no address at all") << QByteArray("") << true << int(net::Status::Failed);
+    QTest::newRow("the page file is not open")
+        << QByteArray("http://127.0.0.1:1/") << false << int(net::Status::LocalFile);
+}
+
+void TestPageAddress::fetchThatCannotStartIsToldLater() {
+    QFETCH(QByteArray, address);
+    QFETCH(bool, fileOpen);
+    QFETCH(int, status);
+    net::CurlLoop network;
+    QTemporaryFile file;
+    if (fileOpen)
+        QVERIFY(file.open());
+    std::optional<net::Result> told;
+    int times = 0;
+    const std::unique_ptr<PageFetch> fetch =
+        DownloadToFile(network, address, file, [&](const net::Result& fetched) {
+            told = fetched;
+            ++times;
+        });
+    // Whoever starts a fetch is never told its end from inside the start.
+    QVERIFY(!told);
+    QTRY_VERIFY(told.has_value());
+    QCOMPARE(int(told->status), status);
+    QVERIFY(!net::reasonText(*told).isEmpty());
+    QTest::qWait(20);
+    QCOMPARE(times, 1);
 }
 
 QTEST_GUILESS_MAIN(TestPageAddress)

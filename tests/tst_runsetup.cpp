@@ -3,6 +3,7 @@
 #include "net/CurlLoop.h"
 #include "net/RateLimit.h"
 #include "net/RunSetup.h"
+#include "support/ScriptedTransfers.h"
 
 #include <QDir>
 #include <QTest>
@@ -17,14 +18,7 @@ private slots:
     void cookieFileIsNamedByItsFullPath();
 };
 
-namespace {
-
-class NoTransfers : public net::TransferFactory {
-public:
-    std::unique_ptr<net::Transfer> create() override { return nullptr; }
-};
-
-} // namespace
+namespace {} // namespace
 
 void RunSetupTest::refererOfTheImages_data() {
     QTest::addColumn<bool>("sendReferer");
@@ -45,11 +39,11 @@ void RunSetupTest::refererOfTheImages() {
     QFETCH(bool, sendReferer);
     QFETCH(QByteArray, given);
     QFETCH(QByteArray, page);
-    NoTransfers transfers;
+    ScriptedTransfers loop;
     net::RunOptions options;
     options.sendReferer = sendReferer;
     options.referer = given;
-    const net::RunSetup setup(transfers, options);
+    const net::RunSetup setup(loop, options);
     QTEST(setup.refererFor(page), "expected");
 }
 
@@ -69,15 +63,14 @@ void RunSetupTest::theImagesShareThePagesRate() {
     options.credentialsForEachLink = eachLink;
     options.parallel = 4;
     const net::NetworkRun network(options);
-    const auto& page = dynamic_cast<const net::CurlTransferFactory&>(network.setup().transfers());
-    const std::shared_ptr<net::RateLimit> budget = page.defaults().rateLimit;
+    // The page and the images go over the one loop and draw on its one budget, never a share of
+    // their own: a share would let the images take more than the rate, and round a small rate
+    // down to no limit.
+    const auto& loop = dynamic_cast<const net::CurlLoop&>(network.setup().loop());
+    const std::shared_ptr<net::RateLimit> budget = loop.defaults().rateLimit;
     QCOMPARE(bool(budget), rate > 0);
     if (budget)
         QCOMPARE(budget->bytesPerSecond(), rate);
-    // The images' loop draws on the very budget of the page, never a share of its own: a share
-    // would let the images take more than the rate, and round a small rate down to no limit.
-    const auto& loop = dynamic_cast<const net::CurlLoop&>(network.setup().loop());
-    QCOMPARE(loop.defaults().rateLimit.get(), budget.get());
     QCOMPARE(loop.defaults().credentialsForEachLink, eachLink);
 }
 

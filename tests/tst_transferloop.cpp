@@ -202,10 +202,10 @@ void TestTransferLoop::theRunsPageSharesTheLoop() {
     network.setup().loop().submit(net::Request::of(server.address("/refused")), image);
     QTRY_COMPARE(image.ends, 1);
     QCOMPARE(network.setup().loop().pausedHosts().size(), 1);
-    const std::unique_ptr<net::Transfer> page = network.setup().transfers().create();
-    QVERIFY(page->start(net::Request::of(server.address("/page"))));
-    page->waitForEnd();
-    QVERIFY2(page->result().ok(), qPrintable(net::reasonText(page->result())));
+    Recorder page;
+    network.setup().loop().submit(net::Request::of(server.address("/page")), page, net::Purpose::Page);
+    QTRY_VERIFY_WITH_TIMEOUT(page.ends == 1, 10000);
+    QVERIFY2(page.result.ok(), qPrintable(net::reasonText(page.result)));
     QCOMPARE(arrivals.size(), 2);
     QVERIFY2(arrivals.at(1) - arrivals.at(0) >= 180,
              qPrintable(QString::number(arrivals.at(1) - arrivals.at(0))));

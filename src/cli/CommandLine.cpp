@@ -85,13 +85,13 @@ int runCommandLine(int argc, char** argv) {
         printOut(usageText());
         return ExitOk;
     }
-    if (command == QLatin1StringView("list"))
-        return runList(args);
-    if (command == QLatin1StringView("download")) {
+    if (command == QLatin1StringView("list") || command == QLatin1StringView("download")) {
         // The one event loop of the command: the run goes on through it and ends it.
+        const bool list = command == QLatin1StringView("list");
         std::unique_ptr<RunningCommand> running;
         QTimer::singleShot(0, &app, [&] {
-            running = startDownload(args, [](int exitCode) { QCoreApplication::exit(exitCode); });
+            const auto done = [](int exitCode) { QCoreApplication::exit(exitCode); };
+            running = list ? startList(args, done) : startDownload(args, done);
         });
         const int exitCode = QCoreApplication::exec();
         running.reset();

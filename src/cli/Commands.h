@@ -15,13 +15,16 @@ namespace cli {
 
 enum Exit { ExitOk = 0, ExitFailed = 1, ExitUsage = 2 };
 
-// "varnolux list [OPTIONS] [--] ADDRESS"; args follow the command's name.
-int runList(const QStringList& args);
 // A command that goes on through the event loop; it ends when it is destroyed.
 class RunningCommand {
 public:
     virtual ~RunningCommand() = default;
 };
+
+// "varnolux list [OPTIONS] [--] ADDRESS"; args follow the command's name. Starts the listing and
+// returns what must live until it is over; done is told the exit code once it is (at once when the
+// arguments are refused). The application's event loop drives the page's fetch.
+std::unique_ptr<RunningCommand> startList(const QStringList& args, std::function<void(int exitCode)> done);
 
 // "varnolux download [OPTIONS] [--] ADDRESS FOLDER" or "... --input FILE FOLDER". Starts the command
 // and returns what must live until it is over; done is told the exit code once it is (at once when

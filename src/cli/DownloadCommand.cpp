@@ -108,9 +108,58 @@ public:
     std::optional<SignalBridge> cancelOnSignal;
     std::unique_ptr<CliHost> listing;
     DiscoveryState state;
+    std::unique_ptr<ListingJob> listingJob;
     std::unique_ptr<CliDownloadHost> host;
     std::unique_ptr<DownloadRun> run;
 };
+
+namespace {
+
+// The download run of a command whose links are listed (or were read), to its end.
+void startRun(DownloadCommand& command, const CommandOptions& options, const QString& folder,
+              std::function<void(int exitCode)> done) {
+    // After a rendered listing the images are asked for with the cookies the browser ended with
+    // (the user's cookie file was given to the browser, so they are among them), from a private
+    // file that goes with the run.
+    const net::RunSetup* setup = &command.network->setup();
+    if (!command.state.BrowserCookies.isEmpty()) {
+        const QByteArray& cookies = command.state.BrowserCookies;
+        command.browserCookies = std::make_unique<QTemporaryFile>(
+            QDir::temp().filePath(QStringLiteral("varnolux-cookies-XXXXXX")));
+        QTemporaryFile& file = *command.browserCookies;
+        if (!file.open() || file.write(cookies) != cookies.size() || !file.flush())
+            return done(usageError(QStringLiteral("the browser's cookies could not be kept in %1: %2")
+                                       .arg(QDir::toNativeSeparators(file.fileName()), file.errorString())));
+        net::RunOptions withCookies = options.download;
+        withCookies.cookieFile = file.fileName();
+        auto made = cliRunSetup(withCookies);
+        if (!made)
+            return done(usageError(net::reasonText(made.failure())));
+        command.renderedNetwork = std::move(*made);
+        setup = &command.renderedNetwork->setup();
+    }
+    command.host = std::make_unique<CliDownloadHost>(
+        options.hasInput ? static_cast<ImageList&>(command.inputList) : command.listing->list(), folder,
+        stderr, stderrIsTerminal());
+    CliDownloadHost& host = *command.host;
+    host.setCountFinished(options.download.parallel > 1);
+    if (options.json)
+        host.setJsonOutput(stdout);
+    command.run = std::make_unique<DownloadRun>(host, *setup);
+    DownloadRun& run = *command.run;
+    run.setRefererPage(command.state.refererPage());
+    if (!options.download.archive.isEmpty())
+        run.setArchive(&command.archive);
+    run.start({.announceEnd = false}, [&run, &host, done = std::move(done)](DownloadOutcome outcome) {
+        host.finish(run.saved(), run.attempted(), run.skipped());
+        if (SignalBridge::exitStatus())
+            done(SignalBridge::exitStatus());
+        else
+            done(outcome == DownloadOutcome::Done ? ExitOk : ExitFailed);
+    });
+}
+
+} // namespace
 
 std::unique_ptr<RunningCommand> startDownload(const QStringList& args,
                                               std::function<void(int exitCode)> done) {
@@ -147,59 +196,25 @@ std::unique_ptr<RunningCommand> startDownload(const QStringList& args,
     // The page is listed as 'list' lists it, without printing the links.
     command->listing =
         std::make_unique<CliHost>(options.hasInput ? QString() : options.positional.front(), nullptr);
-    if (!options.hasInput) {
-        ListingJob job(*command->listing, command->state, setup);
-        const ListingOutcome listed = job.run(options.filter, {.checkFolder = false,
-                                                               .announceDone = false,
-                                                               .find = options.find,
-                                                               .renderSeconds = options.renderSeconds});
-        if (SignalBridge::exitStatus())
-            return refuse(SignalBridge::exitStatus());
-        if (const int code = listingExit(listed); code != ExitOk)
-            return refuse(code);
+    if (options.hasInput) {
+        startRun(*command, options, folder, std::move(done));
+        return command;
     }
-
-    // After a rendered listing the images are asked for with the cookies the browser ended with
-    // (the user's cookie file was given to the browser, so they are among them), from a private
-    // file that goes with the run.
-    const net::RunSetup* imageSetup = &setup;
-    if (!command->state.BrowserCookies.isEmpty()) {
-        const QByteArray& cookies = command->state.BrowserCookies;
-        command->browserCookies = std::make_unique<QTemporaryFile>(
-            QDir::temp().filePath(QStringLiteral("varnolux-cookies-XXXXXX")));
-        QTemporaryFile& file = *command->browserCookies;
-        if (!file.open() || file.write(cookies) != cookies.size() || !file.flush())
-            return refuse(
-                usageError(QStringLiteral("the browser's cookies could not be kept in %1: %2")
-                               .arg(QDir::toNativeSeparators(file.fileName()), file.errorString())));
-        net::RunOptions withCookies = options.download;
-        withCookies.cookieFile = file.fileName();
-        auto made = cliRunSetup(withCookies);
-        if (!made)
-            return refuse(usageError(net::reasonText(made.failure())));
-        command->renderedNetwork = std::move(*made);
-        imageSetup = &command->renderedNetwork->setup();
-    }
-
-    command->host = std::make_unique<CliDownloadHost>(
-        options.hasInput ? static_cast<ImageList&>(command->inputList) : command->listing->list(), folder,
-        stderr, stderrIsTerminal());
-    CliDownloadHost& host = *command->host;
-    host.setCountFinished(options.download.parallel > 1);
-    if (options.json)
-        host.setJsonOutput(stdout);
-    command->run = std::make_unique<DownloadRun>(host, *imageSetup);
-    DownloadRun& run = *command->run;
-    run.setRefererPage(command->state.refererPage());
-    if (!options.download.archive.isEmpty())
-        run.setArchive(&command->archive);
-    run.start({.announceEnd = false}, [&run, &host, done = std::move(done)](DownloadOutcome outcome) {
-        host.finish(run.saved(), run.attempted(), run.skipped());
-        if (SignalBridge::exitStatus())
-            done(SignalBridge::exitStatus());
-        else
-            done(outcome == DownloadOutcome::Done ? ExitOk : ExitFailed);
-    });
+    // The run starts once the page is listed.
+    command->listingJob = std::make_unique<ListingJob>(*command->listing, command->state, setup);
+    command->listingJob->start(
+        options.filter,
+        {.checkFolder = false,
+         .announceDone = false,
+         .find = options.find,
+         .renderSeconds = options.renderSeconds},
+        [command = command.get(), options, folder, done = std::move(done)](ListingOutcome listed) {
+            if (SignalBridge::exitStatus())
+                return done(SignalBridge::exitStatus());
+            if (const int code = listingExit(listed); code != ExitOk)
+                return done(code);
+            startRun(*command, options, folder, done);
+        });
     return command;
 }
 

@@ -13,7 +13,6 @@
 #include "discovery/RenderedListing.h"
 #include "web/WebUrl.h"
 
-#include <QEventLoop>
 #include <QProcess>
 
 #include <QDir>
@@ -22,6 +21,7 @@
 
 #include <cctype>
 #include <limits>
+#include <utility>
 
 namespace {
 
@@ -55,10 +55,61 @@ QString BuildFilterText(bool jpg, bool gif, bool custom, const QString& customTe
     return text;
 }
 
+// The classic mode's run: the scanner, the page it reads, and where the stack of pages stands.
+struct ListingJob::Classic {
+    Classic(ListingJob& job, std::function<QByteArray()> address)
+        : scanner(job.m_state, job.m_host.imageList(), std::move(address)),
+          retrieval(job.m_state, scanner, job.m_host.messages(), job.m_setup.loop()) {}
+
+    LinkScanner scanner;
+    PageRetrieval retrieval;
+    // The typed page's own fetch; the pages taken off the stack later are not fetched.
+    PageVisit typedPage;
+    QByteArray typedAddress;
+    qint32 pass = 0;
+    // A pass is being started; a visit told meanwhile ended at once.
+    bool starting = false;
+    bool visitedAtOnce = false;
+};
+
+// The browser mode's run: the one page, read while it arrives.
+struct ListingJob::Browser {
+    explicit Browser(ListingJob& job)
+        : scanner(job.m_state, job.m_host.imageList(), [] { return QByteArray(); }),
+          retrieval(job.m_state, scanner, job.m_host.messages(), job.m_setup.loop()),
+          file(QDir::temp().filePath(QStringLiteral("HTML1-XXXXXX.tmp"))), held(job.m_host.imageList()),
+          listing(held, job.m_state.ImageFilter) {}
+
+    LinkScanner scanner;
+    PageRetrieval retrieval;
+    QByteArray address;
+    QTemporaryFile file;
+    // The page is read while it arrives; what it lists waits until the fetch has succeeded.
+    HeldImageList held;
+    BrowserListing listing;
+    PageReader reader;
+    QByteArray page;
+    PageResponse response;
+    std::unique_ptr<PageFetch> fetch;
+};
+
+// The rendered mode's run: the page as Chromium shows it, with extra arguments for Chromium as a
+// shell would split them (the tests pin its resolver).
+struct ListingJob::Rendered {
+    Rendered(ListingJob& job, const QString& program, const RenderedListing::Settings& settings)
+        : driver(program, QProcess::splitCommand(qEnvironmentVariable("VARNOLUX_CHROMIUM_FLAGS"))),
+          listing(driver, job.m_host.imageList(), job.m_state.ImageFilter, job.m_setup.options(), settings) {}
+
+    ChromiumProcess driver;
+    RenderedListing listing;
+};
+
 ListingJob::ListingJob(ListingHost& host, DiscoveryState& state, const net::RunSetup& setup)
     : m_host(host), m_state(state), m_setup(setup) {}
 
-ListingOutcome ListingJob::run() {
+ListingJob::~ListingJob() = default;
+
+void ListingJob::start(Ended ended) {
     ErrorTrap trap(m_host.messages(), trapTags::pushButton5);
     QString text;
     trap.step(100, [&] { text.clear(); });
@@ -68,17 +119,20 @@ ListingOutcome ListingJob::run() {
         trap.step(108, [&] { text += QLatin1StringView("GIF,"); });
     if (trap.condition(110, [&] { return m_host.filterTicked(FilterBox::Custom); }))
         trap.step(112, [&] { text += m_host.customFilterText(); });
-    return run(text, Options{.find = m_host.findMode()});
+    start(text, Options{.find = m_host.findMode()}, std::move(ended));
 }
 
-ListingOutcome ListingJob::run(const QString& filterText, Options options) {
+void ListingJob::start(const QString& filterText, Options options, Ended ended) {
     ErrorTrap trap(m_host.messages(), trapTags::pushButton5);
     MessageBoxes& messages = m_host.messages();
     QString text = filterText;
+    m_options = options;
+    m_ended = std::move(ended);
 
     if (trap.condition(114, [&] { return isBlank(text); })) {
         trap.step(158, [&] { messages.show(QStringLiteral("Select image filter first.")); });
-        return ListingOutcome::NoFilter;
+        end(ListingOutcome::NoFilter);
+        return;
     }
     if (trap.condition(116, [&] { return text.endsWith(u','); }))
         trap.step(118, [&] { text.chop(1); });
@@ -90,122 +144,174 @@ ListingOutcome ListingJob::run(const QString& filterText, Options options) {
         trap.step(156, [&] {
             messages.show(QStringLiteral("Folder does not exist. Please select another folder."));
         });
-        return ListingOutcome::NoFolder;
+        end(ListingOutcome::NoFolder);
+        return;
     }
 
-    if (options.find == FindMode::Browser || options.find == FindMode::Rendered) {
-        const net::Result fetched =
-            options.find == FindMode::Browser ? runBrowser() : runRendered(options.renderSeconds);
-        if (Cancellation::requested())
-            return ListingOutcome::Cancelled;
-        if (!fetched.ok())
-            messages.show(pageFetchFailure(m_state.PageAddress, fetched));
-        else if (options.announceDone)
-            messages.show(QStringLiteral("Done."));
-        m_host.pointer().setPointer(Pointer::Default);
-        return fetched.ok() ? ListingOutcome::Done : ListingOutcome::FetchFailed;
+    if (options.find == FindMode::Browser) {
+        startBrowser();
+        return;
+    }
+    if (options.find == FindMode::Rendered) {
+        startRendered();
+        return;
     }
 
     // The address box is read afresh for every link, but converted only when it has changed.
-    LinkScanner scanner(m_state, m_host.imageList(),
-                        [this, text = QString(), bytes = QByteArray()]() mutable {
-                            const QString now = m_host.addressText();
-                            if (now != text || bytes.isNull()) {
-                                text = now;
-                                bytes = now.toUtf8();
-                            }
-                            return bytes;
-                        });
-    PageRetrieval retrieval(m_state, scanner, messages, m_setup.transfers());
+    m_classic = std::make_unique<Classic>(*this, [this, text = QString(), bytes = QByteArray()]() mutable {
+        const QString now = m_host.addressText();
+        if (now != text || bytes.isNull()) {
+            text = now;
+            bytes = now.toUtf8();
+        }
+        return bytes;
+    });
     trap.step(128, [&] { m_state.PendingPages.emplace(); });
     trap.step(130, [&] { m_state.PendingPages.value().add(m_host.addressText().toUtf8()); });
+    trap.step(132, [&] { m_classic->pass = 0; });
+    nextPass();
+}
 
-    // The typed page's own fetch; the pages taken off the stack later are not fetched.
-    PageVisit typedPage;
-    QByteArray typedAddress;
-    qint32 pass = 0;
-    trap.step(132, [&] { pass = 0; });
-    while (trap.condition(134, [&] { return m_state.PendingPages.value().count() >= 1; })) {
-        trap.step(136, [&] {
-            const QByteArray address = m_state.PendingPages.value().last();
-            PageVisit visit = retrieval.GetUrls(m_host.imageList(), address, 1, pass);
-            if (pass == 0) {
-                typedPage = std::move(visit);
-                typedAddress = m_state.PageAddress;
-            }
-        });
-        if (Cancellation::requested()) {
-            m_state.PendingPages.reset();
-            return ListingOutcome::Cancelled;
+void ListingJob::nextPass() {
+    ErrorTrap trap(m_host.messages(), trapTags::pushButton5);
+    Classic& c = *m_classic;
+    // A page that is not fetched is visited at once: the passes go on here rather than deeper.
+    for (;;) {
+        if (!trap.condition(134, [&] { return m_state.PendingPages.value().count() >= 1; })) {
+            classicEnded();
+            return;
         }
-        trap.step(138, [&] { m_state.PendingPages.value().removeLast(); });
-        trap.step(140, [&] {
-            if (pass == std::numeric_limits<qint32>::max())
-                throw StepFailure(QStringLiteral("Overflow"));
-            ++pass;
+        c.starting = true;
+        c.visitedAtOnce = false;
+        const bool started = trap.step(136, [&] {
+            const QByteArray address = m_state.PendingPages.value().last();
+            c.retrieval.GetUrls(m_host.imageList(), address, 1, c.pass, [this](const PageVisit& visit) {
+                Classic& c = *m_classic;
+                if (c.pass == 0) {
+                    c.typedPage = visit;
+                    c.typedAddress = m_state.PageAddress;
+                }
+                if (c.starting) {
+                    c.visitedAtOnce = true;
+                    return;
+                }
+                passVisited();
+            });
         });
-        // Without a stack (it could not be made) the loop would never end.
-        if (!m_state.PendingPages)
-            break;
+        c.starting = false;
+        // A step that failed is over as well: the pass goes on as after any other.
+        if (started && !c.visitedAtOnce)
+            return;
+        if (!passEnds())
+            return;
     }
+}
+
+void ListingJob::passVisited() {
+    if (passEnds())
+        nextPass();
+}
+
+bool ListingJob::passEnds() {
+    ErrorTrap trap(m_host.messages(), trapTags::pushButton5);
+    if (Cancellation::requested()) {
+        m_state.PendingPages.reset();
+        end(ListingOutcome::Cancelled);
+        return false;
+    }
+    trap.step(138, [&] { m_state.PendingPages.value().removeLast(); });
+    trap.step(140, [&] {
+        if (m_classic->pass == std::numeric_limits<qint32>::max())
+            throw StepFailure(QStringLiteral("Overflow"));
+        ++m_classic->pass;
+    });
+    // Without a stack (it could not be made) the passes would never end.
+    if (!m_state.PendingPages) {
+        classicEnded();
+        return false;
+    }
+    return true;
+}
+
+void ListingJob::classicEnded() {
+    ErrorTrap trap(m_host.messages(), trapTags::pushButton5);
+    MessageBoxes& messages = m_host.messages();
+    const Classic& c = *m_classic;
     trap.step(142, [&] { m_state.PendingPages.reset(); });
 
     // A page that could not be fetched is a failure and is reported as one, never as "Done.".
-    const bool fetched = typedPage.fetch.ok();
+    const bool fetched = c.typedPage.fetch.ok();
     if (!fetched)
-        trap.step(150, [&] { messages.show(pageFetchFailure(typedAddress, typedPage.fetch)); });
-    else if (options.announceDone)
+        trap.step(150, [&] { messages.show(pageFetchFailure(c.typedAddress, c.typedPage.fetch)); });
+    else if (m_options.announceDone)
         trap.step(150, [&] { messages.show(QStringLiteral("Done.")); });
     trap.step(152, [&] { m_host.pointer().setPointer(Pointer::Default); });
-    return fetched ? ListingOutcome::Done : ListingOutcome::FetchFailed;
+    end(fetched ? ListingOutcome::Done : ListingOutcome::FetchFailed);
 }
 
-net::Result ListingJob::runBrowser() {
+void ListingJob::startBrowser() {
+    m_browser = std::make_unique<Browser>(*this);
+    Browser& b = *m_browser;
     // The address as the classic run makes it ("site/dir" is http://site/dir/).
-    LinkScanner scanner(m_state, m_host.imageList(), [] { return QByteArray(); });
-    PageRetrieval retrieval(m_state, scanner, m_host.messages(), m_setup.transfers());
-    retrieval.SetPageAddress(m_host.addressText().toUtf8());
-    const QByteArray address = m_state.PageAddress;
-
-    QTemporaryFile file(QDir::temp().filePath(QStringLiteral("HTML1-XXXXXX.tmp")));
-    // The page is read while it arrives; what it lists waits until the fetch has succeeded.
-    HeldImageList held(m_host.imageList());
-    BrowserListing listing(held, m_state.ImageFilter);
-    const PageReader reader{
+    b.retrieval.SetPageAddress(m_host.addressText().toUtf8());
+    b.address = m_state.PageAddress;
+    b.reader = PageReader{
         .started =
-            [&](const PageResponse& response) {
-                listing.begin(response.finalUrl.isEmpty() ? address : response.finalUrl,
-                              response.contentType);
+            [this](const PageResponse& response) {
+                Browser& b = *m_browser;
+                b.listing.begin(response.finalUrl.isEmpty() ? b.address : response.finalUrl,
+                                response.contentType);
             },
-        .arrived = [&](QByteArrayView soFar) { listing.feed(soFar, false); },
+        .arrived = [this](QByteArrayView soFar) { m_browser->listing.feed(soFar, false); },
     };
-    QByteArray page;
-    PageResponse response;
-    const net::Result fetched =
-        file.open()
-            ? DownloadToFile(m_setup.transfers(), address, file, &page, &response, &reader)
-            : net::Result(
-                  net::Status::LocalFile,
-                  QStringLiteral("a temporary file could not be created (%1)").arg(file.errorString()));
-    if (!fetched.ok())
-        return fetched;
-    // The bytes were kept as they arrived; the file is read back only if the two disagree.
-    if (page.size() != file.size()) {
-        file.seek(0);
-        page = file.readAll();
-        // What was read as it arrived is not the page: it is read again, whole.
-        listing.begin(response.finalUrl.isEmpty() ? address : response.finalUrl, response.contentType);
-        held.discard();
+    const auto fetched = [this](const net::Result& result) { browserFetched(result); };
+    if (b.file.open()) {
+        b.fetch = DownloadToFile(m_setup.loop(), b.address, b.file, fetched, &b.page, &b.response, &b.reader);
+        return;
     }
-    file.close();
-    file.remove();
-    const QByteArray pageUrl = response.finalUrl.isEmpty() ? address : response.finalUrl;
-    // A page whose reading never began is read whole here.
-    if (!listing.begun())
-        listing.begin(pageUrl, response.contentType);
-    listing.feed(page, true);
-    held.commit();
-    return {};
+    browserFetched(
+        net::Result(net::Status::LocalFile,
+                    QStringLiteral("a temporary file could not be created (%1)").arg(b.file.errorString())));
+}
+
+void ListingJob::browserFetched(const net::Result& fetched) {
+    Browser& b = *m_browser;
+    if (fetched.ok()) {
+        // The bytes were kept as they arrived; the file is read back only if the two disagree.
+        if (b.page.size() != b.file.size()) {
+            b.file.seek(0);
+            b.page = b.file.readAll();
+            // What was read as it arrived is not the page: it is read again, whole.
+            b.listing.begin(b.response.finalUrl.isEmpty() ? b.address : b.response.finalUrl,
+                            b.response.contentType);
+            b.held.discard();
+        }
+        b.file.close();
+        b.file.remove();
+        const QByteArray pageUrl = b.response.finalUrl.isEmpty() ? b.address : b.response.finalUrl;
+        // A page whose reading never began is read whole here.
+        if (!b.listing.begun())
+            b.listing.begin(pageUrl, b.response.contentType);
+        b.listing.feed(b.page, true);
+        b.held.commit();
+    }
+    if (Cancellation::requested()) {
+        end(ListingOutcome::Cancelled);
+        return;
+    }
+    MessageBoxes& messages = m_host.messages();
+    if (!fetched.ok())
+        messages.show(pageFetchFailure(m_state.PageAddress, fetched));
+    else if (m_options.announceDone)
+        messages.show(QStringLiteral("Done."));
+    m_host.pointer().setPointer(Pointer::Default);
+    end(fetched.ok() ? ListingOutcome::Done : ListingOutcome::FetchFailed);
+}
+
+void ListingJob::end(ListingOutcome outcome) {
+    // Told once; whoever is told may let the job go.
+    if (const Ended ended = std::exchange(m_ended, nullptr))
+        ended(outcome);
 }
 
 QString chromiumMissingText() {
@@ -234,29 +340,35 @@ QByteArray typedScheme(const QByteArray& typed) {
 
 } // namespace
 
-net::Result ListingJob::runRendered(double renderSeconds) {
+void ListingJob::startRendered() {
     // The address as the other modes make it; anything but http(s) never reaches the browser,
     // which would open files of this machine or run a javascript: address.
     const QByteArray typed = m_host.addressText().toUtf8();
     if (const QByteArray scheme = typedScheme(typed);
-        !scheme.isEmpty() && scheme != "http" && scheme != "https")
-        return {net::Status::NotWebAddress, QString::fromUtf8(typed.trimmed())};
-    LinkScanner scanner(m_state, m_host.imageList(), [] { return QByteArray(); });
-    PageRetrieval retrieval(m_state, scanner, m_host.messages(), m_setup.transfers());
-    retrieval.SetPageAddress(m_host.addressText().toUtf8());
+        !scheme.isEmpty() && scheme != "http" && scheme != "https") {
+        renderedEnded({net::Status::NotWebAddress, QString::fromUtf8(typed.trimmed())});
+        return;
+    }
+    {
+        LinkScanner scanner(m_state, m_host.imageList(), [] { return QByteArray(); });
+        PageRetrieval retrieval(m_state, scanner, m_host.messages(), m_setup.loop());
+        retrieval.SetPageAddress(typed);
+    }
     const QByteArray address = m_state.PageAddress;
     const std::optional<WebUrl> url = WebUrl::parseAsBrowser(address);
-    if (!url || !url->isHttp())
-        return {net::Status::NotWebAddress, QString::fromUtf8(address)};
+    if (!url || !url->isHttp()) {
+        renderedEnded({net::Status::NotWebAddress, QString::fromUtf8(address)});
+        return;
+    }
     const QString program = chromiumProgram();
-    if (program.isEmpty())
-        return {net::Status::Failed, chromiumMissingText()};
-
-    // Extra arguments for Chromium, as a shell would split them (the tests pin its resolver).
-    ChromiumProcess driver(program, QProcess::splitCommand(qEnvironmentVariable("VARNOLUX_CHROMIUM_FLAGS")));
+    if (program.isEmpty()) {
+        renderedEnded({net::Status::Failed, chromiumMissingText()});
+        return;
+    }
     RenderedListing::Settings settings;
-    settings.renderMs = qint64(renderSeconds * 1000);
-    RenderedListing listing(driver, m_host.imageList(), m_state.ImageFilter, m_setup.options(), settings);
+    settings.renderMs = qint64(m_options.renderSeconds * 1000);
+    m_rendered = std::make_unique<Rendered>(*this, program, settings);
+    RenderedListing& listing = m_rendered->listing;
     listing.setFoundIn([this](FoundIn where) {
         // The progress line makes way for the entries.
         if (where == FoundIn::Document)
@@ -267,20 +379,23 @@ net::Result ListingJob::runRendered(double renderSeconds) {
         m_host.renderingProgress(
             QStringLiteral("Rendering: %1 screens scrolled, %2 images seen").arg(screens).arg(images));
     });
-    // The run waits as every transfer of a job waits: the event loop turns until the end.
-    QEventLoop loop;
-    net::Result result;
-    bool ended = false;
-    listing.start(url->href(), [&](const net::Result& r) {
-        result = r;
-        ended = true;
-        loop.quit();
-    });
-    if (!ended)
-        loop.exec();
+    listing.start(url->href(), [this](const net::Result& result) { renderedEnded(result); });
+}
+
+void ListingJob::renderedEnded(const net::Result& result) {
     m_host.renderingProgress({});
-    if (result.ok() && !listing.finalAddress().isEmpty())
-        m_state.PageFinalAddress = listing.finalAddress();
-    m_state.BrowserCookies = result.ok() ? listing.cookies() : QByteArray();
-    return result;
+    if (m_rendered && result.ok() && !m_rendered->listing.finalAddress().isEmpty())
+        m_state.PageFinalAddress = m_rendered->listing.finalAddress();
+    m_state.BrowserCookies = m_rendered && result.ok() ? m_rendered->listing.cookies() : QByteArray();
+    if (Cancellation::requested()) {
+        end(ListingOutcome::Cancelled);
+        return;
+    }
+    MessageBoxes& messages = m_host.messages();
+    if (!result.ok())
+        messages.show(pageFetchFailure(m_state.PageAddress, result));
+    else if (m_options.announceDone)
+        messages.show(QStringLiteral("Done."));
+    m_host.pointer().setPointer(Pointer::Default);
+    end(result.ok() ? ListingOutcome::Done : ListingOutcome::FetchFailed);
 }

@@ -5,6 +5,9 @@
 
 #include <QString>
 
+#include <functional>
+#include <memory>
+
 class ListingHost;
 namespace net {
 class RunSetup;
@@ -29,7 +32,8 @@ QString BuildFilterText(bool jpg, bool gif, bool custom, const QString& customTe
 ImageTypeFilter cutFilterText(const QString& text);
 
 // The listing job behind "Start Listing Web Image Files": builds the filter, checks the folder,
-// empties the list, fetches and scans the typed page, and reports the end.
+// empties the list, fetches and scans the typed page, and reports the end. Nothing waits: the
+// pages are fetched on the run's loop and the job goes on from each fetch's end.
 class ListingJob {
 public:
     struct Options {
@@ -40,23 +44,44 @@ public:
         double renderSeconds = 30;
     };
 
-    // The page is fetched, in every find mode, by a transfer of the run's set-up.
-    ListingJob(ListingHost& host, DiscoveryState& state, const net::RunSetup& setup);
+    // How the job ended; told once, at once when it ends before any fetch, else from the event
+    // loop. The job is let go only once that call has returned.
+    using Ended = std::function<void(ListingOutcome outcome)>;
 
-    // The whole click: the filter text from the host's check boxes, then run().
-    ListingOutcome run();
+    // The page is fetched, in every find mode, on the run set-up's loop.
+    ListingJob(ListingHost& host, DiscoveryState& state, const net::RunSetup& setup);
+    // Destroyed mid-run, it ends its fetch and tells nothing.
+    ~ListingJob();
+    ListingJob(const ListingJob&) = delete;
+    ListingJob& operator=(const ListingJob&) = delete;
+
+    // The whole click: the filter text from the host's check boxes, then the rest.
+    void start(Ended ended);
     // Everything after the filter text is built.
-    ListingOutcome run(const QString& filterText, Options options);
-    ListingOutcome run(const QString& filterText) { return run(filterText, Options{}); }
+    void start(const QString& filterText, Options options, Ended ended);
 
 private:
-    // The browser mode after the filter and the folder: fetches the one page and lists it. How
-    // the page's fetch ended.
-    net::Result runBrowser();
-    // The rendered mode after the filter and the folder: the page shown by Chromium.
-    net::Result runRendered(double renderSeconds);
+    struct Classic;
+    struct Browser;
+    // The stack of pages, one pass after another, until it is empty.
+    void nextPass();
+    void passVisited();
+    // After a page's visit: false once the job has ended.
+    bool passEnds();
+    void classicEnded();
+    void startBrowser();
+    void browserFetched(const net::Result& fetched);
+    struct Rendered;
+    void startRendered();
+    void renderedEnded(const net::Result& result);
+    void end(ListingOutcome outcome);
 
     ListingHost& m_host;
     DiscoveryState& m_state;
     const net::RunSetup& m_setup;
+    Options m_options;
+    Ended m_ended;
+    std::unique_ptr<Classic> m_classic;
+    std::unique_ptr<Browser> m_browser;
+    std::unique_ptr<Rendered> m_rendered;
 };

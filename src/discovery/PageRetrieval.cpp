@@ -15,6 +15,7 @@
 #include <mutex>
 #include <optional>
 #include <thread>
+#include <utility>
 
 #ifdef Q_OS_LINUX
 #include <sys/mman.h>
@@ -38,11 +39,40 @@ QString temporaryFolder() {
 
 } // namespace
 
-PageRetrieval::PageRetrieval(DiscoveryState& state, LinkScanner& scanner, MessageBoxes& boxes,
-                             net::TransferFactory& factory)
-    : m_state(state), m_scanner(scanner), m_boxes(boxes), m_factory(factory) {}
+// One address's fetch under way and what its end needs.
+struct PageRetrieval::Visit {
+    explicit Visit(ImageList& list) : held(list), scannerList(list) {}
 
-PageVisit PageRetrieval::GetUrls(ImageList& list, const QByteArray& address, qint16 slot, qint32 pass) {
+    QTemporaryFile page;
+    PageVisit visit;
+    QByteArray body;
+    PageResponse response;
+    HeldImageList held;
+    ImageList& scannerList;
+    std::optional<PendingPageStack> pendingBefore;
+    QByteArray dataBefore;
+    qint32 lengthBefore = 0;
+    PageReader reader;
+    std::unique_ptr<PageFetch> fetch;
+    Visited visited;
+};
+
+PageRetrieval::PageRetrieval(DiscoveryState& state, LinkScanner& scanner, MessageBoxes& boxes,
+                             net::Transfers& loop)
+    : m_state(state), m_scanner(scanner), m_boxes(boxes), m_loop(loop) {}
+
+PageRetrieval::~PageRetrieval() {
+    if (!m_visit)
+        return;
+    // Ended mid-fetch: nothing may point at the transfer's bytes, nor the scanner at the held list.
+    m_visit->fetch.reset();
+    m_state.PageData = std::move(m_visit->dataBefore);
+    m_state.PageLength = m_visit->lengthBefore;
+    m_scanner.setList(m_visit->scannerList);
+}
+
+void PageRetrieval::GetUrls(ImageList& list, const QByteArray& address, qint16 slot, qint32 pass,
+                            Visited visited) {
     ErrorTrap trap(m_boxes, trapTags::getUrls);
     QByteArray s;
     QByteArray e;
@@ -68,10 +98,14 @@ PageVisit PageRetrieval::GetUrls(ImageList& list, const QByteArray& address, qin
     trap.step(114, [&] { e = lastDotPiece(s).toByteArray(); });
     if (trap.condition(118, [&] { return m_state.ImageFilter.matchesPiece(e); }))
         trap.step(120, [&] { eligible = true; });
-    if (trap.condition(124, [&] { return !eligible; }))
-        return {};
-    if (trap.condition(126, [&] { return IsListed(list, s); }))
-        return {};
+    if (trap.condition(124, [&] { return !eligible; })) {
+        visited({});
+        return;
+    }
+    if (trap.condition(126, [&] { return IsListed(list, s); })) {
+        visited({});
+        return;
+    }
     trap.step(128, [&] { e = lastDotPiece(s).toByteArray(); });
     if (trap.condition(132, [&] { return m_state.ImageFilter.matchesPiece(e); })) {
         int entry = 0;
@@ -83,84 +117,91 @@ PageVisit PageRetrieval::GetUrls(ImageList& list, const QByteArray& address, qin
 
     // A private file, created exclusively, rather than a fixed name in a shared folder that a
     // second copy or a planted link could interfere with. It is removed on every way out.
-    QTemporaryFile page(QDir(temporaryFolder()).filePath(QStringLiteral("HTML%1-XXXXXX.tmp").arg(slot)));
+    m_visit = std::make_unique<Visit>(m_scanner.list());
+    Visit& v = *m_visit;
+    v.visited = std::move(visited);
+    v.page.setFileTemplate(QDir(temporaryFolder()).filePath(QStringLiteral("HTML%1-XXXXXX.tmp").arg(slot)));
     trap.step(144, [&] {
-        if (!page.open())
+        if (!v.page.open())
             throw StepFailure(QStringLiteral("Cannot create a temporary file in %1: %2")
-                                  .arg(QDir::toNativeSeparators(temporaryFolder()), page.errorString()));
+                                  .arg(QDir::toNativeSeparators(temporaryFolder()), v.page.errorString()));
     });
     // The page is fetched under the scheme it was given: https stays https. The scanner reads
     // it while it arrives; what it finds waits in a held list, and the stack of pages in a copy,
     // until the fetch has succeeded.
-    PageVisit visit;
-    QByteArray body;
-    PageResponse response;
-    HeldImageList held(m_scanner.list());
-    ImageList& scannerList = m_scanner.list();
-    std::optional<PendingPageStack> pendingBefore = m_state.PendingPages;
+    v.pendingBefore = m_state.PendingPages;
     // A fetch that fails leaves the last page's bytes as they were.
-    QByteArray dataBefore = m_state.PageData;
-    const qint32 lengthBefore = m_state.PageLength;
-    const PageReader reader{
+    v.dataBefore = m_state.PageData;
+    v.lengthBefore = m_state.PageLength;
+    v.reader = PageReader{
         .started =
-            [&](const PageResponse&) {
-                m_scanner.setList(held);
+            [this](const PageResponse&) {
+                m_scanner.setList(m_visit->held);
                 m_scanner.startPage();
             },
         .arrived =
-            [&](QByteArrayView soFar) {
+            [this](QByteArrayView soFar) {
                 m_state.PageData = QByteArray::fromRawData(soFar.data(), soFar.size());
                 m_state.PageLength = qint32(soFar.size());
                 m_scanner.CollectData();
             },
     };
-    const auto readerDone = [&] {
-        m_scanner.setList(scannerList);
-        m_scanner.pageComplete();
-    };
     trap.step(148, [&] {
-        visit.fetch = DownloadToFile(m_factory, m_state.PageAddress, page, &body, &response, &reader);
+        v.fetch = DownloadToFile(
+            m_loop, m_state.PageAddress, v.page,
+            [this](const net::Result& fetched) { visitFetched(fetched); }, &v.body, &v.response, &v.reader);
     });
+}
+
+void PageRetrieval::visitFetched(const net::Result& fetched) {
+    ErrorTrap trap(m_boxes, trapTags::getUrls);
+    // The visit ends here; its fetch, whose report this is, goes with the next address.
+    const std::unique_ptr<Visit> ended = std::move(m_visit);
+    Visit& v = *ended;
+    m_spent = std::move(v.fetch);
+    v.visit.fetch = fetched;
     // The page's bytes so far are the transfer's: nothing may point at them any longer.
-    m_state.PageData = std::move(dataBefore);
-    m_state.PageLength = lengthBefore;
-    readerDone();
-    if (trap.condition(150, [&] { return !visit.fetch.ok(); })) {
-        m_state.PendingPages = std::move(pendingBefore);
-        return visit;
+    m_state.PageData = std::move(v.dataBefore);
+    m_state.PageLength = v.lengthBefore;
+    m_scanner.setList(v.scannerList);
+    m_scanner.pageComplete();
+    if (trap.condition(150, [&] { return !v.visit.fetch.ok(); })) {
+        m_state.PendingPages = std::move(v.pendingBefore);
+        v.visited(v.visit);
+        return;
     }
-    pendingBefore.reset();
-    m_state.PageFinalAddress = response.finalUrl;
+    v.pendingBefore.reset();
+    m_state.PageFinalAddress = v.response.finalUrl;
     trap.step(158, [&] {
-        const qint64 size = page.size();
+        const qint64 size = v.page.size();
         if (size > 0x7FFFFFFF)
             throw StepFailure(QStringLiteral("Overflow"));
         m_state.PageLength = qint32(size);
     });
     trap.step(162, [&] {
         // The bytes were kept as they arrived; the file is read back only if the two disagree.
-        if (body.size() == m_state.PageLength) {
-            m_state.PageData = std::move(body);
+        if (v.body.size() == m_state.PageLength) {
+            m_state.PageData = std::move(v.body);
             return;
         }
-        if (!page.seek(0))
-            throw StepFailure(page.errorString());
-        m_state.PageData = page.read(m_state.PageLength);
+        if (!v.page.seek(0))
+            throw StepFailure(v.page.errorString());
+        m_state.PageData = v.page.read(m_state.PageLength);
         if (m_state.PageData.size() != m_state.PageLength)
             throw StepFailure(QStringLiteral("Input past end of file"));
     });
-    trap.step(164, [&] { page.close(); });
+    trap.step(164, [&] { v.page.close(); });
     // What arrived is scanned already; the scan finishes with the page's last bytes (a value the
     // end of the page leaves open), and the links found go to the list.
     trap.step(166, [&] {
-        m_scanner.setList(held);
+        m_scanner.setList(v.held);
         m_scanner.CollectData();
-        m_scanner.setList(scannerList);
-        held.commit();
+        m_scanner.setList(v.scannerList);
+        v.held.commit();
     });
-    trap.step(170, [&] { RemoveFile(page.fileName()); });
-    visit.scanned = true;
-    return visit;
+    trap.step(170, [&] { RemoveFile(v.page.fileName()); });
+    v.visit.scanned = true;
+    v.visited(v.visit);
 }
 
 void PageRetrieval::SetPageAddress(const QByteArray& address) {
@@ -298,71 +339,143 @@ QString pageFetchFailure(const QByteArray& address, const net::Result& fetch) {
         .arg(QString::fromUtf8(address), net::reasonText(fetch));
 }
 
-net::Result DownloadToFile(net::TransferFactory& factory, const QByteArray& address, QFileDevice& file,
-                           QByteArray* body, PageResponse* response, const PageReader* reader) {
-    if (!file.isOpen())
-        return {net::Status::LocalFile, QStringLiteral("the temporary file could not be created")};
-    QCoreApplication::processEvents();
+namespace {
 
-    const std::unique_ptr<net::Transfer> transfer = factory.create();
-    const qint64 limit = maxPageBytes();
-    net::Request request;
-    request.link = address;
-    request.identityEncoding = false;
-    request.maxBodyBytes = limit;
-    if (!transfer->start(request))
-        return {net::Status::Failed, QStringLiteral("it is not a valid web address")};
-    transfer->waitForResponse();
-    // Only a page that comes is read; an error page's body is not.
-    const bool reading = reader && transfer->result().ok();
-    if (reading && reader->started) {
-        const PageResponse started{transfer->finalAddress(), transfer->header("Content-Type")};
-        reader->started(started);
+// One page's fetch on the loop: each piece goes to the in-memory copy, the file's writer and the
+// reader as it arrives; the end is reported once, from the event loop.
+class LoopPageFetch : public PageFetch, private net::TransferHandler {
+public:
+    LoopPageFetch(net::Transfers& loop, QFileDevice& file, PageFetched fetched, QByteArray* body,
+                  PageResponse* response, const PageReader* reader)
+        : m_loop(loop), m_file(file), m_fetched(std::move(fetched)), m_bytes(body ? *body : m_own),
+          m_response(response), m_reader(reader ? *reader : PageReader{}) {}
+    ~LoopPageFetch() override {
+        if (m_id != 0)
+            m_loop.cancel(std::exchange(m_id, 0));
     }
 
-    // The bytes are kept in memory either way: the caller's copy, or one of our own that the
-    // writer reads from.
-    QByteArray own;
-    QByteArray& bytes = body ? *body : own;
-    bytes.clear();
-    // Room for an announced length, within reason: a lying server gets no more than this.
-    const qint64 announced = transfer->header("Content-Encoding").isEmpty()
-                                 ? QByteArray(transfer->header("Content-Length")).toLongLong()
-                                 : 0;
-    if (announced > 0)
-        reserveLarge(bytes, qsizetype(qMin<qint64>(announced, qMin<qint64>(limit, 256 << 20))));
-    PageFileWriter writer(file, bytes);
-    for (;;) {
-        const QByteArrayView piece = transfer->nextPiece(1 << 20);
-        if (piece.isEmpty())
-            break;
-        if (writer.failed()) {
-            transfer->abort();
-            writer.finish();
-            return writer.result();
+    void start(const QByteArray& address) {
+        net::Request request;
+        request.link = address;
+        request.identityEncoding = false;
+        request.maxBodyBytes = maxPageBytes();
+        m_limit = request.maxBodyBytes;
+        m_bytes.clear();
+        m_submitting = true;
+        m_id = m_loop.submit(request, *this, net::Purpose::Page);
+        m_submitting = false;
+        if (m_early)
+            report(*m_early);
+    }
+
+    // Ends before it began, with this failure.
+    void fail(const net::Result& result) { report(result); }
+
+private:
+    void head(const net::Response& response) override {
+        m_head = response;
+        m_headDone = true;
+        if (response.status < 200 || response.status > 299)
+            return;
+        // Only a page that comes is read; an error page's body is not.
+        if (m_reader.started)
+            m_reader.started(PageResponse{response.finalAddress, response.header("Content-Type")});
+        // Room for an announced length, within reason: a lying server gets no more than this.
+        const qint64 announced = response.header("Content-Encoding").isEmpty()
+                                     ? response.header("Content-Length").toLongLong()
+                                     : 0;
+        if (announced > 0)
+            reserveLarge(m_bytes, qsizetype(qMin<qint64>(announced, qMin<qint64>(m_limit, 256 << 20))));
+        m_writer = std::make_unique<PageFileWriter>(m_file, m_bytes);
+    }
+    Take body(QByteArrayView piece) override {
+        if (!m_writer)
+            m_writer = std::make_unique<PageFileWriter>(m_file, m_bytes);
+        if (m_writer->failed()) {
+            // The file cannot take the page: the transfer ends, from the event loop, with the file's failure.
+            QMetaObject::invokeMethod(
+                &m_context,
+                [this] {
+                    if (m_id != 0)
+                        m_loop.cancel(std::exchange(m_id, 0));
+                    m_writer->finish();
+                    report(m_writer->result());
+                },
+                Qt::QueuedConnection);
+            return Take::Later;
         }
-        if (bytes.size() + piece.size() > bytes.capacity()) {
+        if (m_bytes.size() + piece.size() > m_bytes.capacity()) {
             // The copy is about to move: the writer must be done with where it is now.
-            writer.drain();
-            bytes.reserve(qMax(bytes.capacity() * 2, bytes.size() + piece.size()));
+            m_writer->drain();
+            m_bytes.reserve(qMax(m_bytes.capacity() * 2, m_bytes.size() + piece.size()));
         }
-        bytes.append(piece);
-        writer.filledTo(bytes.size());
+        m_bytes.append(piece);
+        m_writer->filledTo(m_bytes.size());
         // The writer reads the same bytes meanwhile; the reader only reads them as well.
-        if (reading && reader->arrived)
-            reader->arrived(bytes);
+        if (m_reader.arrived)
+            m_reader.arrived(m_bytes);
+        return Take::Taken;
     }
-    transfer->waitForEnd();
-    writer.finish();
-    if (const net::Result fetched = transfer->result(); !fetched.ok())
-        return fetched;
-    if (writer.failed())
-        return writer.result();
-    if (response) {
-        response->finalUrl = transfer->finalAddress();
-        response->contentType = transfer->header("Content-Type");
+    void finished(const net::Result& result) override {
+        m_id = 0;
+        net::Result ended = result;
+        if (ended.ok() && m_headDone && (m_head.status < 200 || m_head.status > 299))
+            ended = {net::Status::HttpStatus, QString::fromLatin1(m_head.phrase), m_head.status};
+        if (ended.status == net::Status::NotWebAddress)
+            ended = {net::Status::Failed, QStringLiteral("it is not a valid web address")};
+        if (m_writer)
+            m_writer->finish();
+        if (ended.ok() && m_writer && m_writer->failed())
+            ended = m_writer->result();
+        if (ended.ok() && m_response) {
+            m_response->finalUrl = m_head.finalAddress;
+            m_response->contentType = m_head.header("Content-Type");
+        }
+        if (m_submitting) {
+            // Refused before it began: told once the submission has returned.
+            m_early = ended;
+            return;
+        }
+        report(ended);
     }
-    return {};
+    void report(const net::Result& result) {
+        // Told from the event loop, never from inside the submission.
+        if (m_reported)
+            return;
+        m_reported = true;
+        QMetaObject::invokeMethod(
+            &m_context, [fetched = m_fetched, result] { fetched(result); }, Qt::QueuedConnection);
+    }
+
+    net::Transfers& m_loop;
+    QFileDevice& m_file;
+    PageFetched m_fetched;
+    QByteArray m_own;
+    QByteArray& m_bytes;
+    PageResponse* m_response;
+    PageReader m_reader;
+    qint64 m_limit = 0;
+    net::Transfers::Id m_id = 0;
+    net::Response m_head;
+    bool m_headDone = false;
+    bool m_submitting = false;
+    bool m_reported = false;
+    std::optional<net::Result> m_early;
+    std::unique_ptr<PageFileWriter> m_writer;
+    QObject m_context;
+};
+
+} // namespace
+
+std::unique_ptr<PageFetch> DownloadToFile(net::Transfers& loop, const QByteArray& address, QFileDevice& file,
+                                          PageFetched fetched, QByteArray* body, PageResponse* response,
+                                          const PageReader* reader) {
+    auto fetch = std::make_unique<LoopPageFetch>(loop, file, std::move(fetched), body, response, reader);
+    if (!file.isOpen())
+        fetch->fail({net::Status::LocalFile, QStringLiteral("the temporary file could not be created")});
+    else
+        fetch->start(address);
+    return fetch;
 }
 
 void HeldImageList::clear() {
@@ -435,7 +548,6 @@ void HeldImageList::discard() {
 }
 
 void RemoveFile(const QString& path) {
-    QCoreApplication::processEvents();
     if (QFile::remove(path) || !QFile::exists(path))
         return;
     // A second, forced attempt for a file that was made read-only.

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "discovery/DiscoveryState.h"
-#include "net/Transfer.h"
+#include "net/TransferLoop.h"
 
 #include "core/Ui.h"
 
@@ -11,12 +11,15 @@
 #include <QString>
 
 #include <functional>
+#include <memory>
 #include <vector>
 
 class ImageList;
 class MessageBoxes;
 class LinkScanner;
+class PageFetch;
 class QFileDevice;
+class QTemporaryFile;
 
 // What one page address came to: scanned or not, and how its fetch ended (ok when it was not
 // fetched at all). True when the page was fetched and scanned.
@@ -31,21 +34,32 @@ struct PageVisit {
 // scanner go through them.
 class PageRetrieval {
 public:
-    // The page is fetched by a transfer of the run's factory.
-    PageRetrieval(DiscoveryState& state, LinkScanner& scanner, MessageBoxes& boxes,
-                  net::TransferFactory& factory);
+    using Visited = std::function<void(const PageVisit& visit)>;
+
+    // The page is fetched on the run's transfer loop.
+    PageRetrieval(DiscoveryState& state, LinkScanner& scanner, MessageBoxes& boxes, net::Transfers& loop);
+    ~PageRetrieval();
+    PageRetrieval(const PageRetrieval&) = delete;
+    PageRetrieval& operator=(const PageRetrieval&) = delete;
 
     // For any pass but the first it does nothing unless a filter entry matches the text after the
-    // address's last ".".
-    PageVisit GetUrls(ImageList& list, const QByteArray& address, qint16 slot, qint32 pass);
+    // address's last ".". Tells visited how the address ended: at once when it is not fetched,
+    // else once its fetch has ended, from the event loop. One address at a time; destroying the
+    // retrieval meanwhile ends the fetch, and visited is not told.
+    void GetUrls(ImageList& list, const QByteArray& address, qint16 slot, qint32 pass, Visited visited);
     // Sets PageAddress and PageBase from a typed address.
     void SetPageAddress(const QByteArray& address);
 
 private:
+    struct Visit;
+    void visitFetched(const net::Result& fetched);
+
     DiscoveryState& m_state;
     LinkScanner& m_scanner;
     MessageBoxes& m_boxes;
-    net::TransferFactory& m_factory;
+    net::Transfers& m_loop;
+    std::unique_ptr<Visit> m_visit;
+    std::unique_ptr<PageFetch> m_spent;
 };
 
 // What the server said of a fetched page besides its bytes: the address it finally came from
@@ -64,15 +78,26 @@ struct PageReader {
     std::function<void(QByteArrayView soFar)> arrived;
 };
 
-// Fetches address (followed through redirects) with a transfer of factory into the open file, which a thread
-// of its own writes while the body arrives (the file is not to be touched until this returns); with body, the
-// bytes are also kept there, which spares reading the file back; with response, what the server said of the
-// page; with reader, the page is read piece by piece as it arrives, while the writer writes. A failure when
-// the page could not be fetched completely. The page may come compressed and is stored decompressed,
-// within maxPageBytes().
-net::Result DownloadToFile(net::TransferFactory& factory, const QByteArray& address, QFileDevice& file,
-                           QByteArray* body = nullptr, PageResponse* response = nullptr,
-                           const PageReader* reader = nullptr);
+// The end of a page's fetch: a failure when the page could not be fetched completely.
+using PageFetched = std::function<void(const net::Result& fetched)>;
+
+// Starts fetching address (followed through redirects) on the loop into the open file, which a thread of
+// its own writes while the body arrives (the file is not to be touched until fetched is told); with body,
+// the bytes are also kept there, which spares reading the file back; with response, what the server said
+// of the page; with reader, the page is read piece by piece as it arrives, while the writer writes. body,
+// response and the file must outlive the fetch. fetched is told once, from the event loop, never before
+// this returns; destroying the fetch first ends it untold. The page may come compressed and is stored
+// decompressed, within maxPageBytes().
+std::unique_ptr<PageFetch> DownloadToFile(net::Transfers& loop, const QByteArray& address, QFileDevice& file,
+                                          PageFetched fetched, QByteArray* body = nullptr,
+                                          PageResponse* response = nullptr,
+                                          const PageReader* reader = nullptr);
+
+// A page's fetch under way (see DownloadToFile).
+class PageFetch {
+public:
+    virtual ~PageFetch() = default;
+};
 
 // The links of a page read while it arrives, held back until its fetch has succeeded: a page cut
 // short or refused lists nothing, as when pages were read only once complete. Counts and answers

@@ -34,7 +34,6 @@ std::shared_ptr<CurlLoop> loopFor(const RunOptions& options) {
 
 } // namespace
 
-NetworkRun::NetworkRun(RunOptions options)
-    : m_loop(loopFor(options)), m_transfers(m_loop, Purpose::Page), m_setup(*m_loop, m_transfers, options) {}
+NetworkRun::NetworkRun(RunOptions options) : m_loop(loopFor(options)), m_setup(*m_loop, options) {}
 
 } // namespace net

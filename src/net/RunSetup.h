@@ -1,7 +1,6 @@
 #pragma once
 
 #include "net/CurlLoop.h"
-#include "net/CurlTransfer.h"
 #include "net/Transfer.h"
 #include "net/TransferLoop.h"
 
@@ -53,19 +52,14 @@ struct RunOptions {
 // What every libcurl transfer of a run with these options carries.
 CurlDefaults requestDefaults(const RunOptions& options);
 
-// The set-up of one run, built once by the front end: the run's transfer loop, the factory of
-// its sequential transfers, and the options. Listing (in every find mode) and the
-// download take their requests from it and from nothing else.
+// The set-up of one run, built once by the front end: the run's transfer loop and the options.
+// Listing (in every find mode) and the download take their requests from it and from nothing
+// else.
 class RunSetup {
 public:
-    explicit RunSetup(TransferFactory& transfers, RunOptions options = {})
-        : m_transfers(transfers), m_options(std::move(options)) {}
-    // With the run's transfer loop, which transfers() submits to as well.
-    RunSetup(Transfers& loop, TransferFactory& transfers, RunOptions options = {})
-        : m_loop(&loop), m_transfers(transfers), m_options(std::move(options)) {}
+    explicit RunSetup(Transfers& loop, RunOptions options = {})
+        : m_loop(&loop), m_options(std::move(options)) {}
 
-    // The page's transfers and, when the run goes one image after another, the images'.
-    TransferFactory& transfers() const { return m_transfers; }
     const RunOptions& options() const { return m_options; }
     // The run's one transfer loop: every request of the run, asynchronously. Only a set-up made
     // with one has it.
@@ -81,13 +75,12 @@ public:
 
 private:
     Transfers* m_loop = nullptr;
-    TransferFactory& m_transfers;
     RunOptions m_options;
 };
 
 // A run set-up on the network: one libcurl transfer loop carrying the options' request settings
-// and keeping the run's wait per host, and the page's sequential transfers over that same loop (so
-// the page and the images share connections, credentials' origin, host pauses and one rate budget).
+// and keeping the run's wait per host; the page and the images go over it alike (so they share
+// connections, credentials' origin, host pauses and one rate budget).
 class NetworkRun {
 public:
     explicit NetworkRun(RunOptions options = {});
@@ -98,7 +91,6 @@ public:
 
 private:
     std::shared_ptr<CurlLoop> m_loop;
-    CurlTransferFactory m_transfers;
     RunSetup m_setup;
 };
 

@@ -149,6 +149,8 @@ Form1::~Form1() {
     // with them.
     m_download.reset();
     m_downloadEnded.reset();
+    m_listing.reset();
+    m_listingEnded.reset();
 }
 
 void Form1::connectHandlers() {
@@ -366,17 +368,43 @@ void Form1::PushButton4_Click() {
     trap.step(102, [&] { ui.Check3->setChecked(true); });
 }
 
+// A listing with what it needs until its end: its set-up, the window's busy mark, and a hold on
+// the application, so a window closed mid-listing leaves the program running until it has ended.
+class ListingUnderWay {
+public:
+    explicit ListingUnderWay(RunState& run) : busy(std::in_place, run) {}
+    std::optional<RunState::Guard> busy;
+    std::unique_ptr<net::NetworkRun> network;
+    std::unique_ptr<ListingJob> job;
+    QEventLoopLocker keepRunning;
+};
+
 void Form1::PushButton5_Click() {
-    runExclusively([this] {
-        const std::unique_ptr<net::NetworkRun> network = windowRunSetup(*m_store, messages());
-        ListingJob job(*this, m_discovery, network->setup());
-        const ListingOutcome outcome = job.run();
-        // A stop that came as the run ended on its own leaves the run's own word standing.
-        if (endStop() && outcome == ListingOutcome::Cancelled) {
-            m_pointer.setPointer(Pointer::Default);
-            messages().show(QStringLiteral("Stopped: %1 links listed.").arg(imageList().count()));
-        }
-    });
+    // A click while a run is active (this listing or a download) is ignored.
+    if (m_run.active() || m_listing)
+        return;
+    m_listing = std::make_unique<ListingUnderWay>(m_run);
+    ListingUnderWay& listing = *m_listing;
+    syncMenus();
+    listing.network = windowRunSetup(*m_store, messages());
+    listing.job = std::make_unique<ListingJob>(*this, m_discovery, listing.network->setup());
+    // The click returns once the page's fetch is under way; the job tells its end.
+    listing.job->start([this](ListingOutcome outcome) { listingEnded(outcome); });
+}
+
+void Form1::listingEnded(ListingOutcome outcome) {
+    // The job is still in the middle of its report: it goes once that has returned.
+    m_listingEnded = std::move(m_listing);
+    QMetaObject::invokeMethod(
+        this, [this] { m_listingEnded.reset(); }, Qt::QueuedConnection);
+    m_listingEnded->busy.reset();
+    // A stop that came as the run ended on its own leaves the run's own word standing.
+    if (endStop() && outcome == ListingOutcome::Cancelled) {
+        m_pointer.setPointer(Pointer::Default);
+        messages().show(QStringLiteral("Stopped: %1 links listed.").arg(imageList().count()));
+    }
+    // Once the run is over, so the menus are those of an idle window again.
+    syncMenus();
 }
 
 void Form1::stopRun() {

@@ -16,6 +16,8 @@
 #include <memory>
 
 class DownloadUnderWay;
+class ListingUnderWay;
+enum class ListingOutcome;
 enum class DownloadOutcome;
 class ImageListView;
 class PreviewWindow;
@@ -148,6 +150,7 @@ private:
     bool endStop();
     // The download run's end, told by the run itself.
     void downloadEnded(DownloadOutcome outcome);
+    void listingEnded(ListingOutcome outcome);
     void copyCurrentLink();
     void saveListAs(bool tickedOnly);
     void openLinkListFromDialog();
@@ -226,6 +229,9 @@ private:
     // its report has returned.
     std::unique_ptr<DownloadUnderWay> m_download;
     std::unique_ptr<DownloadUnderWay> m_downloadEnded;
+    // The same for a listing.
+    std::unique_ptr<ListingUnderWay> m_listing;
+    std::unique_ptr<ListingUnderWay> m_listingEnded;
     bool m_centred = false;
     // File > Stop was chosen during the active run; the window is closing.
     bool m_stopping = false;

@@ -1,7 +1,6 @@
 #include "core/Product.h"
 #include "discovery/ChromiumDriver.h"
 #include "discovery/ListingJob.h"
-#include "net/CurlTransfer.h"
 #include "shell/Form1.h"
 #include "shell/ImageListView.h"
 #include "shell/LinkListFile.h"

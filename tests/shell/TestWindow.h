@@ -84,3 +84,8 @@ struct TestWindow {
 inline bool downloadEnds(Form1& window) {
     return QTest::qWaitFor([&] { return !window.runActive(); }, 60000);
 }
+
+// The same for a listing the click started.
+inline bool listingEnds(Form1& window) {
+    return QTest::qWaitFor([&] { return !window.runActive(); }, 60000);
+}

@@ -131,6 +131,8 @@ private slots:
     void listingRunFollowsTheFindMode_data();
     void listingRunFollowsTheFindMode();
     void closingDuringAFetchEndsTheRunAtOnce();
+    void listingClickReturnsWhileThePageIsOnItsWay_data();
+    void listingClickReturnsWhileThePageIsOnItsWay();
     void downloadRunSavesTheTickedImages();
     void closingDuringADownloadLeavesNoPartFile_data();
     void closingDuringADownloadLeavesNoPartFile();
@@ -808,6 +810,7 @@ void TestForm1::listingStopsBeforeFetching() {
     window.imageList().add("http://old/1.jpg");
     window.imageList().add("http://old/2.jpg");
     click(window, "PushButton5");
+    QVERIFY(listingEnds(window));
     QCOMPARE(m_test->boxes.texts(), QStringList{message});
     QCOMPARE(window.imageList().count(), entriesAfter);
     QVERIFY(window.pointer().pointer() != Pointer::Busy);
@@ -832,6 +835,7 @@ void TestForm1::secondStartDuringARunIsIgnored() {
     QVERIFY(!window.runActive());
     // Once the run is over the button works again.
     click(window, "PushButton5");
+    QVERIFY(listingEnds(window));
     QCOMPARE(m_test->boxes.texts(), QStringList{QStringLiteral("Select image filter first.")});
 }
 
@@ -877,6 +881,7 @@ void TestForm1::listingRunFollowsTheFindMode() {
     Form1& window = m_test->load();
     QVERIFY(showWindow(window));
     click(window, "PushButton5");
+    QVERIFY(listingEnds(window));
     QCOMPARE(m_test->boxes.texts(), QStringList{QStringLiteral("Done.")});
     QList<QByteArray> listed;
     for (int i = 1; i <= window.imageList().count(); ++i)
@@ -914,6 +919,7 @@ void TestForm1::listingRunFillsTheList() {
         click(window, "PushButton5");
     };
     click(window, "PushButton5");
+    QVERIFY(listingEnds(window));
 
     QCOMPARE(m_test->boxes.texts(), QStringList{QStringLiteral("Done.")});
     QCOMPARE(pointerAtDone, Pointer::Busy);
@@ -930,6 +936,36 @@ void TestForm1::listingRunFillsTheList() {
     QCOMPARE(QDir(m_temp.path()).entryList(QDir::Files), QStringList());
 }
 
+void TestForm1::listingClickReturnsWhileThePageIsOnItsWay_data() {
+    QTest::addColumn<QString>("mode");
+    QTest::newRow("classic") << QStringLiteral("classic");
+    QTest::newRow("browser") << QStringLiteral("browser");
+}
+
+void TestForm1::listingClickReturnsWhileThePageIsOnItsWay() {
+    QFETCH(QString, mode);
+    TestServer server;
+    server.route("/slow/", serve::stall());
+    m_settings->put(QStringLiteral("Web Site"), QString::fromLatin1(server.address("/slow/")));
+    m_settings->put(QStringLiteral("Text2"), m_temp.path());
+    m_settings->put(QStringLiteral("Find Mode"), mode);
+    Form1& window = m_test->load();
+    QVERIFY(showWindow(window));
+    click(window, "PushButton5");
+    // The click is back before the page has come: the window is free, the run still going.
+    QVERIFY(window.runActive());
+    QVERIFY(m_test->boxes.texts().isEmpty());
+    QTRY_VERIFY(server.distinctPaths().contains("/slow/"));
+    click(window, "PushButton5");
+    window.stopRun();
+    QVERIFY(listingEnds(window));
+    QCOMPARE(m_test->boxes.texts(), QStringList{QStringLiteral("Stopped: 0 links listed.")});
+    QCOMPARE(window.pointer().pointer(), Pointer::Default);
+    QCOMPARE(server.distinctPaths(), QList<QByteArray>{"/slow/"});
+    // The stop was this run's alone: the next one goes ahead.
+    QVERIFY(!Cancellation::requested());
+}
+
 void TestForm1::closingDuringAFetchEndsTheRunAtOnce() {
     TestServer server;
     server.route("/slow/", serve::stall());
@@ -940,6 +976,7 @@ void TestForm1::closingDuringAFetchEndsTheRunAtOnce() {
     // The user closes the window while the run waits for the page.
     connect(&server, &TestServer::requestArrived, &window, [&] { window.close(); });
     click(window, "PushButton5");
+    QVERIFY(listingEnds(window));
 
     QVERIFY(Cancellation::requested());
     QVERIFY(!window.isVisible());

@@ -131,6 +131,7 @@ void RequestOptionsTest::optionReachesEveryRequest() {
         Form1& window = test.load();
         clock.start();
         QTest::mouseClick(control(window, QStringLiteral("PushButton5")), Qt::LeftButton);
+        QVERIFY(listingEnds(window));
         QCOMPARE(window.imageList().count(), 1);
         if (command == Command::Download) {
             QTest::mouseClick(control(window, QStringLiteral("PushButton6")), Qt::LeftButton);

@@ -421,6 +421,7 @@ void TestWindowUse::stopEndsTheRunAndKeepsWhatItHas() {
             return true;
         });
         QTest::mouseClick(control(window, QStringLiteral("PushButton5")), Qt::LeftButton);
+        QVERIFY(listingEnds(window));
         QCOMPARE(m_test->boxes.texts(), QStringList{QStringLiteral("Stopped: 0 links listed.")});
     } else {
         for (const char* path : {"/a.png", "/b.png", "/c.png"})
@@ -480,6 +481,7 @@ void TestWindowUse::returnInTheAddressBoxLists() {
     auto* address = control<QLineEdit>(window, QStringLiteral("txtWebsite"));
     address->setText(QString::fromUtf8(server.address("/page.html")));
     QTest::keyClick(address, Qt::Key(key));
+    QVERIFY(listingEnds(window));
     QCOMPARE(window.imageList().count(), 2);
     QCOMPARE(window.imageList().text(1), server.address("/a.jpg"));
     QCOMPARE(m_test->boxes.texts(), QStringList{QStringLiteral("Done.")});
