@@ -2,9 +2,9 @@
 // 127.0.0.1 that pause for a slow reader, go through a proxy, and carry the request's headers.
 
 #include "core/Cancellation.h"
-#include "net/CurlTransfer.h"
 #include "net/WebPolicy.h"
 #include "support/Nginx.h"
+#include "support/SequentialTransfer.h"
 #include "support/TestCertificate.h"
 #include "support/TestServer.h"
 

@@ -1,8 +1,8 @@
 // Proves the shared test support does what other tests rely on, and shows how to use it.
 
-#include "net/CurlTransfer.h"
 #include "support/CliRunner.h"
 #include "support/Nginx.h"
+#include "support/SequentialTransfer.h"
 #include "support/TestCertificate.h"
 #include "support/TestServer.h"
 

@@ -4,9 +4,9 @@
 
 #include "core/Cancellation.h"
 #include "net/CurlLoop.h"
-#include "net/CurlTransfer.h"
 #include "net/RunSetup.h"
 #include "support/Nginx.h"
+#include "support/SequentialTransfer.h"
 #include "support/TestCertificate.h"
 #include "support/TestServer.h"
 

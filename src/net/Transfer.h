@@ -4,7 +4,6 @@
 #include <QList>
 #include <QString>
 
-#include <memory>
 
 namespace net {
 
@@ -95,54 +94,5 @@ inline constexpr int maxRedirects = 20;
 // Link bytes as they go on the wire: blanks, control bytes and bytes outside ASCII
 // percent-encoded, everything else as it is.
 QByteArray wireAddress(const QByteArray& link);
-
-// One GET, read by sequential code: each wait runs the event loop until what it waits for is
-// there, so the window keeps painting meanwhile. Never polls. The body is buffered only up to a
-// bound; beyond it the transfer pauses until the reader catches up.
-class Transfer {
-public:
-    virtual ~Transfer() = default;
-
-    // Starts the request and returns at once. False, with the result set, when it cannot even
-    // start (not a web address).
-    virtual bool start(const Request& request) = 0;
-    // The requests that will probably be started next, the next one first. A transfer may send
-    // them early, on connections of their own, so that one response is on its way while another
-    // is read; start() still decides what is fetched, and an early request nobody starts is
-    // dropped.
-    virtual void expect(const QList<Request>& next) { Q_UNUSED(next); }
-    // Waits until the final response's status and headers are in (redirects followed) or the
-    // transfer ended.
-    virtual void waitForResponse() = 0;
-    // A header of the final response as sent; empty when it has none.
-    virtual QByteArray header(const QByteArray& name) const = 0;
-    // The next body bytes, at most size of them. Waits until size bytes are there, so fewer come
-    // back only when the body ended, the transfer failed or it was cancelled. The bytes stay
-    // valid until the next call on the transfer: they are not copied out of its buffer.
-    virtual QByteArrayView nextChunk(qint64 size) = 0;
-    // Whatever body bytes are there, at most size; waits for at least one. Empty at the end.
-    // Valid until the next call, as for nextChunk.
-    virtual QByteArrayView nextPiece(qint64 size) = 0;
-    // Waits until the transfer has ended.
-    virtual void waitForEnd() = 0;
-    // Stops the transfer; the rest of the body is not wanted.
-    virtual void abort() = 0;
-
-    // How it went so far. An HTTP status other than success counts as a failure.
-    virtual Result result() const = 0;
-    // The final response's HTTP status; 0 while there is none.
-    virtual int status() const = 0;
-    // The address the final response came from, as sent on the wire.
-    virtual QByteArray finalAddress() const = 0;
-
-    bool cancelled() const { return result().status == Status::Cancelled; }
-};
-
-// Makes the transfers of one run. Transfers made by one factory share its connections.
-class TransferFactory {
-public:
-    virtual ~TransferFactory() = default;
-    virtual std::unique_ptr<Transfer> create() = 0;
-};
 
 } // namespace net

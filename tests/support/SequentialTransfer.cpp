@@ -1,4 +1,4 @@
-#include "net/CurlTransfer.h"
+#include "support/SequentialTransfer.h"
 
 #include <QEventLoop>
 
