@@ -178,6 +178,8 @@ public:
     void pauseHost(const QByteArray& host, int status, const QByteArray& retryAfter);
     Result fromCurl(const Job& job, CURLcode code) const;
     void detach(Job& job);
+    // Takes the job out of the loop: off the wire, out of the queue, its turn given back.
+    std::unique_ptr<Job> take(Id id);
     void finish(Id id, const Result& result);
     void drop(Id id);
     void cancelAll();
@@ -913,13 +915,20 @@ void CurlLoop::Private::detach(Job& job) {
     }
 }
 
-void CurlLoop::Private::finish(Id id, const Result& result) {
+std::unique_ptr<Job> CurlLoop::Private::take(Id id) {
     const auto it = jobs.find(id);
     if (it == jobs.end())
-        return;
+        return nullptr;
     std::unique_ptr<Job> job = std::move(it->second);
     jobs.erase(it);
     detach(*job);
+    return job;
+}
+
+void CurlLoop::Private::finish(Id id, const Result& result) {
+    const std::unique_ptr<Job> job = take(id);
+    if (!job)
+        return;
     // Last, so the handler may submit, cancel or resume anything, itself included.
     if (job->handler && !job->cancelled)
         job->handler->finished(result);
@@ -927,13 +936,8 @@ void CurlLoop::Private::finish(Id id, const Result& result) {
 }
 
 void CurlLoop::Private::drop(Id id) {
-    const auto it = jobs.find(id);
-    if (it == jobs.end())
-        return;
-    std::unique_ptr<Job> job = std::move(it->second);
-    jobs.erase(it);
-    detach(*job);
-    schedule();
+    if (take(id))
+        schedule();
 }
 
 void CurlLoop::Private::cancelAll() {
