@@ -130,7 +130,8 @@ private:
     void later(Id id, int ms) {
         QTimer::singleShot(ms, &m_context, [this, id] { step(id); });
     }
-    void end(Id id, const net::Result& result) {
+    // By value: the result may live in the script of the transfer that ends here.
+    void end(Id id, const net::Result result) {
         auto it = m_transfers.find(id);
         net::TransferHandler* handler = it->second.handler;
         const int status = it->second.script.status;
