@@ -241,6 +241,8 @@ CurlLoop::Private::Private(CurlDefaults defaultsIn) : defaults(std::move(default
     QObject::connect(&curlTimer, &QTimer::timeout, &context, [this] { act(CURL_SOCKET_TIMEOUT, 0); });
     nextTurn.setSingleShot(true);
     QObject::connect(&nextTurn, &QTimer::timeout, &context, [this] {
+        // One share for all of them: what one resumed transfer leaves, the next may take.
+        turnTaken = 0;
         std::vector<Id> waiting;
         for (auto& [id, job] : jobs)
             if (job->yielded)
@@ -757,8 +759,6 @@ void CurlLoop::Private::unpause(Job& job) {
     }
     job.pausedInCurl = false;
     restartClocks(job);
-    if (depth == 0)
-        turnTaken = 0;
     // May hand the kept bytes over at once, through takeBody and so the handler.
     ++depth;
     curl_easy_pause(job.easy, CURLPAUSE_CONT);
