@@ -180,6 +180,9 @@ public:
     void detach(Job& job);
     // Takes the job out of the loop: off the wire, out of the queue, its turn given back.
     std::unique_ptr<Job> take(Id id);
+    // The host now answering the job: after a redirect, perhaps another than the one whose turn
+    // it took; without one, its own key, not parsed again.
+    QByteArray answeringHost(const Job& job) const { return job.redirects > 0 ? hostOf(job.url) : job.host; }
     void finish(Id id, const Result& result);
     void drop(Id id);
     void cancelAll();
@@ -583,7 +586,7 @@ size_t CurlLoop::Private::takeHeader(Job& job, QByteArrayView raw) {
     if (line.startsWith("HTTP/")) {
         // A new response: an interim one, a redirect's, or the final one.
         if (line.startsWith("HTTP/2") || line.startsWith("HTTP/3")) {
-            HostState& host = hosts[hostOf(job.url)];
+            HostState& host = hosts[answeringHost(job)];
             if (!host.multiplexed) {
                 host.multiplexed = true;
                 schedule(); // more of its requests may go now, once libcurl returned
@@ -641,8 +644,7 @@ bool CurlLoop::Private::headComplete(Job& job) {
     }
     job.headDone = true;
     response.finalAddress = job.url;
-    // The host that answered: after a redirect, perhaps another than the one whose turn it took.
-    const QByteArray answering = job.redirects > 0 ? hostOf(job.url) : job.host;
+    const QByteArray answering = answeringHost(job);
     if (isRefusal(response.status))
         pauseHost(answering, response.status, response.header("Retry-After"));
     else
