@@ -418,7 +418,7 @@ void DownloadJob::bodyEnded() {
                 m_part.reset();
             }
             m_trap.step(154, [&] { m_bar.setText(QStringLiteral("Progress Bar")); });
-            finish();
+            finish(Told::FromEventLoop);
         });
 }
 
@@ -487,7 +487,7 @@ void DownloadJob::dropTransfer() {
         m_loop.cancel(id);
 }
 
-void DownloadJob::finish() {
+void DownloadJob::finish(Told told) {
     m_ending = true;
     m_retryTimer.stop();
     QObject::disconnect(m_cancelWatch);
@@ -504,8 +504,12 @@ void DownloadJob::finish() {
     };
     std::shared_ptr<PartFile> part = std::exchange(m_part, {});
     if (!part) {
-        // No disk work is left to wait for; told from the event loop all the same.
-        QTimer::singleShot(0, m_context.get(), report);
+        // No disk work is left to wait for; told from the event loop all the same, never from
+        // inside a call to this job.
+        if (told == Told::FromEventLoop)
+            report();
+        else
+            QTimer::singleShot(0, m_context.get(), report);
         return;
     }
     m_writer.post([part = std::move(part)]() mutable { part.reset(); }, m_context.get(), report);

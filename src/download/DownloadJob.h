@@ -73,7 +73,10 @@ private:
     void bodyEnded();
     void giveUp(const QString& reason, const net::Result& wire);
     void afterTry();
-    void finish();
+    // Whether finish() is called straight from the event loop (a follow-up of the writer), where the
+    // end can be told at once, or from inside a call that must return first.
+    enum class Told { Later, FromEventLoop };
+    void finish(Told told = Told::Later);
     void noteResumePoint();
     void writeFailed(const net::Result& written);
     void dropTransfer();

@@ -327,7 +327,9 @@ void DownloadRun::pump() {
     if (m_pumping || !m_running)
         return;
     m_pumping = true;
-    m_done.clear();
+    // Jobs done are freed only where none of them is in the middle of its report.
+    if (m_inReport == 0)
+        m_done.clear();
     ErrorTrap& trap = *m_trap;
     ImageList& list = m_host.imageList();
     while (!m_cancelled) {
@@ -373,8 +375,13 @@ void DownloadRun::pump() {
         startJob(std::move(entry));
     }
     m_pumping = false;
-    if (m_active.empty() && (m_cancelled || (!m_held && m_next > m_count)))
-        end();
+    if (m_active.empty() && (m_cancelled || (!m_held && m_next > m_count))) {
+        // The owner may delete the run once told of its end: never from inside a job's report.
+        if (m_inReport > 0)
+            QTimer::singleShot(0, &m_context, [this] { pump(); });
+        else
+            end();
+    }
 }
 
 void DownloadRun::startJob(Entry entry) {
@@ -411,12 +418,18 @@ void DownloadRun::jobDone(Active* active, const DownloadResult& result) {
     active->entry.result = result;
     account(active->entry);
     m_cancelled = m_cancelled || result.cancelled || Cancellation::requested();
+    // Those done before have returned from their reports, unless this one is told inside one.
+    if (m_inReport == 0)
+        m_done.clear();
     auto it =
         std::find_if(m_active.begin(), m_active.end(), [&](const auto& a) { return a.get() == active; });
     // The job is in the middle of its report: it goes once that has returned.
     m_done.splice(m_done.end(), m_active, it);
     entryDone(active->entry.index);
-    QTimer::singleShot(0, &m_context, [this] { pump(); });
+    // The next entry is taken up from here, so that one at a time leaves no gap on the wire.
+    ++m_inReport;
+    pump();
+    --m_inReport;
 }
 
 void DownloadRun::entryDone(int index) {

@@ -156,6 +156,7 @@ private:
     std::list<std::unique_ptr<Active>> m_active;
     std::list<std::unique_ptr<Active>> m_done; // deleted once their reports have returned
     bool m_pumping = false;
+    int m_inReport = 0; // a job's report is under way: it is not to be freed yet
     bool m_running = false;
     bool m_cancelled = false;
     int m_finished = 0;
