@@ -66,6 +66,10 @@ int runCommandLine(int argc, char** argv) {
     // Before the application object: the build runs this and needs nothing else.
     if (const int described = printDescription(argc, argv); described >= 0)
         return described;
+    // Without a window there is nothing to share GLib's main loop with, and Qt's own event
+    // dispatcher wakes and polls with fewer system calls: a run of many small files is faster.
+    if (!qEnvironmentVariableIsSet("QT_NO_GLIB"))
+        qputenv("QT_NO_GLIB", "1");
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(product::name);
     QCoreApplication::setApplicationVersion(QStringLiteral(VARNOLUX_VERSION));
