@@ -697,7 +697,8 @@ size_t CurlLoop::Private::takeBody(Job& job, const char* data, size_t size) {
     }
     // Not a body libcurl decompresses: this libcurl may drop the rest of the compressed input
     // when its reader pauses in the middle of it.
-    if (turnTaken >= turnBytes && job.request.identityEncoding) {
+    if (turnTaken >= turnBytes &&
+        (job.request.identityEncoding || job.response.header("Content-Encoding").isEmpty())) {
         job.yielded = true;
         job.pausedInCurl = true;
         nextTurn.start(0);
