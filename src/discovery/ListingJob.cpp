@@ -18,6 +18,7 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QTemporaryFile>
+#include <QTimer>
 
 #include <cctype>
 #include <limits>
@@ -91,6 +92,7 @@ struct ListingJob::Browser {
     QByteArray page;
     PageResponse response;
     std::unique_ptr<PageFetch> fetch;
+    QObject context; // the turns of handing the listing over come through it
 };
 
 // The rendered mode's run: the page as Chromium shows it, with extra arguments for Chromium as a
@@ -286,15 +288,33 @@ void ListingJob::browserFetched(const net::Result& fetched) {
                             b.response.contentType);
             b.held.discard();
         }
-        b.file.close();
+        closeWithoutWaiting(b.file);
         b.file.remove();
         const QByteArray pageUrl = b.response.finalUrl.isEmpty() ? b.address : b.response.finalUrl;
         // A page whose reading never began is read whole here.
         if (!b.listing.begun())
             b.listing.begin(pageUrl, b.response.contentType);
         b.listing.feed(b.page, true);
-        b.held.commit();
+        commitBrowserListing(fetched);
+        return;
     }
+    browserEnded(fetched);
+}
+
+void ListingJob::commitBrowserListing(const net::Result& fetched) {
+    // About a frame's time per turn: tens of thousands of entries never hold the window up long.
+    constexpr qint64 sliceMs = 16;
+    Browser& b = *m_browser;
+    if (Cancellation::requested())
+        b.held.commit();
+    else if (!b.held.commitFor(sliceMs)) {
+        QTimer::singleShot(0, &b.context, [this, fetched] { commitBrowserListing(fetched); });
+        return;
+    }
+    browserEnded(fetched);
+}
+
+void ListingJob::browserEnded(const net::Result& fetched) {
     if (Cancellation::requested()) {
         end(ListingOutcome::Cancelled);
         return;

@@ -71,6 +71,9 @@ private:
     void classicEnded();
     void startBrowser();
     void browserFetched(const net::Result& fetched);
+    // Hands what the page listed to the host a slice per turn of the event loop, then ends.
+    void commitBrowserListing(const net::Result& fetched);
+    void browserEnded(const net::Result& fetched);
     struct Rendered;
     void startRendered();
     void renderedEnded(const net::Result& result);

@@ -2,16 +2,20 @@
 
 #include "core/Bytes.h"
 #include "core/ErrorTrap.h"
+#include "core/Folders.h"
 #include "discovery/LinkScanner.h"
 #include "net/Transfer.h"
 
 #include <QCoreApplication>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QTemporaryFile>
 
 #include <atomic>
 #include <condition_variable>
+#include <functional>
+#include <limits>
 #include <mutex>
 #include <optional>
 #include <thread>
@@ -190,7 +194,7 @@ void PageRetrieval::visitFetched(const net::Result& fetched) {
         if (m_state.PageData.size() != m_state.PageLength)
             throw StepFailure(QStringLiteral("Input past end of file"));
     });
-    trap.step(164, [&] { v.page.close(); });
+    trap.step(164, [&] { closeWithoutWaiting(v.page); });
     // What arrived is scanned already; the scan finishes with the page's last bytes (a value the
     // end of the page leaves open), and the links found go to the list.
     trap.step(166, [&] {
@@ -265,6 +269,17 @@ public:
         // What is left is at most the last piece or two: the writer keeps up with the network.
         m_thread.join();
     }
+    // Writes the rest and stops without waiting for it: then() runs in context's thread once the
+    // file is written or has failed, and is dropped if context is gone by then.
+    void finishThen(QObject* context, std::function<void()> then) {
+        {
+            const std::lock_guard lock(m_mutex);
+            m_done = true;
+            m_thenContext = context;
+            m_then = std::move(then);
+        }
+        m_wake.notify_one();
+    }
     // The file's failure as a result; ok while writing goes well. Read once the writer is done.
     net::Result result() const {
         return m_failed ? net::Result(
@@ -298,6 +313,9 @@ private:
             m_drained.notify_all();
         }
         m_drained.notify_all();
+        // The last thing the thread does, so that joining it from then() does not wait.
+        if (m_then)
+            QMetaObject::invokeMethod(m_thenContext, std::move(m_then), Qt::QueuedConnection);
     }
     void fail() {
         m_failure = m_file.errorString();
@@ -313,6 +331,8 @@ private:
     qsizetype m_filled = 0;
     qsizetype m_written = 0;
     bool m_done = false;
+    QObject* m_thenContext = nullptr; // outlives the thread: its owner joins it first
+    std::function<void()> m_then;
     std::atomic<bool> m_failed = false;
     QString m_failure;
 };
@@ -418,6 +438,13 @@ private:
     }
     void finished(const net::Result& result) override {
         m_id = 0;
+        // The page is in; its file may lag behind the network. The fetch ends once the file is
+        // written too, and the loop does not wait for it meanwhile.
+        if (m_writer && !m_submitting && !m_writerEnding) {
+            m_writerEnding = true;
+            m_writer->finishThen(&m_context, [this, result] { finished(result); });
+            return;
+        }
         net::Result ended = result;
         if (ended.ok() && m_headDone && (m_head.status < 200 || m_head.status > 299))
             ended = {net::Status::HttpStatus, QString::fromLatin1(m_head.phrase), m_head.status};
@@ -461,8 +488,10 @@ private:
     bool m_submitting = false;
     bool m_reported = false;
     std::optional<net::Result> m_early;
-    std::unique_ptr<PageFileWriter> m_writer;
+    // Declared before the writer, so the writer's thread is joined before the context goes.
     QObject m_context;
+    std::unique_ptr<PageFileWriter> m_writer;
+    bool m_writerEnding = false; // the writer was told to finish; finished() goes on when it has
 };
 
 } // namespace
@@ -521,23 +550,33 @@ void HeldImageList::scrollTo(int entry) {
 }
 
 void HeldImageList::commit() {
-    std::vector<int> entries;
-    entries.reserve(m_texts.size());
-    for (const Step& step : m_steps) {
+    while (!commitFor(std::numeric_limits<qint64>::max())) {
+    }
+}
+
+bool HeldImageList::commitFor(qint64 budgetMs) {
+    QElapsedTimer clock;
+    clock.start();
+    m_entries.reserve(m_texts.size());
+    while (m_stepsDone < m_steps.size()) {
+        const Step& step = m_steps[m_stepsDone++];
         switch (step.kind) {
         case Step::Add:
-            entries.push_back(m_list.add(m_texts[std::size_t(step.entry)]));
+            m_entries.push_back(m_list.add(m_texts[std::size_t(step.entry)]));
             break;
         case Step::Tick:
         case Step::Untick:
-            m_list.setTicked(entries[std::size_t(step.entry)], step.kind == Step::Tick);
+            m_list.setTicked(m_entries[std::size_t(step.entry)], step.kind == Step::Tick);
             break;
         case Step::Scroll:
-            m_list.scrollTo(entries[std::size_t(step.entry)]);
+            m_list.scrollTo(m_entries[std::size_t(step.entry)]);
             break;
         }
+        if (m_stepsDone % 256 == 0 && m_stepsDone < m_steps.size() && clock.elapsed() >= budgetMs)
+            return false;
     }
     discard();
+    return true;
 }
 
 void HeldImageList::discard() {
@@ -545,6 +584,8 @@ void HeldImageList::discard() {
     m_ticks.clear();
     m_held.clear();
     m_steps.clear();
+    m_stepsDone = 0;
+    m_entries.clear();
 }
 
 void RemoveFile(const QString& path) {

@@ -119,6 +119,10 @@ public:
     }
 
     void commit();
+    // Hands over what is held for about budgetMs, in the order it came; true once all of it is
+    // in the list. A long list goes a slice per turn of the event loop this way; until it is all
+    // handed over, nothing else of this list may be called.
+    bool commitFor(qint64 budgetMs);
     // Drops what is held.
     void discard();
 
@@ -134,6 +138,8 @@ private:
     std::vector<bool> m_ticks;
     QSet<QByteArray> m_held;
     std::vector<Step> m_steps;
+    std::size_t m_stepsDone = 0;
+    std::vector<int> m_entries; // where the held entries handed over so far stand in the list
 };
 
 // The listing's report of a page that could not be fetched.
