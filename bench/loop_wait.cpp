@@ -8,6 +8,8 @@
 // The second form runs that command line of the program in this process, with every option the
 // command takes (--parallel 16, --find browser, ...), its output where the command puts it, and
 // prints "event loop: longest wait N ms" on standard error at the end.
+// With VARNOLUX_LOOP_WAIT_TRACE=MS set, a watchdog prints the stack of the loop's thread on
+// standard error each time the loop has not turned for MS ms: where the long waits are.
 
 #include "cli/CliDownloadHost.h"
 #include "cli/CliHost.h"
@@ -24,19 +26,67 @@
 #include <QEventLoop>
 #include <QTimer>
 
+#include <atomic>
+#include <chrono>
+#include <csignal>
 #include <cstdio>
 #include <functional>
 #include <optional>
+#include <thread>
+
+#include <execinfo.h>
+#include <pthread.h>
+#include <unistd.h>
 
 namespace {
+
+std::atomic<qint64> lastTurnNs{0};
+
+qint64 nowNs() {
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(
+               std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+
+void printStack(int) {
+    void* frames[64];
+    const int count = backtrace(frames, 64);
+    backtrace_symbols_fd(frames, count, STDERR_FILENO);
+    static const char end[] = "----\n";
+    (void)!write(STDERR_FILENO, end, sizeof end - 1);
+}
+
+// Interrupts the loop's thread once per wait longer than thresholdMs, to print where it is.
+void startWatchdog(qint64 thresholdMs) {
+    // backtrace() loads its unwinder on first use, which allocates: never inside the handler.
+    void* warmUp[1];
+    backtrace(warmUp, 1);
+    std::signal(SIGUSR2, printStack);
+    const pthread_t loopThread = pthread_self();
+    std::thread([loopThread, thresholdMs] {
+        qint64 reported = -1;
+        for (;;) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(2));
+            const qint64 last = lastTurnNs.load();
+            if (last != 0 && last != reported && nowNs() - last > thresholdMs * 1000000) {
+                reported = last;
+                pthread_kill(loopThread, SIGUSR2);
+            }
+        }
+    }).detach();
+}
 
 qint64 longestWaitDuring(const std::function<bool()>& work) {
     QElapsedTimer sinceTick;
     QTimer tick;
     tick.setInterval(5);
     qint64 longest = 0;
-    QObject::connect(&tick, &QTimer::timeout, [&] { longest = std::max(longest, sinceTick.restart()); });
+    QObject::connect(&tick, &QTimer::timeout, [&] {
+        longest = std::max(longest, sinceTick.restart());
+        lastTurnNs = nowNs();
+    });
     sinceTick.start();
+    lastTurnNs = nowNs();
     tick.start();
     if (!work())
         return -1;
@@ -60,7 +110,13 @@ int commandToEnd(const QString& command, const QStringList& args) {
 } // namespace
 
 int main(int argc, char** argv) {
+    // As the program's command line runs (see runCommandLine).
+    if (argc > 1 && (qstrcmp(argv[1], "list") == 0 || qstrcmp(argv[1], "download") == 0) &&
+        !qEnvironmentVariableIsSet("QT_NO_GLIB"))
+        qputenv("QT_NO_GLIB", "1");
     QCoreApplication app(argc, argv);
+    if (const int traceMs = qEnvironmentVariableIntValue("VARNOLUX_LOOP_WAIT_TRACE"); traceMs > 0)
+        startWatchdog(traceMs);
     QStringList args = app.arguments().mid(1);
     const QString command = args.value(0);
     if (command == QLatin1StringView("list") || command == QLatin1StringView("download")) {
