@@ -1,6 +1,7 @@
 #include "core/MemoryImageList.h"
 #include "discovery/ListingHost.h"
 #include "discovery/ListingJob.h"
+#include "discovery/PageRetrieval.h"
 #include "net/RunSetup.h"
 #include "support/CliRunner.h"
 #include "support/FakeListingWindow.h"
@@ -38,6 +39,8 @@ private slots:
     void nonAsciiAddressIsRequestedAsBytes();
     void commandLine_data();
     void commandLine();
+    void heldListInSlices_data();
+    void heldListInSlices();
 
 private:
     QTemporaryDir m_temp;
@@ -296,6 +299,61 @@ void TestListing::commandLine() {
     QCOMPARE(result.exitCode, exitCode);
     QCOMPARE(result.out, out.replace("BASE", server.address("/dir")));
     QVERIFY2(QString::fromUtf8(result.err).contains(err), result.err.constData());
+}
+
+void TestListing::heldListInSlices_data() {
+    QTest::addColumn<int>("listed");    // entries in the list before the page's
+    QTest::addColumn<int>("held");      // entries the page adds
+    QTest::addColumn<int>("tickEvery"); // every n-th held entry is ticked, then unticked again
+    QTest::newRow("nothing held") << 3 << 0 << 1;
+    QTest::newRow("one") << 0 << 1 << 1;
+    QTest::newRow("a slice less one") << 2 << 85 << 1;            // 255 steps: one slice
+    QTest::newRow("a slice exactly") << 0 << 128 << 1;            // 256 steps
+    QTest::newRow("two slices and one step") << 1 << 256 << 1000; // 513 steps
+    QTest::newRow("the list's cap") << 5 << 32767 << 7;
+}
+
+// A list handed over a slice at a time ends exactly as one handed over at once: the same
+// entries in the same order, the same ticks, the same entry scrolled to.
+void TestListing::heldListInSlices() {
+    QFETCH(int, listed);
+    QFETCH(int, held);
+    QFETCH(int, tickEvery);
+    MemoryImageList atOnce;
+    MemoryImageList inSlices;
+    for (MemoryImageList* list : {&atOnce, &inSlices})
+        for (int i = 0; i < listed; ++i)
+            list->add("http://host/before" + QByteArray::number(i));
+    auto fill = [&](HeldImageList& h) {
+        for (int i = 0; i < held; ++i) {
+            const int entry = h.add("http://host/" + QByteArray::number(i) + ".jpg");
+            h.setTicked(entry, true);
+            if (i % tickEvery == 0)
+                h.setTicked(entry, false);
+        }
+        if (held > 0)
+            h.scrollTo(listed + held / 2 + 1);
+    };
+    HeldImageList whole(atOnce);
+    fill(whole);
+    whole.commit();
+    HeldImageList sliced(inSlices);
+    fill(sliced);
+    int slices = 1;
+    while (!sliced.commitFor(0))
+        ++slices;
+    QCOMPARE(inSlices.count(), atOnce.count());
+    for (int i = 1; i <= atOnce.count(); ++i) {
+        QCOMPARE(inSlices.text(i), atOnce.text(i));
+        QCOMPARE(inSlices.ticked(i), atOnce.ticked(i));
+    }
+    QCOMPARE(inSlices.scrolledTo(), atOnce.scrolledTo());
+    // With no time to spare, each slice is 256 steps (an add, a tick, perhaps an untick each).
+    const int steps =
+        held * 2 + (tickEvery > 0 ? (held + tickEvery - 1) / tickEvery : 0) + (held > 0 ? 1 : 0);
+    QCOMPARE(slices, qMax(1, (steps + 255) / 256));
+    // The held list is empty again and takes a new page.
+    QCOMPARE(sliced.count(), inSlices.count());
 }
 
 QTEST_GUILESS_MAIN(TestListing)
