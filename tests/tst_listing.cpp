@@ -307,8 +307,8 @@ void TestListing::heldListInSlices_data() {
     QTest::addColumn<int>("tickEvery"); // every n-th held entry is ticked, then unticked again
     QTest::newRow("nothing held") << 3 << 0 << 1;
     QTest::newRow("one") << 0 << 1 << 1;
-    QTest::newRow("a slice less one") << 2 << 85 << 1;            // 255 steps: one slice
-    QTest::newRow("a slice exactly") << 0 << 128 << 1;            // 256 steps
+    QTest::newRow("one whole slice") << 2 << 85 << 1;             // 256 steps
+    QTest::newRow("a slice and a bit") << 0 << 128 << 1;          // 385 steps
     QTest::newRow("two slices and one step") << 1 << 256 << 1000; // 513 steps
     QTest::newRow("the list's cap") << 5 << 32767 << 7;
 }
