@@ -91,6 +91,7 @@ private slots:
     void asksForTheIdentityEncoding();
     void blanksAroundTheAddressAreNotRequested();
     void replacesAPlantedLinkInsteadOfWritingThroughIt();
+    void reportsAnUnopenableDestinationOnce_data();
     void reportsAnUnopenableDestinationOnce();
     void cancellingMidBodyLeavesNothingBehind();
     void percentRoundsHalfToEven_data();
@@ -425,9 +426,19 @@ void DownloadEngineTest::replacesAPlantedLinkInsteadOfWritingThroughIt() {
     QCOMPARE(readAll(path), generatedBytes(0, 3000));
 }
 
+void DownloadEngineTest::reportsAnUnopenableDestinationOnce_data() {
+    // The file is created by the writer while the body arrives: its failure may come back before
+    // the body has ended, or after (an empty or small body), or after pieces were handed over.
+    QTest::addColumn<int>("bodyBytes");
+    QTest::newRow("empty body") << 0;
+    QTest::newRow("small body") << 5000;
+    QTest::newRow("body of many pieces") << (3 << 20);
+}
+
 void DownloadEngineTest::reportsAnUnopenableDestinationOnce() {
+    QFETCH(int, bodyBytes);
     TestServer server;
-    server.route("/a.jpg", serve::generated(5000));
+    server.route("/a.jpg", serve::generated(bodyBytes));
     QTemporaryDir dir;
     RecordingProgress bar;
     RecordingMessages boxes;

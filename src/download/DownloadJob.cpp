@@ -79,6 +79,7 @@ void DownloadJob::DownloadFile(QByteArray address, const QString& destinationPat
     m_result = {};
     m_writeFailed = std::make_shared<std::atomic<bool>>(false);
     m_writeFailure = std::make_shared<net::Result>();
+    m_createFailed = false;
     m_cancelWatch = QObject::connect(&Cancellation::instance(), &Cancellation::cancelled, m_context.get(),
                                      [this] { cancel(); });
 
@@ -195,12 +196,27 @@ void DownloadJob::head(const net::Response& response) {
         // A new file, with its own record of failed writes: those of the last one are no matter.
         m_writeFailed = std::make_shared<std::atomic<bool>>(false);
         m_writeFailure = std::make_shared<net::Result>();
-        net::Result opened;
-        if (!m_trap.step(124, [&] { reportFailure(opened = m_part->create(m_destination)); })) {
-            giveUp(opened.ok() ? QStringLiteral("the file could not be created") : net::reasonText(opened),
-                   {});
-            return;
-        }
+        m_createFailed = false;
+        // Created by the writer, before the bytes it is given, so the loop never waits on the
+        // disk; a file that cannot be created fails its writes too, and is told as the create
+        // step's failure once the writer is back.
+        auto opened = std::make_shared<net::Result>();
+        m_writer.post(
+            [part = m_part, destination = m_destination, failed = m_writeFailed, failure = m_writeFailure,
+             opened] {
+                *opened = part->create(destination);
+                if (!opened->ok()) {
+                    *failure = *opened;
+                    *failed = true;
+                }
+            },
+            m_context.get(),
+            [this, part = m_part, opened] {
+                if (part != m_part || opened->ok())
+                    return;
+                m_createFailed = true;
+                writeFailed(*m_writeFailure);
+            });
     }
 }
 
@@ -299,7 +315,7 @@ void DownloadJob::writeFailed(const net::Result& written) {
     // Once the body is complete the commit reports it.
     if (m_stale || m_ending)
         return;
-    m_trap.step(150, [&] { reportFailure(written); });
+    m_trap.step(m_createFailed ? 124 : 150, [&] { reportFailure(written); });
     noteResumePoint();
     giveUp(net::reasonText(written), {});
 }

@@ -114,6 +114,7 @@ private:
     std::shared_ptr<std::atomic<bool>> m_writeFailed;
     // The first failed write's result, set by the writer's thread before m_writeFailed.
     std::shared_ptr<net::Result> m_writeFailure;
+    bool m_createFailed = false; // the failure above is the part file's creation
 
     // The current try.
     net::Transfers::Id m_id = 0;
