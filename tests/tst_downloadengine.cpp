@@ -78,6 +78,8 @@ class DownloadEngineTest : public QObject {
 private slots:
     void initTestCase();
     void cleanup();
+    void writerAnswersInOrderWhenAsked_data();
+    void writerAnswersInOrderWhenAsked();
 
     void saves_data();
     void saves();
@@ -722,6 +724,53 @@ void DownloadEngineTest::cancellingAScriptedBodyLeavesNothingAtOnce() {
     QCOMPARE(readAll(path), QByteArray("the old picture"));
     QCOMPARE(folderEntries(dir.path()), QStringList{QStringLiteral("slow.jpg")});
     QCOMPARE(boxes.texts(), QStringList());
+}
+
+void DownloadEngineTest::writerAnswersInOrderWhenAsked_data() {
+    // Each task: 'a' answers (post), 'y' answers when asked to (postAnswering, true), 'n' does
+    // not (postAnswering, false), 'g' answers a context that is gone by then.
+    QTest::addColumn<QByteArray>("tasks");
+    QTest::addColumn<QByteArray>("answered");
+    QTest::newRow("plain posts") << QByteArray("aaa") << QByteArray("012");
+    QTest::newRow("only those that ask") << QByteArray("ynyn") << QByteArray("02");
+    QTest::newRow("none asks") << QByteArray("nnn") << QByteArray("");
+    QTest::newRow("mixed, in order") << QByteArray("naya") << QByteArray("123");
+    QTest::newRow("a context gone") << QByteArray("aga") << QByteArray("02");
+}
+
+// The follow-ups come back in the order of the work, only for work that asks, never to a
+// context that is gone, and all of the work is done whatever comes back.
+void DownloadEngineTest::writerAnswersInOrderWhenAsked() {
+    QFETCH(QByteArray, tasks);
+    QFETCH(QByteArray, answered);
+    QByteArray heard;
+    std::atomic<int> done = 0;
+    QObject context;
+    auto gone = std::make_unique<QObject>();
+    bool last = false;
+    {
+        DiskWriter writer;
+        for (qsizetype i = 0; i < tasks.size(); ++i) {
+            const char kind = tasks[i];
+            const char name = char('0' + i);
+            auto then = [&heard, name] { heard += name; };
+            if (kind == 'a' || kind == 'g')
+                writer.post([&done] { ++done; }, kind == 'g' ? gone.get() : &context, then);
+            else
+                writer.postAnswering(
+                    [&done, kind] {
+                        ++done;
+                        return kind == 'y';
+                    },
+                    &context, then);
+        }
+        gone.reset();
+        // Follow-ups come in order: once the last one is here, so are all before it.
+        writer.post({}, &context, [&last] { last = true; });
+        QTRY_VERIFY(last);
+    }
+    QCOMPARE(done.load(), int(tasks.size()));
+    QCOMPARE(heard, answered);
 }
 
 QTEST_GUILESS_MAIN(DownloadEngineTest)

@@ -16,6 +16,16 @@ DiskWriter::~DiskWriter() {
 }
 
 void DiskWriter::post(std::function<void()> work, QObject* context, std::function<void()> then) {
+    postAnswering(
+        [work = std::move(work)] {
+            if (work)
+                work();
+            return true;
+        },
+        context, std::move(then));
+}
+
+void DiskWriter::postAnswering(std::function<bool()> work, QObject* context, std::function<void()> then) {
     {
         const std::lock_guard lock(m_mutex);
         m_tasks.push_back({std::move(work), context, std::move(then)});
@@ -32,10 +42,9 @@ void DiskWriter::serve() {
         Task task = std::move(m_tasks.front());
         m_tasks.pop_front();
         lock.unlock();
-        if (task.work)
-            task.work();
+        const bool answer = task.work();
         // The context is looked at in its own thread only: one gone meanwhile drops the follow-up.
-        if (task.then)
+        if (answer && task.then)
             QMetaObject::invokeMethod(
                 m_home,
                 [context = std::move(task.context), then = std::move(task.then)] {

@@ -21,10 +21,13 @@ public:
     DiskWriter& operator=(const DiskWriter&) = delete;
 
     void post(std::function<void()> work, QObject* context = nullptr, std::function<void()> then = {});
+    // As post(), but the follow-up comes back only when the work says so (it returns true): work
+    // that rarely needs an answer costs the waiting thread no wake-up.
+    void postAnswering(std::function<bool()> work, QObject* context, std::function<void()> then);
 
 private:
     struct Task {
-        std::function<void()> work;
+        std::function<bool()> work;
         QPointer<QObject> context;
         std::function<void()> then;
     };

@@ -201,18 +201,19 @@ void DownloadJob::head(const net::Response& response) {
         // disk; a file that cannot be created fails its writes too, and is told as the create
         // step's failure once the writer is back.
         auto opened = std::make_shared<net::Result>();
-        m_writer.post(
+        m_writer.postAnswering(
             [part = m_part, destination = m_destination, failed = m_writeFailed, failure = m_writeFailure,
              opened] {
                 *opened = part->create(destination);
-                if (!opened->ok()) {
-                    *failure = *opened;
-                    *failed = true;
-                }
+                if (opened->ok())
+                    return false;
+                *failure = *opened;
+                *failed = true;
+                return true;
             },
             m_context.get(),
             [this, part = m_part, opened] {
-                if (part != m_part || opened->ok())
+                if (part != m_part)
                     return;
                 m_createFailed = true;
                 writeFailed(*m_writeFailure);
