@@ -42,4 +42,17 @@ CookieFileCheck checkCookieFile(const QString& path) {
     return check;
 }
 
+HeldCookies::HeldCookies() : m_file(QDir::temp().filePath(QStringLiteral("varnolux-cookies-XXXXXX"))) {}
+
+Expected<std::unique_ptr<HeldCookies>, Result> HeldCookies::write(const QByteArray& lines) {
+    std::unique_ptr<HeldCookies> held(new HeldCookies);
+    QTemporaryFile& file = held->m_file;
+    // QTemporaryFile creates it for its owner alone: the cookies may be session secrets.
+    if (!file.open() || file.write(lines) != lines.size() || !file.flush())
+        return Result::localFile(QStringLiteral("the browser's cookies could not be kept in %1: %2")
+                                     .arg(QDir::toNativeSeparators(file.fileName()), file.errorString()));
+    file.close();
+    return held;
+}
+
 } // namespace net
