@@ -463,6 +463,7 @@ void Form1::PushButton6_Click() {
     DownloadUnderWay* download = m_download.get();
     // After a rendered listing the images go with the cookies the browser ended with, as the
     // page's own requests did; a file that cannot be kept is named and the run goes without.
+    // It is a few kilobytes written once, like the cookie setting's file read by the set-up.
     if (!m_discovery.BrowserCookies.isEmpty()) {
         if (auto held = net::HeldCookies::write(m_discovery.BrowserCookies))
             download->browserCookies = std::move(*held);
