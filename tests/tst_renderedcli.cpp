@@ -81,6 +81,7 @@ private slots:
     void downloadsCarryTheBrowsersCookies();
     void failsWithAReason_data();
     void failsWithAReason();
+    void aMissingTemporaryFolderIsAReason();
     void nothingOutlivesTheRun_data();
     void nothingOutlivesTheRun();
 
@@ -474,6 +475,26 @@ void TestRenderedCli::failsWithAReason() {
     QVERIFY(!QDir(home.filePath(u"Downloads"_s)).exists() || QDir(home.filePath(u"Downloads"_s)).isEmpty());
     QCOMPARE(QDir(m_tmp.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden),
              QStringList());
+}
+
+void TestRenderedCli::aMissingTemporaryFolderIsAReason() {
+    TestServer server;
+    server.setFallback(images());
+    server.route("/page.html", serve::ok("<img src=/a.jpg>"));
+    QTemporaryDir current;
+    CliOptions options;
+    options.environment = {{u"VARNOLUX_CHROMIUM_FLAGS"_s, loopbackOnly},
+                           {u"TMPDIR"_s, m_tmp.filePath(u"missing"_s)}};
+    options.workingDirectory = current.path();
+    const CliResult r = runVarnolux(
+        {u"list"_s, u"--find"_s, u"rendered"_s, QString::fromLatin1(server.address("/page.html"))}, options);
+    QVERIFY2(r.finished, qPrintable(r.errorString));
+    QCOMPARE(r.exitCode, 1);
+    QVERIFY2(r.err.contains("does not exist"), r.err.constData());
+    // Not into the current folder instead.
+    QCOMPARE(QDir(current.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden),
+             QStringList());
+    QCOMPARE(server.requests().size(), 0);
 }
 
 void TestRenderedCli::nothingOutlivesTheRun_data() {

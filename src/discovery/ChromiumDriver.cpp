@@ -106,7 +106,14 @@ qint64 ChromiumProcess::processId() const {
 }
 
 void ChromiumProcess::start() {
-    m_profile = std::make_unique<QTemporaryDir>(QDir::temp().filePath(u"varnolux-chromium-XXXXXX"_s));
+    // A TMPDIR that does not exist reads as no folder at all, which would put the profile into
+    // the current folder.
+    const QString temporaryFolder = QDir::tempPath();
+    if (temporaryFolder.isEmpty())
+        return fail(u"the temporary folder %1 for the browser's profile does not exist"_s.arg(
+            QDir::toNativeSeparators(qEnvironmentVariable("TMPDIR"))));
+    m_profile =
+        std::make_unique<QTemporaryDir>(QDir(temporaryFolder).filePath(u"varnolux-chromium-XXXXXX"_s));
     if (!m_profile->isValid())
         return fail(
             u"a folder for the browser's profile could not be created (%1)"_s.arg(m_profile->errorString()));

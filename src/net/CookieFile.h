@@ -33,7 +33,7 @@ public:
     QString path() const { return m_file.fileName(); }
 
 private:
-    HeldCookies();
+    explicit HeldCookies(const QString& folder);
     QTemporaryFile m_file;
 };
 

@@ -19,6 +19,8 @@
 
 namespace {
 
+using namespace Qt::StringLiterals;
+
 enum class FrontEnd { Window, CommandLine };
 enum class Command { List, Download };
 enum class Option { UserAgent, Header, Cookie, RefererOn, RefererOff, RateLimit, Lanes };
@@ -233,7 +235,8 @@ void RequestOptionsTest::optionReachesEveryRequest() {
 
 void RequestOptionsTest::windowDownloadAfterRenderingCarriesTheBrowsersCookies_data() {
     QTest::addColumn<QByteArray>("page");
-    QTest::addColumn<bool>("thenClassic"); // a classic listing of the same page before the download
+    QTest::addColumn<QString>("before"); // "classic": a classic listing of the page before the
+                                         // download; "no temporary folder": none to write to
     QTest::addColumn<QByteArrayList>("cookies");
     QTest::addColumn<QByteArray>("refererPath");
 
@@ -241,18 +244,21 @@ void RequestOptionsTest::windowDownloadAfterRenderingCarriesTheBrowsersCookies_d
     const QByteArray setsCookies = R"(<script>document.cookie = "fromscript=1; path=/";</script>
         <img src="a.png">)";
     QTest::newRow("the browser's cookies, HttpOnly and the setting's file's too, and the page as Referer")
-        << setsCookies << false << QByteArrayList{"fromscript=1", "secret=2", "sid=abc"} << QByteArray("/");
+        << setsCookies << QString() << QByteArrayList{"fromscript=1", "secret=2", "sid=abc"}
+        << QByteArray("/");
     QTest::newRow("a page that replaced itself: the document shown at the end is the Referer")
         << QByteArray(R"(<script>document.cookie = "fromscript=1; path=/";
              setTimeout(() => location.replace('/shown.html'), 200);</script>)")
-        << false << QByteArrayList{"fromscript=1", "secret=2", "sid=abc"} << QByteArray("/shown.html");
+        << QString() << QByteArrayList{"fromscript=1", "secret=2", "sid=abc"} << QByteArray("/shown.html");
     QTest::newRow("a later classic listing leaves the browser's cookies behind")
-        << setsCookies << true << QByteArrayList{"sid=abc"} << QByteArray("/");
+        << setsCookies << u"classic"_s << QByteArrayList{"sid=abc"} << QByteArray("/");
+    QTest::newRow("no temporary folder for the browser's cookies: said, and the setting's file goes")
+        << setsCookies << u"no temporary folder"_s << QByteArrayList{"sid=abc"} << QByteArray("/");
 }
 
 void RequestOptionsTest::windowDownloadAfterRenderingCarriesTheBrowsersCookies() {
     QFETCH(QByteArray, page);
-    QFETCH(bool, thenClassic);
+    QFETCH(QString, before);
     QFETCH(QByteArrayList, cookies);
     QFETCH(QByteArray, refererPath);
     if (QStandardPaths::findExecutable(QStringLiteral("chromium")).isEmpty())
@@ -292,15 +298,23 @@ void RequestOptionsTest::windowDownloadAfterRenderingCarriesTheBrowsersCookies()
     QTest::mouseClick(control(window, QStringLiteral("PushButton5")), Qt::LeftButton);
     QVERIFY(listingEnds(window));
     QCOMPARE(test.boxes.texts().last(), QStringLiteral("Done."));
-    if (thenClassic) {
+    if (before == u"classic"_s) {
         window.action(QStringLiteral("actionFindClassic"))->trigger();
         QTest::mouseClick(control(window, QStringLiteral("PushButton5")), Qt::LeftButton);
         QVERIFY(listingEnds(window));
+    } else if (before == u"no temporary folder"_s) {
+        qputenv("TMPDIR", temporary.filePath(QStringLiteral("gone")).toUtf8());
     }
     QCOMPARE(window.imageList().count(), 1);
+    const qsizetype boxesBefore = test.boxes.texts().size();
     QTest::mouseClick(control(window, QStringLiteral("PushButton6")), Qt::LeftButton);
     QVERIFY(downloadEnds(window));
-    QCOMPARE(test.boxes.texts().last(), QStringLiteral("Done."));
+    const QStringList shown = test.boxes.texts().mid(boxesBefore);
+    if (before == u"no temporary folder"_s) {
+        QCOMPARE(shown.size(), 2);
+        QVERIFY2(shown.front().contains(u"could not be kept"_s), qPrintable(shown.front()));
+    }
+    QCOMPARE(shown.last(), QStringLiteral("Done."));
     QVERIFY(QFile::exists(folder.filePath(QStringLiteral("a.png"))));
 
     // Our own request for the image, not the browser's.
