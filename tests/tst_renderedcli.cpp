@@ -10,6 +10,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <algorithm>
 #include <csignal>
 
 namespace {
@@ -17,9 +18,10 @@ namespace {
 using namespace Qt::StringLiterals;
 
 // Chromium reaches nothing but loopback: a proxy that refuses every connection, which Chromium
-// never uses for loopback, and a resolver that knows no names.
+// never uses for loopback, and a resolver that knows no names and maps every address but the two
+// the tests serve on to none.
 const QString loopbackOnly =
-    u"--proxy-server=http://127.0.0.1:9 \"--host-resolver-rules=MAP * ~NOTFOUND, EXCLUDE 127.0.0.1\""_s;
+    u"--proxy-server=http://127.0.0.1:9 \"--host-resolver-rules=MAP * ~NOTFOUND, EXCLUDE 127.0.0.1, EXCLUDE 127.0.0.2\""_s;
 
 QByteArray gif() {
     return QByteArray::fromBase64("R0lGODlhAQABAIAAAAAAAP///ywAAAAAAQABAAACAUwAOw==");
@@ -71,9 +73,15 @@ private slots:
     void aPageThatNeverStopsGrowingIsListedAtTheCap();
     void agreesWithBrowserModeOnStaticPages_data();
     void agreesWithBrowserModeOnStaticPages();
+    void aWindowThatOpensAnywayIsClosedAtOnce();
+    void aRequestThatNeverEndsIsWaitedForAtMostTheIdleCap_data();
+    void aRequestThatNeverEndsIsWaitedForAtMostTheIdleCap();
+    void twoThousandLazyImagesAreAllListed();
+    void downloadsCarryTheBrowsersCookies_data();
     void downloadsCarryTheBrowsersCookies();
     void failsWithAReason_data();
     void failsWithAReason();
+    void aMissingTemporaryFolderIsAReason();
     void nothingOutlivesTheRun_data();
     void nothingOutlivesTheRun();
 
@@ -91,9 +99,9 @@ void TestRenderedCli::init() {
 CliResult TestRenderedCli::run(const QStringList& arguments, QList<std::pair<QString, QString>> env,
                                int limitMs) {
     CliOptions options;
-    options.environment = std::move(env);
+    // A row's own flags (each starts with loopbackOnly) stand in for the default ones.
     options.environment << std::pair(u"VARNOLUX_CHROMIUM_FLAGS"_s, loopbackOnly)
-                        << std::pair(u"TMPDIR"_s, m_tmp.path());
+                        << std::pair(u"TMPDIR"_s, m_tmp.path()) << env;
     options.timeLimitMs = limitMs;
     return runVarnolux(arguments, options);
 }
@@ -139,10 +147,27 @@ void TestRenderedCli::listsWhatTheBrowserShows_data() {
         << QByteArray("{\"url\": \"{base}/in-frame.jpg\", \"found\": \"document\"}\n"
                       "{\"url\": \"{base}/main.jpg\", \"found\": \"document\"}\n")
         << 0;
+    QTest::newRow("a request of another site's frame keeps the network busy until it ends")
+        << QByteArray(R"(<iframe src="{other}/slow-frame.html"></iframe><script>
+             addEventListener('message', () => { const i = new Image(); i.src = '/after-frame.jpg';
+               document.body.appendChild(i); });</script>)")
+        << QByteArray("{\"url\": \"{base}/after-frame.jpg\", \"found\": \"document\"}\n") << 0;
     QTest::newRow("dialogs are dismissed: confirm answers false, the page goes on")
         << QByteArray(R"(<body><script>alert('a'); const yes = confirm('b');
              const i = new Image(); i.src = yes ? '/yes.jpg' : '/no.jpg'; document.body.appendChild(i);</script>)")
         << QByteArray("{\"url\": \"{base}/no.jpg\", \"found\": \"document\"}\n") << 0;
+    QTest::newRow("a prompt is dismissed: it answers null, the page goes on")
+        << QByteArray(R"(<body><script>const answer = prompt('name?', 'given');
+             const i = new Image(); i.src = answer === null ? '/null.jpg' : '/answered.jpg';
+             document.body.appendChild(i);</script>)")
+        << QByteArray("{\"url\": \"{base}/null.jpg\", \"found\": \"document\"}\n") << 0;
+    QTest::newRow("a beforeunload handler does not hold the page that leaves itself")
+        << QByteArray(R"(<img src=/before.jpg><script>
+             addEventListener('beforeunload', (e) => { e.preventDefault(); e.returnValue = 'stay'; });
+             setTimeout(() => { location.href = '/framed.html'; }, 300);</script>)")
+        << QByteArray("{\"url\": \"{base}/in-frame.jpg\", \"found\": \"document\"}\n"
+                      "{\"url\": \"{base}/before.jpg\", \"found\": \"network\"}\n")
+        << 0;
     QTest::newRow("noscript content is text with scripting on")
         << QByteArray(R"(<noscript><img src=/fallback.jpg></noscript><img src=/shown.jpg>)")
         << QByteArray("{\"url\": \"{base}/shown.jpg\", \"found\": \"document\"}\n") << 0;
@@ -182,6 +207,10 @@ void TestRenderedCli::listsWhatTheBrowserShows() {
     server.route("/framed.html", serve::ok("<img src=/in-frame.jpg>"));
     server.route("/popup.html", serve::ok("<img src=/popup.jpg>"));
     other.route("/framed.html", serve::ok("<img src=/other-frame.jpg>"));
+    // Tells its parent once an answer that comes 2.5 s late has come; the quiet network waits.
+    other.route("/slow-frame.html",
+                serve::ok("<script>fetch('/slow').then(() => parent.postMessage('done', '*'));</script>"));
+    other.route("/slow", serve::ok("late", "text/plain").delayed(2500));
 
     const CliResult r = run({u"list"_s, u"--find"_s, u"rendered"_s, u"--json"_s, u"--filter"_s,
                              u"JPG,GIF,PNG"_s, QString::fromLatin1(server.address("/page.html"))});
@@ -284,15 +313,112 @@ void TestRenderedCli::agreesWithBrowserModeOnStaticPages() {
     QCOMPARE(outputs[1], outputs[0]);
 }
 
-void TestRenderedCli::downloadsCarryTheBrowsersCookies() {
+void TestRenderedCli::aWindowThatOpensAnywayIsClosedAtOnce() {
     TestServer server;
     server.setFallback(images());
-    // One cookie only the server can set (HttpOnly), one set by the page's script.
-    server.route("/page.html", serve::ok(R"(<script>document.cookie = "fromscript=1; path=/";</script>
-        <img src=/a.jpg>)")
-                                   .withHeader("Set-Cookie", "secret=2; Path=/; HttpOnly"));
+    server.route("/page.html", serve::ok(R"(<img src=/own.jpg><script>
+                     fetch(window.open('/popup.html') ? '/opened' : '/blocked');</script>)"));
+    // The pop-up asks for an image every 100 ms for as long as it is open.
+    server.route("/popup.html", serve::ok(R"(<img src=/popup.jpg><script>let n = 0;
+        setInterval(() => { new Image().src = '/alive.gif?' + n++; }, 100);</script>)"));
+    // The pop-up blocker is what keeps most of them out; here one gets through.
+    const CliResult r =
+        run({u"list"_s, u"--find"_s, u"rendered"_s, QString::fromLatin1(server.address("/page.html"))},
+            {{u"VARNOLUX_CHROMIUM_FLAGS"_s, loopbackOnly + u" --disable-popup-blocking"_s}});
+    QVERIFY2(r.finished, qPrintable(r.errorString));
+    QCOMPARE(r.exitCode, 0);
+    QCOMPARE(r.out, server.address("/own.jpg") + '\n');
+    // It did open, and was closed long before the settling (almost 2 s) was over.
+    QVERIFY(server.paths().contains("/opened"));
+    int alive = 0;
+    for (const RecordedRequest& request : server.requests())
+        alive += request.path.startsWith("/alive.gif");
+    QVERIFY2(alive < 8, qPrintable(QString::number(alive)));
+}
+
+void TestRenderedCli::aRequestThatNeverEndsIsWaitedForAtMostTheIdleCap_data() {
+    QTest::addColumn<QByteArray>("page");
+    QTest::newRow("a fetch the server holds open")
+        << QByteArray(R"(<img src=/a.jpg><script>fetch('/held');</script>)");
+    QTest::newRow("an event stream that never ends")
+        << QByteArray(R"(<img src=/a.jpg><script>new EventSource('/events');</script>)");
+    QTest::newRow("a long-polling loop, each answer a second late and asked for again at once")
+        << QByteArray(R"(<img src=/a.jpg><script>
+             (function poll() { fetch('/poll').then((r) => r.text()).then(poll, poll); })();</script>)");
+}
+
+void TestRenderedCli::aRequestThatNeverEndsIsWaitedForAtMostTheIdleCap() {
+    QFETCH(QByteArray, page);
+    TestServer server;
+    server.setFallback(images());
+    server.route("/page.html", serve::ok(page));
+    server.route("/held", serve::stall());
+    server.route("/events", serve::rawHeaders("Content-Type: text/event-stream\r\n", "data: x\n\n", 200,
+                                              serve::End::Stall));
+    server.route("/poll", serve::ok("nothing new", "text/plain").delayed(1000));
+    QElapsedTimer clock;
+    clock.start();
+    const CliResult r = run({u"list"_s, u"--find"_s, u"rendered"_s, u"--render-time"_s, u"40"_s,
+                             QString::fromLatin1(server.address("/page.html"))});
+    QVERIFY2(r.finished, qPrintable(r.errorString));
+    QCOMPARE(r.exitCode, 0);
+    QCOMPARE(r.out, server.address("/a.jpg") + '\n');
+    // The scrolling's second or two and the 5 s cap, well short of the 40 s settling allows.
+    QVERIFY2(clock.elapsed() < 25000, qPrintable(QString::number(clock.elapsed())));
+}
+
+void TestRenderedCli::twoThousandLazyImagesAreAllListed() {
+    // A grid of 2,000 images 64 pixels square, 20 to a row, each given its address by an
+    // IntersectionObserver once it comes near the viewport.
+    QByteArray page = R"(<style>body { margin: 0; width: 1280px } img { width: 64px; height: 64px;
+        display: block; float: left }</style>)";
+    QByteArray expected;
+    TestServer server;
+    server.setFallback(images());
+    for (int i = 0; i < 2000; ++i) {
+        page += "<img data-n=" + QByteArray::number(i) + '>';
+        expected += server.address("/lazy/" + QByteArray::number(i) + ".gif") + '\n';
+    }
+    page += R"(<script>const seen = new IntersectionObserver((entries) => { for (const e of entries)
+        if (e.isIntersecting) { e.target.src = '/lazy/' + e.target.dataset.n + '.gif'; seen.unobserve(e.target); }
+      }, {rootMargin: '200px'});
+      for (const img of document.images) seen.observe(img);</script>)";
+    server.route("/page.html", serve::ok(page));
+    const CliResult r =
+        run({u"list"_s, u"--find"_s, u"rendered"_s, QString::fromLatin1(server.address("/page.html"))});
+    QVERIFY2(r.finished, qPrintable(r.errorString));
+    QCOMPARE(r.exitCode, 0);
+    QCOMPARE(r.out, expected);
+}
+
+void TestRenderedCli::downloadsCarryTheBrowsersCookies_data() {
+    QTest::addColumn<QByteArray>("page");
+    QTest::addColumn<QByteArrayList>("cookies"); // what our request for /a.jpg carries, sorted
+
+    // The page comes with an HttpOnly cookie that only the server can set.
+    QTest::newRow("a cookie the page's script sets and an HttpOnly one both go")
+        << QByteArray(R"(<script>document.cookie = "fromscript=1; path=/";</script><img src=/a.jpg>)")
+        << QByteArrayList{"fromscript=1", "secret=2"};
+    QTest::newRow("a cookie set late by a timer, and one an image's answer sets, go too")
+        << QByteArray(R"(<img src=/sets-cookie.gif><img src=/a.jpg><script>
+             setTimeout(() => { document.cookie = "late=3; path=/"; }, 400);</script>)")
+        << QByteArrayList{"fromimage=4", "late=3", "secret=2"};
+    QTest::newRow("a cookie for another path stays back")
+        << QByteArray(R"(<script>document.cookie = "elsewhere=5; path=/other/";
+             document.cookie = "here=6; path=/";</script><img src=/a.jpg>)")
+        << QByteArrayList{"here=6", "secret=2"};
+}
+
+void TestRenderedCli::downloadsCarryTheBrowsersCookies() {
+    QFETCH(QByteArray, page);
+    QFETCH(QByteArrayList, cookies);
+    TestServer server;
+    server.setFallback(images());
+    server.route("/page.html", serve::ok(page).withHeader("Set-Cookie", "secret=2; Path=/; HttpOnly"));
+    server.route("/sets-cookie.gif",
+                 serve::ok(gif(), "image/gif").withHeader("Set-Cookie", "fromimage=4; Path=/"));
     QTemporaryDir folder;
-    const CliResult r = run({u"download"_s, u"--find"_s, u"rendered"_s,
+    const CliResult r = run({u"download"_s, u"--find"_s, u"rendered"_s, u"--filter"_s, u"JPG"_s,
                              QString::fromLatin1(server.address("/page.html")), folder.path()});
     QVERIFY2(r.finished, qPrintable(r.errorString));
     QCOMPARE(r.exitCode, 0);
@@ -302,8 +428,11 @@ void TestRenderedCli::downloadsCarryTheBrowsersCookies() {
         if (request.path == "/a.jpg" && request.header("User-Agent").startsWith("Varnolux/"))
             ours << request;
     QCOMPARE(ours.size(), 1);
-    const QByteArray cookie = ours.front().header("Cookie");
-    QVERIFY2(cookie.contains("fromscript=1") && cookie.contains("secret=2"), cookie.constData());
+    QByteArrayList sent = ours.front().header("Cookie").split(';');
+    for (QByteArray& cookie : sent)
+        cookie = cookie.trimmed();
+    std::sort(sent.begin(), sent.end());
+    QCOMPARE(sent, cookies);
     QCOMPARE(ours.front().header("Referer"), server.address("/page.html"));
     // The cookies' file went with the run.
     QCOMPARE(QDir(m_tmp.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden),
@@ -346,6 +475,26 @@ void TestRenderedCli::failsWithAReason() {
     QVERIFY(!QDir(home.filePath(u"Downloads"_s)).exists() || QDir(home.filePath(u"Downloads"_s)).isEmpty());
     QCOMPARE(QDir(m_tmp.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden),
              QStringList());
+}
+
+void TestRenderedCli::aMissingTemporaryFolderIsAReason() {
+    TestServer server;
+    server.setFallback(images());
+    server.route("/page.html", serve::ok("<img src=/a.jpg>"));
+    QTemporaryDir current;
+    CliOptions options;
+    options.environment = {{u"VARNOLUX_CHROMIUM_FLAGS"_s, loopbackOnly},
+                           {u"TMPDIR"_s, m_tmp.filePath(u"missing"_s)}};
+    options.workingDirectory = current.path();
+    const CliResult r = runVarnolux(
+        {u"list"_s, u"--find"_s, u"rendered"_s, QString::fromLatin1(server.address("/page.html"))}, options);
+    QVERIFY2(r.finished, qPrintable(r.errorString));
+    QCOMPARE(r.exitCode, 1);
+    QVERIFY2(r.err.contains("does not exist"), r.err.constData());
+    // Not into the current folder instead.
+    QCOMPARE(QDir(current.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden),
+             QStringList());
+    QCOMPARE(server.requests().size(), 0);
 }
 
 void TestRenderedCli::nothingOutlivesTheRun_data() {

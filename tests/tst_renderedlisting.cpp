@@ -167,6 +167,7 @@ private slots:
     void dialogsAreDismissed();
     void aPageThatNeverStopsGrowingEndsAtTheCap();
     void aLongRequestEndsAtTheQuietCap();
+    void aFrameThatGoesAwayTakesItsRequestsWithIt();
     void aPageThatNeverAnswersTheReadFails();
     void theEnvironmentsProxyGoesToChromium_data();
     void theEnvironmentsProxyGoesToChromium();
@@ -216,6 +217,13 @@ void TestRenderedListing::listsByTheRules_data() {
         << documentAnswer(200) + frames + image("1", "other", 5, 6, 200, "http://127.0.0.1/other.png") +
                image("2", "same", 6, 7, 200, "http://127.0.0.1:8080/same.png")
         << noElements << QStringList{u"http://127.0.0.1:8080/same.png"_s} << 0;
+    QTest::newRow("an image of another site's frame is not listed, whatever its address")
+        << documentAnswer(200) + jsonArray(R"J([
+             [5, "Network.requestWillBeSent", {"requestId": "o", "frameId": "oop", "type": "Image", "frameSession": "S"}],
+             [6, "Network.responseReceived", {"requestId": "o", "frameId": "oop", "type": "Image", "frameSession": "S",
+                 "response": {"url": "http://127.0.0.1/oop.png", "status": 200}}],
+             [6, "Network.loadingFinished", {"requestId": "o", "frameSession": "S"}] ])J")
+        << noElements << QStringList{} << 0;
     QTest::newRow("an image fetched with a filtered-out extension stays out")
         << documentAnswer(200) + image("1", "F", 5, 6, 200, "http://127.0.0.1/a.bmp") << noElements
         << QStringList{} << 0;
@@ -307,6 +315,19 @@ void TestRenderedListing::aLongRequestEndsAtTheQuietCap() {
     const Run run = runWith(browser, settings);
     QVERIFY(run.result.ok());
     QVERIFY2(run.ms >= 400 && run.ms < 2500, qPrintable(QString::number(run.ms)));
+}
+
+void TestRenderedListing::aFrameThatGoesAwayTakesItsRequestsWithIt() {
+    ScriptedBrowser browser;
+    // Another site's frame asks for something and is removed before the answer comes.
+    browser.events = documentAnswer(200) + jsonArray(R"J([
+        [4, "Network.requestWillBeSent", {"requestId": "held", "frameId": "oop", "type": "Fetch", "frameSession": "S"}],
+        [60, "Target.detachedFromTarget", {"frameSession": "S"}] ])J");
+    RenderedListing::Settings settings = quickClocks();
+    settings.quietCapMs = 2500;
+    const Run run = runWith(browser, settings);
+    QVERIFY(run.result.ok());
+    QVERIFY2(run.ms < 2000, qPrintable(QString::number(run.ms)));
 }
 
 void TestRenderedListing::aPageThatNeverAnswersTheReadFails() {

@@ -10,11 +10,11 @@
 #include "download/DownloadArchive.h"
 #include "download/DownloadRun.h"
 #include "download/PartFile.h"
+#include "net/CookieFile.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QTemporaryFile>
 
 #include <cstdio>
 #include <memory>
@@ -102,7 +102,7 @@ public:
     DownloadArchive archive;
     std::unique_ptr<net::NetworkRun> network;
     // After a rendered listing: the browser's cookies, and the set-up whose requests carry them.
-    std::unique_ptr<QTemporaryFile> browserCookies;
+    std::unique_ptr<net::HeldCookies> browserCookies;
     std::unique_ptr<net::NetworkRun> renderedNetwork;
     PrintingImageList inputList;
     std::optional<SignalBridge> cancelOnSignal;
@@ -123,15 +123,12 @@ void startRun(DownloadCommand& command, const CommandOptions& options, const QSt
     // file that goes with the run.
     const net::RunSetup* setup = &command.network->setup();
     if (!command.state.BrowserCookies.isEmpty()) {
-        const QByteArray& cookies = command.state.BrowserCookies;
-        command.browserCookies = std::make_unique<QTemporaryFile>(
-            QDir::temp().filePath(QStringLiteral("varnolux-cookies-XXXXXX")));
-        QTemporaryFile& file = *command.browserCookies;
-        if (!file.open() || file.write(cookies) != cookies.size() || !file.flush())
-            return done(usageError(QStringLiteral("the browser's cookies could not be kept in %1: %2")
-                                       .arg(QDir::toNativeSeparators(file.fileName()), file.errorString())));
+        auto held = net::HeldCookies::write(command.state.BrowserCookies);
+        if (!held)
+            return done(usageError(net::reasonText(held.failure())));
+        command.browserCookies = std::move(*held);
         net::RunOptions withCookies = options.download;
-        withCookies.cookieFile = file.fileName();
+        withCookies.cookieFile = command.browserCookies->path();
         auto made = cliRunSetup(withCookies);
         if (!made)
             return done(usageError(net::reasonText(made.failure())));

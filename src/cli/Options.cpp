@@ -83,7 +83,8 @@ const std::array table{
            "the order requested. Dialogs are dismissed and downloads the page starts are refused. An "
            "answer of 400 or more to the page itself fails the listing. *download* asks for the images "
            "with every cookie the browser held at the end, HttpOnly ones included, and the final page as "
-           "Referer. Without Chromium it is a usage error.\n"
+           "Referer. Frames of other sites keep the wait for a quiet network going but their images are "
+           "not listed. Without Chromium it is a usage error.\n"
            "A value other than classic, browser or rendered is a usage error."_L1,
            none, "Find Mode"_L1,
            [](const QString& value, CommandOptions& options) {

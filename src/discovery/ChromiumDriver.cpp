@@ -2,6 +2,7 @@
 
 #include <QDir>
 #include <QFileInfo>
+#include <QJsonArray>
 #include <QJsonDocument>
 #include <QProcess>
 #include <QProcessEnvironment>
@@ -105,7 +106,14 @@ qint64 ChromiumProcess::processId() const {
 }
 
 void ChromiumProcess::start() {
-    m_profile = std::make_unique<QTemporaryDir>(QDir::temp().filePath(u"varnolux-chromium-XXXXXX"_s));
+    // A TMPDIR that does not exist reads as no folder at all, which would put the profile into
+    // the current folder.
+    const QString temporaryFolder = QDir::tempPath();
+    if (temporaryFolder.isEmpty())
+        return fail(u"the temporary folder %1 for the browser's profile does not exist"_s.arg(
+            QDir::toNativeSeparators(qEnvironmentVariable("TMPDIR"))));
+    m_profile =
+        std::make_unique<QTemporaryDir>(QDir(temporaryFolder).filePath(u"varnolux-chromium-XXXXXX"_s));
     if (!m_profile->isValid())
         return fail(
             u"a folder for the browser's profile could not be created (%1)"_s.arg(m_profile->errorString()));
@@ -199,37 +207,52 @@ void ChromiumProcess::start() {
 
     // Downloads a page starts are refused (headless Chromium would save them in ~/Downloads),
     // then a page of our own is opened and attached to, its messages flattened into this pipe.
-    send(u"Browser.setDownloadBehavior"_s, {{u"behavior"_s, u"deny"_s}}, false, {});
-    send(u"Target.createTarget"_s, {{u"url"_s, u"about:blank"_s}}, false,
+    send(u"Browser.setDownloadBehavior"_s, {{u"behavior"_s, u"deny"_s}}, QString(), {});
+    send(u"Target.createTarget"_s, {{u"url"_s, u"about:blank"_s}}, QString(),
          [this](const QJsonObject& created, const QString& error) {
              if (!error.isEmpty())
                  return fail(u"the browser could not open a page (%1)"_s.arg(error));
              m_target = created.value(u"targetId"_s).toString();
              send(u"Target.attachToTarget"_s,
-                  {{u"targetId"_s, created.value(u"targetId"_s).toString()}, {u"flatten"_s, true}}, false,
+                  {{u"targetId"_s, created.value(u"targetId"_s).toString()}, {u"flatten"_s, true}}, QString(),
                   [this](const QJsonObject& attached, const QString& error) {
                       if (!error.isEmpty())
                           return fail(u"the browser could not open a page (%1)"_s.arg(error));
                       m_session = attached.value(u"sessionId"_s).toString();
+                      followFrames(m_session);
                       // Every other page (a window the page opens despite the pop-up blocker)
                       // is closed as soon as it is known; nothing of it is listened to.
-                      send(u"Target.setDiscoverTargets"_s, {{u"discover"_s, true}}, false, {});
+                      send(u"Target.setDiscoverTargets"_s, {{u"discover"_s, true}}, QString(), {});
                       emit ready();
                   });
          });
 }
 
 void ChromiumProcess::command(const QString& method, const QJsonObject& params, Reply reply) {
-    send(method, params, true, std::move(reply));
+    send(method, params, m_session, std::move(reply));
 }
 
-void ChromiumProcess::send(const QString& method, const QJsonObject& params, bool toPage, Reply reply) {
+void ChromiumProcess::followFrames(const QString& session) {
+    // Frames of other sites run in processes of their own, each a target of its own: attached to
+    // (held at their start until their network is listened to), their requests count for the
+    // quiet network as the page's own do.
+    send(u"Target.setAutoAttach"_s,
+         {{u"autoAttach"_s, true},
+          {u"waitForDebuggerOnStart"_s, true},
+          {u"flatten"_s, true},
+          {u"filter"_s, QJsonArray{QJsonObject{{u"type"_s, u"iframe"_s}, {u"exclude"_s, false}},
+                                   QJsonObject{{u"exclude"_s, true}}}}},
+         session, {});
+}
+
+void ChromiumProcess::send(const QString& method, const QJsonObject& params, const QString& session,
+                           Reply reply) {
     if (m_stopped || m_toBrowser < 0)
         return;
     const int id = m_nextId++;
     QJsonObject message{{u"id"_s, id}, {u"method"_s, method}, {u"params"_s, params}};
-    if (toPage)
-        message.insert(u"sessionId"_s, m_session);
+    if (!session.isEmpty())
+        message.insert(u"sessionId"_s, session);
     m_out += QJsonDocument(message).toJson(QJsonDocument::Compact);
     m_out += '\0';
     if (reply)
@@ -293,14 +316,44 @@ void ChromiumProcess::handle(const QJsonObject& message) {
         return;
     }
     const QString method = message.value(u"method"_s).toString();
-    if (method == u"Target.detachedFromTarget"_s &&
-        message.value(u"params"_s).toObject().value(u"sessionId"_s).toString() == m_session)
-        return fail(u"the browser closed the page"_s);
+    const QString session = message.value(u"sessionId"_s).toString();
+    if (method == u"Target.detachedFromTarget"_s) {
+        const QString gone = message.value(u"params"_s).toObject().value(u"sessionId"_s).toString();
+        if (gone == m_session)
+            return fail(u"the browser closed the page"_s);
+        // A frame of another site went away: what it had in flight ends with it.
+        if (m_frameSessions.remove(gone))
+            emit pageEvent(method, {{u"frameSession"_s, gone}});
+        return;
+    }
+    if (method == u"Target.attachedToTarget"_s &&
+        (session == m_session || m_frameSessions.contains(session))) {
+        const QJsonObject params = message.value(u"params"_s).toObject();
+        const QString child = params.value(u"sessionId"_s).toString();
+        if (params.value(u"targetInfo"_s).toObject().value(u"type"_s).toString() == u"iframe"_s &&
+            !child.isEmpty()) {
+            m_frameSessions.insert(child);
+            followFrames(child);
+            send(u"Network.enable"_s, {}, child, {});
+        }
+        // Held until now, so not one of its requests goes unseen.
+        send(u"Runtime.runIfWaitingForDebugger"_s, {}, child, {});
+        return;
+    }
+    if (m_frameSessions.contains(session)) {
+        // Only its network is heard, and each event says whose it is.
+        if (method.startsWith(u"Network."_s)) {
+            QJsonObject params = message.value(u"params"_s).toObject();
+            params.insert(u"frameSession"_s, session);
+            emit pageEvent(method, params);
+        }
+        return;
+    }
     if (method == u"Target.targetCreated"_s && !message.contains(u"sessionId"_s)) {
         const QJsonObject info = message.value(u"params"_s).toObject().value(u"targetInfo"_s).toObject();
         const QString id = info.value(u"targetId"_s).toString();
         if (info.value(u"type"_s).toString() == u"page"_s && !m_target.isEmpty() && id != m_target)
-            send(u"Target.closeTarget"_s, {{u"targetId"_s, id}}, false, {});
+            send(u"Target.closeTarget"_s, {{u"targetId"_s, id}}, QString(), {});
         return;
     }
     if (message.value(u"sessionId"_s).toString() == m_session && !m_session.isEmpty())

@@ -5,6 +5,7 @@
 #include <QByteArray>
 #include <QJsonObject>
 #include <QObject>
+#include <QSet>
 #include <QString>
 #include <QStringList>
 
@@ -38,7 +39,9 @@ public:
 
 signals:
     void ready();
-    // An event of the page's session: its method and params.
+    // An event of the page's session: its method and params. The network events of a frame of
+    // another site (its own process) come too, with "frameSession" added to their params, and
+    // "Target.detachedFromTarget" with only that when such a frame is gone.
     void pageEvent(const QString& method, const QJsonObject& params);
     // The browser could not start, or ended on its own; the reason is worded for users.
     void failed(const QString& reason);
@@ -72,7 +75,9 @@ public:
     qint64 processId() const;
 
 private:
-    void send(const QString& method, const QJsonObject& params, bool toPage, Reply reply);
+    // session: the page's, a frame's, or empty for the browser itself.
+    void send(const QString& method, const QJsonObject& params, const QString& session, Reply reply);
+    void followFrames(const QString& session);
     void readMessages();
     void writePending();
     void handle(const QJsonObject& message);
@@ -91,6 +96,7 @@ private:
     QByteArray m_out;
     QString m_target; // the page of ours
     QString m_session;
+    QSet<QString> m_frameSessions; // frames of other sites, attached for their network only
     int m_nextId = 1;
     std::map<int, Reply> m_replies;
     bool m_stopped = false;

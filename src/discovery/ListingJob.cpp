@@ -130,6 +130,8 @@ void ListingJob::start(const QString& filterText, Options options, Ended ended) 
     QString text = filterText;
     m_options = options;
     m_ended = std::move(ended);
+    // The browser's cookies belong to the rendered listing that got them, not to a later one.
+    m_state.BrowserCookies.clear();
 
     if (trap.condition(114, [&] { return isBlank(text); })) {
         trap.step(158, [&] { messages.show(QStringLiteral("Select image filter first.")); });

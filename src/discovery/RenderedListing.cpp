@@ -227,7 +227,7 @@ void RenderedListing::onEvent(const QString& method, const QJsonObject& params) 
         // A redirect goes on under the same id: the chain counts once, from its first request.
         if (!m_order.contains(id))
             m_order.insert(id, m_nextOrder++);
-        m_inFlight.insert(id);
+        m_inFlight.insert(id, params.value(u"frameSession"_s).toString());
         m_quiet.stop();
     } else if (method == u"Network.responseReceived"_s) {
         const QString id = params.value(u"requestId"_s).toString();
@@ -238,8 +238,9 @@ void RenderedListing::onEvent(const QString& method, const QJsonObject& params) 
             m_documentAnswers[id] = {status, response.value(u"statusText"_s).toString()};
         if (id == m_loaderId)
             checkOwnAnswer();
+        // A frame of another site (a process of its own) only counts for the quiet network.
         if (type == u"Image"_s && status >= 200 && status <= 299 && m_phase != Phase::Reading &&
-            countsForImages(params.value(u"frameId"_s).toString())) {
+            !params.contains(u"frameSession"_s) && countsForImages(params.value(u"frameId"_s).toString())) {
             const QByteArray url = response.value(u"url"_s).toString().toUtf8();
             if (!url.startsWith("data:") && !url.startsWith("blob:") && m_order.contains(id)) {
                 m_images.emplace(m_order.value(id), url);
@@ -248,11 +249,14 @@ void RenderedListing::onEvent(const QString& method, const QJsonObject& params) 
             }
         }
     } else if (method == u"Network.loadingFinished"_s || method == u"Network.loadingFailed"_s) {
-        if (m_inFlight.remove(params.value(u"requestId"_s).toString()) && m_inFlight.isEmpty()) {
-            m_quietClock.restart();
-            if (m_phase == Phase::Quiet)
-                m_quiet.start(int(m_settings.quietMs));
-        }
+        if (m_inFlight.remove(params.value(u"requestId"_s).toString()))
+            quietIfIdle();
+    } else if (method == u"Target.detachedFromTarget"_s) {
+        // A frame of another site went away: nothing of its will end any more.
+        const QString gone = params.value(u"frameSession"_s).toString();
+        if (!gone.isEmpty() &&
+            m_inFlight.removeIf([&](QHash<QString, QString>::iterator it) { return it.value() == gone; }))
+            quietIfIdle();
     } else if (method == u"Page.frameNavigated"_s) {
         const QJsonObject frame = params.value(u"frame"_s).toObject();
         m_frameOrigins.insert(frame.value(u"id"_s).toString(), frame.value(u"securityOrigin"_s).toString());
@@ -265,6 +269,14 @@ void RenderedListing::onEvent(const QString& method, const QJsonObject& params) 
     } else if (method == u"Inspector.targetCrashed"_s) {
         finish({net::Status::Failed, u"the browser's page crashed"_s});
     }
+}
+
+void RenderedListing::quietIfIdle() {
+    if (!m_inFlight.isEmpty())
+        return;
+    m_quietClock.restart();
+    if (m_phase == Phase::Quiet)
+        m_quiet.start(int(m_settings.quietMs));
 }
 
 void RenderedListing::beginSettling() {

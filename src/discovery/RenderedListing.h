@@ -67,6 +67,7 @@ private:
     void beginSettling();
     void scrollStep();
     void beginQuiet();
+    void quietIfIdle();
     void read();
     void listFound(QList<BrowserListing::RenderedElement> elements);
     void finish(const net::Result& result);
@@ -104,8 +105,9 @@ private:
     double m_lastTop = -1;
     double m_lastHeight = -1;
     int m_screens = 0;
-    // Requests in flight (a redirect chain is one), and the image answers by first request.
-    QSet<QString> m_inFlight;
+    // Requests in flight (a redirect chain is one) with the session of the other site's frame
+    // that made them (empty: the page's), and the image answers by first request.
+    QHash<QString, QString> m_inFlight;
     QHash<QString, qint64> m_order;
     qint64 m_nextOrder = 0;
     std::map<qint64, QByteArray> m_images;

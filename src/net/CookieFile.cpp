@@ -42,4 +42,25 @@ CookieFileCheck checkCookieFile(const QString& path) {
     return check;
 }
 
+HeldCookies::HeldCookies(const QString& folder)
+    : m_file(QDir(folder).filePath(QStringLiteral("varnolux-cookies-XXXXXX"))) {}
+
+Expected<std::unique_ptr<HeldCookies>, Result> HeldCookies::write(const QByteArray& lines) {
+    // A TMPDIR that does not exist reads as no folder at all, which would put the file into the
+    // current folder.
+    const QString folder = QDir::tempPath();
+    if (folder.isEmpty())
+        return Result::localFile(
+            QStringLiteral("the browser's cookies could not be kept: the temporary folder %1 does not exist")
+                .arg(QDir::toNativeSeparators(qEnvironmentVariable("TMPDIR"))));
+    std::unique_ptr<HeldCookies> held(new HeldCookies(folder));
+    QTemporaryFile& file = held->m_file;
+    // QTemporaryFile creates it for its owner alone: the cookies may be session secrets.
+    if (!file.open() || file.write(lines) != lines.size() || !file.flush())
+        return Result::localFile(QStringLiteral("the browser's cookies could not be kept in %1: %2")
+                                     .arg(QDir::toNativeSeparators(file.fileName()), file.errorString()));
+    file.close();
+    return held;
+}
+
 } // namespace net

@@ -6,6 +6,7 @@
 #include "discovery/ListingJob.h"
 #include "download/DownloadArchive.h"
 #include "download/DownloadRun.h"
+#include "net/CookieFile.h"
 #include "net/RunSetup.h"
 #include "shell/AppTitle.h"
 #include "shell/CursorFile.h"
@@ -443,6 +444,8 @@ bool Form1::runExclusively(const std::function<void()>& work) {
 // application, so a window closed mid-run leaves the program running until the run has cleaned up.
 class DownloadUnderWay {
 public:
+    // After a rendered listing, the cookies the browser ended with; it outlives the run's loop.
+    std::unique_ptr<net::HeldCookies> browserCookies;
     std::unique_ptr<net::NetworkRun> network;
     DownloadArchive archive;
     std::unique_ptr<DownloadRun> run;
@@ -458,7 +461,19 @@ void Form1::PushButton6_Click() {
     // Held from here on, so a click while the archive's warning is open is ignored as well.
     m_download = std::make_unique<DownloadUnderWay>();
     DownloadUnderWay* download = m_download.get();
-    download->network = windowRunSetup(*m_store, messages());
+    // After a rendered listing the images go with the cookies the browser ended with, as the
+    // page's own requests did; a file that cannot be kept is named and the run goes without.
+    // It is a few kilobytes written once, like the cookie setting's file read by the set-up.
+    if (!m_discovery.BrowserCookies.isEmpty()) {
+        if (auto held = net::HeldCookies::write(m_discovery.BrowserCookies))
+            download->browserCookies = std::move(*held);
+        else
+            messages().show(QStringLiteral("%1; the images are asked for without them.")
+                                .arg(net::reasonText(held.failure())),
+                            MessageIcon::Warning);
+    }
+    download->network = windowRunSetup(
+        *m_store, messages(), download->browserCookies ? download->browserCookies->path() : QString());
     const DownloadOptions& options = download->network->setup().options();
     download->run = std::make_unique<DownloadRun>(*this, download->network->setup());
     DownloadRun& run = *download->run;

@@ -7,10 +7,13 @@
 
 #include <QDir>
 
-std::unique_ptr<net::NetworkRun> windowRunSetup(const SettingsStore& store, MessageBoxes& messages) {
+std::unique_ptr<net::NetworkRun> windowRunSetup(const SettingsStore& store, MessageBoxes& messages,
+                                                const QString& browserCookies) {
     DownloadOptions options = storedDownloadOptions(store);
     options.sendReferer = store.readTick(Setting::SendReferer);
-    if (!options.cookieFile.isEmpty()) {
+    if (!browserCookies.isEmpty()) {
+        options.cookieFile = browserCookies;
+    } else if (!options.cookieFile.isEmpty()) {
         if (!net::checkCookieFile(options.cookieFile).readable) {
             messages.show(QStringLiteral("The cookie file %1 cannot be read; no cookies are sent.")
                               .arg(QDir::toNativeSeparators(options.cookieFile)),

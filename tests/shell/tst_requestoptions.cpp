@@ -8,11 +8,18 @@
 #include "support/Files.h"
 #include "support/TestServer.h"
 
+#include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QScopeGuard>
+#include <QStandardPaths>
 #include <QTest>
 
+#include <algorithm>
+
 namespace {
+
+using namespace Qt::StringLiterals;
 
 enum class FrontEnd { Window, CommandLine };
 enum class Command { List, Download };
@@ -49,6 +56,8 @@ private slots:
     void init() { Cancellation::reset(); }
     void optionReachesEveryRequest_data();
     void optionReachesEveryRequest();
+    void windowDownloadAfterRenderingCarriesTheBrowsersCookies_data();
+    void windowDownloadAfterRenderingCarriesTheBrowsersCookies();
 };
 
 void RequestOptionsTest::optionReachesEveryRequest_data() {
@@ -222,6 +231,108 @@ void RequestOptionsTest::optionReachesEveryRequest() {
         const qint64 bound = command == Command::Download ? 2 * limitedBodyMs : limitedBodyMs;
         QVERIFY2(elapsed >= bound, qPrintable(QString::number(elapsed)));
     }
+}
+
+void RequestOptionsTest::windowDownloadAfterRenderingCarriesTheBrowsersCookies_data() {
+    QTest::addColumn<QByteArray>("page");
+    QTest::addColumn<QString>("before"); // "classic": a classic listing of the page before the
+                                         // download; "no temporary folder": none to write to
+    QTest::addColumn<QByteArrayList>("cookies");
+    QTest::addColumn<QByteArray>("refererPath");
+
+    // The server sets an HttpOnly cookie with the page; the page's script sets another.
+    const QByteArray setsCookies = R"(<script>document.cookie = "fromscript=1; path=/";</script>
+        <img src="a.png">)";
+    QTest::newRow("the browser's cookies, HttpOnly and the setting's file's too, and the page as Referer")
+        << setsCookies << QString() << QByteArrayList{"fromscript=1", "secret=2", "sid=abc"}
+        << QByteArray("/");
+    QTest::newRow("a page that replaced itself: the document shown at the end is the Referer")
+        << QByteArray(R"(<script>document.cookie = "fromscript=1; path=/";
+             setTimeout(() => location.replace('/shown.html'), 200);</script>)")
+        << QString() << QByteArrayList{"fromscript=1", "secret=2", "sid=abc"} << QByteArray("/shown.html");
+    QTest::newRow("a later classic listing leaves the browser's cookies behind")
+        << setsCookies << u"classic"_s << QByteArrayList{"sid=abc"} << QByteArray("/");
+    QTest::newRow("no temporary folder for the browser's cookies: said, and the setting's file goes")
+        << setsCookies << u"no temporary folder"_s << QByteArrayList{"sid=abc"} << QByteArray("/");
+}
+
+void RequestOptionsTest::windowDownloadAfterRenderingCarriesTheBrowsersCookies() {
+    QFETCH(QByteArray, page);
+    QFETCH(QString, before);
+    QFETCH(QByteArrayList, cookies);
+    QFETCH(QByteArray, refererPath);
+    if (QStandardPaths::findExecutable(QStringLiteral("chromium")).isEmpty())
+        QSKIP("chromium is not installed (scripts/setup installs it)");
+    // Chromium reaches nothing but loopback: a proxy that refuses every connection and a resolver
+    // that knows no names; its profile and our cookie file go to a folder the test looks into.
+    QTemporaryDir temporary;
+    const QByteArray savedTmp = qgetenv("TMPDIR");
+    qputenv("TMPDIR", temporary.path().toUtf8());
+    qputenv(
+        "VARNOLUX_CHROMIUM_FLAGS",
+        R"(--proxy-server=http://127.0.0.1:9 "--host-resolver-rules=MAP * ~NOTFOUND, EXCLUDE 127.0.0.1")");
+    const auto restore = qScopeGuard([&] {
+        savedTmp.isNull() ? qunsetenv("TMPDIR") : qputenv("TMPDIR", savedTmp);
+        qunsetenv("VARNOLUX_CHROMIUM_FLAGS");
+    });
+
+    TestServer server;
+    server.route("/", serve::ok(page).withHeader("Set-Cookie", "secret=2; Path=/; HttpOnly"));
+    server.route("/shown.html", serve::ok("<img src=\"a.png\">"));
+    server.route("/a.png", serve::ok("PNGDATA", "image/png"));
+    QTemporaryDir folder;
+    QTemporaryDir state;
+    const QString cookieFile = state.filePath(QStringLiteral("cookies.txt"));
+    QVERIFY(writeFile(cookieFile, "127.0.0.1\tFALSE\t/\tFALSE\t0\tsid\tabc\n"));
+    TemporarySettings settings;
+    settings.put(QStringLiteral("Web Site"), text(server.address("/")));
+    settings.put(QStringLiteral("Text2"), folder.path() + u'/');
+    settings.put(QStringLiteral("X"), QStringLiteral("1"));
+    settings.put(QStringLiteral("X Filter"), QStringLiteral("PNG"));
+    settings.put(QStringLiteral("Find Mode"), QStringLiteral("rendered"));
+    settings.put(QStringLiteral("Cookies"), cookieFile);
+    TestWindow test;
+    Form1& window = test.load();
+    QCOMPARE(test.onlineChecks, 1); // through the seam, never to the network
+
+    QTest::mouseClick(control(window, QStringLiteral("PushButton5")), Qt::LeftButton);
+    QVERIFY(listingEnds(window));
+    QCOMPARE(test.boxes.texts().last(), QStringLiteral("Done."));
+    if (before == u"classic"_s) {
+        window.action(QStringLiteral("actionFindClassic"))->trigger();
+        QTest::mouseClick(control(window, QStringLiteral("PushButton5")), Qt::LeftButton);
+        QVERIFY(listingEnds(window));
+    } else if (before == u"no temporary folder"_s) {
+        qputenv("TMPDIR", temporary.filePath(QStringLiteral("gone")).toUtf8());
+    }
+    QCOMPARE(window.imageList().count(), 1);
+    const qsizetype boxesBefore = test.boxes.texts().size();
+    QTest::mouseClick(control(window, QStringLiteral("PushButton6")), Qt::LeftButton);
+    QVERIFY(downloadEnds(window));
+    const QStringList shown = test.boxes.texts().mid(boxesBefore);
+    if (before == u"no temporary folder"_s) {
+        QCOMPARE(shown.size(), 2);
+        QVERIFY2(shown.front().contains(u"could not be kept"_s), qPrintable(shown.front()));
+    }
+    QCOMPARE(shown.last(), QStringLiteral("Done."));
+    QVERIFY(QFile::exists(folder.filePath(QStringLiteral("a.png"))));
+
+    // Our own request for the image, not the browser's.
+    QList<RecordedRequest> ours;
+    for (const RecordedRequest& request : server.requests())
+        if (request.path == "/a.png" && request.header("User-Agent").startsWith("Varnolux/"))
+            ours << request;
+    QCOMPARE(ours.size(), 1);
+    QByteArrayList sent = ours.front().header("Cookie").split(';');
+    for (QByteArray& cookie : sent)
+        cookie = cookie.trimmed();
+    std::sort(sent.begin(), sent.end());
+    QCOMPARE(sent, cookies);
+    QCOMPARE(ours.front().header("Referer"), server.address(refererPath));
+    // The browser's profile and the cookies' file went with the runs (the test's own folders stay).
+    QTRY_COMPARE(
+        QDir(temporary.path()).entryList({QStringLiteral("varnolux-*")}, QDir::AllEntries | QDir::Hidden),
+        QStringList());
 }
 
 QTEST_MAIN(RequestOptionsTest)
