@@ -26,12 +26,19 @@ int PrintingImageList::add(const QByteArray& text) {
             if (m_found)
                 line +=
                     *m_found == FoundIn::Document ? ", \"found\": \"document\"" : ", \"found\": \"network\"";
+            if (!m_via.isEmpty())
+                line += ", \"via\": " + json::string(m_via);
             line += '}';
         }
         std::fwrite(line.constData(), 1, size_t(line.size()), m_out);
         std::fputc('\n', m_out);
     }
     return entry;
+}
+
+void CliHost::followWarning(const QString& text) {
+    // The progress line, when there is one, is written over by the next one.
+    cli::printErr(QStringLiteral("varnolux: warning: %1\n").arg(text));
 }
 
 void CliHost::renderingProgress(const QString& text) {

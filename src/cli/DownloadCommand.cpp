@@ -207,7 +207,9 @@ std::unique_ptr<RunningCommand> startDownload(const QStringList& args,
         {.checkFolder = false,
          .announceDone = false,
          .find = options.find,
-         .renderSeconds = options.renderSeconds},
+         .renderSeconds = options.renderSeconds,
+         .follow = options.follow,
+         .largestOnly = options.largestOnly},
         [command = command.get(), options, folder, done = std::move(done)](ListingOutcome listed) {
             if (SignalBridge::exitStatus())
                 return done(SignalBridge::exitStatus());

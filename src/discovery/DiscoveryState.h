@@ -68,6 +68,8 @@ struct DiscoveryState {
     // Where the page finally came from, after redirects, as sent on the wire: what image
     // requests name as their Referer. Empty until a fetch succeeds.
     QByteArray PageFinalAddress;
+    // The fetched page's Content-Type header, empty when it sent none.
+    QByteArray PageContentType;
     // A rendered listing's browser cookies at its end, as a Netscape cookie file's lines, for
     // the downloads of the same run; empty otherwise.
     QByteArray BrowserCookies;

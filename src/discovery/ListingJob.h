@@ -1,8 +1,10 @@
 #pragma once
 
 #include "discovery/DiscoveryState.h"
+#include "discovery/FollowLinks.h"
 #include "net/Transfer.h"
 
+#include <QObject>
 #include <QString>
 
 #include <functional>
@@ -20,6 +22,10 @@ enum class ListingOutcome {
     Done,
     Cancelled, // the program is closing
 };
+
+// The window's word at the end of a listing: "Done.", and how many of the followed pages added
+// nothing when some did.
+QString doneText(int followed, int failed);
 
 // The message for a rendered listing on a machine without Chromium.
 QString chromiumMissingText();
@@ -42,6 +48,10 @@ public:
         FindMode find = FindMode::Classic;
         // Rendered mode: settling ends at the latest this many seconds after it began.
         double renderSeconds = 30;
+        // Links followed to pages of their own, whose images are listed after the page's.
+        FollowOptions follow;
+        // Browser and rendered modes: of a picture in several sizes only the largest is listed.
+        bool largestOnly = false;
     };
 
     // How the job ended; told once, at once when it ends before any fetch, else from the event
@@ -74,6 +84,13 @@ private:
     struct Rendered;
     void startRendered();
     void renderedEnded(const net::Result& result);
+    void renderedFinished(const net::Result& result);
+    void browserFinished(const net::Result& fetched);
+    void classicFinished();
+    // After the page is listed: its links followed (when asked for), then.
+    void follow(const QList<QByteArray>& links, const QByteArray& pageUrl, std::function<void()> then);
+    QList<QByteArray> readFollowed(const FollowedPage& page) const;
+    void listFollowed(const QByteArray& target, const QList<QByteArray>& links);
     void end(ListingOutcome outcome);
 
     ListingHost& m_host;
@@ -84,4 +101,9 @@ private:
     std::unique_ptr<Classic> m_classic;
     std::unique_ptr<Browser> m_browser;
     std::unique_ptr<Rendered> m_rendered;
+    std::unique_ptr<LinkFollower> m_follower;
+    int m_followed = 0;
+    int m_followFailures = 0;
+    // What the job's own deferred steps run in: they go with it.
+    QObject m_context;
 };

@@ -20,13 +20,15 @@ const QString scrollScript = uR"((() => {
 
 // The tree the browser built, in shadow-including tree order, with the documents of same-origin
 // frames right after their frame element: per element its local name, namespace, whether its
-// parent is a picture, its attributes in list order, its base URL and, for a style element, its
-// current sheet's rules. The contexts themselves are applied by the program, not here.
+// parent is a picture, its attributes in list order, its base URL, for a style element its
+// current sheet's rules, and its parent element's place in the answer (-1 for none). The contexts
+// themselves are applied by the program, not here.
 const QString readScript = uR"((() => {
   const HTML = 'http://www.w3.org/1999/xhtml', SVG = 'http://www.w3.org/2000/svg',
         MATH = 'http://www.w3.org/1998/Math/MathML';
   const origin = self.origin;
   const out = [];
+  const places = new Map();
   const stack = [document];
   const pushChildren = (node) => {
     const kids = node.children;
@@ -45,7 +47,9 @@ const QString readScript = uR"((() => {
     if (node.localName === 'style' && node.sheet) {
       try { sheet = Array.from(node.sheet.cssRules, (r) => r.cssText).join('\n'); } catch (e) { sheet = null; }
     }
-    out.push([node.localName.toLowerCase(), space, inPicture, attrs, node.baseURI, sheet]);
+    const parentAt = parent && places.has(parent) ? places.get(parent) : -1;
+    places.set(node, out.length);
+    out.push([node.localName.toLowerCase(), space, inPicture, attrs, node.baseURI, sheet, parentAt]);
     pushChildren(node);
     if (node.shadowRoot) stack.push(node.shadowRoot);
     if (space === 0 && (node.localName === 'iframe' || node.localName === 'frame')) {
@@ -343,6 +347,9 @@ void RenderedListing::read() {
             r.baseUrl = e.at(4).toString().toUtf8();
             r.element.hasSheet = e.at(5).isString();
             r.element.sheet = e.at(5).toString().toUtf8();
+            // A parent stands before its child; anything else is no parent.
+            const qsizetype parent = e.at(6).toInteger(-1);
+            r.parent = parent >= 0 && parent < elements.size() ? parent : -1;
             elements.append(std::move(r));
         }
         // The cookies the downloads will carry: all of them, not only what scripts may see.
@@ -369,12 +376,14 @@ void RenderedListing::listFound(QList<BrowserListing::RenderedElement> elements)
         if (Cancellation::requested())
             return finishListed({net::Status::Cancelled});
         BrowserListing listing(m_list, m_filter);
+        listing.setLargestOnly(m_largest);
         if (m_foundIn)
             m_foundIn(FoundIn::Document);
         listing.runElements(elements);
         if (m_foundIn)
             m_foundIn(FoundIn::Network);
         listing.addImages(images);
+        m_elements = elements;
         finishListed(Cancellation::requested() ? net::Result(net::Status::Cancelled) : net::Result());
     });
 }

@@ -585,6 +585,17 @@ FindMode Form1::findMode() const {
                                                    : FindMode::Classic;
 }
 
+FollowMode Form1::followMode() const {
+    const QString mode = m_store->read(Setting::FollowLinks);
+    return mode == QLatin1StringView("thumbnails") ? FollowMode::Thumbnails
+           : mode == QLatin1StringView("links")    ? FollowMode::Links
+                                                   : FollowMode::None;
+}
+
+bool Form1::largestSizesOnly() const {
+    return m_store->read(Setting::PictureSizes) == QLatin1StringView("largest");
+}
+
 QString Form1::folderText() const {
     return ui.Text2->text();
 }
