@@ -60,7 +60,8 @@ QList<QByteArray> bytesList(std::initializer_list<const char*> list) {
 
 using Element = BrowserListing::RenderedElement;
 
-Element element(const char* name, QList<std::pair<const char*, const char*>> attributes, qsizetype parent = -1,
+Element element(const char* name, QList<std::pair<const char*, const char*>> attributes,
+                qsizetype parent = -1,
                 MarkupWalker::DomElement::Space space = MarkupWalker::DomElement::Space::Html) {
     Element e;
     e.element.name = name;
@@ -112,7 +113,8 @@ void TestFollowLinks::largestSizes_data() {
         << QByteArray("<img src=small.gif srcset='big.png 2000w, mid.gif 800w'>") << QStringLiteral("GIF")
         << urls({"http://h.test/dir/mid.gif"});
     QTest::newRow("lazy srcset attributes join the img's group")
-        << QByteArray("<img src=ph.gif data-srcset='l-1.jpg 100w, l-2.jpg 900w' data-lazy-srcset='z.jpg 500w'>")
+        << QByteArray(
+               "<img src=ph.gif data-srcset='l-1.jpg 100w, l-2.jpg 900w' data-lazy-srcset='z.jpg 500w'>")
         << QStringLiteral("JPG,GIF") << urls({"http://h.test/dir/l-2.jpg"});
     QTest::newRow("the kept candidate stands at its own place among other references")
         << QByteArray("<img src=before.gif><picture><source srcset='p-big.jpg 2x'><img src=p.jpg "
@@ -127,11 +129,11 @@ void TestFollowLinks::largestSizes_data() {
         << QStringLiteral("JPG")
         << urls({"http://h.test/dir/a2.jpg", "http://h.test/dir/b3.jpg", "http://h.test/dir/c2.jpg"});
     QTest::newRow("a picture the page never closes ends with the page")
-        << QByteArray("<picture><source srcset='u1.jpg 1x, u2.jpg 2x'><img src=u.jpg>") << QStringLiteral("JPG")
-        << urls({"http://h.test/dir/u2.jpg"});
+        << QByteArray("<picture><source srcset='u1.jpg 1x, u2.jpg 2x'><img src=u.jpg>")
+        << QStringLiteral("JPG") << urls({"http://h.test/dir/u2.jpg"});
     QTest::newRow("a later base resolves the group's candidates")
-        << QByteArray("<img src=a.jpg srcset='b.jpg 2x'><base href=http://other.test/>") << QStringLiteral("JPG")
-        << urls({"http://other.test/b.jpg"});
+        << QByteArray("<img src=a.jpg srcset='b.jpg 2x'><base href=http://other.test/>")
+        << QStringLiteral("JPG") << urls({"http://other.test/b.jpg"});
     QTest::newRow("a size already listed is not listed twice")
         << QByteArray("<img src=big.jpg><img src=small.jpg srcset='big.jpg 2x'>") << QStringLiteral("JPG")
         << urls({"http://h.test/dir/big.jpg"});
@@ -169,7 +171,8 @@ void TestFollowLinks::largestSizesOfABuiltTree() {
     listing.setYield([] {});
     listing.setLargestOnly(true);
     listing.runElements(withPicture);
-    QCOMPARE(texts(list), urls({"http://h.test/dir/r-2.jpg", "http://h.test/dir/s2.jpg", "http://h.test/dir/d.jpg"}));
+    QCOMPARE(texts(list),
+             urls({"http://h.test/dir/r-2.jpg", "http://h.test/dir/s2.jpg", "http://h.test/dir/d.jpg"}));
 }
 
 void TestFollowLinks::linksToFollow_data() {
@@ -195,8 +198,8 @@ void TestFollowLinks::linksToFollow_data() {
         << QByteArray("<a href=a.html>A</a><map><area href=/b.html></map><a href=c.html><img></a>") << links
         << urls({"http://h.test/dir/a.html", "http://h.test/b.html", "http://h.test/dir/c.html"});
     QTest::newRow("a link the filter lists itself is listed, not followed")
-        << QByteArray("<a href=full.jpg><img src=t.jpg></a><a href=page.php?id=1><img src=t2.jpg></a>") << thumbnails
-        << urls({"http://h.test/dir/page.php?id=1"});
+        << QByteArray("<a href=full.jpg><img src=t.jpg></a><a href=page.php?id=1><img src=t2.jpg></a>")
+        << thumbnails << urls({"http://h.test/dir/page.php?id=1"});
     QTest::newRow("javascript:, mailto: and fragment-only links are no targets; fragments go")
         << QByteArray("<a href='javascript:show(1)'><img></a><a href='mailto:a@b.test'><img></a>"
                       "<a href='#top'><img></a><a href=''><img></a><a href='p.html#photo'><img></a>")
@@ -226,12 +229,9 @@ void TestFollowLinks::linksToFollow() {
 void TestFollowLinks::thumbnailsOfABuiltTree() {
     // a(0) > div(1) > img(2); a(3) text only; a(4) > span with a style url(5); area(6).
     const QList<Element> tree{
-        element("a", {{"href", "one.html#x"}}),
-        element("div", {}, 0),
-        element("img", {{"src", "t.jpg"}}, 1),
-        element("a", {{"href", "text.html"}}),
-        element("a", {{"href", "/two.html"}}),
-        element("span", {{"style", "background:url(s.png)"}}, 4),
+        element("a", {{"href", "one.html#x"}}),   element("div", {}, 0),
+        element("img", {{"src", "t.jpg"}}, 1),    element("a", {{"href", "text.html"}}),
+        element("a", {{"href", "/two.html"}}),    element("span", {{"style", "background:url(s.png)"}}, 4),
         element("area", {{"href", "area.html"}}),
     };
     const ImageTypeFilter filter = cutFilterText(QStringLiteral("JPG,GIF"));
@@ -249,8 +249,8 @@ void TestFollowLinks::targets_data() {
     QTest::addColumn<QList<QByteArray>>("expected");
 
     QTest::newRow("the page itself and repeats are asked for once at most")
-        << bytesList({"http://h.test/dir/page.html", "http://h.test/a.html", "http://h.test/a.html"}) << QString()
-        << 200 << bytesList({"http://h.test/a.html"});
+        << bytesList({"http://h.test/dir/page.html", "http://h.test/a.html", "http://h.test/a.html"})
+        << QString() << 200 << bytesList({"http://h.test/a.html"});
     QTest::newRow("the page's own host, whatever the scheme and port; others only when named")
         << bytesList({"https://h.test:8443/s.html", "http://other.test/o.html", "http://H.TEST/u.html"})
         << QString() << 200 << bytesList({"https://h.test:8443/s.html", "http://H.TEST/u.html"});
@@ -258,12 +258,11 @@ void TestFollowLinks::targets_data() {
         << bytesList({"http://other.test/o.html", "http://third.test/t.html", "http://127.0.0.2/i.html"})
         << QStringLiteral("OTHER.test,127.0.0.2") << 200
         << bytesList({"http://other.test/o.html", "http://127.0.0.2/i.html"});
-    QTest::newRow("any allows every host")
-        << bytesList({"http://other.test/o.html"}) << QStringLiteral("any") << 200
-        << bytesList({"http://other.test/o.html"});
+    QTest::newRow("any allows every host") << bytesList({"http://other.test/o.html"}) << QStringLiteral("any")
+                                           << 200 << bytesList({"http://other.test/o.html"});
     QTest::newRow("the first N after the host rule and the repeats")
-        << bytesList({"http://x.test/1.html", "http://h.test/1.html", "http://h.test/1.html", "http://h.test/2.html",
-                      "http://h.test/3.html"})
+        << bytesList({"http://x.test/1.html", "http://h.test/1.html", "http://h.test/1.html",
+                      "http://h.test/2.html", "http://h.test/3.html"})
         << QString() << 2 << bytesList({"http://h.test/1.html", "http://h.test/2.html"});
 }
 
@@ -286,8 +285,8 @@ void TestFollowLinks::followHosts_data() {
     QTest::addColumn<QString>("text");
     QTest::addColumn<bool>("good");
     QTest::addColumn<QList<QByteArray>>("hosts");
-    QTest::newRow("names and addresses, lower-cased") << QStringLiteral("Img.Example.ORG,127.0.0.2") << true
-                                                      << bytesList({"img.example.org", "127.0.0.2"});
+    QTest::newRow("names and addresses, lower-cased")
+        << QStringLiteral("Img.Example.ORG,127.0.0.2") << true << bytesList({"img.example.org", "127.0.0.2"});
     QTest::newRow("an IPv6 address, with or without brackets")
         << QStringLiteral("::1,[::2]") << true << bytesList({"[::1]", "[::2]"});
     QTest::newRow("any") << QStringLiteral("any") << true << bytesList({"any"});
