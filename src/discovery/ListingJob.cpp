@@ -266,6 +266,11 @@ void ListingJob::classicFinished() {
     ErrorTrap trap(m_host.messages(), trapTags::pushButton5);
     MessageBoxes& messages = m_host.messages();
     const Classic& c = *m_classic;
+    // Stopped while its links were followed: what was listed stays, and the run says so.
+    if (Cancellation::requested()) {
+        end(ListingOutcome::Cancelled);
+        return;
+    }
     // A page that could not be fetched is a failure and is reported as one, never as "Done.".
     const bool fetched = c.typedPage.fetch.ok();
     if (!fetched)
