@@ -77,6 +77,8 @@ private slots:
     void initTestCase();
     void gallery_data();
     void gallery();
+    void sizesOnTheFollowedPages_data();
+    void sizesOnTheFollowedPages();
     void viaInJson();
     void requestsOfTheFollowedPages();
     void badPages_data();
@@ -148,6 +150,47 @@ void TestFollowCli::gallery() {
     QCOMPARE(r.out, filled(expected, a, b));
     // No followed page failed here: standard error holds no warning.
     QVERIFY2(!r.err.contains("warning"), r.err.constData());
+}
+
+void TestFollowCli::sizesOnTheFollowedPages_data() {
+    QTest::addColumn<QString>("find");
+    QTest::addColumn<QString>("sizes");
+    QTest::addColumn<QByteArray>("expected");
+    const QByteArray all =
+        "{A}/s/t-1.jpg\n{A}/s/t-2.jpg\n{A}/s/t.jpg\n{A}/b-640.jpg\n{A}/b-1280.jpg\n{A}/b-1920.jpg\n"
+        "{A}/b-768.jpg\n{A}/b-320.jpg\n{A}/b.jpg\n{A}/b-2x.jpg\n{A}/x1.jpg\n{A}/x2.jpg\n{A}/x3.jpg\n";
+    const QByteArray largest = "{A}/s/t-2.jpg\n{A}/b-1920.jpg\n{A}/x3.jpg\n";
+    // The byte scan knows no srcset: it lists the src values, whatever --sizes says.
+    const QByteArray classic = "{A}/s/t.jpg\n{A}/b.jpg\n{A}/x1.jpg\n";
+    QTest::newRow("classic, all sizes") << u"classic"_s << u"all"_s << classic;
+    QTest::newRow("classic, largest changes nothing") << u"classic"_s << u"largest"_s << classic;
+    QTest::newRow("browser, all sizes") << u"browser"_s << u"all"_s << all;
+    QTest::newRow("browser, largest") << u"browser"_s << u"largest"_s << largest;
+    QTest::newRow("rendered, largest") << u"rendered"_s << u"largest"_s << largest;
+}
+
+void TestFollowCli::sizesOnTheFollowedPages() {
+    QFETCH(QString, find);
+    QFETCH(QString, sizes);
+    QFETCH(QByteArray, expected);
+    if (find == "rendered"_L1 && !haveChromium())
+        QSKIP("chromium is not installed (scripts/setup installs it)");
+    TestServer a;
+    const QByteArray A = a.base();
+    a.route("/s/", serve::ok("<a href=\"big.html\"><picture><source srcset=\"t-1.jpg 100w, t-2.jpg 200w\">"
+                             "<img src=\"t.jpg\"></picture></a>"));
+    // A picture in five sizes, and an img with x descriptors.
+    a.route("/s/big.html",
+            serve::ok("<picture><source srcset=\"" + A + "/b-640.jpg 640w, " + A + "/b-1280.jpg 1280w, " + A +
+                      "/b-1920.jpg 1920w\" media=\"(min-width: 800px)\"><source srcset=\"" + A +
+                      "/b-768.jpg 768w, " + A + "/b-320.jpg 320w\"><img src=\"" + A + "/b.jpg\" srcset=\"" +
+                      A + "/b-2x.jpg 2x\"></picture>\n<img src=\"" + A + "/x1.jpg\" srcset=\"" + A +
+                      "/x2.jpg 2x, " + A + "/x3.jpg 3x\">"));
+    const CliResult r = run({u"list"_s, u"--find"_s, find, u"--render-time"_s, u"2"_s, u"--sizes"_s, sizes,
+                             u"--follow"_s, u"thumbnails"_s, QString::fromLatin1(a.address("/s/"))});
+    QVERIFY2(r.finished, qPrintable(r.errorString));
+    QCOMPARE(r.exitCode, 0);
+    QCOMPARE(r.out, QByteArray(expected).replace("{A}", A));
 }
 
 void TestFollowCli::viaInJson() {

@@ -173,6 +173,11 @@ void TestFollowLinks::largestSizesOfABuiltTree() {
     listing.runElements(withPicture);
     QCOMPARE(texts(list),
              urls({"http://h.test/dir/r-2.jpg", "http://h.test/dir/s2.jpg", "http://h.test/dir/d.jpg"}));
+    // What the browser fetched: the sizes it showed are no entries beside the larger ones listed.
+    listing.addImages(
+        {"http://h.test/dir/r-1.jpg", "http://h.test/dir/s1.jpg", "http://h.test/dir/late.jpg"});
+    QCOMPARE(texts(list), urls({"http://h.test/dir/r-2.jpg", "http://h.test/dir/s2.jpg",
+                                "http://h.test/dir/d.jpg", "http://h.test/dir/late.jpg"}));
 }
 
 void TestFollowLinks::linksToFollow_data() {

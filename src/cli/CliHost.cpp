@@ -36,18 +36,26 @@ int PrintingImageList::add(const QByteArray& text) {
     return entry;
 }
 
+namespace {
+
+bool stderrIsTerminal() {
+#ifdef Q_OS_WIN
+    return _isatty(_fileno(stderr)) != 0;
+#else
+    return isatty(fileno(stderr)) != 0;
+#endif
+}
+
+} // namespace
+
 void CliHost::followWarning(const QString& text) {
-    // The progress line, when there is one, is written over by the next one.
-    cli::printErr(QStringLiteral("varnolux: warning: %1\n").arg(text));
+    // On a terminal the progress line gives way to the warning, and is drawn again below it.
+    cli::printErr(QStringLiteral("%1varnolux: warning: %2\n")
+                      .arg(stderrIsTerminal() ? QStringLiteral("\r\x1b[K") : QString(), text));
 }
 
 void CliHost::renderingProgress(const QString& text) {
-#ifdef Q_OS_WIN
-    const bool terminal = _isatty(_fileno(stderr)) != 0;
-#else
-    const bool terminal = isatty(fileno(stderr)) != 0;
-#endif
-    if (!terminal)
+    if (!stderrIsTerminal())
         return;
     const QByteArray line = "\r" + text.toUtf8() + "\x1b[K";
     std::fwrite(line.constData(), 1, size_t(line.size()), stderr);

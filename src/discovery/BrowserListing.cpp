@@ -141,6 +141,12 @@ public:
     }
 
     void setBase(std::optional<WebUrl> base) { m_base = std::move(base); }
+    // Largest sizes only: the candidates a larger size beat are noted in smaller; with
+    // skipSmaller, such an address is not listed (a browser's own request of a smaller size).
+    void setSmaller(QSet<QByteArray>* smaller, bool skipSmaller) {
+        m_smaller = smaller;
+        m_skipSmaller = skipSmaller;
+    }
     bool full() const { return m_full; }
 
     bool keepGoing() override {
@@ -180,7 +186,10 @@ private:
             return;
         }
         if (m_groups.empty() && m_pending.empty()) {
-            list(resolve(value, context));
+            QByteArray href = resolve(value, context);
+            if (m_skipSmaller && m_smaller && m_smaller->contains(href))
+                return;
+            list(href);
             return;
         }
         m_pending.push_back({{}, context, resolve(value, context), size, group});
@@ -216,8 +225,11 @@ private:
             const Held& h = pending[std::size_t(i)];
             if (h.group != 0) {
                 const Best b = best.value(h.group);
-                if (i != (b.widthAt >= 0 ? b.widthAt : b.densityAt))
+                if (i != (b.widthAt >= 0 ? b.widthAt : b.densityAt)) {
+                    if (m_smaller && !h.href.isEmpty())
+                        m_smaller->insert(h.href);
                     continue;
+                }
             }
             list(h.href);
         }
@@ -259,6 +271,8 @@ private:
     std::vector<int> m_groups;
     int m_lastGroup = 0;
     std::vector<Held> m_pending;
+    QSet<QByteArray>* m_smaller = nullptr;
+    bool m_skipSmaller = false;
 };
 
 } // namespace
@@ -408,6 +422,7 @@ void BrowserListing::run(const QByteArray& page, const QByteArray& pageUrl, cons
 
 void BrowserListing::runElements(const QList<RenderedElement>& elements) {
     Lister lister(m_list, m_filter, std::nullopt, m_yield, m_largest, m_imagesOnly);
+    lister.setSmaller(&m_smaller, false);
     // Each element comes with the base it resolves against: nothing waits for a later base.
     lister.settle();
     // Most elements share their document's base: it is parsed again only when it changes.
@@ -446,7 +461,10 @@ bool BrowserListing::isInside(const QList<RenderedElement>& elements, qsizetype 
 }
 
 void BrowserListing::addImages(const QList<QByteArray>& urls) {
-    Lister lister(m_list, m_filter, std::nullopt, m_yield);
+    Lister lister(m_list, m_filter, std::nullopt, m_yield, m_largest);
+    // Of a picture the tree offers in several sizes, the browser fetched the one it showed: with
+    // largest sizes only, that one is no entry when the tree's larger size is listed already.
+    lister.setSmaller(&m_smaller, true);
     lister.settle(); // absolute addresses: no base to wait for
     for (const QByteArray& url : urls) {
         lister.reference(url, ReferenceContext::Image);

@@ -5,6 +5,7 @@
 #include <QByteArray>
 #include <QByteArrayView>
 #include <QList>
+#include <QSet>
 
 #include <functional>
 #include <memory>
@@ -67,6 +68,8 @@ private:
     std::function<void()> m_yield;
     bool m_largest = false;
     bool m_imagesOnly = false;
+    // Largest sizes only: the candidates of the tree's pictures that a larger one beat.
+    QSet<QByteArray> m_smaller;
     std::unique_ptr<Reading> m_reading;
 };
 
