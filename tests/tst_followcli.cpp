@@ -79,6 +79,7 @@ private slots:
     void gallery();
     void sizesOnTheFollowedPages_data();
     void sizesOnTheFollowedPages();
+    void viaInJson_data();
     void viaInJson();
     void requestsOfTheFollowedPages();
     void badPages_data();
@@ -193,16 +194,28 @@ void TestFollowCli::sizesOnTheFollowedPages() {
     QCOMPARE(r.out, QByteArray(expected).replace("{A}", A));
 }
 
+void TestFollowCli::viaInJson_data() {
+    QTest::addColumn<QString>("find");
+    QTest::addColumn<QByteArray>("own"); // what the page's own entries add to their url
+    QTest::newRow("browser") << u"browser"_s << QByteArray();
+    QTest::newRow("rendered: the page's entries say where they were found")
+        << u"rendered"_s << QByteArray(", \"found\": \"document\"");
+}
+
 void TestFollowCli::viaInJson() {
+    QFETCH(QString, find);
+    QFETCH(QByteArray, own);
+    if (find == "rendered"_L1 && !haveChromium())
+        QSKIP("chromium is not installed (scripts/setup installs it)");
     TestServer a;
     TestServer b("127.0.0.2");
     serveGallery(a, b);
-    const CliResult r = run({u"list"_s, u"--find"_s, u"browser"_s, u"--json"_s, u"--follow"_s,
-                             u"thumbnails"_s, QString::fromLatin1(a.address("/gallery/"))});
+    const CliResult r = run({u"list"_s, u"--find"_s, find, u"--render-time"_s, u"2"_s, u"--json"_s,
+                             u"--follow"_s, u"thumbnails"_s, QString::fromLatin1(a.address("/gallery/"))});
     QCOMPARE(r.exitCode, 0);
     const QList<QByteArray> lines = r.out.trimmed().split('\n');
     QCOMPARE(lines.size(), 12);
-    QCOMPARE(lines.at(0), filled("{\"url\": \"{A}/gallery/thumbs/1.jpg\"}", a, b));
+    QCOMPARE(lines.at(0), filled("{\"url\": \"{A}/gallery/thumbs/1.jpg\"" + own + "}", a, b));
     // The followed page as linked, the fragment of the second link to it dropped.
     QCOMPARE(lines.at(9),
              filled("{\"url\": \"{A}/img/1-full.jpg\", \"via\": \"{A}/gallery/photo/1.html\"}", a, b));

@@ -23,7 +23,8 @@ int PrintingImageList::add(const QByteArray& text) {
         QByteArray line = text;
         if (m_json) {
             line = "{\"url\": " + json::string(text);
-            if (m_found)
+            // An entry of a followed page was found on that page, not by the rendering.
+            if (m_found && m_via.isEmpty())
                 line +=
                     *m_found == FoundIn::Document ? ", \"found\": \"document\"" : ", \"found\": \"network\"";
             if (!m_via.isEmpty())

@@ -9,6 +9,8 @@
 #include "web/PageEncoding.h"
 #include "web/WebUrl.h"
 
+#include <QCoreApplication>
+#include <QElapsedTimer>
 #include <QSet>
 #include <QTimer>
 
@@ -39,7 +41,16 @@ QByteArray targetOf(QByteArrayView value, const WebUrl* base, const ImageTypeFil
 // of the a elements hold an image.
 class LinkFinder : public MarkupWalker::Handler {
 public:
-    explicit LinkFinder(FollowMode mode) : m_mode(mode) {}
+    explicit LinkFinder(FollowMode mode) : m_mode(mode) { m_clock.start(); }
+
+    // A long page is walked in slices, the window getting its turn between them.
+    bool keepGoing() override {
+        if (m_clock.elapsed() < 15)
+            return true;
+        QCoreApplication::processEvents();
+        m_clock.restart();
+        return !Cancellation::requested();
+    }
 
     bool wantsAnchors() const override { return m_mode == FollowMode::Thumbnails; }
     void base(QByteArrayView href) override {
@@ -84,6 +95,7 @@ private:
     qsizetype m_anchor = -1;
     std::vector<Link> m_links;
     QSet<qsizetype> m_withImage;
+    QElapsedTimer m_clock;
 };
 
 // One element of a built tree: its link references.
@@ -169,7 +181,8 @@ QList<QByteArray> followLinksOfPage(const QByteArray& page, const QByteArray& pa
                                     const ImageTypeFilter& filter) {
     if (mode == FollowMode::None)
         return {};
-    const QByteArray text = pageEncoding::decode(page, pageEncoding::sniff(page, contentType));
+    const QByteArray text = pageEncoding::decode(page, pageEncoding::sniff(page, contentType),
+                                                 [] { QCoreApplication::processEvents(); });
     LinkFinder finder(mode);
     MarkupWalker::walk(text, finder);
     return finder.links(pageUrl, filter);

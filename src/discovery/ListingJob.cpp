@@ -354,7 +354,7 @@ void ListingJob::browserFinished(const net::Result& fetched) {
 void ListingJob::follow(const QList<QByteArray>& links, const QByteArray& pageUrl,
                         std::function<void()> then) {
     const QList<QByteArray> targets = followTargets(links, pageUrl, m_options.follow);
-    if (targets.isEmpty()) {
+    if (targets.isEmpty() || Cancellation::requested()) {
         then();
         return;
     }
