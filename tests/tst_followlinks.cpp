@@ -2,8 +2,13 @@
 #include "discovery/BrowserListing.h"
 #include "discovery/FollowLinks.h"
 #include "discovery/ListingJob.h"
+#include "net/RunSetup.h"
+#include "support/ScriptedTransfers.h"
 
+#include <QEventLoop>
 #include <QTest>
+
+using namespace Qt::StringLiterals;
 
 namespace {
 
@@ -89,6 +94,10 @@ private slots:
     void targets();
     void followHosts_data();
     void followHosts();
+    void followerKeepsToParallelAndLinkOrder_data();
+    void followerKeepsToParallelAndLinkOrder();
+    void followerReadsOnlyPages_data();
+    void followerReadsOnlyPages();
 };
 
 void TestFollowLinks::largestSizes_data() {
@@ -314,6 +323,129 @@ void TestFollowLinks::followHosts() {
         QCOMPARE(*parsed, hosts);
     else
         QVERIFY(!why.isEmpty());
+}
+
+namespace {
+
+// What a follower handed on, in order: "target: link link" or "target! reason".
+struct Followed {
+    QStringList told;
+    std::optional<net::Result> ended;
+    QList<std::pair<int, int>> progress;
+};
+
+Followed followToEnd(ScriptedTransfers& loop, const net::RunOptions& options,
+                     const QList<QByteArray>& targets) {
+    const net::RunSetup setup(loop, options);
+    FollowOptions follow;
+    follow.mode = FollowMode::Thumbnails;
+    Followed out;
+    QEventLoop wait;
+    LinkFollower::Hooks hooks;
+    hooks.read = [](const FollowedPage& page) { return QList<QByteArray>{page.body}; };
+    hooks.listed = [&](const QByteArray& target, const QList<QByteArray>& links) {
+        out.told << QString::fromUtf8(target + ": " + links.join(' '));
+    };
+    hooks.failed = [&](const QByteArray& target, const net::Result& why) {
+        out.told << QString::fromUtf8(target) + u"! "_s + net::reasonText(why);
+    };
+    hooks.progress = [&](int done, int total) { out.progress << std::pair{done, total}; };
+    hooks.ended = [&](const net::Result& result) {
+        out.ended = result;
+        wait.quit();
+    };
+    LinkFollower follower(setup, follow, std::move(hooks));
+    follower.start(targets, "http://h.test/gallery/");
+    if (!out.ended)
+        wait.exec();
+    return out;
+}
+
+ScriptedTransfers::Script htmlPage(const QByteArray& body, int delayMs = 0,
+                                   const QByteArray& type = "text/html") {
+    ScriptedTransfers::Script script;
+    script.headers = {{"Content-Type", type}};
+    script.body = body;
+    script.delayMs = delayMs;
+    return script;
+}
+
+} // namespace
+
+void TestFollowLinks::followerKeepsToParallelAndLinkOrder_data() {
+    QTest::addColumn<int>("parallel");
+    QTest::newRow("one at a time by default") << 1;
+    QTest::newRow("--parallel 3") << 3;
+    QTest::newRow("--parallel 16, more than there are pages") << 16;
+}
+
+void TestFollowLinks::followerKeepsToParallelAndLinkOrder() {
+    QFETCH(int, parallel);
+    ScriptedTransfers loop;
+    QList<QByteArray> targets;
+    QStringList expected;
+    for (int i = 0; i < 8; ++i) {
+        const QByteArray target = "http://h.test/p" + QByteArray::number(i) + ".html";
+        targets << target;
+        // The first pages answer last.
+        loop.script(target, {htmlPage("full" + QByteArray::number(i), (8 - i) * 15)});
+        expected << QString::fromUtf8(target + ": full" + QByteArray::number(i));
+    }
+    net::RunOptions options;
+    options.parallel = parallel;
+    const Followed followed = followToEnd(loop, options, targets);
+    QVERIFY(followed.ended && followed.ended->ok());
+    QCOMPARE(followed.told, expected);
+    QCOMPARE(loop.mostInFlight, qMin(parallel, 8));
+    QCOMPARE(followed.progress.first(), (std::pair{0, 8}));
+    QCOMPARE(followed.progress.last(), (std::pair{8, 8}));
+    for (const net::Request& request : std::as_const(loop.requests)) {
+        QCOMPARE(request.referer, QByteArray("http://h.test/gallery/"));
+        QCOMPARE(request.maxBodyBytes, FollowOptions::maxPageBytes);
+        QVERIFY(!request.identityEncoding);
+    }
+}
+
+void TestFollowLinks::followerReadsOnlyPages_data() {
+    QTest::addColumn<QList<std::pair<QByteArray, QByteArray>>>("headers");
+    QTest::addColumn<int>("status");
+    QTest::addColumn<QString>("told");
+    QTest::addColumn<bool>("cancelledAtHead");
+    using Headers = QList<std::pair<QByteArray, QByteArray>>;
+    QTest::newRow("HTML with a charset") << Headers{{"Content-Type", "text/html; charset=utf-8"}} << 200
+                                         << u"http://h.test/p.html: body"_s << false;
+    QTest::newRow("XHTML, letter case ignored") << Headers{{"Content-Type", "Application/XHTML+XML"}} << 200
+                                                << u"http://h.test/p.html: body"_s << false;
+    QTest::newRow("no type at all is read as a page")
+        << Headers{} << 200 << u"http://h.test/p.html: body"_s << false;
+    QTest::newRow("an image ends at its headers")
+        << Headers{{"Content-Type", "image/jpeg"}} << 200
+        << u"http://h.test/p.html! it is not an HTML page (image/jpeg)"_s << true;
+    QTest::newRow("a page longer than 16 MiB ends at its headers")
+        << Headers{{"Content-Type", "text/html"}, {"Content-Length", "16777217"}} << 200
+        << u"http://h.test/p.html! the page is larger than 16777216 bytes, the most a page may hold"_s
+        << true;
+    QTest::newRow("an error answer adds nothing")
+        << Headers{{"Content-Type", "text/html"}} << 404
+        << u"http://h.test/p.html! the server answered HTTP 404"_s << false;
+}
+
+void TestFollowLinks::followerReadsOnlyPages() {
+    using Headers = QList<std::pair<QByteArray, QByteArray>>;
+    QFETCH(Headers, headers);
+    QFETCH(int, status);
+    QFETCH(QString, told);
+    QFETCH(bool, cancelledAtHead);
+    ScriptedTransfers loop;
+    ScriptedTransfers::Script script;
+    script.status = status;
+    script.headers = headers;
+    script.body = "body";
+    loop.script("http://h.test/p.html", {script});
+    const Followed followed = followToEnd(loop, {}, {"http://h.test/p.html"});
+    QVERIFY(followed.ended && followed.ended->ok());
+    QCOMPARE(followed.told, QStringList{told});
+    QCOMPARE(loop.cancelled.contains("http://h.test/p.html"), cancelledAtHead);
 }
 
 QTEST_GUILESS_MAIN(TestFollowLinks)
