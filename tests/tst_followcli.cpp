@@ -431,6 +431,15 @@ void TestFollowCli::downloadFollowsToo() {
     QCOMPARE(full.readAll(), "picture /img/1-full.jpg");
     QVERIFY(QFile::exists(folder.filePath(u"banner.gif"_s)));
     QVERIFY(QFile::exists(folder.filePath(u"2-full.jpg"_s)));
+    // Each picture names the page it was found on, as the browser showing that page would.
+    QHash<QByteArray, QByteArray> referers;
+    for (const RecordedRequest& request : a.requests())
+        referers.insert(request.path, request.header("Referer"));
+    QCOMPARE(referers.value("/gallery/thumbs/1.jpg"), a.address("/gallery/"));
+    QCOMPARE(referers.value("/img/1-full.jpg"), a.address("/gallery/photo/1.html"));
+    QCOMPARE(referers.value("/img/2-full.jpg"), a.address("/gallery/photo/2.html"));
+    // The banner of both pages was found on the first.
+    QCOMPARE(referers.value("/ads/banner.gif"), a.address("/gallery/photo/1.html"));
 }
 
 QTEST_GUILESS_MAIN(TestFollowCli)

@@ -343,8 +343,8 @@ Followed followToEnd(ScriptedTransfers& loop, const net::RunOptions& options,
     QEventLoop wait;
     LinkFollower::Hooks hooks;
     hooks.read = [](const FollowedPage& page) { return QList<QByteArray>{page.body}; };
-    hooks.listed = [&](const QByteArray& target, const QList<QByteArray>& links) {
-        out.told << QString::fromUtf8(target + ": " + links.join(' '));
+    hooks.listed = [&](const FollowedPage& page, const QList<QByteArray>& links) {
+        out.told << QString::fromUtf8(page.target + ": " + links.join(' '));
     };
     hooks.failed = [&](const QByteArray& target, const net::Result& why) {
         out.told << QString::fromUtf8(target) + u"! "_s + net::reasonText(why);

@@ -148,6 +148,7 @@ void startRun(DownloadCommand& command, const CommandOptions& options, const QSt
     command.run = std::make_unique<DownloadRun>(host, *setup);
     DownloadRun& run = *command.run;
     run.setRefererPage(command.state.refererPage());
+    run.setRefererPages(command.state.FollowedFrom);
     if (!options.download.archive.isEmpty())
         run.setArchive(&command.archive);
     run.start({.announceEnd = false}, [&run, &host, done = std::move(done)](DownloadOutcome outcome) {

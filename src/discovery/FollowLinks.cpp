@@ -364,6 +364,7 @@ void LinkFollower::start(const QList<QByteArray>& targets, const QByteArray& ref
     m_fetches.resize(std::size_t(targets.size()));
     m_links.resize(std::size_t(targets.size()));
     m_results.resize(std::size_t(targets.size()));
+    m_pages.resize(std::size_t(targets.size()));
     if (m_hooks.progress)
         m_hooks.progress(0, int(targets.size()));
     if (targets.isEmpty()) {
@@ -396,6 +397,7 @@ void LinkFollower::fetched(std::size_t index, const net::Result& result, const F
     ++m_done;
     if (result.ok()) {
         m_links[index] = m_hooks.read ? m_hooks.read(page) : QList<QByteArray>();
+        m_pages[index] = {page.target, page.finalUrl, page.contentType, {}};
     } else {
         m_links[index] = QList<QByteArray>();
         m_results[index] = result;
@@ -429,7 +431,7 @@ void LinkFollower::handOn() {
             if (m_hooks.failed)
                 m_hooks.failed(target, m_results[i]);
         } else if (m_hooks.listed) {
-            m_hooks.listed(target, *m_links[i]);
+            m_hooks.listed(m_pages[i], *m_links[i]);
         }
         m_links[i] = QList<QByteArray>(); // handed on: nothing more to keep
     }

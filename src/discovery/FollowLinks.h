@@ -86,7 +86,7 @@ public:
         // The links a fetched page lists, in its order.
         std::function<QList<QByteArray>(const FollowedPage& page)> read;
         // What a target lists, in target order (empty for one that added nothing).
-        std::function<void(const QByteArray& target, const QList<QByteArray>& links)> listed;
+        std::function<void(const FollowedPage& page, const QList<QByteArray>& links)> listed;
         // A target that added nothing, with why.
         std::function<void(const QByteArray& target, const net::Result& why)> failed;
         // Pages done of all.
@@ -117,6 +117,8 @@ private:
     // Per target once done: what it lists, or why it listed nothing.
     std::vector<std::optional<QList<QByteArray>>> m_links;
     std::vector<net::Result> m_results;
+    // Per target once read: where it came from (its body is not kept).
+    std::vector<FollowedPage> m_pages;
     std::size_t m_started = 0;
     std::size_t m_handedOn = 0;
     int m_inFlight = 0;

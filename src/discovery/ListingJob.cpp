@@ -148,6 +148,7 @@ void ListingJob::start(const QString& filterText, Options options, Ended ended) 
     if (trap.condition(116, [&] { return text.endsWith(u','); }))
         trap.step(118, [&] { text.chop(1); });
     trap.step(120, [&] { m_state.ImageFilter = cutFilterText(text); });
+    m_state.FollowedFrom.clear();
     trap.step(122, [&] { m_host.pointer().setPointer(Pointer::Busy); });
     trap.step(124, [&] { m_host.imageList().clear(); });
     if (options.checkFolder && trap.condition(126, [&] { return !FolderExists(m_host.folderText()); })) {
@@ -361,8 +362,8 @@ void ListingJob::follow(const QList<QByteArray>& links, const QByteArray& pageUr
     m_followed = int(targets.size());
     LinkFollower::Hooks hooks;
     hooks.read = [this](const FollowedPage& page) { return readFollowed(page); };
-    hooks.listed = [this](const QByteArray& target, const QList<QByteArray>& links) {
-        listFollowed(target, links);
+    hooks.listed = [this](const FollowedPage& page, const QList<QByteArray>& links) {
+        listFollowed(page, links);
     };
     hooks.failed = [this](const QByteArray& target, const net::Result& why) {
         ++m_followFailures;
@@ -418,9 +419,10 @@ QList<QByteArray> ListingJob::readFollowed(const FollowedPage& page) const {
     return links;
 }
 
-void ListingJob::listFollowed(const QByteArray& target, const QList<QByteArray>& links) {
+void ListingJob::listFollowed(const FollowedPage& page, const QList<QByteArray>& links) {
     ImageList& list = m_host.imageList();
-    m_host.via(target);
+    m_host.via(page.target);
+    const QByteArray from = page.finalUrl.isEmpty() ? page.target : page.finalUrl;
     for (const QByteArray& link : links) {
         if (list.count() >= 32767)
             break;
@@ -429,6 +431,7 @@ void ListingJob::listFollowed(const QByteArray& target, const QList<QByteArray>&
         const int entry = list.add(link);
         list.setTicked(entry, true);
         list.scrollTo(entry);
+        m_state.FollowedFrom.insert(link, from);
     }
 }
 

@@ -90,7 +90,7 @@ private:
     // After the page is listed: its links followed (when asked for), then.
     void follow(const QList<QByteArray>& links, const QByteArray& pageUrl, std::function<void()> then);
     QList<QByteArray> readFollowed(const FollowedPage& page) const;
-    void listFollowed(const QByteArray& target, const QList<QByteArray>& links);
+    void listFollowed(const FollowedPage& page, const QList<QByteArray>& links);
     void end(ListingOutcome outcome);
 
     ListingHost& m_host;

@@ -463,6 +463,7 @@ void Form1::PushButton6_Click() {
     download->run = std::make_unique<DownloadRun>(*this, download->network->setup());
     DownloadRun& run = *download->run;
     run.setRefererPage(m_discovery.refererPage());
+    run.setRefererPages(m_discovery.FollowedFrom);
     if (!options.archive.isEmpty()) {
         if (const net::Result opened = download->archive.open(options.archive); opened.ok())
             run.setArchive(&download->archive);
