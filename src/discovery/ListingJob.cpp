@@ -366,9 +366,12 @@ void ListingJob::follow(const QList<QByteArray>& links, const QByteArray& pageUr
         listFollowed(page, links);
     };
     hooks.failed = [this](const QByteArray& target, const net::Result& why) {
-        ++m_followFailures;
-        m_host.followWarning(QStringLiteral("the linked page %1 adds nothing: %2")
-                                 .arg(QString::fromUtf8(target), net::reasonText(why)));
+        ++m_followFailures.count;
+        const QString line = QStringLiteral("the linked page %1 adds nothing: %2")
+                                 .arg(QString::fromUtf8(target), net::reasonText(why));
+        if (m_followFailures.lines.size() < FollowFailures::shown)
+            m_followFailures.lines << line;
+        m_host.followWarning(line);
     };
     hooks.progress = [this](int done, int total) {
         m_host.renderingProgress(QStringLiteral("Following links: %1 of %2").arg(done).arg(total));
@@ -441,10 +444,16 @@ void ListingJob::end(ListingOutcome outcome) {
         ended(outcome);
 }
 
-QString doneText(int followed, int failed) {
-    if (failed == 0)
+QString doneText(int followed, const FollowFailures& failed) {
+    if (failed.count == 0)
         return QStringLiteral("Done.");
-    return QStringLiteral("Done.\r\r%1 of %2 linked pages added nothing.").arg(failed).arg(followed);
+    QString text =
+        QStringLiteral("Done.\r\r%1 of %2 linked pages added nothing:").arg(failed.count).arg(followed);
+    for (const QString& line : failed.lines)
+        text += u'\r' + line.left(1).toUpper() + line.mid(1) + u'.';
+    if (failed.count > failed.lines.size())
+        text += QStringLiteral("\r...");
+    return text;
 }
 
 QString chromiumMissingText() {

@@ -6,6 +6,7 @@
 
 #include <QObject>
 #include <QString>
+#include <QStringList>
 
 #include <functional>
 #include <memory>
@@ -23,9 +24,16 @@ enum class ListingOutcome {
     Cancelled, // the program is closing
 };
 
-// The window's word at the end of a listing: "Done.", and how many of the followed pages added
+// The followed pages that added nothing: how many, and the first few with why.
+struct FollowFailures {
+    int count = 0;
+    QStringList lines;
+    static constexpr int shown = 5;
+};
+
+// The window's word at the end of a listing: "Done.", and which of the followed pages added
 // nothing when some did.
-QString doneText(int followed, int failed);
+QString doneText(int followed, const FollowFailures& failed);
 
 // The message for a rendered listing on a machine without Chromium.
 QString chromiumMissingText();
@@ -103,7 +111,7 @@ private:
     std::unique_ptr<Rendered> m_rendered;
     std::unique_ptr<LinkFollower> m_follower;
     int m_followed = 0;
-    int m_followFailures = 0;
+    FollowFailures m_followFailures;
     // What the job's own deferred steps run in: they go with it.
     QObject m_context;
 };
