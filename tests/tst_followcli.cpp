@@ -79,6 +79,8 @@ private slots:
     void gallery();
     void sizesOnTheFollowedPages_data();
     void sizesOnTheFollowedPages();
+    void renderedShowsTheFollowedPages_data();
+    void renderedShowsTheFollowedPages();
     void viaInJson_data();
     void viaInJson();
     void requestsOfTheFollowedPages();
@@ -192,6 +194,35 @@ void TestFollowCli::sizesOnTheFollowedPages() {
     QVERIFY2(r.finished, qPrintable(r.errorString));
     QCOMPARE(r.exitCode, 0);
     QCOMPARE(r.out, QByteArray(expected).replace("{A}", A));
+}
+
+void TestFollowCli::renderedShowsTheFollowedPages_data() {
+    QTest::addColumn<QString>("find");
+    QTest::addColumn<QByteArray>("expected");
+    QTest::newRow("browser: the script's picture is not there without scripts")
+        << u"browser"_s << QByteArray("{A}/r/thumb.jpg\n{A}/r/static.jpg\n");
+    QTest::newRow("rendered: the followed page's script builds its picture")
+        << u"rendered"_s << QByteArray("{A}/r/thumb.jpg\n{A}/r/static.jpg\n{A}/r/built.jpg\n");
+}
+
+void TestFollowCli::renderedShowsTheFollowedPages() {
+    QFETCH(QString, find);
+    QFETCH(QByteArray, expected);
+    if (find == "rendered"_L1 && !haveChromium())
+        QSKIP("chromium is not installed (scripts/setup installs it)");
+    TestServer a;
+    a.route("/r/", serve::ok("<a href=\"photo.html\"><img src=\"thumb.jpg\"></a>"));
+    a.route("/r/photo.html", serve::ok("<img src=\"static.jpg\"><div id=p></div><script>"
+                                       "const i = document.createElement('img'); i.src = 'built.jpg';"
+                                       "document.getElementById('p').appendChild(i);</script>"));
+    const CliResult r = run({u"list"_s, u"--find"_s, find, u"--render-time"_s, u"2"_s, u"--follow"_s,
+                             u"thumbnails"_s, QString::fromLatin1(a.address("/r/"))});
+    QVERIFY2(r.finished, qPrintable(r.errorString));
+    QCOMPARE(r.exitCode, 0);
+    QCOMPARE(r.out, QByteArray(expected).replace("{A}", a.base()));
+    // The browser was shown the page fetched through the run's own connections: it did not ask
+    // for it again.
+    QCOMPARE(a.paths().count("/r/photo.html"), 1);
 }
 
 void TestFollowCli::viaInJson_data() {

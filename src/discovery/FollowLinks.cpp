@@ -377,7 +377,9 @@ void LinkFollower::start(const QList<QByteArray>& targets, const QByteArray& ref
 
 void LinkFollower::next() {
     const int parallel = qBound(1, m_setup.options().parallel, net::RunOptions::maxParallel);
-    while (!m_ended && m_inFlight < parallel && m_started < std::size_t(m_targets.size())) {
+    // Pages waiting to be read hold their bytes: no more are fetched than can wait.
+    while (!m_ended && m_inFlight < parallel && m_started < std::size_t(m_targets.size()) &&
+           int(m_toRead.size()) < parallel) {
         const std::size_t index = m_started++;
         net::Request request;
         request.link = m_targets[qsizetype(index)];
@@ -394,16 +396,40 @@ void LinkFollower::fetched(std::size_t index, const net::Result& result, const F
     if (m_ended)
         return;
     --m_inFlight;
-    ++m_done;
-    if (result.ok()) {
-        m_links[index] = m_hooks.read ? m_hooks.read(page) : QList<QByteArray>();
+    if (result.ok())
         m_pages[index] = {page.target, page.finalUrl, page.contentType, {}};
-    } else {
-        m_links[index] = QList<QByteArray>();
-        m_results[index] = result;
+    if (result.ok() && m_hooks.readLater) {
+        m_toRead.push_back({index, page});
+        m_fetches[index].reset();
+        readNext();
+        next();
+        return;
     }
+    const QList<QByteArray> links = result.ok() && m_hooks.read ? m_hooks.read(page) : QList<QByteArray>();
     // Its bytes are read: only what it lists is kept until its turn.
     m_fetches[index].reset();
+    targetDone(index, result, links);
+}
+
+void LinkFollower::readNext() {
+    if (m_readingLater || m_toRead.empty() || m_ended)
+        return;
+    m_readingLater = true;
+    auto [index, page] = std::move(m_toRead.front());
+    m_toRead.erase(m_toRead.begin());
+    m_hooks.readLater(page, [this, index](const net::Result& result, const QList<QByteArray>& links) {
+        m_readingLater = false;
+        if (m_ended)
+            return;
+        targetDone(index, result, links);
+        readNext();
+    });
+}
+
+void LinkFollower::targetDone(std::size_t index, const net::Result& result, const QList<QByteArray>& links) {
+    ++m_done;
+    m_links[index] = result.ok() ? links : QList<QByteArray>();
+    m_results[index] = result;
     if (m_hooks.progress)
         m_hooks.progress(m_done, int(m_targets.size()));
     if (Cancellation::requested()) {

@@ -85,6 +85,10 @@ public:
     struct Hooks {
         // The links a fetched page lists, in its order.
         std::function<QList<QByteArray>(const FollowedPage& page)> read;
+        // Instead of read: a reading that takes a while (a browser shows the page), one page at a
+        // time; done tells what it lists, or why the page adds nothing.
+        using ReadDone = std::function<void(const net::Result& result, const QList<QByteArray>& links)>;
+        std::function<void(const FollowedPage& page, ReadDone done)> readLater;
         // What a target lists, in target order (empty for one that added nothing).
         std::function<void(const FollowedPage& page, const QList<QByteArray>& links)> listed;
         // A target that added nothing, with why.
@@ -105,6 +109,9 @@ private:
     class Fetch;
     void next();
     void fetched(std::size_t index, const net::Result& result, const FollowedPage& page);
+    // The target is done with: what it lists, or why it lists nothing.
+    void targetDone(std::size_t index, const net::Result& result, const QList<QByteArray>& links);
+    void readNext();
     void handOn();
 
     const net::RunSetup& m_setup;
@@ -119,6 +126,9 @@ private:
     std::vector<net::Result> m_results;
     // Per target once read: where it came from (its body is not kept).
     std::vector<FollowedPage> m_pages;
+    // Pages fetched and waiting for readLater, and whether it is reading one now.
+    std::vector<std::pair<std::size_t, FollowedPage>> m_toRead;
+    bool m_readingLater = false;
     std::size_t m_started = 0;
     std::size_t m_handedOn = 0;
     int m_inFlight = 0;

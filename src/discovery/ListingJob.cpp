@@ -361,7 +361,12 @@ void ListingJob::follow(const QList<QByteArray>& links, const QByteArray& pageUr
     }
     m_followed = int(targets.size());
     LinkFollower::Hooks hooks;
-    hooks.read = [this](const FollowedPage& page) { return readFollowed(page); };
+    if (m_options.find == FindMode::Rendered)
+        hooks.readLater = [this](const FollowedPage& page, LinkFollower::Hooks::ReadDone done) {
+            renderFollowed(page, std::move(done));
+        };
+    else
+        hooks.read = [this](const FollowedPage& page) { return readFollowed(page); };
     hooks.listed = [this](const FollowedPage& page, const QList<QByteArray>& links) {
         listFollowed(page, links);
     };
@@ -420,6 +425,45 @@ QList<QByteArray> ListingJob::readFollowed(const FollowedPage& page) const {
     for (int entry = 1; entry <= found.count(); ++entry)
         links << found.text(entry);
     return links;
+}
+
+// A followed page shown by a browser of its own: its images, into a list of its own.
+struct ListingJob::FollowedRender {
+    FollowedRender(ListingJob& job, const QString& program, const RenderedListing::Settings& settings)
+        : driver(program, QProcess::splitCommand(qEnvironmentVariable("VARNOLUX_CHROMIUM_FLAGS"))),
+          listing(driver, found, job.m_state.ImageFilter, job.m_setup.options(), settings) {}
+
+    ChromiumProcess driver;
+    MemoryImageList found;
+    RenderedListing listing;
+};
+
+void ListingJob::renderFollowed(const FollowedPage& page, LinkFollower::Hooks::ReadDone done) {
+    const std::optional<WebUrl> url =
+        WebUrl::parseAsBrowser(page.finalUrl.isEmpty() ? page.target : page.finalUrl);
+    const QString program = chromiumProgram();
+    if (!url || !url->isHttp() || program.isEmpty()) {
+        done({net::Status::Failed, chromiumMissingText()}, {});
+        return;
+    }
+    RenderedListing::Settings settings;
+    settings.renderMs = qint64(m_options.renderSeconds * 1000);
+    m_followedRender = std::make_unique<FollowedRender>(*this, program, settings);
+    RenderedListing& listing = m_followedRender->listing;
+    listing.setImagesOnly(true);
+    listing.setLargestOnly(m_options.largestOnly);
+    // The browser shows the bytes fetched through the run's loop; it does not ask for the page again.
+    listing.setDocument(page.body, page.contentType);
+    listing.start(url->href(), [this, done = std::move(done)](const net::Result& result) {
+        QList<QByteArray> links;
+        const MemoryImageList& found = m_followedRender->found;
+        for (int entry = 1; result.ok() && entry <= found.count(); ++entry)
+            links << found.text(entry);
+        // The listing is in the middle of its report: it goes once that has returned.
+        m_followedRendered = std::move(m_followedRender);
+        QTimer::singleShot(0, &m_context, [this] { m_followedRendered.reset(); });
+        done(result, links);
+    });
 }
 
 void ListingJob::listFollowed(const FollowedPage& page, const QList<QByteArray>& links) {

@@ -98,6 +98,8 @@ private:
     // After the page is listed: its links followed (when asked for), then.
     void follow(const QList<QByteArray>& links, const QByteArray& pageUrl, std::function<void()> then);
     QList<QByteArray> readFollowed(const FollowedPage& page) const;
+    // Rendered mode: the page shown by a browser of its own, from the bytes fetched.
+    void renderFollowed(const FollowedPage& page, LinkFollower::Hooks::ReadDone done);
     void listFollowed(const FollowedPage& page, const QList<QByteArray>& links);
     void end(ListingOutcome outcome);
 
@@ -110,6 +112,9 @@ private:
     std::unique_ptr<Browser> m_browser;
     std::unique_ptr<Rendered> m_rendered;
     std::unique_ptr<LinkFollower> m_follower;
+    struct FollowedRender;
+    std::unique_ptr<FollowedRender> m_followedRender;
+    std::unique_ptr<FollowedRender> m_followedRendered;
     int m_followed = 0;
     FollowFailures m_followFailures;
     // What the job's own deferred steps run in: they go with it.

@@ -180,6 +180,12 @@ void RenderedListing::prepare() {
     }
     if (!headers.isEmpty())
         m_driver.command(u"Network.setExtraHTTPHeaders"_s, {{u"headers"_s, headers}}, failed);
+    if (m_hasDocument)
+        m_driver.command(u"Fetch.enable"_s,
+                         {{u"patterns"_s, QJsonArray{QJsonObject{{u"urlPattern"_s, u"*"_s},
+                                                                 {u"resourceType"_s, u"Document"_s},
+                                                                 {u"requestStage"_s, u"Request"_s}}}}},
+                         failed);
     const QJsonArray cookies = cookiesOf(m_options.cookieFile);
     if (!cookies.isEmpty())
         m_driver.command(u"Network.setCookies"_s, {{u"cookies"_s, cookies}}, failed);
@@ -263,6 +269,27 @@ void RenderedListing::onEvent(const QString& method, const QJsonObject& params) 
     } else if (method == u"Page.loadEventFired"_s) {
         if (m_phase == Phase::Navigating || m_phase == Phase::Loading)
             beginSettling();
+    } else if (method == u"Fetch.requestPaused"_s) {
+        // The page's own document comes from the bytes given; any other goes on to its server.
+        const QString id = params.value(u"requestId"_s).toString();
+        const QByteArray url = params.value(u"request"_s).toObject().value(u"url"_s).toString().toUtf8();
+        const qsizetype hash = url.indexOf('#');
+        if (!m_documentServed && (hash < 0 ? url : url.left(hash)) == m_address) {
+            m_documentServed = true;
+            m_driver.command(
+                u"Fetch.fulfillRequest"_s,
+                {{u"requestId"_s, id},
+                 {u"responseCode"_s, 200},
+                 {u"responseHeaders"_s,
+                  QJsonArray{QJsonObject{{u"name"_s, u"Content-Type"_s},
+                                         {u"value"_s, m_documentType.isEmpty()
+                                                          ? u"text/html"_s
+                                                          : QString::fromLatin1(m_documentType)}}}},
+                 {u"body"_s, QString::fromLatin1(m_document.toBase64())}});
+            m_document.clear();
+        } else {
+            m_driver.command(u"Fetch.continueRequest"_s, {{u"requestId"_s, id}});
+        }
     } else if (method == u"Page.javascriptDialogOpening"_s) {
         // alert, confirm (false), prompt (null), beforeunload: dismissed.
         m_driver.command(u"Page.handleJavaScriptDialog"_s, {{u"accept"_s, false}});
@@ -377,6 +404,7 @@ void RenderedListing::listFound(QList<BrowserListing::RenderedElement> elements)
             return finishListed({net::Status::Cancelled});
         BrowserListing listing(m_list, m_filter);
         listing.setLargestOnly(m_largest);
+        listing.setImagesOnly(m_imagesOnly);
         if (m_foundIn)
             m_foundIn(FoundIn::Document);
         listing.runElements(elements);

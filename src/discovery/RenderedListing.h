@@ -51,6 +51,15 @@ public:
     void setFoundIn(std::function<void(FoundIn)> found) { m_foundIn = std::move(found); }
     // Of each picture in several sizes only the largest candidate is listed.
     void setLargestOnly(bool largest) { m_largest = largest; }
+    // Only the image contexts of the tree: a followed page's images, not its links.
+    void setImagesOnly(bool imagesOnly) { m_imagesOnly = imagesOnly; }
+    // The page's document is these bytes, fetched already: the browser's request for the address
+    // is answered with them rather than sent (its other requests go out as ever).
+    void setDocument(QByteArray body, QByteArray contentType) {
+        m_document = std::move(body);
+        m_documentType = std::move(contentType);
+        m_hasDocument = true;
+    }
 
     // address: an http(s) address, normalised already.
     void start(const QByteArray& address, End end);
@@ -90,6 +99,11 @@ private:
     QByteArray m_cookies;
     QList<BrowserListing::RenderedElement> m_elements;
     bool m_largest = false;
+    bool m_imagesOnly = false;
+    bool m_hasDocument = false;
+    bool m_documentServed = false;
+    QByteArray m_document;
+    QByteArray m_documentType;
 
     enum class Phase { Starting, Navigating, Loading, Scrolling, Quiet, Reading, Done };
     Phase m_phase = Phase::Starting;
