@@ -76,6 +76,14 @@ void startWatchdog(qint64 thresholdMs) {
     }).detach();
 }
 
+// The command line's listing: no folder to check, no "Done." to show.
+ListingJob::Options noFolderNoDone() {
+    ListingJob::Options options;
+    options.checkFolder = false;
+    options.announceDone = false;
+    return options;
+}
+
 qint64 longestWaitDuring(const std::function<bool()>& work) {
     QElapsedTimer sinceTick;
     QTimer tick;
@@ -145,8 +153,7 @@ int main(int argc, char** argv) {
         CliHost listing(downloadPage, nullptr);
         DiscoveryState state;
         ListingJob job(listing, state, network.setup());
-        if (listToEnd(job, QStringLiteral("JPG"), {.checkFolder = false, .announceDone = false}) !=
-            ListingOutcome::Done)
+        if (listToEnd(job, QStringLiteral("JPG"), noFolderNoDone()) != ListingOutcome::Done)
             return false;
         CliDownloadHost host(listing.list(), folder, stderr, false);
         DownloadRun run(host, network.setup());
@@ -157,8 +164,7 @@ int main(int argc, char** argv) {
         CliHost listing(listPage, nullptr);
         DiscoveryState state;
         ListingJob job(listing, state, network.setup());
-        return listToEnd(job, QStringLiteral("JPG,GIF,PNG"), {.checkFolder = false, .announceDone = false}) ==
-               ListingOutcome::Done;
+        return listToEnd(job, QStringLiteral("JPG,GIF,PNG"), noFolderNoDone()) == ListingOutcome::Done;
     });
     std::printf("event loop: longest wait during the download %lld ms, during the page listing %lld ms\n",
                 static_cast<long long>(download), static_cast<long long>(list));

@@ -23,9 +23,12 @@ int PrintingImageList::add(const QByteArray& text) {
         QByteArray line = text;
         if (m_json) {
             line = "{\"url\": " + json::string(text);
-            if (m_found)
+            // An entry of a followed page was found on that page, not by the rendering.
+            if (m_found && m_via.isEmpty())
                 line +=
                     *m_found == FoundIn::Document ? ", \"found\": \"document\"" : ", \"found\": \"network\"";
+            if (!m_via.isEmpty())
+                line += ", \"via\": " + json::string(m_via);
             line += '}';
         }
         std::fwrite(line.constData(), 1, size_t(line.size()), m_out);
@@ -34,13 +37,26 @@ int PrintingImageList::add(const QByteArray& text) {
     return entry;
 }
 
-void CliHost::renderingProgress(const QString& text) {
+namespace {
+
+bool stderrIsTerminal() {
 #ifdef Q_OS_WIN
-    const bool terminal = _isatty(_fileno(stderr)) != 0;
+    return _isatty(_fileno(stderr)) != 0;
 #else
-    const bool terminal = isatty(fileno(stderr)) != 0;
+    return isatty(fileno(stderr)) != 0;
 #endif
-    if (!terminal)
+}
+
+} // namespace
+
+void CliHost::followWarning(const QString& text) {
+    // On a terminal the progress line gives way to the warning, and is drawn again below it.
+    cli::printErr(QStringLiteral("%1varnolux: warning: %2\n")
+                      .arg(stderrIsTerminal() ? QStringLiteral("\r\x1b[K") : QString(), text));
+}
+
+void CliHost::renderingProgress(const QString& text) {
+    if (!stderrIsTerminal())
         return;
     const QByteArray line = "\r" + text.toUtf8() + "\x1b[K";
     std::fwrite(line.constData(), 1, size_t(line.size()), stderr);

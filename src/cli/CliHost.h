@@ -33,11 +33,14 @@ public:
     void setJson(bool json) { m_json = json; }
     // A rendered listing's entries say in JSON where they were found.
     void setFoundIn(FoundIn where) { m_found = where; }
+    // The followed page the entries added next were found on; empty: the page itself.
+    void setVia(const QByteArray& page) { m_via = page; }
 
 private:
     std::FILE* m_out;
     bool m_json = false;
     std::optional<FoundIn> m_found;
+    QByteArray m_via;
 };
 
 // The listing run's view of the command line: a fixed address, no folder box.
@@ -53,6 +56,9 @@ public:
     QString addressText() const override { return m_address; }
     QString folderText() const override { return {}; }
     void foundIn(FoundIn where) override { m_list.setFoundIn(where); }
+    void via(const QByteArray& target) override { m_list.setVia(target); }
+    // "varnolux: warning: ..." on standard error.
+    void followWarning(const QString& text) override;
     // On a terminal, one line on standard error redrawn in place.
     void renderingProgress(const QString& text) override;
 

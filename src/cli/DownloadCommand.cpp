@@ -145,6 +145,7 @@ void startRun(DownloadCommand& command, const CommandOptions& options, const QSt
     command.run = std::make_unique<DownloadRun>(host, *setup);
     DownloadRun& run = *command.run;
     run.setRefererPage(command.state.refererPage());
+    run.setRefererPages(command.state.FollowedFrom);
     if (!options.download.archive.isEmpty())
         run.setArchive(&command.archive);
     run.start({.announceEnd = false}, [&run, &host, done = std::move(done)](DownloadOutcome outcome) {
@@ -204,7 +205,9 @@ std::unique_ptr<RunningCommand> startDownload(const QStringList& args,
         {.checkFolder = false,
          .announceDone = false,
          .find = options.find,
-         .renderSeconds = options.renderSeconds},
+         .renderSeconds = options.renderSeconds,
+         .follow = options.follow,
+         .largestOnly = options.largestOnly},
         [command = command.get(), options, folder, done = std::move(done)](ListingOutcome listed) {
             if (SignalBridge::exitStatus())
                 return done(SignalBridge::exitStatus());

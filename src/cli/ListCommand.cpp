@@ -54,7 +54,9 @@ std::unique_ptr<RunningCommand> startList(const QStringList& args, std::function
                         {.checkFolder = false,
                          .announceDone = false,
                          .find = options.find,
-                         .renderSeconds = options.renderSeconds},
+                         .renderSeconds = options.renderSeconds,
+                         .follow = options.follow,
+                         .largestOnly = options.largestOnly},
                         [done = std::move(done)](ListingOutcome outcome) {
                             std::fflush(stdout);
                             if (SignalBridge::exitStatus())

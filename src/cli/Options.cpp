@@ -104,6 +104,87 @@ const std::array table{
                options.renderSeconds = value.toDouble();
                return net::Result();
            }},
+    Option{"follow"_L1, 0, ValueKind::Choice, "none|thumbnails|links"_L1, 0, 0, "none thumbnails links"_L1,
+           Scope::Both,
+           "also list the images of the pages the page links to, one level deep: thumbnails follows "
+           "each link that holds an image (a gallery's thumbnail), links every link; none (the "
+           "default) follows nothing. Only pages on the page's own host (or --follow-hosts), at most "
+           "--follow-max of them, each read by the find mode; a page that cannot be read is named in "
+           "a warning and the run goes on."_L1,
+           "Also lists the images of the pages the page links to, one level deep (the links of a "
+           "followed page are not followed). *thumbnails* follows every *a* element whose content "
+           "holds an image (an *img*, *picture*, *input type=image*, SVG *image*, or an element whose "
+           "style attribute holds a *url()*): the thumbnail of a gallery that links to the page of its "
+           "full-size picture. *links* follows every *a* and *area* link. *none* (the default) "
+           "follows nothing, and the listing is exactly as without the option. In every find mode the "
+           "links are found as *--find browser* reads the page, resolved against its base, without "
+           "their fragments; a link that the filter lists itself is listed, not followed. Each target "
+           "is asked for once, never the page itself, and only on the page's own host (host name or "
+           "address, whatever the scheme and port) or a host that *--follow-hosts* names; the first "
+           "*--follow-max* targets in link order are asked for.\n"
+           "Followed pages go through the run's connections with its cookies, headers and user agent, "
+           "each request naming the page as Referer by the run's Referer rule, at most *--parallel* at "
+           "once. Only an answer of type text/html or application/xhtml+xml of at most 16 MiB is read; "
+           "a page that answers with an error, another type, more than 16 MiB, more than 20 redirects, "
+           "a redirect to a host not followed, or a connection error adds nothing and is named in one "
+           "warning line on standard error; the exit status stays that of the page. Each followed "
+           "page is read by the find mode (its images, not its links), under the filter, and what it "
+           "adds is listed after the page's own links, the pages in the order of their links, each "
+           "link once over the whole run. With *--json* such an entry has *\"via\"*: the followed "
+           "page's address as linked."_L1,
+           "varnolux list --follow thumbnails URL"_L1, "Follow Links"_L1,
+           [](const QString& value, CommandOptions& options) {
+               options.follow.mode = value == "thumbnails"_L1 ? FollowMode::Thumbnails
+                                     : value == "links"_L1    ? FollowMode::Links
+                                                              : FollowMode::None;
+               return net::Result();
+           }},
+    Option{"follow-hosts"_L1, 0, ValueKind::Text, "HOSTS"_L1, 0, 0, none, Scope::Both,
+           "with --follow: the hosts followed besides the page's own, comma-separated host names or "
+           "IP addresses (letter case ignored), or any."_L1,
+           "With *--follow*: the hosts whose pages are followed besides the page's own host, as "
+           "comma-separated host names or IP addresses, ASCII letter case ignored; *any* allows every "
+           "host. A redirect of a followed page to a host not allowed is refused. An empty list or "
+           "entry, or one with a scheme, port, path or space, is a usage error."_L1,
+           "varnolux list --follow thumbnails --follow-hosts images.example.org URL"_L1, none,
+           [](const QString& value, CommandOptions& options) {
+               QString why;
+               const std::optional<QList<QByteArray>> hosts = parseFollowHosts(value, &why);
+               if (!hosts)
+                   return refusal(u"option '--follow-hosts' takes host names or addresses: %1"_s.arg(why));
+               options.follow.hosts = *hosts;
+               options.follow.anyHost = hosts->contains("any");
+               options.followHostsGiven = true;
+               return net::Result();
+           }},
+    Option{"follow-max"_L1, 0, ValueKind::Number, "N"_L1, 1, FollowOptions::largestMax, none, Scope::Both,
+           "with --follow: ask for at most N linked pages (1 to 10000, default 200), the first in link "
+           "order."_L1,
+           "With *--follow*: at most _N_ linked pages are asked for, 1 to 10000 (default 200): the first "
+           "ones in link order, after the host rule and each link once. Every page asked for counts, "
+           "whether it can be read or not."_L1,
+           "varnolux list --follow links --follow-max 50 URL"_L1, none,
+           [](const QString& value, CommandOptions& options) {
+               options.follow.max = value.toInt();
+               options.followMaxGiven = true;
+               return net::Result();
+           }},
+    Option{"sizes"_L1, 0, ValueKind::Choice, "all|largest"_L1, 0, 0, "all largest"_L1, Scope::Both,
+           "all (the default): every size of a picture offered in several sizes; largest: only its "
+           "largest (srcset w, else x); in browser and rendered modes only, classic lists as ever."_L1,
+           "*all* (the default) lists every size of a picture offered in several sizes. *largest* "
+           "lists, of each picture, only its largest candidate among those that pass the filter: the "
+           "candidates of an *img* are its src, srcset, data-src, data-srcset and the other lazy-loading "
+           "attributes; those of a *picture* are its *source* elements' and its *img*'s. The largest "
+           "is the one with the greatest *w* descriptor when any has one, else the one with the "
+           "greatest *x* descriptor (none, src included, counts as 1x); of equals the first wins, and "
+           "it is listed at its own place. It works in *--find browser* and *rendered* and on "
+           "followed pages; in *classic* mode it changes nothing."_L1,
+           "varnolux list --find browser --sizes largest URL"_L1, "Picture Sizes"_L1,
+           [](const QString& value, CommandOptions& options) {
+               options.largestOnly = value == "largest"_L1;
+               return net::Result();
+           }},
     Option{"user-agent"_L1, 0, ValueKind::Text, "TEXT"_L1, 0, 0, none, Scope::Both,
            "sent as User-Agent instead of Varnolux/VERSION."_L1,
            "Sent as the User-Agent of every request instead of *Varnolux/VERSION*. A text with a line "
@@ -132,9 +213,9 @@ const std::array table{
                options.download.sendReferer = false;
                return net::Result();
            }},
-    Option{"parallel"_L1, 0, ValueKind::Number, "N"_L1, 1, DownloadOptions::maxParallel, none,
-           Scope::Download,
-           "at most N image requests in flight (1 to 16, default 1: exactly one at a time), at most 6 "
+    Option{"parallel"_L1, 0, ValueKind::Number, "N"_L1, 1, DownloadOptions::maxParallel, none, Scope::Both,
+           "at most N image requests (and with --follow, followed pages) in flight (1 to 16, default "
+           "1: exactly one at a time), at most 6 "
            "connections to one host; a host that answers 429 or 503 is paused for every request to "
            "it, and a 429 halves its share for the rest of the run; among links of one file name the "
            "last one listed is what remains."_L1,
@@ -147,7 +228,8 @@ const std::array table{
            "The progress line and the summary name a paused host and until when. The run still "
            "decides in list order what to fetch and where to save it; of several links with one file "
            "name, the last one listed is what remains under *replace*. The progress line counts "
-           "finished images."_L1,
+           "finished images. With *--follow*, _N_ is also how many followed pages are asked for at "
+           "once, by *list* as well."_L1,
            "varnolux download --parallel 8 URL ~/Pictures"_L1, "Parallel"_L1,
            [](const QString& value, CommandOptions& options) {
                options.download.parallel = value.toInt();
@@ -286,13 +368,16 @@ const std::array table{
            }},
     Option{
         "json"_L1, 0, ValueKind::Flag, none, 0, 0, none, Scope::Both,
-        "(list and download) one JSON object per line on standard output: list {\"url\": ...}; "
+        "(list and download) one JSON object per line on standard output: list {\"url\": ...} (with "
+        "--follow, \"via\": the followed page an image was found on); "
         "download {\"url\", \"path\", \"status\" (saved, failed, skipped), \"bytes\", "
         "\"http_status\", \"tries\", \"seconds\", \"reason\", \"warning\" (a saved body that is an HTML "
         "page)} and a last summary object; the lines "
         "for people stay on standard error. Bytes that are not UTF-8 are written as \\u00XX "
         "escapes, one per byte."_L1,
-        "Standard output gets one JSON object per line: *list* prints *{\"url\": ...}* per link; "
+        "Standard output gets one JSON object per line: *list* prints *{\"url\": ...}* per link (with "
+        "*--follow*, an image found on a followed page also has *\"via\"*, that page's address as "
+        "linked); "
         "*download* prints per image *url*, *path*, *status* (saved, failed, skipped), *bytes*, "
         "*http_status*, *tries*, *seconds*, *reason* and *warning* (set when a saved body is an HTML page, "
         "not an image), then one summary object. The lines for "
@@ -414,6 +499,9 @@ ParseResult parseOptions(const QStringList& args) {
         if (!accepted.ok())
             return accepted;
     }
+    if ((parsed.followHostsGiven || parsed.followMaxGiven) && parsed.follow.mode == FollowMode::None)
+        return refusal(u"option '%1' goes with '--follow thumbnails' or '--follow links'"_s.arg(
+            parsed.followHostsGiven ? u"--follow-hosts"_s : u"--follow-max"_s));
     return parsed;
 }
 

@@ -20,7 +20,11 @@ struct CommandOptions {
     DownloadOptions download;
     FindMode find = FindMode::Classic;
     double renderSeconds = 30; // --render-time
-    QString input;             // --input FILE or "-"; empty: list the page
+    FollowOptions follow;      // --follow, --follow-hosts, --follow-max
+    bool followHostsGiven = false;
+    bool followMaxGiven = false;
+    bool largestOnly = false; // --sizes largest
+    QString input;            // --input FILE or "-"; empty: list the page
     bool hasInput = false;
     bool json = false;
     bool createDirs = false; // --create-dirs

@@ -5,6 +5,7 @@
 #include <QByteArray>
 #include <QByteArrayView>
 #include <QList>
+#include <QSet>
 
 #include <functional>
 #include <memory>
@@ -27,6 +28,11 @@ public:
     // Runs between slices of the work so the window stays responsive; defaults to handling the
     // event loop's pending events.
     void setYield(std::function<void()> yield) { m_yield = std::move(yield); }
+    // Of each picture offered in several sizes (an img's src, srcset and lazy attributes, or a
+    // picture's sources and img) only the largest candidate that passes the filter is listed.
+    void setLargestOnly(bool largest) { m_largest = largest; }
+    // Only the image contexts: a followed page's images, not its links.
+    void setImagesOnly(bool imagesOnly) { m_imagesOnly = imagesOnly; }
 
     // page: the bytes as fetched; pageUrl: the address they finally came from; contentType: the
     // response's Content-Type header (its charset decides the encoding first).
@@ -43,7 +49,11 @@ public:
     struct RenderedElement {
         MarkupWalker::DomElement element;
         QByteArray baseUrl;
+        // Its parent element's index in the same list (always an earlier one); -1 for none.
+        qsizetype parent = -1;
     };
+    // Whether the element at index element stands inside the one at index ancestor.
+    static bool isInside(const QList<RenderedElement>& elements, qsizetype element, qsizetype ancestor);
     // The same contexts, resolution, filter and once-only rule over a tree the browser built, in
     // the order given; entries already listed stay.
     void runElements(const QList<RenderedElement>& elements);
@@ -56,6 +66,10 @@ private:
     ImageList& m_list;
     const ImageTypeFilter& m_filter;
     std::function<void()> m_yield;
+    bool m_largest = false;
+    bool m_imagesOnly = false;
+    // Largest sizes only: the candidates of the tree's pictures that a larger one beat.
+    QSet<QByteArray> m_smaller;
     std::unique_ptr<Reading> m_reading;
 };
 

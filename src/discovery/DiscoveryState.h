@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QHash>
 #include <QList>
 #include <QSet>
 
@@ -68,6 +69,11 @@ struct DiscoveryState {
     // Where the page finally came from, after redirects, as sent on the wire: what image
     // requests name as their Referer. Empty until a fetch succeeds.
     QByteArray PageFinalAddress;
+    // The fetched page's Content-Type header, empty when it sent none.
+    QByteArray PageContentType;
+    // The links found on followed pages, each with the final address of its page: what their
+    // requests name as Referer, as the browser showing that page would.
+    QHash<QByteArray, QByteArray> FollowedFrom;
     // A rendered listing's browser cookies at its end, as a Netscape cookie file's lines, for
     // the downloads of the same run; empty otherwise.
     QByteArray BrowserCookies;

@@ -132,7 +132,7 @@ void LinkScanner::CollectData() {
             try {
                 if (src)
                     handleSrc(valueStart);
-                else if (href)
+                else if (href && !m_imagesOnly)
                     handleHref(valueStart);
             } catch (...) {
                 // A failure while handling one opening costs only that opening.

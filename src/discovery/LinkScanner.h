@@ -46,6 +46,8 @@ public:
     // Runs between slices of the scan so the window stays responsive; defaults to handling the
     // event loop's pending events.
     void setYield(std::function<void()> yield) { m_yield = std::move(yield); }
+    // Only src="…" values: a followed page's images, not its links.
+    void setImagesOnly(bool imagesOnly) { m_imagesOnly = imagesOnly; }
 
 private:
     void handleSrc(qint64 valueStart);
@@ -58,6 +60,7 @@ private:
     std::function<QByteArray()> m_addressText;
     std::function<void()> m_yield;
     qint64 m_sinceYield = 0;
+    bool m_imagesOnly = false;
     // The page being scanned as it arrives: whether more is to come, the index (from 0) of the
     // next "=" to look at, and for an opening that waits for its closing quote, the index from
     // which the quote is still to be looked for.

@@ -13,7 +13,10 @@
 #include "discovery/RenderedListing.h"
 #include "web/WebUrl.h"
 
+#include "core/MemoryImageList.h"
+
 #include <QProcess>
+#include <QTimer>
 
 #include <QDir>
 #include <QFileInfo>
@@ -67,6 +70,10 @@ struct ListingJob::Classic {
     // The typed page's own fetch; the pages taken off the stack later are not fetched.
     PageVisit typedPage;
     QByteArray typedAddress;
+    // Its bytes as fetched, where it finally came from and its type: its links are followed.
+    QByteArray typedBytes;
+    QByteArray typedFinal;
+    QByteArray typedType;
     qint32 pass = 0;
     // A pass is being started; a visit told meanwhile ended at once.
     bool starting = false;
@@ -121,7 +128,11 @@ void ListingJob::start(Ended ended) {
         trap.step(108, [&] { text += QLatin1StringView("GIF,"); });
     if (trap.condition(110, [&] { return m_host.filterTicked(FilterBox::Custom); }))
         trap.step(112, [&] { text += m_host.customFilterText(); });
-    start(text, Options{.find = m_host.findMode()}, std::move(ended));
+    Options options;
+    options.find = m_host.findMode();
+    options.follow.mode = m_host.followMode();
+    options.largestOnly = m_host.largestSizesOnly();
+    start(text, options, std::move(ended));
 }
 
 void ListingJob::start(const QString& filterText, Options options, Ended ended) {
@@ -141,6 +152,7 @@ void ListingJob::start(const QString& filterText, Options options, Ended ended) 
     if (trap.condition(116, [&] { return text.endsWith(u','); }))
         trap.step(118, [&] { text.chop(1); });
     trap.step(120, [&] { m_state.ImageFilter = cutFilterText(text); });
+    m_state.FollowedFrom.clear();
     trap.step(122, [&] { m_host.pointer().setPointer(Pointer::Busy); });
     trap.step(124, [&] { m_host.imageList().clear(); });
     if (options.checkFolder && trap.condition(126, [&] { return !FolderExists(m_host.folderText()); })) {
@@ -194,6 +206,11 @@ void ListingJob::nextPass() {
                 if (c.pass == 0) {
                     c.typedPage = visit;
                     c.typedAddress = m_state.PageAddress;
+                    if (visit.fetch.ok() && visit.scanned) {
+                        c.typedBytes = m_state.PageData;
+                        c.typedFinal = m_state.refererPage();
+                        c.typedType = m_state.PageContentType;
+                    }
                 }
                 if (c.starting) {
                     c.visitedAtOnce = true;
@@ -239,16 +256,32 @@ bool ListingJob::passEnds() {
 
 void ListingJob::classicEnded() {
     ErrorTrap trap(m_host.messages(), trapTags::pushButton5);
-    MessageBoxes& messages = m_host.messages();
     const Classic& c = *m_classic;
     trap.step(142, [&] { m_state.PendingPages.reset(); });
+    if (c.typedPage.fetch.ok() && c.typedPage.scanned && m_options.follow.mode != FollowMode::None) {
+        follow(followLinksOfPage(c.typedBytes, c.typedFinal, c.typedType, m_options.follow.mode,
+                                 m_state.ImageFilter),
+               c.typedFinal, [this] { classicFinished(); });
+        return;
+    }
+    classicFinished();
+}
 
+void ListingJob::classicFinished() {
+    ErrorTrap trap(m_host.messages(), trapTags::pushButton5);
+    MessageBoxes& messages = m_host.messages();
+    const Classic& c = *m_classic;
+    // Stopped while its links were followed: what was listed stays, and the run says so.
+    if (Cancellation::requested()) {
+        end(ListingOutcome::Cancelled);
+        return;
+    }
     // A page that could not be fetched is a failure and is reported as one, never as "Done.".
     const bool fetched = c.typedPage.fetch.ok();
     if (!fetched)
         trap.step(150, [&] { messages.show(pageFetchFailure(c.typedAddress, c.typedPage.fetch)); });
     else if (m_options.announceDone)
-        trap.step(150, [&] { messages.show(QStringLiteral("Done.")); });
+        trap.step(150, [&] { messages.show(doneText(m_followed, m_followFailures)); });
     trap.step(152, [&] { m_host.pointer().setPointer(Pointer::Default); });
     end(fetched ? ListingOutcome::Done : ListingOutcome::FetchFailed);
 }
@@ -256,6 +289,7 @@ void ListingJob::classicEnded() {
 void ListingJob::startBrowser() {
     m_browser = std::make_unique<Browser>(*this);
     Browser& b = *m_browser;
+    b.listing.setLargestOnly(m_options.largestOnly);
     // The address as the classic run makes it ("site/dir" is http://site/dir/).
     b.retrieval.SetPageAddress(m_host.addressText().toUtf8());
     b.address = m_state.PageAddress;
@@ -317,6 +351,18 @@ void ListingJob::commitBrowserListing(const net::Result& fetched) {
 }
 
 void ListingJob::browserEnded(const net::Result& fetched) {
+    Browser& b = *m_browser;
+    if (fetched.ok() && m_options.follow.mode != FollowMode::None && !Cancellation::requested()) {
+        const QByteArray pageUrl = b.response.finalUrl.isEmpty() ? b.address : b.response.finalUrl;
+        follow(followLinksOfPage(b.page, pageUrl, b.response.contentType, m_options.follow.mode,
+                                 m_state.ImageFilter),
+               pageUrl, [this, fetched] { browserFinished(fetched); });
+        return;
+    }
+    browserFinished(fetched);
+}
+
+void ListingJob::browserFinished(const net::Result& fetched) {
     if (Cancellation::requested()) {
         end(ListingOutcome::Cancelled);
         return;
@@ -325,15 +371,157 @@ void ListingJob::browserEnded(const net::Result& fetched) {
     if (!fetched.ok())
         messages.show(pageFetchFailure(m_state.PageAddress, fetched));
     else if (m_options.announceDone)
-        messages.show(QStringLiteral("Done."));
+        messages.show(doneText(m_followed, m_followFailures));
     m_host.pointer().setPointer(Pointer::Default);
     end(fetched.ok() ? ListingOutcome::Done : ListingOutcome::FetchFailed);
+}
+
+void ListingJob::follow(const QList<QByteArray>& links, const QByteArray& pageUrl,
+                        std::function<void()> then) {
+    const QList<QByteArray> targets = followTargets(links, pageUrl, m_options.follow);
+    if (targets.isEmpty() || Cancellation::requested()) {
+        then();
+        return;
+    }
+    m_followed = int(targets.size());
+    LinkFollower::Hooks hooks;
+    if (m_options.find == FindMode::Rendered)
+        hooks.readLater = [this](const FollowedPage& page, LinkFollower::Hooks::ReadDone done) {
+            renderFollowed(page, std::move(done));
+        };
+    else
+        hooks.read = [this](const FollowedPage& page) { return readFollowed(page); };
+    hooks.listed = [this](const FollowedPage& page, const QList<QByteArray>& links) {
+        listFollowed(page, links);
+    };
+    hooks.failed = [this](const QByteArray& target, const net::Result& why) {
+        ++m_followFailures.count;
+        const QString line = QStringLiteral("the linked page %1 adds nothing: %2")
+                                 .arg(QString::fromUtf8(target), net::reasonText(why));
+        if (m_followFailures.lines.size() < FollowFailures::shown)
+            m_followFailures.lines << line;
+        m_host.followWarning(line);
+    };
+    hooks.progress = [this](int done, int total) {
+        m_host.renderingProgress(QStringLiteral("Following links: %1 of %2").arg(done).arg(total));
+    };
+    hooks.ended = [this, then = std::move(then)](const net::Result&) {
+        m_host.renderingProgress({});
+        m_host.via({});
+        // Told from the follower's own report: it goes once that has returned.
+        QTimer::singleShot(0, &m_context, [this, then] {
+            m_follower.reset();
+            then();
+        });
+    };
+    m_follower = std::make_unique<LinkFollower>(m_setup, m_options.follow, std::move(hooks));
+    m_follower->start(targets, pageUrl);
+}
+
+QList<QByteArray> ListingJob::readFollowed(const FollowedPage& page) const {
+    const QByteArray pageUrl = page.finalUrl.isEmpty() ? page.target : page.finalUrl;
+    MemoryImageList found;
+    if (m_options.find == FindMode::Classic) {
+        // The classic rules over the page's src values, made absolute against its own folder.
+        DiscoveryState state;
+        state.ImageFilter = m_state.ImageFilter;
+        state.PendingPages.emplace();
+        state.PageData = page.body;
+        state.PageLength = qint32(page.body.size());
+        QByteArray folder = pageUrl;
+        for (const char cut : {'?', '#'})
+            if (const qsizetype at = folder.indexOf(cut); at >= 0)
+                folder.truncate(at);
+        state.PageBase = folder.left(qMax<qsizetype>(0, folder.lastIndexOf('/')));
+        LinkScanner scanner(state, found, [] { return QByteArray(); });
+        scanner.setImagesOnly(true);
+        scanner.setYield([] {});
+        scanner.CollectData();
+    } else {
+        BrowserListing listing(found, m_state.ImageFilter);
+        listing.setYield({});
+        listing.setImagesOnly(true);
+        listing.setLargestOnly(m_options.largestOnly);
+        listing.run(page.body, pageUrl, page.contentType);
+    }
+    QList<QByteArray> links;
+    links.reserve(found.count());
+    for (int entry = 1; entry <= found.count(); ++entry)
+        links << found.text(entry);
+    return links;
+}
+
+// A followed page shown by a browser of its own: its images, into a list of its own.
+struct ListingJob::FollowedRender {
+    FollowedRender(ListingJob& job, const QString& program, const RenderedListing::Settings& settings)
+        : driver(program, QProcess::splitCommand(qEnvironmentVariable("VARNOLUX_CHROMIUM_FLAGS"))),
+          listing(driver, found, job.m_state.ImageFilter, job.m_setup.options(), settings) {}
+
+    ChromiumProcess driver;
+    MemoryImageList found;
+    RenderedListing listing;
+};
+
+void ListingJob::renderFollowed(const FollowedPage& page, LinkFollower::Hooks::ReadDone done) {
+    const std::optional<WebUrl> url =
+        WebUrl::parseAsBrowser(page.finalUrl.isEmpty() ? page.target : page.finalUrl);
+    const QString program = chromiumProgram();
+    if (!url || !url->isHttp() || program.isEmpty()) {
+        done({net::Status::Failed, chromiumMissingText()}, {});
+        return;
+    }
+    RenderedListing::Settings settings;
+    settings.renderMs = qint64(m_options.renderSeconds * 1000);
+    m_followedRender = std::make_unique<FollowedRender>(*this, program, settings);
+    RenderedListing& listing = m_followedRender->listing;
+    listing.setImagesOnly(true);
+    listing.setLargestOnly(m_options.largestOnly);
+    // The browser shows the bytes fetched through the run's loop; it does not ask for the page again.
+    listing.setDocument(page.body, page.contentType);
+    listing.start(url->href(), [this, done = std::move(done)](const net::Result& result) {
+        QList<QByteArray> links;
+        const MemoryImageList& found = m_followedRender->found;
+        for (int entry = 1; result.ok() && entry <= found.count(); ++entry)
+            links << found.text(entry);
+        // The listing is in the middle of its report: it goes once that has returned.
+        m_followedRendered = std::move(m_followedRender);
+        QTimer::singleShot(0, &m_context, [this] { m_followedRendered.reset(); });
+        done(result, links);
+    });
+}
+
+void ListingJob::listFollowed(const FollowedPage& page, const QList<QByteArray>& links) {
+    ImageList& list = m_host.imageList();
+    m_host.via(page.target);
+    const QByteArray from = page.finalUrl.isEmpty() ? page.target : page.finalUrl;
+    for (const QByteArray& link : links) {
+        if (list.count() >= 32767)
+            break;
+        if (list.contains(link))
+            continue;
+        const int entry = list.add(link);
+        list.setTicked(entry, true);
+        list.scrollTo(entry);
+        m_state.FollowedFrom.insert(link, from);
+    }
 }
 
 void ListingJob::end(ListingOutcome outcome) {
     // Told once; whoever is told may let the job go.
     if (const Ended ended = std::exchange(m_ended, nullptr))
         ended(outcome);
+}
+
+QString doneText(int followed, const FollowFailures& failed) {
+    if (failed.count == 0)
+        return QStringLiteral("Done.");
+    QString text =
+        QStringLiteral("Done.\r\r%1 of %2 linked pages added nothing:").arg(failed.count).arg(followed);
+    for (const QString& line : failed.lines)
+        text += u'\r' + line.left(1).toUpper() + line.mid(1) + u'.';
+    if (failed.count > failed.lines.size())
+        text += QStringLiteral("\r...");
+    return text;
 }
 
 QString chromiumMissingText() {
@@ -391,6 +579,7 @@ void ListingJob::startRendered() {
     settings.renderMs = qint64(m_options.renderSeconds * 1000);
     m_rendered = std::make_unique<Rendered>(*this, program, settings);
     RenderedListing& listing = m_rendered->listing;
+    listing.setLargestOnly(m_options.largestOnly);
     listing.setFoundIn([this](FoundIn where) {
         // The progress line makes way for the entries.
         if (where == FoundIn::Document)
@@ -409,6 +598,17 @@ void ListingJob::renderedEnded(const net::Result& result) {
     if (m_rendered && result.ok() && !m_rendered->listing.finalAddress().isEmpty())
         m_state.PageFinalAddress = m_rendered->listing.finalAddress();
     m_state.BrowserCookies = m_rendered && result.ok() ? m_rendered->listing.cookies() : QByteArray();
+    if (m_rendered && result.ok() && m_options.follow.mode != FollowMode::None &&
+        !Cancellation::requested()) {
+        follow(
+            followLinksOfElements(m_rendered->listing.elements(), m_options.follow.mode, m_state.ImageFilter),
+            m_state.refererPage(), [this, result] { renderedFinished(result); });
+        return;
+    }
+    renderedFinished(result);
+}
+
+void ListingJob::renderedFinished(const net::Result& result) {
     if (Cancellation::requested()) {
         end(ListingOutcome::Cancelled);
         return;
@@ -417,7 +617,7 @@ void ListingJob::renderedEnded(const net::Result& result) {
     if (!result.ok())
         messages.show(pageFetchFailure(m_state.PageAddress, result));
     else if (m_options.announceDone)
-        messages.show(QStringLiteral("Done."));
+        messages.show(doneText(m_followed, m_followFailures));
     m_host.pointer().setPointer(Pointer::Default);
     end(result.ok() ? ListingOutcome::Done : ListingOutcome::FetchFailed);
 }

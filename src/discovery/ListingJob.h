@@ -1,9 +1,12 @@
 #pragma once
 
 #include "discovery/DiscoveryState.h"
+#include "discovery/FollowLinks.h"
 #include "net/Transfer.h"
 
+#include <QObject>
 #include <QString>
+#include <QStringList>
 
 #include <functional>
 #include <memory>
@@ -20,6 +23,17 @@ enum class ListingOutcome {
     Done,
     Cancelled, // the program is closing
 };
+
+// The followed pages that added nothing: how many, and the first few with why.
+struct FollowFailures {
+    int count = 0;
+    QStringList lines;
+    static constexpr int shown = 5;
+};
+
+// The window's word at the end of a listing: "Done.", and which of the followed pages added
+// nothing when some did.
+QString doneText(int followed, const FollowFailures& failed);
 
 // The message for a rendered listing on a machine without Chromium.
 QString chromiumMissingText();
@@ -42,6 +56,10 @@ public:
         FindMode find = FindMode::Classic;
         // Rendered mode: settling ends at the latest this many seconds after it began.
         double renderSeconds = 30;
+        // Links followed to pages of their own, whose images are listed after the page's.
+        FollowOptions follow;
+        // Browser and rendered modes: of a picture in several sizes only the largest is listed.
+        bool largestOnly = false;
     };
 
     // How the job ended; told once, at once when it ends before any fetch, else from the event
@@ -77,6 +95,15 @@ private:
     struct Rendered;
     void startRendered();
     void renderedEnded(const net::Result& result);
+    void renderedFinished(const net::Result& result);
+    void browserFinished(const net::Result& fetched);
+    void classicFinished();
+    // After the page is listed: its links followed (when asked for), then.
+    void follow(const QList<QByteArray>& links, const QByteArray& pageUrl, std::function<void()> then);
+    QList<QByteArray> readFollowed(const FollowedPage& page) const;
+    // Rendered mode: the page shown by a browser of its own, from the bytes fetched.
+    void renderFollowed(const FollowedPage& page, LinkFollower::Hooks::ReadDone done);
+    void listFollowed(const FollowedPage& page, const QList<QByteArray>& links);
     void end(ListingOutcome outcome);
 
     ListingHost& m_host;
@@ -87,4 +114,12 @@ private:
     std::unique_ptr<Classic> m_classic;
     std::unique_ptr<Browser> m_browser;
     std::unique_ptr<Rendered> m_rendered;
+    std::unique_ptr<LinkFollower> m_follower;
+    struct FollowedRender;
+    std::unique_ptr<FollowedRender> m_followedRender;
+    std::unique_ptr<FollowedRender> m_followedRendered;
+    int m_followed = 0;
+    FollowFailures m_followFailures;
+    // What the job's own deferred steps run in: they go with it.
+    QObject m_context;
 };

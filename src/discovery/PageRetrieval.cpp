@@ -176,6 +176,7 @@ void PageRetrieval::visitFetched(const net::Result& fetched) {
     }
     v.pendingBefore.reset();
     m_state.PageFinalAddress = v.response.finalUrl;
+    m_state.PageContentType = v.response.contentType;
     trap.step(158, [&] {
         const qint64 size = v.page.size();
         if (size > 0x7FFFFFFF)

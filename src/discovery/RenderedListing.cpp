@@ -20,13 +20,15 @@ const QString scrollScript = uR"((() => {
 
 // The tree the browser built, in shadow-including tree order, with the documents of same-origin
 // frames right after their frame element: per element its local name, namespace, whether its
-// parent is a picture, its attributes in list order, its base URL and, for a style element, its
-// current sheet's rules. The contexts themselves are applied by the program, not here.
+// parent is a picture, its attributes in list order, its base URL, for a style element its
+// current sheet's rules, and its parent element's place in the answer (-1 for none). The contexts
+// themselves are applied by the program, not here.
 const QString readScript = uR"((() => {
   const HTML = 'http://www.w3.org/1999/xhtml', SVG = 'http://www.w3.org/2000/svg',
         MATH = 'http://www.w3.org/1998/Math/MathML';
   const origin = self.origin;
   const out = [];
+  const places = new Map();
   const stack = [document];
   const pushChildren = (node) => {
     const kids = node.children;
@@ -45,7 +47,9 @@ const QString readScript = uR"((() => {
     if (node.localName === 'style' && node.sheet) {
       try { sheet = Array.from(node.sheet.cssRules, (r) => r.cssText).join('\n'); } catch (e) { sheet = null; }
     }
-    out.push([node.localName.toLowerCase(), space, inPicture, attrs, node.baseURI, sheet]);
+    const parentAt = parent && places.has(parent) ? places.get(parent) : -1;
+    places.set(node, out.length);
+    out.push([node.localName.toLowerCase(), space, inPicture, attrs, node.baseURI, sheet, parentAt]);
     pushChildren(node);
     if (node.shadowRoot) stack.push(node.shadowRoot);
     if (space === 0 && (node.localName === 'iframe' || node.localName === 'frame')) {
@@ -176,6 +180,12 @@ void RenderedListing::prepare() {
     }
     if (!headers.isEmpty())
         m_driver.command(u"Network.setExtraHTTPHeaders"_s, {{u"headers"_s, headers}}, failed);
+    if (m_hasDocument)
+        m_driver.command(u"Fetch.enable"_s,
+                         {{u"patterns"_s, QJsonArray{QJsonObject{{u"urlPattern"_s, u"*"_s},
+                                                                 {u"resourceType"_s, u"Document"_s},
+                                                                 {u"requestStage"_s, u"Request"_s}}}}},
+                         failed);
     const QJsonArray cookies = cookiesOf(m_options.cookieFile);
     if (!cookies.isEmpty())
         m_driver.command(u"Network.setCookies"_s, {{u"cookies"_s, cookies}}, failed);
@@ -263,6 +273,27 @@ void RenderedListing::onEvent(const QString& method, const QJsonObject& params) 
     } else if (method == u"Page.loadEventFired"_s) {
         if (m_phase == Phase::Navigating || m_phase == Phase::Loading)
             beginSettling();
+    } else if (method == u"Fetch.requestPaused"_s) {
+        // The page's own document comes from the bytes given; any other goes on to its server.
+        const QString id = params.value(u"requestId"_s).toString();
+        const QByteArray url = params.value(u"request"_s).toObject().value(u"url"_s).toString().toUtf8();
+        const qsizetype hash = url.indexOf('#');
+        if (!m_documentServed && (hash < 0 ? url : url.left(hash)) == m_address) {
+            m_documentServed = true;
+            m_driver.command(
+                u"Fetch.fulfillRequest"_s,
+                {{u"requestId"_s, id},
+                 {u"responseCode"_s, 200},
+                 {u"responseHeaders"_s,
+                  QJsonArray{QJsonObject{{u"name"_s, u"Content-Type"_s},
+                                         {u"value"_s, m_documentType.isEmpty()
+                                                          ? u"text/html"_s
+                                                          : QString::fromLatin1(m_documentType)}}}},
+                 {u"body"_s, QString::fromLatin1(m_document.toBase64())}});
+            m_document.clear();
+        } else {
+            m_driver.command(u"Fetch.continueRequest"_s, {{u"requestId"_s, id}});
+        }
     } else if (method == u"Page.javascriptDialogOpening"_s) {
         // alert, confirm (false), prompt (null), beforeunload: dismissed.
         m_driver.command(u"Page.handleJavaScriptDialog"_s, {{u"accept"_s, false}});
@@ -355,6 +386,9 @@ void RenderedListing::read() {
             r.baseUrl = e.at(4).toString().toUtf8();
             r.element.hasSheet = e.at(5).isString();
             r.element.sheet = e.at(5).toString().toUtf8();
+            // A parent stands before its child; anything else is no parent.
+            const qsizetype parent = e.at(6).toInteger(-1);
+            r.parent = parent >= 0 && parent < elements.size() ? parent : -1;
             elements.append(std::move(r));
         }
         // The cookies the downloads will carry: all of them, not only what scripts may see.
@@ -381,12 +415,15 @@ void RenderedListing::listFound(QList<BrowserListing::RenderedElement> elements)
         if (Cancellation::requested())
             return finishListed({net::Status::Cancelled});
         BrowserListing listing(m_list, m_filter);
+        listing.setLargestOnly(m_largest);
+        listing.setImagesOnly(m_imagesOnly);
         if (m_foundIn)
             m_foundIn(FoundIn::Document);
         listing.runElements(elements);
         if (m_foundIn)
             m_foundIn(FoundIn::Network);
         listing.addImages(images);
+        m_elements = elements;
         finishListed(Cancellation::requested() ? net::Result(net::Status::Cancelled) : net::Result());
     });
 }

@@ -49,6 +49,17 @@ public:
     void setProgress(Progress progress) { m_progress = std::move(progress); }
     // Where each listed entry was found, told just before it is added.
     void setFoundIn(std::function<void(FoundIn)> found) { m_foundIn = std::move(found); }
+    // Of each picture in several sizes only the largest candidate is listed.
+    void setLargestOnly(bool largest) { m_largest = largest; }
+    // Only the image contexts of the tree: a followed page's images, not its links.
+    void setImagesOnly(bool imagesOnly) { m_imagesOnly = imagesOnly; }
+    // The page's document is these bytes, fetched already: the browser's request for the address
+    // is answered with them rather than sent (its other requests go out as ever).
+    void setDocument(QByteArray body, QByteArray contentType) {
+        m_document = std::move(body);
+        m_documentType = std::move(contentType);
+        m_hasDocument = true;
+    }
 
     // address: an http(s) address, normalised already.
     void start(const QByteArray& address, End end);
@@ -58,6 +69,8 @@ public:
     // Every cookie the browser held when settling ended, HttpOnly ones included, as the lines
     // of a Netscape cookie file; empty when it held none.
     const QByteArray& cookies() const { return m_cookies; }
+    // The tree the browser built, as read once settling ended (its links are followed from it).
+    const QList<BrowserListing::RenderedElement>& elements() const { return m_elements; }
 
 private:
     void prepare();
@@ -85,6 +98,13 @@ private:
     QByteArray m_address;
     QByteArray m_finalAddress;
     QByteArray m_cookies;
+    QList<BrowserListing::RenderedElement> m_elements;
+    bool m_largest = false;
+    bool m_imagesOnly = false;
+    bool m_hasDocument = false;
+    bool m_documentServed = false;
+    QByteArray m_document;
+    QByteArray m_documentType;
 
     enum class Phase { Starting, Navigating, Loading, Scrolling, Quiet, Reading, Done };
     Phase m_phase = Phase::Starting;

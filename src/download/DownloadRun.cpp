@@ -390,7 +390,7 @@ void DownloadRun::startJob(Entry entry) {
     self->entry = std::move(entry);
     self->job = std::make_unique<DownloadJob>(m_setup.loop(), *m_writer,
                                               parallel() ? noBar() : m_host.progress(), m_host.messages());
-    self->job->setRefererPage(m_setup.refererFor(m_refererPage));
+    self->job->setRefererPage(m_setup.refererFor(m_refererPages.value(self->entry.link, m_refererPage)));
     self->job->setOptions(m_options);
     if (parallel())
         self->job->setProgressListener([self](qint64 received, qint64 expected) {

@@ -5,6 +5,7 @@
 #include "net/TransferLoop.h"
 
 #include <QByteArray>
+#include <QHash>
 #include <QList>
 #include <QObject>
 #include <QString>
@@ -67,6 +68,8 @@ public:
     // The page the images come from (its final address), named as each request's Referer when the
     // set-up sends it.
     void setRefererPage(QByteArray page) { m_refererPage = std::move(page); }
+    // Links found on a followed page name that page instead (link -> its final address).
+    void setRefererPages(QHash<QByteArray, QByteArray> pages) { m_refererPages = std::move(pages); }
     // Links in the archive are skipped without a request; each saved link is added to it.
     void setArchive(DownloadArchive* archive) { m_archive = archive; }
 
@@ -131,6 +134,7 @@ private:
     const net::RunSetup& m_setup;
     const DownloadOptions& m_options;
     QByteArray m_refererPage;
+    QHash<QByteArray, QByteArray> m_refererPages;
     DownloadArchive* m_archive = nullptr;
     bool m_archiveFailed = false;
     int m_skipped = 0;

@@ -826,6 +826,8 @@ void CurlLoop::Private::follow(Job& job) {
         return finish(job.id, Result(Status::NotWebRedirect, QString::fromUtf8(next)));
     if (scheme == u"http" && job.url.startsWith("https:"))
         return finish(job.id, Result(Status::InsecureRedirect, QString::fromUtf8(next)));
+    if (job.handler && !job.handler->redirectAllowed(next))
+        return finish(job.id, Result(Status::RefusedRedirect, QString::fromUtf8(next)));
     job.url = next;
     job.replays = 0;
     curl_easy_setopt(job.easy, CURLOPT_FRESH_CONNECT, 0L);

@@ -34,6 +34,8 @@ QString reasonText(const Result& r) {
         return QStringLiteral("the server redirected from https to plain http (%1)").arg(r.detail);
     case Status::NotWebRedirect:
         return QStringLiteral("the server redirected to %1, which is not a web address").arg(r.detail);
+    case Status::RefusedRedirect:
+        return QStringLiteral("the server redirected to %1, a host that is not followed").arg(r.detail);
     case Status::NotWebAddress:
         return QStringLiteral("%1 is not a web address").arg(r.detail);
     case Status::TooBig:

@@ -4,7 +4,6 @@
 #include <QList>
 #include <QString>
 
-
 namespace net {
 
 // What to fetch and how. The link goes on the wire as the page wrote it, with blanks, control
@@ -48,6 +47,7 @@ enum class Status {
     TooManyRedirects, //
     InsecureRedirect, // from https to plain http
     NotWebRedirect,   // to a scheme other than http or https
+    RefusedRedirect,  // to an address the request's handler does not go to; the detail names it
     NotWebAddress,    // the request itself is no http or https address
     TooBig,           // more body than maxBodyBytes
     Bomb,             // a compressed body that expands beyond reason

@@ -42,6 +42,12 @@ public:
     // A piece of the body, valid during the call only.
     virtual Take body(QByteArrayView piece) = 0;
     virtual void finished(const Result& result) = 0;
+    // Asked before a redirect is followed, with its target as it goes on the wire; false ends
+    // the transfer with RefusedRedirect (a followed page may only lead to the hosts allowed).
+    virtual bool redirectAllowed(const QByteArray& target) {
+        Q_UNUSED(target);
+        return true;
+    }
 };
 
 // What a request is for. Images count against the run's cap of transfers in flight; every kind

@@ -478,6 +478,7 @@ void Form1::PushButton6_Click() {
     download->run = std::make_unique<DownloadRun>(*this, download->network->setup());
     DownloadRun& run = *download->run;
     run.setRefererPage(m_discovery.refererPage());
+    run.setRefererPages(m_discovery.FollowedFrom);
     if (!options.archive.isEmpty()) {
         if (const net::Result opened = download->archive.open(options.archive); opened.ok())
             run.setArchive(&download->archive);
@@ -598,6 +599,17 @@ FindMode Form1::findMode() const {
     return mode == QLatin1StringView("browser")    ? FindMode::Browser
            : mode == QLatin1StringView("rendered") ? FindMode::Rendered
                                                    : FindMode::Classic;
+}
+
+FollowMode Form1::followMode() const {
+    const QString mode = m_store->read(Setting::FollowLinks);
+    return mode == QLatin1StringView("thumbnails") ? FollowMode::Thumbnails
+           : mode == QLatin1StringView("links")    ? FollowMode::Links
+                                                   : FollowMode::None;
+}
+
+bool Form1::largestSizesOnly() const {
+    return m_store->read(Setting::PictureSizes) == QLatin1StringView("largest");
 }
 
 QString Form1::folderText() const {

@@ -89,6 +89,8 @@ public:
     QString addressText() const override;
     QString folderText() const override;
     FindMode findMode() const override;
+    FollowMode followMode() const override;
+    bool largestSizesOnly() const override;
     void renderingProgress(const QString& text) override;
 
     ProgressDisplay& progress() override;

@@ -101,6 +101,15 @@ void Form1::buildMenus() {
         rendered->setToolTip(chromiumMissingText());
         find->setToolTipsVisible(true);
     }
+    addChoices(options->addMenu(QStringLiteral("Follow &Links")), Setting::FollowLinks,
+               {{QStringLiteral("&Off"), QStringLiteral("none")},
+                {QStringLiteral("&Thumbnail Links"), QStringLiteral("thumbnails")},
+                {QStringLiteral("&All Links on the Site"), QStringLiteral("links")}},
+               QStringLiteral("actionFollow"));
+    addChoices(options->addMenu(QStringLiteral("Picture Si&zes")), Setting::PictureSizes,
+               {{QStringLiteral("&All"), QStringLiteral("all")},
+                {QStringLiteral("&Largest Only"), QStringLiteral("largest")}},
+               QStringLiteral("actionSizes"));
     QList<std::pair<QString, QString>> parallel;
     for (int n : {1, 2, 4, 8, 16})
         parallel.append({QString::number(n), QString::number(n)});

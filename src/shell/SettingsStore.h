@@ -29,6 +29,8 @@ enum class Setting {
     DownloadArchive,
     SendReferer,
     UntickSaved,
+    FollowLinks,
+    PictureSizes,
 };
 
 // How a key is read back and what stands in for it while it has never been written.
@@ -66,6 +68,10 @@ inline constexpr SettingInfo settingsTable[] = {
     // The page has always been sent as the images' Referer, so the default stays on.
     {Setting::SendReferer, QLatin1StringView("Send Referer"), true, QLatin1StringView("1"), false},
     {Setting::UntickSaved, QLatin1StringView("Untick Saved"), true, QLatin1StringView("0"), false},
+    // Which links a listing follows ("none", "thumbnails", "links") and which sizes of a picture it
+    // keeps ("all", "largest"), as the command line spells them; written only when chosen.
+    {Setting::FollowLinks, QLatin1StringView("Follow Links"), false, QLatin1StringView("none"), false},
+    {Setting::PictureSizes, QLatin1StringView("Picture Sizes"), false, QLatin1StringView("all"), false},
 };
 
 const SettingInfo& settingInfo(Setting setting);

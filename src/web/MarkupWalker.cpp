@@ -11,6 +11,7 @@
 #include <QList>
 
 #include <cstring>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -261,9 +262,10 @@ public:
         }
     }
 
-    // An HTML element whose name a rule names (flags has Watched).
-    template <class Attrs> void html(QByteArrayView name, bool sourceInPicture, const Attrs& attrs) {
-        enum How { None, One, Set, LinkOne };
+    // An HTML element whose name a rule names (flags has Watched). inPicture: its parent is a
+    // picture, whose group of sizes its candidates join.
+    template <class Attrs> void html(QByteArrayView name, bool inPicture, const Attrs& attrs) {
+        enum How { None, One, Set, LinkOne, OneSize, Sizes };
         bool imageInput = false;
         bool imageLinkElement = false;
         bool imageMetaElement = false;
@@ -279,16 +281,16 @@ public:
             if (name == "img"_bv) {
                 if (attribute == "src"_bv || attribute == "data-src"_bv || attribute == "data-lazy-src"_bv ||
                     attribute == "data-original"_bv)
-                    return One;
+                    return OneSize;
                 if (attribute == "srcset"_bv || attribute == "data-srcset"_bv ||
                     attribute == "data-lazy-srcset"_bv)
-                    return Set;
+                    return Sizes;
             } else if (name == "a"_bv || name == "area"_bv) {
                 if (attribute == "href"_bv)
                     return LinkOne;
             } else if (name == "source"_bv) {
                 if (attribute == "srcset"_bv || attribute == "data-srcset"_bv)
-                    return sourceInPicture ? Set : None;
+                    return inPicture ? Sizes : None;
             } else if (name == "input"_bv) {
                 if (attribute == "src"_bv)
                     return imageInput ? One : None;
@@ -306,6 +308,10 @@ public:
             }
             return None;
         };
+        // An img is a picture of its own unless its picture's group holds it.
+        const bool ownGroup = name == "img"_bv && !inPicture;
+        if (ownGroup)
+            m_handler.groupStart();
         for (std::size_t i = 0; i < attrs.count(); ++i) {
             const auto& a = attrs.at(i);
             if (a.name == "style"_bv) {
@@ -325,13 +331,27 @@ public:
                 for (QByteArrayView url : srcsetUrls(a.value))
                     m_handler.reference(url, ReferenceContext::Image);
                 break;
+            case OneSize:
+                m_handler.candidate(a.value, {});
+                break;
+            case Sizes:
+                for (const SrcsetCandidate& c : srcsetCandidates(a.value))
+                    m_handler.candidate(c.url, {MarkupWalker::Handler::Size::Kind(int(c.kind)), c.value});
+                break;
             }
         }
+        if (ownGroup)
+            m_handler.groupEnd();
     }
+
+    // How many url() values style attributes have given so far: an element whose style
+    // attribute holds one counts as an image inside a link.
+    qsizetype styleUrls() const { return m_styleUrls; }
 
     void styleAttribute(QByteArrayView value) {
         m_urls.clear();
         cssUrlsOfDeclarations(value, m_urls);
+        m_styleUrls += m_urls.size();
         for (const QByteArray& url : m_urls)
             m_handler.reference(url, ReferenceContext::Image);
     }
@@ -374,6 +394,7 @@ private:
     }
 
     MarkupWalker::Handler& m_handler;
+    qsizetype m_styleUrls = 0;
     // A lowered attribute value, compared and dropped.
     QByteArray m_lowered;
     QList<QByteArray> m_urls;
@@ -388,7 +409,8 @@ constexpr unsigned tokensPerTick = 2048;
 class Walker {
 public:
     Walker(QByteArrayView page, MarkupWalker::Handler& handler, bool baseOnly, bool final = true)
-        : m_tokenizer(page, final), m_handler(handler), m_contexts(handler), m_baseOnly(baseOnly) {}
+        : m_tokenizer(page, final), m_handler(handler), m_contexts(handler), m_baseOnly(baseOnly),
+          m_anchors(!baseOnly && handler.wantsAnchors()) {}
 
     // More of the page: the text so far, the earlier bytes unchanged.
     void extend(QByteArrayView page, bool final) { m_tokenizer.extend(page, final); }
@@ -407,6 +429,10 @@ public:
                 // A style element the page never closes still has its sheet.
                 if (m_collecting)
                     finishSheet();
+                // And a picture it never closes ends its group of sizes.
+                for (std::size_t i = m_stack.size(); i-- > 0;)
+                    if (std::exchange(m_stack[i].group, false))
+                        m_handler.groupEnd();
                 return;
             }
             switch (kind) {
@@ -444,6 +470,8 @@ private:
         std::uint32_t flags; // TagFlag of an HTML element
         bool htmlIntegration;
         bool mathTextIntegration;
+        bool group = false;    // a picture whose group of sizes ends with it
+        qsizetype anchor = -1; // an a element with an href: its number
     };
 
     bool inTemplate() const { return m_templates > 0; }
@@ -477,6 +505,8 @@ private:
                 --m_templates;
             if (m_collecting && m_stack.size() - 1 == m_sheetDepth)
                 finishSheet();
+            if (top.group)
+                m_handler.groupEnd();
             --openCount(m_stack.back());
             m_spareNames.push_back(std::move(m_stack.back().name));
             m_stack.pop_back();
@@ -489,6 +519,8 @@ private:
             --m_templates;
         if (m_collecting && index == m_sheetDepth)
             finishSheet();
+        if (m_stack[index].group)
+            m_handler.groupEnd();
         --openCount(m_stack[index]);
         m_spareNames.push_back(std::move(m_stack[index].name));
         m_stack.erase(m_stack.begin() + std::ptrdiff_t(index));
@@ -682,10 +714,30 @@ private:
                                  : (flags & Script)  ? HtmlTokenizer::State::ScriptData
                                                      : HtmlTokenizer::State::Plaintext);
         }
+        const std::size_t depth = m_stack.size();
         if (!(flags & (Void | NotOnStack)))
             push(name, Ns::Html, flags, false, false);
+        const bool pushed = m_stack.size() > depth;
+        if (pushed) {
+            m_stack.back().group = std::exchange(m_pendingGroup, false);
+            m_stack.back().anchor = std::exchange(m_pendingAnchor, -1);
+        } else {
+            // Too deep to be kept open: its group of sizes ends at once.
+            if (std::exchange(m_pendingGroup, false))
+                m_handler.groupEnd();
+            m_pendingAnchor = -1;
+        }
         if (name == "style"_bv && m_pendingSheet)
             beginSheet();
+    }
+
+    // An image-context element just went by: every link open around it holds an image.
+    void imageInOpenAnchors() {
+        if (noneOpenId(ids().a))
+            return;
+        for (std::size_t i = m_stack.size(); i-- > 0;)
+            if (m_stack[i].anchor >= 0)
+                m_handler.imageInAnchor(m_stack[i].anchor);
     }
 
     void foreignElement(QByteArrayView name, Ns ns) {
@@ -702,8 +754,12 @@ private:
                                                equalsNoCase(encoding->value, "application/xhtml+xml"));
             }
         }
-        if (!inTemplate() && !m_baseOnly)
+        if (!inTemplate() && !m_baseOnly) {
+            const qsizetype styleUrls = m_contexts.styleUrls();
             m_contexts.foreign(name, ns, TagAttributes{m_tokenizer});
+            if (m_anchors && ((ns == Ns::Svg && name == "image"_bv) || m_contexts.styleUrls() > styleUrls))
+                imageInOpenAnchors();
+        }
         const bool svgStyle = ns == Ns::Svg && name == "style"_bv && !inTemplate() && !m_baseOnly &&
                               isCssType(m_tokenizer.findAttribute("type"));
         if (m_tokenizer.selfClosing()) {
@@ -795,7 +851,10 @@ private:
             m_pendingSheet = false;
             if (m_baseOnly)
                 return;
+            const qsizetype styleUrls = m_contexts.styleUrls();
             m_contexts.styleAttributes(TagAttributes{m_tokenizer});
+            if (m_anchors && m_contexts.styleUrls() > styleUrls)
+                imageInOpenAnchors();
             return;
         }
         if (name == "base"_bv) {
@@ -810,9 +869,26 @@ private:
         }
         if (m_baseOnly)
             return;
-        const bool sourceInPicture = name == "source"_bv && !m_stack.empty() &&
-                                     m_stack.back().ns == Ns::Html && m_stack.back().name == "picture"_bv;
-        m_contexts.html(name, sourceInPicture, TagAttributes{m_tokenizer});
+        const bool inPicture = (name == "source"_bv || name == "img"_bv) && !m_stack.empty() &&
+                               m_stack.back().ns == Ns::Html && m_stack.back().name == "picture"_bv;
+        if (name == "picture"_bv) {
+            // Its sources and its img are one picture in several sizes, until it ends.
+            m_handler.groupStart();
+            m_pendingGroup = true;
+        }
+        if (m_anchors && name == "a"_bv && m_tokenizer.findAttribute("href")) {
+            m_pendingAnchor = m_anchorCount++;
+            m_handler.anchor(m_pendingAnchor);
+        }
+        const qsizetype styleUrls = m_contexts.styleUrls();
+        m_contexts.html(name, inPicture, TagAttributes{m_tokenizer});
+        if (m_anchors) {
+            const HtmlTokenizer::Attribute* type =
+                name == "input"_bv ? m_tokenizer.findAttribute("type") : nullptr;
+            if (name == "img"_bv || name == "picture"_bv || (type && equalsNoCase(type->value, "image")) ||
+                m_contexts.styleUrls() > styleUrls)
+                imageInOpenAnchors();
+        }
         m_pendingSheet = name == "style"_bv && isCssType(m_tokenizer.findAttribute("type"));
     }
 
@@ -847,6 +923,12 @@ private:
     MarkupWalker::Handler& m_handler;
     Contexts m_contexts;
     const bool m_baseOnly;
+    // The handler wants to know which links hold images.
+    const bool m_anchors;
+    qsizetype m_anchorCount = 0;
+    // What the element being started brings onto the stack with it.
+    bool m_pendingGroup = false;
+    qsizetype m_pendingAnchor = -1;
     bool m_done = false;
     bool m_over = false;
     unsigned m_sinceTick = 0;

@@ -28,6 +28,31 @@ public:
         virtual void reference(QByteArrayView value, ReferenceContext context) = 0;
         // Called every so many tokens; false stops the walk (the program is closing).
         virtual bool keepGoing() { return true; }
+
+        // One picture offered in several sizes: an img's src, srcset and lazy-loading attributes,
+        // or a picture's sources and its img, told between groupStart() and groupEnd(), each
+        // candidate with the size its descriptor gives it. By default a candidate is an image
+        // reference like any other.
+        struct Size {
+            enum class Kind { None, Width, Density };
+            Kind kind = Kind::None; // no descriptor: 1x
+            double value = 1;
+        };
+        virtual void candidate(QByteArrayView value, Size size) {
+            (void)size;
+            reference(value, ReferenceContext::Image);
+        }
+        virtual void groupStart() {}
+        virtual void groupEnd() {}
+
+        // Asked once: with true the walk also tells which links hold an image.
+        virtual bool wantsAnchors() const { return false; }
+        // An HTML a element with an href, the n-th (from 0) in tree order; its href follows as a
+        // link reference.
+        virtual void anchor(qsizetype n) { (void)n; }
+        // An image-context element (img, picture, input type=image, SVG image, or an element whose
+        // style attribute holds a url()) stands inside the n-th anchor.
+        virtual void imageInAnchor(qsizetype n) { (void)n; }
     };
 
     // Only the base is wanted: the walk ends at the first base element with an href. keepGoing
@@ -68,7 +93,7 @@ public:
         enum class Space { Html, Svg, MathMl, Other };
         QByteArray name; // its local name, in lower case
         Space space = Space::Html;
-        bool inPicture = false;         // its parent is an HTML picture element
+        bool inPicture = false; // its parent is an HTML picture element (its sizes join the picture's)
         QList<DomAttribute> attributes; // in the order of its attribute list
         bool hasSheet = false;          // a style element with a CSS style sheet
         QByteArray sheet;               // that sheet's rules as the browser serialises them

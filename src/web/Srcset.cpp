@@ -79,6 +79,7 @@ public:
                 m_error = true;
             else
                 m_width = true;
+            m_number = number;
         } else if (last == 'x' && isFloatingPoint(number)) {
             if (m_width || m_density || m_height)
                 m_error = true;
@@ -86,6 +87,7 @@ public:
                 m_error = true;
             else
                 m_density = true;
+            m_number = number;
         } else if (last == 'h' && isNonNegativeInteger(number)) {
             if (m_height || m_density)
                 m_error = true;
@@ -98,8 +100,20 @@ public:
         }
     }
     bool valid() const { return !m_error && !(m_height && !m_width); }
+    SrcsetCandidate::Kind kind() const {
+        return m_width     ? SrcsetCandidate::Kind::Width
+               : m_density ? SrcsetCandidate::Kind::Density
+                           : SrcsetCandidate::Kind::None;
+    }
+    double value() const {
+        if (!m_width && !m_density)
+            return 1;
+        const std::string copy(m_number.data(), size_t(m_number.size()));
+        return std::strtod(copy.c_str(), nullptr);
+    }
 
 private:
+    QByteArrayView m_number;
     bool m_error = false;
     bool m_width = false;
     bool m_density = false;
@@ -108,8 +122,10 @@ private:
 
 } // namespace
 
-QList<QByteArrayView> srcsetUrls(QByteArrayView value) {
-    QList<QByteArrayView> urls;
+namespace {
+
+// The standard's "parse a srcset attribute": found(url, descriptors) for each candidate kept.
+template <class Found> void parseSrcset(QByteArrayView value, Found found) {
     const char* input = value.data();
     const qsizetype n = value.size();
     qsizetype pos = 0;
@@ -117,7 +133,7 @@ QList<QByteArrayView> srcsetUrls(QByteArrayView value) {
         while (pos < n && (chars::isAsciiWhitespace(input[pos]) || input[pos] == ','))
             ++pos;
         if (pos >= n)
-            return urls;
+            return;
         const qsizetype start = pos;
         while (pos < n && !chars::isAsciiWhitespace(input[pos]))
             ++pos;
@@ -173,6 +189,22 @@ QList<QByteArrayView> srcsetUrls(QByteArrayView value) {
             }
         }
         if (descriptors.valid())
-            urls.append(QByteArrayView(input + start, urlEnd - start));
+            found(QByteArrayView(input + start, urlEnd - start), descriptors);
     }
+}
+
+} // namespace
+
+QList<QByteArrayView> srcsetUrls(QByteArrayView value) {
+    QList<QByteArrayView> urls;
+    parseSrcset(value, [&](QByteArrayView url, const Descriptors&) { urls.append(url); });
+    return urls;
+}
+
+QList<SrcsetCandidate> srcsetCandidates(QByteArrayView value) {
+    QList<SrcsetCandidate> candidates;
+    parseSrcset(value, [&](QByteArrayView url, const Descriptors& d) {
+        candidates.append({url, d.kind(), d.value()});
+    });
+    return candidates;
 }

@@ -22,6 +22,8 @@
 #include <QTest>
 #include <QTimer>
 
+using namespace Qt::StringLiterals;
+
 namespace {
 
 template <class T = QWidget> T* control(Form1& window, const QString& name) {
@@ -87,6 +89,8 @@ private slots:
     void parallelRunBarShowsTheRun();
     void stopEndsTheRunAndKeepsWhatItHas_data();
     void stopEndsTheRunAndKeepsWhatItHas();
+    void followLinksFromTheOptionsMenu();
+    void stopWhileFollowingKeepsWhatWasListed();
     void returnInTheAddressBoxLists_data();
     void returnInTheAddressBoxLists();
     void addressEnteredInOnePieceLosesItsBlanks_data();
@@ -463,6 +467,85 @@ void TestWindowUse::stopEndsTheRunAndKeepsWhatItHas() {
     QTest::mouseClick(control(window, QStringLiteral("PushButton6")), Qt::LeftButton);
     QVERIFY(downloadEnds(window));
     QCOMPARE(m_test->boxes.texts(), QStringList{QStringLiteral("Done.")});
+}
+
+// ---- Following links ----
+
+void TestWindowUse::followLinksFromTheOptionsMenu() {
+    TestServer server;
+    server.route("/g/", serve::ok("<a href=p1.html><img src=t1.jpg srcset='t1-2x.jpg 2x'></a>"
+                                  "<a href=p2.html><img src=t2.jpg></a><a href=text.html>text</a>"));
+    server.route("/g/p1.html", serve::ok("<img src=/full1.jpg srcset='/full1-big.jpg 1600w'>"));
+    server.route("/g/p2.html",
+                 serve::response(404, "Not Found", {{"Content-Type", "text/html"}}, "<img src=x.jpg>"));
+    server.route("/g/text.html", serve::ok("<img src=/text.jpg>"));
+    QTemporaryDir dir;
+    m_settings->put(QStringLiteral("Text2"), dir.path() + QStringLiteral("/"));
+    m_settings->put(QStringLiteral("Find Mode"), QStringLiteral("browser"));
+    m_settings->put(QStringLiteral("Web Site"), QString::fromLatin1(server.address("/g/")));
+    Form1& window = m_test->load();
+    // Nothing is stored until chosen; the menus show the defaults.
+    QVERIFY(menuAction(window, "actionFollowNone")->isChecked());
+    QVERIFY(menuAction(window, "actionSizesAll")->isChecked());
+    QCOMPARE(m_settings->stored(QStringLiteral("Follow Links")), std::nullopt);
+    QCOMPARE(m_settings->stored(QStringLiteral("Picture Sizes")), std::nullopt);
+    menuAction(window, "actionFollowThumbnails")->trigger();
+    menuAction(window, "actionSizesLargest")->trigger();
+    QCOMPARE(m_settings->stored(QStringLiteral("Follow Links")), std::optional(QStringLiteral("thumbnails")));
+    QCOMPARE(m_settings->stored(QStringLiteral("Picture Sizes")), std::optional(QStringLiteral("largest")));
+
+    QStringList barTexts;
+    auto* bar = control<TextProgressBar>(window, QStringLiteral("ProgressBar1"));
+    const QString idleText = bar->text();
+    WhileRunning watch([&] {
+        if (!bar->text().isEmpty() && bar->text() != idleText && !barTexts.contains(bar->text()))
+            barTexts << bar->text();
+        return false;
+    });
+    QTest::mouseClick(control(window, QStringLiteral("PushButton5")), Qt::LeftButton);
+    QVERIFY(listingEnds(window));
+    QStringList listed;
+    for (int i = 1; i <= window.imageList().count(); ++i)
+        listed << QString::fromUtf8(window.imageList().text(i).mid(server.base().size()));
+    QCOMPARE(listed, (QStringList{u"/g/t1-2x.jpg"_s, u"/g/t2.jpg"_s, u"/full1-big.jpg"_s}));
+    QCOMPARE(m_test->boxes.texts(),
+             QStringList{u"Done.\r\r1 of 2 linked pages added nothing:\rThe linked page %1 adds nothing: the "
+                         u"server answered HTTP 404 Not Found."_s.arg(
+                             QString::fromLatin1(server.address("/g/p2.html")))});
+    QVERIFY(!barTexts.isEmpty());
+    for (const QString& text : std::as_const(barTexts))
+        QVERIFY2(text.startsWith(u"Following links: "_s) && text.endsWith(u" of 2"_s), qPrintable(text));
+}
+
+void TestWindowUse::stopWhileFollowingKeepsWhatWasListed() {
+    TestServer server;
+    // The classic scan: double quotes.
+    server.route("/g/", serve::ok("<a href=\"p1.html\"><img src=\"t1.jpg\"></a>"
+                                  "<a href=\"p2.html\"><img src=\"t2.jpg\"></a>"));
+    server.route("/g/p1.html", serve::ok("<img src=\"full1.jpg\">"));
+    server.route("/g/p2.html", serve::stall());
+    QTemporaryDir dir;
+    m_settings->put(QStringLiteral("Text2"), dir.path() + QStringLiteral("/"));
+    m_settings->put(QStringLiteral("Follow Links"), QStringLiteral("thumbnails"));
+    m_settings->put(QStringLiteral("Web Site"), QString::fromLatin1(server.address("/g/")));
+    Form1& window = m_test->load();
+    auto* bar = control<TextProgressBar>(window, QStringLiteral("ProgressBar1"));
+    QString seen;
+    WhileRunning watch([&] {
+        // The first page is in and the second is on its way.
+        if (bar->text() != u"Following links: 1 of 2"_s || !server.distinctPaths().contains("/g/p2.html"))
+            return false;
+        seen = bar->text();
+        menuAction(window, "actionStop")->trigger();
+        return true;
+    });
+    QTest::mouseClick(control(window, QStringLiteral("PushButton5")), Qt::LeftButton);
+    QVERIFY(listingEnds(window));
+    QCOMPARE(seen, u"Following links: 1 of 2"_s);
+    QCOMPARE(m_test->boxes.texts(), QStringList{u"Stopped: 3 links listed."_s});
+    QCOMPARE(window.imageList().text(3), server.address("/g/full1.jpg"));
+    QVERIFY(window.runState().idle());
+    QVERIFY(!Cancellation::requested());
 }
 
 // ---- The address box ----
