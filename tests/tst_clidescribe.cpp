@@ -126,7 +126,8 @@ void CliDescribeTest::everyOptionParsesBothWays() {
         got.hasInput != defaults.hasInput || run.referer != plain.referer || run.archive != plain.archive ||
         got.json != defaults.json || run.limitRate != plain.limitRate || run.waitMs != plain.waitMs ||
         run.cookieFile != plain.cookieFile || run.headers != plain.headers ||
-        got.createDirs != defaults.createDirs || got.renderSeconds != defaults.renderSeconds;
+        got.createDirs != defaults.createDirs || got.renderSeconds != defaults.renderSeconds ||
+        got.patterns.isEmpty() != defaults.patterns.isEmpty();
     QVERIFY2(changed, qPrintable(name));
 }
 

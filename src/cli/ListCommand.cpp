@@ -46,6 +46,7 @@ std::unique_ptr<RunningCommand> startList(const QStringList& args, std::function
     command->network = std::move(*setUp);
     command->host = std::make_unique<CliHost>(options.positional.front(), stdout);
     command->host->list().setJson(options.json);
+    command->host->setPatterns(options.patterns);
     // A browser of the run's own is ended with it, on a signal too.
     if (options.find == FindMode::Rendered)
         command->cancelOnSignal.emplace();

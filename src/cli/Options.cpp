@@ -50,6 +50,24 @@ const std::array table{
                options.filter = value;
                return net::Result();
            }},
+    Option{"match"_L1, 0, ValueKind::Text, "REGEX"_L1, 0, 0, none, Scope::Both,
+           "keep only links in which the regular expression is found (repeatable: a link found by any "
+           "one is kept), after the image types; with --input, of the links read."_L1,
+           "Keeps only the links in which the regular expression _REGEX_ (Perl-compatible, as Qt's "
+           "QRegularExpression reads it) is found anywhere, as grep finds it; letter case counts "
+           "unless the pattern says *(?i)*. It is applied after the image types, to the link as "
+           "listed; with *--input*, to each link read. Given more than once, a link found by any one "
+           "of them is kept. A pattern that does not compile is a bad argument (exit status 2) and "
+           "names itself."_L1,
+           "varnolux list --match '/large/' --exclude '(?i)thumb' URL"_L1, none,
+           [](const QString& value, CommandOptions& options) { return options.patterns.addMatch(value); }},
+    Option{"exclude"_L1, 0, ValueKind::Text, "REGEX"_L1, 0, 0, none, Scope::Both,
+           "leave out links in which the regular expression is found (repeatable), after --match."_L1,
+           "Leaves out the links in which the regular expression _REGEX_ is found, read as for "
+           "*--match*; given more than once, a link found by any one of them is left out, whatever "
+           "*--match* says."_L1,
+           "varnolux download --exclude '\\.gif$' URL DIR"_L1, none,
+           [](const QString& value, CommandOptions& options) { return options.patterns.addExclude(value); }},
     Option{"find"_L1, 0, ValueKind::Choice, "MODE"_L1, 0, 0, "classic browser rendered"_L1, Scope::Both,
            "classic (the default): the src=\"...\" and href=\"...\" values of the page; browser: every "
            "image a browser would show on the page (srcset, lazy-loading attributes, CSS url(), icons, "

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "core/Expected.h"
+#include "discovery/LinkPatterns.h"
 #include "discovery/ListingJob.h"
 #include "download/DownloadOptions.h"
 #include "net/Transfer.h"
@@ -16,6 +17,7 @@
 // The arguments of 'list' and 'download', once parsed: every option's value and the positionals.
 struct CommandOptions {
     QString filter = QStringLiteral("JPG,GIF");
+    LinkPatterns patterns; // --match, --exclude
     // What the run asks of the network and the disk: its set-up is built from it.
     DownloadOptions download;
     FindMode find = FindMode::Classic;
