@@ -5,6 +5,7 @@
 #include "support/Files.h"
 #include "support/TestServer.h"
 
+#include <QCryptographicHash>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QTemporaryDir>
@@ -45,6 +46,12 @@ private slots:
     void patternsChooseLinks();
     void badPatternIsRefused_data();
     void badPatternIsRefused();
+    void templateNamesFiles_data();
+    void templateNamesFiles();
+    void badTemplateIsRefused_data();
+    void badTemplateIsRefused();
+    void dedupeKeepsOneCopy_data();
+    void dedupeKeepsOneCopy();
 };
 
 void ChoosingTest::initTestCase() {
@@ -150,6 +157,241 @@ void ChoosingTest::badPatternIsRefused() {
     // Refused before anything is fetched.
     QCOMPARE(server.requests().size(), 0);
     QCOMPARE(filesUnder(folder.path()), QStringList{});
+}
+
+namespace {
+
+const QByteArray pngBytes = QByteArray("\x89PNG\r\n\x1A\n", 8) + QByteArray(100, 'p');
+const QByteArray gifBytes = "GIF89a" + QByteArray(100, 'g');
+const QByteArray jpegBytes = QByteArray("\xFF\xD8\xFF\xE0", 4) + QByteArray(100, 'j');
+const QByteArray webpBytes = QByteArray("RIFF\x10\0\0\0WEBPVP8 ", 16) + QByteArray(100, 'w');
+
+// The server's images: path -> body, all served as application/octet-stream unless the path
+// says ".html".
+void serveImages(TestServer& server) {
+    const QList<std::pair<QByteArray, QByteArray>> images{
+        {"/img/a.png", pngBytes},       {"/img/b", gifBytes},
+        {"/img/c", "plain bytes"},      {"/img/photo.jpg", webpBytes},
+        {"/img/photo.jpeg", jpegBytes}, {"/img/same1.png", pngBytes},
+        {"/other/same2.png", pngBytes}, {"/img/q.png?size=large", pngBytes}};
+    for (const auto& [path, body] : images)
+        server.route(path, serve::ok(body, "application/octet-stream"));
+    server.route("/img/typed", serve::ok(jpegBytes.mid(3), "image/jpeg"));
+    server.setFallback([](const RecordedRequest&) { return serve::ok(pngBytes, "image/png"); });
+}
+
+// Runs download --input with the links (paths on the server) into folder.
+CliResult downloadLinks(TestServer& server, const QList<QByteArray>& paths, const QStringList& options,
+                        const QString& folder) {
+    QByteArray links;
+    for (const QByteArray& path : paths)
+        links += server.address(path) + '\n';
+    CliOptions input;
+    input.input = links;
+    return runVarnolux(QStringList{u"download"_s, u"--input"_s, u"-"_s} + options + QStringList{folder},
+                       input);
+}
+
+QString sha256Of(const QByteArray& bytes) {
+    return QString::fromLatin1(QCryptographicHash::hash(bytes, QCryptographicHash::Sha256).toHex());
+}
+
+} // namespace
+
+void ChoosingTest::templateNamesFiles_data() {
+    QTest::addColumn<QStringList>("options");
+    QTest::addColumn<QList<QByteArray>>("paths");
+    QTest::addColumn<QStringList>("files");
+    QTest::addColumn<int>("exitCode");
+    QTest::addColumn<QString>("says"); // on standard error, or empty
+
+    using Paths = QList<QByteArray>;
+    QTest::newRow("{name} names files as always")
+        << QStringList{u"--output"_s, u"{name}"_s} << Paths{"/img/a.png", "/img/b"}
+        << QStringList{u"a.png"_s, u"b"_s} << 0 << QString();
+    QTest::newRow("folders and a zero-padded index")
+        << QStringList{u"--output"_s, u"{host}/{index:03}-{stem}.{ext}"_s}
+        << Paths{"/img/a.png", "/img/photo.jpeg"}
+        << QStringList{u"127.0.0.1/001-a.png"_s, u"127.0.0.1/002-photo.jpeg"_s} << 0 << QString();
+    QTest::newRow("{ext} the link lacks comes from the body's first bytes")
+        << QStringList{u"--output"_s, u"{stem}.{ext}"_s} << Paths{"/img/b"} << QStringList{u"b.gif"_s} << 0
+        << QString();
+    QTest::newRow("{ext} the link lacks comes from the Content-Type when the bytes do not tell")
+        << QStringList{u"--output"_s, u"{stem}.{ext}"_s} << Paths{"/img/typed"} << QStringList{u"typed.jpg"_s}
+        << 0 << QString();
+    QTest::newRow("an unknown {ext} takes its dot with it")
+        << QStringList{u"--output"_s, u"{stem}.{ext}"_s} << Paths{"/img/c"} << QStringList{u"c"_s} << 0
+        << QString();
+    QTest::newRow("the query is no part of {stem} and {ext}")
+        << QStringList{u"--output"_s, u"{stem}-large.{ext}"_s} << Paths{"/img/q.png?size=large"}
+        << QStringList{u"q-large.png"_s} << 0 << QString();
+    QTest::newRow("{sha256:N} names the content")
+        << QStringList{u"--output"_s, u"by-hash/{sha256:12}.{ext}"_s} << Paths{"/img/a.png"}
+        << QStringList{u"by-hash/"_s + sha256Of(pngBytes).left(12) + u".png"_s} << 0 << QString();
+    QTest::newRow("braces doubled are braces")
+        << QStringList{u"--output"_s, u"{{{index}}}.{ext}"_s} << Paths{"/img/a.png"}
+        << QStringList{u"{1}.png"_s} << 0 << QString();
+    QTest::newRow("a field that would be '..' becomes '_' and the line says so")
+        << QStringList{u"--output"_s, u"x/{name}"_s} << Paths{"/img/.."} << QStringList{u"x/_"_s} << 0
+        << u"{name} would make an unsafe name"_s;
+    QTest::newRow("a field that would turn the text around becomes '_'")
+        << QStringList{u"--output"_s, u"{stem}.{ext}"_s} << Paths{"/img/\xE2\x80\xAEgnp.exe"}
+        << QStringList{u"_.exe"_s} << 0 << u"{stem} would make an unsafe name"_s;
+    QTest::newRow("an empty result fails the entry with a reason")
+        << QStringList{u"--output"_s, u"{page_host}"_s} << Paths{"/img/a.png"} << QStringList{} << 1
+        << u"empty name"_s;
+    QTest::newRow("a folder that is a symbolic link is not entered")
+        << QStringList{u"--output"_s, u"link/{name}"_s} << Paths{"/img/a.png"} << QStringList{} << 1
+        << u"symbolic link"_s;
+    QTest::newRow("--fix-ext: a WebP body under .jpg is saved as .webp")
+        << QStringList{u"--fix-ext"_s} << Paths{"/img/photo.jpg"} << QStringList{u"photo.webp"_s} << 0
+        << QString();
+    QTest::newRow("--fix-ext: .jpeg of a JPEG stays")
+        << QStringList{u"--fix-ext"_s} << Paths{"/img/photo.jpeg"} << QStringList{u"photo.jpeg"_s} << 0
+        << QString();
+    QTest::newRow("--fix-ext: a name without an extension gets one")
+        << QStringList{u"--fix-ext"_s} << Paths{"/img/b"} << QStringList{u"b.gif"_s} << 0 << QString();
+    QTest::newRow("--fix-ext with --on-exists rename takes the next free fixed name")
+        << QStringList{u"--fix-ext"_s, u"--on-exists"_s, u"rename"_s} << Paths{"/img/photo.jpg"}
+        << QStringList{u"photo (1).webp"_s, u"photo.webp"_s} << 0 << QString();
+    QTest::newRow("--fix-ext with --on-exists skip keeps what exists under the fixed name")
+        << QStringList{u"--fix-ext"_s, u"--on-exists"_s, u"skip"_s} << Paths{"/img/photo.jpg"}
+        << QStringList{u"photo.webp"_s} << 0 << u"the file exists"_s;
+}
+
+void ChoosingTest::templateNamesFiles() {
+    QFETCH(QStringList, options);
+    QFETCH(QList<QByteArray>, paths);
+    QFETCH(QStringList, files);
+    QFETCH(int, exitCode);
+    QFETCH(QString, says);
+    TestServer server;
+    serveImages(server);
+    QTemporaryDir outside;
+    const QString folder = outside.filePath(u"into"_s);
+    QVERIFY(QDir().mkpath(folder));
+    // A file already there under the fixed name, for the --on-exists rows; a planted link for the
+    // symbolic-link row.
+    if (options.contains(u"--on-exists"_s))
+        QVERIFY(writeFile(folder + u"/photo.webp"_s, "before"));
+    if (options.contains(u"link/{name}"_s))
+        QVERIFY(QFile::link(outside.path(), folder + u"/link"_s));
+    const CliResult result = downloadLinks(server, paths, options, folder);
+    QVERIFY2(result.finished, qPrintable(result.errorString));
+    QVERIFY2(result.exitCode == exitCode, result.err.constData());
+    QCOMPARE(filesUnder(folder), files);
+    if (!says.isEmpty())
+        QVERIFY2(QString::fromUtf8(result.err).contains(says), result.err.constData());
+    // Nothing was written beside the folder, through the link or otherwise.
+    QCOMPARE(QDir(outside.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
+             QStringList{u"into"_s});
+    if (options.contains(u"--on-exists"_s))
+        QCOMPARE(readAll(folder + u"/photo.webp"_s), QByteArray("before"));
+}
+
+void ChoosingTest::badTemplateIsRefused_data() {
+    QTest::addColumn<QString>("pattern");
+    QTest::addColumn<QString>("says");
+    QTest::newRow("'..' alone") << u".."_s << u"'..'"_s;
+    QTest::newRow("'..' as a folder") << u"../{name}"_s << u"'..'"_s;
+    QTest::newRow("'..' in the middle") << u"a/../{name}"_s << u"'..'"_s;
+    QTest::newRow("'.' as a folder") << u"./{name}"_s << u"'.'"_s;
+    QTest::newRow("an absolute path") << u"/tmp/{name}"_s << u"absolute"_s;
+    QTest::newRow("a Windows drive") << u"C:{name}"_s << u"absolute"_s;
+    QTest::newRow("an unknown field") << u"{nmae}"_s << u"unknown field {nmae}"_s;
+    QTest::newRow("a field not available yet") << u"{width}x{height}"_s << u"{width}"_s;
+    QTest::newRow("an empty template") << QString() << u"needs a template"_s;
+    QTest::newRow("an empty folder name") << u"a//{name}"_s << u"empty"_s;
+    QTest::newRow("a final slash") << u"{host}/"_s << u"empty"_s;
+    QTest::newRow("an unclosed brace") << u"{name"_s << u"without its '}'"_s;
+    QTest::newRow("a lone closing brace") << u"name}"_s << u"without its '{'"_s;
+    QTest::newRow("an index width without its zero") << u"{index:3}"_s << u"width"_s;
+    QTest::newRow("a hash of no digits") << u"{sha256:0}"_s << u"width"_s;
+    QTest::newRow("a backslash in the text") << u"a\\b{name}"_s << u"--output"_s;
+    QTest::newRow("a control character in the text") << u"a\tb{name}"_s << u"--output"_s;
+    QTest::newRow("10,000 characters") << QString(10000, u'a') << u"longer than"_s;
+}
+
+void ChoosingTest::badTemplateIsRefused() {
+    QFETCH(QString, pattern);
+    QFETCH(QString, says);
+    TestServer server;
+    serveImages(server);
+    QTemporaryDir folder;
+    const CliResult refused =
+        downloadLinks(server, {"/img/a.png"}, QStringList{u"--output"_s, pattern}, folder.path());
+    QCOMPARE(refused.exitCode, 2);
+    QVERIFY2(QString::fromUtf8(refused.err).contains(says), refused.err.constData());
+    QCOMPARE(server.requests().size(), 0);
+    QCOMPARE(filesUnder(folder.path()), QStringList{});
+}
+
+void ChoosingTest::dedupeKeepsOneCopy_data() {
+    QTest::addColumn<QStringList>("options");
+    QTest::addColumn<QByteArray>("archiveBefore");
+    QTest::addColumn<QStringList>("files");
+    QTest::addColumn<QStringList>("statuses"); // --json status per link, in order
+    QTest::addColumn<QString>("duplicateOf");  // on the duplicate's line
+
+    const QByteArray hashLine = "#sha256 " + sha256Of(pngBytes).toLatin1() + " http://elsewhere/old.png\n";
+    QTest::newRow("without --dedupe every copy is saved")
+        << QStringList{} << QByteArray() << QStringList{u"a.png"_s, u"same1.png"_s, u"same2.png"_s}
+        << QStringList{u"saved"_s, u"saved"_s, u"saved"_s} << QString();
+    QTest::newRow("a content saved earlier in the run is not saved again")
+        << QStringList{u"--dedupe"_s} << QByteArray() << QStringList{u"a.png"_s}
+        << QStringList{u"saved"_s, u"duplicate"_s, u"duplicate"_s} << u"a.png"_s;
+    QTest::newRow("a content recorded in the archive is not saved again")
+        << QStringList{u"--dedupe"_s} << hashLine << QStringList{}
+        << QStringList{u"duplicate"_s, u"duplicate"_s, u"duplicate"_s} << u"http://elsewhere/old.png"_s;
+    QTest::newRow("an archive of links only still skips its links")
+        << QStringList{u"--dedupe"_s} << QByteArray("http://127.0.0.1:PORT/img/a.png\n")
+        << QStringList{u"same1.png"_s} << QStringList{u"skipped"_s, u"saved"_s, u"duplicate"_s}
+        << u"same1.png"_s;
+    QTest::newRow("with --output the duplicate names the file made")
+        << QStringList{u"--dedupe"_s, u"--output"_s, u"{index}.{ext}"_s} << QByteArray()
+        << QStringList{u"1.png"_s} << QStringList{u"saved"_s, u"duplicate"_s, u"duplicate"_s} << u"1.png"_s;
+}
+
+void ChoosingTest::dedupeKeepsOneCopy() {
+    QFETCH(QStringList, options);
+    QFETCH(QByteArray, archiveBefore);
+    QFETCH(QStringList, files);
+    QFETCH(QStringList, statuses);
+    QFETCH(QString, duplicateOf);
+    TestServer server;
+    serveImages(server);
+    QTemporaryDir folder;
+    QTemporaryDir other;
+    const QString archive = other.filePath(u"seen.txt"_s);
+    QVERIFY(writeFile(archive, archiveBefore.replace("PORT", QByteArray::number(server.port()))));
+    const CliResult result =
+        downloadLinks(server, {"/img/a.png", "/img/same1.png", "/other/same2.png"},
+                      options + QStringList{u"--json"_s, u"--download-archive"_s, archive}, folder.path());
+    QVERIFY2(result.exitCode == 0, result.err.constData());
+    QCOMPARE(filesUnder(folder.path()), files);
+    QStringList got;
+    for (const QByteArray& line : result.out.split('\n')) {
+        const QJsonObject object = QJsonDocument::fromJson(line).object();
+        if (object.contains(u"status"_s))
+            got << object.value(u"status"_s).toString();
+        if (object.value(u"status"_s).toString() == u"duplicate"_s)
+            QVERIFY(object.value(u"duplicate_of"_s).toString().endsWith(duplicateOf));
+        if (object.value(u"status"_s).toString() == u"saved"_s && options.contains(u"--dedupe"_s))
+            QCOMPARE(
+                object.value(u"sha256"_s).toString(),
+                sha256Of(readAll(folder.filePath(object.value(u"path"_s).toString().section(u'/', -1)))));
+    }
+    QCOMPARE(got, statuses);
+    if (!duplicateOf.isEmpty())
+        QVERIFY2(QString::fromUtf8(result.err).contains(u"duplicate of "_s), result.err.constData());
+    // Each saved link is recorded with its content's hash when the run hashes; old lines stay.
+    const QByteArray recorded = readAll(archive);
+    QVERIFY(recorded.startsWith(archiveBefore));
+    if (options.contains(u"--dedupe"_s) && statuses.first() == u"saved"_s)
+        QVERIFY(recorded.contains("#sha256 " + sha256Of(pngBytes).toLatin1() + ' ' +
+                                  server.address("/img/a.png")));
+    if (!options.contains(u"--dedupe"_s))
+        QVERIFY(!recorded.contains("#sha256"));
 }
 
 QTEST_GUILESS_MAIN(ChoosingTest)

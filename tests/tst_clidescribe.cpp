@@ -42,6 +42,8 @@ QString goodValue(const Option& option) {
     case ValueKind::Address:
         return QStringLiteral("http://example.org/");
     case ValueKind::Text:
+        if (option.name == QLatin1StringView("output"))
+            return QStringLiteral("{host}/{name}");
         return option.name == QLatin1StringView("header") ? QStringLiteral("X-Probe: 1")
                                                           : QStringLiteral("a");
     case ValueKind::File:
@@ -127,7 +129,8 @@ void CliDescribeTest::everyOptionParsesBothWays() {
         got.json != defaults.json || run.limitRate != plain.limitRate || run.waitMs != plain.waitMs ||
         run.cookieFile != plain.cookieFile || run.headers != plain.headers ||
         got.createDirs != defaults.createDirs || got.renderSeconds != defaults.renderSeconds ||
-        got.patterns.isEmpty() != defaults.patterns.isEmpty();
+        got.patterns.isEmpty() != defaults.patterns.isEmpty() || run.nameTemplate != plain.nameTemplate ||
+        run.fixExtension != plain.fixExtension || run.dedupe != plain.dedupe;
     QVERIFY2(changed, qPrintable(name));
 }
 

@@ -1,5 +1,7 @@
 #include "cli/Options.h"
 
+#include "download/NameTemplate.h"
+
 #include <array>
 
 namespace cli {
@@ -289,6 +291,59 @@ const std::array table{
                if (value.isEmpty())
                    return refusal(u"option '--download-archive' needs a file name"_s);
                options.download.archive = value;
+               return net::Result();
+           }},
+    Option{"output"_L1, 0, ValueKind::Text, "TEMPLATE"_L1, 0, 0, none, Scope::Download,
+           "name each file by TEMPLATE inside FOLDER (default {name}: the link's last part); fields "
+           "{name}, {stem}, {ext}, {host}, {page_host}, {index} or {index:03}, {sha256} or {sha256:N}; "
+           "\"/\" makes sub-folders. A field that would make an unsafe name becomes \"_\"."_L1,
+           "Names each saved file by _TEMPLATE_, a path inside _FOLDER_ whose \"/\" makes sub-folders, "
+           "created as needed (never through a symbolic link). The default *{name}* gives the names "
+           "the run always gave. Fields: *{name}* the link's last \"/\"-part; *{stem}* and *{ext}* "
+           "that part's name and extension, its query cut (without one, *{ext}* is the type of the "
+           "body, from its first bytes or its Content-Type, and a \".\" just before an unknown "
+           "*{ext}* is dropped); *{host}* the link's host; *{page_host}* the page's; *{index}* the "
+           "entry's place in the list, *{index:03}* zero-padded to 3 digits; *{sha256}* the content's "
+           "SHA-256 in hex, *{sha256:N}* its first _N_ digits. *{{* and *}}* are braces. A template "
+           "that is empty, absolute, longer than 4096 characters, names \".\" or \"..\", or names an "
+           "unknown field is a bad argument (exit status 2). A field whose value would make an unsafe "
+           "name (a \"/\", \"..\", a control character, ...) is replaced by \"_\" and the image's line "
+           "says so; a name that still cannot be used fails that image. With a field known only once "
+           "the body is (*{sha256}*, an *{ext}* the link lacks), *--on-exists* applies to the name "
+           "made then."_L1,
+           "varnolux download --output '{host}/{index:03}-{stem}.{ext}' URL DIR"_L1, none,
+           [](const QString& value, CommandOptions& options) {
+               const auto parsed = NameTemplate::parse(value);
+               if (!parsed)
+                   return parsed.failure();
+               options.download.nameTemplate = value;
+               return net::Result();
+           }},
+    Option{"fix-ext"_L1, 0, ValueKind::Flag, none, 0, 0, none, Scope::Download,
+           "give a file whose extension disagrees with its content the content's one (photo.jpg that "
+           "is WebP is saved as photo.webp)."_L1,
+           "Gives a saved file whose extension disagrees with its content the right one: the type its "
+           "first bytes show (JPEG, PNG, GIF, WebP, AVIF, TIFF, BMP, ICO), else its Content-Type. "
+           "*photo.jpg* that is WebP is saved as *photo.webp*, *photo* as *photo.webp*; *photo.jpeg* "
+           "of a JPEG stays. Applied to the name *--output* makes; *--on-exists* applies to the name "
+           "so made."_L1,
+           "varnolux download --fix-ext URL DIR"_L1, none,
+           [](const QString&, CommandOptions& options) {
+               options.download.fixExtension = true;
+               return net::Result();
+           }},
+    Option{"dedupe"_L1, 0, ValueKind::Flag, none, 0, 0, none, Scope::Download,
+           "do not keep an image whose content (SHA-256) equals one saved in this run or recorded "
+           "in --download-archive: its line says \"duplicate of PATH\", --json says \"duplicate\"."_L1,
+           "Keeps no second copy of one content: an image whose bytes have the SHA-256 of a file saved "
+           "earlier in this run, or of one recorded in *--download-archive*, is not kept (its "
+           "temporary file is removed). Its line says *duplicate of PATH* (or of the archived link), "
+           "*--json* gives it the status *duplicate*, and it counts as skipped: no failure. The hash "
+           "is taken while the body arrives; nothing is read twice. With *--download-archive*, every "
+           "saved file's hash is recorded beside its link."_L1,
+           "varnolux download --dedupe --download-archive seen.txt URL DIR"_L1, none,
+           [](const QString&, CommandOptions& options) {
+               options.download.dedupe = true;
                return net::Result();
            }},
     Option{"create-dirs"_L1, 0, ValueKind::Flag, none, 0, 0, none, Scope::Download,

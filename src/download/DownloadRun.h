@@ -20,6 +20,7 @@ class DownloadArchive;
 class DownloadHost;
 class DownloadJob;
 class ErrorTrap;
+class KeepRules;
 namespace net {
 class RunSetup;
 }
@@ -102,6 +103,8 @@ private:
         QString path;
         QString reserved;     // an empty file taken under its name, removed if nothing is saved
         bool refused = false; // its name or folder cannot be used: no request is made
+        bool late = false;    // named once its body is known (KeepRules)
+        QStringList notes;    // about its name
         DownloadResult result;
     };
     // One entry on the wire.
@@ -132,6 +135,7 @@ private:
     const DownloadOptions& m_options;
     QByteArray m_refererPage;
     DownloadArchive* m_archive = nullptr;
+    std::unique_ptr<KeepRules> m_rules; // names from a template, duplicates; null without them
     bool m_archiveFailed = false;
     int m_skipped = 0;
     int m_attempted = 0;

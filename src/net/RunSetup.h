@@ -43,6 +43,10 @@ struct RunOptions {
     // How they are kept.
     OnExists onExists = OnExists::Replace;
     QString archive; // the download archive; empty: none
+    // How each file is named and what is kept; the defaults are the classic names, every body kept.
+    QString nameTemplate;      // --output; empty: the link's last part
+    bool fixExtension = false; // --fix-ext
+    bool dedupe = false;       // --dedupe
 
     static constexpr int maxParallel = 16;
     static constexpr int maxPerHost = 6;
