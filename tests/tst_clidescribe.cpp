@@ -36,6 +36,7 @@ QString goodValue(const Option& option) {
     case ValueKind::Seconds:
         return QString::number(option.high);
     case ValueKind::Rate:
+    case ValueKind::Size:
         return QStringLiteral("500k");
     case ValueKind::Choice:
         return option.choiceWords().last();
@@ -130,7 +131,8 @@ void CliDescribeTest::everyOptionParsesBothWays() {
         run.cookieFile != plain.cookieFile || run.headers != plain.headers ||
         got.createDirs != defaults.createDirs || got.renderSeconds != defaults.renderSeconds ||
         got.patterns.isEmpty() != defaults.patterns.isEmpty() || run.nameTemplate != plain.nameTemplate ||
-        run.fixExtension != plain.fixExtension || run.dedupe != plain.dedupe;
+        run.fixExtension != plain.fixExtension || run.dedupe != plain.dedupe ||
+        got.probes() != defaults.probes();
     QVERIFY2(changed, qPrintable(name));
 }
 

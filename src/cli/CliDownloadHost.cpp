@@ -84,6 +84,11 @@ void CliDownloadHost::entryFinished(int entry, const QByteArray& link, const QSt
             object += ", \"sha256\": " + json::string(result.sha256);
         if (!result.duplicateOf.isEmpty())
             object += ", \"duplicate_of\": " + json::string(result.duplicateOf.toUtf8());
+        if (result.width >= 0)
+            object += ", \"width\": " + QByteArray::number(result.width) +
+                      ", \"height\": " + QByteArray::number(result.height);
+        if (!result.contentType.isEmpty())
+            object += ", \"content_type\": " + json::string(result.contentType);
         if (!result.notes.isEmpty())
             object += ", \"notes\": " + json::string(result.notes.join(QStringLiteral("; ")).toUtf8());
         object += "}\n";
@@ -103,8 +108,12 @@ void CliDownloadHost::entryFinished(int entry, const QByteArray& link, const QSt
     }
     if (result.skipped) {
         clearLine();
-        put(m_out, QStringLiteral("skipped %1 -> %2 (%3)\n")
-                       .arg(QString::fromUtf8(link), QDir::toNativeSeparators(path), result.reason));
+        // An image turned away by its size has no file to name.
+        if (path.isEmpty())
+            put(m_out, QStringLiteral("skipped %1 (%2)\n").arg(QString::fromUtf8(link), result.reason));
+        else
+            put(m_out, QStringLiteral("skipped %1 -> %2 (%3)\n")
+                           .arg(QString::fromUtf8(link), QDir::toNativeSeparators(path), result.reason));
         return;
     }
     if (result.saved) {

@@ -10,6 +10,7 @@
 #include "download/DownloadArchive.h"
 #include "download/DownloadRun.h"
 #include "download/PartFile.h"
+#include "probe/ImageHeader.h"
 
 #include <QDir>
 #include <QFile>
@@ -150,6 +151,7 @@ void startRun(DownloadCommand& command, const CommandOptions& options, const QSt
     run.setRefererPage(command.state.refererPage());
     if (!options.download.archive.isEmpty())
         run.setArchive(&command.archive);
+    run.setDimensionReader(&probe::readDimensions);
     run.start({.announceEnd = false}, [&run, &host, done = std::move(done)](DownloadOutcome outcome) {
         host.finish(run.saved(), run.attempted(), run.skipped());
         if (SignalBridge::exitStatus())

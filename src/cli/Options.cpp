@@ -70,6 +70,51 @@ const std::array table{
            "*--match* says."_L1,
            "varnolux download --exclude '\\.gif$' URL DIR"_L1, none,
            [](const QString& value, CommandOptions& options) { return options.patterns.addExclude(value); }},
+    Option{"min-width"_L1, 0, ValueKind::Number, "W"_L1, 1, 1000000, none, Scope::Both,
+           "keep only images at least W pixels wide, read from their first bytes (what cannot be "
+           "read is kept); list probes each image, download stops one that is narrower."_L1,
+           "Keeps only images at least _W_ pixels wide (1 to 1000000). The width is read from the "
+           "image's first bytes by Qt's image readers (PNG, JPEG, GIF, WebP, BMP, ICO, SVG and what "
+           "else a plug-in reads), as few as the format needs. *list* probes each listed image with "
+           "a request for its first 64 KiB (a server that ignores the range is read only as far); "
+           "*download* reads the transfer itself and stops an image that falls short, removing its "
+           "temporary file, so nothing is fetched twice. An image whose dimensions cannot be read "
+           "(an unknown format, an HTML page) is kept, and its line says so."_L1,
+           "varnolux list --min-width 800 --min-height 600 URL"_L1, none,
+           [](const QString& value, CommandOptions& options) {
+               options.download.minWidth = value.toInt();
+               return net::Result();
+           }},
+    Option{"min-height"_L1, 0, ValueKind::Number, "H"_L1, 1, 1000000, none, Scope::Both,
+           "keep only images at least H pixels high, read as for --min-width."_L1,
+           "Keeps only images at least _H_ pixels high (1 to 1000000), read as for *--min-width*."_L1, none,
+           none,
+           [](const QString& value, CommandOptions& options) {
+               options.download.minHeight = value.toInt();
+               return net::Result();
+           }},
+    Option{"min-bytes"_L1, 0, ValueKind::Size, "N"_L1, 0, 0, none, Scope::Both,
+           "keep only images of at least N bytes (k, M, G as --limit-rate takes them), by their "
+           "length or, without one, by what arrives."_L1,
+           "Keeps only images of at least _N_ bytes, with k, M or G as *--limit-rate* takes them. The "
+           "size is the image's Content-Length (or a range answer's total); without one, *download* "
+           "counts what arrives."_L1,
+           "varnolux download --min-bytes 20k URL DIR"_L1, none,
+           [](const QString& value, CommandOptions& options) {
+               options.download.minBytes = parseRate(value).value_or(0);
+               return net::Result();
+           }},
+    Option{"max-bytes"_L1, 0, ValueKind::Size, "N"_L1, 0, 0, none, Scope::Both,
+           "keep only images of at most N bytes; download stops one whose length or body goes "
+           "beyond."_L1,
+           "Keeps only images of at most _N_ bytes, with k, M or G. *download* stops an image as soon "
+           "as its length says it is larger, or, without a length, once its body grows past _N_, and "
+           "removes its temporary file."_L1,
+           "varnolux download --max-bytes 5M URL DIR"_L1, none,
+           [](const QString& value, CommandOptions& options) {
+               options.download.maxBytes = parseRate(value).value_or(0);
+               return net::Result();
+           }},
     Option{"find"_L1, 0, ValueKind::Choice, "MODE"_L1, 0, 0, "classic browser rendered"_L1, Scope::Both,
            "classic (the default): the src=\"...\" and href=\"...\" values of the page; browser: every "
            "image a browser would show on the page (srcset, lazy-loading attributes, CSS url(), icons, "
@@ -413,6 +458,12 @@ net::Result checkValue(const Option& option, const QString& value) {
         if (!parseRate(value))
             return refusal(
                 u"option '%1' takes bytes per second, with k, M or G (such as 500k), not '%2'"_s.arg(
+                    option.longName(), value));
+        return {};
+    case ValueKind::Size:
+        if (!parseRate(value))
+            return refusal(
+                u"option '%1' takes a number of bytes, with k, M or G (such as 200k), not '%2'"_s.arg(
                     option.longName(), value));
         return {};
     case ValueKind::Choice: {

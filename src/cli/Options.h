@@ -26,6 +26,11 @@ struct CommandOptions {
     bool hasInput = false;
     bool json = false;
     bool createDirs = false; // --create-dirs
+    // Whether the options choose images by their size or dimensions, which only probing tells.
+    bool probes() const {
+        return download.minWidth > 0 || download.minHeight > 0 || download.minBytes > 0 ||
+               download.maxBytes > 0;
+    }
     QStringList positional;
 };
 
@@ -38,6 +43,7 @@ enum class ValueKind {
     Number,  // a whole number from low to high
     Seconds, // a decimal number of seconds from low to high
     Rate,    // bytes per second with k, M or G
+    Size,    // a number of bytes with k, M or G
     Choice,  // one of the words in choices
     File,    // a file name ("-" where the help says so)
     Address, // a web address

@@ -21,13 +21,20 @@ public:
         QString duplicateOf;   // declined as a copy of this file (or link)
         QStringList notes;     // what the line should say about the name
         QByteArray sha256;     // hex, when the watch hashed the body
+        // What the body showed of itself: -1 where it did not tell.
+        int width = -1;
+        int height = -1;
+        QByteArray contentType;
     };
 
     virtual ~BodyWatch() = default;
-    // A body starts from its first byte with this response.
-    virtual void begin(const net::Response& response) = 0;
-    // The next bytes of the file, in order.
-    virtual void take(QByteArrayView bytes) = 0;
+    // A body starts from its first byte with this response. False: it is not to be kept, and the
+    // transfer ends at once (refusal() says why).
+    virtual bool begin(const net::Response& response) = 0;
+    // The next bytes of the file, in order. False as for begin().
+    virtual bool take(QByteArrayView bytes) = 0;
+    // Why begin() or take() turned the body away: a declined placement.
+    virtual Placement refusal() const = 0;
     // The body is complete; asked once, just before the file is put in place.
     virtual Placement place() = 0;
 };

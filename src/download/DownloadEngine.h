@@ -24,6 +24,9 @@ struct DownloadResult {
     QByteArray sha256;   // the saved content's hash, in hex, when the run hashed it
     QString duplicateOf; // skipped as a copy of this file, or of this link in the archive
     QStringList notes;   // what is worth a word about its name
+    int width = -1;      // what the body showed of itself when the run read it; -1: not known
+    int height = -1;
+    QByteArray contentType;
 };
 
 // What every download of an image shares: how its progress reads on the bar and what its length

@@ -80,6 +80,8 @@ private:
     void noteResumePoint();
     void writeFailed(const net::Result& written);
     void dropTransfer();
+    // The watch turned the body away while it arrived: the entry is skipped with its reason.
+    void declineBody();
 
     net::Transfers& m_loop;
     DiskWriter& m_writer;

@@ -321,6 +321,7 @@ void DownloadRun::start(Options options, std::function<void(DownloadOutcome)> en
     m_rules.reset();
     if (auto rules = std::make_unique<KeepRules>(m_options); rules->watches()) {
         rules->setArchive(m_archive);
+        rules->setDimensionReader(m_readDimensions);
         m_rules = std::move(rules);
     }
     if (!m_writer)

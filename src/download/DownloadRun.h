@@ -1,5 +1,6 @@
 #pragma once
 
+#include "core/ImageDimensions.h"
 #include "download/DownloadEngine.h"
 #include "download/DownloadOptions.h"
 #include "net/TransferLoop.h"
@@ -70,6 +71,8 @@ public:
     void setRefererPage(QByteArray page) { m_refererPage = std::move(page); }
     // Links in the archive are skipped without a request; each saved link is added to it.
     void setArchive(DownloadArchive* archive) { m_archive = archive; }
+    // Reads an image's dimensions from its first bytes, for the dimension limits of the options.
+    void setDimensionReader(DimensionReader reader) { m_readDimensions = std::move(reader); }
 
     int attempted() const { return m_attempted; }
     int saved() const { return m_saved; }
@@ -136,6 +139,7 @@ private:
     QByteArray m_refererPage;
     DownloadArchive* m_archive = nullptr;
     std::unique_ptr<KeepRules> m_rules; // names from a template, duplicates; null without them
+    DimensionReader m_readDimensions;
     bool m_archiveFailed = false;
     int m_skipped = 0;
     int m_attempted = 0;

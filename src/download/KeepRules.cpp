@@ -30,7 +30,9 @@ constexpr qsizetype headBytes = 64;
 } // namespace
 
 KeepRules::KeepRules(const net::RunOptions& options)
-    : m_fixExtension(options.fixExtension), m_dedupe(options.dedupe), m_onExists(options.onExists) {
+    : m_fixExtension(options.fixExtension), m_dedupe(options.dedupe), m_onExists(options.onExists),
+      m_minWidth(options.minWidth), m_minHeight(options.minHeight), m_minBytes(options.minBytes),
+      m_maxBytes(options.maxBytes) {
     if (!options.nameTemplate.isEmpty())
         if (auto parsed = NameTemplate::parse(options.nameTemplate); parsed && !parsed->isDefault())
             m_template = std::move(*parsed);
@@ -100,21 +102,75 @@ public:
         : m_rules(rules), m_fields(std::move(fields)), m_folder(std::move(folder)),
           m_decided(std::move(decided)), m_late(late) {}
 
-    void begin(const net::Response& response) override {
+    bool begin(const net::Response& response) override {
         m_hash.reset();
         m_head.clear();
+        m_header.clear();
+        m_received = 0;
+        m_dimensions = {};
+        m_nextTry = 64;
+        m_refusal = {};
         m_contentType = response.header("Content-Type");
+        // The size is known from the head when it gives a length: an image outside the limits is
+        // not fetched any further.
+        bool fits = false;
+        const qint64 length = response.header("Content-Length").trimmed().toLongLong(&fits);
+        if (fits)
+            return sizeFits(length);
+        return true;
     }
 
-    void take(QByteArrayView bytes) override {
+    bool take(QByteArrayView bytes) override {
         m_hash.addData(bytes);
+        m_received += bytes.size();
         if (m_head.size() < headBytes)
             m_head += bytes.first(qMin(bytes.size(), headBytes - m_head.size()));
+        // Without a length, the body shows that it is over once it is.
+        if (m_rules.m_maxBytes > 0 && m_received > m_rules.m_maxBytes)
+            return refuse(QStringLiteral("more than %1 bytes (--max-bytes)").arg(m_rules.m_maxBytes));
+        if (wantsDimensions() && m_dimensions.state == ImageDimensions::State::NeedMore) {
+            if (m_header.size() < maxHeaderBytes)
+                m_header += bytes.first(qMin(bytes.size(), maxHeaderBytes - m_header.size()));
+            // Read again only when the bytes have doubled, so a long header costs a few reads.
+            if (m_header.size() >= m_nextTry || m_header.size() >= maxHeaderBytes) {
+                m_nextTry = m_header.size() * 2;
+                m_dimensions = m_rules.m_readDimensions(m_header, false);
+                if (m_dimensions.state == ImageDimensions::State::NeedMore &&
+                    m_header.size() >= maxHeaderBytes)
+                    m_dimensions.state = ImageDimensions::State::Unknown;
+                if (m_dimensions.state != ImageDimensions::State::NeedMore)
+                    m_header = {};
+                if (!dimensionsFit())
+                    return false;
+            }
+        }
+        return true;
     }
+
+    Placement refusal() const override { return m_refusal; }
 
     Placement place() override {
         Placement placement;
         placement.sha256 = m_hash.result().toHex();
+        placement.contentType = m_contentType;
+        if (wantsDimensions() && m_dimensions.state == ImageDimensions::State::NeedMore) {
+            m_dimensions = m_rules.m_readDimensions(m_header, true);
+            if (m_dimensions.state == ImageDimensions::State::NeedMore)
+                m_dimensions.state = ImageDimensions::State::Unknown;
+            m_header = {};
+        }
+        if (m_dimensions.state == ImageDimensions::State::Known) {
+            placement.width = m_dimensions.size.width();
+            placement.height = m_dimensions.size.height();
+        }
+        if (!sizeFits(m_received) || !dimensionsFit()) {
+            Placement refused = m_refusal;
+            refused.sha256 = placement.sha256;
+            return refused;
+        }
+        // What cannot be read is kept, and said to be.
+        if (wantsDimensions() && m_dimensions.state == ImageDimensions::State::Unknown)
+            placement.notes << QStringLiteral("its dimensions cannot be read: kept");
         if (m_rules.m_dedupe) {
             if (const auto saved = m_rules.m_saved.constFind(placement.sha256);
                 saved != m_rules.m_saved.cend()) {
@@ -139,6 +195,48 @@ public:
     }
 
 private:
+    bool wantsDimensions() const {
+        return (m_rules.m_minWidth > 0 || m_rules.m_minHeight > 0) && m_rules.m_readDimensions;
+    }
+
+    bool refuse(const QString& reason) {
+        m_refusal.declined = true;
+        m_refusal.reason = reason;
+        m_refusal.contentType = m_contentType;
+        if (m_dimensions.state == ImageDimensions::State::Known) {
+            m_refusal.width = m_dimensions.size.width();
+            m_refusal.height = m_dimensions.size.height();
+        }
+        return false;
+    }
+
+    bool sizeFits(qint64 bytes) {
+        if (m_rules.m_maxBytes > 0 && bytes > m_rules.m_maxBytes)
+            return refuse(
+                QStringLiteral("%1 bytes, more than %2 (--max-bytes)").arg(bytes).arg(m_rules.m_maxBytes));
+        if (m_rules.m_minBytes > 0 && bytes < m_rules.m_minBytes)
+            return refuse(
+                QStringLiteral("%1 bytes, fewer than %2 (--min-bytes)").arg(bytes).arg(m_rules.m_minBytes));
+        return true;
+    }
+
+    bool dimensionsFit() {
+        if (m_dimensions.state != ImageDimensions::State::Known)
+            return true;
+        const QSize size = m_dimensions.size;
+        if (size.width() < m_rules.m_minWidth)
+            return refuse(QStringLiteral("%1 x %2, narrower than %3 (--min-width)")
+                              .arg(size.width())
+                              .arg(size.height())
+                              .arg(m_rules.m_minWidth));
+        if (size.height() < m_rules.m_minHeight)
+            return refuse(QStringLiteral("%1 x %2, lower than %3 (--min-height)")
+                              .arg(size.width())
+                              .arg(size.height())
+                              .arg(m_rules.m_minHeight));
+        return true;
+    }
+
     // The file's path once its content is known, --on-exists applied; false when it is not to be
     // saved (placement says why).
     bool name(Placement& placement) {
@@ -200,6 +298,11 @@ private:
     QCryptographicHash m_hash{QCryptographicHash::Sha256};
     QByteArray m_head;
     QByteArray m_contentType;
+    qint64 m_received = 0;
+    QByteArray m_header; // the first bytes, while the dimensions are not known
+    qsizetype m_nextTry = 64;
+    ImageDimensions m_dimensions;
+    Placement m_refusal;
 };
 
 std::unique_ptr<BodyWatch> KeepRules::watch(int index, const QByteArray& link, const QByteArray& page,

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "core/ImageDimensions.h"
 #include "download/BodyWatch.h"
 #include "download/NameTemplate.h"
 #include "net/RunSetup.h"
@@ -27,7 +28,9 @@ public:
     // Whether the names come from a template rather than the link's last part.
     bool hasTemplate() const { return m_template.has_value(); }
     // Whether each body is watched while it arrives.
-    bool watches() const { return names() || m_dedupe; }
+    bool watches() const { return names() || m_dedupe || limits(); }
+    // Whether an image is kept by its size or dimensions.
+    bool limits() const { return m_minWidth > 0 || m_minHeight > 0 || m_minBytes > 0 || m_maxBytes > 0; }
 
     struct Decision {
         QString path;      // where the file goes; with late, a place-holder in the folder
@@ -46,6 +49,13 @@ public:
 
     void setArchive(const DownloadArchive* archive) { m_archive = archive; }
     void setOnExists(net::OnExists onExists) { m_onExists = onExists; }
+    // What reads an image's dimensions from its first bytes; without one, the dimension limits
+    // keep every image.
+    void setDimensionReader(DimensionReader reader) { m_readDimensions = std::move(reader); }
+
+    // The most of a body kept in memory to find its dimensions in: past it (a JPEG with an
+    // enormous Exif block), they count as unknown.
+    static constexpr qsizetype maxHeaderBytes = 4 << 20;
 
 private:
     class Watch;
@@ -58,6 +68,11 @@ private:
     bool m_dedupe = false;
     net::OnExists m_onExists = net::OnExists::Replace;
     const DownloadArchive* m_archive = nullptr;
+    int m_minWidth = 0;
+    int m_minHeight = 0;
+    qint64 m_minBytes = 0;
+    qint64 m_maxBytes = 0;
+    DimensionReader m_readDimensions;
     // The contents saved (or about to be) in this run: hash -> path.
     QHash<QByteArray, QString> m_saved;
 };

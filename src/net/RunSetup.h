@@ -47,6 +47,11 @@ struct RunOptions {
     QString nameTemplate;      // --output; empty: the link's last part
     bool fixExtension = false; // --fix-ext
     bool dedupe = false;       // --dedupe
+    // What an image must be to be kept; 0: no limit.
+    int minWidth = 0;
+    int minHeight = 0;
+    qint64 minBytes = 0;
+    qint64 maxBytes = 0;
 
     static constexpr int maxParallel = 16;
     static constexpr int maxPerHost = 6;
