@@ -5,10 +5,13 @@
 #include "support/Files.h"
 #include "support/TestServer.h"
 
+#include <QBuffer>
 #include <QCryptographicHash>
+#include <QImage>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QTemporaryDir>
+#include <QtEndian>
 #include <QtTest>
 
 namespace {
@@ -52,6 +55,9 @@ private slots:
     void badTemplateIsRefused();
     void dedupeKeepsOneCopy_data();
     void dedupeKeepsOneCopy();
+    void limitsChooseByWhatImagesAre_data();
+    void limitsChooseByWhatImagesAre();
+    void listProbesTheStartOnly();
 };
 
 void ChoosingTest::initTestCase() {
@@ -392,6 +398,204 @@ void ChoosingTest::dedupeKeepsOneCopy() {
                                   server.address("/img/a.png")));
     if (!options.contains(u"--dedupe"_s))
         QVERIFY(!recorded.contains("#sha256"));
+}
+
+namespace {
+
+QByteArray be32(quint32 v) {
+    QByteArray out(4, '\0');
+    qToBigEndian(v, out.data());
+    return out;
+}
+
+QByteArray pngChunk(const QByteArray& type, const QByteArray& data) {
+    const QByteArray typed = type + data;
+    quint32 crc = 0xFFFFFFFF;
+    for (const char c : typed) {
+        crc ^= quint8(c);
+        for (int k = 0; k < 8; ++k)
+            crc = (crc >> 1) ^ (0xEDB88320 & (0 - (crc & 1)));
+    }
+    return be32(quint32(data.size())) + typed + be32(~crc);
+}
+
+// A PNG that claims the dimensions, with zeroBytes of pixels compressed (a bomb when they are
+// many), and no end.
+QByteArray pngClaiming(quint32 width, quint32 height, qsizetype zeroBytes = 1000) {
+    const QByteArray header = be32(width) + be32(height) + QByteArray("\x08\x02\0\0\0", 5);
+    return QByteArray("\x89PNG\r\n\x1A\n", 8) + pngChunk("IHDR", header) +
+           pngChunk("IDAT", qCompress(QByteArray(zeroBytes, '\0')).mid(4));
+}
+
+// A real PNG of these dimensions.
+QByteArray realPng(int width, int height) {
+    QImage picture(width, height, QImage::Format_RGB32);
+    picture.fill(Qt::darkGreen);
+    QByteArray encoded;
+    QBuffer buffer(&encoded);
+    buffer.open(QIODevice::WriteOnly);
+    picture.save(&buffer, "PNG");
+    return encoded;
+}
+
+// A real JPEG whose frame header comes after exifBytes of application segments.
+QByteArray jpegWithExif(int width, int height, qsizetype exifBytes) {
+    QImage picture(width, height, QImage::Format_RGB32);
+    picture.fill(Qt::gray);
+    QByteArray encoded;
+    QBuffer buffer(&encoded);
+    buffer.open(QIODevice::WriteOnly);
+    picture.save(&buffer, "JPEG");
+    QByteArray out("\xFF\xD8", 2);
+    while (exifBytes > 0) {
+        const qsizetype piece = qMin<qsizetype>(exifBytes, 65000);
+        out += QByteArray("\xFF\xE1", 2);
+        out += char((piece + 2) >> 8);
+        out += char((piece + 2) & 0xFF);
+        out += QByteArray(piece, 'e');
+        exifBytes -= piece;
+    }
+    return out + encoded.mid(2);
+}
+
+// A GIF whose screen and one image claim the dimensions over a few bytes of pixels.
+QByteArray gifClaiming(quint16 width, quint16 height) {
+    QByteArray size;
+    for (const int part : {width & 0xFF, width >> 8, height & 0xFF, height >> 8})
+        size += char(part);
+    return "GIF89a" + size + QByteArray("\x80\x00\x00\x00\x00\x00\xFF\xFF\xFF", 9) + "\x2C" +
+           QByteArray(4, '\0') + size + QByteArray("\x00\x02\x02\x4C\x01\x00\x3B", 7);
+}
+
+} // namespace
+
+void ChoosingTest::limitsChooseByWhatImagesAre_data() {
+    QTest::addColumn<Behaviour>("image");
+    QTest::addColumn<QStringList>("options");
+    QTest::addColumn<bool>("kept");    // by list and by download alike
+    QTest::addColumn<int>("width");    // as --json reports it; -1: null
+    QTest::addColumn<QString>("says"); // on download's standard error, or empty
+
+    const QStringList wide{u"--min-width"_s, u"100"_s};
+    QTest::newRow("wide enough is kept")
+        << serve::ok(realPng(300, 50), "image/png") << wide << true << 300 << QString();
+    QTest::newRow("too narrow is left out")
+        << serve::ok(realPng(10, 500), "image/png") << wide << false << 10 << u"narrower than 100"_s;
+    QTest::newRow("too low is left out")
+        << serve::ok(realPng(500, 10), "image/png") << QStringList{u"--min-height"_s, u"20"_s} << false << 500
+        << u"lower than 20"_s;
+    QTest::newRow("a header claiming 100,000 x 100,000 is read, never decoded")
+        << serve::ok(pngClaiming(100000, 100000), "image/png") << wide << true << 100000 << QString();
+    QTest::newRow("a PNG bomb: 30,000 x 30,000 of zeros in 3 MB")
+        << serve::ok(pngClaiming(30000, 30000, 60 << 20), "image/png") << wide << true << 30000 << QString();
+    QTest::newRow("a GIF claiming 65,535 x 65,535 over a small body")
+        << serve::ok(gifClaiming(65535, 65535), "image/gif") << wide << true << 65535 << QString();
+    QTest::newRow("a truncated header is kept as unreadable")
+        << serve::ok(QByteArray("\x89PNG\r\n\x1A\n\0\0", 10), "image/png") << wide << true << -1
+        << u"cannot be read"_s;
+    QTest::newRow("an HTML page under an image's link is kept as unreadable")
+        << serve::ok("<!doctype html><title>login</title>" + QByteArray(600, ' '), "text/html") << wide
+        << true << -1 << u"cannot be read"_s;
+    QTest::newRow("a 0-byte image is kept as unreadable")
+        << serve::ok(QByteArray(), "image/png") << wide << true << -1 << u"cannot be read"_s;
+    QTest::newRow("a 0-byte image is left out by --min-bytes")
+        << serve::ok(QByteArray(), "image/png") << QStringList{u"--min-bytes"_s, u"1"_s} << false << -1
+        << u"fewer than 1"_s;
+    QTest::newRow("--max-bytes leaves out a body its length shows too large")
+        << serve::generated(3 << 20, "image/png") << QStringList{u"--max-bytes"_s, u"1M"_s} << false << -1
+        << u"more than 1048576"_s;
+    QTest::newRow("--max-bytes stops a body without a length once it is over")
+        << serve::generated(3 << 20, "image/png").withoutLength() << QStringList{u"--max-bytes"_s, u"1M"_s}
+        << false << -1 << u"more than 1048576"_s;
+    QTest::newRow(
+        "a JPEG with 1 MB of Exif before its frame: read in full by download, unknown to list's 64 KiB")
+        << serve::ok(jpegWithExif(640, 480, 1 << 20), "image/jpeg") << QStringList{u"--min-width"_s, u"600"_s}
+        << true << -1 << QString();
+    QTest::newRow("--min-bytes in k") << serve::ok(realPng(300, 300) + QByteArray(3000, 'x'), "image/png")
+                                      << QStringList{u"--min-bytes"_s, u"2k"_s} << true << 300 << QString();
+    QTest::newRow("a length of 10 over a large body counts 10 bytes")
+        << serve::generated(2 << 20, "image/png").withDeclaredLength(10)
+        << QStringList{u"--min-bytes"_s, u"100"_s} << false << -1 << u"fewer than 100"_s;
+    QTest::newRow("an SVG's size is read; its entities and scripts are not followed")
+        << serve::ok("<?xml version=\"1.0\"?><!DOCTYPE svg [<!ENTITY x SYSTEM \"/secret\">]>"
+                     "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"400\" height=\"300\">"
+                     "<script>fetch('/secret')</script><image href=\"/secret\"/><text>&x;</text></svg>",
+                     "image/svg+xml")
+        << wide << true << -2 << QString();
+}
+
+void ChoosingTest::limitsChooseByWhatImagesAre() {
+    QFETCH(Behaviour, image);
+    QFETCH(QStringList, options);
+    QFETCH(bool, kept);
+    QFETCH(int, width);
+    QFETCH(QString, says);
+    TestServer server;
+    server.route("/page.html", serve::ok("<img src=\"/img/picture.png\">"));
+    server.route("/img/picture.png", image);
+    const QString page = QString::fromUtf8(server.address("/page.html"));
+
+    // What list cannot see in an image's first 64 KiB keeps it.
+    const bool listKept = kept || QByteArray(QTest::currentDataTag()).contains("without a length");
+    const CliResult listed = runVarnolux(QStringList{u"list"_s, u"--json"_s, u"--filter"_s, u"PNG"_s} +
+                                         options + QStringList{page});
+    QVERIFY2(listed.exitCode == 0, listed.err.constData());
+    const QList<QByteArray> objects =
+        listed.out.trimmed().isEmpty() ? QList<QByteArray>() : listed.out.trimmed().split('\n');
+    QCOMPARE(objects.size(), listKept ? 1 : 0);
+    if (kept && width != -2) {
+        const QJsonObject object = QJsonDocument::fromJson(objects.first()).object();
+        QCOMPARE(object.value(u"width"_s).isNull() ? -1 : object.value(u"width"_s).toInt(), width);
+    }
+    // The probe asked for the start of the image only.
+    for (const RecordedRequest& request : server.requests())
+        if (request.path == "/img/picture.png")
+            QCOMPARE(request.header("Range"), QByteArray("bytes=0-65535"));
+
+    QTemporaryDir folder;
+    const CliResult saved = runVarnolux(QStringList{u"download"_s, u"--json"_s, u"--filter"_s, u"PNG"_s} +
+                                        options + QStringList{page, folder.path()});
+    QVERIFY2(saved.exitCode == 0, saved.err.constData());
+    QCOMPARE(filesUnder(folder.path()), kept ? QStringList{u"picture.png"_s} : QStringList{});
+    if (!says.isEmpty())
+        QVERIFY2(QString::fromUtf8(saved.err).contains(says), saved.err.constData());
+    for (const RecordedRequest& request : server.requests())
+        QVERIFY2(request.path != "/secret", "an SVG's reference was followed");
+    // Download reads as much of a header as its reader asks for.
+    if (QByteArray(QTest::currentDataTag()).startsWith("a JPEG with 1 MB"))
+        QCOMPARE(QJsonDocument::fromJson(saved.out.split('\n').first()).object().value(u"width"_s).toInt(),
+                 640);
+}
+
+void ChoosingTest::listProbesTheStartOnly() {
+    // 2 MiB of image from a server that answers ranges: the probe asks for 64 KiB and learns the
+    // whole length from the answer.
+    const QByteArray image = realPng(800, 600).leftJustified(2 << 20, 'z');
+    TestServer server;
+    server.route("/page.html", serve::ok("<img src=\"/a.png\"><img src=\"/b.png\">"));
+    QList<QByteArray> ranges;
+    server.setFallback([&](const RecordedRequest& request) {
+        ranges << request.header("Range");
+        const QByteArray part = image.left(64 * 1024);
+        return serve::response(206, "Partial Content",
+                               {{"Content-Type", "image/png"},
+                                {"Content-Range", "bytes 0-65535/" + QByteArray::number(image.size())}},
+                               part);
+    });
+    const CliResult listed = runVarnolux({u"list"_s, u"--json"_s, u"--filter"_s, u"PNG"_s, u"--parallel"_s,
+                                          u"2"_s, u"--min-width"_s, u"640"_s, u"--max-bytes"_s, u"4M"_s,
+                                          QString::fromUtf8(server.address("/page.html"))});
+    QVERIFY2(listed.exitCode == 0, listed.err.constData());
+    const QList<QByteArray> objects = listed.out.trimmed().split('\n');
+    QCOMPARE(objects.size(), 2);
+    // In list order, whichever probe ended first.
+    QVERIFY(objects[0].contains("/a.png") && objects[1].contains("/b.png"));
+    const QJsonObject first = QJsonDocument::fromJson(objects[0]).object();
+    QCOMPARE(first.value(u"width"_s).toInt(), 800);
+    QCOMPARE(first.value(u"height"_s).toInt(), 600);
+    QCOMPARE(first.value(u"bytes"_s).toInteger(), qint64(image.size()));
+    QCOMPARE(first.value(u"content_type"_s).toString(), u"image/png"_s);
+    QCOMPARE(ranges, (QList<QByteArray>{"bytes=0-65535", "bytes=0-65535"}));
 }
 
 QTEST_GUILESS_MAIN(ChoosingTest)

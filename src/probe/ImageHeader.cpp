@@ -2,10 +2,18 @@
 
 #include <QBuffer>
 #include <QImageReader>
+#include <QLoggingCategory>
 
 namespace probe {
 
 ImageDimensions readDimensions(QByteArrayView bytes, bool complete) {
+    // The first bytes of an image are often not a whole header yet: the readers' complaints about
+    // that are no news to anyone.
+    static const bool quiet = [] {
+        QLoggingCategory::setFilterRules(QStringLiteral("qt.gui.imageio.warning=false"));
+        return true;
+    }();
+    Q_UNUSED(quiet);
     ImageDimensions read;
     if (bytes.isEmpty()) {
         read.state = complete ? ImageDimensions::State::Unknown : ImageDimensions::State::NeedMore;
