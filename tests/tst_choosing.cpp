@@ -249,6 +249,10 @@ void ChoosingTest::templateNamesFiles_data() {
     QTest::newRow("a folder that is a symbolic link is not entered")
         << QStringList{u"--output"_s, u"link/{name}"_s} << Paths{"/img/a.png"} << QStringList{} << 1
         << u"symbolic link"_s;
+    QTest::newRow("--on-exists rename numbers a name made from a template in its own folder")
+        << QStringList{u"--output"_s, u"sub/{stem}.webp"_s, u"--on-exists"_s, u"rename"_s}
+        << Paths{"/img/photo.jpg"}
+        << QStringList{u"photo.webp"_s, u"sub/photo (1).webp"_s, u"sub/photo.webp"_s} << 0 << QString();
     QTest::newRow("--fix-ext: a WebP body under .jpg is saved as .webp")
         << QStringList{u"--fix-ext"_s} << Paths{"/img/photo.jpg"} << QStringList{u"photo.webp"_s} << 0
         << QString();
@@ -280,6 +284,8 @@ void ChoosingTest::templateNamesFiles() {
     // symbolic-link row.
     if (options.contains(u"--on-exists"_s))
         QVERIFY(writeFile(folder + u"/photo.webp"_s, "before"));
+    if (options.contains(u"sub/{stem}.webp"_s))
+        QVERIFY(writeFile(folder + u"/sub/photo.webp"_s, "before"));
     if (options.contains(u"link/{name}"_s))
         QVERIFY(QFile::link(outside.path(), folder + u"/link"_s));
     const CliResult result = downloadLinks(server, paths, options, folder);

@@ -138,8 +138,12 @@ bool DownloadRun::claimDestination(Entry& entry) {
         return true;
     }
     case OnExists::Rename: {
-        if (const net::Result reserved = collision::reserve(entry.folder, entry.name, entry.path);
-            !reserved.ok()) {
+        // A name made from a template is numbered in its own folder, under its own name.
+        const bool templated = m_rules && m_rules->hasTemplate();
+        const QString folder = templated ? QFileInfo(entry.path).path() : entry.folder;
+        const QByteArray name =
+            templated ? fileName::nativePath(QFileInfo(entry.path).fileName()) : entry.name;
+        if (const net::Result reserved = collision::reserve(folder, name, entry.path); !reserved.ok()) {
             entry.result.reason = net::reasonText(reserved);
             return false;
         }
