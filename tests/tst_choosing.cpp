@@ -167,6 +167,8 @@ void ChoosingTest::badPatternIsRefused() {
 
 namespace {
 
+QByteArray realPng(int width, int height);
+
 const QByteArray pngBytes = QByteArray("\x89PNG\r\n\x1A\n", 8) + QByteArray(100, 'p');
 const QByteArray gifBytes = "GIF89a" + QByteArray(100, 'g');
 const QByteArray jpegBytes = QByteArray("\xFF\xD8\xFF\xE0", 4) + QByteArray(100, 'j');
@@ -234,6 +236,12 @@ void ChoosingTest::templateNamesFiles_data() {
     QTest::newRow("{sha256:N} names the content")
         << QStringList{u"--output"_s, u"by-hash/{sha256:12}.{ext}"_s} << Paths{"/img/a.png"}
         << QStringList{u"by-hash/"_s + sha256Of(pngBytes).left(12) + u".png"_s} << 0 << QString();
+    QTest::newRow("{width} and {height} from the image's first bytes")
+        << QStringList{u"--output"_s, u"{width}x{height}/{name}"_s} << Paths{"/img/real.png"}
+        << QStringList{u"320x200/real.png"_s} << 0 << QString();
+    QTest::newRow("{width} and {height} of what cannot be read are empty")
+        << QStringList{u"--output"_s, u"{stem}-{width}x{height}.{ext}"_s} << Paths{"/img/a.png"}
+        << QStringList{u"a-x.png"_s} << 0 << QString();
     QTest::newRow("braces doubled are braces")
         << QStringList{u"--output"_s, u"{{{index}}}.{ext}"_s} << Paths{"/img/a.png"}
         << QStringList{u"{1}.png"_s} << 0 << QString();
@@ -277,6 +285,7 @@ void ChoosingTest::templateNamesFiles() {
     QFETCH(QString, says);
     TestServer server;
     serveImages(server);
+    server.route("/img/real.png", serve::ok(realPng(320, 200), "image/png"));
     QTemporaryDir outside;
     const QString folder = outside.filePath(u"into"_s);
     QVERIFY(QDir().mkpath(folder));
@@ -311,7 +320,7 @@ void ChoosingTest::badTemplateIsRefused_data() {
     QTest::newRow("an absolute path") << u"/tmp/{name}"_s << u"absolute"_s;
     QTest::newRow("a Windows drive") << u"C:{name}"_s << u"absolute"_s;
     QTest::newRow("an unknown field") << u"{nmae}"_s << u"unknown field {nmae}"_s;
-    QTest::newRow("a field not available yet") << u"{width}x{height}"_s << u"{width}"_s;
+    QTest::newRow("a field not available yet") << u"{page_title}/{name}"_s << u"{page_title}"_s;
     QTest::newRow("an empty template") << QString() << u"needs a template"_s;
     QTest::newRow("an empty folder name") << u"a//{name}"_s << u"empty"_s;
     QTest::newRow("a final slash") << u"{host}/"_s << u"empty"_s;

@@ -340,7 +340,8 @@ const std::array table{
            }},
     Option{"output"_L1, 0, ValueKind::Text, "TEMPLATE"_L1, 0, 0, none, Scope::Download,
            "name each file by TEMPLATE inside FOLDER (default {name}: the link's last part); fields "
-           "{name}, {stem}, {ext}, {host}, {page_host}, {index} or {index:03}, {sha256} or {sha256:N}; "
+           "{name}, {stem}, {ext}, {host}, {page_host}, {index} or {index:03}, {sha256} or {sha256:N}, "
+           "{width}, {height}; "
            "\"/\" makes sub-folders. A field that would make an unsafe name becomes \"_\"."_L1,
            "Names each saved file by _TEMPLATE_, a path inside _FOLDER_ whose \"/\" makes sub-folders, "
            "created as needed (never through a symbolic link). The default *{name}* gives the names "
@@ -349,12 +350,14 @@ const std::array table{
            "body, from its first bytes or its Content-Type, and a \".\" just before an unknown "
            "*{ext}* is dropped); *{host}* the link's host; *{page_host}* the page's; *{index}* the "
            "entry's place in the list, *{index:03}* zero-padded to 3 digits; *{sha256}* the content's "
-           "SHA-256 in hex, *{sha256:N}* its first _N_ digits. *{{* and *}}* are braces. A template "
+           "SHA-256 in hex, *{sha256:N}* its first _N_ digits; *{width}* and *{height}* the image's, read "
+           "from its first bytes (empty when they cannot be read). *{{* and *}}* are braces. A template "
            "that is empty, absolute, longer than 4096 characters, names \".\" or \"..\", or names an "
            "unknown field is a bad argument (exit status 2). A field whose value would make an unsafe "
            "name (a \"/\", \"..\", a control character, ...) is replaced by \"_\" and the image's line "
            "says so; a name that still cannot be used fails that image. With a field known only once "
-           "the body is (*{sha256}*, an *{ext}* the link lacks), *--on-exists* applies to the name "
+           "the body is (*{sha256}*, *{width}*, *{height}*, an *{ext}* the link lacks), *--on-exists* "
+           "applies to the name "
            "made then."_L1,
            "varnolux download --output '{host}/{index:03}-{stem}.{ext}' URL DIR"_L1, none,
            [](const QString& value, CommandOptions& options) {

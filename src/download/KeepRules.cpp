@@ -196,7 +196,8 @@ public:
 
 private:
     bool wantsDimensions() const {
-        return (m_rules.m_minWidth > 0 || m_rules.m_minHeight > 0) && m_rules.m_readDimensions;
+        const bool named = m_rules.m_template && m_rules.m_template->needsDimensions();
+        return (m_rules.m_minWidth > 0 || m_rules.m_minHeight > 0 || named) && m_rules.m_readDimensions;
     }
 
     bool refuse(const QString& reason) {
@@ -241,6 +242,8 @@ private:
     // saved (placement says why).
     bool name(Placement& placement) {
         m_fields.sha256 = placement.sha256;
+        m_fields.width = placement.width;
+        m_fields.height = placement.height;
         m_fields.contentExtension = contentExtension(m_head, m_contentType);
         NameTemplate::Made made;
         if (m_rules.m_template) {

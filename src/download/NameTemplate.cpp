@@ -113,9 +113,9 @@ Expected<NameTemplate, net::Result> NameTemplate::parse(const QString& text) {
         const QByteArray spec = colon < 0 ? QByteArray() : field.mid(colon + 1);
         Part part;
         static const QList<std::pair<QByteArray, Kind>> known{
-            {"name", Kind::Name},    {"stem", Kind::Stem},          {"ext", Kind::Ext},
-            {"host", Kind::Host},    {"page_host", Kind::PageHost}, {"index", Kind::Index},
-            {"sha256", Kind::Sha256}};
+            {"name", Kind::Name},     {"stem", Kind::Stem},          {"ext", Kind::Ext},
+            {"host", Kind::Host},     {"page_host", Kind::PageHost}, {"index", Kind::Index},
+            {"sha256", Kind::Sha256}, {"width", Kind::Width},        {"height", Kind::Height}};
         bool found = false;
         for (const auto& [word, kind] : known)
             if (key == word) {
@@ -124,14 +124,14 @@ Expected<NameTemplate, net::Result> NameTemplate::parse(const QString& text) {
             }
         if (!found) {
             // Named by the template language, but nothing this version lists fills them yet.
-            static const QList<QByteArray> later{"width", "height", "page_title", "alt"};
+            static const QList<QByteArray> later{"page_title", "alt"};
             if (later.contains(key))
                 return refused(QStringLiteral("option '--output': the field {%1} is not available in this "
                                               "version")
                                    .arg(QString::fromUtf8(key)));
             return refused(QStringLiteral("option '--output': unknown field {%1}; the fields are {name}, "
                                           "{stem}, {ext}, {host}, {page_host}, {index}, {index:03}, "
-                                          "{sha256} and {sha256:N}")
+                                          "{sha256}, {sha256:N}, {width} and {height}")
                                .arg(QString::fromUtf8(field)));
         }
         if (!spec.isEmpty()) {
@@ -160,10 +160,19 @@ bool NameTemplate::isDefault() const {
     return m_segments.size() == 1 && m_segments[0].size() == 1 && m_segments[0][0].kind == Part::Kind::Name;
 }
 
+bool NameTemplate::needsDimensions() const {
+    for (const Segment& segment : m_segments)
+        for (const Part& part : segment)
+            if (part.kind == Part::Kind::Width || part.kind == Part::Kind::Height)
+                return true;
+    return false;
+}
+
 bool NameTemplate::needsBody(const NameFields& fields) const {
     for (const Segment& segment : m_segments)
         for (const Part& part : segment) {
-            if (part.kind == Part::Kind::Sha256)
+            if (part.kind == Part::Kind::Sha256 || part.kind == Part::Kind::Width ||
+                part.kind == Part::Kind::Height)
                 return true;
             if (part.kind == Part::Kind::Ext && extensionDot(pathPart(fields.name)) < 0)
                 return true;
@@ -212,6 +221,14 @@ Expected<NameTemplate::Made, net::Result> NameTemplate::expand(const NameFields&
             case Kind::Index:
                 value = QByteArray::number(fields.index).rightJustified(part.width, '0');
                 field = "index";
+                break;
+            case Kind::Width:
+                value = fields.width >= 0 ? QByteArray::number(fields.width) : QByteArray();
+                field = "width";
+                break;
+            case Kind::Height:
+                value = fields.height >= 0 ? QByteArray::number(fields.height) : QByteArray();
+                field = "height";
                 break;
             case Kind::Sha256:
                 value = part.width > 0 ? fields.sha256.left(part.width) : fields.sha256;

@@ -19,6 +19,8 @@ struct NameFields {
     // Known once the body has begun or ended.
     QByteArray contentExtension; // from the body's first bytes or its Content-Type; empty: unknown
     QByteArray sha256;           // hex; empty until the body is complete
+    int width = -1;              // read from the body's first bytes; -1: not known
+    int height = -1;
 };
 
 // A file-name template such as "{host}/{index:03}-{stem}.{ext}": literal text and fields in
@@ -36,6 +38,8 @@ public:
     // Whether the name can be made only once the body is known: a hash, or an extension the link
     // does not give.
     bool needsBody(const NameFields& fields) const;
+    // Whether it names the image's width or height, which only its first bytes tell.
+    bool needsDimensions() const;
 
     struct Made {
         QList<QByteArray> segments; // folders inside the destination, then the file name
@@ -48,7 +52,18 @@ public:
 
 private:
     struct Part {
-        enum class Kind { Text, Name, Stem, Ext, Host, PageHost, Index, Sha256 } kind = Kind::Text;
+        enum class Kind {
+            Text,
+            Name,
+            Stem,
+            Ext,
+            Host,
+            PageHost,
+            Index,
+            Sha256,
+            Width,
+            Height
+        } kind = Kind::Text;
         QByteArray text;
         int width = 0; // Index: zero-padded to it; Sha256: this many hex digits (0: all)
     };
