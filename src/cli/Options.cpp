@@ -201,7 +201,8 @@ const std::array table{
            "at most N image requests in flight (1 to 16, default 1: exactly one at a time), at most 6 "
            "connections to one host; a host that answers 429 or 503 is paused for every request to "
            "it, and a 429 halves its share for the rest of the run; among links of one file name the "
-           "last one listed is what remains."_L1,
+           "last one listed is what remains. With list and a size or dimension limit: at most N probes "
+           "at once."_L1,
            "Keeps at most _N_ image requests in flight, 1 to 16 (default 1: exactly one request at a "
            "time, none sent early). All go through one connection pool: over HTTP/2 they share one "
            "connection per host, over HTTP/1.1 at most 6 connections go to one host. Politeness is "
@@ -211,7 +212,8 @@ const std::array table{
            "The progress line and the summary name a paused host and until when. The run still "
            "decides in list order what to fetch and where to save it; of several links with one file "
            "name, the last one listed is what remains under *replace*. The progress line counts "
-           "finished images."_L1,
+           "finished images. With *list* and a size or dimension limit (*--min-width* ...), at most _N_ "
+           "images are probed at once."_L1,
            "varnolux download --parallel 8 URL ~/Pictures"_L1, "Parallel"_L1,
            [](const QString& value, CommandOptions& options) {
                options.download.parallel = value.toInt();
