@@ -36,12 +36,15 @@ QString goodValue(const Option& option) {
     case ValueKind::Seconds:
         return QString::number(option.high);
     case ValueKind::Rate:
+    case ValueKind::Size:
         return QStringLiteral("500k");
     case ValueKind::Choice:
         return option.choiceWords().last();
     case ValueKind::Address:
         return QStringLiteral("http://example.org/");
     case ValueKind::Text:
+        if (option.name == QLatin1StringView("output"))
+            return QStringLiteral("{host}/{name}");
         return option.name == QLatin1StringView("header") ? QStringLiteral("X-Probe: 1")
                                                           : QStringLiteral("a");
     case ValueKind::File:
@@ -134,7 +137,10 @@ void CliDescribeTest::everyOptionParsesBothWays() {
         run.cookieFile != plain.cookieFile || run.headers != plain.headers ||
         got.createDirs != defaults.createDirs || got.renderSeconds != defaults.renderSeconds ||
         got.follow.mode != defaults.follow.mode || got.follow.hosts != defaults.follow.hosts ||
-        got.follow.max != defaults.follow.max || got.largestOnly != defaults.largestOnly;
+        got.follow.max != defaults.follow.max || got.largestOnly != defaults.largestOnly ||
+        got.patterns.isEmpty() != defaults.patterns.isEmpty() || run.nameTemplate != plain.nameTemplate ||
+        run.fixExtension != plain.fixExtension || run.dedupe != plain.dedupe ||
+        got.probes() != defaults.probes();
     QVERIFY2(changed, qPrintable(name));
 }
 

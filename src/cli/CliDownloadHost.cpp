@@ -63,28 +63,57 @@ void CliDownloadHost::entryFinished(int entry, const QByteArray& link, const QSt
     ++m_finished;
     if (m_json) {
         const double seconds = (m_clock.elapsed() - m_startedAt.take(entry)) / 1000.0;
-        const char* status = result.saved ? "saved" : result.skipped ? "skipped" : "failed";
+        const char* status = result.saved                    ? "saved"
+                             : !result.duplicateOf.isEmpty() ? "duplicate"
+                             : result.skipped                ? "skipped"
+                                                             : "failed";
         // A saved body that is no picture is saved all the same, with a word on what it is.
         const QByteArray warning = result.saved && result.kind == BodyKind::Html
                                        ? QByteArray("its body is an HTML page, not an image")
                                        : QByteArray();
-        const QByteArray object =
+        QByteArray object =
             "{\"url\": " + json::string(link) + ", \"path\": " + json::string(fileName::nativePath(path)) +
             ", \"status\": \"" + status + "\", \"bytes\": " + QByteArray::number(result.bytes) +
             ", \"http_status\": " + QByteArray::number(result.httpStatus) +
             ", \"tries\": " + QByteArray::number(result.tries) +
             ", \"seconds\": " + QByteArray::number(seconds, 'f', 3) +
             ", \"reason\": " + json::string(result.saved ? QByteArray() : result.reason.toUtf8()) +
-            ", \"warning\": " + json::string(warning) + "}\n";
+            ", \"warning\": " + json::string(warning);
+        // Only with the choices that make them, so a default run's objects stay as they were.
+        if (!result.sha256.isEmpty())
+            object += ", \"sha256\": " + json::string(result.sha256);
+        if (!result.duplicateOf.isEmpty())
+            object += ", \"duplicate_of\": " + json::string(result.duplicateOf.toUtf8());
+        if (result.width >= 0)
+            object += ", \"width\": " + QByteArray::number(result.width) +
+                      ", \"height\": " + QByteArray::number(result.height);
+        if (!result.contentType.isEmpty())
+            object += ", \"content_type\": " + json::string(result.contentType);
+        if (!result.notes.isEmpty())
+            object += ", \"notes\": " + json::string(result.notes.join(QStringLiteral("; ")).toUtf8());
+        object += "}\n";
         std::fwrite(object.constData(), 1, size_t(object.size()), m_json);
         std::fflush(m_json);
     }
     // Said only when it took more than one: a default run's lines stay as they were.
     const QString tries = result.tries > 1 ? QStringLiteral(", %1 tries").arg(result.tries) : QString();
+    const QString notes = result.notes.isEmpty()
+                              ? QString()
+                              : QLatin1StringView("; ") + result.notes.join(QLatin1StringView("; "));
+    if (!result.duplicateOf.isEmpty()) {
+        clearLine();
+        put(m_out,
+            QStringLiteral("skipped %1: duplicate of %2\n").arg(QString::fromUtf8(link), result.duplicateOf));
+        return;
+    }
     if (result.skipped) {
         clearLine();
-        put(m_out, QStringLiteral("skipped %1 -> %2 (%3)\n")
-                       .arg(QString::fromUtf8(link), QDir::toNativeSeparators(path), result.reason));
+        // An image turned away by its size has no file to name.
+        if (path.isEmpty())
+            put(m_out, QStringLiteral("skipped %1 (%2)\n").arg(QString::fromUtf8(link), result.reason));
+        else
+            put(m_out, QStringLiteral("skipped %1 -> %2 (%3)\n")
+                           .arg(QString::fromUtf8(link), QDir::toNativeSeparators(path), result.reason));
         return;
     }
     if (result.saved) {
@@ -93,13 +122,13 @@ void CliDownloadHost::entryFinished(int entry, const QByteArray& link, const QSt
         const bool page = result.kind == BodyKind::Html;
         if (page)
             ++m_pages;
-        if (m_terminal && !page)
+        if (m_terminal && !page && notes.isEmpty())
             return;
         clearLine();
         QString line = QStringLiteral("saved %1 -> %2 (%3 bytes%4)")
                            .arg(QString::fromUtf8(link), QDir::toNativeSeparators(path))
                            .arg(result.bytes)
-                           .arg(tries);
+                           .arg(tries + notes);
         if (page)
             line += QLatin1StringView(", but its body is an HTML page, not an image");
         put(m_out, line + u'\n');

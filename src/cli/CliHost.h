@@ -1,6 +1,7 @@
 #pragma once
 
 #include "core/MemoryImageList.h"
+#include "discovery/LinkPatterns.h"
 #include "discovery/ListingHost.h"
 
 #include <cstdio>
@@ -48,9 +49,14 @@ class CliHost : public ListingHost {
 public:
     CliHost(QString address, std::FILE* listOut) : m_address(std::move(address)), m_list(listOut) {}
 
-    ImageList& imageList() override { return m_list; }
+    // The listing adds through the user's patterns, when there are any.
+    ImageList& imageList() override { return m_filtered ? static_cast<ImageList&>(*m_filtered) : m_list; }
     MessageBoxes& messages() override { return m_messages; }
     MousePointer& pointer() override { return m_pointer; }
+    void setPatterns(const LinkPatterns& patterns) {
+        if (!patterns.isEmpty())
+            m_filtered.emplace(m_list, patterns);
+    }
     bool filterTicked(FilterBox) const override { return false; }
     QString customFilterText() const override { return {}; }
     QString addressText() const override { return m_address; }
@@ -67,6 +73,7 @@ public:
 private:
     QString m_address;
     PrintingImageList m_list;
+    std::optional<PatternFilteredList> m_filtered;
     StderrMessages m_messages;
     RememberedPointer m_pointer;
 };

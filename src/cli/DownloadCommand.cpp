@@ -11,6 +11,7 @@
 #include "download/DownloadRun.h"
 #include "download/PartFile.h"
 #include "net/CookieFile.h"
+#include "probe/ImageHeader.h"
 
 #include <QDir>
 #include <QFile>
@@ -38,8 +39,8 @@ bool stderrIsTerminal() {
 }
 
 // Links from a file or standard input, one per line; blank lines and lines starting with "#"
-// are skipped.
-net::Result readInput(const QString& name, PrintingImageList& list) {
+// are skipped, and so are those the user's patterns leave out.
+net::Result readInput(const QString& name, const LinkPatterns& patterns, PrintingImageList& list) {
     QFile file;
     if (name == u'-') {
         if (!file.open(stdin, QIODevice::ReadOnly))
@@ -58,7 +59,7 @@ net::Result readInput(const QString& name, PrintingImageList& list) {
         if (line.endsWith('\r'))
             line.chop(1);
         const QByteArray trimmed = line.trimmed();
-        if (trimmed.isEmpty() || trimmed.startsWith('#'))
+        if (trimmed.isEmpty() || trimmed.startsWith('#') || !patterns.keeps(trimmed))
             continue;
         const int entry = list.add(trimmed);
         list.setTicked(entry, true);
@@ -148,6 +149,7 @@ void startRun(DownloadCommand& command, const CommandOptions& options, const QSt
     run.setRefererPages(command.state.FollowedFrom);
     if (!options.download.archive.isEmpty())
         run.setArchive(&command.archive);
+    run.setDimensionReader(&probe::readDimensions);
     run.start({.announceEnd = false}, [&run, &host, done = std::move(done)](DownloadOutcome outcome) {
         host.finish(run.saved(), run.attempted(), run.skipped());
         if (SignalBridge::exitStatus())
@@ -186,7 +188,8 @@ std::unique_ptr<RunningCommand> startDownload(const QStringList& args,
     command->network = std::move(*setUp);
     const net::RunSetup& setup = command->network->setup();
     if (options.hasInput) {
-        if (const net::Result read = readInput(options.input, command->inputList); !read.ok())
+        if (const net::Result read = readInput(options.input, options.patterns, command->inputList);
+            !read.ok())
             return refuse(usageError(net::reasonText(read)));
     }
 
@@ -194,6 +197,7 @@ std::unique_ptr<RunningCommand> startDownload(const QStringList& args,
     // The page is listed as 'list' lists it, without printing the links.
     command->listing =
         std::make_unique<CliHost>(options.hasInput ? QString() : options.positional.front(), nullptr);
+    command->listing->setPatterns(options.patterns);
     if (options.hasInput) {
         startRun(*command, options, folder, std::move(done));
         return command;

@@ -1,5 +1,7 @@
 #include "cli/Options.h"
 
+#include "download/NameTemplate.h"
+
 #include <array>
 
 namespace cli {
@@ -48,6 +50,69 @@ const std::array table{
            none, none,
            [](const QString& value, CommandOptions& options) {
                options.filter = value;
+               return net::Result();
+           }},
+    Option{"match"_L1, 0, ValueKind::Text, "REGEX"_L1, 0, 0, none, Scope::Both,
+           "keep only links in which the regular expression is found (repeatable: a link found by any "
+           "one is kept), after the image types; with --input, of the links read."_L1,
+           "Keeps only the links in which the regular expression _REGEX_ (Perl-compatible, as Qt's "
+           "QRegularExpression reads it) is found anywhere, as grep finds it; letter case counts "
+           "unless the pattern says *(?i)*. It is applied after the image types, to the link as "
+           "listed; with *--input*, to each link read. Given more than once, a link found by any one "
+           "of them is kept. A pattern that does not compile is a bad argument (exit status 2) and "
+           "names itself."_L1,
+           "varnolux list --match '/large/' --exclude '(?i)thumb' URL"_L1, none,
+           [](const QString& value, CommandOptions& options) { return options.patterns.addMatch(value); }},
+    Option{"exclude"_L1, 0, ValueKind::Text, "REGEX"_L1, 0, 0, none, Scope::Both,
+           "leave out links in which the regular expression is found (repeatable), after --match."_L1,
+           "Leaves out the links in which the regular expression _REGEX_ is found, read as for "
+           "*--match*; given more than once, a link found by any one of them is left out, whatever "
+           "*--match* says."_L1,
+           "varnolux download --exclude '\\.gif$' URL DIR"_L1, none,
+           [](const QString& value, CommandOptions& options) { return options.patterns.addExclude(value); }},
+    Option{"min-width"_L1, 0, ValueKind::Number, "W"_L1, 1, 1000000, none, Scope::Both,
+           "keep only images at least W pixels wide, read from their first bytes (what cannot be "
+           "read is kept); list probes each image, download stops one that is narrower."_L1,
+           "Keeps only images at least _W_ pixels wide (1 to 1000000). The width is read from the "
+           "image's first bytes by Qt's image readers (PNG, JPEG, GIF, WebP, BMP, ICO, SVG and what "
+           "else a plug-in reads), as few as the format needs. *list* probes each listed image with "
+           "a request for its first 64 KiB (a server that ignores the range is read only as far); "
+           "*download* reads the transfer itself and stops an image that falls short, removing its "
+           "temporary file, so nothing is fetched twice. An image whose dimensions cannot be read "
+           "(an unknown format, an HTML page) is kept, and its line says so."_L1,
+           "varnolux list --min-width 800 --min-height 600 URL"_L1, none,
+           [](const QString& value, CommandOptions& options) {
+               options.download.minWidth = value.toInt();
+               return net::Result();
+           }},
+    Option{"min-height"_L1, 0, ValueKind::Number, "H"_L1, 1, 1000000, none, Scope::Both,
+           "keep only images at least H pixels high, read as for --min-width."_L1,
+           "Keeps only images at least _H_ pixels high (1 to 1000000), read as for *--min-width*."_L1, none,
+           none,
+           [](const QString& value, CommandOptions& options) {
+               options.download.minHeight = value.toInt();
+               return net::Result();
+           }},
+    Option{"min-bytes"_L1, 0, ValueKind::Size, "N"_L1, 0, 0, none, Scope::Both,
+           "keep only images of at least N bytes (k, M, G as --limit-rate takes them), by their "
+           "length or, without one, by what arrives."_L1,
+           "Keeps only images of at least _N_ bytes, with k, M or G as *--limit-rate* takes them. The "
+           "size is the image's Content-Length (or a range answer's total); without one, *download* "
+           "counts what arrives."_L1,
+           "varnolux download --min-bytes 20k URL DIR"_L1, none,
+           [](const QString& value, CommandOptions& options) {
+               options.download.minBytes = parseRate(value).value_or(0);
+               return net::Result();
+           }},
+    Option{"max-bytes"_L1, 0, ValueKind::Size, "N"_L1, 0, 0, none, Scope::Both,
+           "keep only images of at most N bytes; download stops one whose length or body goes "
+           "beyond."_L1,
+           "Keeps only images of at most _N_ bytes, with k, M or G. *download* stops an image as soon "
+           "as its length says it is larger, or, without a length, once its body grows past _N_, and "
+           "removes its temporary file."_L1,
+           "varnolux download --max-bytes 5M URL DIR"_L1, none,
+           [](const QString& value, CommandOptions& options) {
+               options.download.maxBytes = parseRate(value).value_or(0);
                return net::Result();
            }},
     Option{"find"_L1, 0, ValueKind::Choice, "MODE"_L1, 0, 0, "classic browser rendered"_L1, Scope::Both,
@@ -218,7 +283,8 @@ const std::array table{
            "1: exactly one at a time), at most 6 "
            "connections to one host; a host that answers 429 or 503 is paused for every request to "
            "it, and a 429 halves its share for the rest of the run; among links of one file name the "
-           "last one listed is what remains."_L1,
+           "last one listed is what remains. With list and a size or dimension limit: at most N probes "
+           "at once."_L1,
            "Keeps at most _N_ image requests in flight, 1 to 16 (default 1: exactly one request at a "
            "time, none sent early). All go through one connection pool: over HTTP/2 they share one "
            "connection per host, over HTTP/1.1 at most 6 connections go to one host. Politeness is "
@@ -229,7 +295,8 @@ const std::array table{
            "decides in list order what to fetch and where to save it; of several links with one file "
            "name, the last one listed is what remains under *replace*. The progress line counts "
            "finished images. With *--follow*, _N_ is also how many followed pages are asked for at "
-           "once, by *list* as well."_L1,
+           "once, by *list* as well. With *list* and a size or dimension limit (*--min-width* ...), at "
+           "most _N_ images are probed at once."_L1,
            "varnolux download --parallel 8 URL ~/Pictures"_L1, "Parallel"_L1,
            [](const QString& value, CommandOptions& options) {
                options.download.parallel = value.toInt();
@@ -356,6 +423,62 @@ const std::array table{
                options.download.archive = value;
                return net::Result();
            }},
+    Option{"output"_L1, 0, ValueKind::Text, "TEMPLATE"_L1, 0, 0, none, Scope::Download,
+           "name each file by TEMPLATE inside FOLDER (default {name}: the link's last part); fields "
+           "{name}, {stem}, {ext}, {host}, {page_host}, {index} or {index:03}, {sha256} or {sha256:N}, "
+           "{width}, {height}; "
+           "\"/\" makes sub-folders. A field that would make an unsafe name becomes \"_\"."_L1,
+           "Names each saved file by _TEMPLATE_, a path inside _FOLDER_ whose \"/\" makes sub-folders, "
+           "created as needed (never through a symbolic link). The default *{name}* gives the names "
+           "the run always gave. Fields: *{name}* the link's last \"/\"-part; *{stem}* and *{ext}* "
+           "that part's name and extension, its query cut (without one, *{ext}* is the type of the "
+           "body, from its first bytes or its Content-Type, and a \".\" just before an unknown "
+           "*{ext}* is dropped); *{host}* the link's host; *{page_host}* the page's; *{index}* the "
+           "entry's place in the list, *{index:03}* zero-padded to 3 digits; *{sha256}* the content's "
+           "SHA-256 in hex, *{sha256:N}* its first _N_ digits; *{width}* and *{height}* the image's, read "
+           "from its first bytes (empty when they cannot be read). *{{* and *}}* are braces. A template "
+           "that is empty, absolute, longer than 4096 characters, names \".\" or \"..\", or names an "
+           "unknown field is a bad argument (exit status 2). A field whose value would make an unsafe "
+           "name (a \"/\", \"..\", a control character, ...) is replaced by \"_\" and the image's line "
+           "says so; a name that still cannot be used fails that image. With a field known only once "
+           "the body is (*{sha256}*, *{width}*, *{height}*, an *{ext}* the link lacks), *--on-exists* "
+           "applies to the name "
+           "made then."_L1,
+           "varnolux download --output '{host}/{index:03}-{stem}.{ext}' URL DIR"_L1, none,
+           [](const QString& value, CommandOptions& options) {
+               const auto parsed = NameTemplate::parse(value);
+               if (!parsed)
+                   return parsed.failure();
+               options.download.nameTemplate = value;
+               return net::Result();
+           }},
+    Option{"fix-ext"_L1, 0, ValueKind::Flag, none, 0, 0, none, Scope::Download,
+           "give a file whose extension disagrees with its content the content's one (photo.jpg that "
+           "is WebP is saved as photo.webp)."_L1,
+           "Gives a saved file whose extension disagrees with its content the right one: the type its "
+           "first bytes show (JPEG, PNG, GIF, WebP, AVIF, TIFF, BMP, ICO), else its Content-Type. "
+           "*photo.jpg* that is WebP is saved as *photo.webp*, *photo* as *photo.webp*; *photo.jpeg* "
+           "of a JPEG stays. Applied to the name *--output* makes; *--on-exists* applies to the name "
+           "so made."_L1,
+           "varnolux download --fix-ext URL DIR"_L1, none,
+           [](const QString&, CommandOptions& options) {
+               options.download.fixExtension = true;
+               return net::Result();
+           }},
+    Option{"dedupe"_L1, 0, ValueKind::Flag, none, 0, 0, none, Scope::Download,
+           "do not keep an image whose content (SHA-256) equals one saved in this run or recorded "
+           "in --download-archive: its line says \"duplicate of PATH\", --json says \"duplicate\"."_L1,
+           "Keeps no second copy of one content: an image whose bytes have the SHA-256 of a file saved "
+           "earlier in this run, or of one recorded in *--download-archive*, is not kept (its "
+           "temporary file is removed). Its line says *duplicate of PATH* (or of the archived link), "
+           "*--json* gives it the status *duplicate*, and it counts as skipped: no failure. The hash "
+           "is taken while the body arrives; nothing is read twice. With *--download-archive*, every "
+           "saved file's hash is recorded beside its link."_L1,
+           "varnolux download --dedupe --download-archive seen.txt URL DIR"_L1, none,
+           [](const QString&, CommandOptions& options) {
+               options.download.dedupe = true;
+               return net::Result();
+           }},
     Option{"create-dirs"_L1, 0, ValueKind::Flag, none, 0, 0, none, Scope::Download,
            "create FOLDER, and the folders above it, when it is missing."_L1,
            "Creates _FOLDER_, and the folders above it, when it is missing, before anything is fetched "
@@ -426,6 +549,12 @@ net::Result checkValue(const Option& option, const QString& value) {
         if (!parseRate(value))
             return refusal(
                 u"option '%1' takes bytes per second, with k, M or G (such as 500k), not '%2'"_s.arg(
+                    option.longName(), value));
+        return {};
+    case ValueKind::Size:
+        if (!parseRate(value))
+            return refusal(
+                u"option '%1' takes a number of bytes, with k, M or G (such as 200k), not '%2'"_s.arg(
                     option.longName(), value));
         return {};
     case ValueKind::Choice: {

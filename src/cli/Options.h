@@ -1,6 +1,7 @@
 #pragma once
 
 #include "core/Expected.h"
+#include "discovery/LinkPatterns.h"
 #include "discovery/ListingJob.h"
 #include "download/DownloadOptions.h"
 #include "net/Transfer.h"
@@ -16,6 +17,7 @@
 // The arguments of 'list' and 'download', once parsed: every option's value and the positionals.
 struct CommandOptions {
     QString filter = QStringLiteral("JPG,GIF");
+    LinkPatterns patterns; // --match, --exclude
     // What the run asks of the network and the disk: its set-up is built from it.
     DownloadOptions download;
     FindMode find = FindMode::Classic;
@@ -28,6 +30,11 @@ struct CommandOptions {
     bool hasInput = false;
     bool json = false;
     bool createDirs = false; // --create-dirs
+    // Whether the options choose images by their size or dimensions, which only probing tells.
+    bool probes() const {
+        return download.minWidth > 0 || download.minHeight > 0 || download.minBytes > 0 ||
+               download.maxBytes > 0;
+    }
     QStringList positional;
 };
 
@@ -40,6 +47,7 @@ enum class ValueKind {
     Number,  // a whole number from low to high
     Seconds, // a decimal number of seconds from low to high
     Rate,    // bytes per second with k, M or G
+    Size,    // a number of bytes with k, M or G
     Choice,  // one of the words in choices
     File,    // a file name ("-" where the help says so)
     Address, // a web address

@@ -7,8 +7,12 @@
 #include <unistd.h>
 #endif
 
-QSet<QByteArray> DownloadArchive::linksOf(const QByteArray& bytes) {
-    QSet<QByteArray> links;
+namespace {
+
+constexpr QByteArrayView hashMark = "#sha256 ";
+
+// Every complete line of the bytes, without its line break; blank ones left out.
+template <typename Each> void eachLine(const QByteArray& bytes, Each each) {
     qsizetype from = 0;
     for (;;) {
         const qsizetype end = bytes.indexOf('\n', from);
@@ -18,15 +22,39 @@ QSet<QByteArray> DownloadArchive::linksOf(const QByteArray& bytes) {
         if (line.endsWith('\r'))
             line.chop(1);
         if (!line.isEmpty())
-            links.insert(line);
+            each(line);
         from = end + 1;
     }
+}
+
+} // namespace
+
+QHash<QByteArray, QByteArray> DownloadArchive::hashesOf(const QByteArray& bytes) {
+    QHash<QByteArray, QByteArray> hashes;
+    eachLine(bytes, [&](const QByteArray& line) {
+        if (!line.startsWith(hashMark))
+            return;
+        const QByteArray rest = line.mid(hashMark.size());
+        const qsizetype blank = rest.indexOf(' ');
+        if (blank == 64)
+            hashes.insert(rest.left(64).toLower(), rest.mid(65));
+    });
+    return hashes;
+}
+
+QSet<QByteArray> DownloadArchive::linksOf(const QByteArray& bytes) {
+    QSet<QByteArray> links;
+    eachLine(bytes, [&](const QByteArray& line) {
+        if (!line.startsWith(hashMark))
+            links.insert(line);
+    });
     return links;
 }
 
 net::Result DownloadArchive::open(const QString& path) {
     m_path = path;
     m_links.clear();
+    m_hashes.clear();
     m_endsInLineBreak = true;
     const QFileInfo info(path);
     if (!info.exists())
@@ -39,11 +67,12 @@ net::Result DownloadArchive::open(const QString& path) {
                      info.isDir() ? QStringLiteral("it is a folder") : file.errorString()));
     const QByteArray bytes = file.readAll();
     m_links = linksOf(bytes);
+    m_hashes = hashesOf(bytes);
     m_endsInLineBreak = bytes.isEmpty() || bytes.endsWith('\n');
     return {};
 }
 
-net::Result DownloadArchive::append(const QByteArray& link) {
+net::Result DownloadArchive::append(const QByteArray& link, const QByteArray& sha256) {
     QFile file(m_path);
     auto unwritable = [&] {
         return net::Result::localFile(
@@ -54,6 +83,8 @@ net::Result DownloadArchive::append(const QByteArray& link) {
     // A fragment left by a cut-off write is ended, so it cannot run into this link.
     QByteArray line = m_endsInLineBreak ? QByteArray() : QByteArray("\n");
     line += link + '\n';
+    if (!sha256.isEmpty())
+        line += hashMark.toByteArray() + sha256 + ' ' + link + '\n';
     if (file.write(line) != line.size() || !file.flush())
         return unwritable();
 #ifndef Q_OS_WIN
@@ -61,5 +92,7 @@ net::Result DownloadArchive::append(const QByteArray& link) {
 #endif
     m_endsInLineBreak = true;
     m_links.insert(link);
+    if (!sha256.isEmpty())
+        m_hashes.insert(sha256, link);
     return {};
 }

@@ -5,6 +5,7 @@
 
 #include <QByteArray>
 #include <QString>
+#include <QStringList>
 
 #include <functional>
 
@@ -18,6 +19,14 @@ struct DownloadResult {
     BodyKind kind = BodyKind::Unknown; // what the first bytes of a saved body say it is
     int httpStatus = 0;                // the last response's status; 0 when none came
     int tries = 0;                     // requests the server received for it
+    // With the run's choices of names and contents (KeepRules):
+    QString path;        // where it was saved, when not where the run decided before the transfer
+    QByteArray sha256;   // the saved content's hash, in hex, when the run hashed it
+    QString duplicateOf; // skipped as a copy of this file, or of this link in the archive
+    QStringList notes;   // what is worth a word about its name
+    int width = -1;      // what the body showed of itself when the run read it; -1: not known
+    int height = -1;
+    QByteArray contentType;
 };
 
 // What every download of an image shares: how its progress reads on the bar and what its length

@@ -181,6 +181,10 @@ void DownloadJob::head(const net::Response& response) {
         m_offset = m_resumeFrom;
         m_expected += m_offset;
     }
+    if (m_watch && m_offset == 0 && !m_watch->begin(response)) {
+        declineBody();
+        return;
+    }
     m_trap.step(118, [&] { m_left = m_expected - m_offset; });
     m_trap.step(120, [&] { m_received = m_offset; });
     // Whether a broken-off body of this answer can be resumed by the next try.
@@ -276,6 +280,8 @@ void DownloadJob::takeChunk(QByteArrayView chunk) {
     }
     if (m_head.size() < sniffLength)
         m_head += chunk.first(qMin(chunk.size(), sniffLength - m_head.size()));
+    if (m_watch && !m_watch->take(chunk))
+        declineBody();
     m_outgoing += chunk;
     m_partBytes += size;
     if (m_listener)
@@ -363,6 +369,8 @@ void DownloadJob::finished(const net::Result& result) {
         // The last chunk is whatever came after the last whole one.
         const QByteArray last = std::exchange(m_chunk, {});
         takeChunk(last);
+        if (m_stale)
+            return;
     }
     m_result.bytes = m_received;
     // The body is complete only when the transfer ended without a fault.
@@ -385,6 +393,26 @@ void DownloadJob::finished(const net::Result& result) {
 void DownloadJob::bodyEnded() {
     if (m_offWire)
         std::exchange(m_offWire, {})();
+    // The watch may name the file now, or not keep it.
+    const BodyWatch::Placement placed = m_watch ? m_watch->place() : BodyWatch::Placement();
+    m_result.sha256 = placed.sha256;
+    m_result.notes = placed.notes;
+    m_result.duplicateOf = placed.duplicateOf;
+    m_result.path = placed.path;
+    m_result.width = placed.width;
+    m_result.height = placed.height;
+    m_result.contentType = placed.contentType;
+    if (!placed.failure.ok()) {
+        giveUp(net::reasonText(placed.failure), {});
+        return;
+    }
+    if (placed.declined) {
+        m_result.httpStatus = m_response.status;
+        m_result.skipped = true;
+        m_result.reason = placed.reason;
+        finish();
+        return;
+    }
     // rename() replaces the destination in one step, and replaces a symbolic link itself instead
     // of writing through it. The last bytes and the rename go the way of every write.
     struct Outcome {
@@ -395,7 +423,9 @@ void DownloadJob::bodyEnded() {
     m_ending = true;
     m_writer.post(
         [part = m_part, bytes = std::exchange(m_outgoing, {}), failed = m_writeFailed, keep = m_keepExisting,
-         outcome] {
+         outcome, destination = placed.path] {
+            if (!destination.isEmpty())
+                part->setDestination(destination);
             if (!*failed && !bytes.isEmpty())
                 outcome->saved = part->write(bytes);
             // A write that failed before left a file short of bytes: it is never put in place.
@@ -493,6 +523,21 @@ void DownloadJob::cancel() {
     m_result.cancelled = true;
     if (m_result.reason.isEmpty())
         m_result.reason = net::reasonText({net::Status::Cancelled});
+    m_trap.step(154, [&] { m_bar.setText(QStringLiteral("Progress Bar")); });
+    finish();
+}
+
+void DownloadJob::declineBody() {
+    const BodyWatch::Placement refused = m_watch->refusal();
+    dropTransfer();
+    m_result.saved = false;
+    m_result.skipped = true;
+    m_result.reason = refused.reason;
+    m_result.httpStatus = m_response.status;
+    m_result.bytes = m_received;
+    m_result.width = refused.width;
+    m_result.height = refused.height;
+    m_result.contentType = refused.contentType;
     m_trap.step(154, [&] { m_bar.setText(QStringLiteral("Progress Bar")); });
     finish();
 }

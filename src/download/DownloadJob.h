@@ -1,6 +1,7 @@
 #pragma once
 
 #include "core/ErrorTrap.h"
+#include "download/BodyWatch.h"
 #include "download/DownloadEngine.h"
 #include "net/TransferLoop.h"
 
@@ -40,6 +41,8 @@ public:
     // Told once the whole body has arrived and only the disk work is left: the connection is free
     // for the next request while the file is put in place.
     void setOffWireListener(std::function<void()> listener) { m_offWire = std::move(listener); }
+    // Sees the body as it goes into the file and decides where the complete file goes.
+    void setWatch(std::unique_ptr<BodyWatch> watch) { m_watch = std::move(watch); }
 
     // Failures of the destination (it cannot be created, written or put in place) are reported
     // once through the error trap; failures of the transfer only in the result.
@@ -80,6 +83,8 @@ private:
     void noteResumePoint();
     void writeFailed(const net::Result& written);
     void dropTransfer();
+    // The watch turned the body away while it arrived: the entry is skipped with its reason.
+    void declineBody();
 
     net::Transfers& m_loop;
     DiskWriter& m_writer;
@@ -87,6 +92,7 @@ private:
     MessageBoxes& m_boxes;
     ErrorTrap m_trap;
     DownloadEngine::ProgressListener m_listener;
+    std::unique_ptr<BodyWatch> m_watch;
     QByteArray m_refererPage;
     int m_retries = 0;
     bool m_keepExisting = false;

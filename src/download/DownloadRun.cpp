@@ -9,6 +9,7 @@
 #include "download/DownloadHost.h"
 #include "download/DownloadJob.h"
 #include "download/FileName.h"
+#include "download/KeepRules.h"
 #include "download/PartFile.h"
 #include "net/RunSetup.h"
 
@@ -89,8 +90,10 @@ DownloadRun::Entry DownloadRun::decide(ErrorTrap& trap, int i) {
     ++m_attempted;
     m_host.entryStarted(i, m_attempted, entry.link);
 
-    // The name must stay inside the folder; the folder text is read afresh, as typed now.
-    net::Result usable = fileName::checkFileName(entry.name);
+    // The name must stay inside the folder; the folder text is read afresh, as typed now. A
+    // template checks the names it makes itself.
+    net::Result usable =
+        m_rules && m_rules->hasTemplate() ? net::Result() : fileName::checkFileName(entry.name);
     trap.step(128, [&] {
         entry.folder = m_host.folderText();
         if (usable.ok() && entry.folder.isEmpty())
@@ -101,6 +104,14 @@ DownloadRun::Entry DownloadRun::decide(ErrorTrap& trap, int i) {
                 QStringLiteral("the folder %1 does not exist").arg(QDir::toNativeSeparators(entry.folder)));
         entry.path = fileName::pathInFolder(entry.folder, entry.name);
     });
+    if (usable.ok() && m_rules && m_rules->names()) {
+        const KeepRules::Decision decided = m_rules->decide(i, entry.link, m_refererPage, entry.folder);
+        usable = decided.failure;
+        if (!decided.path.isEmpty())
+            entry.path = decided.path;
+        entry.late = decided.late;
+        entry.notes = decided.notes;
+    }
     entry.refused = !usable.ok();
     entry.result.reason = net::reasonText(usable);
     return entry;
@@ -112,6 +123,9 @@ bool DownloadRun::claimDestination(Entry& entry) {
         entry.result.reason = QStringLiteral("in the download archive");
         return false;
     }
+    // A name made once the body is known meets what exists then.
+    if (entry.late)
+        return true;
     switch (m_options.onExists) {
     case OnExists::Replace:
         return true;
@@ -124,8 +138,12 @@ bool DownloadRun::claimDestination(Entry& entry) {
         return true;
     }
     case OnExists::Rename: {
-        if (const net::Result reserved = collision::reserve(entry.folder, entry.name, entry.path);
-            !reserved.ok()) {
+        // A name made from a template is numbered in its own folder, under its own name.
+        const bool templated = m_rules && m_rules->hasTemplate();
+        const QString folder = templated ? QFileInfo(entry.path).path() : entry.folder;
+        const QByteArray name =
+            templated ? fileName::nativePath(QFileInfo(entry.path).fileName()) : entry.name;
+        if (const net::Result reserved = collision::reserve(folder, name, entry.path); !reserved.ok()) {
             entry.result.reason = net::reasonText(reserved);
             return false;
         }
@@ -138,7 +156,9 @@ bool DownloadRun::claimDestination(Entry& entry) {
 
 void DownloadRun::account(Entry& entry) {
     DownloadResult& result = entry.result;
-    if (!entry.reserved.isEmpty() && !result.saved)
+    result.notes = entry.notes + result.notes;
+    if (!entry.reserved.isEmpty() &&
+        (!result.saved || (!result.path.isEmpty() && result.path != entry.reserved)))
         fileName::removeFile(entry.reserved);
     if (result.saved) {
         ++m_saved;
@@ -146,7 +166,7 @@ void DownloadRun::account(Entry& entry) {
         // The file is in place before its link is recorded, so a crash between the two costs a
         // second download at most, never a missing image.
         if (m_archive && !m_archiveFailed) {
-            if (const net::Result recorded = m_archive->append(entry.link); !recorded.ok()) {
+            if (const net::Result recorded = m_archive->append(entry.link, result.sha256); !recorded.ok()) {
                 m_archiveFailed = true;
                 m_host.messages().show(net::reasonText(recorded));
             }
@@ -162,7 +182,9 @@ void DownloadRun::account(Entry& entry) {
             result.reason = QStringLiteral("the download failed");
         m_failures.append({entry.link, result.reason});
     }
-    m_host.entryFinished(entry.index, entry.link, entry.path, result);
+    // A name made late has no path until it is made: the place-holder is nobody's file.
+    const QString path = !result.path.isEmpty() ? result.path : entry.late ? QString() : entry.path;
+    m_host.entryFinished(entry.index, entry.link, path, result);
 }
 
 namespace {
@@ -300,6 +322,12 @@ void DownloadRun::start(Options options, std::function<void(DownloadOutcome)> en
     m_finished = 0;
     m_held.reset();
     m_lanes = qBound(1, m_options.parallel, DownloadOptions::maxParallel);
+    m_rules.reset();
+    if (auto rules = std::make_unique<KeepRules>(m_options); rules->watches()) {
+        rules->setArchive(m_archive);
+        rules->setDimensionReader(m_readDimensions);
+        m_rules = std::move(rules);
+    }
     if (!m_writer)
         m_writer = std::make_unique<DiskWriter>();
     net::Transfers& loop = m_setup.loop();
@@ -392,6 +420,9 @@ void DownloadRun::startJob(Entry entry) {
                                               parallel() ? noBar() : m_host.progress(), m_host.messages());
     self->job->setRefererPage(m_setup.refererFor(m_refererPages.value(self->entry.link, m_refererPage)));
     self->job->setOptions(m_options);
+    if (m_rules && m_rules->watches())
+        self->job->setWatch(m_rules->watch(self->entry.index, self->entry.link, m_refererPage,
+                                           self->entry.folder, self->entry.path, self->entry.late));
     if (parallel())
         self->job->setProgressListener([self](qint64 received, qint64 expected) {
             self->received = received;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "core/ImageDimensions.h"
 #include "download/DownloadEngine.h"
 #include "download/DownloadOptions.h"
 #include "net/TransferLoop.h"
@@ -21,6 +22,7 @@ class DownloadArchive;
 class DownloadHost;
 class DownloadJob;
 class ErrorTrap;
+class KeepRules;
 namespace net {
 class RunSetup;
 }
@@ -72,6 +74,8 @@ public:
     void setRefererPages(QHash<QByteArray, QByteArray> pages) { m_refererPages = std::move(pages); }
     // Links in the archive are skipped without a request; each saved link is added to it.
     void setArchive(DownloadArchive* archive) { m_archive = archive; }
+    // Reads an image's dimensions from its first bytes, for the dimension limits of the options.
+    void setDimensionReader(DimensionReader reader) { m_readDimensions = std::move(reader); }
 
     int attempted() const { return m_attempted; }
     int saved() const { return m_saved; }
@@ -105,6 +109,8 @@ private:
         QString path;
         QString reserved;     // an empty file taken under its name, removed if nothing is saved
         bool refused = false; // its name or folder cannot be used: no request is made
+        bool late = false;    // named once its body is known (KeepRules)
+        QStringList notes;    // about its name
         DownloadResult result;
     };
     // One entry on the wire.
@@ -136,6 +142,8 @@ private:
     QByteArray m_refererPage;
     QHash<QByteArray, QByteArray> m_refererPages;
     DownloadArchive* m_archive = nullptr;
+    std::unique_ptr<KeepRules> m_rules; // names from a template, duplicates; null without them
+    DimensionReader m_readDimensions;
     bool m_archiveFailed = false;
     int m_skipped = 0;
     int m_attempted = 0;

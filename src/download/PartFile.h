@@ -20,6 +20,8 @@ public:
 
     // Creates the file in the folder that destinationPath names.
     net::Result create(const QString& destinationPath);
+    // Puts the file elsewhere when it is committed: a name known only once the body is.
+    void setDestination(const QString& destinationPath) { m_destination = destinationPath; }
     // Appends bytes. The bytes reach the file in blocks of bufferBytes.
     net::Result write(QByteArrayView bytes);
     // Flushes, closes and renames the file onto destinationPath, replacing whatever is there

@@ -43,6 +43,15 @@ struct RunOptions {
     // How they are kept.
     OnExists onExists = OnExists::Replace;
     QString archive; // the download archive; empty: none
+    // How each file is named and what is kept; the defaults are the classic names, every body kept.
+    QString nameTemplate;      // --output; empty: the link's last part
+    bool fixExtension = false; // --fix-ext
+    bool dedupe = false;       // --dedupe
+    // What an image must be to be kept; 0: no limit.
+    int minWidth = 0;
+    int minHeight = 0;
+    qint64 minBytes = 0;
+    qint64 maxBytes = 0;
 
     static constexpr int maxParallel = 16;
     static constexpr int maxPerHost = 6;

@@ -1,0 +1,137 @@
+#!/usr/bin/env bash
+# Probing the dimensions of many large images: 'varnolux list --min-width 1 --parallel 16' of a
+# page of COUNT images of 2 MiB each on one host, over HTTPS + HTTP/2 from nginx, against
+# 'curl -Z --parallel-max 16 -r 0-65535' of the same links (COUNT x 64 KiB). Prints the body bytes
+# nginx sent per image (its log's $body_bytes_sent; target: at most 64 KiB), the medians of RUNS
+# rounds and their ratio (target: at most 1.5), each with "met" or "NOT met", and checks that
+# every image was listed with its dimensions.
+#
+# Usage: bench/probe_bench.sh   (after a build; VARNOLUX_BUILD_DIR names another build folder)
+# Environment: RUNS (5), COUNT (1000). The servers listen on 127.0.0.1 only and are stopped by
+# PID; everything is removed at the end. On the shared machine: /work/bin/heavy bench/probe_bench.sh
+set -euo pipefail
+here="$(cd "$(dirname "$0")/.." && pwd)"
+varnolux="$here/${VARNOLUX_BUILD_DIR:-build}/varnolux"
+runs="${RUNS:-5}"
+count="${COUNT:-1000}"
+image_bytes=$((2 * 1024 * 1024))
+[ -x "$varnolux" ] || { echo "No program at $varnolux: build first." >&2; exit 2; }
+for tool in /usr/sbin/nginx curl openssl python3; do
+    command -v "$tool" >/dev/null || { echo "$tool is missing (scripts/setup installs it)." >&2; exit 2; }
+done
+unset http_proxy https_proxy HTTP_PROXY HTTPS_PROXY all_proxy ALL_PROXY
+export no_proxy=127.0.0.1 NO_PROXY=127.0.0.1
+
+work="$(mktemp -d "${TMPDIR:-/tmp}/varnolux-probe-bench.XXXXXX")"
+nginx_pid=""
+cleanup() {
+    if [ -n "$nginx_pid" ]; then
+        kill "$nginx_pid" 2>/dev/null || true
+        wait "$nginx_pid" 2>/dev/null || true
+    fi
+    rm -rf "$work"
+}
+trap cleanup EXIT
+trap 'exit 130' INT TERM
+
+# One real 1600 x 1200 PNG header padded to 2 MiB, under COUNT names (links keep the site small).
+site="$work/site"
+mkdir -p "$site/img" "$work/nginx"
+python3 - "$site/img/original.png" "$image_bytes" <<'PY'
+import struct, sys, zlib, os
+def chunk(t, d): return struct.pack('>I', len(d)) + t + d + struct.pack('>I', zlib.crc32(t + d) & 0xffffffff)
+head = b'\x89PNG\r\n\x1a\n' + chunk(b'IHDR', struct.pack('>IIBBBBB', 1600, 1200, 8, 2, 0, 0, 0))
+body = head + chunk(b'IDAT', os.urandom(int(sys.argv[2]) - len(head) - 24)) + chunk(b'IEND', b'')
+open(sys.argv[1], 'wb').write(body)
+PY
+{
+    echo "<html><body>"
+    for i in $(seq -w 1 "$count"); do
+        ln -s original.png "$site/img/i$i.png"
+        echo "<img src=\"img/i$i.png\">"
+    done
+    echo "</body></html>"
+} >"$site/index.html"
+chmod -R a+rX "$work"
+
+port="$(python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')"
+base="https://127.0.0.1:$port"
+cert="$work/nginx/cert.pem"
+openssl req -x509 -newkey rsa:2048 -nodes -keyout "$work/nginx/key.pem" -out "$cert" -days 2 \
+    -subj /CN=127.0.0.1 -addext subjectAltName=IP:127.0.0.1 2>/dev/null
+log="$work/nginx/access.log"
+cat >"$work/nginx/nginx.conf" <<CONF
+worker_processes 1;
+pid $work/nginx/nginx.pid;
+error_log $work/nginx/error.log warn;
+events { worker_connections 256; }
+http {
+    log_format sent '\$request_uri \$status \$body_bytes_sent \$server_protocol';
+    access_log $log sent;
+    sendfile on;
+    keepalive_requests 100000;
+    http2_max_concurrent_streams 128;
+    client_body_temp_path $work/nginx/body;
+    proxy_temp_path $work/nginx/proxy;
+    fastcgi_temp_path $work/nginx/fastcgi;
+    uwsgi_temp_path $work/nginx/uwsgi;
+    scgi_temp_path $work/nginx/scgi;
+    types { text/html html; image/png png; }
+    server {
+        listen 127.0.0.1:$port ssl http2;
+        ssl_certificate $cert;
+        ssl_certificate_key $work/nginx/key.pem;
+        root $site;
+    }
+}
+CONF
+/usr/sbin/nginx -p "$work/nginx" -e "$work/nginx/error.log" -c "$work/nginx/nginx.conf" -g 'daemon off;' &
+nginx_pid=$!
+for _ in $(seq 50); do
+    curl -fsS --cacert "$cert" -o /dev/null "$base/index.html" 2>/dev/null && break
+    sleep 0.1
+done
+
+config="$work/curl.conf"
+for i in $(seq -w 1 "$count"); do
+    printf 'url = "%s/img/i%s.png"\noutput = "/dev/null"\n' "$base" "$i"
+done >"$config"
+
+now_ms() { echo $(($(date +%s%N) / 1000000)); }
+median() { tr ' ' '\n' <<<"$1" | grep . | sort -n | awk '{a[NR]=$1} END {print a[int((NR+1)/2)]}'; }
+verdict() { if awk "BEGIN { exit !($1) }"; then echo "met"; else echo "NOT met"; fi; }
+ours="" theirs="" per_image="" plain=""
+for round in $(seq "$runs"); do
+    : >"$log"
+    started="$(now_ms)"
+    SSL_CERT_FILE="$cert" "$varnolux" list --json --filter PNG --parallel 16 --min-width 1 "$base/index.html" \
+        >"$work/listed.json"
+    ours+="$(($(now_ms) - started)) "
+    listed="$(grep -c '"width": 1600, "height": 1200' "$work/listed.json" || true)"
+    [ "$listed" = "$count" ] || { echo "round $round: $listed of $count images probed" >&2; exit 1; }
+    # The body bytes the images cost on the wire, per image (the page's own request left out).
+    per_image+="$(awk -v n="$count" '$1 ~ /\/img\// { s += $3 } END { printf "%d", s / n }' "$log") "
+    protocol="$(awk '$1 ~ /\/img\// {print $4}' "$log" | sort -u | paste -sd, -)"
+    # The same listing without probes: what starting the program and listing the page cost.
+    started="$(now_ms)"
+    SSL_CERT_FILE="$cert" "$varnolux" list --filter PNG "$base/index.html" >/dev/null
+    plain+="$(($(now_ms) - started)) "
+    : >"$log"
+    started="$(now_ms)"
+    curl -sS --no-progress-meter -Z --parallel-max 16 --http2 --cacert "$cert" -r 0-65535 -K "$config"
+    theirs+="$(($(now_ms) - started)) "
+done
+
+ours_ms="$(median "$ours")"
+theirs_ms="$(median "$theirs")"
+bytes="$(median "$per_image")"
+ratio="$(awk -v a="$ours_ms" -v b="$theirs_ms" 'BEGIN { printf "%.2f", a / b }')"
+echo "Probing $count images of 2 MiB, --parallel 16, $protocol (medians of $runs rounds):"
+echo "  varnolux list --min-width 1:  $ours_ms ms  ($ours)"
+echo "  curl -Z -r 0-65535:           $theirs_ms ms  ($theirs)"
+echo "  varnolux list without probes: $(median "$plain") ms  ($plain)"
+echo
+echo "| measure | measured | target | met |"
+echo "|---|---|---|---|"
+echo "| body bytes sent per image | $bytes | at most 65536 | $(verdict "$bytes <= 65536") |"
+echo "| time against curl -Z of 64 KiB each | $ratio | at most 1.5 | $(verdict "$ratio <= 1.5") |"
