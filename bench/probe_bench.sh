@@ -8,7 +8,7 @@
 #
 # Usage: bench/probe_bench.sh   (after a build; VARNOLUX_BUILD_DIR names another build folder)
 # Environment: RUNS (5), COUNT (1000). The servers listen on 127.0.0.1 only and are stopped by
-# PID; everything is removed at the end. On the shared machine: /work/bin/heavy bench/probe_bench.sh
+# PID; everything is removed at the end.
 set -euo pipefail
 here="$(cd "$(dirname "$0")/.." && pwd)"
 varnolux="$here/${VARNOLUX_BUILD_DIR:-build}/varnolux"
