@@ -423,16 +423,9 @@ void TestRenderedCli::downloadsCarryTheBrowsersCookies() {
     QVERIFY2(r.finished, qPrintable(r.errorString));
     QCOMPARE(r.exitCode, 0);
     QVERIFY(QFile::exists(folder.filePath(u"a.jpg"_s)));
-    QList<RecordedRequest> ours;
-    for (const RecordedRequest& request : server.requests())
-        if (request.path == "/a.jpg" && request.header("User-Agent").startsWith("Varnolux/"))
-            ours << request;
+    const QList<RecordedRequest> ours = ourRequests(server.requests(), "/a.jpg");
     QCOMPARE(ours.size(), 1);
-    QByteArrayList sent = ours.front().header("Cookie").split(';');
-    for (QByteArray& cookie : sent)
-        cookie = cookie.trimmed();
-    std::sort(sent.begin(), sent.end());
-    QCOMPARE(sent, cookies);
+    QCOMPARE(ours.front().cookies(), cookies);
     QCOMPARE(ours.front().header("Referer"), server.address("/page.html"));
     // The cookies' file went with the run.
     QCOMPARE(QDir(m_tmp.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden),

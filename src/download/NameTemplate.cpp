@@ -110,7 +110,7 @@ Expected<NameTemplate, net::Result> NameTemplate::parse(const QString& text) {
         i = close;
         const qsizetype colon = field.indexOf(':');
         const QByteArray key = colon < 0 ? field : field.left(colon);
-        const QByteArray spec = colon < 0 ? QByteArray() : field.mid(colon + 1);
+        const QByteArray widthText = colon < 0 ? QByteArray() : field.mid(colon + 1);
         Part part;
         static const QList<std::pair<QByteArray, Kind>> known{
             {"name", Kind::Name},     {"stem", Kind::Stem},          {"ext", Kind::Ext},
@@ -134,13 +134,13 @@ Expected<NameTemplate, net::Result> NameTemplate::parse(const QString& text) {
                                           "{sha256}, {sha256:N}, {width} and {height}")
                                .arg(QString::fromUtf8(field)));
         }
-        if (!spec.isEmpty()) {
+        if (!widthText.isEmpty()) {
             bool number = false;
-            const int width = spec.toInt(&number);
+            const int width = widthText.toInt(&number);
             const bool digits =
-                std::all_of(spec.begin(), spec.end(), [](char d) { return d >= '0' && d <= '9'; });
+                std::all_of(widthText.begin(), widthText.end(), [](char d) { return d >= '0' && d <= '9'; });
             const bool fits = part.kind == Kind::Index
-                                  ? spec.startsWith('0') && width <= 12
+                                  ? widthText.startsWith('0') && width <= 12
                                   : part.kind == Kind::Sha256 && width >= 1 && width <= 64;
             if (!number || !digits || !fits)
                 return refused(QStringLiteral("option '--output': {%1} takes no such width; write {index:03} "

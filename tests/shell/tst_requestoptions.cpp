@@ -318,16 +318,9 @@ void RequestOptionsTest::windowDownloadAfterRenderingCarriesTheBrowsersCookies()
     QVERIFY(QFile::exists(folder.filePath(QStringLiteral("a.png"))));
 
     // Our own request for the image, not the browser's.
-    QList<RecordedRequest> ours;
-    for (const RecordedRequest& request : server.requests())
-        if (request.path == "/a.png" && request.header("User-Agent").startsWith("Varnolux/"))
-            ours << request;
+    const QList<RecordedRequest> ours = ourRequests(server.requests(), "/a.png");
     QCOMPARE(ours.size(), 1);
-    QByteArrayList sent = ours.front().header("Cookie").split(';');
-    for (QByteArray& cookie : sent)
-        cookie = cookie.trimmed();
-    std::sort(sent.begin(), sent.end());
-    QCOMPARE(sent, cookies);
+    QCOMPARE(ours.front().cookies(), cookies);
     QCOMPARE(ours.front().header("Referer"), server.address(refererPath));
     // The browser's profile and the cookies' file went with the runs (the test's own folders stay).
     QTRY_COMPARE(

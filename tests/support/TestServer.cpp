@@ -87,6 +87,22 @@ QByteArray RecordedRequest::header(const QByteArray& name) const {
     return {};
 }
 
+QByteArrayList RecordedRequest::cookies() const {
+    QByteArrayList sent = header("Cookie").split(';');
+    for (QByteArray& cookie : sent)
+        cookie = cookie.trimmed();
+    std::sort(sent.begin(), sent.end());
+    return sent;
+}
+
+QList<RecordedRequest> ourRequests(const QList<RecordedRequest>& requests, const QByteArray& path) {
+    QList<RecordedRequest> ours;
+    for (const RecordedRequest& request : requests)
+        if (request.path == path && request.header("User-Agent").startsWith("Varnolux/"))
+            ours << request;
+    return ours;
+}
+
 QByteArray generatedBytes(qint64 offset, qint64 length, const QByteArray& pattern) {
     QByteArray out;
     if (length <= 0)

@@ -43,7 +43,12 @@ struct RecordedRequest {
 
     // The first header of that name (any case), or a null array.
     QByteArray header(const QByteArray& name) const;
+    // The cookies its Cookie header names, trimmed and sorted, for comparing regardless of order.
+    QByteArrayList cookies() const;
 };
+
+// The requests for path that varnolux made itself (its own User-Agent), not a browser it drove.
+QList<RecordedRequest> ourRequests(const QList<RecordedRequest>& requests, const QByteArray& path);
 
 // What the server does with one request. Made by the serve:: functions below and adjusted
 // with the chainable modifiers; every field may also be set directly.
