@@ -51,6 +51,8 @@ private slots:
     void badPatternIsRefused();
     void templateNamesFiles_data();
     void templateNamesFiles();
+    void namesFromThePage_data();
+    void namesFromThePage();
     void badTemplateIsRefused_data();
     void badTemplateIsRefused();
     void dedupeKeepsOneCopy_data();
@@ -310,6 +312,102 @@ void ChoosingTest::templateNamesFiles() {
         QCOMPARE(readAll(folder + u"/photo.webp"_s), QByteArray("before"));
 }
 
+void ChoosingTest::namesFromThePage_data() {
+    QTest::addColumn<QString>("find");
+    QTest::addColumn<QString>("pattern");
+    QTest::addColumn<QByteArray>("page");
+    QTest::addColumn<QStringList>("files");
+    QTest::addColumn<QString>("says"); // on standard error, or empty
+
+    const QByteArray longAlt = "x" + QByteArray(5000, 'a');
+    QByteArray accents = "x";
+    for (int i = 0; i < 100; ++i)
+        accents += "\xC3\xA9"; // é: two bytes each, the cut falls inside one
+    for (const char* find : {"classic", "browser"}) {
+        const QString mode = QString::fromLatin1(find);
+        QTest::addRow("%s: {alt} of the img names its file", find)
+            << mode << u"{alt}.{ext}"_s << QByteArray("<img src=\"/i/a.jpg\" alt=\"A cat\">")
+            << QStringList{u"A cat.jpg"_s} << QString();
+        QTest::addRow("%s: the first img of a link gives its alt", find)
+            << mode << u"{alt}.{ext}"_s
+            << QByteArray("<img src=\"/i/a.jpg\" alt=\"first\"><p><img src=\"/i/a.jpg\" alt=\"second\">")
+            << QStringList{u"first.jpg"_s} << QString();
+        QTest::addRow("%s: a link no img gave has no alt", find)
+            << mode << u"{index}-{alt}.{ext}"_s
+            << QByteArray("<a href=\"/i/a.jpg\">a</a><img src=\"/i/b.jpg\" alt=\"b\"><img src=\"/i/c.jpg\">")
+            << QStringList{u"1-.jpg"_s, u"2-b.jpg"_s, u"3-.jpg"_s} << QString();
+        QTest::addRow("%s: {page_title} with its references decoded and white space collapsed", find)
+            << mode << u"{page_title}/{name}"_s
+            << QByteArray("<title>\n  Tom &amp;\t Jerry </title><img src=\"/i/a.jpg\">")
+            << QStringList{u"Tom & Jerry/a.jpg"_s} << QString();
+        QTest::addRow("%s: a page without a title is named by its host", find)
+            << mode << u"{page_title}/{name}"_s << QByteArray("<title> </title><img src=\"/i/a.jpg\">")
+            << QStringList{u"127.0.0.1/a.jpg"_s} << QString();
+        QTest::addRow("%s: the document's title, not an SVG's", find)
+            << mode << u"{page_title}/{name}"_s
+            << QByteArray("<svg><title>drawing</title></svg><title>Real</title><img src=\"/i/a.jpg\">")
+            << QStringList{u"Real/a.jpg"_s} << QString();
+        QTest::addRow("%s: '/' and '..' in an alt stay inside the folder", find)
+            << mode << u"{alt}.{ext}"_s << QByteArray("<img src=\"/i/a.jpg\" alt=\"../../etc/passwd\">")
+            << QStringList{u".._.._etc_passwd.jpg"_s} << u"{alt} held characters a file name cannot"_s;
+        QTest::addRow("%s: an alt of '..' is '_'", find)
+            << mode << u"d/{alt}"_s << QByteArray("<img src=\"/i/a.jpg\" alt=\"..\">")
+            << QStringList{u"d/_"_s} << u"{alt} would make an unsafe name"_s;
+        QTest::addRow("%s: a title of '/' is '_'", find)
+            << mode << u"{page_title}/{name}"_s << QByteArray("<title>/</title><img src=\"/i/a.jpg\">")
+            << QStringList{u"_/a.jpg"_s} << u"{page_title} held characters"_s;
+        QTest::addRow("%s: control characters in a title", find)
+            << mode << u"{page_title}.{ext}"_s
+            << QByteArray("<title>a&#1;b&#x7f;c</title><img src=\"/i/a.jpg\">") << QStringList{u"a_b_c.jpg"_s}
+            << u"{page_title} held characters"_s;
+        QTest::addRow("%s: a NUL in an alt never reaches the name", find)
+            << mode << u"{alt}.{ext}"_s << QByteArray("<img src=\"/i/a.jpg\" alt=\"a&#0;b\">")
+            << QStringList{u"a\uFFFDb.jpg"_s} << QString();
+        QTest::addRow("%s: a text-direction override in an alt", find)
+            << mode << u"{alt}.{ext}"_s << QByteArray("<img src=\"/i/a.jpg\" alt=\"x&#x202E;gnp.exe\">")
+            << QStringList{u"x_gnp.exe.jpg"_s} << u"{alt} held characters"_s;
+        QTest::addRow("%s: an alt of 5,000 characters is cut", find)
+            << mode << u"{alt}.{ext}"_s << "<img src=\"/i/a.jpg\" alt=\"" + longAlt + "\">"
+            << QStringList{QString::fromLatin1(longAlt.left(120)) + u".jpg"_s}
+            << u"{alt} was cut to 120 bytes"_s;
+        QTest::addRow("%s: an alt is cut at a character's end", find)
+            << mode << u"{alt}.{ext}"_s << "<img src=\"/i/a.jpg\" alt=\"" + accents + "\">"
+            << QStringList{QString::fromUtf8(accents.left(119)) + u".jpg"_s} << u"was cut"_s;
+    }
+    QTest::newRow("browser: an alt follows the src through the page's base")
+        << u"browser"_s << u"{alt}.{ext}"_s
+        << QByteArray("<base href=\"/i/\"><img src=\"a.jpg\" alt=\"based\">") << QStringList{u"based.jpg"_s}
+        << QString();
+    QTest::newRow("browser: a srcset's candidates carry the img's alt, a source's do not")
+        << u"browser"_s << u"{alt}-{name}"_s
+        << QByteArray("<picture><source srcset=\"/i/s.jpg\"><img src=\"/i/a.jpg\" srcset=\"/i/b.jpg 2x\" "
+                      "alt=\"pic\"></picture><div style=\"background:url(/i/c.jpg)\"></div>")
+        << QStringList{u"-c.jpg"_s, u"-s.jpg"_s, u"pic-a.jpg"_s, u"pic-b.jpg"_s} << QString();
+}
+
+void ChoosingTest::namesFromThePage() {
+    QFETCH(QString, find);
+    QFETCH(QString, pattern);
+    QFETCH(QByteArray, page);
+    QFETCH(QStringList, files);
+    QFETCH(QString, says);
+    TestServer server;
+    server.route("/page.html", serve::ok(page));
+    server.setFallback([](const RecordedRequest&) { return serve::ok(jpegBytes, "image/jpeg"); });
+    QTemporaryDir outside;
+    const QString folder = outside.filePath(u"into"_s);
+    QVERIFY(QDir().mkpath(folder));
+    const CliResult result = runVarnolux({u"download"_s, u"--find"_s, find, u"--output"_s, pattern,
+                                          QString::fromUtf8(server.address("/page.html")), folder});
+    QVERIFY2(result.finished, qPrintable(result.errorString));
+    QVERIFY2(result.exitCode == 0, result.err.constData());
+    QCOMPARE(filesUnder(folder), files);
+    if (!says.isEmpty())
+        QVERIFY2(QString::fromUtf8(result.err).contains(says), result.err.constData());
+    QCOMPARE(QDir(outside.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
+             QStringList{u"into"_s});
+}
+
 void ChoosingTest::badTemplateIsRefused_data() {
     QTest::addColumn<QString>("pattern");
     QTest::addColumn<QString>("says");
@@ -320,7 +418,8 @@ void ChoosingTest::badTemplateIsRefused_data() {
     QTest::newRow("an absolute path") << u"/tmp/{name}"_s << u"absolute"_s;
     QTest::newRow("a Windows drive") << u"C:{name}"_s << u"absolute"_s;
     QTest::newRow("an unknown field") << u"{nmae}"_s << u"unknown field {nmae}"_s;
-    QTest::newRow("a field not available yet") << u"{page_title}/{name}"_s << u"{page_title}"_s;
+    QTest::newRow("a field of a misspelt page")
+        << u"{page_tilte}/{name}"_s << u"unknown field {page_tilte}"_s;
     QTest::newRow("an empty template") << QString() << u"needs a template"_s;
     QTest::newRow("an empty folder name") << u"a//{name}"_s << u"empty"_s;
     QTest::newRow("a final slash") << u"{host}/"_s << u"empty"_s;

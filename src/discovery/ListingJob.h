@@ -12,6 +12,7 @@
 #include <memory>
 
 class ListingHost;
+struct PageFacts;
 namespace net {
 class RunSetup;
 }
@@ -60,6 +61,9 @@ public:
         FollowOptions follow;
         // Browser and rendered modes: of a picture in several sizes only the largest is listed.
         bool largestOnly = false;
+        // The pages' titles and the images' alt texts are read into the state's Facts (a walk of
+        // each page of its own): names are made of them.
+        bool readFacts = false;
     };
 
     // How the job ended; told once, at once when it ends before any fetch, else from the event
@@ -104,6 +108,8 @@ private:
     // Rendered mode: the page shown by a browser of its own, from the bytes fetched.
     void renderFollowed(const FollowedPage& page, LinkFollower::Hooks::ReadDone done);
     void listFollowed(const FollowedPage& page, const QList<QByteArray>& links);
+    // The listed page's facts, when they are asked for.
+    void keepFacts(const PageFacts& facts);
     void end(ListingOutcome outcome);
 
     ListingHost& m_host;

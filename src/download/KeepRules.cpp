@@ -38,12 +38,19 @@ KeepRules::KeepRules(const net::RunOptions& options)
             m_template = std::move(*parsed);
 }
 
-NameFields KeepRules::fieldsOf(int index, const QByteArray& link, const QByteArray& page) const {
+NameFields KeepRules::fieldsOf(const Entry& entry) const {
     NameFields fields;
-    fields.name = classicName(link);
-    fields.host = hostOf(link);
-    fields.pageHost = page.isEmpty() ? QByteArray() : hostOf(page);
-    fields.index = index;
+    fields.name = classicName(entry.link);
+    fields.host = hostOf(entry.link);
+    fields.pageHost = entry.page.isEmpty() ? QByteArray() : hostOf(entry.page);
+    fields.index = entry.index;
+    if (m_facts) {
+        fields.pageTitle = m_facts->titleOf(entry.link);
+        fields.alt = m_facts->alts.value(entry.link);
+    }
+    // A page without a title is named as a browser's tab names it: by where it is.
+    if (fields.pageTitle.isEmpty() && !entry.foundOn.isEmpty())
+        fields.pageTitle = hostOf(entry.foundOn);
     return fields;
 }
 
@@ -66,10 +73,9 @@ Expected<QString, net::Result> KeepRules::placeIn(const QString& folder,
     return fileName::pathInFolder(path, made.segments.last());
 }
 
-KeepRules::Decision KeepRules::decide(int index, const QByteArray& link, const QByteArray& page,
-                                      const QString& folder) const {
+KeepRules::Decision KeepRules::decide(const Entry& entry, const QString& folder) const {
     Decision decision;
-    const NameFields fields = fieldsOf(index, link, page);
+    const NameFields fields = fieldsOf(entry);
     if (!m_template) {
         // The name as always; only its extension may change once the body shows its type.
         decision.late = m_fixExtension;
@@ -77,7 +83,7 @@ KeepRules::Decision KeepRules::decide(int index, const QByteArray& link, const Q
     }
     if (m_fixExtension || m_template->needsBody(fields)) {
         decision.late = true;
-        decision.path = fileName::pathInFolder(folder, ".varnolux-entry-" + QByteArray::number(index));
+        decision.path = fileName::pathInFolder(folder, ".varnolux-entry-" + QByteArray::number(entry.index));
         return decision;
     }
     const auto made = m_template->expand(fields);
@@ -308,7 +314,7 @@ private:
     Placement m_refusal;
 };
 
-std::unique_ptr<BodyWatch> KeepRules::watch(int index, const QByteArray& link, const QByteArray& page,
-                                            const QString& folder, const QString& path, bool late) {
-    return std::make_unique<Watch>(*this, fieldsOf(index, link, page), folder, path, late);
+std::unique_ptr<BodyWatch> KeepRules::watch(const Entry& entry, const QString& folder, const QString& path,
+                                            bool late) {
+    return std::make_unique<Watch>(*this, fieldsOf(entry), folder, path, late);
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "core/ImageDimensions.h"
+#include "core/LinkFacts.h"
 #include "download/BodyWatch.h"
 #include "download/NameTemplate.h"
 #include "net/RunSetup.h"
@@ -38,16 +39,26 @@ public:
         QStringList notes;
         net::Result failure; // no usable name: the entry fails without a request
     };
+    // One entry as the run knows it: its place in the list, its link, the page listed and the
+    // page the link was found on (a followed one, or the page listed).
+    struct Entry {
+        int index = 0;
+        QByteArray link;
+        QByteArray page;
+        QByteArray foundOn;
+    };
     // The file of an entry, made from the template: its folders inside folder are created as
     // needed, never through a symbolic link.
-    Decision decide(int index, const QByteArray& link, const QByteArray& page, const QString& folder) const;
+    Decision decide(const Entry& entry, const QString& folder) const;
 
     // The watch of one entry's body.
     // path is where the run decided the file goes (a place-holder when late).
-    std::unique_ptr<BodyWatch> watch(int index, const QByteArray& link, const QByteArray& page,
-                                     const QString& folder, const QString& path, bool late);
+    std::unique_ptr<BodyWatch> watch(const Entry& entry, const QString& folder, const QString& path,
+                                     bool late);
 
     void setArchive(const DownloadArchive* archive) { m_archive = archive; }
+    // The titles and alt texts the listing read; none without it.
+    void setLinkFacts(const LinkFacts* facts) { m_facts = facts; }
     void setOnExists(net::OnExists onExists) { m_onExists = onExists; }
     // What reads an image's dimensions from its first bytes; without one, the dimension limits
     // keep every image.
@@ -59,7 +70,7 @@ public:
 
 private:
     class Watch;
-    NameFields fieldsOf(int index, const QByteArray& link, const QByteArray& page) const;
+    NameFields fieldsOf(const Entry& entry) const;
     // The folders and name, the folders created; a failure when they cannot be.
     Expected<QString, net::Result> placeIn(const QString& folder, const NameTemplate::Made& made) const;
 
@@ -68,6 +79,7 @@ private:
     bool m_dedupe = false;
     net::OnExists m_onExists = net::OnExists::Replace;
     const DownloadArchive* m_archive = nullptr;
+    const LinkFacts* m_facts = nullptr;
     int m_minWidth = 0;
     int m_minHeight = 0;
     qint64 m_minBytes = 0;
