@@ -53,6 +53,8 @@ private slots:
     void templateNamesFiles();
     void namesFromThePage_data();
     void namesFromThePage();
+    void followedPagesNameTheirImages_data();
+    void followedPagesNameTheirImages();
     void badTemplateIsRefused_data();
     void badTemplateIsRefused();
     void dedupeKeepsOneCopy_data();
@@ -406,6 +408,32 @@ void ChoosingTest::namesFromThePage() {
         QVERIFY2(QString::fromUtf8(result.err).contains(says), result.err.constData());
     QCOMPARE(QDir(outside.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
              QStringList{u"into"_s});
+}
+
+void ChoosingTest::followedPagesNameTheirImages_data() {
+    QTest::addColumn<QString>("find");
+    QTest::newRow("classic") << u"classic"_s;
+    QTest::newRow("browser") << u"browser"_s;
+}
+
+void ChoosingTest::followedPagesNameTheirImages() {
+    QFETCH(QString, find);
+    TestServer server;
+    server.route("/page.html",
+                 serve::ok("<title>Index</title><a href=\"/p2.html\"><img src=\"/i/t.jpg\" "
+                           "alt=\"thumb\"></a><a href=\"/p3.html\"><img src=\"/i/t3.jpg\"></a>"));
+    server.route("/p2.html", serve::ok("<title>Second</title><img src=\"/i/big.jpg\" alt=\"Big\">"));
+    server.route("/p3.html",
+                 serve::ok("<img src=\"/i/c.jpg\" alt=\"C\"><img src=\"/i/t.jpg\" alt=\"again\">"));
+    server.setFallback([](const RecordedRequest&) { return serve::ok(jpegBytes, "image/jpeg"); });
+    QTemporaryDir folder;
+    const CliResult result = runVarnolux({u"download"_s, u"--find"_s, find, u"--follow"_s, u"thumbnails"_s,
+                                          u"--output"_s, u"{page_title}/{alt}-{name}"_s,
+                                          QString::fromUtf8(server.address("/page.html")), folder.path()});
+    QVERIFY2(result.exitCode == 0, result.err.constData());
+    // Each image is named by the page it was found on first; an untitled page by its host.
+    QCOMPARE(filesUnder(folder.path()), (QStringList{u"127.0.0.1/C-c.jpg"_s, u"Index/-t3.jpg"_s,
+                                                     u"Index/thumb-t.jpg"_s, u"Second/Big-big.jpg"_s}));
 }
 
 void ChoosingTest::badTemplateIsRefused_data() {

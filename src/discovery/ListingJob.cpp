@@ -403,6 +403,7 @@ void ListingJob::follow(const QList<QByteArray>& links, const QByteArray& pageUr
         return;
     }
     m_followed = int(targets.size());
+    m_followedFacts.clear();
     LinkFollower::Hooks hooks;
     if (m_options.find == FindMode::Rendered)
         hooks.readLater = [this](const FollowedPage& page, LinkFollower::Hooks::ReadDone done) {
@@ -437,7 +438,20 @@ void ListingJob::follow(const QList<QByteArray>& links, const QByteArray& pageUr
     m_follower->start(targets, pageUrl);
 }
 
-QList<QByteArray> ListingJob::readFollowed(const FollowedPage& page) const {
+void ListingJob::readFollowedFacts(const FollowedPage& page) {
+    // A followed page's images are named by the page they were found on, whose served bytes are
+    // read (in rendered mode too); only the facts are kept until the page's turn.
+    if (!m_options.readFacts)
+        return;
+    const QByteArray pageUrl = page.finalUrl.isEmpty() ? page.target : page.finalUrl;
+    const bool classic = m_options.find == FindMode::Classic;
+    m_followedFacts.insert(
+        page.target, readPageFacts(page.body, page.contentType,
+                                   {pageUrl, classic, classic ? classicFolderOf(pageUrl) : QByteArray()}));
+}
+
+QList<QByteArray> ListingJob::readFollowed(const FollowedPage& page) {
+    readFollowedFacts(page);
     const QByteArray pageUrl = page.finalUrl.isEmpty() ? page.target : page.finalUrl;
     MemoryImageList found;
     if (m_options.find == FindMode::Classic) {
@@ -478,6 +492,7 @@ struct ListingJob::FollowedRender {
 };
 
 void ListingJob::renderFollowed(const FollowedPage& page, LinkFollower::Hooks::ReadDone done) {
+    readFollowedFacts(page);
     const std::optional<WebUrl> url =
         WebUrl::parseAsBrowser(page.finalUrl.isEmpty() ? page.target : page.finalUrl);
     const QString program = chromiumProgram();
@@ -514,14 +529,7 @@ void ListingJob::listFollowed(const FollowedPage& page, const QList<QByteArray>&
     ImageList& list = m_host.imageList();
     m_host.via(page.target);
     const QByteArray from = page.finalUrl.isEmpty() ? page.target : page.finalUrl;
-    // A followed page's images are named by the page they were found on, whose served bytes are
-    // read (in rendered mode too: its tree is gone once it is listed).
-    PageFacts facts;
-    if (m_options.readFacts) {
-        const bool classic = m_options.find == FindMode::Classic;
-        facts = readPageFacts(page.body, page.contentType,
-                              {from, classic, classic ? classicFolderOf(from) : QByteArray()});
-    }
+    const PageFacts facts = m_followedFacts.take(page.target);
     for (const QByteArray& link : links) {
         if (list.count() >= 32767)
             break;

@@ -2,6 +2,7 @@
 
 #include "discovery/DiscoveryState.h"
 #include "discovery/FollowLinks.h"
+#include "discovery/PageFacts.h"
 #include "net/Transfer.h"
 
 #include <QObject>
@@ -12,7 +13,6 @@
 #include <memory>
 
 class ListingHost;
-struct PageFacts;
 namespace net {
 class RunSetup;
 }
@@ -104,7 +104,8 @@ private:
     void classicFinished();
     // After the page is listed: its links followed (when asked for), then.
     void follow(const QList<QByteArray>& links, const QByteArray& pageUrl, std::function<void()> then);
-    QList<QByteArray> readFollowed(const FollowedPage& page) const;
+    QList<QByteArray> readFollowed(const FollowedPage& page);
+    void readFollowedFacts(const FollowedPage& page);
     // Rendered mode: the page shown by a browser of its own, from the bytes fetched.
     void renderFollowed(const FollowedPage& page, LinkFollower::Hooks::ReadDone done);
     void listFollowed(const FollowedPage& page, const QList<QByteArray>& links);
@@ -126,6 +127,8 @@ private:
     std::unique_ptr<FollowedRender> m_followedRendered;
     int m_followed = 0;
     FollowFailures m_followFailures;
+    // The facts of followed pages read and not yet listed, by target.
+    QHash<QByteArray, PageFacts> m_followedFacts;
     // What the job's own deferred steps run in: they go with it.
     QObject m_context;
 };
