@@ -59,6 +59,11 @@ private slots:
     void badTemplateIsRefused();
     void dedupeKeepsOneCopy_data();
     void dedupeKeepsOneCopy();
+    void sameNameEntriesInParallel_data();
+    void sameNameEntriesInParallel();
+    void dedupeInParallel_data();
+    void dedupeInParallel();
+    void aCopyOfWhatWasNotSavedIsSaved();
     void limitsChooseByWhatImagesAre_data();
     void limitsChooseByWhatImagesAre();
     void listProbesTheStartOnly();
@@ -408,6 +413,172 @@ void ChoosingTest::namesFromThePage() {
         QVERIFY2(QString::fromUtf8(result.err).contains(says), result.err.constData());
     QCOMPARE(QDir(outside.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
              QStringList{u"into"_s});
+}
+
+namespace {
+
+// Two entries that end with one name: the first in the list is slow, the second fast, so with
+// room for both the second finishes first.
+void serveSlowAndFast(TestServer& server) {
+    server.route("/a/slow.png", serve::ok("slow bytes", "image/png").delayed(600));
+    server.route("/b/fast.png", serve::ok("fast bytes", "image/png"));
+    server.route("/c/other.png", serve::ok("other bytes", "image/png"));
+    server.route("/a/x.png", serve::ok("slow bytes", "image/png").delayed(600));
+    server.route("/b/x.png", serve::ok("slow bytes", "image/png"));
+}
+
+QList<QJsonObject> jsonLines(const QByteArray& out) {
+    QList<QJsonObject> objects;
+    for (const QByteArray& line : out.split('\n'))
+        if (!line.trimmed().isEmpty())
+            objects << QJsonDocument::fromJson(line).object();
+    return objects;
+}
+
+} // namespace
+
+void ChoosingTest::sameNameEntriesInParallel_data() {
+    QTest::addColumn<QString>("pattern");
+    QTest::addColumn<QString>("onExists");
+    QTest::addColumn<int>("parallel");
+    QTest::addColumn<QStringList>("files"); // name=content, sorted by name
+    QTest::addColumn<QStringList>("statuses");
+
+    // k{width}.png: named once the body is there (the width of these bodies is unknown: "k.png").
+    const QString late = u"k{width}.png"_s;
+    const QStringList bothSaved{u"saved"_s, u"saved"_s};
+    QTest::newRow("late names, replace, one at a time: the last in the list remains")
+        << late << u"replace"_s << 1 << QStringList{u"k.png=fast bytes"_s} << bothSaved;
+    QTest::newRow("late names, replace, 4 at once: the last finished remains")
+        << late << u"replace"_s << 4 << QStringList{u"k.png=slow bytes"_s} << bothSaved;
+    QTest::newRow("late names, rename, one at a time: numbered in list order")
+        << late << u"rename"_s << 1 << QStringList{u"k (1).png=fast bytes"_s, u"k.png=slow bytes"_s}
+        << bothSaved;
+    QTest::newRow("late names, rename, 4 at once: numbered in the order they finish")
+        << late << u"rename"_s << 4 << QStringList{u"k (1).png=slow bytes"_s, u"k.png=fast bytes"_s}
+        << bothSaved;
+    QTest::newRow("late names, skip, one at a time: the first in the list is kept")
+        << late << u"skip"_s << 1 << QStringList{u"k.png=slow bytes"_s}
+        << QStringList{u"saved"_s, u"skipped"_s};
+    QTest::newRow("late names, skip, 4 at once: the first finished is kept")
+        << late << u"skip"_s << 4 << QStringList{u"k.png=fast bytes"_s}
+        << QStringList{u"skipped"_s, u"saved"_s};
+    QTest::newRow("early names, replace, 4 at once: one name is written in list order")
+        << u"k.png"_s << u"replace"_s << 4 << QStringList{u"k.png=fast bytes"_s} << bothSaved;
+    QTest::newRow("early names, rename, 4 at once: numbered in list order")
+        << u"k.png"_s << u"rename"_s << 4 << QStringList{u"k (1).png=fast bytes"_s, u"k.png=slow bytes"_s}
+        << bothSaved;
+}
+
+void ChoosingTest::sameNameEntriesInParallel() {
+    QFETCH(QString, pattern);
+    QFETCH(QString, onExists);
+    QFETCH(int, parallel);
+    QFETCH(QStringList, files);
+    QFETCH(QStringList, statuses);
+    TestServer server;
+    serveSlowAndFast(server);
+    QTemporaryDir folder;
+    const CliResult result = downloadLinks(server, {"/a/slow.png", "/b/fast.png"},
+                                           {u"--json"_s, u"--output"_s, pattern, u"--on-exists"_s, onExists,
+                                            u"--parallel"_s, QString::number(parallel)},
+                                           folder.path());
+    QVERIFY2(result.exitCode == 0, result.err.constData());
+    QStringList found;
+    for (const QString& file : filesUnder(folder.path()))
+        found << file + u'=' + QString::fromUtf8(readAll(folder.filePath(file)));
+    QCOMPARE(found, files);
+    // The lines come in the order the entries finish; each says what became of its own body.
+    QStringList got(2);
+    for (const QJsonObject& object : jsonLines(result.out)) {
+        if (!object.contains(u"status"_s))
+            continue;
+        const bool slow = object.value(u"url"_s).toString().endsWith(u"slow.png"_s);
+        got[slow ? 0 : 1] = object.value(u"status"_s).toString();
+        if (object.value(u"status"_s) == u"saved"_s && onExists == u"rename"_s)
+            QCOMPARE(readAll(object.value(u"path"_s).toString()),
+                     slow ? QByteArray("slow bytes") : QByteArray("fast bytes"));
+    }
+    QCOMPARE(got, statuses);
+}
+
+void ChoosingTest::dedupeInParallel_data() {
+    QTest::addColumn<QList<QByteArray>>("paths");
+    QTest::addColumn<QStringList>("options");
+    QTest::addColumn<QStringList>("files"); // name=content, sorted by name
+    QTest::addColumn<int>("duplicates");
+
+    using Paths = QList<QByteArray>;
+    const Paths three{"/a/slow.png", "/b/fast.png", "/c/other.png"};
+    for (const int parallel : {1, 4}) {
+        const QStringList lanes{u"--dedupe"_s, u"--parallel"_s, QString::number(parallel)};
+        QTest::addRow("names from the hash, %d at once", parallel)
+            << three << lanes + QStringList{u"--output"_s, u"{sha256:6}.png"_s}
+            << QStringList{sha256Of("other bytes").left(6) + u".png=other bytes"_s,
+                           sha256Of("slow bytes").left(6) + u".png=slow bytes"_s}
+            << 1;
+        // A copy takes no name: the names go to what is kept, in the order it is.
+        QTest::addRow("one name renamed, %d at once", parallel)
+            << three << lanes + QStringList{u"--output"_s, u"same.png"_s, u"--on-exists"_s, u"rename"_s}
+            << QStringList{u"same (1).png=other bytes"_s, u"same.png=slow bytes"_s} << 1;
+        QTest::addRow("the links' own names renamed, %d at once", parallel)
+            << Paths{"/a/x.png", "/b/x.png"} << lanes + QStringList{u"--on-exists"_s, u"rename"_s}
+            << QStringList{u"x.png=slow bytes"_s} << 1;
+        QTest::addRow("one name replaced, %d at once", parallel)
+            << Paths{"/a/slow.png", "/b/fast.png"} << lanes + QStringList{u"--output"_s, u"same.png"_s}
+            << QStringList{u"same.png=slow bytes"_s} << 1;
+    }
+    QTest::newRow("a content whose file was replaced since is saved again")
+        << QList<QByteArray>{"/a/slow.png", "/c/other.png", "/b/fast.png"}
+        << QStringList{u"--dedupe"_s, u"--output"_s, u"same.png"_s} << QStringList{u"same.png=slow bytes"_s}
+        << 0;
+}
+
+void ChoosingTest::dedupeInParallel() {
+    QFETCH(QList<QByteArray>, paths);
+    QFETCH(QStringList, options);
+    QFETCH(QStringList, files);
+    QFETCH(int, duplicates);
+    TestServer server;
+    serveSlowAndFast(server);
+    // The fast one holds the slow one's content; the other finishes between them.
+    server.route("/b/fast.png", serve::ok("slow bytes", "image/png"));
+    server.route("/c/other.png", serve::ok("other bytes", "image/png").delayed(300));
+    QTemporaryDir folder;
+    const CliResult result = downloadLinks(server, paths, options + QStringList{u"--json"_s}, folder.path());
+    QVERIFY2(result.exitCode == 0, result.err.constData());
+    QStringList found;
+    for (const QString& file : filesUnder(folder.path()))
+        found << file + u'=' + QString::fromUtf8(readAll(folder.filePath(file)));
+    QCOMPARE(found, files);
+    // Each copy names a file that was kept and holds its content.
+    int copies = 0;
+    for (const QJsonObject& object : jsonLines(result.out)) {
+        if (object.value(u"status"_s) != u"duplicate"_s)
+            continue;
+        ++copies;
+        const QString kept = object.value(u"duplicate_of"_s).toString();
+        QCOMPARE(readAll(kept), QByteArray("slow bytes"));
+        QVERIFY2(result.err.contains("duplicate of " + kept.toUtf8()), result.err.constData());
+    }
+    QCOMPARE(copies, duplicates);
+}
+
+void ChoosingTest::aCopyOfWhatWasNotSavedIsSaved() {
+    // The first copy's name is taken by a folder: its file cannot be put in place, so the second
+    // is no copy of anything kept.
+    TestServer server;
+    serveSlowAndFast(server);
+    server.route("/b/fast.png", serve::ok("slow bytes", "image/png"));
+    QTemporaryDir folder;
+    const QString prefix = sha256Of("slow bytes").left(4);
+    QVERIFY(QDir(folder.path()).mkdir(u"1-"_s + prefix + u".png"_s));
+    const CliResult result = downloadLinks(
+        server, {"/a/slow.png", "/b/fast.png"},
+        {u"--json"_s, u"--dedupe"_s, u"--output"_s, u"{index}-{sha256:4}.png"_s}, folder.path());
+    QCOMPARE(result.exitCode, 1);
+    QCOMPARE(readAll(folder.filePath(u"2-"_s + prefix + u".png"_s)), QByteArray("slow bytes"));
+    QVERIFY2(!result.out.contains("\"duplicate\""), result.out.constData());
 }
 
 void ChoosingTest::followedPagesNameTheirImages_data() {

@@ -161,6 +161,9 @@ void DownloadRun::account(Entry& entry) {
     if (!entry.reserved.isEmpty() &&
         (!result.saved || (!result.path.isEmpty() && result.path != entry.reserved)))
         fileName::removeFile(entry.reserved);
+    // A content counted as kept when it was named, whose file then did not stay.
+    if (m_rules && !result.saved && !result.sha256.isEmpty() && result.duplicateOf.isEmpty())
+        m_rules->notSaved(result.sha256, !result.path.isEmpty() ? result.path : entry.path);
     if (result.saved) {
         ++m_saved;
         m_bytes += result.bytes;

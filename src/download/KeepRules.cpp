@@ -78,10 +78,10 @@ KeepRules::Decision KeepRules::decide(const Entry& entry, const QString& folder)
     const NameFields fields = fieldsOf(entry);
     if (!m_template) {
         // The name as always; only its extension may change once the body shows its type.
-        decision.late = m_fixExtension;
+        decision.late = m_fixExtension || reservesLate();
         return decision;
     }
-    if (m_fixExtension || m_template->needsBody(fields)) {
+    if (m_fixExtension || reservesLate() || m_template->needsBody(fields)) {
         decision.late = true;
         decision.path = fileName::pathInFolder(folder, ".varnolux-entry-" + QByteArray::number(entry.index));
         return decision;
@@ -195,8 +195,13 @@ public:
         }
         if (m_late && !name(placement))
             return placement;
-        if (m_rules.m_dedupe)
-            m_rules.m_saved.insert(placement.sha256, placement.path.isEmpty() ? m_decided : placement.path);
+        if (m_rules.m_dedupe) {
+            // The file replaces whatever content stood under its name: a later copy of that is no
+            // copy of anything kept.
+            const QString path = placement.path.isEmpty() ? m_decided : placement.path;
+            m_rules.m_saved.removeIf([&](const auto& saved) { return saved.value() == path; });
+            m_rules.m_saved.insert(placement.sha256, path);
+        }
         return placement;
     }
 
@@ -313,6 +318,11 @@ private:
     ImageDimensions m_dimensions;
     Placement m_refusal;
 };
+
+void KeepRules::notSaved(const QByteArray& sha256, const QString& path) {
+    if (const auto saved = m_saved.constFind(sha256); saved != m_saved.cend() && *saved == path)
+        m_saved.erase(saved);
+}
 
 std::unique_ptr<BodyWatch> KeepRules::watch(const Entry& entry, const QString& folder, const QString& path,
                                             bool late) {

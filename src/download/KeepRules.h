@@ -25,7 +25,7 @@ public:
     explicit KeepRules(const net::RunOptions& options);
 
     // Whether the run's names come from here rather than from the link alone.
-    bool names() const { return m_template || m_fixExtension; }
+    bool names() const { return m_template || m_fixExtension || reservesLate(); }
     // Whether the names come from a template rather than the link's last part.
     bool hasTemplate() const { return m_template.has_value(); }
     // Whether each body is watched while it arrives.
@@ -56,6 +56,10 @@ public:
     std::unique_ptr<BodyWatch> watch(const Entry& entry, const QString& folder, const QString& path,
                                      bool late);
 
+    // An entry whose body was hashed was not saved after all (its file could not be put in place,
+    // or one appeared first under a name to be kept): its content no longer stands at path.
+    void notSaved(const QByteArray& sha256, const QString& path);
+
     void setArchive(const DownloadArchive* archive) { m_archive = archive; }
     // The titles and alt texts the listing read; none without it.
     void setLinkFacts(const LinkFacts* facts) { m_facts = facts; }
@@ -70,6 +74,9 @@ public:
 
 private:
     class Watch;
+    // With --dedupe a copy takes no name: a name --on-exists rename numbers is reserved once the
+    // body shows it is no copy, so the names go to what is kept, in the order it is kept.
+    bool reservesLate() const { return m_dedupe && m_onExists == net::OnExists::Rename; }
     NameFields fieldsOf(const Entry& entry) const;
     // The folders and name, the folders created; a failure when they cannot be.
     Expected<QString, net::Result> placeIn(const QString& folder, const NameTemplate::Made& made) const;
