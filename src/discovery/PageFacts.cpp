@@ -14,7 +14,7 @@ namespace {
 // Collects the title and each img's sources with its alt; resolved once the base is known.
 class FactsReader : public MarkupWalker::Handler {
 public:
-    bool wantsTitle() const override { return true; }
+    bool wantsFacts() const override { return true; }
     void title(QByteArrayView text) override { m_title = collapsedWhitespace(text); }
     void base(QByteArrayView href) override { m_base = href.toByteArray(); }
     void imgStart(QByteArrayView alt) override {

@@ -237,7 +237,7 @@ struct DomAttributes {
 // the markup or from the tree a browser built with scripts on.
 class Contexts {
 public:
-    explicit Contexts(MarkupWalker::Handler& handler) : m_handler(handler) {}
+    explicit Contexts(MarkupWalker::Handler& handler) : m_handler(handler), m_facts(handler.wantsFacts()) {}
 
     template <class Attrs> void styleAttributes(const Attrs& attrs) {
         for (std::size_t i = 0; i < attrs.count(); ++i)
@@ -309,8 +309,8 @@ public:
             return None;
         };
         // An img is a picture of its own unless its picture's group holds it.
-        const bool img = name == "img"_bv;
-        const bool ownGroup = img && !inPicture;
+        const bool img = m_facts && name == "img"_bv;
+        const bool ownGroup = name == "img"_bv && !inPicture;
         if (ownGroup)
             m_handler.groupStart();
         if (img) {
@@ -401,6 +401,7 @@ private:
     }
 
     MarkupWalker::Handler& m_handler;
+    const bool m_facts; // the handler wants an img's alt
     qsizetype m_styleUrls = 0;
     // A lowered attribute value, compared and dropped.
     QByteArray m_lowered;
@@ -417,7 +418,7 @@ class Walker {
 public:
     Walker(QByteArrayView page, MarkupWalker::Handler& handler, bool baseOnly, bool final = true)
         : m_tokenizer(page, final), m_handler(handler), m_contexts(handler), m_baseOnly(baseOnly),
-          m_anchors(!baseOnly && handler.wantsAnchors()), m_wantsTitle(!baseOnly && handler.wantsTitle()) {}
+          m_anchors(!baseOnly && handler.wantsAnchors()), m_wantsTitle(!baseOnly && handler.wantsFacts()) {}
 
     // More of the page: the text so far, the earlier bytes unchanged.
     void extend(QByteArrayView page, bool final) { m_tokenizer.extend(page, final); }

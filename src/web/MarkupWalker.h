@@ -54,8 +54,9 @@ public:
         // style attribute holds a url()) stands inside the n-th anchor.
         virtual void imageInAnchor(qsizetype n) { (void)n; }
 
-        // Asked once: with true the walk also tells the text of the document's title element.
-        virtual bool wantsTitle() const { return false; }
+        // Asked once: with true the walk also tells the text of the document's title element and
+        // which references are an img's own.
+        virtual bool wantsFacts() const { return false; }
         // The first HTML title element's text (references decoded, white space as written, at
         // most maxTitleBytes), told once at its end.
         virtual void title(QByteArrayView text) { (void)text; }
