@@ -326,7 +326,7 @@ void ChoosingTest::namesFromThePage_data() {
     QTest::addColumn<QStringList>("files");
     QTest::addColumn<QString>("says"); // on standard error, or empty
 
-    const QByteArray longAlt = "x" + QByteArray(5000, 'a');
+    const QByteArray longText = "x" + QByteArray(10000, 'a');
     QByteArray accents = "x";
     for (int i = 0; i < 100; ++i)
         accents += "\xC3\xA9"; // é: two bytes each, the cut falls inside one
@@ -373,10 +373,15 @@ void ChoosingTest::namesFromThePage_data() {
         QTest::addRow("%s: a text-direction override in an alt", find)
             << mode << u"{alt}.{ext}"_s << QByteArray("<img src=\"/i/a.jpg\" alt=\"x&#x202E;gnp.exe\">")
             << QStringList{u"x_gnp.exe.jpg"_s} << u"{alt} held characters"_s;
-        QTest::addRow("%s: an alt of 5,000 characters is cut", find)
-            << mode << u"{alt}.{ext}"_s << "<img src=\"/i/a.jpg\" alt=\"" + longAlt + "\">"
-            << QStringList{QString::fromLatin1(longAlt.left(120)) + u".jpg"_s}
+        QTest::addRow("%s: an alt of 10,000 characters is cut", find)
+            << mode << u"{alt}.{ext}"_s << "<img src=\"/i/a.jpg\" alt=\"" + longText + "\">"
+            << QStringList{QString::fromLatin1(longText.left(120)) + u".jpg"_s}
             << u"{alt} was cut to 120 bytes"_s;
+        QTest::addRow("%s: a title of 10,000 characters and an alt both fit one name", find)
+            << mode << u"{page_title} - {alt}.{ext}"_s
+            << "<title>" + longText + "</title><img src=\"/i/a.jpg\" alt=\"" + longText + "\">"
+            << QStringList{QString::fromLatin1(longText.left(120) + " - " + longText.left(120)) + u".jpg"_s}
+            << u"{page_title} was cut to 120 bytes"_s;
         QTest::addRow("%s: an alt is cut at a character's end", find)
             << mode << u"{alt}.{ext}"_s << "<img src=\"/i/a.jpg\" alt=\"" + accents + "\">"
             << QStringList{QString::fromUtf8(accents.left(119)) + u".jpg"_s} << u"was cut"_s;

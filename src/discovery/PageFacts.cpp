@@ -1,5 +1,6 @@
 #include "discovery/PageFacts.h"
 
+#include "core/Cancellation.h"
 #include "discovery/LinkScanner.h"
 #include "web/Chars.h"
 #include "web/MarkupWalker.h"
@@ -28,6 +29,8 @@ public:
             m_sources.push_back({value.toByteArray(), m_alt});
     }
     void reference(QByteArrayView, ReferenceContext) override {}
+    // A long page's walk ends with the program.
+    bool keepGoing() override { return !Cancellation::requested(); }
 
     struct Source {
         QByteArray value;
