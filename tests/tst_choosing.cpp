@@ -515,7 +515,7 @@ void ChoosingTest::dedupeInParallel_data() {
 
     using Paths = QList<QByteArray>;
     const Paths three{"/a/slow.png", "/b/fast.png", "/c/other.png"};
-    for (const int parallel : {1, 4}) {
+    for (const int parallel : {1, 4, 16}) {
         const QStringList lanes{u"--dedupe"_s, u"--parallel"_s, QString::number(parallel)};
         QTest::addRow("names from the hash, %d at once", parallel)
             << three << lanes + QStringList{u"--output"_s, u"{sha256:6}.png"_s}
