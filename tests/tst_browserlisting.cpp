@@ -2,6 +2,7 @@
 #include "discovery/BrowserListing.h"
 #include "discovery/DiscoveryState.h"
 #include "discovery/ListingJob.h"
+#include "discovery/PageFacts.h"
 
 #include <QDir>
 #include <QFile>
@@ -9,6 +10,8 @@
 #include <QRandomGenerator>
 #include <QTemporaryDir>
 #include <QTest>
+
+using namespace Qt::StringLiterals;
 
 namespace {
 
@@ -78,6 +81,9 @@ private slots:
     void fullListInPieces();
     void realPagesInPieces_data();
     void realPagesInPieces();
+    // The title and the alt texts names may be made of.
+    void factsOfAPage_data();
+    void factsOfAPage();
 
 private:
     QTemporaryDir m_realPages;
@@ -475,6 +481,57 @@ void TestBrowserListing::realPagesInPieces() {
             cuts << at;
         QCOMPARE(listedInPieces(markup, cuts, "text/html", url), whole);
     }
+}
+
+void TestBrowserListing::factsOfAPage_data() {
+    QTest::addColumn<QByteArray>("page");
+    QTest::addColumn<bool>("classic");
+    QTest::addColumn<QByteArray>("title");
+    QTest::addColumn<QStringList>("alts"); // link=alt, sorted
+
+    QTest::newRow("the first title counts")
+        << QByteArray("<title>one</title><title>two</title>") << false << QByteArray("one") << QStringList{};
+    QTest::newRow("a title in a template is no title")
+        << QByteArray("<template><title>t</title></template><title>real</title>") << false
+        << QByteArray("real") << QStringList{};
+    QTest::newRow("a title in the body counts")
+        << QByteArray("<body><p>text<title>late</title>") << false << QByteArray("late") << QStringList{};
+    QTest::newRow("a title never closed runs to the end") << QByteArray("<title>open <b>not a tag") << false
+                                                          << QByteArray("open <b>not a tag") << QStringList{};
+    QTest::newRow("a title of 100,000 bytes is kept to 64 KiB")
+        << "<title>" + QByteArray(100000, 'a') + "</title>" << false << QByteArray(64 * 1024, 'a')
+        << QStringList{};
+    QTest::newRow("a legacy encoding is decoded")
+        << QByteArray("<meta charset=windows-1252><title>caf\xE9</title>") << false
+        << QByteArray("caf\xC3\xA9") << QStringList{};
+    QTest::newRow("an img's srcset carries its alt, its style's url() does not")
+        << QByteArray("<img src=a.jpg srcset=\"b.jpg 2x\" alt=\"x\" style=\"background:url(c.jpg)\">")
+        << false << QByteArray() << QStringList{u"http://h/d/a.jpg=x"_s, u"http://h/d/b.jpg=x"_s};
+    QTest::newRow("an <image> is an img, an image input is not")
+        << QByteArray("<image src=a.jpg alt=i><input type=image src=b.jpg alt=b>") << false << QByteArray()
+        << QStringList{u"http://h/d/a.jpg=i"_s};
+    QTest::newRow("an img without alt gives an empty one, and is the first")
+        << QByteArray("<img src=a.jpg><img src=a.jpg alt=late>") << false << QByteArray()
+        << QStringList{u"http://h/d/a.jpg="_s};
+    QTest::newRow("an SVG image is no img")
+        << QByteArray("<svg><image href=a.jpg alt=s /></svg>") << false << QByteArray() << QStringList{};
+    QTest::newRow("classic: the value as written behind the page's folder")
+        << QByteArray("<img src=\"/i/a.jpg\" alt=\"c\"><img src=\"http://o/b.jpg\" alt=\"o\">") << true
+        << QByteArray() << QStringList{u"http://h/d/i/a.jpg=c"_s, u"http://o/b.jpg=o"_s};
+}
+
+void TestBrowserListing::factsOfAPage() {
+    QFETCH(QByteArray, page);
+    QFETCH(bool, classic);
+    QFETCH(QByteArray, title);
+    QFETCH(QStringList, alts);
+    const PageFacts facts = readPageFacts(page, "text/html", {"http://h/d/page.html", classic, "http://h/d"});
+    QCOMPARE(facts.title, title);
+    QStringList got;
+    for (auto it = facts.alts.cbegin(); it != facts.alts.cend(); ++it)
+        got << QString::fromUtf8(it.key() + '=' + it.value());
+    got.sort();
+    QCOMPARE(got, alts);
 }
 
 QTEST_GUILESS_MAIN(TestBrowserListing)

@@ -51,10 +51,19 @@ private slots:
     void badPatternIsRefused();
     void templateNamesFiles_data();
     void templateNamesFiles();
+    void namesFromThePage_data();
+    void namesFromThePage();
+    void followedPagesNameTheirImages_data();
+    void followedPagesNameTheirImages();
     void badTemplateIsRefused_data();
     void badTemplateIsRefused();
     void dedupeKeepsOneCopy_data();
     void dedupeKeepsOneCopy();
+    void sameNameEntriesInParallel_data();
+    void sameNameEntriesInParallel();
+    void dedupeInParallel_data();
+    void dedupeInParallel();
+    void aCopyOfWhatWasNotSavedIsSaved();
     void limitsChooseByWhatImagesAre_data();
     void limitsChooseByWhatImagesAre();
     void listProbesTheStartOnly();
@@ -310,6 +319,299 @@ void ChoosingTest::templateNamesFiles() {
         QCOMPARE(readAll(folder + u"/photo.webp"_s), QByteArray("before"));
 }
 
+void ChoosingTest::namesFromThePage_data() {
+    QTest::addColumn<QString>("find");
+    QTest::addColumn<QString>("pattern");
+    QTest::addColumn<QByteArray>("page");
+    QTest::addColumn<QStringList>("files");
+    QTest::addColumn<QString>("says"); // on standard error, or empty
+
+    const QByteArray longText = "x" + QByteArray(10000, 'a');
+    QByteArray accents = "x";
+    for (int i = 0; i < 100; ++i)
+        accents += "\xC3\xA9"; // é: two bytes each, the cut falls inside one
+    for (const char* find : {"classic", "browser"}) {
+        const QString mode = QString::fromLatin1(find);
+        QTest::addRow("%s: {alt} of the img names its file", find)
+            << mode << u"{alt}.{ext}"_s << QByteArray("<img src=\"/i/a.jpg\" alt=\"A cat\">")
+            << QStringList{u"A cat.jpg"_s} << QString();
+        QTest::addRow("%s: the first img of a link gives its alt", find)
+            << mode << u"{alt}.{ext}"_s
+            << QByteArray("<img src=\"/i/a.jpg\" alt=\"first\"><p><img src=\"/i/a.jpg\" alt=\"second\">")
+            << QStringList{u"first.jpg"_s} << QString();
+        QTest::addRow("%s: a link no img gave has no alt", find)
+            << mode << u"{index}-{alt}.{ext}"_s
+            << QByteArray("<a href=\"/i/a.jpg\">a</a><img src=\"/i/b.jpg\" alt=\"b\"><img src=\"/i/c.jpg\">")
+            << QStringList{u"1-.jpg"_s, u"2-b.jpg"_s, u"3-.jpg"_s} << QString();
+        QTest::addRow("%s: {page_title} with its references decoded and white space collapsed", find)
+            << mode << u"{page_title}/{name}"_s
+            << QByteArray("<title>\n  Tom &amp;\t Jerry </title><img src=\"/i/a.jpg\">")
+            << QStringList{u"Tom & Jerry/a.jpg"_s} << QString();
+        QTest::addRow("%s: a page without a title is named by its host", find)
+            << mode << u"{page_title}/{name}"_s << QByteArray("<title> </title><img src=\"/i/a.jpg\">")
+            << QStringList{u"127.0.0.1/a.jpg"_s} << QString();
+        QTest::addRow("%s: the document's title, not an SVG's", find)
+            << mode << u"{page_title}/{name}"_s
+            << QByteArray("<svg><title>drawing</title></svg><title>Real</title><img src=\"/i/a.jpg\">")
+            << QStringList{u"Real/a.jpg"_s} << QString();
+        QTest::addRow("%s: '/' and '..' in an alt stay inside the folder", find)
+            << mode << u"{alt}.{ext}"_s << QByteArray("<img src=\"/i/a.jpg\" alt=\"../../etc/passwd\">")
+            << QStringList{u".._.._etc_passwd.jpg"_s} << u"{alt} held characters a file name cannot"_s;
+        QTest::addRow("%s: an alt of '..' is '_'", find)
+            << mode << u"d/{alt}"_s << QByteArray("<img src=\"/i/a.jpg\" alt=\"..\">")
+            << QStringList{u"d/_"_s} << u"{alt} would make an unsafe name"_s;
+        QTest::addRow("%s: a title of '/' is '_'", find)
+            << mode << u"{page_title}/{name}"_s << QByteArray("<title>/</title><img src=\"/i/a.jpg\">")
+            << QStringList{u"_/a.jpg"_s} << u"{page_title} held characters"_s;
+        QTest::addRow("%s: control characters in a title", find)
+            << mode << u"{page_title}.{ext}"_s
+            << QByteArray("<title>a&#1;b&#x7f;c</title><img src=\"/i/a.jpg\">") << QStringList{u"a_b_c.jpg"_s}
+            << u"{page_title} held characters"_s;
+        QTest::addRow("%s: a NUL in an alt never reaches the name", find)
+            << mode << u"{alt}.{ext}"_s << QByteArray("<img src=\"/i/a.jpg\" alt=\"a&#0;b\">")
+            << QStringList{u"a\uFFFDb.jpg"_s} << QString();
+        QTest::addRow("%s: a text-direction override in an alt", find)
+            << mode << u"{alt}.{ext}"_s << QByteArray("<img src=\"/i/a.jpg\" alt=\"x&#x202E;gnp.exe\">")
+            << QStringList{u"x_gnp.exe.jpg"_s} << u"{alt} held characters"_s;
+        QTest::addRow("%s: an alt of 10,000 characters is cut", find)
+            << mode << u"{alt}.{ext}"_s << "<img src=\"/i/a.jpg\" alt=\"" + longText + "\">"
+            << QStringList{QString::fromLatin1(longText.left(120)) + u".jpg"_s}
+            << u"{alt} was cut to 120 bytes"_s;
+        QTest::addRow("%s: a title of 10,000 characters and an alt both fit one name", find)
+            << mode << u"{page_title} - {alt}.{ext}"_s
+            << "<title>" + longText + "</title><img src=\"/i/a.jpg\" alt=\"" + longText + "\">"
+            << QStringList{QString::fromLatin1(longText.left(120) + " - " + longText.left(120)) + u".jpg"_s}
+            << u"{page_title} was cut to 120 bytes"_s;
+        QTest::addRow("%s: an alt is cut at a character's end", find)
+            << mode << u"{alt}.{ext}"_s << "<img src=\"/i/a.jpg\" alt=\"" + accents + "\">"
+            << QStringList{QString::fromUtf8(accents.left(119)) + u".jpg"_s} << u"was cut"_s;
+    }
+    QTest::newRow("browser: an alt follows the src through the page's base")
+        << u"browser"_s << u"{alt}.{ext}"_s
+        << QByteArray("<base href=\"/i/\"><img src=\"a.jpg\" alt=\"based\">") << QStringList{u"based.jpg"_s}
+        << QString();
+    QTest::newRow("browser: a srcset's candidates carry the img's alt, a source's do not")
+        << u"browser"_s << u"{alt}-{name}"_s
+        << QByteArray("<picture><source srcset=\"/i/s.jpg\"><img src=\"/i/a.jpg\" srcset=\"/i/b.jpg 2x\" "
+                      "alt=\"pic\"></picture><div style=\"background:url(/i/c.jpg)\"></div>")
+        << QStringList{u"-c.jpg"_s, u"-s.jpg"_s, u"pic-a.jpg"_s, u"pic-b.jpg"_s} << QString();
+}
+
+void ChoosingTest::namesFromThePage() {
+    QFETCH(QString, find);
+    QFETCH(QString, pattern);
+    QFETCH(QByteArray, page);
+    QFETCH(QStringList, files);
+    QFETCH(QString, says);
+    TestServer server;
+    server.route("/page.html", serve::ok(page));
+    server.setFallback([](const RecordedRequest&) { return serve::ok(jpegBytes, "image/jpeg"); });
+    QTemporaryDir outside;
+    const QString folder = outside.filePath(u"into"_s);
+    QVERIFY(QDir().mkpath(folder));
+    const CliResult result = runVarnolux({u"download"_s, u"--find"_s, find, u"--output"_s, pattern,
+                                          QString::fromUtf8(server.address("/page.html")), folder});
+    QVERIFY2(result.finished, qPrintable(result.errorString));
+    QVERIFY2(result.exitCode == 0, result.err.constData());
+    QCOMPARE(filesUnder(folder), files);
+    if (!says.isEmpty())
+        QVERIFY2(QString::fromUtf8(result.err).contains(says), result.err.constData());
+    QCOMPARE(QDir(outside.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
+             QStringList{u"into"_s});
+}
+
+namespace {
+
+// Two entries that end with one name: the first in the list is slow, the second fast, so with
+// room for both the second finishes first.
+void serveSlowAndFast(TestServer& server) {
+    server.route("/a/slow.png", serve::ok("slow bytes", "image/png").delayed(600));
+    server.route("/b/fast.png", serve::ok("fast bytes", "image/png"));
+    server.route("/c/other.png", serve::ok("other bytes", "image/png"));
+    server.route("/a/x.png", serve::ok("slow bytes", "image/png").delayed(600));
+    server.route("/b/x.png", serve::ok("slow bytes", "image/png"));
+}
+
+QList<QJsonObject> jsonLines(const QByteArray& out) {
+    QList<QJsonObject> objects;
+    for (const QByteArray& line : out.split('\n'))
+        if (!line.trimmed().isEmpty())
+            objects << QJsonDocument::fromJson(line).object();
+    return objects;
+}
+
+} // namespace
+
+void ChoosingTest::sameNameEntriesInParallel_data() {
+    QTest::addColumn<QString>("pattern");
+    QTest::addColumn<QString>("onExists");
+    QTest::addColumn<int>("parallel");
+    QTest::addColumn<QStringList>("files"); // name=content, sorted by name
+    QTest::addColumn<QStringList>("statuses");
+
+    // k{width}.png: named once the body is there (the width of these bodies is unknown: "k.png").
+    const QString late = u"k{width}.png"_s;
+    const QStringList bothSaved{u"saved"_s, u"saved"_s};
+    QTest::newRow("late names, replace, one at a time: the last in the list remains")
+        << late << u"replace"_s << 1 << QStringList{u"k.png=fast bytes"_s} << bothSaved;
+    QTest::newRow("late names, replace, 4 at once: the last finished remains")
+        << late << u"replace"_s << 4 << QStringList{u"k.png=slow bytes"_s} << bothSaved;
+    QTest::newRow("late names, rename, one at a time: numbered in list order")
+        << late << u"rename"_s << 1 << QStringList{u"k (1).png=fast bytes"_s, u"k.png=slow bytes"_s}
+        << bothSaved;
+    QTest::newRow("late names, rename, 4 at once: numbered in the order they finish")
+        << late << u"rename"_s << 4 << QStringList{u"k (1).png=slow bytes"_s, u"k.png=fast bytes"_s}
+        << bothSaved;
+    QTest::newRow("late names, skip, one at a time: the first in the list is kept")
+        << late << u"skip"_s << 1 << QStringList{u"k.png=slow bytes"_s}
+        << QStringList{u"saved"_s, u"skipped"_s};
+    QTest::newRow("late names, skip, 4 at once: the first finished is kept")
+        << late << u"skip"_s << 4 << QStringList{u"k.png=fast bytes"_s}
+        << QStringList{u"skipped"_s, u"saved"_s};
+    QTest::newRow("early names, replace, 4 at once: one name is written in list order")
+        << u"k.png"_s << u"replace"_s << 4 << QStringList{u"k.png=fast bytes"_s} << bothSaved;
+    QTest::newRow("early names, rename, 4 at once: numbered in list order")
+        << u"k.png"_s << u"rename"_s << 4 << QStringList{u"k (1).png=fast bytes"_s, u"k.png=slow bytes"_s}
+        << bothSaved;
+}
+
+void ChoosingTest::sameNameEntriesInParallel() {
+    QFETCH(QString, pattern);
+    QFETCH(QString, onExists);
+    QFETCH(int, parallel);
+    QFETCH(QStringList, files);
+    QFETCH(QStringList, statuses);
+    TestServer server;
+    serveSlowAndFast(server);
+    QTemporaryDir folder;
+    const CliResult result = downloadLinks(server, {"/a/slow.png", "/b/fast.png"},
+                                           {u"--json"_s, u"--output"_s, pattern, u"--on-exists"_s, onExists,
+                                            u"--parallel"_s, QString::number(parallel)},
+                                           folder.path());
+    QVERIFY2(result.exitCode == 0, result.err.constData());
+    QStringList found;
+    for (const QString& file : filesUnder(folder.path()))
+        found << file + u'=' + QString::fromUtf8(readAll(folder.filePath(file)));
+    QCOMPARE(found, files);
+    // The lines come in the order the entries finish; each says what became of its own body.
+    QStringList got(2);
+    for (const QJsonObject& object : jsonLines(result.out)) {
+        if (!object.contains(u"status"_s))
+            continue;
+        const bool slow = object.value(u"url"_s).toString().endsWith(u"slow.png"_s);
+        got[slow ? 0 : 1] = object.value(u"status"_s).toString();
+        if (object.value(u"status"_s) == u"saved"_s && onExists == u"rename"_s)
+            QCOMPARE(readAll(object.value(u"path"_s).toString()),
+                     slow ? QByteArray("slow bytes") : QByteArray("fast bytes"));
+    }
+    QCOMPARE(got, statuses);
+}
+
+void ChoosingTest::dedupeInParallel_data() {
+    QTest::addColumn<QList<QByteArray>>("paths");
+    QTest::addColumn<QStringList>("options");
+    QTest::addColumn<QStringList>("files"); // name=content, sorted by name
+    QTest::addColumn<int>("duplicates");
+
+    using Paths = QList<QByteArray>;
+    const Paths three{"/a/slow.png", "/b/fast.png", "/c/other.png"};
+    for (const int parallel : {1, 4, 16}) {
+        const QStringList lanes{u"--dedupe"_s, u"--parallel"_s, QString::number(parallel)};
+        QTest::addRow("names from the hash, %d at once", parallel)
+            << three << lanes + QStringList{u"--output"_s, u"{sha256:6}.png"_s}
+            << QStringList{sha256Of("other bytes").left(6) + u".png=other bytes"_s,
+                           sha256Of("slow bytes").left(6) + u".png=slow bytes"_s}
+            << 1;
+        // A copy takes no name: the names go to what is kept, in the order it is.
+        QTest::addRow("one name renamed, %d at once", parallel)
+            << three << lanes + QStringList{u"--output"_s, u"same.png"_s, u"--on-exists"_s, u"rename"_s}
+            << QStringList{u"same (1).png=other bytes"_s, u"same.png=slow bytes"_s} << 1;
+        QTest::addRow("the links' own names renamed, %d at once", parallel)
+            << Paths{"/a/x.png", "/b/x.png"} << lanes + QStringList{u"--on-exists"_s, u"rename"_s}
+            << QStringList{u"x.png=slow bytes"_s} << 1;
+        QTest::addRow("one name replaced, %d at once", parallel)
+            << Paths{"/a/slow.png", "/b/fast.png"} << lanes + QStringList{u"--output"_s, u"same.png"_s}
+            << QStringList{u"same.png=slow bytes"_s} << 1;
+    }
+    QTest::newRow("a content whose file was replaced since is saved again")
+        << QList<QByteArray>{"/a/slow.png", "/c/other.png", "/b/fast.png"}
+        << QStringList{u"--dedupe"_s, u"--output"_s, u"same.png"_s} << QStringList{u"same.png=slow bytes"_s}
+        << 0;
+}
+
+void ChoosingTest::dedupeInParallel() {
+    QFETCH(QList<QByteArray>, paths);
+    QFETCH(QStringList, options);
+    QFETCH(QStringList, files);
+    QFETCH(int, duplicates);
+    TestServer server;
+    serveSlowAndFast(server);
+    // The fast one holds the slow one's content; the other finishes between them.
+    server.route("/b/fast.png", serve::ok("slow bytes", "image/png"));
+    server.route("/c/other.png", serve::ok("other bytes", "image/png").delayed(300));
+    QTemporaryDir folder;
+    const CliResult result = downloadLinks(server, paths, options + QStringList{u"--json"_s}, folder.path());
+    QVERIFY2(result.exitCode == 0, result.err.constData());
+    QStringList found;
+    for (const QString& file : filesUnder(folder.path()))
+        found << file + u'=' + QString::fromUtf8(readAll(folder.filePath(file)));
+    QCOMPARE(found, files);
+    // Each copy names a file that was kept and holds its content.
+    int copies = 0;
+    for (const QJsonObject& object : jsonLines(result.out)) {
+        if (object.value(u"status"_s) != u"duplicate"_s)
+            continue;
+        ++copies;
+        const QString kept = object.value(u"duplicate_of"_s).toString();
+        QCOMPARE(readAll(kept), QByteArray("slow bytes"));
+        QVERIFY2(result.err.contains("duplicate of " + kept.toUtf8()), result.err.constData());
+    }
+    QCOMPARE(copies, duplicates);
+}
+
+void ChoosingTest::aCopyOfWhatWasNotSavedIsSaved() {
+    // The first copy's name is taken by a folder: its file cannot be put in place, so the second
+    // is no copy of anything kept.
+    TestServer server;
+    serveSlowAndFast(server);
+    server.route("/b/fast.png", serve::ok("slow bytes", "image/png"));
+    QTemporaryDir folder;
+    const QString prefix = sha256Of("slow bytes").left(4);
+    QVERIFY(QDir(folder.path()).mkdir(u"1-"_s + prefix + u".png"_s));
+    const CliResult result = downloadLinks(
+        server, {"/a/slow.png", "/b/fast.png"},
+        {u"--json"_s, u"--dedupe"_s, u"--output"_s, u"{index}-{sha256:4}.png"_s}, folder.path());
+    QCOMPARE(result.exitCode, 1);
+    QCOMPARE(readAll(folder.filePath(u"2-"_s + prefix + u".png"_s)), QByteArray("slow bytes"));
+    QVERIFY2(!result.out.contains("\"duplicate\""), result.out.constData());
+}
+
+void ChoosingTest::followedPagesNameTheirImages_data() {
+    QTest::addColumn<QString>("find");
+    QTest::newRow("classic") << u"classic"_s;
+    QTest::newRow("browser") << u"browser"_s;
+}
+
+void ChoosingTest::followedPagesNameTheirImages() {
+    QFETCH(QString, find);
+    TestServer server;
+    server.route("/page.html",
+                 serve::ok("<title>Index</title><a href=\"/p2.html\"><img src=\"/i/t.jpg\" "
+                           "alt=\"thumb\"></a><a href=\"/p3.html\"><img src=\"/i/t3.jpg\"></a>"));
+    server.route("/p2.html", serve::ok("<title>Second</title><img src=\"/i/big.jpg\" alt=\"Big\">"));
+    server.route("/p3.html",
+                 serve::ok("<img src=\"/i/c.jpg\" alt=\"C\"><img src=\"/i/t.jpg\" alt=\"again\">"));
+    server.setFallback([](const RecordedRequest&) { return serve::ok(jpegBytes, "image/jpeg"); });
+    QTemporaryDir folder;
+    const CliResult result = runVarnolux({u"download"_s, u"--find"_s, find, u"--follow"_s, u"thumbnails"_s,
+                                          u"--output"_s, u"{page_title}/{alt}-{name}"_s,
+                                          QString::fromUtf8(server.address("/page.html")), folder.path()});
+    QVERIFY2(result.exitCode == 0, result.err.constData());
+    // Each image is named by the page it was found on first; an untitled page by its host.
+    QCOMPARE(filesUnder(folder.path()), (QStringList{u"127.0.0.1/C-c.jpg"_s, u"Index/-t3.jpg"_s,
+                                                     u"Index/thumb-t.jpg"_s, u"Second/Big-big.jpg"_s}));
+}
+
 void ChoosingTest::badTemplateIsRefused_data() {
     QTest::addColumn<QString>("pattern");
     QTest::addColumn<QString>("says");
@@ -320,7 +622,8 @@ void ChoosingTest::badTemplateIsRefused_data() {
     QTest::newRow("an absolute path") << u"/tmp/{name}"_s << u"absolute"_s;
     QTest::newRow("a Windows drive") << u"C:{name}"_s << u"absolute"_s;
     QTest::newRow("an unknown field") << u"{nmae}"_s << u"unknown field {nmae}"_s;
-    QTest::newRow("a field not available yet") << u"{page_title}/{name}"_s << u"{page_title}"_s;
+    QTest::newRow("a field of a misspelt page")
+        << u"{page_tilte}/{name}"_s << u"unknown field {page_tilte}"_s;
     QTest::newRow("an empty template") << QString() << u"needs a template"_s;
     QTest::newRow("an empty folder name") << u"a//{name}"_s << u"empty"_s;
     QTest::newRow("a final slash") << u"{host}/"_s << u"empty"_s;

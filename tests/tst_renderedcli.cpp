@@ -79,6 +79,7 @@ private slots:
     void twoThousandLazyImagesAreAllListed();
     void downloadsCarryTheBrowsersCookies_data();
     void downloadsCarryTheBrowsersCookies();
+    void namesFromTheBuiltTree();
     void failsWithAReason_data();
     void failsWithAReason();
     void aMissingTemporaryFolderIsAReason();
@@ -430,6 +431,25 @@ void TestRenderedCli::downloadsCarryTheBrowsersCookies() {
     // The cookies' file went with the run.
     QCOMPARE(QDir(m_tmp.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden),
              QStringList());
+}
+
+void TestRenderedCli::namesFromTheBuiltTree() {
+    // The title and the alt texts are those of the tree the page's script built.
+    TestServer server;
+    server.setFallback(images());
+    server.route("/page.html",
+                 serve::ok("<title>served</title><img src=\"/a.jpg\" alt=\"static\"><script>"
+                           "document.title = 'Built / by script';"
+                           "const i = document.createElement('img'); i.src = '/b.jpg'; i.alt = 'made';"
+                           "document.body.appendChild(i);</script>"));
+    QTemporaryDir folder;
+    const CliResult r = run({u"download"_s, u"--find"_s, u"rendered"_s, u"--filter"_s, u"JPG"_s,
+                             u"--output"_s, u"{page_title}/{alt}-{name}"_s,
+                             QString::fromLatin1(server.address("/page.html")), folder.path()});
+    QVERIFY2(r.finished, qPrintable(r.errorString));
+    QVERIFY2(r.exitCode == 0, r.err.constData());
+    QVERIFY(QFile::exists(folder.filePath(u"Built _ by script/static-a.jpg"_s)));
+    QVERIFY(QFile::exists(folder.filePath(u"Built _ by script/made-b.jpg"_s)));
 }
 
 void TestRenderedCli::failsWithAReason_data() {

@@ -9,6 +9,7 @@
 #include "discovery/ListingJob.h"
 #include "download/DownloadArchive.h"
 #include "download/DownloadRun.h"
+#include "download/NameTemplate.h"
 #include "download/PartFile.h"
 #include "net/CookieFile.h"
 #include "probe/ImageHeader.h"
@@ -95,6 +96,14 @@ int checkArguments(const CommandOptions& options) {
     return -1;
 }
 
+// Whether the names ask for the pages' titles or the images' alt texts, which the listing then reads.
+bool readsPageFacts(const QString& nameTemplate) {
+    if (nameTemplate.isEmpty())
+        return false;
+    const auto parsed = NameTemplate::parse(nameTemplate);
+    return parsed && parsed->needsPageFacts();
+}
+
 } // namespace
 
 // What a download command needs until its run is over.
@@ -147,6 +156,7 @@ void startRun(DownloadCommand& command, const CommandOptions& options, const QSt
     DownloadRun& run = *command.run;
     run.setRefererPage(command.state.refererPage());
     run.setRefererPages(command.state.FollowedFrom);
+    run.setLinkFacts(command.state.Facts);
     if (!options.download.archive.isEmpty())
         run.setArchive(&command.archive);
     run.setDimensionReader(&probe::readDimensions);
@@ -211,7 +221,8 @@ std::unique_ptr<RunningCommand> startDownload(const QStringList& args,
          .find = options.find,
          .renderSeconds = options.renderSeconds,
          .follow = options.follow,
-         .largestOnly = options.largestOnly},
+         .largestOnly = options.largestOnly,
+         .readFacts = readsPageFacts(options.download.nameTemplate)},
         [command = command.get(), options, folder, done = std::move(done)](ListingOutcome listed) {
             if (SignalBridge::exitStatus())
                 return done(SignalBridge::exitStatus());

@@ -425,8 +425,8 @@ const std::array table{
            }},
     Option{"output"_L1, 0, ValueKind::Text, "TEMPLATE"_L1, 0, 0, none, Scope::Download,
            "name each file by TEMPLATE inside FOLDER (default {name}: the link's last part); fields "
-           "{name}, {stem}, {ext}, {host}, {page_host}, {index} or {index:03}, {sha256} or {sha256:N}, "
-           "{width}, {height}; "
+           "{name}, {stem}, {ext}, {host}, {page_host}, {page_title}, {alt}, {index} or {index:03}, "
+           "{sha256} or {sha256:N}, {width}, {height}; "
            "\"/\" makes sub-folders. A field that would make an unsafe name becomes \"_\"."_L1,
            "Names each saved file by _TEMPLATE_, a path inside _FOLDER_ whose \"/\" makes sub-folders, "
            "created as needed (never through a symbolic link). The default *{name}* gives the names "
@@ -436,7 +436,15 @@ const std::array table{
            "*{ext}* is dropped); *{host}* the link's host; *{page_host}* the page's; *{index}* the "
            "entry's place in the list, *{index:03}* zero-padded to 3 digits; *{sha256}* the content's "
            "SHA-256 in hex, *{sha256:N}* its first _N_ digits; *{width}* and *{height}* the image's, read "
-           "from its first bytes (empty when they cannot be read). *{{* and *}}* are braces. A template "
+           "from its first bytes (empty when they cannot be read); *{page_title}* the title of the page "
+           "the image was found on (the followed page's for an image of a followed page; in *rendered* "
+           "mode the title the page's scripts left, for followed pages their served HTML's), white space "
+           "collapsed, the page's host when it has no title, empty with *--input*; *{alt}* the alt text "
+           "of the first *img* that gave the link, empty for a link no *img* gave (a link, CSS, a "
+           "picture's *source*). The page is read for these two only when the template names them. In "
+           "them every character a file name cannot hold (a path separator, a control character, a "
+           "text-direction mark) becomes \"_\" and each is cut to 120 bytes; the image's line says "
+           "so. *{{* and *}}* are braces. A template "
            "that is empty, absolute, longer than 4096 characters, names \".\" or \"..\", or names an "
            "unknown field is a bad argument (exit status 2). A field whose value would make an unsafe "
            "name (a \"/\", \"..\", a control character, ...) is replaced by \"_\" and the image's line "
@@ -473,7 +481,10 @@ const std::array table{
            "temporary file is removed). Its line says *duplicate of PATH* (or of the archived link), "
            "*--json* gives it the status *duplicate*, and it counts as skipped: no failure. The hash "
            "is taken while the body arrives; nothing is read twice. With *--download-archive*, every "
-           "saved file's hash is recorded beside its link."_L1,
+           "saved file's hash is recorded beside its link. A copy takes no name: with *--on-exists "
+           "rename* the names are numbered in the order the files are kept (with *--parallel*, the "
+           "first to arrive is kept). A file that could not be put in place, or that a later image of "
+           "the same name replaced, no longer counts: the next copy of its content is saved."_L1,
            "varnolux download --dedupe --download-archive seen.txt URL DIR"_L1, none,
            [](const QString&, CommandOptions& options) {
                options.download.dedupe = true;

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "core/LinkFacts.h"
+
 #include <QByteArray>
 #include <QHash>
 #include <QList>
@@ -74,6 +76,8 @@ struct DiscoveryState {
     // The links found on followed pages, each with the final address of its page: what their
     // requests name as Referer, as the browser showing that page would.
     QHash<QByteArray, QByteArray> FollowedFrom;
+    // The pages' titles and the images' alt texts, when the listing was asked to read them.
+    LinkFacts Facts;
     // A rendered listing's browser cookies at its end, as a Netscape cookie file's lines, for
     // the downloads of the same run; empty otherwise.
     QByteArray BrowserCookies;

@@ -5,6 +5,7 @@
 #include "core/Folders.h"
 #include "discovery/LinkScanner.h"
 #include "discovery/ListingHost.h"
+#include "discovery/PageFacts.h"
 #include "discovery/PageRetrieval.h"
 #include "net/RunSetup.h"
 
@@ -35,6 +36,15 @@ bool isBlank(const QString& text) {
         if (c != u' ')
             return false;
     return true;
+}
+
+// What the classic scanner puts in front of a followed page's values: the page's folder.
+QByteArray classicFolderOf(const QByteArray& pageUrl) {
+    QByteArray folder = pageUrl;
+    for (const char cut : {'?', '#'})
+        if (const qsizetype at = folder.indexOf(cut); at >= 0)
+            folder.truncate(at);
+    return folder.left(qMax<qsizetype>(0, folder.lastIndexOf('/')));
 }
 
 } // namespace
@@ -74,6 +84,7 @@ struct ListingJob::Classic {
     QByteArray typedBytes;
     QByteArray typedFinal;
     QByteArray typedType;
+    QByteArray typedBase;
     qint32 pass = 0;
     // A pass is being started; a visit told meanwhile ended at once.
     bool starting = false;
@@ -153,6 +164,7 @@ void ListingJob::start(const QString& filterText, Options options, Ended ended) 
         trap.step(118, [&] { text.chop(1); });
     trap.step(120, [&] { m_state.ImageFilter = cutFilterText(text); });
     m_state.FollowedFrom.clear();
+    m_state.Facts.clear();
     trap.step(122, [&] { m_host.pointer().setPointer(Pointer::Busy); });
     trap.step(124, [&] { m_host.imageList().clear(); });
     if (options.checkFolder && trap.condition(126, [&] { return !FolderExists(m_host.folderText()); })) {
@@ -210,6 +222,7 @@ void ListingJob::nextPass() {
                         c.typedBytes = m_state.PageData;
                         c.typedFinal = m_state.refererPage();
                         c.typedType = m_state.PageContentType;
+                        c.typedBase = m_state.PageBase;
                     }
                 }
                 if (c.starting) {
@@ -258,6 +271,8 @@ void ListingJob::classicEnded() {
     ErrorTrap trap(m_host.messages(), trapTags::pushButton5);
     const Classic& c = *m_classic;
     trap.step(142, [&] { m_state.PendingPages.reset(); });
+    if (m_options.readFacts && c.typedPage.fetch.ok() && c.typedPage.scanned)
+        keepFacts(readPageFacts(c.typedBytes, c.typedType, {c.typedFinal, true, c.typedBase}));
     if (c.typedPage.fetch.ok() && c.typedPage.scanned && m_options.follow.mode != FollowMode::None) {
         follow(followLinksOfPage(c.typedBytes, c.typedFinal, c.typedType, m_options.follow.mode,
                                  m_state.ImageFilter),
@@ -352,6 +367,10 @@ void ListingJob::commitBrowserListing(const net::Result& fetched) {
 
 void ListingJob::browserEnded(const net::Result& fetched) {
     Browser& b = *m_browser;
+    if (fetched.ok() && m_options.readFacts && !Cancellation::requested())
+        keepFacts(
+            readPageFacts(b.page, b.response.contentType,
+                          {b.response.finalUrl.isEmpty() ? b.address : b.response.finalUrl, false, {}}));
     if (fetched.ok() && m_options.follow.mode != FollowMode::None && !Cancellation::requested()) {
         const QByteArray pageUrl = b.response.finalUrl.isEmpty() ? b.address : b.response.finalUrl;
         follow(followLinksOfPage(b.page, pageUrl, b.response.contentType, m_options.follow.mode,
@@ -384,6 +403,7 @@ void ListingJob::follow(const QList<QByteArray>& links, const QByteArray& pageUr
         return;
     }
     m_followed = int(targets.size());
+    m_followedFacts.clear();
     LinkFollower::Hooks hooks;
     if (m_options.find == FindMode::Rendered)
         hooks.readLater = [this](const FollowedPage& page, LinkFollower::Hooks::ReadDone done) {
@@ -418,7 +438,20 @@ void ListingJob::follow(const QList<QByteArray>& links, const QByteArray& pageUr
     m_follower->start(targets, pageUrl);
 }
 
-QList<QByteArray> ListingJob::readFollowed(const FollowedPage& page) const {
+void ListingJob::readFollowedFacts(const FollowedPage& page) {
+    // A followed page's images are named by the page they were found on, whose served bytes are
+    // read (in rendered mode too); only the facts are kept until the page's turn.
+    if (!m_options.readFacts)
+        return;
+    const QByteArray pageUrl = page.finalUrl.isEmpty() ? page.target : page.finalUrl;
+    const bool classic = m_options.find == FindMode::Classic;
+    m_followedFacts.insert(
+        page.target, readPageFacts(page.body, page.contentType,
+                                   {pageUrl, classic, classic ? classicFolderOf(pageUrl) : QByteArray()}));
+}
+
+QList<QByteArray> ListingJob::readFollowed(const FollowedPage& page) {
+    readFollowedFacts(page);
     const QByteArray pageUrl = page.finalUrl.isEmpty() ? page.target : page.finalUrl;
     MemoryImageList found;
     if (m_options.find == FindMode::Classic) {
@@ -428,11 +461,7 @@ QList<QByteArray> ListingJob::readFollowed(const FollowedPage& page) const {
         state.PendingPages.emplace();
         state.PageData = page.body;
         state.PageLength = qint32(page.body.size());
-        QByteArray folder = pageUrl;
-        for (const char cut : {'?', '#'})
-            if (const qsizetype at = folder.indexOf(cut); at >= 0)
-                folder.truncate(at);
-        state.PageBase = folder.left(qMax<qsizetype>(0, folder.lastIndexOf('/')));
+        state.PageBase = classicFolderOf(pageUrl);
         LinkScanner scanner(state, found, [] { return QByteArray(); });
         scanner.setImagesOnly(true);
         scanner.setYield([] {});
@@ -463,6 +492,7 @@ struct ListingJob::FollowedRender {
 };
 
 void ListingJob::renderFollowed(const FollowedPage& page, LinkFollower::Hooks::ReadDone done) {
+    readFollowedFacts(page);
     const std::optional<WebUrl> url =
         WebUrl::parseAsBrowser(page.finalUrl.isEmpty() ? page.target : page.finalUrl);
     const QString program = chromiumProgram();
@@ -490,10 +520,16 @@ void ListingJob::renderFollowed(const FollowedPage& page, LinkFollower::Hooks::R
     });
 }
 
+void ListingJob::keepFacts(const PageFacts& facts) {
+    m_state.Facts.pageTitle = facts.title;
+    m_state.Facts.alts = facts.alts;
+}
+
 void ListingJob::listFollowed(const FollowedPage& page, const QList<QByteArray>& links) {
     ImageList& list = m_host.imageList();
     m_host.via(page.target);
     const QByteArray from = page.finalUrl.isEmpty() ? page.target : page.finalUrl;
+    const PageFacts facts = m_followedFacts.take(page.target);
     for (const QByteArray& link : links) {
         if (list.count() >= 32767)
             break;
@@ -503,6 +539,11 @@ void ListingJob::listFollowed(const FollowedPage& page, const QList<QByteArray>&
         list.setTicked(entry, true);
         list.scrollTo(entry);
         m_state.FollowedFrom.insert(link, from);
+        if (m_options.readFacts) {
+            m_state.Facts.followedTitles.insert(link, facts.title);
+            if (const auto alt = facts.alts.constFind(link); alt != facts.alts.cend())
+                m_state.Facts.alts.insert(link, *alt);
+        }
     }
 }
 
@@ -598,6 +639,8 @@ void ListingJob::renderedEnded(const net::Result& result) {
     if (m_rendered && result.ok() && !m_rendered->listing.finalAddress().isEmpty())
         m_state.PageFinalAddress = m_rendered->listing.finalAddress();
     m_state.BrowserCookies = m_rendered && result.ok() ? m_rendered->listing.cookies() : QByteArray();
+    if (m_rendered && result.ok() && m_options.readFacts)
+        keepFacts(readRenderedFacts(m_rendered->listing.elements(), m_rendered->listing.title()));
     if (m_rendered && result.ok() && m_options.follow.mode != FollowMode::None &&
         !Cancellation::requested()) {
         follow(

@@ -2,6 +2,7 @@
 
 #include "discovery/DiscoveryState.h"
 #include "discovery/FollowLinks.h"
+#include "discovery/PageFacts.h"
 #include "net/Transfer.h"
 
 #include <QObject>
@@ -60,6 +61,9 @@ public:
         FollowOptions follow;
         // Browser and rendered modes: of a picture in several sizes only the largest is listed.
         bool largestOnly = false;
+        // The pages' titles and the images' alt texts are read into the state's Facts (a walk of
+        // each page of its own): names are made of them.
+        bool readFacts = false;
     };
 
     // How the job ended; told once, at once when it ends before any fetch, else from the event
@@ -100,10 +104,13 @@ private:
     void classicFinished();
     // After the page is listed: its links followed (when asked for), then.
     void follow(const QList<QByteArray>& links, const QByteArray& pageUrl, std::function<void()> then);
-    QList<QByteArray> readFollowed(const FollowedPage& page) const;
+    QList<QByteArray> readFollowed(const FollowedPage& page);
+    void readFollowedFacts(const FollowedPage& page);
     // Rendered mode: the page shown by a browser of its own, from the bytes fetched.
     void renderFollowed(const FollowedPage& page, LinkFollower::Hooks::ReadDone done);
     void listFollowed(const FollowedPage& page, const QList<QByteArray>& links);
+    // The listed page's facts, when they are asked for.
+    void keepFacts(const PageFacts& facts);
     void end(ListingOutcome outcome);
 
     ListingHost& m_host;
@@ -120,6 +127,8 @@ private:
     std::unique_ptr<FollowedRender> m_followedRendered;
     int m_followed = 0;
     FollowFailures m_followFailures;
+    // The facts of followed pages read and not yet listed, by target.
+    QHash<QByteArray, PageFacts> m_followedFacts;
     // What the job's own deferred steps run in: they go with it.
     QObject m_context;
 };

@@ -21,8 +21,8 @@ const QString scrollScript = uR"((() => {
 // The tree the browser built, in shadow-including tree order, with the documents of same-origin
 // frames right after their frame element: per element its local name, namespace, whether its
 // parent is a picture, its attributes in list order, its base URL, for a style element its
-// current sheet's rules, and its parent element's place in the answer (-1 for none). The contexts
-// themselves are applied by the program, not here.
+// current sheet's rules, and its parent element's place in the answer (-1 for none); then the
+// document's title. The contexts themselves are applied by the program, not here.
 const QString readScript = uR"((() => {
   const HTML = 'http://www.w3.org/1999/xhtml', SVG = 'http://www.w3.org/2000/svg',
         MATH = 'http://www.w3.org/1998/Math/MathML';
@@ -58,7 +58,7 @@ const QString readScript = uR"((() => {
       if (doc && doc.defaultView && doc.defaultView.origin === origin) stack.push(doc);
     }
   }
-  return [location.href, out];
+  return [location.href, out, document.title];
 })())"_s;
 
 // The cookies of a Netscape cookie file as the browser takes them; unreadable lines are left out
@@ -370,6 +370,7 @@ void RenderedListing::read() {
             return finish({net::Status::Failed, u"the page could not be read (%1)"_s.arg(error)});
         const QJsonArray answer = value.value(u"value"_s).toArray();
         m_finalAddress = answer.at(0).toString().toUtf8();
+        m_title = answer.at(2).toString().toUtf8();
         QList<BrowserListing::RenderedElement> elements;
         const QJsonArray list = answer.at(1).toArray();
         elements.reserve(list.size());

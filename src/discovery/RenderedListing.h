@@ -71,6 +71,8 @@ public:
     const QByteArray& cookies() const { return m_cookies; }
     // The tree the browser built, as read once settling ended (its links are followed from it).
     const QList<BrowserListing::RenderedElement>& elements() const { return m_elements; }
+    // The document's title as the browser gave it once settling ended.
+    const QByteArray& title() const { return m_title; }
 
 private:
     void prepare();
@@ -97,6 +99,7 @@ private:
     End m_end;
     QByteArray m_address;
     QByteArray m_finalAddress;
+    QByteArray m_title;
     QByteArray m_cookies;
     QList<BrowserListing::RenderedElement> m_elements;
     bool m_largest = false;

@@ -105,7 +105,8 @@ DownloadRun::Entry DownloadRun::decide(ErrorTrap& trap, int i) {
         entry.path = fileName::pathInFolder(entry.folder, entry.name);
     });
     if (usable.ok() && m_rules && m_rules->names()) {
-        const KeepRules::Decision decided = m_rules->decide(i, entry.link, m_refererPage, entry.folder);
+        const KeepRules::Decision decided = m_rules->decide(
+            {i, entry.link, m_refererPage, m_refererPages.value(entry.link, m_refererPage)}, entry.folder);
         usable = decided.failure;
         if (!decided.path.isEmpty())
             entry.path = decided.path;
@@ -160,6 +161,9 @@ void DownloadRun::account(Entry& entry) {
     if (!entry.reserved.isEmpty() &&
         (!result.saved || (!result.path.isEmpty() && result.path != entry.reserved)))
         fileName::removeFile(entry.reserved);
+    // A content counted as kept when it was named, whose file then did not stay.
+    if (m_rules && !result.saved && !result.sha256.isEmpty() && result.duplicateOf.isEmpty())
+        m_rules->notSaved(result.sha256, !result.path.isEmpty() ? result.path : entry.path);
     if (result.saved) {
         ++m_saved;
         m_bytes += result.bytes;
@@ -325,6 +329,7 @@ void DownloadRun::start(Options options, std::function<void(DownloadOutcome)> en
     m_rules.reset();
     if (auto rules = std::make_unique<KeepRules>(m_options); rules->watches()) {
         rules->setArchive(m_archive);
+        rules->setLinkFacts(&m_facts);
         rules->setDimensionReader(m_readDimensions);
         m_rules = std::move(rules);
     }
@@ -421,7 +426,8 @@ void DownloadRun::startJob(Entry entry) {
     self->job->setRefererPage(m_setup.refererFor(m_refererPages.value(self->entry.link, m_refererPage)));
     self->job->setOptions(m_options);
     if (m_rules && m_rules->watches())
-        self->job->setWatch(m_rules->watch(self->entry.index, self->entry.link, m_refererPage,
+        self->job->setWatch(m_rules->watch({self->entry.index, self->entry.link, m_refererPage,
+                                            m_refererPages.value(self->entry.link, m_refererPage)},
                                            self->entry.folder, self->entry.path, self->entry.late));
     if (parallel())
         self->job->setProgressListener([self](qint64 received, qint64 expected) {

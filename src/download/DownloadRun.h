@@ -1,6 +1,7 @@
 #pragma once
 
 #include "core/ImageDimensions.h"
+#include "core/LinkFacts.h"
 #include "download/DownloadEngine.h"
 #include "download/DownloadOptions.h"
 #include "net/TransferLoop.h"
@@ -72,6 +73,8 @@ public:
     void setRefererPage(QByteArray page) { m_refererPage = std::move(page); }
     // Links found on a followed page name that page instead (link -> its final address).
     void setRefererPages(QHash<QByteArray, QByteArray> pages) { m_refererPages = std::move(pages); }
+    // The pages' titles and the images' alt texts the listing read, for names made of them.
+    void setLinkFacts(LinkFacts facts) { m_facts = std::move(facts); }
     // Links in the archive are skipped without a request; each saved link is added to it.
     void setArchive(DownloadArchive* archive) { m_archive = archive; }
     // Reads an image's dimensions from its first bytes, for the dimension limits of the options.
@@ -141,6 +144,7 @@ private:
     const DownloadOptions& m_options;
     QByteArray m_refererPage;
     QHash<QByteArray, QByteArray> m_refererPages;
+    LinkFacts m_facts;
     DownloadArchive* m_archive = nullptr;
     std::unique_ptr<KeepRules> m_rules; // names from a template, duplicates; null without them
     DimensionReader m_readDimensions;

@@ -38,12 +38,19 @@ KeepRules::KeepRules(const net::RunOptions& options)
             m_template = std::move(*parsed);
 }
 
-NameFields KeepRules::fieldsOf(int index, const QByteArray& link, const QByteArray& page) const {
+NameFields KeepRules::fieldsOf(const Entry& entry) const {
     NameFields fields;
-    fields.name = classicName(link);
-    fields.host = hostOf(link);
-    fields.pageHost = page.isEmpty() ? QByteArray() : hostOf(page);
-    fields.index = index;
+    fields.name = classicName(entry.link);
+    fields.host = hostOf(entry.link);
+    fields.pageHost = entry.page.isEmpty() ? QByteArray() : hostOf(entry.page);
+    fields.index = entry.index;
+    if (m_facts) {
+        fields.pageTitle = m_facts->titleOf(entry.link);
+        fields.alt = m_facts->alts.value(entry.link);
+    }
+    // A page without a title is named as a browser's tab names it: by where it is.
+    if (fields.pageTitle.isEmpty() && !entry.foundOn.isEmpty())
+        fields.pageTitle = hostOf(entry.foundOn);
     return fields;
 }
 
@@ -66,18 +73,17 @@ Expected<QString, net::Result> KeepRules::placeIn(const QString& folder,
     return fileName::pathInFolder(path, made.segments.last());
 }
 
-KeepRules::Decision KeepRules::decide(int index, const QByteArray& link, const QByteArray& page,
-                                      const QString& folder) const {
+KeepRules::Decision KeepRules::decide(const Entry& entry, const QString& folder) const {
     Decision decision;
-    const NameFields fields = fieldsOf(index, link, page);
+    const NameFields fields = fieldsOf(entry);
     if (!m_template) {
         // The name as always; only its extension may change once the body shows its type.
-        decision.late = m_fixExtension;
+        decision.late = m_fixExtension || reservesLate();
         return decision;
     }
-    if (m_fixExtension || m_template->needsBody(fields)) {
+    if (m_fixExtension || reservesLate() || m_template->needsBody(fields)) {
         decision.late = true;
-        decision.path = fileName::pathInFolder(folder, ".varnolux-entry-" + QByteArray::number(index));
+        decision.path = fileName::pathInFolder(folder, ".varnolux-entry-" + QByteArray::number(entry.index));
         return decision;
     }
     const auto made = m_template->expand(fields);
@@ -189,8 +195,13 @@ public:
         }
         if (m_late && !name(placement))
             return placement;
-        if (m_rules.m_dedupe)
-            m_rules.m_saved.insert(placement.sha256, placement.path.isEmpty() ? m_decided : placement.path);
+        if (m_rules.m_dedupe) {
+            // The file replaces whatever content stood under its name: a later copy of that is no
+            // copy of anything kept.
+            const QString path = placement.path.isEmpty() ? m_decided : placement.path;
+            m_rules.m_saved.removeIf([&](const auto& saved) { return saved.value() == path; });
+            m_rules.m_saved.insert(placement.sha256, path);
+        }
         return placement;
     }
 
@@ -308,7 +319,12 @@ private:
     Placement m_refusal;
 };
 
-std::unique_ptr<BodyWatch> KeepRules::watch(int index, const QByteArray& link, const QByteArray& page,
-                                            const QString& folder, const QString& path, bool late) {
-    return std::make_unique<Watch>(*this, fieldsOf(index, link, page), folder, path, late);
+void KeepRules::notSaved(const QByteArray& sha256, const QString& path) {
+    if (const auto saved = m_saved.constFind(sha256); saved != m_saved.cend() && *saved == path)
+        m_saved.erase(saved);
+}
+
+std::unique_ptr<BodyWatch> KeepRules::watch(const Entry& entry, const QString& folder, const QString& path,
+                                            bool late) {
+    return std::make_unique<Watch>(*this, fieldsOf(entry), folder, path, late);
 }

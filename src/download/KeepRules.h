@@ -1,6 +1,7 @@
 #pragma once
 
 #include "core/ImageDimensions.h"
+#include "core/LinkFacts.h"
 #include "download/BodyWatch.h"
 #include "download/NameTemplate.h"
 #include "net/RunSetup.h"
@@ -24,7 +25,7 @@ public:
     explicit KeepRules(const net::RunOptions& options);
 
     // Whether the run's names come from here rather than from the link alone.
-    bool names() const { return m_template || m_fixExtension; }
+    bool names() const { return m_template || m_fixExtension || reservesLate(); }
     // Whether the names come from a template rather than the link's last part.
     bool hasTemplate() const { return m_template.has_value(); }
     // Whether each body is watched while it arrives.
@@ -38,16 +39,30 @@ public:
         QStringList notes;
         net::Result failure; // no usable name: the entry fails without a request
     };
+    // One entry as the run knows it: its place in the list, its link, the page listed and the
+    // page the link was found on (a followed one, or the page listed).
+    struct Entry {
+        int index = 0;
+        QByteArray link;
+        QByteArray page;
+        QByteArray foundOn;
+    };
     // The file of an entry, made from the template: its folders inside folder are created as
     // needed, never through a symbolic link.
-    Decision decide(int index, const QByteArray& link, const QByteArray& page, const QString& folder) const;
+    Decision decide(const Entry& entry, const QString& folder) const;
 
     // The watch of one entry's body.
     // path is where the run decided the file goes (a place-holder when late).
-    std::unique_ptr<BodyWatch> watch(int index, const QByteArray& link, const QByteArray& page,
-                                     const QString& folder, const QString& path, bool late);
+    std::unique_ptr<BodyWatch> watch(const Entry& entry, const QString& folder, const QString& path,
+                                     bool late);
+
+    // An entry whose body was hashed was not saved after all (its file could not be put in place,
+    // or one appeared first under a name to be kept): its content no longer stands at path.
+    void notSaved(const QByteArray& sha256, const QString& path);
 
     void setArchive(const DownloadArchive* archive) { m_archive = archive; }
+    // The titles and alt texts the listing read; none without it.
+    void setLinkFacts(const LinkFacts* facts) { m_facts = facts; }
     void setOnExists(net::OnExists onExists) { m_onExists = onExists; }
     // What reads an image's dimensions from its first bytes; without one, the dimension limits
     // keep every image.
@@ -59,7 +74,10 @@ public:
 
 private:
     class Watch;
-    NameFields fieldsOf(int index, const QByteArray& link, const QByteArray& page) const;
+    // With --dedupe a copy takes no name: a name --on-exists rename numbers is reserved once the
+    // body shows it is no copy, so the names go to what is kept, in the order it is kept.
+    bool reservesLate() const { return m_dedupe && m_onExists == net::OnExists::Rename; }
+    NameFields fieldsOf(const Entry& entry) const;
     // The folders and name, the folders created; a failure when they cannot be.
     Expected<QString, net::Result> placeIn(const QString& folder, const NameTemplate::Made& made) const;
 
@@ -68,6 +86,7 @@ private:
     bool m_dedupe = false;
     net::OnExists m_onExists = net::OnExists::Replace;
     const DownloadArchive* m_archive = nullptr;
+    const LinkFacts* m_facts = nullptr;
     int m_minWidth = 0;
     int m_minHeight = 0;
     qint64 m_minBytes = 0;

@@ -28,6 +28,51 @@ qsizetype extensionDot(const QByteArray& path) {
     return dot > 0 ? dot : -1;
 }
 
+// Text a page wrote (a title, an alt text) as a part of a name: white space runs made one
+// space, each character no file name may hold (a separator, a control character, a text-direction
+// mark, on Windows also the characters it refuses) made "_", cut to maxBytes at a character's
+// end. changed and cut say what happened. The listing hands over UTF-8; anything else would
+// decode to U+FFFD.
+QByteArray namePartOfText(const QByteArray& text, qsizetype maxBytes, bool& changed, bool& cut) {
+    const QString decoded = QString::fromUtf8(text);
+    QString out;
+    out.reserve(decoded.size());
+    bool space = false;
+    for (QChar c : decoded) {
+        const char16_t u = c.unicode();
+        if (u == u' ' || u == u'\t' || u == u'\n' || u == u'\r' || u == u'\f') {
+            space = !out.isEmpty();
+            continue;
+        }
+        if (space)
+            out += u' ';
+        space = false;
+        const bool control = u < 0x20 || (u >= 0x7F && u <= 0x9F);
+        const bool direction = u == 0x061C || u == 0x200E || u == 0x200F || (u >= 0x202A && u <= 0x202E) ||
+                               (u >= 0x2066 && u <= 0x2069);
+        const bool separator = u == u'/' || u == u'\\';
+        const bool windows =
+            fileName::buildPlatform == fileName::Platform::Windows && QStringView(u"<>:\"|?*").contains(c);
+        if (control || direction || separator || windows) {
+            out += u'_';
+            changed = true;
+        } else {
+            out += c;
+        }
+    }
+    QByteArray bytes = out.toUtf8();
+    if (bytes.size() > maxBytes) {
+        qsizetype end = maxBytes;
+        while (end > 0 && (static_cast<unsigned char>(bytes[end]) & 0xC0) == 0x80)
+            --end;
+        bytes.truncate(end);
+        while (bytes.endsWith(' '))
+            bytes.chop(1);
+        cut = true;
+    }
+    return bytes;
+}
+
 } // namespace
 
 Expected<NameTemplate, net::Result> NameTemplate::parse(const QString& text) {
@@ -112,28 +157,29 @@ Expected<NameTemplate, net::Result> NameTemplate::parse(const QString& text) {
         const QByteArray key = colon < 0 ? field : field.left(colon);
         const QByteArray widthText = colon < 0 ? QByteArray() : field.mid(colon + 1);
         Part part;
-        static const QList<std::pair<QByteArray, Kind>> known{
-            {"name", Kind::Name},     {"stem", Kind::Stem},          {"ext", Kind::Ext},
-            {"host", Kind::Host},     {"page_host", Kind::PageHost}, {"index", Kind::Index},
-            {"sha256", Kind::Sha256}, {"width", Kind::Width},        {"height", Kind::Height}};
+        static const QList<std::pair<QByteArray, Kind>> known{{"name", Kind::Name},
+                                                              {"stem", Kind::Stem},
+                                                              {"ext", Kind::Ext},
+                                                              {"host", Kind::Host},
+                                                              {"page_host", Kind::PageHost},
+                                                              {"index", Kind::Index},
+                                                              {"sha256", Kind::Sha256},
+                                                              {"width", Kind::Width},
+                                                              {"height", Kind::Height},
+                                                              {"page_title", Kind::PageTitle},
+                                                              {"alt", Kind::Alt}};
         bool found = false;
         for (const auto& [word, kind] : known)
             if (key == word) {
                 part.kind = kind;
                 found = true;
             }
-        if (!found) {
-            // Named by the template language, but nothing this version lists fills them yet.
-            static const QList<QByteArray> later{"page_title", "alt"};
-            if (later.contains(key))
-                return refused(QStringLiteral("option '--output': the field {%1} is not available in this "
-                                              "version")
-                                   .arg(QString::fromUtf8(key)));
+        if (!found)
             return refused(QStringLiteral("option '--output': unknown field {%1}; the fields are {name}, "
-                                          "{stem}, {ext}, {host}, {page_host}, {index}, {index:03}, "
-                                          "{sha256}, {sha256:N}, {width} and {height}")
+                                          "{stem}, {ext}, {host}, {page_host}, {page_title}, {alt}, "
+                                          "{index}, {index:03}, {sha256}, {sha256:N}, {width} and "
+                                          "{height}")
                                .arg(QString::fromUtf8(field)));
-        }
         if (!widthText.isEmpty()) {
             bool number = false;
             const int width = widthText.toInt(&number);
@@ -164,6 +210,14 @@ bool NameTemplate::needsDimensions() const {
     for (const Segment& segment : m_segments)
         for (const Part& part : segment)
             if (part.kind == Part::Kind::Width || part.kind == Part::Kind::Height)
+                return true;
+    return false;
+}
+
+bool NameTemplate::needsPageFacts() const {
+    for (const Segment& segment : m_segments)
+        for (const Part& part : segment)
+            if (part.kind == Part::Kind::PageTitle || part.kind == Part::Kind::Alt)
                 return true;
     return false;
 }
@@ -234,6 +288,24 @@ Expected<NameTemplate::Made, net::Result> NameTemplate::expand(const NameFields&
                 value = part.width > 0 ? fields.sha256.left(part.width) : fields.sha256;
                 field = "sha256";
                 break;
+            case Kind::PageTitle:
+            case Kind::Alt: {
+                // A page's own text: what cannot stand in a name gives way character by character.
+                field = part.kind == Kind::Alt ? "alt" : "page_title";
+                bool changed = false;
+                bool cut = false;
+                value = namePartOfText(part.kind == Kind::Alt ? fields.alt : fields.pageTitle, maxTextField,
+                                       changed, cut);
+                if (changed)
+                    made.notes << QStringLiteral("{%1} held characters a file name cannot: '_' stands in "
+                                                 "their place")
+                                      .arg(QLatin1StringView(field));
+                if (cut)
+                    made.notes << QStringLiteral("{%1} was cut to %2 bytes")
+                                      .arg(QLatin1StringView(field))
+                                      .arg(maxTextField);
+                break;
+            }
             }
             // A value that could not stand as a name of its own (a "/", "..", a control
             // character, ...) gives way to "_"; an empty one stays empty.

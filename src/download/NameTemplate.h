@@ -16,6 +16,9 @@ struct NameFields {
     QByteArray host;     // the link's host
     QByteArray pageHost; // the page's host; empty without a page
     int index = 0;       // the entry's place in the list, from 1
+    // Read by the listing from the page (hostile text: checked like any field, and more).
+    QByteArray pageTitle; // the title of the page the link was found on; its host when it has none
+    QByteArray alt;       // the alt text of the first img that gave the link; empty for others
     // Known once the body has begun or ended.
     QByteArray contentExtension; // from the body's first bytes or its Content-Type; empty: unknown
     QByteArray sha256;           // hex; empty until the body is complete
@@ -40,6 +43,9 @@ public:
     bool needsBody(const NameFields& fields) const;
     // Whether it names the image's width or height, which only its first bytes tell.
     bool needsDimensions() const;
+    // Whether it names the page's title or an image's alt text, which the listing reads only when
+    // asked.
+    bool needsPageFacts() const;
 
     struct Made {
         QList<QByteArray> segments; // folders inside the destination, then the file name
@@ -49,6 +55,9 @@ public:
     Expected<Made, net::Result> expand(const NameFields& fields) const;
 
     static constexpr qsizetype maxLength = 4096;
+    // The most of a title or an alt text a name takes, in bytes: two of them and some text still
+    // fit one name.
+    static constexpr qsizetype maxTextField = 120;
 
 private:
     struct Part {
@@ -62,7 +71,9 @@ private:
             Index,
             Sha256,
             Width,
-            Height
+            Height,
+            PageTitle,
+            Alt
         } kind = Kind::Text;
         QByteArray text;
         int width = 0; // Index: zero-padded to it; Sha256: this many hex digits (0: all)

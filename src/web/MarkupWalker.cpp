@@ -237,7 +237,7 @@ struct DomAttributes {
 // the markup or from the tree a browser built with scripts on.
 class Contexts {
 public:
-    explicit Contexts(MarkupWalker::Handler& handler) : m_handler(handler) {}
+    explicit Contexts(MarkupWalker::Handler& handler) : m_handler(handler), m_facts(handler.wantsFacts()) {}
 
     template <class Attrs> void styleAttributes(const Attrs& attrs) {
         for (std::size_t i = 0; i < attrs.count(); ++i)
@@ -309,9 +309,14 @@ public:
             return None;
         };
         // An img is a picture of its own unless its picture's group holds it.
+        const bool img = m_facts && name == "img"_bv;
         const bool ownGroup = name == "img"_bv && !inPicture;
         if (ownGroup)
             m_handler.groupStart();
+        if (img) {
+            const auto* alt = attrs.find("alt");
+            m_handler.imgStart(alt ? QByteArrayView(alt->value) : QByteArrayView());
+        }
         for (std::size_t i = 0; i < attrs.count(); ++i) {
             const auto& a = attrs.at(i);
             if (a.name == "style"_bv) {
@@ -340,6 +345,8 @@ public:
                 break;
             }
         }
+        if (img)
+            m_handler.imgEnd();
         if (ownGroup)
             m_handler.groupEnd();
     }
@@ -394,6 +401,7 @@ private:
     }
 
     MarkupWalker::Handler& m_handler;
+    const bool m_facts; // the handler wants an img's alt
     qsizetype m_styleUrls = 0;
     // A lowered attribute value, compared and dropped.
     QByteArray m_lowered;
@@ -410,7 +418,7 @@ class Walker {
 public:
     Walker(QByteArrayView page, MarkupWalker::Handler& handler, bool baseOnly, bool final = true)
         : m_tokenizer(page, final), m_handler(handler), m_contexts(handler), m_baseOnly(baseOnly),
-          m_anchors(!baseOnly && handler.wantsAnchors()) {}
+          m_anchors(!baseOnly && handler.wantsAnchors()), m_wantsTitle(!baseOnly && handler.wantsFacts()) {}
 
     // More of the page: the text so far, the earlier bytes unchanged.
     void extend(QByteArrayView page, bool final) { m_tokenizer.extend(page, final); }
@@ -426,9 +434,11 @@ public:
                 return;
             if (kind == HtmlTokenizer::Kind::EndOfFile) {
                 m_over = true;
-                // A style element the page never closes still has its sheet.
+                // A style element the page never closes still has its sheet, a title its text.
                 if (m_collecting)
                     finishSheet();
+                if (m_titleOpen)
+                    finishTitle();
                 // And a picture it never closes ends its group of sizes.
                 for (std::size_t i = m_stack.size(); i-- > 0;)
                     if (std::exchange(m_stack[i].group, false))
@@ -445,6 +455,9 @@ public:
             case HtmlTokenizer::Kind::Characters:
                 if (m_collecting)
                     buffers::append(m_sheet, m_tokenizer.text());
+                else if (m_titleOpen && m_title.size() < MarkupWalker::maxTitleBytes)
+                    m_title += m_tokenizer.text().first(
+                        qMin(m_tokenizer.text().size(), MarkupWalker::maxTitleBytes - m_title.size()));
                 break;
             default:
                 break;
@@ -707,6 +720,12 @@ private:
         }
         impliedClosings(name, flags);
         htmlElement(name, flags);
+        // The document's title is its first HTML title element; one in a template is no part of it.
+        if (m_wantsTitle && !m_titleSeen && (flags & Rcdata) && name == "title"_bv && !inTemplate()) {
+            m_titleSeen = true;
+            m_titleOpen = true;
+            m_tokenizer.setKeepText(true);
+        }
         if (flags & (Rcdata | Rawtext | Script | Plaintext)) {
             m_tokenizer.setLastStartTag(name);
             m_tokenizer.setState((flags & Rcdata)    ? HtmlTokenizer::State::Rcdata
@@ -771,6 +790,9 @@ private:
     }
 
     void endTag(QByteArrayView name) {
+        // A title's text ends at the first end tag: its text takes no tags.
+        if (m_titleOpen)
+            finishTitle();
         if (m_collecting && m_sheetDepth == unpushed && name == "style"_bv) {
             finishSheet();
             return;
@@ -912,6 +934,13 @@ private:
         m_tokenizer.setKeepText(true);
     }
 
+    void finishTitle() {
+        m_titleOpen = false;
+        m_tokenizer.setKeepText(m_collecting);
+        m_handler.title(m_title);
+        m_title = {};
+    }
+
     void finishSheet() {
         m_collecting = false;
         m_tokenizer.setKeepText(false);
@@ -926,6 +955,11 @@ private:
     // The handler wants to know which links hold images.
     const bool m_anchors;
     qsizetype m_anchorCount = 0;
+    // The handler wants the title: whether it began, whether its text is being collected.
+    const bool m_wantsTitle;
+    bool m_titleSeen = false;
+    bool m_titleOpen = false;
+    QByteArray m_title;
     // What the element being started brings onto the stack with it.
     bool m_pendingGroup = false;
     qsizetype m_pendingAnchor = -1;

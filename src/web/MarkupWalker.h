@@ -53,7 +53,20 @@ public:
         // An image-context element (img, picture, input type=image, SVG image, or an element whose
         // style attribute holds a url()) stands inside the n-th anchor.
         virtual void imageInAnchor(qsizetype n) { (void)n; }
+
+        // Asked once: with true the walk also tells the text of the document's title element and
+        // which references are an img's own.
+        virtual bool wantsFacts() const { return false; }
+        // The first HTML title element's text (references decoded, white space as written, at
+        // most maxTitleBytes), told once at its end.
+        virtual void title(QByteArrayView text) { (void)text; }
+        // An HTML img element's own attributes are told between these two: its alt attribute
+        // (empty when it has none) first.
+        virtual void imgStart(QByteArrayView alt) { (void)alt; }
+        virtual void imgEnd() {}
     };
+    // A title longer than this is cut: it only ever names things.
+    static constexpr qsizetype maxTitleBytes = 64 * 1024;
 
     // Only the base is wanted: the walk ends at the first base element with an href. keepGoing
     // is asked as the handler's is.
