@@ -356,7 +356,13 @@ void ChoosingTest::namesFromThePage_data() {
             << QStringList{u"Real/a.jpg"_s} << QString();
         QTest::addRow("%s: '/' and '..' in an alt stay inside the folder", find)
             << mode << u"{alt}.{ext}"_s << QByteArray("<img src=\"/i/a.jpg\" alt=\"../../etc/passwd\">")
-            << QStringList{u".._.._etc_passwd.jpg"_s} << u"{alt} held characters a file name cannot"_s;
+            << QStringList{u"___.._etc_passwd.jpg"_s} << u"{alt} held characters a file name cannot"_s;
+        QTest::addRow("%s: an alt of dots makes no hidden file", find)
+            << mode << u"{alt}.{ext}"_s << QByteArray("<img src=\"/i/a.jpg\" alt=\".profile\">")
+            << QStringList{u"_profile.jpg"_s} << u"{alt} began with '.'"_s;
+        QTest::addRow("%s: an empty alt makes no hidden file", find)
+            << mode << u"{alt}.{ext}"_s << QByteArray("<img src=\"/i/a.jpg\">") << QStringList{u"_.jpg"_s}
+            << u"so the name is not hidden"_s;
         QTest::addRow("%s: an alt of '..' is '_'", find)
             << mode << u"d/{alt}"_s << QByteArray("<img src=\"/i/a.jpg\" alt=\"..\">")
             << QStringList{u"d/_"_s} << u"{alt} would make an unsafe name"_s;

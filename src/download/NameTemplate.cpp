@@ -251,6 +251,14 @@ Expected<NameTemplate::Made, net::Result> NameTemplate::expand(const NameFields&
             switch (part.kind) {
             case Kind::Text:
                 // A "." right before an extension that is not known goes with it.
+                // Fields before it that came out empty would leave the name starting with the
+                // text's "." and so hidden; a "_" stands for them.
+                if (name.isEmpty() && p > 0 && part.text.startsWith('.')) {
+                    name += '_';
+                    made.notes << QStringLiteral(
+                        "the fields before '.' are empty: '_' stands in their place, "
+                        "so the name is not hidden");
+                }
                 if (part.text.endsWith('.') && p + 1 < segment.size() && segment[p + 1].kind == Kind::Ext &&
                     ext.isEmpty())
                     name += part.text.chopped(1);
@@ -313,6 +321,16 @@ Expected<NameTemplate::Made, net::Result> NameTemplate::expand(const NameFields&
                 made.notes << QStringLiteral("{%1} would make an unsafe name: '_' stands in its place")
                                   .arg(QLatin1StringView(field));
                 value = "_";
+            }
+            // Nor may a page's text make its file a hidden one.
+            if ((part.kind == Kind::Alt || part.kind == Kind::PageTitle) && name.isEmpty() &&
+                value.startsWith('.')) {
+                for (qsizetype i = 0; i < value.size() && value[i] == '.'; ++i)
+                    value[i] = '_';
+                made.notes << QStringLiteral(
+                                  "{%1} began with '.': '_' stands in its place, so the name is not "
+                                  "hidden")
+                                  .arg(QLatin1StringView(field));
             }
             name += value;
         }
