@@ -494,7 +494,7 @@ void CurlLoop::Private::begin(Job& job) {
     curl_easy_setopt(job.easy, CURLOPT_PROXY, job.proxy.constData());
     // Each request on the way, a redirect's too, gets what its own target may see: the Referer
     // by the policy, credentials only on the origin they were given for.
-    job.referer = refererFor(job.request.referer, job.url);
+    job.referer = refererFor(job.request.referer, url);
     curl_easy_setopt(job.easy, CURLOPT_REFERER, job.referer.isEmpty() ? nullptr : job.referer.constData());
     curl_slist* headers = nullptr;
     if (job.request.identityEncoding)
