@@ -16,7 +16,8 @@
 #
 # Measured (medians; "before" is the build before the probe's reader and the loop's request set-up
 # were made cheaper, run as COMPARE in the same rounds; CPU is user + system):
-#   quiet machine, RUNS=5:   varnolux 174 ms (CPU 150), before 185 ms (CPU 170), curl 111 ms
+#   quiet machine, RUNS=5 (without the last of the request set-up savings):
+#                            varnolux 174 ms (CPU 150), before 185 ms (CPU 170), curl 111 ms
 #                            (CPU 90): ratio 1.57, before 1.67; nginx slept 668 / 915 / 115 times
 #   busy machine, RUNS=7:    varnolux 183 ms (CPU 170), before 201 ms (CPU 190), curl 129 ms
 #                            (CPU 110): ratio 1.42, before 1.56
