@@ -67,6 +67,8 @@ private slots:
     void limitsChooseByWhatImagesAre_data();
     void limitsChooseByWhatImagesAre();
     void listProbesTheStartOnly();
+    void probeNeverAwaitsWhatItDoesNotRead_data();
+    void probeNeverAwaitsWhatItDoesNotRead();
 };
 
 void ChoosingTest::initTestCase() {
@@ -920,6 +922,38 @@ void ChoosingTest::listProbesTheStartOnly() {
     QCOMPARE(first.value(u"bytes"_s).toInteger(), qint64(image.size()));
     QCOMPARE(first.value(u"content_type"_s).toString(), u"image/png"_s);
     QCOMPARE(ranges, (QList<QByteArray>{"bytes=0-65535", "bytes=0-65535"}));
+}
+
+void ChoosingTest::probeNeverAwaitsWhatItDoesNotRead_data() {
+    QTest::addColumn<QByteArray>("image");
+    QTest::addColumn<qint64>("sentAtOnce"); // the rest comes a minute later
+    QTest::addColumn<int>("width");         // as --json reports it; -1: null
+
+    QTest::newRow("a header in the first piece: read there, the rest not awaited")
+        << realPng(300, 50).leftJustified(2 << 20, 'z') << qint64(4096) << 300;
+    QTest::newRow("a JPEG whose frame is past 64 KiB: cut at 64 KiB, the rest not awaited")
+        << jpegWithExif(640, 480, 1 << 20) << qint64(80 * 1024) << -1;
+}
+
+void ChoosingTest::probeNeverAwaitsWhatItDoesNotRead() {
+    QFETCH(QByteArray, image);
+    QFETCH(qint64, sentAtOnce);
+    QFETCH(int, width);
+    // The server ignores the range and sends the whole image, stalling after its first bytes for
+    // longer than the run may take.
+    TestServer server;
+    server.route("/page.html", serve::ok("<img src=\"/img/picture.png\">"));
+    server.route("/img/picture.png", serve::ok(image, "image/png").pausedAfter(sentAtOnce, 60000));
+    CliOptions options;
+    options.timeLimitMs = 15000;
+    const CliResult listed = runVarnolux({u"list"_s, u"--json"_s, u"--filter"_s, u"PNG"_s, u"--min-width"_s,
+                                          u"100"_s, QString::fromUtf8(server.address("/page.html"))},
+                                         options);
+    QVERIFY2(!listed.timedOut, "the probe waited for bytes past those it reads");
+    QVERIFY2(listed.exitCode == 0, listed.err.constData());
+    QVERIFY2(!listed.err.contains("could not be probed"), listed.err.constData());
+    const QJsonObject object = QJsonDocument::fromJson(listed.out.trimmed()).object();
+    QCOMPARE(object.value(u"width"_s).isNull() ? -1 : object.value(u"width"_s).toInt(), width);
 }
 
 QTEST_GUILESS_MAIN(ChoosingTest)

@@ -71,11 +71,18 @@ QString curlVersion() {
     return QString::fromLatin1(curl_version_info(CURLVERSION_NOW)->version);
 }
 
-QByteArray CurlLoop::hostOf(const QByteArray& link) {
-    const QUrl url = QUrl::fromEncoded(wireAddress(link.trimmed()), QUrl::TolerantMode);
+namespace {
+
+QByteArray hostKey(const QUrl& url) {
     const QString scheme = url.scheme().toLower();
     const int port = url.port(scheme == u"https" ? 443 : 80);
     return (scheme + QLatin1StringView("://") + url.host().toLower() + u':' + QString::number(port)).toUtf8();
+}
+
+} // namespace
+
+QByteArray CurlLoop::hostOf(const QByteArray& link) {
+    return hostKey(QUrl::fromEncoded(wireAddress(link.trimmed()), QUrl::TolerantMode));
 }
 
 namespace {
@@ -98,6 +105,7 @@ struct Job {
     bool cancelled = false;
 
     QByteArray url; // the current hop's, as sent
+    QUrl target;    // the same, parsed once
     QByteArray proxy;
     QByteArray referer;
     int redirects = 0;
@@ -488,13 +496,13 @@ void CurlLoop::Private::begin(Job& job) {
     job.redirecting = false;
     job.discardBody = false;
     job.error[0] = 0;
-    const QUrl url = QUrl::fromEncoded(job.url, QUrl::TolerantMode);
+    const QUrl& url = job.target;
     // Chosen here rather than by libcurl, so a failure can name the proxy it went through.
     job.proxy = proxyFor(url.scheme().toLatin1(), url.host().toUtf8());
     curl_easy_setopt(job.easy, CURLOPT_PROXY, job.proxy.constData());
     // Each request on the way, a redirect's too, gets what its own target may see: the Referer
     // by the policy, credentials only on the origin they were given for.
-    job.referer = refererFor(job.request.referer, job.url);
+    job.referer = refererFor(job.request.referer, url);
     curl_easy_setopt(job.easy, CURLOPT_REFERER, job.referer.isEmpty() ? nullptr : job.referer.constData());
     curl_slist* headers = nullptr;
     if (job.request.identityEncoding)
@@ -829,6 +837,7 @@ void CurlLoop::Private::follow(Job& job) {
     if (job.handler && !job.handler->redirectAllowed(next))
         return finish(job.id, Result(Status::RefusedRedirect, QString::fromUtf8(next)));
     job.url = next;
+    job.target = to;
     job.replays = 0;
     curl_easy_setopt(job.easy, CURLOPT_FRESH_CONNECT, 0L);
     begin(job);
@@ -985,7 +994,9 @@ Transfers::Id CurlLoop::submit(const Request& request, TransferHandler& handler,
     job->handler = &handler;
     job->purpose = purpose;
     job->url = url;
-    job->host = hostOf(url);
+    job->target = parsed;
+    // A wire address is its own wire address, trimmed: the key is the one hostOf() gives.
+    job->host = hostKey(parsed);
     job->idleMs = idleTimeoutMs();
     const Id id = job->id;
     d->queue.push_back(job.get());

@@ -3,6 +3,8 @@
 #include <QList>
 #include <QUrl>
 
+#include <algorithm>
+
 namespace net {
 
 namespace {
@@ -27,10 +29,21 @@ bool isWeb(const QUrl& url) {
 } // namespace
 
 QByteArray refererFor(const QByteArray& pageAddress, const QByteArray& target) {
+    return refererFor(pageAddress, QUrl::fromEncoded(target, QUrl::TolerantMode));
+}
+
+QByteArray refererFor(const QByteArray& pageAddress, const QUrl& to) {
     if (pageAddress.isEmpty())
         return {};
-    const QUrl page = QUrl::fromEncoded(pageAddress, QUrl::TolerantMode);
-    const QUrl to = QUrl::fromEncoded(target, QUrl::TolerantMode);
+    // A run asks for many images from one page: its address is parsed once per thread, not per
+    // request.
+    thread_local QByteArray lastAddress;
+    thread_local QUrl lastPage;
+    if (pageAddress != lastAddress) {
+        lastPage = QUrl::fromEncoded(pageAddress, QUrl::TolerantMode);
+        lastAddress = pageAddress;
+    }
+    const QUrl& page = lastPage;
     if (!isWeb(page) || !isWeb(to))
         return {};
     if (page.scheme().toLower() == u"https" && to.scheme().toLower() == u"http")
@@ -61,6 +74,10 @@ bool carriesCredential(QByteArrayView line) {
 
 QList<QByteArray> headersFor(const QList<QByteArray>& lines, const QByteArray& credentialsFor,
                              const QByteArray& target) {
+    // Most requests carry no credential at all: nothing to decide, no address to parse.
+    if (std::none_of(lines.begin(), lines.end(),
+                     [](const QByteArray& line) { return carriesCredential(line); }))
+        return lines;
     if (sameOrigin(credentialsFor, target))
         return lines;
     QList<QByteArray> kept;

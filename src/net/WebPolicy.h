@@ -3,6 +3,8 @@
 #include <QByteArray>
 #include <QList>
 
+class QUrl;
+
 #include <functional>
 
 // Rules browsers and command-line downloaders follow when they make a request: which Referer an
@@ -14,6 +16,8 @@ namespace net {
 // its own origin, only its origin to another one, nothing from https to plain http. Both are
 // wire addresses; empty when nothing is to be sent.
 QByteArray refererFor(const QByteArray& pageAddress, const QByteArray& target);
+// The same for a target already parsed.
+QByteArray refererFor(const QByteArray& pageAddress, const QUrl& target);
 
 // Whether two wire addresses share scheme, host and port.
 bool sameOrigin(const QByteArray& a, const QByteArray& b);

@@ -6,6 +6,41 @@
 
 namespace probe {
 
+namespace {
+
+// The formats whose first bytes name their reader beyond doubt. Asking that reader alone spares
+// asking every reader in turn whether the bytes are its own (and loading each plugin for it).
+QByteArray formatBySignature(QByteArrayView bytes) {
+    if (bytes.startsWith("\x89PNG\r\n\x1A\n"))
+        return QByteArrayLiteral("png");
+    if (bytes.startsWith("\xFF\xD8\xFF"))
+        return QByteArrayLiteral("jpeg");
+    if (bytes.startsWith("GIF87a") || bytes.startsWith("GIF89a"))
+        return QByteArrayLiteral("gif");
+    if (bytes.size() >= 12 && bytes.startsWith("RIFF") && bytes.sliced(8, 4) == "WEBP")
+        return QByteArrayLiteral("webp");
+    return {};
+}
+
+// The size the reader of format (any reader when empty) reads from the bytes; invalid when none
+// can read them.
+QSize sizeBy(QByteArrayView bytes, const QByteArray& format, bool* recognised) {
+    // A view of the bytes, not a copy.
+    QByteArray data = QByteArray::fromRawData(bytes.data(), bytes.size());
+    QBuffer buffer(&data);
+    buffer.open(QIODevice::ReadOnly);
+    QImageReader reader(&buffer, format);
+    // Named, the reader is that format's alone: otherwise every plugin would still be asked first.
+    if (format.isEmpty())
+        reader.setDecideFormatFromContent(true);
+    else
+        reader.setAutoDetectImageFormat(false);
+    *recognised = reader.canRead();
+    return *recognised ? reader.size() : QSize();
+}
+
+} // namespace
+
 ImageDimensions readDimensions(QByteArrayView bytes, bool complete) {
     // The first bytes of an image are often not a whole header yet: the readers' complaints about
     // that are no news to anyone.
@@ -19,18 +54,18 @@ ImageDimensions readDimensions(QByteArrayView bytes, bool complete) {
         read.state = complete ? ImageDimensions::State::Unknown : ImageDimensions::State::NeedMore;
         return read;
     }
-    // A view of the bytes, not a copy.
-    QByteArray data = QByteArray::fromRawData(bytes.data(), bytes.size());
-    QBuffer buffer(&data);
-    buffer.open(QIODevice::ReadOnly);
-    QImageReader reader(&buffer);
-    reader.setDecideFormatFromContent(true);
-    if (!reader.canRead()) {
+    bool recognised = false;
+    QSize size;
+    // Whatever the one reader cannot tell, all of them are asked, as if it had not been named.
+    if (const QByteArray format = formatBySignature(bytes); !format.isEmpty())
+        size = sizeBy(bytes, format, &recognised);
+    if (!recognised || !size.isValid() || size.isEmpty())
+        size = sizeBy(bytes, {}, &recognised);
+    if (!recognised) {
         read.state = complete || bytes.size() >= recogniseBytes ? ImageDimensions::State::Unknown
                                                                 : ImageDimensions::State::NeedMore;
         return read;
     }
-    const QSize size = reader.size();
     if (size.isValid() && !size.isEmpty()) {
         read.state = ImageDimensions::State::Known;
         read.size = size;

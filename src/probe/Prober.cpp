@@ -57,11 +57,18 @@ public:
     Take body(QByteArrayView piece) override {
         if (m_ended)
             return Take::Taken;
-        m_bytes += piece.first(qMin(piece.size(), probeBytes - m_bytes.size()));
-        if (m_bytes.size() >= m_nextTry || m_bytes.size() >= probeBytes) {
-            m_nextTry = m_bytes.size() * 2;
-            m_result.dimensions = readDimensions(m_bytes, false);
+        piece = piece.first(qMin(piece.size(), probeBytes - m_bytes.size()));
+        // The first piece alone mostly holds the whole header: it is read where it lies, and
+        // copied only when more must be added to it.
+        if (!m_bytes.isEmpty())
+            m_bytes += piece;
+        const QByteArrayView bytes = m_bytes.isEmpty() ? piece : QByteArrayView(m_bytes);
+        if (bytes.size() >= m_nextTry || bytes.size() >= probeBytes) {
+            m_nextTry = bytes.size() * 2;
+            m_result.dimensions = readDimensions(bytes, false);
         }
+        if (m_result.dimensions.state == ImageDimensions::State::NeedMore && m_bytes.isEmpty())
+            m_bytes = piece.toByteArray();
         // Enough: what the server sends beyond the range (one that ignores it) is not read.
         if (m_result.dimensions.state != ImageDimensions::State::NeedMore || m_bytes.size() >= probeBytes)
             end(false);

@@ -1,0 +1,107 @@
+// Reading an image's width and height from its first bytes: whichever reader reads them, each
+// format's header gives what it says, and what no reader can tell yet stays open.
+
+#include "probe/ImageHeader.h"
+
+#include <QBuffer>
+#include <QImage>
+#include <QImageWriter>
+#include <QtTest>
+
+namespace {
+
+using State = ImageDimensions::State;
+
+QByteArray encoded(int width, int height, const char* format) {
+    QImage picture(width, height, QImage::Format_RGB32);
+    picture.fill(Qt::darkCyan);
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::WriteOnly);
+    picture.save(&buffer, format);
+    return bytes;
+}
+
+// A JPEG whose frame header comes after exifBytes of application segments.
+QByteArray jpegAfterExif(int width, int height, qsizetype exifBytes) {
+    QByteArray out("\xFF\xD8", 2);
+    for (qsizetype left = exifBytes; left > 0;) {
+        const qsizetype piece = qMin<qsizetype>(left, 65000);
+        out += QByteArray("\xFF\xE1", 2) + char((piece + 2) >> 8) + char((piece + 2) & 0xFF) +
+               QByteArray(piece, 'e');
+        left -= piece;
+    }
+    return out + encoded(width, height, "JPEG").mid(2);
+}
+
+QByteArray gif(quint16 width, quint16 height) {
+    QByteArray size;
+    for (const int part : {width & 0xFF, width >> 8, height & 0xFF, height >> 8})
+        size += char(part);
+    return "GIF89a" + size + QByteArray("\x80\x00\x00\x00\x00\x00\xFF\xFF\xFF", 9) + "\x2C" +
+           QByteArray(4, '\0') + size + QByteArray("\x00\x02\x02\x4C\x01\x00\x3B", 7);
+}
+
+} // namespace
+
+Q_DECLARE_METATYPE(State)
+
+class ImageHeaderTest : public QObject {
+    Q_OBJECT
+
+private slots:
+    void readsWhatTheHeaderSays_data();
+    void readsWhatTheHeaderSays();
+};
+
+void ImageHeaderTest::readsWhatTheHeaderSays_data() {
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::addColumn<bool>("complete");
+    QTest::addColumn<State>("state");
+    QTest::addColumn<QSize>("size");
+
+    const QByteArray png = encoded(321, 123, "PNG");
+    QTest::newRow("PNG") << png << true << State::Known << QSize(321, 123);
+    // Qt's PNG reader reads on to the first chunk after the header before it tells.
+    QTest::newRow("PNG cut inside its header chunks needs more")
+        << png.left(40) << false << State::NeedMore << QSize();
+    QTest::newRow("PNG signature over a header that is not one needs more")
+        << QByteArray("\x89PNG\r\n\x1A\n", 8) + QByteArray(600, 'x') << false << State::NeedMore << QSize();
+    QTest::newRow("PNG signature over a header that is not one, complete: unknown")
+        << QByteArray("\x89PNG\r\n\x1A\n", 8) + QByteArray(600, 'x') << true << State::Unknown << QSize();
+    QTest::newRow("JPEG") << encoded(640, 480, "JPEG") << true << State::Known << QSize(640, 480);
+    QTest::newRow("JPEG with 100 KB of Exif: its first 64 KiB need more")
+        << jpegAfterExif(640, 480, 100000).left(64 * 1024) << false << State::NeedMore << QSize();
+    QTest::newRow("JPEG with 100 KB of Exif: read once the frame is in")
+        << jpegAfterExif(640, 480, 100000) << true << State::Known << QSize(640, 480);
+    QTest::newRow("JPEG cut before its frame, complete: unknown")
+        << jpegAfterExif(640, 480, 100000).left(64 * 1024) << true << State::Unknown << QSize();
+    QTest::newRow("GIF claiming 65,535 x 65,535")
+        << gif(65535, 65535) << true << State::Known << QSize(65535, 65535);
+    QTest::newRow("BMP, named by no signature")
+        << encoded(17, 9, "BMP") << true << State::Known << QSize(17, 9);
+    if (QImageWriter::supportedImageFormats().contains("webp"))
+        QTest::newRow("WebP") << encoded(50, 40, "WEBP") << true << State::Known << QSize(50, 40);
+    QTest::newRow("SVG") << QByteArray(
+                                "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"400\" height=\"300\"/>")
+                         << true << State::Known << QSize(400, 300);
+    QTest::newRow("HTML under an image's name: unknown")
+        << "<!doctype html><title>login</title>" + QByteArray(600, ' ') << false << State::Unknown << QSize();
+    QTest::newRow("a few bytes of nothing known yet need more")
+        << QByteArray("\0\1\2", 3) << false << State::NeedMore << QSize();
+    QTest::newRow("nothing, complete: unknown") << QByteArray() << true << State::Unknown << QSize();
+}
+
+void ImageHeaderTest::readsWhatTheHeaderSays() {
+    QFETCH(QByteArray, bytes);
+    QFETCH(bool, complete);
+    QFETCH(State, state);
+    QFETCH(QSize, size);
+    const ImageDimensions read = probe::readDimensions(bytes, complete);
+    QCOMPARE(read.state, state);
+    if (state == State::Known)
+        QCOMPARE(read.size, size);
+}
+
+QTEST_GUILESS_MAIN(ImageHeaderTest)
+#include "tst_imageheader.moc"
