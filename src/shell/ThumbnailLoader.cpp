@@ -46,7 +46,7 @@ void quietReaders() {
     // them are no news.
     static const bool quiet = [] {
         QLoggingCategory::setFilterRules(
-            QStringLiteral("qt.gui.imageio.warning=false\nqt.svg.warning=false"));
+            QStringLiteral("qt.gui.imageio*.warning=false\nqt.svg.warning=false"));
         return true;
     }();
     Q_UNUSED(quiet);
@@ -376,6 +376,9 @@ private:
     private:
         void head(const net::Response& response) override {
             m_contentType = response.header("Content-Type");
+            // A refusal's length is its message's, not the image's.
+            if (response.status < 200 || response.status > 299)
+                return;
             bool ok = false;
             const qint64 length = response.header("Content-Length").trimmed().toLongLong(&ok);
             if (ok && length >= 0 && !response.chunked)
