@@ -3,6 +3,7 @@
 #include "core/Cancellation.h"
 #include "download/BodySniffer.h"
 #include "net/CurlLoop.h"
+#include "probe/SafeSvg.h"
 
 #include <QBuffer>
 #include <QImageReader>
@@ -27,6 +28,19 @@ PreviewResult decode(const QByteArray& body, const QByteArray& contentType) {
     QBuffer buffer;
     buffer.setData(body);
     buffer.open(QIODevice::ReadOnly);
+    const QByteArray sniffed = QImageReader::imageFormat(&buffer);
+    if (sniffed == "svgz") {
+        // Inflated by the reader without a bound: a few kilobytes could ask for gigabytes.
+        result.type = QStringLiteral("SVGZ");
+        result.message = QStringLiteral("no preview: a compressed SVG is not drawn");
+        return result;
+    }
+    if (sniffed == "svg") {
+        buffer.close();
+        buffer.setData(probe::svgWithoutOutsideReferences(body));
+        buffer.open(QIODevice::ReadOnly);
+    }
+    buffer.seek(0);
     QImageReader reader(&buffer);
     reader.setDecideFormatFromContent(true);
     // Room for the largest picture allowed at four bytes a pixel, and no more.

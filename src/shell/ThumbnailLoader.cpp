@@ -4,6 +4,7 @@
 #include "core/ImageDimensions.h"
 #include "download/BodySniffer.h"
 #include "net/CurlLoop.h"
+#include "probe/SafeSvg.h"
 
 #include <QBuffer>
 #include <QHash>
@@ -15,8 +16,6 @@
 #include <QThread>
 #include <QThreadPool>
 #include <QTimer>
-#include <QXmlStreamReader>
-#include <QXmlStreamWriter>
 
 #include <atomic>
 #include <optional>
@@ -92,59 +91,6 @@ Header readHeader(const QByteArray& bytes, bool complete) {
     return header;
 }
 
-// Qt's SVG reader resolves no external entity and runs no script, but it reads the file an
-// <image> names straight from this machine's disk (a path, or a pipe that never answers): a
-// picture from the web names no file of ours. Such images, scripts and the document type go; the
-// rest is written back as it was. Empty when the document is not well-formed.
-QByteArray withoutOutsideReferences(const QByteArray& svg) {
-    QXmlStreamReader reader(svg);
-    QByteArray out;
-    QXmlStreamWriter writer(&out);
-    int skipping = 0;
-    while (!reader.atEnd()) {
-        reader.readNext();
-        const QXmlStreamReader::TokenType token = reader.tokenType();
-        if (skipping > 0) {
-            if (token == QXmlStreamReader::StartElement)
-                ++skipping;
-            else if (token == QXmlStreamReader::EndElement)
-                --skipping;
-            continue;
-        }
-        switch (token) {
-        case QXmlStreamReader::StartElement: {
-            const QStringView name = reader.name();
-            if (name == u"script" || name == u"foreignObject") {
-                skipping = 1;
-                continue;
-            }
-            if (name == u"image") {
-                const QXmlStreamAttributes attributes = reader.attributes();
-                bool outside = false;
-                for (const QXmlStreamAttribute& attribute : attributes)
-                    if (attribute.name() == u"href" &&
-                        !attribute.value().trimmed().startsWith(u"data:", Qt::CaseInsensitive))
-                        outside = true;
-                if (outside) {
-                    skipping = 1;
-                    continue;
-                }
-            }
-            writer.writeCurrentToken(reader);
-            break;
-        }
-        case QXmlStreamReader::DTD:
-        case QXmlStreamReader::EntityReference:
-        case QXmlStreamReader::ProcessingInstruction:
-        case QXmlStreamReader::Invalid:
-            break;
-        default:
-            writer.writeCurrentToken(reader);
-        }
-    }
-    return reader.hasError() ? QByteArray() : out;
-}
-
 } // namespace
 
 namespace thumbnails {
@@ -184,7 +130,7 @@ Thumbnail decode(const QByteArray& body, const QByteArray& contentType) {
         thumbnail.message = QStringLiteral("a compressed SVG is not drawn");
         return thumbnail;
     }
-    QByteArray data = format == "svg" ? withoutOutsideReferences(body) : body;
+    QByteArray data = format == "svg" ? probe::svgWithoutOutsideReferences(body) : body;
     if (data.isEmpty()) {
         thumbnail.message = QStringLiteral("cannot be shown: the SVG is not well-formed");
         return thumbnail;

@@ -1,5 +1,6 @@
 // The gallery's thumbnails: decoding within their bounds whatever the bytes claim, fetching only
 // what is wanted through a loop carrying the run's request options, and the cache's bound.
+#include "shell/PreviewLoader.h"
 #include "shell/ThumbnailLoader.h"
 #include "support/TestServer.h"
 
@@ -227,6 +228,10 @@ void ThumbnailsTest::svgNeverReadsThisMachinesFiles() {
         const Thumbnail thumbnail = thumbnails::decode(svg, "image/svg+xml");
         QVERIFY2(!thumbnail.image.isNull(), qPrintable(thumbnail.message));
         QCOMPARE(QColor(thumbnail.image.pixel(50, 50)), QColor(Qt::white));
+        // The preview draws the same picture.
+        const PreviewResult previewed = preview::decode(svg, "image/svg+xml");
+        QVERIFY2(!previewed.image.isNull(), qPrintable(previewed.message));
+        QCOMPARE(QColor(previewed.image.pixel(50, 50)), QColor(Qt::white));
     }
     // A picture carried inside the SVG itself is drawn.
     const QByteArray inside = "<svg xmlns=\"http://www.w3.org/2000/svg\" "
