@@ -4,6 +4,7 @@
 #include "download/BodySniffer.h"
 #include "net/CurlLoop.h"
 #include "probe/SafeSvg.h"
+#include "shell/WindowRunSetup.h"
 
 #include <QBuffer>
 #include <QImageReader>
@@ -86,6 +87,16 @@ PreviewResult decode(const QByteArray& body, const QByteArray& contentType) {
 
 } // namespace preview
 
+namespace {
+
+net::CurlDefaults plainDefaults() {
+    net::CurlDefaults defaults;
+    defaults.credentialsFor = "about:blank";
+    return defaults;
+}
+
+} // namespace
+
 // Lives on the loader's thread, with a transfer loop of its own: requests arrive as queued calls,
 // the body as the loop's reports, and the picture is decoded here, away from the window. A new
 // request drops the fetch in progress; nothing waits.
@@ -100,12 +111,24 @@ public:
         QByteArray referer;
     };
 
+    void setRun(const net::CurlDefaults& defaults, qint64 waitMs) {
+        const bool again = m_active;
+        abortCurrent();
+        m_defaults = defaults;
+        m_waitMs = waitMs;
+        m_loop.reset();
+        if (again)
+            fetch(m_job);
+    }
+
     void fetch(const Job& job) {
         abortCurrent();
         if (m_stopping || !wanted(job.ticket))
             return;
-        if (!m_loop)
-            m_loop = std::make_unique<net::CurlLoop>();
+        if (!m_loop) {
+            m_loop = std::make_unique<net::CurlLoop>(m_defaults);
+            m_loop->setHostGapMs(m_waitMs);
+        }
         m_job = job;
         m_body.clear();
         m_contentType.clear();
@@ -168,6 +191,9 @@ private:
 
     std::shared_ptr<std::atomic<quint64>> m_wanted;
     std::unique_ptr<net::CurlLoop> m_loop;
+    // Until told the run's options: plain requests, and credentials to no host.
+    net::CurlDefaults m_defaults = plainDefaults();
+    qint64 m_waitMs = 0;
     Job m_job;
     net::Transfers::Id m_id = 0;
     bool m_active = false;
@@ -210,6 +236,19 @@ void PreviewLoader::request(const QByteArray& link, const QByteArray& referer) {
     const PreviewWorker::Job job{ticket, link, referer};
     QMetaObject::invokeMethod(
         m_worker, [worker = m_worker, job] { worker->fetch(job); }, Qt::QueuedConnection);
+}
+
+void PreviewLoader::setRun(const net::RunOptions& options, const QByteArray& page) {
+    if (m_run && sameRequestOptions(m_run->first, options) && m_run->second == page)
+        return;
+    m_run.emplace(options, page);
+    net::CurlDefaults defaults = net::requestDefaults(options);
+    // Never "the first request's origin": that would be an image's host, not the page's.
+    defaults.credentialsFor = page.isEmpty() ? QByteArray("about:blank") : page;
+    QMetaObject::invokeMethod(
+        m_worker,
+        [worker = m_worker, defaults, waitMs = options.waitMs] { worker->setRun(defaults, waitMs); },
+        Qt::QueuedConnection);
 }
 
 void PreviewLoader::cancel() {

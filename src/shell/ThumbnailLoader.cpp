@@ -5,6 +5,7 @@
 #include "download/BodySniffer.h"
 #include "net/CurlLoop.h"
 #include "probe/SafeSvg.h"
+#include "shell/WindowRunSetup.h"
 
 #include <QBuffer>
 #include <QHash>
@@ -203,11 +204,7 @@ struct RequestSetup {
 };
 
 bool sameRequests(const RequestSetup& a, const RequestSetup& b) {
-    const net::RunOptions& x = a.options;
-    const net::RunOptions& y = b.options;
-    return a.referer == b.referer && a.page == b.page && x.userAgent == y.userAgent &&
-           x.headers == y.headers && x.cookieFile == y.cookieFile && x.limitRate == y.limitRate &&
-           x.credentialsForEachLink == y.credentialsForEachLink && x.waitMs == y.waitMs;
+    return a.referer == b.referer && a.page == b.page && sameRequestOptions(a.options, b.options);
 }
 
 } // namespace

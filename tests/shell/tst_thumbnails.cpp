@@ -1,6 +1,7 @@
 // The gallery's thumbnails: decoding within their bounds whatever the bytes claim, fetching only
 // what is wanted through a loop carrying the run's request options, and the cache's bound.
 #include "shell/PreviewLoader.h"
+#include "shell/PreviewWindow.h"
 #include "shell/ThumbnailLoader.h"
 #include "support/TestServer.h"
 
@@ -129,6 +130,7 @@ private slots:
     void cacheStaysWithinItsBound_data();
     void cacheStaysWithinItsBound();
     void destroyedMidFetchEndsPromptly();
+    void previewShowsWhatTheThumbnailsKnow();
 };
 
 void ThumbnailsTest::initTestCase() {
@@ -525,6 +527,23 @@ void ThumbnailsTest::destroyedMidFetchEndsPromptly() {
     QVERIFY2(clock.elapsed() < 2000, qPrintable(QString::number(clock.elapsed())));
     QTest::qWait(50);
     QCOMPARE(ready.size(), 0);
+}
+
+void ThumbnailsTest::previewShowsWhatTheThumbnailsKnow() {
+    TestServer server;
+    // The thumbnail's fetch is answered; the preview's own waits.
+    server.route("/a.png", serve::ok(realPng(320, 240), "image/png"));
+    ThumbnailLoader thumbnails;
+    thumbnails.want({server.address("/a.png")});
+    QVERIFY(arrival(thumbnails, server.address("/a.png")));
+    server.route("/a.png", serve::stall());
+    PreviewWindow preview(nullptr);
+    preview.setThumbnails(&thumbnails);
+    preview.showLink(server.address("/a.png"), {});
+    QVERIFY(preview.loading());
+    QVERIFY2(preview.infoText().contains(u"PNG, 320 x 240 pixels"_s), qPrintable(preview.infoText()));
+    QVERIFY(preview.infoText().contains(u"Loading..."_s));
+    preview.showNothing();
 }
 
 QTEST_MAIN(ThumbnailsTest)
