@@ -324,8 +324,10 @@ private:
                 return;
             bool ok = false;
             const qint64 length = response.header("Content-Length").trimmed().toLongLong(&ok);
-            if (ok && length >= 0 && !response.chunked)
+            if (ok && length >= 0 && !response.chunked) {
                 m_length = length;
+                m_body.reserve(qMin(length, thumbnails::maxBodyBytes));
+            }
         }
 
         Take body(QByteArrayView piece) override {
