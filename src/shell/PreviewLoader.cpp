@@ -30,16 +30,16 @@ PreviewResult decode(const QByteArray& body, const QByteArray& contentType) {
     buffer.setData(body);
     buffer.open(QIODevice::ReadOnly);
     const QByteArray sniffed = QImageReader::imageFormat(&buffer);
-    if (sniffed == "svgz") {
-        // Inflated by the reader without a bound: a few kilobytes could ask for gigabytes.
-        result.type = QStringLiteral("SVGZ");
-        result.message = QStringLiteral("no preview: a compressed SVG is not drawn");
-        return result;
-    }
-    if (sniffed == "svg") {
+    if (sniffed == "svg" || sniffed == "svgz") {
+        const QByteArray svg = sniffed == "svgz" ? probe::svgzInflated(body) : body;
         buffer.close();
-        buffer.setData(probe::svgWithoutOutsideReferences(body));
+        buffer.setData(svg.isEmpty() ? svg : probe::svgWithoutOutsideReferences(svg));
         buffer.open(QIODevice::ReadOnly);
+        if (buffer.data().isEmpty()) {
+            result.type = QString::fromLatin1(sniffed).toUpper();
+            result.message = QStringLiteral("cannot be shown: the SVG is broken");
+            return result;
+        }
     }
     buffer.seek(0);
     QImageReader reader(&buffer);

@@ -77,9 +77,9 @@ Header readHeader(const QByteArray& bytes, bool complete) {
                                                                   : ImageDimensions::State::NeedMore;
         return header;
     }
-    // A compressed SVG tells its size only once it is inflated, which is left to the decoding.
+    // A compressed SVG tells its size only once it is inflated whole, which is left to the decoding.
     if (header.format == "svgz") {
-        header.state = ImageDimensions::State::Unknown;
+        header.state = ImageDimensions::State::Known;
         return header;
     }
     const QSize size = reader.size();
@@ -126,19 +126,28 @@ Thumbnail decode(const QByteArray& body, const QByteArray& contentType) {
         return thumbnail;
     }
     thumbnail.type = QString::fromLatin1(format).toUpper();
+    QByteArray data = body;
+    QByteArray readAs = format;
     if (format == "svgz") {
-        // Inflated by the reader without a bound: a few kilobytes could ask for gigabytes.
-        thumbnail.message = QStringLiteral("a compressed SVG is not drawn");
-        return thumbnail;
+        data = probe::svgzInflated(body);
+        readAs = "svg";
+        if (data.isEmpty()) {
+            thumbnail.message = QStringLiteral("cannot be shown: the compressed SVG is broken or inflates "
+                                               "beyond %1 MiB")
+                                    .arg(probe::maxSvgBytes >> 20);
+            return thumbnail;
+        }
     }
-    QByteArray data = format == "svg" ? probe::svgWithoutOutsideReferences(body) : body;
-    if (data.isEmpty()) {
-        thumbnail.message = QStringLiteral("cannot be shown: the SVG is not well-formed");
-        return thumbnail;
+    if (readAs == "svg") {
+        data = probe::svgWithoutOutsideReferences(data);
+        if (data.isEmpty()) {
+            thumbnail.message = QStringLiteral("cannot be shown: the SVG is not well-formed");
+            return thumbnail;
+        }
     }
     QBuffer buffer(&data);
     buffer.open(QIODevice::ReadOnly);
-    QImageReader reader(&buffer, format);
+    QImageReader reader(&buffer, readAs);
     // Room for the largest picture allowed at four bytes a pixel, and no more.
     reader.setAllocationLimit(int(maxPixels * 4 / (1024 * 1024)) + 1);
     const QSize size = reader.size();
@@ -385,8 +394,6 @@ private:
                        BodyKind::Html) {
                 thumbnail.type = QStringLiteral("HTML page");
                 thumbnail.message = QStringLiteral("an HTML page, not an image");
-            } else if (m_header.format == "svgz") {
-                thumbnail.message = QStringLiteral("a compressed SVG is not drawn");
             } else {
                 thumbnail.message = QStringLiteral("no picture this program can read");
             }

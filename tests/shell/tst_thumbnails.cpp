@@ -28,15 +28,32 @@ QByteArray be32(quint32 v) {
     return out;
 }
 
-QByteArray pngChunk(const QByteArray& type, const QByteArray& data) {
-    const QByteArray typed = type + data;
+quint32 crc32(const QByteArray& bytes) {
     quint32 crc = 0xFFFFFFFF;
-    for (const char c : typed) {
+    for (const char c : bytes) {
         crc ^= quint8(c);
         for (int k = 0; k < 8; ++k)
             crc = (crc >> 1) ^ (0xEDB88320 & (0 - (crc & 1)));
     }
-    return be32(quint32(data.size())) + typed + be32(~crc);
+    return ~crc;
+}
+
+QByteArray pngChunk(const QByteArray& type, const QByteArray& data) {
+    const QByteArray typed = type + data;
+    return be32(quint32(data.size())) + typed + be32(crc32(typed));
+}
+
+QByteArray le32(quint32 v) {
+    QByteArray out(4, '\0');
+    qToLittleEndian(v, out.data());
+    return out;
+}
+
+// The bytes as gzip writes them (an .svgz): qCompress's deflate stream in gzip's frame.
+QByteArray gzipped(const QByteArray& bytes) {
+    const QByteArray zlib = qCompress(bytes, 9).mid(4);
+    return QByteArray("\x1F\x8B\x08\0\0\0\0\0\x02\xFF", 10) + zlib.mid(2, zlib.size() - 6) +
+           le32(crc32(bytes)) + le32(quint32(bytes.size()));
 }
 
 // A PNG that claims the dimensions, with zeroBytes of pixels compressed (a bomb when they are
@@ -191,6 +208,16 @@ void ThumbnailsTest::decode_data() {
                           "<rect width=\"10\" height=\"10\"/></svg>")
             << QByteArray("image/svg+xml") << QSize(160, 160) << QSize(100000, 100000) << u"SVG"_s
             << QString();
+        QTest::newRow("a compressed SVG is drawn")
+            << gzipped(hostileSvg) << QByteArray("image/svg+xml") << QSize(160, 120) << QSize(400, 300)
+            << u"SVGZ"_s << QString();
+        QTest::newRow("a compressed SVG inflating to 20 MB is not inflated whole")
+            << gzipped("<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"10\" height=\"10\">" +
+                       QByteArray(20 << 20, ' ') + "</svg>")
+            << QByteArray("image/svg+xml") << QSize() << QSize() << u"SVGZ"_s << u"cannot be shown"_s;
+        QTest::newRow("a compressed SVG cut short")
+            << gzipped(hostileSvg).left(100) << QByteArray("image/svg+xml") << QSize() << QSize() << u"SVGZ"_s
+            << u"cannot be shown"_s;
         QTest::newRow("an SVG that is not well-formed: a reason")
             << QByteArray("<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"10\" height=\"10\"><g>")
             << QByteArray("image/svg+xml") << QSize() << QSize() << u"SVG"_s << u"cannot be shown"_s;
@@ -280,10 +307,14 @@ void ThumbnailsTest::fetch_data() {
     QTest::newRow("a JPEG with 1 MB of Exif before its frame")
         << serve::ok(exif, "image/jpeg") << true << QSize(640, 480) << qint64(exif.size()) << u"JPEG"_s
         << QString() << false;
-    if (hasSvg())
+    if (hasSvg()) {
         QTest::newRow("an SVG with an external entity and a script")
             << serve::ok(hostileSvg, "image/svg+xml") << true << QSize(400, 300) << qint64(hostileSvg.size())
             << u"SVG"_s << QString() << false;
+        QTest::newRow("a compressed SVG is read to its end")
+            << serve::ok(gzipped(hostileSvg), "image/svg+xml") << true << QSize(400, 300)
+            << qint64(gzipped(hostileSvg).size()) << u"SVGZ"_s << QString() << false;
+    }
     // Thumbnails ask for no range: one answer, whole, and no second request.
     QTest::newRow("a server that ignores Range")
         << serve::ok(png, "image/png").withHeader("Accept-Ranges", "none") << true << QSize(320, 240)
