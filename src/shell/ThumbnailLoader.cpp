@@ -368,6 +368,11 @@ private:
                 tellFacts(tooLargeText);
                 return;
             }
+            // The program is closing: nothing to tell, and nothing to try again later.
+            if (result.status == net::Status::Cancelled) {
+                m_worker.tell(*this, std::nullopt);
+                return;
+            }
             Thumbnail thumbnail = facts();
             thumbnail.failed = true;
             thumbnail.message = net::reasonText(result);
@@ -444,8 +449,9 @@ private:
             QTimer::singleShot(0, this, [this] { m_retired.clear(); });
     }
 
-    void tell(Fetch& fetch, Thumbnail thumbnail) {
-        m_outbox->put(fetch.generation(), std::move(thumbnail));
+    void tell(Fetch& fetch, std::optional<Thumbnail> thumbnail) {
+        if (thumbnail)
+            m_outbox->put(fetch.generation(), std::move(*thumbnail));
         for (auto it = m_active.begin(); it != m_active.end(); ++it)
             if (it->get() == &fetch) {
                 retire(std::move(*it));
