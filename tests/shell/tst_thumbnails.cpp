@@ -442,7 +442,7 @@ void ThumbnailsTest::fetchedAgain() {
     for (const bool wanted : wants) {
         const int expected = server.requests().size() + 1;
         loader.want(wanted ? QList<QByteArray>{link} : QList<QByteArray>{});
-        if (wanted && server.waitForRequests(expected, 500))
+        if (wanted && server.waitForRequests(expected, 1000))
             QTRY_COMPARE(ready.size(), expected);
     }
     QCOMPARE(server.requests().size(), requests);
