@@ -141,6 +141,16 @@ public:
         if (m_active)
             m_id = id;
     }
+    void decodeGiven(quint64 ticket, const QByteArray& link, const QByteArray& body,
+                     const QByteArray& contentType) {
+        abortCurrent();
+        if (!wanted(ticket))
+            return;
+        PreviewResult result = preview::decode(body, contentType);
+        result.link = link;
+        result.complete = true;
+        emit done(ticket, result);
+    }
     void abortCurrent() {
         if (m_active && m_loop)
             m_loop->cancel(m_id);
@@ -248,6 +258,17 @@ void PreviewLoader::setRun(const net::RunOptions& options, const QByteArray& pag
     QMetaObject::invokeMethod(
         m_worker,
         [worker = m_worker, defaults, waitMs = options.waitMs] { worker->setRun(defaults, waitMs); },
+        Qt::QueuedConnection);
+}
+
+void PreviewLoader::show(const QByteArray& link, const QByteArray& body, const QByteArray& contentType) {
+    const quint64 ticket = ++m_next;
+    m_wanted->store(ticket);
+    QMetaObject::invokeMethod(
+        m_worker,
+        [worker = m_worker, ticket, link, body, contentType] {
+            worker->decodeGiven(ticket, link, body, contentType);
+        },
         Qt::QueuedConnection);
 }
 

@@ -61,6 +61,8 @@ public:
     // Asks for the preview of link, sending referer (unless empty). A cached result arrives at
     // the next turn of the event loop.
     void request(const QByteArray& link, const QByteArray& referer);
+    // Shows link from a body fetched already (the thumbnails'), decoded on the loader's thread.
+    void show(const QByteArray& link, const QByteArray& body, const QByteArray& contentType);
     // The request options the window's runs carry (user agent, header lines, cookie file, the
     // wait per host); header lines with a credential go only to page's origin, or with no page to
     // none. A fetch on its way starts again when they change.

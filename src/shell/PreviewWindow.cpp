@@ -60,7 +60,12 @@ void PreviewWindow::showLink(const QByteArray& link, const QByteArray& referer) 
             text += facts.summary() + QLatin1Char('\n');
     }
     m_info->setText(text + QStringLiteral("Loading..."));
-    m_loader->request(link, referer);
+    QByteArray body;
+    QByteArray contentType;
+    if (!m_loader->cached(link) && m_thumbnails && m_thumbnails->body(link, body, contentType))
+        m_loader->show(link, body, contentType);
+    else
+        m_loader->request(link, referer);
 }
 
 void PreviewWindow::setThumbnails(ThumbnailLoader* thumbnails) {

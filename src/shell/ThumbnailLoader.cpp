@@ -8,6 +8,7 @@
 #include "shell/WindowRunSetup.h"
 
 #include <QBuffer>
+#include <QCache>
 #include <QHash>
 #include <QImageReader>
 #include <QLoggingCategory>
@@ -189,17 +190,19 @@ struct Outbox {
     struct Arrival {
         quint64 generation = 0;
         Thumbnail thumbnail;
+        QByteArray body; // the whole body when it is small enough to keep for the preview
+        QByteArray contentType;
     };
     QMutex mutex;
     QList<Arrival> arrivals;
     std::function<void()> wake; // set once, before the first arrival
 
-    void put(quint64 generation, Thumbnail thumbnail) {
+    void put(quint64 generation, Thumbnail thumbnail, QByteArray body = {}, QByteArray contentType = {}) {
         bool first = false;
         {
             QMutexLocker lock(&mutex);
             first = arrivals.isEmpty();
-            arrivals.append({generation, std::move(thumbnail)});
+            arrivals.append({generation, std::move(thumbnail), std::move(body), std::move(contentType)});
         }
         if (first)
             wake();
@@ -468,7 +471,8 @@ private:
             if (!closing->load()) {
                 Thumbnail thumbnail = thumbnails::decode(body, contentType);
                 thumbnail.link = link;
-                outbox->put(generation, std::move(thumbnail));
+                const bool keep = body.size() <= thumbnails::maxKeptBody;
+                outbox->put(generation, std::move(thumbnail), keep ? body : QByteArray(), contentType);
             }
             QMetaObject::invokeMethod(
                 worker, [worker, fetchId] { worker->decoded(fetchId); }, Qt::QueuedConnection);
@@ -504,6 +508,12 @@ struct ThumbnailLoader::State {
     quint64 generation = 1;
     QSet<QByteArray> wanted;
     QSet<QByteArray> onTheWay;
+    struct Body {
+        QByteArray bytes;
+        QByteArray contentType;
+    };
+    // The last bodies, for the preview of the entry the user opens next.
+    QCache<QByteArray, Body> bodies{int(thumbnails::bodyCacheBytes / 1024)};
 
     template <typename F> void toWorker(F call) {
         QMetaObject::invokeMethod(
@@ -598,6 +608,15 @@ const Thumbnail* ThumbnailLoader::known(const QByteArray& link) const {
     return found == m_state->known.cend() ? nullptr : &*found;
 }
 
+bool ThumbnailLoader::body(const QByteArray& link, QByteArray& bytes, QByteArray& contentType) const {
+    const State::Body* kept = m_state->bodies.object(link);
+    if (!kept)
+        return false;
+    bytes = kept->bytes;
+    contentType = kept->contentType;
+    return true;
+}
+
 void ThumbnailLoader::learn(const Thumbnail& facts) {
     if (facts.link.isEmpty() || m_state->known.contains(facts.link))
         return;
@@ -613,6 +632,7 @@ void ThumbnailLoader::clear() {
     State& state = *m_state;
     ++state.generation;
     state.known.clear();
+    state.bodies.clear();
     state.lastUse.clear();
     state.cost = 0;
     state.wanted.clear();
@@ -652,6 +672,9 @@ void ThumbnailLoader::deliver() {
         state.onTheWay.remove(link);
         state.forget(link);
         const qint64 cost = thumbnail.image.sizeInBytes();
+        if (!thumbnail.image.isNull() && !arrival.body.isEmpty())
+            state.bodies.insert(link, new State::Body{arrival.body, arrival.contentType},
+                                int(qMax<qsizetype>(1, arrival.body.size() / 1024)));
         state.known.insert(link, std::move(thumbnail));
         if (cost > 0) {
             state.cost += cost;

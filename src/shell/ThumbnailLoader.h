@@ -34,6 +34,9 @@ inline constexpr qint64 cacheBytes = 128LL * 1024 * 1024;
 inline constexpr qint64 maxPixels = 64LL * 1000 * 1000;
 // A body beyond this is not fetched further.
 inline constexpr qint64 maxBodyBytes = 64LL * 1024 * 1024;
+// The bodies kept for the preview, in bytes, and the largest one kept.
+inline constexpr qint64 bodyCacheBytes = 32LL * 1024 * 1024;
+inline constexpr qint64 maxKeptBody = 4LL * 1024 * 1024;
 // Transfers on the wire at once, as many as one host takes from a run.
 inline constexpr int parallel = net::RunOptions::maxPerHost;
 
@@ -68,6 +71,9 @@ public:
     // An entry with a null image, no message and not failed is known by its facts only (the
     // preview told them, or its picture was let go to keep within the bound): want() fetches it.
     const Thumbnail* known(const QByteArray& link) const;
+    // The whole body of a link whose thumbnail arrived lately, while it is kept (the last few,
+    // within thumbnails::bodyCacheBytes), so the preview need not fetch it again.
+    bool body(const QByteArray& link, QByteArray& bytes, QByteArray& contentType) const;
     // What the preview learnt of a link, kept unless something is known of it already.
     void learn(const Thumbnail& facts);
     // Forgets every thumbnail and drops every fetch (a new listing).

@@ -575,6 +575,17 @@ void ThumbnailsTest::previewShowsWhatTheThumbnailsKnow() {
     QVERIFY2(preview.infoText().contains(u"PNG, 320 x 240 pixels"_s), qPrintable(preview.infoText()));
     QVERIFY(preview.infoText().contains(u"Loading..."_s));
     preview.showNothing();
+
+    // A body the thumbnails still hold is shown without a fetch of its own.
+    server.route("/b.png", serve::ok(realPng(640, 480), "image/png"));
+    thumbnails.want({server.address("/b.png")});
+    QVERIFY(arrival(thumbnails, server.address("/b.png")));
+    server.route("/b.png", serve::stall());
+    const qsizetype asked = server.requests().size();
+    preview.showLink(server.address("/b.png"), {});
+    QTRY_VERIFY_WITH_TIMEOUT(preview.showsPicture(), 5000);
+    QVERIFY2(preview.infoText().contains(u"PNG, 640 x 480 pixels"_s), qPrintable(preview.infoText()));
+    QCOMPARE(server.requests().size(), asked);
 }
 
 QTEST_MAIN(ThumbnailsTest)
