@@ -21,6 +21,7 @@ enum class ListingOutcome;
 enum class DownloadOutcome;
 class ImageListView;
 class PreviewWindow;
+class ThumbnailLoader;
 class ProgressBarDisplay;
 class QAction;
 class QActionGroup;
@@ -113,6 +114,9 @@ public:
     // The menu action with that object name (e.g. "actionPreview"), for the tests and the menus.
     QAction* action(const QString& name) const;
     PreviewWindow* preview() const { return m_preview; }
+    // The thumbnails of the listed images, made on first use: the gallery shows them, the preview
+    // reads what they tell while its own fetch is on the way.
+    ThumbnailLoader& thumbnails();
 
     // Edit > Tick Failed Only: ticks the entries the last run failed and unticks the rest.
     void tickFailedOnly();
@@ -217,6 +221,7 @@ private:
     QMenu* m_listMenu = nullptr;
     QAction* m_stop = nullptr;
     PreviewWindow* m_preview = nullptr;
+    ThumbnailLoader* m_thumbnails = nullptr;
     Form1Seams m_seams;
     std::unique_ptr<MessageBoxes> m_ownBoxes;
     MessageBoxes* m_boxes = nullptr;

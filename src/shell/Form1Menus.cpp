@@ -5,6 +5,8 @@
 #include "shell/ImageListView.h"
 #include "shell/LinkListFile.h"
 #include "shell/PreviewWindow.h"
+#include "shell/ThumbnailLoader.h"
+#include "shell/WindowRunSetup.h"
 
 #include <QAction>
 #include <QActionGroup>
@@ -252,6 +254,7 @@ void Form1::showPreview(bool shown) {
         if (!shown)
             return;
         m_preview = new PreviewWindow(this);
+        m_preview->setThumbnails(&thumbnails());
         connect(m_preview, &PreviewWindow::hidden, this, [this] {
             if (QAction* toggle = action(QStringLiteral("actionPreview")))
                 toggle->setChecked(false);
@@ -286,7 +289,14 @@ void Form1::previewCurrentEntry() {
     }
     const QByteArray referer =
         m_store->readTick(Setting::SendReferer) ? m_discovery.refererPage() : QByteArray();
+    m_preview->loader().setRun(windowRequestOptions(*m_store), m_discovery.refererPage());
     m_preview->showLink(imageList().text(entry), referer);
+}
+
+ThumbnailLoader& Form1::thumbnails() {
+    if (!m_thumbnails)
+        m_thumbnails = new ThumbnailLoader(this);
+    return *m_thumbnails;
 }
 
 void Form1::showAbout() {

@@ -3,6 +3,8 @@
 #include "core/Cancellation.h"
 #include "download/BodySniffer.h"
 #include "net/CurlLoop.h"
+#include "probe/SafeSvg.h"
+#include "shell/WindowRunSetup.h"
 
 #include <QBuffer>
 #include <QImageReader>
@@ -27,6 +29,19 @@ PreviewResult decode(const QByteArray& body, const QByteArray& contentType) {
     QBuffer buffer;
     buffer.setData(body);
     buffer.open(QIODevice::ReadOnly);
+    const QByteArray sniffed = QImageReader::imageFormat(&buffer);
+    if (sniffed == "svg" || sniffed == "svgz") {
+        const QByteArray svg = sniffed == "svgz" ? probe::svgzInflated(body) : body;
+        buffer.close();
+        buffer.setData(svg.isEmpty() ? svg : probe::svgWithoutOutsideReferences(svg));
+        buffer.open(QIODevice::ReadOnly);
+        if (buffer.data().isEmpty()) {
+            result.type = QString::fromLatin1(sniffed).toUpper();
+            result.message = QStringLiteral("cannot be shown: the SVG is broken");
+            return result;
+        }
+    }
+    buffer.seek(0);
     QImageReader reader(&buffer);
     reader.setDecideFormatFromContent(true);
     // Room for the largest picture allowed at four bytes a pixel, and no more.
@@ -72,6 +87,16 @@ PreviewResult decode(const QByteArray& body, const QByteArray& contentType) {
 
 } // namespace preview
 
+namespace {
+
+net::CurlDefaults plainDefaults() {
+    net::CurlDefaults defaults;
+    defaults.credentialsFor = "about:blank";
+    return defaults;
+}
+
+} // namespace
+
 // Lives on the loader's thread, with a transfer loop of its own: requests arrive as queued calls,
 // the body as the loop's reports, and the picture is decoded here, away from the window. A new
 // request drops the fetch in progress; nothing waits.
@@ -86,12 +111,24 @@ public:
         QByteArray referer;
     };
 
+    void setRun(const net::CurlDefaults& defaults, qint64 waitMs) {
+        const bool again = m_active;
+        abortCurrent();
+        m_defaults = defaults;
+        m_waitMs = waitMs;
+        m_loop.reset();
+        if (again)
+            fetch(m_job);
+    }
+
     void fetch(const Job& job) {
         abortCurrent();
         if (m_stopping || !wanted(job.ticket))
             return;
-        if (!m_loop)
-            m_loop = std::make_unique<net::CurlLoop>();
+        if (!m_loop) {
+            m_loop = std::make_unique<net::CurlLoop>(m_defaults);
+            m_loop->setHostGapMs(m_waitMs);
+        }
         m_job = job;
         m_body.clear();
         m_contentType.clear();
@@ -103,6 +140,16 @@ public:
         const net::Transfers::Id id = m_loop->submit(request, *this, net::Purpose::Probe);
         if (m_active)
             m_id = id;
+    }
+    void decodeGiven(quint64 ticket, const QByteArray& link, const QByteArray& body,
+                     const QByteArray& contentType) {
+        abortCurrent();
+        if (!wanted(ticket))
+            return;
+        PreviewResult result = preview::decode(body, contentType);
+        result.link = link;
+        result.complete = true;
+        emit done(ticket, result);
     }
     void abortCurrent() {
         if (m_active && m_loop)
@@ -154,6 +201,9 @@ private:
 
     std::shared_ptr<std::atomic<quint64>> m_wanted;
     std::unique_ptr<net::CurlLoop> m_loop;
+    // Until told the run's options: plain requests, and credentials to no host.
+    net::CurlDefaults m_defaults = plainDefaults();
+    qint64 m_waitMs = 0;
     Job m_job;
     net::Transfers::Id m_id = 0;
     bool m_active = false;
@@ -196,6 +246,30 @@ void PreviewLoader::request(const QByteArray& link, const QByteArray& referer) {
     const PreviewWorker::Job job{ticket, link, referer};
     QMetaObject::invokeMethod(
         m_worker, [worker = m_worker, job] { worker->fetch(job); }, Qt::QueuedConnection);
+}
+
+void PreviewLoader::setRun(const net::RunOptions& options, const QByteArray& page) {
+    if (m_run && sameRequestOptions(m_run->first, options) && m_run->second == page)
+        return;
+    m_run.emplace(options, page);
+    net::CurlDefaults defaults = net::requestDefaults(options);
+    // Never "the first request's origin": that would be an image's host, not the page's.
+    defaults.credentialsFor = page.isEmpty() ? QByteArray("about:blank") : page;
+    QMetaObject::invokeMethod(
+        m_worker,
+        [worker = m_worker, defaults, waitMs = options.waitMs] { worker->setRun(defaults, waitMs); },
+        Qt::QueuedConnection);
+}
+
+void PreviewLoader::show(const QByteArray& link, const QByteArray& body, const QByteArray& contentType) {
+    const quint64 ticket = ++m_next;
+    m_wanted->store(ticket);
+    QMetaObject::invokeMethod(
+        m_worker,
+        [worker = m_worker, ticket, link, body, contentType] {
+            worker->decodeGiven(ticket, link, body, contentType);
+        },
+        Qt::QueuedConnection);
 }
 
 void PreviewLoader::cancel() {

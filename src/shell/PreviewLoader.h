@@ -1,5 +1,7 @@
 #pragma once
 
+#include "net/RunSetup.h"
+
 #include <QByteArray>
 #include <QCache>
 #include <QImage>
@@ -10,6 +12,8 @@
 
 #include <atomic>
 #include <memory>
+#include <optional>
+#include <utility>
 
 // What the preview shows for one link: the picture (scaled down to at most fitSize), or a message
 // that says why there is none, with what is known of the body.
@@ -57,6 +61,12 @@ public:
     // Asks for the preview of link, sending referer (unless empty). A cached result arrives at
     // the next turn of the event loop.
     void request(const QByteArray& link, const QByteArray& referer);
+    // Shows link from a body fetched already (the thumbnails'), decoded on the loader's thread.
+    void show(const QByteArray& link, const QByteArray& body, const QByteArray& contentType);
+    // The request options the window's runs carry (user agent, header lines, cookie file, the
+    // wait per host); header lines with a credential go only to page's origin, or with no page to
+    // none. A fetch on its way starts again when they change.
+    void setRun(const net::RunOptions& options, const QByteArray& page);
     void cancel();
     bool cached(const QByteArray& link) const { return m_cache.contains(link); }
     qint64 cacheCost() const { return m_cache.totalCost(); }
@@ -72,5 +82,6 @@ private:
     // The ticket of the request whose result is wanted; shared with the worker so it can give up.
     std::shared_ptr<std::atomic<quint64>> m_wanted;
     quint64 m_next = 0;
+    std::optional<std::pair<net::RunOptions, QByteArray>> m_run;
     QCache<QByteArray, PreviewResult> m_cache;
 };

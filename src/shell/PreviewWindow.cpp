@@ -1,5 +1,7 @@
 #include "shell/PreviewWindow.h"
 
+#include "shell/ThumbnailLoader.h"
+
 #include <QLabel>
 #include <QPixmap>
 #include <QResizeEvent>
@@ -48,8 +50,26 @@ void PreviewWindow::showLink(const QByteArray& link, const QByteArray& referer) 
     m_image = {};
     m_picture->clear();
     m_loading = true;
-    m_info->setText(QString::fromUtf8(link) + QStringLiteral("\nLoading..."));
-    m_loader->request(link, referer);
+    QString text = QString::fromUtf8(link) + QLatin1Char('\n');
+    if (const Thumbnail* known = m_thumbnails ? m_thumbnails->known(link) : nullptr) {
+        PreviewResult facts;
+        facts.type = known->type;
+        facts.pixelSize = known->pixelSize;
+        facts.bytes = known->bytes;
+        if (facts.bytes >= 0 && (!facts.type.isEmpty() || facts.pixelSize.isValid()))
+            text += facts.summary() + QLatin1Char('\n');
+    }
+    m_info->setText(text + QStringLiteral("Loading..."));
+    QByteArray body;
+    QByteArray contentType;
+    if (!m_loader->cached(link) && m_thumbnails && m_thumbnails->body(link, body, contentType))
+        m_loader->show(link, body, contentType);
+    else
+        m_loader->request(link, referer);
+}
+
+void PreviewWindow::setThumbnails(ThumbnailLoader* thumbnails) {
+    m_thumbnails = thumbnails;
 }
 
 void PreviewWindow::showNothing() {
@@ -74,6 +94,14 @@ void PreviewWindow::display(const PreviewResult& result) {
         return;
     m_loading = false;
     m_image = result.image;
+    if (m_thumbnails && result.complete) {
+        Thumbnail facts;
+        facts.link = result.link;
+        facts.pixelSize = result.pixelSize;
+        facts.bytes = result.bytes;
+        facts.type = result.type;
+        m_thumbnails->learn(facts);
+    }
     QString text = QString::fromUtf8(result.link) + QLatin1Char('\n') + result.summary();
     if (!result.message.isEmpty())
         text += QStringLiteral(": ") + result.message;

@@ -2,9 +2,11 @@
 
 #include "shell/PreviewLoader.h"
 
+#include <QPointer>
 #include <QWidget>
 
 class QLabel;
+class ThumbnailLoader;
 
 // The room left between the main window and the preview beside it.
 inline constexpr int previewGap = 8;
@@ -23,6 +25,9 @@ public:
 
     // Shows link, fetching it unless it is cached; an earlier fetch is dropped.
     void showLink(const QByteArray& link, const QByteArray& referer);
+    // What the gallery's loader knows of a link is shown while the preview's own fetch is on the
+    // way, and what the preview learns is told to it. Not owned; may be null.
+    void setThumbnails(ThumbnailLoader* thumbnails);
     // No entry: nothing to show, and nothing fetched.
     void showNothing();
 
@@ -47,6 +52,7 @@ private:
     void fitPicture();
 
     PreviewLoader* m_loader;
+    QPointer<ThumbnailLoader> m_thumbnails;
     QLabel* m_picture;
     QLabel* m_info;
     QByteArray m_link;

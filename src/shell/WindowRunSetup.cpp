@@ -23,3 +23,17 @@ std::unique_ptr<net::NetworkRun> windowRunSetup(const SettingsStore& store, Mess
     }
     return std::make_unique<net::NetworkRun>(std::move(options));
 }
+
+net::RunOptions windowRequestOptions(const SettingsStore& store) {
+    DownloadOptions options = storedDownloadOptions(store);
+    options.sendReferer = store.readTick(Setting::SendReferer);
+    if (!options.cookieFile.isEmpty() && !net::checkCookieFile(options.cookieFile).readable)
+        options.cookieFile.clear();
+    return options;
+}
+
+bool sameRequestOptions(const net::RunOptions& a, const net::RunOptions& b) {
+    return a.userAgent == b.userAgent && a.headers == b.headers && a.cookieFile == b.cookieFile &&
+           a.limitRate == b.limitRate && a.credentialsForEachLink == b.credentialsForEachLink &&
+           a.waitMs == b.waitMs;
+}

@@ -16,3 +16,11 @@ class SettingsStore;
 // with: it stands in for the setting's file, whose cookies the browser was given at its start.
 std::unique_ptr<net::NetworkRun> windowRunSetup(const SettingsStore& store, MessageBoxes& messages,
                                                 const QString& browserCookies = {});
+
+// The request options of the window's settings for the preview's and the gallery's fetches: as
+// windowRunSetup's, but a cookie file that cannot be read is left out without a word (the run
+// that needs it says so).
+net::RunOptions windowRequestOptions(const SettingsStore& store);
+
+// Whether two sets of options make the same requests (what a transfer loop is made from).
+bool sameRequestOptions(const net::RunOptions& a, const net::RunOptions& b);

@@ -6,6 +6,8 @@
 #include "shell/ImageListView.h"
 #include "shell/PreviewLoader.h"
 #include "shell/PreviewWindow.h"
+#include "shell/ThumbnailLoader.h"
+#include "support/Files.h"
 #include "support/TestServer.h"
 
 #include <QAction>
@@ -79,6 +81,9 @@ private slots:
     void cachedPreviewIsNotFetchedAgain();
     void windowFollowsTheCurrentEntry();
     void closingThePreviewDuringAStall();
+    void requestsCarryTheRunOptions_data();
+    void requestsCarryTheRunOptions();
+    void windowPreviewSendsTheSettingsCookies();
 };
 
 void TestPreview::initTestCase() {
@@ -274,6 +279,72 @@ void TestPreview::closingThePreviewDuringAStall() {
     test.window->close();
     QVERIFY(!test.window->preview()->isVisible());
     test.window.reset();
+}
+
+void TestPreview::requestsCarryTheRunOptions_data() {
+    QTest::addColumn<bool>("page");    // the loader was told the page, on the image's host
+    QTest::addColumn<bool>("changed"); // the options changed while the fetch was on its way
+    QTest::newRow("the page's host gets the credential") << true << false;
+    QTest::newRow("with no page, no host does") << false << false;
+    QTest::newRow("options changed mid-fetch: the fetch starts again with them") << true << true;
+}
+
+void TestPreview::requestsCarryTheRunOptions() {
+    QFETCH(bool, page);
+    QFETCH(bool, changed);
+    TestServer server;
+    server.route("/a.png", serve::ok(encoded(sample(20, 10), "png"), "image/png").delayed(changed ? 250 : 0));
+    QTemporaryDir folder;
+    const QString cookies = folder.filePath(QStringLiteral("cookies.txt"));
+    QVERIFY(writeFile(cookies, "127.0.0.1\tFALSE\t/\tFALSE\t0\tsid\tabc\n"));
+    net::RunOptions options;
+    options.userAgent = "Previewer/3";
+    options.headers = {"X-Preview: yes", "Authorization: Bearer s3cret"};
+    options.cookieFile = cookies;
+    PreviewLoader loader;
+    QSignalSpy ready(&loader, &PreviewLoader::ready);
+    const QByteArray pageAddress = server.address("/page.html");
+    net::RunOptions first = options;
+    if (changed)
+        first.userAgent = "Earlier/1";
+    loader.setRun(first, page ? pageAddress : QByteArray());
+    loader.request(server.address("/a.png"), pageAddress);
+    if (changed) {
+        QVERIFY(server.waitForRequests(1));
+        loader.setRun(options, pageAddress);
+    }
+    QTRY_COMPARE_WITH_TIMEOUT(ready.size(), 1, 5000);
+    QVERIFY2(!ready.first().first().value<PreviewResult>().image.isNull(),
+             qPrintable(ready.first().first().value<PreviewResult>().message));
+    const RecordedRequest request = server.requests().last();
+    QCOMPARE(server.requests().size(), changed ? 2 : 1);
+    QCOMPARE(request.header("User-Agent"), QByteArray("Previewer/3"));
+    QCOMPARE(request.header("X-Preview"), QByteArray("yes"));
+    QCOMPARE(request.header("Referer"), pageAddress);
+    QCOMPARE(request.cookies(), QByteArrayList{"sid=abc"});
+    QCOMPARE(request.header("Authorization"), page ? QByteArray("Bearer s3cret") : QByteArray());
+}
+
+void TestPreview::windowPreviewSendsTheSettingsCookies() {
+    TemporarySettings settings;
+    QTemporaryDir folder;
+    const QString cookies = folder.filePath(QStringLiteral("cookies.txt"));
+    QVERIFY(writeFile(cookies, "127.0.0.1\tFALSE\t/\tFALSE\t0\tsid\tabc\n"));
+    settings.put(QStringLiteral("Cookies"), cookies);
+    TestWindow test;
+    TestServer server;
+    server.route("/a.png", serve::ok(encoded(sample(20, 10), "png"), "image/png"));
+    Form1& window = test.load();
+    window.imageList().add(server.address("/a.png"));
+    auto* view = window.findChild<ImageListView*>(QStringLiteral("ListView1"));
+    view->list().flush();
+    view->setCurrentIndex(view->model()->index(0, 0));
+    window.action(QStringLiteral("actionPreview"))->trigger();
+    QTRY_VERIFY_WITH_TIMEOUT(window.preview()->showsPicture(), 5000);
+    QCOMPARE(server.requests().first().cookies(), QByteArrayList{"sid=abc"});
+    // What the preview learnt, the gallery's thumbnails know.
+    QCOMPARE(window.thumbnails().known(server.address("/a.png"))->pixelSize, QSize(20, 10));
+    window.action(QStringLiteral("actionPreview"))->trigger();
 }
 
 QTEST_MAIN(TestPreview)
