@@ -5,8 +5,17 @@
 
 #include <QBuffer>
 #include <QImage>
+#include <QImageReader>
 #include <QImageWriter>
+#include <QTemporaryDir>
 #include <QtTest>
+
+#include <atomic>
+#include <thread>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -52,6 +61,8 @@ class ImageHeaderTest : public QObject {
 private slots:
     void readsWhatTheHeaderSays_data();
     void readsWhatTheHeaderSays();
+    void svgOpensNoFileOfThisMachine_data();
+    void svgOpensNoFileOfThisMachine();
 };
 
 void ImageHeaderTest::readsWhatTheHeaderSays_data() {
@@ -101,6 +112,55 @@ void ImageHeaderTest::readsWhatTheHeaderSays() {
     QCOMPARE(read.state, state);
     if (state == State::Known)
         QCOMPARE(read.size, size);
+}
+
+void ImageHeaderTest::svgOpensNoFileOfThisMachine_data() {
+    QTest::addColumn<QByteArray>("reference"); // the attribute naming the pipe; %1 stands for its path
+    QTest::addColumn<bool>("complete");
+
+    for (const bool complete : {true, false}) {
+        QTest::addRow("href, %s", complete ? "whole" : "so far") << QByteArray("href=\"%1\"") << complete;
+        QTest::addRow("xlink:href, %s", complete ? "whole" : "so far")
+            << QByteArray("xlink:href=\"%1\"") << complete;
+        QTest::addRow("file: address, %s", complete ? "whole" : "so far")
+            << QByteArray("href=\"file://%1\"") << complete;
+    }
+}
+
+// A picture from the web that names a pipe of this machine would, read naively, open it and wait
+// for a writer that never comes, holding up the transfer loop. A watcher stands ready to answer
+// such an opening, so a fault shows as a failure, not as a hung test.
+void ImageHeaderTest::svgOpensNoFileOfThisMachine() {
+    QFETCH(QByteArray, reference);
+    QFETCH(bool, complete);
+    if (!QImageReader::supportedImageFormats().contains("svg"))
+        QSKIP("no SVG reader");
+    QTemporaryDir folder;
+    const QByteArray pipe = QFile::encodeName(folder.filePath(QStringLiteral("pipe")));
+    QCOMPARE(mkfifo(pipe.constData(), 0600), 0);
+    std::atomic<bool> opened = false;
+    std::atomic<bool> done = false;
+    std::thread watcher([&] {
+        while (!done) {
+            // Succeeds only while somebody has the pipe open for reading.
+            const int fd = ::open(pipe.constData(), O_WRONLY | O_NONBLOCK);
+            if (fd >= 0) {
+                opened = true;
+                ::close(fd);
+            }
+            usleep(1000);
+        }
+    });
+    const QByteArray svg = "<svg xmlns=\"http://www.w3.org/2000/svg\" "
+                           "xmlns:xlink=\"http://www.w3.org/1999/xlink\" width=\"300\" height=\"200\">"
+                           "<image width=\"10\" height=\"10\" " +
+                           QByteArray(reference).replace("%1", pipe) + "/></svg>";
+    const ImageDimensions read = probe::readDimensions(svg, complete);
+    done = true;
+    watcher.join();
+    QVERIFY(!opened);
+    QCOMPARE(read.state, State::Known);
+    QCOMPARE(read.size, QSize(300, 200));
 }
 
 QTEST_GUILESS_MAIN(ImageHeaderTest)

@@ -1,5 +1,7 @@
 #include "probe/ImageHeader.h"
 
+#include "probe/SafeSvg.h"
+
 #include <QBuffer>
 #include <QImageReader>
 #include <QLoggingCategory>
@@ -36,7 +38,12 @@ QSize sizeBy(QByteArrayView bytes, const QByteArray& format, bool* recognised) {
     else
         reader.setAutoDetectImageFormat(false);
     *recognised = reader.canRead();
-    return *recognised ? reader.size() : QSize();
+    if (!*recognised)
+        return {};
+    // The SVG reader parses the whole document for its size, outside files and all.
+    if (const QByteArray read = reader.format(); read == "svg" || read == "svgz")
+        return svgSize(data, read);
+    return reader.size();
 }
 
 } // namespace

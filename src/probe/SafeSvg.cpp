@@ -1,5 +1,7 @@
 #include "probe/SafeSvg.h"
 
+#include <QBuffer>
+#include <QImageReader>
 #include <QXmlStreamReader>
 #include <QXmlStreamWriter>
 
@@ -80,6 +82,19 @@ QByteArray svgzInflated(const QByteArray& compressed) {
     }
     inflateEnd(&stream);
     return status == Z_STREAM_END ? out : QByteArray();
+}
+
+QSize svgSize(const QByteArray& bytes, const QByteArray& format) {
+    QByteArray svg = format == "svgz" ? svgzInflated(bytes) : bytes;
+    if (!svg.isEmpty())
+        svg = svgWithoutOutsideReferences(svg);
+    if (svg.isEmpty())
+        return {};
+    QBuffer buffer(&svg);
+    buffer.open(QIODevice::ReadOnly);
+    QImageReader reader(&buffer, "svg");
+    reader.setAutoDetectImageFormat(false);
+    return reader.size();
 }
 
 } // namespace probe

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QSize>
 
 namespace probe {
 
@@ -14,6 +15,11 @@ QByteArray svgWithoutOutsideReferences(const QByteArray& svg);
 // would inflate it without a bound, so a few kilobytes could ask for gigabytes. Empty when it is
 // not whole gzip or inflates beyond the bound.
 QByteArray svgzInflated(const QByteArray& compressed);
+
+// The width and height of an SVG (compressed or not, as format says), read by Qt's reader only
+// after what names outside files is gone: reading the size parses the whole document. Invalid
+// while the document is not whole, or when it is broken.
+QSize svgSize(const QByteArray& bytes, const QByteArray& format);
 
 inline constexpr qint64 maxSvgBytes = 16LL * 1024 * 1024;
 

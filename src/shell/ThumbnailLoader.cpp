@@ -83,7 +83,8 @@ Header readHeader(const QByteArray& bytes, bool complete) {
         header.state = ImageDimensions::State::Known;
         return header;
     }
-    const QSize size = reader.size();
+    // The SVG reader parses the whole document for its size, outside files and all.
+    const QSize size = header.format == "svg" ? probe::svgSize(bytes, header.format) : reader.size();
     if (size.isValid() && !size.isEmpty()) {
         header.size = size;
         header.state = ImageDimensions::State::Known;
