@@ -19,8 +19,10 @@ class DownloadUnderWay;
 class ListingUnderWay;
 enum class ListingOutcome;
 enum class DownloadOutcome;
+class GalleryWindow;
 class ImageListView;
 class PreviewWindow;
+class ThumbnailSource;
 class ProgressBarDisplay;
 class QAction;
 class QActionGroup;
@@ -61,6 +63,8 @@ struct Form1Seams {
     std::function<QString(QWidget* parent, const QString& caption, const QString& suggested)> chooseSaveFile;
     std::function<QString(QWidget* parent, const QString& caption)> chooseOpenFile;
     std::function<void(const QString& text)> copyToClipboard;
+    // Where View > Gallery gets its thumbnails; null: the thumbnail loader.
+    std::function<std::unique_ptr<ThumbnailSource>()> thumbnails;
 };
 
 // What a mouse move over a control does to the window's pointer.
@@ -113,6 +117,7 @@ public:
     // The menu action with that object name (e.g. "actionPreview"), for the tests and the menus.
     QAction* action(const QString& name) const;
     PreviewWindow* preview() const { return m_preview; }
+    GalleryWindow* gallery() const { return m_gallery; }
 
     // Edit > Tick Failed Only: ticks the entries the last run failed and unticks the rest.
     void tickFailedOnly();
@@ -144,6 +149,9 @@ private:
     void showListMenu(const QPoint& at);
     void showPreview(bool shown);
     void previewCurrentEntry();
+    void showGallery(bool shown);
+    // The gallery's current entry becomes the list's; asked, the preview opens on it.
+    void followGallery(int entry, bool preview);
     void openCurrentInBrowser();
     void openDestinationFolder();
     // A change of the address box by the user: text entered in one piece is trimmed.
@@ -217,6 +225,7 @@ private:
     QMenu* m_listMenu = nullptr;
     QAction* m_stop = nullptr;
     PreviewWindow* m_preview = nullptr;
+    GalleryWindow* m_gallery = nullptr;
     Form1Seams m_seams;
     std::unique_ptr<MessageBoxes> m_ownBoxes;
     MessageBoxes* m_boxes = nullptr;
