@@ -334,8 +334,6 @@ void Form1::showGallery(bool shown) {
             screen() ? screen()->availableGeometry() : QRect(QPoint(0, 0), QSize(1920, 1080));
         m_gallery->showBeside(frameGeometry(), frameMargins(*this), available);
     }
-    m_gallery->raise();
-    m_gallery->activateWindow();
 }
 
 void Form1::followGallery(int entry, bool preview) {

@@ -284,30 +284,28 @@ GalleryWindow::GalleryWindow(QWidget* parent, ImageListModel& list, SettingsStor
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(8, 8, 8, 8);
     layout->setSpacing(6);
+    // Two rows, so the window can be made as narrow as two columns of pictures.
     auto* filters = new QHBoxLayout;
-    const auto labelled = [&](const QString& text, QWidget* field) {
+    auto* second = new QHBoxLayout;
+    const auto labelled = [this](QHBoxLayout* row, const QString& text, QWidget* field) {
         auto* label = new QLabel(text, this);
         label->setBuddy(field);
-        filters->addWidget(label);
-        filters->addWidget(field);
-        filters->addSpacing(6);
+        row->addWidget(label);
+        row->addWidget(field);
+        row->addSpacing(8);
     };
-    labelled(QStringLiteral("Min &width"), m_minWidth);
-    labelled(QStringLiteral("Min &height"), m_minHeight);
-    labelled(QStringLiteral("Min si&ze"), m_minSize);
-    labelled(QStringLiteral("&Type"), m_type);
-    labelled(QStringLiteral("&Find"), m_pattern);
-    filters->setStretchFactor(m_pattern, 1);
-    auto* second = new QHBoxLayout;
-    auto* sortLabel = new QLabel(QStringLiteral("&Sort by"), this);
-    sortLabel->setBuddy(m_sort);
-    second->addWidget(sortLabel);
-    second->addWidget(m_sort);
-    second->addSpacing(12);
-    second->addWidget(m_problem, 1);
+    labelled(filters, QStringLiteral("Min &width"), m_minWidth);
+    labelled(filters, QStringLiteral("Min &height"), m_minHeight);
+    labelled(filters, QStringLiteral("Min si&ze"), m_minSize);
+    labelled(filters, QStringLiteral("&Type"), m_type);
+    filters->addStretch(1);
+    labelled(second, QStringLiteral("&Find"), m_pattern);
+    second->setStretchFactor(m_pattern, 1);
+    labelled(second, QStringLiteral("&Sort by"), m_sort);
     second->addWidget(m_count);
     layout->addLayout(filters);
     layout->addLayout(second);
+    layout->addWidget(m_problem);
     layout->addWidget(m_view, 1);
     resize(4 * m_view->gridSize().width() + 60, 620);
 
@@ -411,6 +409,8 @@ void GalleryWindow::buildFilterBar() {
     m_problem = new QLabel(this);
     m_problem->setObjectName(QStringLiteral("galleryProblem"));
     m_problem->setStyleSheet(QStringLiteral("color: #b00020;"));
+    m_problem->setWordWrap(true);
+    m_problem->hide();
 }
 
 void GalleryWindow::restoreSettings() {
@@ -461,6 +461,7 @@ void GalleryWindow::applyFilter() {
                                  ? QStringLiteral("QLineEdit { background: #fde0e0; }")
                                  : QString());
     m_problem->setText(problems.join(u' '));
+    m_problem->setVisible(!problems.isEmpty());
     m_model->setFilter(std::move(filter));
     // The filter acts while the gallery is open: what it hides will not be downloaded.
     if (isVisible())
@@ -526,6 +527,14 @@ void GalleryWindow::toggleSelected() {
         if (const int entry = entryOf(index))
             anyUnticked = anyUnticked || !m_list.ticked(entry);
     tickSelected(anyUnticked);
+}
+
+QRect GalleryWindow::tickRect(const QModelIndex& index) const {
+    QStyleOptionViewItem option;
+    option.initFrom(m_view);
+    option.rect = m_view->visualRect(index);
+    option.widget = m_view;
+    return GalleryDelegate::checkRect(option, m_view);
 }
 
 int GalleryWindow::entryOf(const QModelIndex& index) const {

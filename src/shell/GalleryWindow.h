@@ -93,6 +93,8 @@ public:
     ThumbnailSource& thumbnails() { return *m_thumbnails; }
     // "showing X of Y, Z ticked"
     QString countText() const;
+    // Where a cell's tick is drawn, in the grid's viewport.
+    QRect tickRect(const QModelIndex& index) const;
     // The entry (numbered from 1) of a row of the grid; 0 for none.
     int entryOf(const QModelIndex& index) const;
     // Ticks or unticks the selected entries, or the current one when none is selected.
