@@ -71,7 +71,7 @@ QString sizeText(qint64 bytes) {
 
 QString dimensionsText(const QSize& pixels) {
     if (!pixels.isValid())
-        return QStringLiteral("? x ?");
+        return {};
     return QStringLiteral("%1 x %2").arg(pixels.width()).arg(pixels.height());
 }
 
@@ -103,6 +103,7 @@ public:
         // The selection and hover background, as the style draws it.
         option.text.clear();
         option.features &= ~QStyleOptionViewItem::HasCheckIndicator;
+        option.showDecorationSelected = true;
         style->drawPrimitive(QStyle::PE_PanelItemViewItem, &option, painter, widget);
 
         const QByteArray link = m_model.linkAt(index);
@@ -661,6 +662,8 @@ void GalleryWindow::showBeside(const QRect& mainFrame, const QMargins& frameMarg
         resize(size);
         move(previewPlace(mainFrame, size.grownBy(frameMargins), available));
     }
+    // The grid has the keys from the start: arrows, Space and Return work at once.
+    m_view->setFocus();
     show();
     m_placed = QRect(pos(), size());
 }
