@@ -35,6 +35,9 @@ class QLineEdit;
 class QPushButton;
 class TextProgressBar;
 class QUrl;
+namespace net {
+class HeldCookies;
+}
 
 // What the window asks of the world outside it. Each has a real default; tests replace them all, so
 // that no test pings, starts a browser, opens a dialog or shows a real message box.
@@ -226,6 +229,9 @@ private:
     QAction* m_stop = nullptr;
     PreviewWindow* m_preview = nullptr;
     GalleryWindow* m_gallery = nullptr;
+    // The cookies a rendered listing ended with, kept for the gallery's fetches, and their lines.
+    std::unique_ptr<net::HeldCookies> m_galleryCookies;
+    QByteArray m_galleryCookieLines;
     Form1Seams m_seams;
     std::unique_ptr<MessageBoxes> m_ownBoxes;
     MessageBoxes* m_boxes = nullptr;

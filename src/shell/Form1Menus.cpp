@@ -308,6 +308,18 @@ void Form1::showGallery(bool shown) {
             // An unreadable cookie file is named by the runs; the thumbnails go without it.
             if (!run.options.cookieFile.isEmpty() && !net::checkCookieFile(run.options.cookieFile).readable)
                 run.options.cookieFile.clear();
+            // After a rendered listing, the cookies the browser ended with stand in for the
+            // setting's, as for a download; a file that cannot be written leaves them out.
+            if (m_discovery.BrowserCookies.isEmpty()) {
+                m_galleryCookies.reset();
+                m_galleryCookieLines.clear();
+            } else if (!m_galleryCookies || m_galleryCookieLines != m_discovery.BrowserCookies) {
+                auto held = net::HeldCookies::write(m_discovery.BrowserCookies);
+                m_galleryCookies = held ? std::move(*held) : nullptr;
+                m_galleryCookieLines = m_discovery.BrowserCookies;
+            }
+            if (m_galleryCookies)
+                run.options.cookieFile = m_galleryCookies->path();
             if (run.options.sendReferer)
                 run.referer = m_discovery.refererPage();
             return run;

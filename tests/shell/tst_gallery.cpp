@@ -175,6 +175,8 @@ private slots:
     void listOperationsShowInTheGallery_data();
     void listOperationsShowInTheGallery();
     void onlyTheVisibleEntriesAreWanted();
+    void fetchesNameTheListedPage_data();
+    void fetchesNameTheListedPage();
     void enterPreviewsTheCurrentEntry();
     void settingsWrittenOnlyWhenChanged();
     void placedWhollyOnScreen_data();
@@ -463,6 +465,30 @@ void TestGallery::onlyTheVisibleEntriesAreWanted() {
     gallery.close();
     QVERIFY(t.fake->wants.last().isEmpty());
     QVERIFY(!t.window->action(QStringLiteral("actionGallery"))->isChecked());
+}
+
+void TestGallery::fetchesNameTheListedPage_data() {
+    QTest::addColumn<bool>("sendReferer");
+    QTest::newRow("Referer on: the page") << true;
+    QTest::newRow("Referer off: none") << false;
+}
+
+void TestGallery::fetchesNameTheListedPage() {
+    QFETCH(bool, sendReferer);
+    GalleryTest t;
+    t.start();
+    t.window->discovery().PageFinalAddress = "http://127.0.0.1:9/first.html";
+    t.fill();
+    t.window->action(QStringLiteral("actionSendReferer"))->setChecked(sendReferer);
+    t.open();
+    QCOMPARE(t.fake->referer, sendReferer ? QByteArray("http://127.0.0.1:9/first.html") : QByteArray());
+    // A new listing of another page: its thumbnails name that page.
+    QTest::mouseClick(t.window->findChild<QWidget*>(QStringLiteral("PushButton10")), Qt::LeftButton);
+    t.window->discovery().PageFinalAddress = "http://127.0.0.1:9/second.html";
+    t.fill();
+    t.window->gallery()->settle();
+    QCOMPARE(t.fake->runs, 2);
+    QCOMPARE(t.fake->referer, sendReferer ? QByteArray("http://127.0.0.1:9/second.html") : QByteArray());
 }
 
 void TestGallery::enterPreviewsTheCurrentEntry() {
