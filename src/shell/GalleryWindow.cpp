@@ -329,7 +329,7 @@ GalleryWindow::GalleryWindow(QWidget* parent, ImageListModel& list, SettingsStor
         timer->setSingleShot(true);
     // Typing in the filter bar filters once the typing pauses.
     m_filterTimer.setInterval(250);
-    connect(&m_filterTimer, &QTimer::timeout, this, &GalleryWindow::applyFilter);
+    connect(&m_filterTimer, &QTimer::timeout, this, [this] { applyFilter(); });
     // Thumbnails that move entries arrive in bursts: the grid is re-sorted at most a few times a
     // second rather than under the user's pointer for each one.
     m_refreshTimer.setInterval(300);
@@ -426,14 +426,15 @@ void GalleryWindow::restoreSettings() {
     const GallerySort sort = sortFromName(m_store.read(Setting::GallerySort).trimmed());
     m_sort->setCurrentIndex(int(sort));
     m_model->setSortOrder(sort);
-    applyFilter();
+    // What was read back is not written again.
+    applyFilter(false);
 }
 
 void GalleryWindow::filterEdited() {
     m_filterTimer.start();
 }
 
-void GalleryWindow::applyFilter() {
+void GalleryWindow::applyFilter(bool store) {
     m_filterTimer.stop();
     GalleryFilter filter;
     filter.minWidth = m_minWidth->value();
@@ -451,23 +452,24 @@ void GalleryWindow::applyFilter() {
     if (type != QLatin1StringView("all"))
         filter.type = type;
     filter.pattern.setPattern(m_pattern->text());
-    if (!filter.pattern.isValid()) {
+    const bool patternValid = filter.pattern.isValid();
+    if (!patternValid) {
         problems << QStringLiteral("The pattern is not applied: %1 at character %2.")
                         .arg(filter.pattern.errorString())
                         .arg(filter.pattern.patternErrorOffset() + 1);
         filter.pattern.setPattern({});
     }
-    m_minSize->setStyleSheet(minBytes ? QString() : QStringLiteral("QLineEdit { background: #fde0e0; }"));
-    m_pattern->setStyleSheet(problems.size() && m_pattern->text().size() && !filter.pattern.pattern().size()
-                                 ? QStringLiteral("QLineEdit { background: #fde0e0; }")
-                                 : QString());
+    const QString wrong = QStringLiteral("QLineEdit { background: #fde0e0; }");
+    m_minSize->setStyleSheet(minBytes ? QString() : wrong);
+    m_pattern->setStyleSheet(patternValid ? QString() : wrong);
     m_problem->setText(problems.join(u' '));
     m_problem->setVisible(!problems.isEmpty());
     m_model->setFilter(std::move(filter));
     // The filter acts while the gallery is open: what it hides will not be downloaded.
     if (isVisible())
         m_model->untickHidden();
-    storeChanged();
+    if (store)
+        storeChanged();
     updateCount();
     m_visibleTimer.start();
 }

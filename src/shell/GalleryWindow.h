@@ -120,7 +120,8 @@ private:
     void buildFilterBar();
     void restoreSettings();
     void filterEdited();
-    void applyFilter();
+    // store: the bar's values are stored where they differ from the settings.
+    void applyFilter(bool store = true);
     void storeChanged();
     void sortChosen();
     void thumbnailReady(const Thumbnail& thumbnail);
