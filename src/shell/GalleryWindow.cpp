@@ -427,6 +427,8 @@ void GalleryWindow::restoreSettings() {
     m_sort->setCurrentIndex(int(sort));
     m_model->setSortOrder(sort);
     // What was read back is not written again.
+    for (const auto& [setting, value] : barValues())
+        m_restored.insert(setting, value);
     applyFilter(false);
 }
 
@@ -474,17 +476,24 @@ void GalleryWindow::applyFilter(bool store) {
     m_visibleTimer.start();
 }
 
+QList<std::pair<Setting, QString>> GalleryWindow::barValues() const {
+    return {{Setting::GalleryMinWidth, QString::number(m_minWidth->value())},
+            {Setting::GalleryMinHeight, QString::number(m_minHeight->value())},
+            {Setting::GalleryMinSize, m_minSize->text()},
+            {Setting::GalleryType, m_type->currentData().toString()},
+            {Setting::GalleryPattern, m_pattern->text()},
+            {Setting::GallerySort, sortNames[qBound(0, m_sort->currentIndex(), 3)]}};
+}
+
 void GalleryWindow::storeChanged() {
-    const auto keep = [this](Setting setting, const QString& value) {
-        if (m_store.read(setting) != value)
+    // Only what the user changed: a value read back as it was ("40" from " 40") stays as written.
+    for (const auto& [setting, value] : barValues()) {
+        QString& before = m_restored[setting];
+        if (value != before) {
             m_store.write(setting, value);
-    };
-    keep(Setting::GalleryMinWidth, QString::number(m_minWidth->value()));
-    keep(Setting::GalleryMinHeight, QString::number(m_minHeight->value()));
-    keep(Setting::GalleryMinSize, m_minSize->text());
-    keep(Setting::GalleryType, m_type->currentData().toString());
-    keep(Setting::GalleryPattern, m_pattern->text());
-    keep(Setting::GallerySort, sortNames[qBound(0, m_sort->currentIndex(), 3)]);
+            before = value;
+        }
+    }
 }
 
 void GalleryWindow::sortChosen() {

@@ -2,7 +2,9 @@
 
 #include "net/RunSetup.h"
 #include "shell/GalleryModel.h"
+#include "shell/SettingsStore.h"
 
+#include <QHash>
 #include <QListView>
 #include <QObject>
 #include <QRect>
@@ -18,7 +20,6 @@ class QLabel;
 class QLineEdit;
 class QMenu;
 class QSpinBox;
-class SettingsStore;
 class ThumbnailLoader;
 struct Thumbnail;
 
@@ -123,6 +124,8 @@ private:
     // store: the bar's values are stored where they differ from the settings.
     void applyFilter(bool store = true);
     void storeChanged();
+    // The filter bar's values as the settings hold them.
+    QList<std::pair<Setting, QString>> barValues() const;
     void sortChosen();
     void thumbnailReady(const Thumbnail& thumbnail);
     void askForVisible();
@@ -154,6 +157,8 @@ private:
     QTimer m_countTimer;
     QList<QByteArray> m_wanted;
     bool m_runSet = false;
+    // The bar's values as last read or stored, each written again only once it differs.
+    QHash<Setting, QString> m_restored;
     // Where the window was put when shown; a different one at its close is the user's and stored.
     QRect m_placed;
 };

@@ -172,6 +172,7 @@ private slots:
     void sortOrders();
     void keysTickTheSelection_data();
     void keysTickTheSelection();
+    void selectAllActsOnWhatIsShown();
     void listOperationsShowInTheGallery_data();
     void listOperationsShowInTheGallery();
     void onlyTheVisibleEntriesAreWanted();
@@ -399,6 +400,25 @@ void TestGallery::keysTickTheSelection() {
     QCOMPARE(t.ticked(), ticked);
 }
 
+void TestGallery::selectAllActsOnWhatIsShown() {
+    GalleryTest t;
+    t.start();
+    t.fill();
+    GalleryWindow& gallery = t.open();
+    t.setControl(QStringLiteral("galleryPattern"), QStringLiteral("\\.png"));
+    QCOMPARE(t.ticked(), (QList<int>{2, 5}));
+    // A tick given in the main window to a hidden entry stands.
+    t.list().setTicked(1, true);
+    gallery.view()->setFocus();
+    QTest::keyClick(gallery.view(), Qt::Key_A, Qt::ControlModifier);
+    QTest::keyClick(gallery.view(), Qt::Key_Space);
+    QCOMPARE(t.ticked(), QList<int>{1});
+    QTest::keyClick(gallery.view(), Qt::Key_Space);
+    QCOMPARE(t.ticked(), (QList<int>{1, 2, 5}));
+    gallery.settle();
+    QCOMPARE(gallery.countText(), count(2, 5, 3));
+}
+
 void TestGallery::listOperationsShowInTheGallery_data() {
     QTest::addColumn<QString>("button");
     QTest::addColumn<QList<int>>("ticked");
@@ -510,6 +530,8 @@ void TestGallery::enterPreviewsTheCurrentEntry() {
 
 void TestGallery::settingsWrittenOnlyWhenChanged() {
     GalleryTest t;
+    // As a hand-edited file may hold it: read as 40, and left as it stands until changed.
+    t.settings.put(QStringLiteral("Gallery Min Height"), QStringLiteral(" 40"));
     t.start();
     const QStringList firstStart = t.settings.keys();
     t.fill();
@@ -530,7 +552,7 @@ void TestGallery::settingsWrittenOnlyWhenChanged() {
     QCOMPARE(t.settings.stored(QStringLiteral("Gallery Type")), QStringLiteral("jpeg"));
     QCOMPARE(t.settings.stored(QStringLiteral("Gallery Pattern")), QStringLiteral("photo"));
     QCOMPARE(t.settings.stored(QStringLiteral("Gallery Geometry")), QStringLiteral("20,30,640,360"));
-    QVERIFY(!t.settings.stored(QStringLiteral("Gallery Min Height")));
+    QCOMPARE(t.settings.stored(QStringLiteral("Gallery Min Height")), QStringLiteral(" 40"));
     QVERIFY(!t.settings.stored(QStringLiteral("Gallery Sort")));
 
     // The next start restores them all.
@@ -540,6 +562,7 @@ void TestGallery::settingsWrittenOnlyWhenChanged() {
     t.fill();
     GalleryWindow& again = t.open();
     QCOMPARE(t.control<QSpinBox>("galleryMinWidth")->value(), 150);
+    QCOMPARE(t.control<QSpinBox>("galleryMinHeight")->value(), 40);
     QCOMPARE(t.control<QComboBox>("galleryType")->currentData().toString(), QStringLiteral("jpeg"));
     QCOMPARE(t.control<QLineEdit>("galleryPattern")->text(), QStringLiteral("photo"));
     QCOMPARE(again.pos(), QPoint(20, 30));
