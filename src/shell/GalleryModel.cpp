@@ -154,15 +154,20 @@ const GalleryFacts* GalleryModel::facts(const QByteArray& link) const {
 bool GalleryModel::learn(const Thumbnail& thumbnail) {
     GalleryFacts learnt{thumbnail.pixelSize, thumbnail.bytes,
                         thumbnail.type.isEmpty() ? QString() : gallery::typeName(thumbnail.type)};
-    GalleryFacts& facts = m_facts[thumbnail.link];
     // A failed fetch tells nothing new; what an earlier one told stands.
     if (thumbnail.failed && !learnt.pixelSize.isValid() && learnt.bytes < 0)
         return false;
-    const bool same =
-        facts.pixelSize == learnt.pixelSize && facts.bytes == learnt.bytes && facts.type == learnt.type;
-    facts = std::move(learnt);
-    return !same &&
-           (m_filter.readsFacts() || m_sort == GallerySort::Dimensions || m_sort == GallerySort::Size);
+    const GalleryFacts* before = facts(thumbnail.link);
+    const bool same = before && before->pixelSize == learnt.pixelSize && before->bytes == learnt.bytes &&
+                      before->type == learnt.type;
+    if (same)
+        return false;
+    const bool shownBefore = m_filter.accepts(thumbnail.link, before);
+    m_facts.insert(thumbnail.link, learnt);
+    // Most thumbnails leave their entry where it was: only a change of the filter's answer or a
+    // sort by what they tell moves it.
+    return shownBefore != m_filter.accepts(thumbnail.link, &learnt) || m_sort == GallerySort::Dimensions ||
+           m_sort == GallerySort::Size;
 }
 
 void GalleryModel::forgetFacts() {

@@ -63,8 +63,6 @@ struct GalleryFilter {
     QRegularExpression pattern; // found anywhere in the link, letter case ignored; empty: any link
 
     bool accepts(const QByteArray& link, const GalleryFacts* facts) const;
-    // Whether what a thumbnail tells can change the answer.
-    bool readsFacts() const { return minWidth > 0 || minHeight > 0 || minBytes > 0 || !type.isEmpty(); }
 };
 
 enum class GallerySort { PageOrder, Dimensions, Size, Name };
@@ -88,7 +86,7 @@ public:
     void setSortOrder(GallerySort order);
 
     const GalleryFacts* facts(const QByteArray& link) const;
-    // Records what a thumbnail told; true when the entry's place (shown or not, its rank) may change.
+    // Records what a thumbnail told; true when the entry's place (shown or not, its rank) changes.
     bool learn(const Thumbnail& thumbnail);
     void forgetFacts();
 
