@@ -203,6 +203,17 @@ int GalleryModel::tickedCount() const {
     return ticked;
 }
 
+QVariant GalleryModel::data(const QModelIndex& index, int role) const {
+    if (role != Qt::ToolTipRole)
+        return QSortFilterProxyModel::data(index, role);
+    const QModelIndex source = mapToSource(index);
+    if (!source.isValid())
+        return {};
+    const QString link = QString::fromUtf8(m_list.text(source.row() + 1));
+    const QString note = m_list.outcomeNote(source.row() + 1);
+    return note.isEmpty() ? link : link + QLatin1Char('\n') + note;
+}
+
 bool GalleryModel::filterAcceptsRow(int sourceRow, const QModelIndex& sourceParent) const {
     if (sourceParent.isValid())
         return false;

@@ -96,6 +96,9 @@ public:
     void refresh();
     int tickedCount() const;
 
+    // The link in full as the tooltip, with the last download's word on it.
+    QVariant data(const QModelIndex& index, int role) const override;
+
 protected:
     bool filterAcceptsRow(int sourceRow, const QModelIndex& sourceParent) const override;
     bool lessThan(const QModelIndex& left, const QModelIndex& right) const override;

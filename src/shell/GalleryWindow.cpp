@@ -10,6 +10,7 @@
 #include <QContextMenuEvent>
 #include <QGuiApplication>
 #include <QHBoxLayout>
+#include <QIcon>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
@@ -139,6 +140,10 @@ public:
             painter->drawText(box.adjusted(10, 10, -10, -10), Qt::AlignCenter | Qt::TextWordWrap, words);
             painter->setFont(option.font);
         }
+
+        // The last download's mark (saved, failed, skipped) in the picture's corner.
+        if (const QIcon mark = index.data(Qt::DecorationRole).value<QIcon>(); !mark.isNull())
+            mark.paint(painter, QRect(box.right() - 14, box.top() + 4, 10, 10));
 
         // The tick, then the dimensions and the size on one line, the name under them.
         QStyleOptionViewItem check = option;

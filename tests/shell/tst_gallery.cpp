@@ -440,6 +440,9 @@ void TestGallery::listOperationsShowInTheGallery() {
     t.list().setTicked(1, false);
     t.list().setTicked(4, false);
     t.list().setOutcome(2, EntryOutcome::Failed, QStringLiteral("Failed: 404"));
+    // The link in full over its picture, with the run's word on it.
+    QCOMPARE(gallery.model().index(1, 0).data(Qt::ToolTipRole).toString(),
+             QString::fromUtf8(link("b.png")) + QStringLiteral("\nFailed: 404"));
     if (button == u"tickFailedOnly")
         t.window->tickFailedOnly();
     else
