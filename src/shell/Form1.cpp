@@ -12,6 +12,7 @@
 #include "shell/CursorFile.h"
 #include "shell/FileRoutines.h"
 #include "shell/Form1Layout.h"
+#include "shell/GalleryWindow.h"
 #include "shell/HelpTexts.h"
 #include "shell/ImageListView.h"
 #include "shell/LinkListFile.h"
@@ -270,6 +271,8 @@ void Form1::closeEvent(QCloseEvent* event) {
     // The companion window goes with the main one, so nothing keeps the program open.
     if (m_preview)
         m_preview->close();
+    if (m_gallery)
+        m_gallery->close();
     Form_Unload();
     event->accept();
 }
@@ -404,6 +407,9 @@ void Form1::listingEnded(ListingOutcome outcome) {
         m_pointer.setPointer(Pointer::Default);
         messages().show(QStringLiteral("Stopped: %1 links listed.").arg(imageList().count()));
     }
+    // The listed page is the Referer of its thumbnails from now on.
+    if (m_gallery)
+        m_gallery->refreshRun();
     // Once the run is over, so the menus are those of an idle window again.
     syncMenus();
 }

@@ -19,9 +19,11 @@ class DownloadUnderWay;
 class ListingUnderWay;
 enum class ListingOutcome;
 enum class DownloadOutcome;
+class GalleryWindow;
 class ImageListView;
 class PreviewWindow;
 class ThumbnailLoader;
+class ThumbnailSource;
 class ProgressBarDisplay;
 class QAction;
 class QActionGroup;
@@ -34,6 +36,9 @@ class QLineEdit;
 class QPushButton;
 class TextProgressBar;
 class QUrl;
+namespace net {
+class HeldCookies;
+}
 
 // What the window asks of the world outside it. Each has a real default; tests replace them all, so
 // that no test pings, starts a browser, opens a dialog or shows a real message box.
@@ -62,6 +67,8 @@ struct Form1Seams {
     std::function<QString(QWidget* parent, const QString& caption, const QString& suggested)> chooseSaveFile;
     std::function<QString(QWidget* parent, const QString& caption)> chooseOpenFile;
     std::function<void(const QString& text)> copyToClipboard;
+    // Where View > Gallery gets its thumbnails; null: the thumbnail loader.
+    std::function<std::unique_ptr<ThumbnailSource>()> thumbnails;
 };
 
 // What a mouse move over a control does to the window's pointer.
@@ -117,6 +124,7 @@ public:
     // The thumbnails of the listed images, made on first use: the gallery shows them, the preview
     // reads what they tell while its own fetch is on the way.
     ThumbnailLoader& thumbnails();
+    GalleryWindow* gallery() const { return m_gallery; }
 
     // Edit > Tick Failed Only: ticks the entries the last run failed and unticks the rest.
     void tickFailedOnly();
@@ -148,6 +156,9 @@ private:
     void showListMenu(const QPoint& at);
     void showPreview(bool shown);
     void previewCurrentEntry();
+    void showGallery(bool shown);
+    // The gallery's current entry becomes the list's; asked, the preview opens on it.
+    void followGallery(int entry, bool preview);
     void openCurrentInBrowser();
     void openDestinationFolder();
     // A change of the address box by the user: text entered in one piece is trimmed.
@@ -222,6 +233,10 @@ private:
     QAction* m_stop = nullptr;
     PreviewWindow* m_preview = nullptr;
     ThumbnailLoader* m_thumbnails = nullptr;
+    GalleryWindow* m_gallery = nullptr;
+    // The cookies a rendered listing ended with, kept for the gallery's fetches, and their lines.
+    std::unique_ptr<net::HeldCookies> m_galleryCookies;
+    QByteArray m_galleryCookieLines;
     Form1Seams m_seams;
     std::unique_ptr<MessageBoxes> m_ownBoxes;
     MessageBoxes* m_boxes = nullptr;

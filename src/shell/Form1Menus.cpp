@@ -1,10 +1,13 @@
 #include "core/Product.h"
 #include "discovery/ChromiumDriver.h"
 #include "discovery/ListingJob.h"
+#include "net/CookieFile.h"
 #include "shell/Form1.h"
+#include "shell/GalleryWindow.h"
 #include "shell/ImageListView.h"
 #include "shell/LinkListFile.h"
 #include "shell/PreviewWindow.h"
+#include "shell/SettingsStore.h"
 #include "shell/ThumbnailLoader.h"
 #include "shell/WindowRunSetup.h"
 
@@ -88,6 +91,10 @@ void Form1::buildMenus() {
     preview->setCheckable(true);
     preview->setShortcut(QKeySequence(Qt::Key_F3));
     connect(preview, &QAction::toggled, this, &Form1::showPreview);
+    QAction* gallery = named(view->addAction(QStringLiteral("&Gallery")), "actionGallery");
+    gallery->setCheckable(true);
+    gallery->setShortcut(QKeySequence(Qt::Key_F4));
+    connect(gallery, &QAction::toggled, this, &Form1::showGallery);
 
     QMenu* options = m_menuBar->addMenu(QStringLiteral("&Options"));
     QMenu* find = options->addMenu(QStringLiteral("&Find Images"));
@@ -277,6 +284,83 @@ void Form1::showPreview(bool shown) {
         m_preview->show();
     }
     previewCurrentEntry();
+}
+
+namespace {
+
+// The frame a window of this one's kind gets around its contents; not known before it is shown.
+QMargins frameMargins(const QWidget& window) {
+    const QRect inner = window.geometry();
+    const QRect outer = window.frameGeometry();
+    return {inner.left() - outer.left(), inner.top() - outer.top(), outer.right() - inner.right(),
+            outer.bottom() - inner.bottom()};
+}
+
+} // namespace
+
+void Form1::showGallery(bool shown) {
+    if (!m_gallery) {
+        if (!shown)
+            return;
+        std::unique_ptr<ThumbnailSource> source =
+            m_seams.thumbnails ? m_seams.thumbnails() : std::make_unique<LoaderThumbnails>(thumbnails());
+        m_gallery = new GalleryWindow(this, ui.ListView1->list(), *m_store, std::move(source), [this] {
+            // As the download run would ask for them, cookies and Referer included.
+            GalleryRun run{windowRequestOptions(*m_store), {}, m_discovery.refererPage()};
+            // After a rendered listing, the cookies the browser ended with stand in for the
+            // setting's, as for a download; a file that cannot be written leaves them out.
+            if (m_discovery.BrowserCookies.isEmpty()) {
+                m_galleryCookies.reset();
+                m_galleryCookieLines.clear();
+            } else if (!m_galleryCookies || m_galleryCookieLines != m_discovery.BrowserCookies) {
+                auto held = net::HeldCookies::write(m_discovery.BrowserCookies);
+                m_galleryCookies = held ? std::move(*held) : nullptr;
+                m_galleryCookieLines = m_discovery.BrowserCookies;
+            }
+            if (m_galleryCookies)
+                run.options.cookieFile = m_galleryCookies->path();
+            if (run.options.sendReferer)
+                run.referer = m_discovery.refererPage();
+            return run;
+        });
+        // F3 and F4 work over the gallery as over the main window.
+        m_gallery->addAction(action(QStringLiteral("actionPreview")));
+        m_gallery->addAction(action(QStringLiteral("actionGallery")));
+        connect(m_gallery, &GalleryWindow::hidden, this, [this] {
+            if (QAction* toggle = action(QStringLiteral("actionGallery")))
+                toggle->setChecked(false);
+        });
+        connect(m_gallery, &GalleryWindow::currentEntryChanged, this,
+                [this](int entry) { followGallery(entry, false); });
+        connect(m_gallery, &GalleryWindow::previewRequested, this,
+                [this](int entry) { followGallery(entry, true); });
+    }
+    if (!shown) {
+        m_gallery->hide();
+        return;
+    }
+    if (!m_gallery->isVisible()) {
+        // Its frame is not known before it is shown; the main window's stands in for it.
+        const QRect available =
+            screen() ? screen()->availableGeometry() : QRect(QPoint(0, 0), QSize(1920, 1080));
+        m_gallery->showBeside(frameGeometry(), frameMargins(*this), available);
+    }
+}
+
+void Form1::followGallery(int entry, bool preview) {
+    if (entry < 1 || entry > ui.ListView1->list().rowCount())
+        return;
+    const QModelIndex index = ui.ListView1->model()->index(entry - 1, 0);
+    if (ui.ListView1->currentIndex() != index)
+        ui.ListView1->setCurrentIndex(index);
+    if (!preview)
+        return;
+    if (QAction* toggle = action(QStringLiteral("actionPreview")); toggle && !toggle->isChecked())
+        toggle->setChecked(true);
+    else
+        previewCurrentEntry();
+    if (m_preview)
+        m_preview->raise();
 }
 
 void Form1::previewCurrentEntry() {

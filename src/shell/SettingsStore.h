@@ -31,6 +31,13 @@ enum class Setting {
     UntickSaved,
     FollowLinks,
     PictureSizes,
+    GalleryGeometry,
+    GalleryMinWidth,
+    GalleryMinHeight,
+    GalleryMinSize,
+    GalleryType,
+    GalleryPattern,
+    GallerySort,
 };
 
 // How a key is read back and what stands in for it while it has never been written.
@@ -72,6 +79,17 @@ inline constexpr SettingInfo settingsTable[] = {
     // keeps ("all", "largest"), as the command line spells them; written only when chosen.
     {Setting::FollowLinks, QLatin1StringView("Follow Links"), false, QLatin1StringView("none"), false},
     {Setting::PictureSizes, QLatin1StringView("Picture Sizes"), false, QLatin1StringView("all"), false},
+    // The gallery window: its place and size ("x,y,width,height", empty: beside the main window)
+    // and its filter bar, each written only when the user changes it.
+    {Setting::GalleryGeometry, QLatin1StringView("Gallery Geometry"), false, QLatin1StringView(""), false},
+    {Setting::GalleryMinWidth, QLatin1StringView("Gallery Min Width"), false, QLatin1StringView("0"), false},
+    {Setting::GalleryMinHeight, QLatin1StringView("Gallery Min Height"), false, QLatin1StringView("0"),
+     false},
+    {Setting::GalleryMinSize, QLatin1StringView("Gallery Min Size"), false, QLatin1StringView(""), false},
+    {Setting::GalleryType, QLatin1StringView("Gallery Type"), false, QLatin1StringView("all"), false},
+    {Setting::GalleryPattern, QLatin1StringView("Gallery Pattern"), false, QLatin1StringView(""), false},
+    // "page", "dimensions", "size" or "name".
+    {Setting::GallerySort, QLatin1StringView("Gallery Sort"), false, QLatin1StringView("page"), false},
 };
 
 const SettingInfo& settingInfo(Setting setting);
