@@ -107,13 +107,23 @@ int main(int argc, char** argv) {
 
     // Scrolls on once every wanted thumbnail of the page is known, or none came for a while.
     QElapsedTimer clock;
+    QList<QByteArray> scrolledFrom;
     QTimer scroll;
     scroll.setInterval(20);
     QObject::connect(&scroll, &QTimer::timeout, [&] {
         const QList<QByteArray> wanted = gallery.wanted();
+        // The gallery asks for a page's pictures a moment after the scroll; until then the
+        // last page's list stands.
+        if (wanted == scrolledFrom && sinceThumbnail.elapsed() < patienceMs)
+            return;
         bool pageDone = !wanted.isEmpty();
-        for (const QByteArray& link : wanted)
-            pageDone = pageDone && gallery.thumbnails().known(link);
+        // Facts from a header alone are no thumbnail yet: the page waits for the picture or
+        // the reason there is none.
+        for (const QByteArray& link : wanted) {
+            const Thumbnail* known = gallery.thumbnails().known(link);
+            pageDone =
+                pageDone && known && (!known->image.isNull() || !known->message.isEmpty() || known->failed);
+        }
         if (!pageDone && sinceThumbnail.elapsed() < patienceMs)
             return;
         QScrollBar* bar = gallery.view()->verticalScrollBar();
@@ -122,6 +132,7 @@ int main(int argc, char** argv) {
             app.quit();
             return;
         }
+        scrolledFrom = wanted;
         bar->setValue(bar->value() + bar->pageStep());
         sinceThumbnail.restart();
     });
