@@ -3,6 +3,7 @@
 
 #include "support/CliRunner.h"
 #include "support/Files.h"
+#include "support/ImageBytes.h"
 #include "support/TestServer.h"
 
 #include <QBuffer>
@@ -17,6 +18,7 @@
 namespace {
 
 using namespace Qt::StringLiterals;
+using namespace imagebytes;
 
 QStringList lines(const QByteArray& out) {
     QStringList found = QString::fromUtf8(out).split(u'\n', Qt::SkipEmptyParts);
@@ -177,8 +179,6 @@ void ChoosingTest::badPatternIsRefused() {
 }
 
 namespace {
-
-QByteArray realPng(int width, int height);
 
 const QByteArray pngBytes = QByteArray("\x89PNG\r\n\x1A\n", 8) + QByteArray(100, 'p');
 const QByteArray gifBytes = "GIF89a" + QByteArray(100, 'g');
@@ -725,75 +725,6 @@ void ChoosingTest::dedupeKeepsOneCopy() {
     if (!options.contains(u"--dedupe"_s))
         QVERIFY(!recorded.contains("#sha256"));
 }
-
-namespace {
-
-QByteArray be32(quint32 v) {
-    QByteArray out(4, '\0');
-    qToBigEndian(v, out.data());
-    return out;
-}
-
-QByteArray pngChunk(const QByteArray& type, const QByteArray& data) {
-    const QByteArray typed = type + data;
-    quint32 crc = 0xFFFFFFFF;
-    for (const char c : typed) {
-        crc ^= quint8(c);
-        for (int k = 0; k < 8; ++k)
-            crc = (crc >> 1) ^ (0xEDB88320 & (0 - (crc & 1)));
-    }
-    return be32(quint32(data.size())) + typed + be32(~crc);
-}
-
-// A PNG that claims the dimensions, with zeroBytes of pixels compressed (a bomb when they are
-// many), and no end.
-QByteArray pngClaiming(quint32 width, quint32 height, qsizetype zeroBytes = 1000) {
-    const QByteArray header = be32(width) + be32(height) + QByteArray("\x08\x02\0\0\0", 5);
-    return QByteArray("\x89PNG\r\n\x1A\n", 8) + pngChunk("IHDR", header) +
-           pngChunk("IDAT", qCompress(QByteArray(zeroBytes, '\0')).mid(4));
-}
-
-// A real PNG of these dimensions.
-QByteArray realPng(int width, int height) {
-    QImage picture(width, height, QImage::Format_RGB32);
-    picture.fill(Qt::darkGreen);
-    QByteArray encoded;
-    QBuffer buffer(&encoded);
-    buffer.open(QIODevice::WriteOnly);
-    picture.save(&buffer, "PNG");
-    return encoded;
-}
-
-// A real JPEG whose frame header comes after exifBytes of application segments.
-QByteArray jpegWithExif(int width, int height, qsizetype exifBytes) {
-    QImage picture(width, height, QImage::Format_RGB32);
-    picture.fill(Qt::gray);
-    QByteArray encoded;
-    QBuffer buffer(&encoded);
-    buffer.open(QIODevice::WriteOnly);
-    picture.save(&buffer, "JPEG");
-    QByteArray out("\xFF\xD8", 2);
-    while (exifBytes > 0) {
-        const qsizetype piece = qMin<qsizetype>(exifBytes, 65000);
-        out += QByteArray("\xFF\xE1", 2);
-        out += char((piece + 2) >> 8);
-        out += char((piece + 2) & 0xFF);
-        out += QByteArray(piece, 'e');
-        exifBytes -= piece;
-    }
-    return out + encoded.mid(2);
-}
-
-// A GIF whose screen and one image claim the dimensions over a few bytes of pixels.
-QByteArray gifClaiming(quint16 width, quint16 height) {
-    QByteArray size;
-    for (const int part : {width & 0xFF, width >> 8, height & 0xFF, height >> 8})
-        size += char(part);
-    return "GIF89a" + size + QByteArray("\x80\x00\x00\x00\x00\x00\xFF\xFF\xFF", 9) + "\x2C" +
-           QByteArray(4, '\0') + size + QByteArray("\x00\x02\x02\x4C\x01\x00\x3B", 7);
-}
-
-} // namespace
 
 void ChoosingTest::limitsChooseByWhatImagesAre_data() {
     QTest::addColumn<Behaviour>("image");

@@ -2,6 +2,7 @@
 // format's header gives what it says, and what no reader can tell yet stays open.
 
 #include "probe/ImageHeader.h"
+#include "support/ImageBytes.h"
 
 #include <QBuffer>
 #include <QImage>
@@ -22,33 +23,7 @@ namespace {
 using State = ImageDimensions::State;
 
 QByteArray encoded(int width, int height, const char* format) {
-    QImage picture(width, height, QImage::Format_RGB32);
-    picture.fill(Qt::darkCyan);
-    QByteArray bytes;
-    QBuffer buffer(&bytes);
-    buffer.open(QIODevice::WriteOnly);
-    picture.save(&buffer, format);
-    return bytes;
-}
-
-// A JPEG whose frame header comes after exifBytes of application segments.
-QByteArray jpegAfterExif(int width, int height, qsizetype exifBytes) {
-    QByteArray out("\xFF\xD8", 2);
-    for (qsizetype left = exifBytes; left > 0;) {
-        const qsizetype piece = qMin<qsizetype>(left, 65000);
-        out += QByteArray("\xFF\xE1", 2) + char((piece + 2) >> 8) + char((piece + 2) & 0xFF) +
-               QByteArray(piece, 'e');
-        left -= piece;
-    }
-    return out + encoded(width, height, "JPEG").mid(2);
-}
-
-QByteArray gif(quint16 width, quint16 height) {
-    QByteArray size;
-    for (const int part : {width & 0xFF, width >> 8, height & 0xFF, height >> 8})
-        size += char(part);
-    return "GIF89a" + size + QByteArray("\x80\x00\x00\x00\x00\x00\xFF\xFF\xFF", 9) + "\x2C" +
-           QByteArray(4, '\0') + size + QByteArray("\x00\x02\x02\x4C\x01\x00\x3B", 7);
+    return imagebytes::encoded(imagebytes::filled(width, height, Qt::darkCyan), format);
 }
 
 } // namespace
@@ -82,13 +57,13 @@ void ImageHeaderTest::readsWhatTheHeaderSays_data() {
         << QByteArray("\x89PNG\r\n\x1A\n", 8) + QByteArray(600, 'x') << true << State::Unknown << QSize();
     QTest::newRow("JPEG") << encoded(640, 480, "JPEG") << true << State::Known << QSize(640, 480);
     QTest::newRow("JPEG with 100 KB of Exif: its first 64 KiB need more")
-        << jpegAfterExif(640, 480, 100000).left(64 * 1024) << false << State::NeedMore << QSize();
+        << imagebytes::jpegWithExif(640, 480, 100000).left(64 * 1024) << false << State::NeedMore << QSize();
     QTest::newRow("JPEG with 100 KB of Exif: read once the frame is in")
-        << jpegAfterExif(640, 480, 100000) << true << State::Known << QSize(640, 480);
+        << imagebytes::jpegWithExif(640, 480, 100000) << true << State::Known << QSize(640, 480);
     QTest::newRow("JPEG cut before its frame, complete: unknown")
-        << jpegAfterExif(640, 480, 100000).left(64 * 1024) << true << State::Unknown << QSize();
+        << imagebytes::jpegWithExif(640, 480, 100000).left(64 * 1024) << true << State::Unknown << QSize();
     QTest::newRow("GIF claiming 65,535 x 65,535")
-        << gif(65535, 65535) << true << State::Known << QSize(65535, 65535);
+        << imagebytes::gifClaiming(65535, 65535) << true << State::Known << QSize(65535, 65535);
     QTest::newRow("BMP, named by no signature")
         << encoded(17, 9, "BMP") << true << State::Known << QSize(17, 9);
     if (QImageWriter::supportedImageFormats().contains("webp"))
