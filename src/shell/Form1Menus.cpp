@@ -306,7 +306,7 @@ void Form1::showGallery(bool shown) {
             m_seams.thumbnails ? m_seams.thumbnails() : std::make_unique<LoaderThumbnails>(thumbnails());
         m_gallery = new GalleryWindow(this, ui.ListView1->list(), *m_store, std::move(source), [this] {
             // As the download run would ask for them, cookies and Referer included.
-            GalleryRun run{windowRequestOptions(*m_store), {}, m_discovery.refererPage()};
+            GalleryRun run{windowRequestOptions(*m_store), {}, m_discovery.refererPage(), {}};
             // After a rendered listing, the cookies the browser ended with stand in for the
             // setting's, as for a download; a file that cannot be written leaves them out.
             if (m_discovery.BrowserCookies.isEmpty()) {
@@ -319,8 +319,10 @@ void Form1::showGallery(bool shown) {
             }
             if (m_galleryCookies)
                 run.options.cookieFile = m_galleryCookies->path();
-            if (run.options.sendReferer)
+            if (run.options.sendReferer) {
                 run.referer = m_discovery.refererPage();
+                run.followedFrom = m_discovery.FollowedFrom;
+            }
             return run;
         });
         // F3 and F4 work over the gallery as over the main window.

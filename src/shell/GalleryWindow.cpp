@@ -32,9 +32,8 @@ LoaderThumbnails::LoaderThumbnails(ThumbnailLoader& loader, QObject* parent)
     connect(m_loader, &ThumbnailLoader::ready, this, &ThumbnailSource::ready);
 }
 
-void LoaderThumbnails::setRun(const net::RunOptions& options, const QByteArray& referer,
-                              const QByteArray& page) {
-    m_loader->setRun(options, referer, page);
+void LoaderThumbnails::setRun(const GalleryRun& run) {
+    m_loader->setRun(run.options, run.referer, run.page, run.followedFrom);
 }
 
 void LoaderThumbnails::want(const QList<QByteArray>& links) {
@@ -625,8 +624,7 @@ void GalleryWindow::askForVisible() {
     for (int more = 0; more < ahead && row < rows; ++more, ++row)
         links << m_model->linkAt(m_model->index(row, 0));
     if (!m_runSet && m_run) {
-        const GalleryRun run = m_run();
-        m_thumbnails->setRun(run.options, run.referer, run.page);
+        m_thumbnails->setRun(m_run());
         m_runSet = true;
     }
     if (links == m_wanted)

@@ -23,15 +23,22 @@ class QSpinBox;
 class ThumbnailLoader;
 struct Thumbnail;
 
+// The options and Referer the gallery's fetches go with, asked afresh for each new listing.
+struct GalleryRun {
+    net::RunOptions options;
+    QByteArray referer;
+    QByteArray page;
+    QHash<QByteArray, QByteArray> followedFrom; // links of followed pages -> their page
+};
+
 // Where the gallery's thumbnails come from: the thumbnail loader, or a test's own.
 class ThumbnailSource : public QObject {
     Q_OBJECT
 public:
     using QObject::QObject;
-    // referer: sent with each fetch (empty: none); page: the listed page, the one host the run's
+    // The Referer is sent with each fetch (empty: none); the page is the one host the run's
     // credential lines may go to.
-    virtual void setRun(const net::RunOptions& options, const QByteArray& referer,
-                        const QByteArray& page) = 0;
+    virtual void setRun(const GalleryRun& run) = 0;
     // The links on show now, most wanted first.
     virtual void want(const QList<QByteArray>& links) = 0;
     virtual const Thumbnail* known(const QByteArray& link) const = 0;
@@ -46,20 +53,13 @@ class LoaderThumbnails : public ThumbnailSource {
     Q_OBJECT
 public:
     LoaderThumbnails(ThumbnailLoader& loader, QObject* parent = nullptr);
-    void setRun(const net::RunOptions& options, const QByteArray& referer, const QByteArray& page) override;
+    void setRun(const GalleryRun& run) override;
     void want(const QList<QByteArray>& links) override;
     const Thumbnail* known(const QByteArray& link) const override;
     void clear() override;
 
 private:
     ThumbnailLoader* m_loader;
-};
-
-// The options and Referer the gallery's fetches go with, asked afresh for each new listing.
-struct GalleryRun {
-    net::RunOptions options;
-    QByteArray referer;
-    QByteArray page;
 };
 
 // The grid: Space ticks, Return asks for the preview.

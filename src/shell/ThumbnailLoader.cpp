@@ -214,10 +214,12 @@ struct RequestSetup {
     net::RunOptions options;
     QByteArray referer;
     QByteArray page;
+    QHash<QByteArray, QByteArray> followedFrom;
 };
 
 bool sameRequests(const RequestSetup& a, const RequestSetup& b) {
-    return a.referer == b.referer && a.page == b.page && sameRequestOptions(a.options, b.options);
+    return a.referer == b.referer && a.page == b.page && a.followedFrom == b.followedFrom &&
+           sameRequestOptions(a.options, b.options);
 }
 
 } // namespace
@@ -314,7 +316,8 @@ private:
         void start(net::Transfers& loop, const RequestSetup& setup) {
             m_loop = &loop;
             net::Request request = net::Request::of(m_link);
-            request.referer = setup.referer;
+            request.referer =
+                setup.referer.isEmpty() ? QByteArray() : setup.followedFrom.value(m_link, setup.referer);
             request.maxBodyBytes = thumbnails::maxBodyBytes;
             m_pending = true;
             // A request that cannot start reports through finished() before submit returns.
@@ -569,8 +572,8 @@ ThumbnailLoader::~ThumbnailLoader() {
 }
 
 void ThumbnailLoader::setRun(const net::RunOptions& options, const QByteArray& referer,
-                             const QByteArray& page) {
-    RequestSetup setup{options, referer, page};
+                             const QByteArray& page, const QHash<QByteArray, QByteArray>& followedFrom) {
+    RequestSetup setup{options, referer, page, followedFrom};
     if (m_state->setup && sameRequests(*m_state->setup, setup))
         return;
     m_state->setup = setup;

@@ -3,6 +3,7 @@
 #include "net/RunSetup.h"
 
 #include <QByteArray>
+#include <QHash>
 #include <QImage>
 #include <QList>
 #include <QObject>
@@ -63,7 +64,10 @@ public:
     // that carry a credential go only to page's origin (to each link's own with
     // credentialsForEachLink); with no page, to none. Fetches on the way start again when the
     // request options change.
-    void setRun(const net::RunOptions& options, const QByteArray& referer, const QByteArray& page = {});
+    // followedFrom: links found on a followed page, each with that page, which they name as their
+    // Referer instead (when there is a Referer at all), as the download does.
+    void setRun(const net::RunOptions& options, const QByteArray& referer, const QByteArray& page = {},
+                const QHash<QByteArray, QByteArray>& followedFrom = {});
     // The links wanted now, most wanted first (the visible entries); each that is neither cached
     // nor on its way is fetched. Links not in the list and not yet on the wire are dropped.
     void want(const QList<QByteArray>& links);

@@ -29,9 +29,9 @@ public:
     QByteArray referer;
     QHash<QByteArray, Thumbnail> cache;
 
-    void setRun(const net::RunOptions&, const QByteArray& page, const QByteArray&) override {
+    void setRun(const GalleryRun& run) override {
         ++runs;
-        referer = page;
+        referer = run.referer;
     }
     void want(const QList<QByteArray>& links) override { wants << links; }
     const Thumbnail* known(const QByteArray& link) const override {

@@ -3,6 +3,7 @@
 #include "shell/PreviewLoader.h"
 #include "shell/PreviewWindow.h"
 #include "shell/ThumbnailLoader.h"
+#include "support/ImageBytes.h"
 #include "support/TestServer.h"
 
 #include <QBuffer>
@@ -19,29 +20,9 @@
 #include <memory>
 
 using namespace Qt::StringLiterals;
+using namespace imagebytes;
 
 namespace {
-
-QByteArray be32(quint32 v) {
-    QByteArray out(4, '\0');
-    qToBigEndian(v, out.data());
-    return out;
-}
-
-quint32 crc32(const QByteArray& bytes) {
-    quint32 crc = 0xFFFFFFFF;
-    for (const char c : bytes) {
-        crc ^= quint8(c);
-        for (int k = 0; k < 8; ++k)
-            crc = (crc >> 1) ^ (0xEDB88320 & (0 - (crc & 1)));
-    }
-    return ~crc;
-}
-
-QByteArray pngChunk(const QByteArray& type, const QByteArray& data) {
-    const QByteArray typed = type + data;
-    return be32(quint32(data.size())) + typed + be32(crc32(typed));
-}
 
 QByteArray le32(quint32 v) {
     QByteArray out(4, '\0');
@@ -54,56 +35,6 @@ QByteArray gzipped(const QByteArray& bytes) {
     const QByteArray zlib = qCompress(bytes, 9).mid(4);
     return QByteArray("\x1F\x8B\x08\0\0\0\0\0\x02\xFF", 10) + zlib.mid(2, zlib.size() - 6) +
            le32(crc32(bytes)) + le32(quint32(bytes.size()));
-}
-
-// A PNG that claims the dimensions, with zeroBytes of pixels compressed (a bomb when they are
-// many), and no end.
-QByteArray pngClaiming(quint32 width, quint32 height, qsizetype zeroBytes = 1000) {
-    const QByteArray header = be32(width) + be32(height) + QByteArray("\x08\x02\0\0\0", 5);
-    return QByteArray("\x89PNG\r\n\x1A\n", 8) + pngChunk("IHDR", header) +
-           pngChunk("IDAT", qCompress(QByteArray(zeroBytes, '\0')).mid(4));
-}
-
-QByteArray encoded(const QImage& image, const char* format) {
-    QByteArray bytes;
-    QBuffer buffer(&bytes);
-    buffer.open(QIODevice::WriteOnly);
-    image.save(&buffer, format);
-    return bytes;
-}
-
-QImage filled(int width, int height, const QColor& colour = Qt::darkGreen) {
-    QImage picture(width, height, QImage::Format_RGB32);
-    picture.fill(colour);
-    return picture;
-}
-
-QByteArray realPng(int width, int height) {
-    return encoded(filled(width, height), "PNG");
-}
-
-// A real JPEG whose frame header comes after exifBytes of application segments.
-QByteArray jpegWithExif(int width, int height, qsizetype exifBytes) {
-    const QByteArray jpeg = encoded(filled(width, height, Qt::gray), "JPEG");
-    QByteArray out("\xFF\xD8", 2);
-    while (exifBytes > 0) {
-        const qsizetype piece = qMin<qsizetype>(exifBytes, 65000);
-        out += QByteArray("\xFF\xE1", 2);
-        out += char((piece + 2) >> 8);
-        out += char((piece + 2) & 0xFF);
-        out += QByteArray(piece, 'e');
-        exifBytes -= piece;
-    }
-    return out + jpeg.mid(2);
-}
-
-// A GIF whose screen and one image claim the dimensions over a few bytes of pixels.
-QByteArray gifClaiming(quint16 width, quint16 height) {
-    QByteArray size;
-    for (const int part : {width & 0xFF, width >> 8, height & 0xFF, height >> 8})
-        size += char(part);
-    return "GIF89a" + size + QByteArray("\x80\x00\x00\x00\x00\x00\xFF\xFF\xFF", 9) + "\x2C" +
-           QByteArray(4, '\0') + size + QByteArray("\x00\x02\x02\x4C\x01\x00\x3B", 7);
 }
 
 const QByteArray hostileSvg = "<?xml version=\"1.0\"?><!DOCTYPE svg [<!ENTITY x SYSTEM \"/secret\">]>"
@@ -454,11 +385,15 @@ void ThumbnailsTest::requestsCarryTheRunOptions_data() {
     QTest::addColumn<bool>("page");      // the loader was told the page
     QTest::addColumn<bool>("eachLink");  // credentials go to each link's own origin
     QTest::addColumn<bool>("credential");
+    QTest::addColumn<bool>("followed"); // the image was found on a followed page of the page's host
 
-    QTest::newRow("the page's host gets the credential") << false << true << false << true;
-    QTest::newRow("another host does not") << true << true << false << false;
-    QTest::newRow("with no page, no host does") << false << false << false << false;
-    QTest::newRow("each link's own origin, when asked") << true << true << true << true;
+    QTest::newRow("the page's host gets the credential") << false << true << false << true << false;
+    QTest::newRow("another host does not") << true << true << false << false << false;
+    QTest::newRow("with no page, no host does") << false << false << false << false << false;
+    QTest::newRow("each link's own origin, when asked") << true << true << true << true << false;
+    QTest::newRow("a followed page's image names that page") << false << true << false << true << true;
+    QTest::newRow("another host is told the followed page's origin")
+        << true << true << false << false << true;
 }
 
 void ThumbnailsTest::requestsCarryTheRunOptions() {
@@ -466,6 +401,7 @@ void ThumbnailsTest::requestsCarryTheRunOptions() {
     QFETCH(bool, page);
     QFETCH(bool, eachLink);
     QFETCH(bool, credential);
+    QFETCH(bool, followed);
     TestServer pages;
     TestServer other("127.0.0.2");
     if (otherHost && !other.isListening())
@@ -486,14 +422,20 @@ void ThumbnailsTest::requestsCarryTheRunOptions() {
     options.credentialsForEachLink = eachLink;
     ThumbnailLoader loader;
     const QByteArray pageAddress = pages.address("/page.html");
-    loader.setRun(options, pageAddress, page ? pageAddress : QByteArray());
+    const QByteArray followedPage = pages.address("/gallery/followed.html");
+    QHash<QByteArray, QByteArray> followedFrom;
+    if (followed)
+        followedFrom.insert(images.address("/a.png"), followedPage);
+    loader.setRun(options, pageAddress, page ? pageAddress : QByteArray(), followedFrom);
     loader.want({images.address("/a.png")});
     QVERIFY(arrival(loader, images.address("/a.png")));
     const RecordedRequest request = images.requests().first();
     QCOMPARE(request.header("User-Agent"), QByteArray("Thumbnailer/2"));
     QCOMPARE(request.header("X-Gallery"), QByteArray("yes"));
     // Another origin is told the page's origin only, as browsers do.
-    QCOMPARE(request.header("Referer"), otherHost ? pages.base() + '/' : pageAddress);
+    QCOMPARE(request.header("Referer"), otherHost  ? pages.base() + '/'
+                                        : followed ? followedPage
+                                                   : pageAddress);
     QCOMPARE(request.cookies(), QByteArrayList{"session=abc123"});
     QCOMPARE(request.header("Authorization"), credential ? QByteArray("Bearer s3cret") : QByteArray());
 }
