@@ -1,13 +1,10 @@
 #include "shell/PreviewLoader.h"
 
 #include "core/Cancellation.h"
-#include "download/BodySniffer.h"
 #include "net/CurlLoop.h"
-#include "probe/SafeSvg.h"
+#include "shell/PictureDecoder.h"
 #include "shell/WindowRunSetup.h"
 
-#include <QBuffer>
-#include <QImageReader>
 #include <QLocale>
 #include <QMetaObject>
 
@@ -24,64 +21,33 @@ QString PreviewResult::summary() const {
 namespace preview {
 
 PreviewResult decode(const QByteArray& body, const QByteArray& contentType) {
+    using Outcome = DecodedPicture::Outcome;
+    DecodedPicture picture = decodePicture(body, contentType, {fitSize, maxPixels, false});
     PreviewResult result;
     result.bytes = body.size();
-    QBuffer buffer;
-    buffer.setData(body);
-    buffer.open(QIODevice::ReadOnly);
-    const QByteArray sniffed = QImageReader::imageFormat(&buffer);
-    if (sniffed == "svg" || sniffed == "svgz") {
-        const QByteArray svg = sniffed == "svgz" ? probe::svgzInflated(body) : body;
-        buffer.close();
-        buffer.setData(svg.isEmpty() ? svg : probe::svgWithoutOutsideReferences(svg));
-        buffer.open(QIODevice::ReadOnly);
-        if (buffer.data().isEmpty()) {
-            result.type = QString::fromLatin1(sniffed).toUpper();
-            result.message = QStringLiteral("cannot be shown: the SVG is broken");
-            return result;
-        }
-    }
-    buffer.seek(0);
-    QImageReader reader(&buffer);
-    reader.setDecideFormatFromContent(true);
-    // Room for the largest picture allowed at four bytes a pixel, and no more.
-    reader.setAllocationLimit(int(maxPixels * 4 / (1024 * 1024)) + 1);
-    const QByteArray format = reader.format();
-    const QString served = QString::fromLatin1(contentType.split(';').first().trimmed());
-    if (format.isEmpty()) {
-        // What the bytes are counts for more than what the server calls them.
-        if (sniffBody(QByteArrayView(body).first(qMin(body.size(), sniffLength))) == BodyKind::Html) {
-            result.type = QStringLiteral("HTML page");
-            result.message = QStringLiteral("no preview: the body is an HTML page, not an image");
-            return result;
-        }
-        result.type = served.isEmpty() ? QStringLiteral("unknown type") : served;
+    result.pixelSize = picture.pixelSize;
+    result.type = picture.type;
+    switch (picture.outcome) {
+    case Outcome::Shown:
+        result.image = std::move(picture.image);
+        break;
+    case Outcome::HtmlPage:
+        result.message = QStringLiteral("no preview: the body is an HTML page, not an image");
+        break;
+    case Outcome::Empty:
+    case Outcome::Unknown:
         result.message = QStringLiteral("no preview");
-        return result;
+        break;
+    case Outcome::BrokenSvg:
+        result.message = QStringLiteral("cannot be shown: the SVG is broken");
+        break;
+    case Outcome::TooLarge:
+        result.message = QStringLiteral("too large to preview");
+        break;
+    case Outcome::Unreadable:
+        result.message = QStringLiteral("cannot be shown: %1").arg(picture.readerText);
+        break;
     }
-    result.type = QString::fromLatin1(format).toUpper();
-    const QSize size = reader.size();
-    if (size.isValid()) {
-        result.pixelSize = size;
-        if (qint64(size.width()) * size.height() > maxPixels) {
-            result.message = QStringLiteral("too large to preview");
-            return result;
-        }
-        // Vector pictures are drawn straight at the size shown; large ones are asked for smaller.
-        if (size.width() > fitSize || size.height() > fitSize)
-            if (reader.supportsOption(QImageIOHandler::ScaledSize))
-                reader.setScaledSize(size.scaled(fitSize, fitSize, Qt::KeepAspectRatio));
-    }
-    QImage image = reader.read();
-    if (image.isNull()) {
-        result.message = QStringLiteral("cannot be shown: %1").arg(reader.errorString());
-        return result;
-    }
-    if (!result.pixelSize.isValid())
-        result.pixelSize = image.size();
-    if (image.width() > fitSize || image.height() > fitSize)
-        image = image.scaled(fitSize, fitSize, Qt::KeepAspectRatio, Qt::SmoothTransformation);
-    result.image = std::move(image);
     return result;
 }
 

@@ -5,13 +5,13 @@
 #include "download/BodySniffer.h"
 #include "net/CurlLoop.h"
 #include "probe/SafeSvg.h"
+#include "shell/PictureDecoder.h"
 #include "shell/WindowRunSetup.h"
 
 #include <QBuffer>
 #include <QCache>
 #include <QHash>
 #include <QImageReader>
-#include <QLoggingCategory>
 #include <QMetaObject>
 #include <QMutex>
 #include <QSet>
@@ -25,11 +25,6 @@
 
 namespace {
 
-QString servedType(const QByteArray& contentType) {
-    const QString served = QString::fromLatin1(contentType.split(';').first().trimmed());
-    return served.isEmpty() ? QStringLiteral("unknown type") : served;
-}
-
 // Vector pictures are drawn straight at the thumbnail's size, so their own size costs nothing.
 bool isVector(const QByteArray& format) {
     return format == "svg" || format == "svgz";
@@ -41,17 +36,6 @@ bool tooLarge(const QByteArray& format, QSize size) {
 }
 
 const QString tooLargeText = QStringLiteral("too large for a thumbnail");
-
-void quietReaders() {
-    // Partial headers and broken pictures are the daily bread here: the readers' complaints about
-    // them are no news.
-    static const bool quiet = [] {
-        QLoggingCategory::setFilterRules(
-            QStringLiteral("qt.gui.imageio*.warning=false\nqt.svg.warning=false"));
-        return true;
-    }();
-    Q_UNUSED(quiet);
-}
 
 // The facts an image's bytes so far give: its format and, once the header is in, its size.
 struct Header {
@@ -65,7 +49,7 @@ struct Header {
 constexpr qsizetype recogniseBytes = 512;
 
 Header readHeader(const QByteArray& bytes, bool complete) {
-    quietReaders();
+    quietImageReaders();
     Header header;
     QByteArray data = QByteArray::fromRawData(bytes.constData(), bytes.size());
     QBuffer buffer(&data);
@@ -99,85 +83,41 @@ Header readHeader(const QByteArray& bytes, bool complete) {
 namespace thumbnails {
 
 Thumbnail decode(const QByteArray& body, const QByteArray& contentType) {
-    quietReaders();
+    using Outcome = DecodedPicture::Outcome;
+    DecodedPicture picture = decodePicture(body, contentType, {edge, maxPixels, true});
     Thumbnail thumbnail;
     thumbnail.bytes = body.size();
-    if (body.isEmpty()) {
-        thumbnail.type = servedType(contentType);
+    thumbnail.pixelSize = picture.pixelSize;
+    thumbnail.type = picture.type;
+    switch (picture.outcome) {
+    case Outcome::Shown:
+        // The format the window paints fastest.
+        thumbnail.image = picture.image.convertToFormat(
+            picture.image.hasAlphaChannel() ? QImage::Format_ARGB32_Premultiplied : QImage::Format_RGB32);
+        break;
+    case Outcome::Empty:
         thumbnail.message = QStringLiteral("empty body");
-        return thumbnail;
+        break;
+    case Outcome::HtmlPage:
+        thumbnail.message = QStringLiteral("an HTML page, not an image");
+        break;
+    case Outcome::Unknown:
+        thumbnail.message = QStringLiteral("no picture this program can read");
+        break;
+    case Outcome::BrokenSvg:
+        thumbnail.message = picture.type == QLatin1StringView("SVGZ")
+                                ? QStringLiteral("cannot be shown: the compressed SVG is broken or inflates "
+                                                 "beyond %1 MiB")
+                                      .arg(probe::maxSvgBytes >> 20)
+                                : QStringLiteral("cannot be shown: the SVG is not well-formed");
+        break;
+    case Outcome::TooLarge:
+        thumbnail.message = tooLargeText;
+        break;
+    case Outcome::Unreadable:
+        thumbnail.message = QStringLiteral("cannot be shown: %1").arg(picture.readerText);
+        break;
     }
-    QByteArray format;
-    {
-        QBuffer buffer;
-        buffer.setData(body);
-        buffer.open(QIODevice::ReadOnly);
-        QImageReader sniff(&buffer);
-        sniff.setDecideFormatFromContent(true);
-        format = sniff.format();
-    }
-    if (format.isEmpty()) {
-        // What the bytes are counts for more than what the server calls them.
-        if (sniffBody(QByteArrayView(body).first(qMin(body.size(), sniffLength))) == BodyKind::Html) {
-            thumbnail.type = QStringLiteral("HTML page");
-            thumbnail.message = QStringLiteral("an HTML page, not an image");
-        } else {
-            thumbnail.type = servedType(contentType);
-            thumbnail.message = QStringLiteral("no picture this program can read");
-        }
-        return thumbnail;
-    }
-    thumbnail.type = QString::fromLatin1(format).toUpper();
-    QByteArray data = body;
-    QByteArray readAs = format;
-    if (format == "svgz") {
-        data = probe::svgzInflated(body);
-        readAs = "svg";
-        if (data.isEmpty()) {
-            thumbnail.message = QStringLiteral("cannot be shown: the compressed SVG is broken or inflates "
-                                               "beyond %1 MiB")
-                                    .arg(probe::maxSvgBytes >> 20);
-            return thumbnail;
-        }
-    }
-    if (readAs == "svg") {
-        data = probe::svgWithoutOutsideReferences(data);
-        if (data.isEmpty()) {
-            thumbnail.message = QStringLiteral("cannot be shown: the SVG is not well-formed");
-            return thumbnail;
-        }
-    }
-    QBuffer buffer(&data);
-    buffer.open(QIODevice::ReadOnly);
-    QImageReader reader(&buffer, readAs);
-    // Room for the largest picture allowed at four bytes a pixel, and no more.
-    reader.setAllocationLimit(int(maxPixels * 4 / (1024 * 1024)) + 1);
-    const QSize size = reader.size();
-    if (size.isValid() && !size.isEmpty()) {
-        thumbnail.pixelSize = size;
-        if (tooLarge(format, size)) {
-            thumbnail.message = tooLargeText;
-            return thumbnail;
-        }
-        // JPEG decodes scaled down almost for free, SVG is drawn at the size asked for.
-        if ((size.width() > edge || size.height() > edge) &&
-            reader.supportsOption(QImageIOHandler::ScaledSize)) {
-            const QSize scaled = size.scaled(edge, edge, Qt::KeepAspectRatio);
-            reader.setScaledSize(QSize(qMax(1, scaled.width()), qMax(1, scaled.height())));
-        }
-    }
-    QImage image = reader.read();
-    if (image.isNull()) {
-        thumbnail.message = QStringLiteral("cannot be shown: %1").arg(reader.errorString());
-        return thumbnail;
-    }
-    if (!thumbnail.pixelSize.isValid())
-        thumbnail.pixelSize = image.size();
-    if (image.width() > edge || image.height() > edge)
-        image = image.scaled(edge, edge, Qt::KeepAspectRatio, Qt::SmoothTransformation);
-    // The format the window paints fastest.
-    thumbnail.image = image.convertToFormat(image.hasAlphaChannel() ? QImage::Format_ARGB32_Premultiplied
-                                                                    : QImage::Format_RGB32);
     return thumbnail;
 }
 
