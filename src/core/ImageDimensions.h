@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QByteArray>
 #include <QByteArrayView>
 #include <QSize>
 
@@ -16,6 +17,7 @@ struct ImageDimensions {
     };
     State state = State::NeedMore;
     QSize size;
+    QByteArray format; // the reader's name for it ("png", "jpeg", "svg"), once one knows the bytes
 };
 
 // Reads the dimensions from the bytes so far; complete says there are no more.

@@ -24,9 +24,9 @@ QByteArray formatBySignature(QByteArrayView bytes) {
     return {};
 }
 
-// The size the reader of format (any reader when empty) reads from the bytes; invalid when none
-// can read them.
-QSize sizeBy(QByteArrayView bytes, const QByteArray& format, bool* recognised) {
+// The size the reader of format (any reader when empty) reads from the bytes, and the format it
+// read them as; invalid when none can read them.
+QSize sizeBy(QByteArrayView bytes, const QByteArray& format, bool* recognised, QByteArray* readAs) {
     // A view of the bytes, not a copy.
     QByteArray data = QByteArray::fromRawData(bytes.data(), bytes.size());
     QBuffer buffer(&data);
@@ -40,22 +40,27 @@ QSize sizeBy(QByteArrayView bytes, const QByteArray& format, bool* recognised) {
     *recognised = reader.canRead();
     if (!*recognised)
         return {};
+    *readAs = reader.format();
     // The SVG reader parses the whole document for its size, outside files and all.
-    if (const QByteArray read = reader.format(); read == "svg" || read == "svgz")
-        return svgSize(data, read);
+    if (*readAs == "svg" || *readAs == "svgz")
+        return svgSize(data, *readAs);
     return reader.size();
 }
 
 } // namespace
 
-ImageDimensions readDimensions(QByteArrayView bytes, bool complete) {
-    // The first bytes of an image are often not a whole header yet: the readers' complaints about
-    // that are no news to anyone.
+void quietImageReaders() {
+    // One set of rules for every reader of the program: setting rules replaces those set before.
     static const bool quiet = [] {
-        QLoggingCategory::setFilterRules(QStringLiteral("qt.gui.imageio.warning=false"));
+        QLoggingCategory::setFilterRules(
+            QStringLiteral("qt.gui.imageio*.warning=false\nqt.svg.warning=false"));
         return true;
     }();
     Q_UNUSED(quiet);
+}
+
+ImageDimensions readDimensions(QByteArrayView bytes, bool complete) {
+    quietImageReaders();
     ImageDimensions read;
     if (bytes.isEmpty()) {
         read.state = complete ? ImageDimensions::State::Unknown : ImageDimensions::State::NeedMore;
@@ -65,9 +70,9 @@ ImageDimensions readDimensions(QByteArrayView bytes, bool complete) {
     QSize size;
     // Whatever the one reader cannot tell, all of them are asked, as if it had not been named.
     if (const QByteArray format = formatBySignature(bytes); !format.isEmpty())
-        size = sizeBy(bytes, format, &recognised);
+        size = sizeBy(bytes, format, &recognised, &read.format);
     if (!recognised || !size.isValid() || size.isEmpty())
-        size = sizeBy(bytes, {}, &recognised);
+        size = sizeBy(bytes, {}, &recognised, &read.format);
     if (!recognised) {
         read.state = complete || bytes.size() >= recogniseBytes ? ImageDimensions::State::Unknown
                                                                 : ImageDimensions::State::NeedMore;

@@ -12,6 +12,10 @@ namespace probe {
 // nor runs scripts.
 ImageDimensions readDimensions(QByteArrayView bytes, bool complete);
 
+// The readers' complaints about partial headers and broken pictures are the daily bread of
+// probes, thumbnails and previews, and no news to anyone: silenced once for all of them.
+void quietImageReaders();
+
 // Below this many bytes a format no reader recognises may still be one whose signature has not
 // arrived; past it, it is unknown.
 inline constexpr qsizetype recogniseBytes = 512;

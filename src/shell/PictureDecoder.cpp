@@ -1,30 +1,21 @@
 #include "shell/PictureDecoder.h"
 
 #include "download/BodySniffer.h"
+#include "probe/ImageHeader.h"
 #include "probe/SafeSvg.h"
 
 #include <QBuffer>
 #include <QImageReader>
-#include <QLoggingCategory>
 
 QString servedType(const QByteArray& contentType) {
     const QString served = QString::fromLatin1(contentType.split(';').first().trimmed());
     return served.isEmpty() ? QStringLiteral("unknown type") : served;
 }
 
-void quietImageReaders() {
-    static const bool quiet = [] {
-        QLoggingCategory::setFilterRules(
-            QStringLiteral("qt.gui.imageio*.warning=false\nqt.svg.warning=false"));
-        return true;
-    }();
-    Q_UNUSED(quiet);
-}
-
 DecodedPicture decodePicture(const QByteArray& body, const QByteArray& contentType,
                              const DecodeLimits& limits) {
     using Outcome = DecodedPicture::Outcome;
-    quietImageReaders();
+    probe::quietImageReaders();
     DecodedPicture picture;
     if (body.isEmpty()) {
         picture.type = servedType(contentType);

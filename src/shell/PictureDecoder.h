@@ -37,6 +37,3 @@ DecodedPicture decodePicture(const QByteArray& body, const QByteArray& contentTy
 
 // The served content type without its parameters; "unknown type" when there is none.
 QString servedType(const QByteArray& contentType);
-
-// The image readers' complaints about partial and broken pictures are no news here; silenced once.
-void quietImageReaders();

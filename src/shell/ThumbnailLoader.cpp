@@ -4,14 +4,13 @@
 #include "core/ImageDimensions.h"
 #include "download/BodySniffer.h"
 #include "net/CurlLoop.h"
+#include "probe/ImageHeader.h"
 #include "probe/SafeSvg.h"
 #include "shell/PictureDecoder.h"
 #include "shell/WindowRunSetup.h"
 
-#include <QBuffer>
 #include <QCache>
 #include <QHash>
-#include <QImageReader>
 #include <QMetaObject>
 #include <QMutex>
 #include <QSet>
@@ -36,47 +35,6 @@ bool tooLarge(const QByteArray& format, QSize size) {
 }
 
 const QString tooLargeText = QStringLiteral("too large for a thumbnail");
-
-// The facts an image's bytes so far give: its format and, once the header is in, its size.
-struct Header {
-    QByteArray format;
-    QSize size;
-    ImageDimensions::State state = ImageDimensions::State::NeedMore;
-};
-
-// Below this many bytes a format no reader recognises may still be one whose signature has not
-// arrived.
-constexpr qsizetype recogniseBytes = 512;
-
-Header readHeader(const QByteArray& bytes, bool complete) {
-    quietImageReaders();
-    Header header;
-    QByteArray data = QByteArray::fromRawData(bytes.constData(), bytes.size());
-    QBuffer buffer(&data);
-    buffer.open(QIODevice::ReadOnly);
-    QImageReader reader(&buffer);
-    reader.setDecideFormatFromContent(true);
-    header.format = reader.format();
-    if (header.format.isEmpty()) {
-        header.state = complete || bytes.size() >= recogniseBytes ? ImageDimensions::State::Unknown
-                                                                  : ImageDimensions::State::NeedMore;
-        return header;
-    }
-    // A compressed SVG tells its size only once it is inflated whole, which is left to the decoding.
-    if (header.format == "svgz") {
-        header.state = ImageDimensions::State::Known;
-        return header;
-    }
-    // The SVG reader parses the whole document for its size, outside files and all.
-    const QSize size = header.format == "svg" ? probe::svgSize(bytes, header.format) : reader.size();
-    if (size.isValid() && !size.isEmpty()) {
-        header.size = size;
-        header.state = ImageDimensions::State::Known;
-    } else if (complete) {
-        header.state = ImageDimensions::State::Unknown;
-    }
-    return header;
-}
 
 } // namespace
 
@@ -294,7 +252,7 @@ private:
                 // Looked at again each time the bytes double: a header far in (a JPEG's Exif)
                 // costs no more than reading it once.
                 m_nextLook = m_body.size() * 2;
-                m_header = readHeader(m_body, false);
+                m_header = probe::readDimensions(m_body, false);
                 if (m_header.state == ImageDimensions::State::Unknown ||
                     tooLarge(m_header.format, m_header.size))
                     tellFacts(tooLarge(m_header.format, m_header.size) ? tooLargeText : QString());
@@ -364,7 +322,7 @@ private:
         QByteArray m_contentType;
         qint64 m_length = -1;
         QByteArray m_body;
-        Header m_header;
+        ImageDimensions m_header;
         qsizetype m_nextLook = 64;
     };
 
