@@ -256,6 +256,18 @@ void Form1::openDestinationFolder() {
             MessageIcon::Warning);
 }
 
+namespace {
+
+// The frame a window of this one's kind gets around its contents; not known before it is shown.
+QMargins frameMargins(const QWidget& window) {
+    const QRect inner = window.geometry();
+    const QRect outer = window.frameGeometry();
+    return {inner.left() - outer.left(), inner.top() - outer.top(), outer.right() - inner.right(),
+            outer.bottom() - inner.bottom()};
+}
+
+} // namespace
+
 void Form1::showPreview(bool shown) {
     if (!m_preview) {
         if (!shown)
@@ -273,10 +285,7 @@ void Form1::showPreview(bool shown) {
     }
     if (!m_preview->isVisible()) {
         // Its frame is not known before it is shown; the main window's stands in for it.
-        const QMargins frame(
-            geometry().left() - frameGeometry().left(), geometry().top() - frameGeometry().top(),
-            frameGeometry().right() - geometry().right(), frameGeometry().bottom() - geometry().bottom());
-        const QSize size = m_preview->size().grownBy(frame);
+        const QSize size = m_preview->size().grownBy(frameMargins(*this));
         if (const QScreen* screen = this->screen())
             m_preview->move(previewPlace(frameGeometry(), size, screen->availableGeometry()));
         else
@@ -285,18 +294,6 @@ void Form1::showPreview(bool shown) {
     }
     previewCurrentEntry();
 }
-
-namespace {
-
-// The frame a window of this one's kind gets around its contents; not known before it is shown.
-QMargins frameMargins(const QWidget& window) {
-    const QRect inner = window.geometry();
-    const QRect outer = window.frameGeometry();
-    return {inner.left() - outer.left(), inner.top() - outer.top(), outer.right() - inner.right(),
-            outer.bottom() - inner.bottom()};
-}
-
-} // namespace
 
 void Form1::showGallery(bool shown) {
     if (!m_gallery) {
