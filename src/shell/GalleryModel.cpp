@@ -1,11 +1,10 @@
 #include "shell/GalleryModel.h"
 
+#include "download/DownloadOptions.h"
 #include "shell/ImageListView.h"
 #include "shell/ThumbnailLoader.h"
 
 #include <QCollator>
-
-#include <cmath>
 
 namespace gallery {
 
@@ -61,29 +60,19 @@ QString nameOfLink(const QByteArray& link) {
 }
 
 std::optional<qint64> parseSize(const QString& text) {
-    QString number = text.trimmed().toLower();
-    if (number.isEmpty())
+    QString size = text.trimmed();
+    if (size.isEmpty())
         return 0;
-    if (number.endsWith(u'b'))
-        number.chop(1);
-    qint64 unit = 1;
-    if (!number.isEmpty()) {
-        const QChar last = number.back();
-        unit = last == u'k' ? 1LL << 10 : last == u'm' ? 1LL << 20 : last == u'g' ? 1LL << 30 : 1;
-        if (unit > 1)
-            number.chop(1);
-    }
-    number = number.trimmed();
-    if (number.isEmpty())
-        return std::nullopt;
-    for (QChar c : number)
-        if (!(c.isDigit() && c.unicode() < 128) && c != u'.')
-            return std::nullopt;
-    bool ok = false;
-    const double amount = number.toDouble(&ok);
-    if (!ok || !std::isfinite(amount) || amount * double(unit) > 1e15)
-        return std::nullopt;
-    return qint64(std::llround(amount * double(unit)));
+    if (size.endsWith(u'b', Qt::CaseInsensitive))
+        size.chop(1);
+    // "2 m" is read as "2m".
+    if (!size.isEmpty() && size.back().isLetter())
+        size = size.chopped(1).trimmed() + size.back();
+    // Zero asks for no limit, as an empty box does; the options' reading would refuse it.
+    bool number = false;
+    if (size.toDouble(&number) == 0 && number)
+        return 0;
+    return parseRate(size);
 }
 
 } // namespace gallery
